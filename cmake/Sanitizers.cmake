@@ -1,0 +1,10 @@
+# VELQOR_SANITIZE=address builds with ASan+UBSan (no recovery), =thread with TSan.
+if(VELQOR_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(VELQOR_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT VELQOR_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "VELQOR_SANITIZE must be empty, 'address' or 'thread'")
+endif()

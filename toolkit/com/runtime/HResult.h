@@ -1,0 +1,34 @@
+// HRESULT: the 32-bit result code of every COM-style call, with its success and failure tests.
+#pragma once
+
+#include <cstdint>
+
+namespace velqor::com {
+
+using HRESULT = int32_t;
+
+constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+
+constexpr HRESULT MakeHResult(uint32_t code) { return static_cast<HRESULT>(code); }
+
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT S_FALSE = 1;
+inline constexpr HRESULT E_NOTIMPL = MakeHResult(0x80004001);
+inline constexpr HRESULT E_NOINTERFACE = MakeHResult(0x80004002);
+inline constexpr HRESULT E_POINTER = MakeHResult(0x80004003);
+inline constexpr HRESULT E_ABORT = MakeHResult(0x80004004);
+inline constexpr HRESULT E_FAIL = MakeHResult(0x80004005);
+inline constexpr HRESULT E_UNEXPECTED = MakeHResult(0x8000FFFF);
+inline constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000E);
+inline constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057);
+inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110);
+inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154);
+inline constexpr HRESULT DISP_E_TYPEMISMATCH = MakeHResult(0x80020005);
+inline constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000A);
+
+// The platform's own text for a code (what the system message table would say), e.g.
+// "No such interface supported" for E_NOINTERFACE; "Unknown error 0x%08X" otherwise.
+const char* SystemMessageText(HRESULT hr);
+
+}  // namespace velqor::com

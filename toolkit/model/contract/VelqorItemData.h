@@ -1,0 +1,184 @@
+// What transports read and write of items and browse results: the item's data fields, the
+// non-owning item list, the process-unique client handles, the item updates that travel inside
+// messages, and the browse entries.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/contract/EventLoop.h"
+#include "model/contract/Variant.h"
+#include "model/contract/VelqorIntf.h"
+
+namespace velqor {
+
+// The data fields of an item. Transports write the F-fields on the owning thread (add results,
+// synchronous reads); values from other threads travel in ItemUpdatesPayload and are applied
+// by the component on the owning thread.
+class TVelqorItemData {
+public:
+    TVelqorItemData();
+    virtual ~TVelqorItemData();
+    TVelqorItemData(const TVelqorItemData&) = delete;
+    TVelqorItemData& operator=(const TVelqorItemData&) = delete;
+
+    bool FIsActive = true;
+    int32_t FEUType = -1;             // -1 not yet known, 0 none, 1 analog, 2 enumerated
+    int32_t FCanonicalDatatype = 0;   // variant type number reported by the server
+    double FTimeStamp = 0;            // local date-time
+    int32_t FServerHandle = -1;       // -1: not added to the server
+    int32_t FRequestedDatatype = 0;   // requested data type as set
+    int32_t FRequestDatatype = 0;     // the type sent to the server (masked with 0x7F)
+    std::string FItemID;
+    std::string FAccessPath;
+    int32_t FAccessRights = 0;        // 1 readable, 2 writable
+    int32_t FQuality = 0;
+    int32_t FError = 0;               // result of the last operation (0 = ok)
+    void* FUserData = nullptr;
+    Variant FWriteValue;              // what the next write sends
+    int32_t FUpdateCount = 0;
+    int32_t FWriteQuality = -1;       // sent with the next write when not negative
+    double FWriteTimeStamp = -1.0;    // sent with the next write when > 0
+    Variant FValue;
+    Variant FEUInfo = Variant::Null();
+
+    // The process-unique 32-bit handle that transports give the server for this item; never
+    // reused while the item lives.
+    uint32_t ClientHandle() const { return clientHandle_; }
+
+    const std::string& ItemID() const { return FItemID; }
+    const std::string& AccessPath() const { return FAccessPath; }
+    bool IsActive() const { return FIsActive; }
+    int32_t ServerHandle() const { return FServerHandle; }
+    const Variant& Value() const { return FValue; }
+    int32_t Quality() const { return FQuality; }
+    double TimeStamp() const { return FTimeStamp; }
+    int32_t Error() const { return FError; }
+    bool IsGood() const { return IsGoodQuality(FQuality); }
+
+    // Increments the update counter; after 0x7FFFFFFE comes 1.
+    void CountUpdate() { FUpdateCount = FUpdateCount >= 0x7FFFFFFE ? 1 : FUpdateCount + 1; }
+    // Stores a received value: 8-bit text becomes wide text; a type is learnt as canonical
+    // when none is requested and none is known yet.
+    void StoreValue(const Variant& v);
+
+    // Text of the item's error; the component model words it through its connection.
+    virtual std::string ErrorText() const;
+
+private:
+    uint32_t clientHandle_;
+};
+
+// The item with that client handle, or nullptr (items are looked up on the owning thread).
+TVelqorItemData* FindItemByClientHandle(uint32_t handle);
+
+// An ordered list of item references; it never owns the items.
+class TVelqorItemList {
+public:
+    TVelqorItemList() = default;
+    explicit TVelqorItemList(TVelqorItemData* single) { items_.push_back(single); }
+    template <class It>
+    TVelqorItemList(It first, It last) : items_(first, last) {}
+
+    int Count() const { return int(items_.size()); }
+    TVelqorItemData* Items(int index) const { return items_.at(size_t(index)); }
+    TVelqorItemData* operator[](int index) const { return items_[size_t(index)]; }
+    void Add(TVelqorItemData* item) { items_.push_back(item); }
+    void Clear() { items_.clear(); }
+    bool Empty() const { return items_.empty(); }
+    auto begin() const { return items_.begin(); }
+    auto end() const { return items_.end(); }
+
+    // The collected failure report: Caption CR LF, then up to 26 lines "<ItemID>- <ErrorText>"
+    // CR LF. Nothing happens without failures; otherwise raises EOPCItemException (RaiseIt) or
+    // shows the text through the application's message display.
+    void Report(const std::string& caption, bool raiseIt) const;
+    // The report text, or "" when no item failed.
+    std::string ReportText(const std::string& caption) const;
+    // Raises EOPCServerException "Item %s not exists on OPC server" for the first item without
+    // a server handle.
+    void CheckAllAdded() const;
+
+private:
+    std::vector<TVelqorItemData*> items_;
+};
+
+// The module-wide switch for "OPC Command:" and "Cannot add Items:" reports (off by default).
+bool RaiseItemErrors();
+void SetRaiseItemErrors(bool on);
+
+// One item's new state as a transport decoded it.
+struct ItemUpdate {
+    enum Field : uint32_t {
+        kValue = 1, kQuality = 2, kTimeStamp = 4, kError = 8,
+        kCountUpdate = 16,     // increment the update counter
+        kLearnCanonical = 32,  // the storing rule (StoreValue) applies to the value
+    };
+    uint32_t ClientHandle = 0;
+    uint32_t Fields = 0;
+    Variant Value;
+    int32_t Quality = 0;
+    double TimeStamp = 0;
+    int32_t Error = 0;
+};
+
+// Payload of the data-change, write-error and write-complete messages. The component applies
+// the updates to the items that still exist, then raises its events with the list of them.
+struct ItemUpdatesPayload : MessagePayload {
+    std::vector<ItemUpdate> Items;
+    // The subscription behind the group is gone: the group's Active flag is cleared.
+    bool SubscriptionInvalid = false;
+    // Set by the producer when it was stopped; a cancelled payload changes nothing.
+    std::shared_ptr<const std::atomic<bool>> Cancelled;
+};
+
+// Payload of the shutdown message: the server's reason.
+struct ShutdownPayload : MessagePayload {
+    explicit ShutdownPayload(std::string reason) : Reason(std::move(reason)) {}
+    std::string Reason;
+};
+
+// One entry of the address space.
+struct TVelqorBrowseItem {
+    std::string Name;      // text to show
+    std::string ItemName;  // item identifier (fully qualified for COM)
+    std::string ItemPath;  // XML-DA item path, empty for COM
+    bool IsItem = false;
+    bool IsBranch = false;
+    bool HasChildren = false;
+
+    void Assign(const TVelqorBrowseItem& o) { *this = o; }
+    std::string CombinedID() const { return CombineItemID(ItemPath, ItemName); }
+};
+
+// An ordered list that owns its browse entries.
+class TVelqorBrowseItems {
+public:
+    int Count() const { return int(items_.size()); }
+    TVelqorBrowseItem* Items(int index) const { return items_.at(size_t(index)).get(); }
+    TVelqorBrowseItem* Add() {
+        items_.push_back(std::make_unique<TVelqorBrowseItem>());
+        return items_.back().get();
+    }
+    TVelqorBrowseItem* Add(TVelqorBrowseItem item) {
+        items_.push_back(std::make_unique<TVelqorBrowseItem>(std::move(item)));
+        return items_.back().get();
+    }
+    void Clear() { items_.clear(); }
+    auto begin() const { return items_.begin(); }
+    auto end() const { return items_.end(); }
+
+private:
+    std::vector<std::unique_ptr<TVelqorBrowseItem>> items_;
+};
+
+// One item of a property query with the list that receives its properties.
+struct TVelqorItemPropertyQuery {
+    std::string ItemID;
+    std::vector<TVelqorItemProperty> Properties;
+};
+
+}  // namespace velqor
