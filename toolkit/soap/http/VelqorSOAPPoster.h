@@ -1,0 +1,159 @@
+// The HTTP poster: sends one serialised SOAP request by HTTP POST and hands back the response
+// body. A poster keeps its server connection open between requests (keep-alive), drops it after
+// any failure and reopens it on the next request.
+//
+// Threads: a poster serves one thread at a time. Only Abort() may be called from another thread
+// (to stop an exchange promptly, for example when a poll thread is asked to stop).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/contract/EventLoop.h"
+
+namespace velqor {
+
+class THTTPPost;
+
+// The call settings of one XML-DA connection or poll thread. All fields start empty.
+struct TVelqorSOAPData {
+    std::string URL;        // the web service's address
+    std::string Proxy;      // proxy server ("host:port"), empty for none
+    std::string User;       // user name for the server, may be empty
+    std::string Password;   // password for the server, may be empty
+    std::string Namespace;  // namespace URI of the method elements
+    std::string PostBy;     // name of the poster implementation
+    std::string CAFile;     // extra trusted authorities (PEM file) for HTTPS, empty for none
+    velqor::NotifyWindow NotifyWindow;  // told of a failed post; none when empty
+    std::unique_ptr<THTTPPost> Poster;  // the persistent poster, or none
+};
+
+// Keys of the server component's Params lines that configure the poster.
+inline constexpr std::string_view kParamUser = "xml-user";
+inline constexpr std::string_view kParamPassword = "xml-pass";
+inline constexpr std::string_view kParamProxy = "xml-proxy";
+inline constexpr std::string_view kParamPostBy = "xml-postby";
+inline constexpr std::string_view kParamCAFile = "xml-cafile";
+
+// Value of a "name=value" line looked up by name without regard to case, trimmed of blanks;
+// "" when the name is absent.
+std::string CallParam(const std::vector<std::string>& lines, std::string_view name);
+
+// Credentials asked from the user when the server answers 401 (or the proxy 407) and the poster
+// was given none.
+struct TCredentialsRequest {
+    std::string URL;    // the service asked for
+    std::string Proxy;  // the proxy, when ForProxy
+    std::string Realm;  // the realm the server named, may be empty
+    bool ForProxy = false;
+    int Attempt = 1;  // 1 for the first question of an exchange, 2 after a refusal, ...
+};
+struct TCredentials {
+    std::string User;
+    std::string Password;
+};
+// Returns the credentials, or nothing when the user cancels (the exchange then ends with the
+// silent abort EAbort). Called on the thread that posts, which may be a poll thread.
+using TCredentialsProvider = std::function<std::optional<TCredentials>(const TCredentialsRequest&)>;
+
+// Installs the application's provider (an empty function removes it). Without a provider a
+// 401/407 is reported as the HTTP status error. Thread-safe.
+void SetCredentialsProvider(TCredentialsProvider provider);
+TCredentialsProvider GetCredentialsProvider();
+
+// The default user-agent text.
+inline constexpr std::string_view kDefaultUserAgent = "Velqor XML DA Client";
+
+// The SOAPAction header line for an action: "SOAPAction:" for an empty action,
+// `SOAPAction: ""` for an action of two double quotes, otherwise the action in double quotes.
+std::string SOAPActionHeader(std::string_view action);
+
+// The abstract poster.
+class THTTPPost {
+public:
+    THTTPPost() = default;
+    virtual ~THTTPPost() = default;
+    THTTPPost(const THTTPPost&) = delete;
+    THTTPPost& operator=(const THTTPPost&) = delete;
+
+    // One request/response exchange: the whole request body is sent, the response body is
+    // appended to response. Errors are velqor::Exception (texts below); a cancelled credentials
+    // question or Abort() give EAbort.
+    virtual void Post(const std::string& soapAction, std::string_view request,
+                      std::string& response) = 0;
+
+    // Post; on any error disconnect, then the error goes on.
+    void Execute(const std::string& soapAction, std::string_view request, std::string& response);
+
+    bool Connected() const { return connected_; }
+    // Opens or closes the connection when value differs from Connected().
+    void SetConnected(bool value);
+
+    // Changing one of these (exact comparison) disconnects first.
+    void SetURL(const std::string& value);
+    void SetProxy(const std::string& value);
+    void SetUserName(const std::string& value);
+    void SetPassword(const std::string& value);
+    void SetCAFile(const std::string& value);
+    // An empty text stores the default user agent.
+    void SetUserAgent(const std::string& value);
+    void SetProxyBypass(const std::string& value) { proxyBypass_ = value; }
+    // Time-outs in milliseconds; 0 = the poster's finite default.
+    void SetConnectTimeout(int ms) { connectTimeout_ = ms; }
+    void SetSendTimeout(int ms) { sendTimeout_ = ms; }
+    void SetReceiveTimeout(int ms) { receiveTimeout_ = ms; }
+
+    const std::string& URL() const { return url_; }
+    const std::string& Proxy() const { return proxy_; }
+    const std::string& ProxyBypass() const { return proxyBypass_; }
+    const std::string& SOAPAction() const { return soapAction_; }
+    const std::string& UserName() const { return userName_; }
+    const std::string& Password() const { return password_; }
+    const std::string& CAFile() const { return caFile_; }
+    const std::string& UserAgent() const { return userAgent_; }
+    int ConnectTimeout() const { return connectTimeout_; }
+    int SendTimeout() const { return sendTimeout_; }
+    int ReceiveTimeout() const { return receiveTimeout_; }
+
+    // Stops the running exchange (and every later one until ResetAbort) with EAbort. The only
+    // operation that may be called from another thread; the poster must outlive the call.
+    void Abort();
+    void ResetAbort() { abort_.store(false); }
+    bool AbortRequested() const { return abort_.load(); }
+
+protected:
+    // Opens (true) or closes (false) the connection.
+    virtual void DoConnect(bool open) = 0;
+    // Wakes a blocked exchange so that it notices AbortRequested(). Any thread.
+    virtual void WakeUp() {}
+    void SetSOAPActionField(const std::string& value) { soapAction_ = value; }
+
+private:
+    bool connected_ = false;
+    std::string proxy_, url_, proxyBypass_, soapAction_, userName_, password_, caFile_;
+    int connectTimeout_ = 0, sendTimeout_ = 0, receiveTimeout_ = 0;
+    std::string userAgent_{kDefaultUserAgent};
+    std::atomic<bool> abort_{false};
+};
+
+// A new poster. Every PostBy value gives the libcurl poster (it is the only implementation);
+// then user name, password, URL, proxy are set in this order, and the default user agent.
+std::unique_ptr<THTTPPost> CreatePoster(const std::string& url, const std::string& proxy,
+                                        const std::string& user, const std::string& postBy,
+                                        const std::string& password);
+// The same from call settings (also takes the CA file).
+std::unique_ptr<THTTPPost> CreatePoster(const TVelqorSOAPData& settings);
+
+// One exchange through a temporary poster, destroyed also on error.
+void PostOnce(const std::string& url, const std::string& proxy, const std::string& user,
+              const std::string& password, const std::string& postBy,
+              const std::string& soapAction, std::string_view request, std::string& response);
+void PostOnce(const TVelqorSOAPData& settings, const std::string& soapAction,
+              std::string_view request, std::string& response);
+
+}  // namespace velqor
