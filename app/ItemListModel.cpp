@@ -1,0 +1,82 @@
+#include "ItemListModel.h"
+
+namespace {
+const char* const kColumns[kItemColumns] = {"ItemId", "Accesspath", "Active", "Value", "Time", "Quality"};
+}
+
+ItemListModel::ItemListModel(QObject* parent) : QAbstractTableModel(parent) {}
+ItemListModel::~ItemListModel() = default;
+
+int ItemListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+int ItemListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kItemColumns;
+}
+
+QVariant ItemListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= int(rows_.size()) || index.column() >= kItemColumns)
+        return {};
+    const TItemRow& r = *rows_[size_t(index.row())];
+    if (role == Qt::DisplayRole) return r.Text[size_t(index.column())];
+    if (role == ItemRole) return QVariant::fromValue(quintptr(r.Item));
+    return {};
+}
+
+QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < kItemColumns)
+        return QString(kColumns[section]);
+    return {};
+}
+
+void ItemListModel::Append(const std::vector<velqor::TVelqorItemData*>& items) {
+    rows_.reserve(rows_.size() + items.size());
+    for (auto* item : items) {
+        auto r = std::make_unique<TItemRow>();
+        r->Item = item;
+        r->Index = int(rows_.size());
+        rows_.push_back(std::move(r));
+    }
+}
+
+TItemRow* ItemListModel::AddRows(const std::vector<velqor::TVelqorItemData*>& items) {
+    if (items.empty()) return nullptr;
+    int first = int(rows_.size());
+    beginInsertRows(QModelIndex(), first, first + int(items.size()) - 1);
+    Append(items);
+    endInsertRows();
+    return rows_[size_t(first)].get();
+}
+
+void ItemListModel::Clear() {
+    if (rows_.empty()) return;
+    beginResetModel();
+    rows_.clear();
+    endResetModel();
+}
+
+void ItemListModel::RemoveRow(TItemRow* row) {
+    int i = row->Index;
+    if (i < 0 || i >= int(rows_.size()) || rows_[size_t(i)].get() != row) return;
+    beginRemoveRows(QModelIndex(), i, i);
+    rows_.erase(rows_.begin() + i);
+    for (size_t k = size_t(i); k < rows_.size(); ++k) rows_[k]->Index = int(k);
+    endRemoveRows();
+}
+
+void ItemListModel::RowChanged(const TItemRow* row) { RowsChanged(row->Index, row->Index, false); }
+
+void ItemListModel::RowsChanged(int first, int last, bool valuesOnly) {
+    if (first < 0 || last < first || last >= int(rows_.size())) return;
+    emit dataChanged(index(first, valuesOnly ? colValue : colItemId), index(last, colQuality),
+                     {Qt::DisplayRole});
+}
+
+std::vector<QStringList> ItemListModel::Texts() const {
+    std::vector<QStringList> out;
+    out.reserve(rows_.size());
+    for (const auto& r : rows_) out.emplace_back(r->Text.begin(), r->Text.end());
+    return out;
+}

@@ -1,0 +1,115 @@
+// The Qt-backed event loop: order of posted work across threads, timers, message windows and
+// the error display for exceptions raised in message handlers.
+#include <QThread>
+#include <atomic>
+#include <thread>
+
+#include "AppTestSupport.h"
+#include "ErrorDisplay.h"
+#include "QtEventLoop.h"
+#include "model/contract/VelqorError.h"
+
+namespace {
+
+TEST(QtEventLoop, PostedFunctionsRunOnGuiThreadInPostingOrder) {
+    QtEventLoop loop;
+    std::vector<int> seen;
+    std::atomic<bool> wrongThread{false};
+    QThread* gui = QThread::currentThread();
+    std::thread producer([&] {
+        for (int i = 0; i < 1000; ++i)
+            loop.Post([&, i] {
+                if (QThread::currentThread() != gui) wrongThread = true;
+                seen.push_back(i);
+            });
+    });
+    producer.join();
+    EXPECT_TRUE(seen.empty()) << "nothing runs before the loop turns";
+    ASSERT_TRUE(apptest::ProcessUntil([&] { return seen.size() == 1000; }));
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(seen[size_t(i)], i);
+    EXPECT_FALSE(wrongThread);
+}
+
+TEST(QtEventLoop, NumberedTimersRepeatAndStop) {
+    QtEventLoop loop;
+    int ticks = 0;
+    int id = loop.StartTimer(5, [&] { ++ticks; });
+    EXPECT_GT(id, 0);
+    ASSERT_TRUE(apptest::ProcessUntil([&] { return ticks >= 3; }));
+    loop.StopTimer(id);
+    int at = ticks;
+    apptest::ProcessFor(40);
+    EXPECT_EQ(ticks, at);
+    EXPECT_EQ(loop.TimerCount(), 0u);
+}
+
+TEST(QtEventLoop, TimerMayStopItselfFromItsTick) {
+    QtEventLoop loop;
+    int ticks = 0;
+    int id = 0;
+    id = loop.StartTimer(1, [&] {
+        ++ticks;
+        loop.StopTimer(id);
+    });
+    apptest::ProcessFor(40);
+    EXPECT_EQ(ticks, 1);
+}
+
+TEST(QtEventLoop, MessageWindowDeliversInOrderAndShowsHandlerErrors) {
+    apptest::RecordDisplays();
+    QtEventLoop loop;
+    std::vector<uint32_t> got;
+    auto win = velqor::MessageWindow::Create(loop, [&](uint32_t msg, uintptr_t, auto) {
+        got.push_back(msg);
+        if (msg == velqor::WM_VELQOR_WRITEERROR) throw velqor::EOPCItemException("Cannot write Items:");
+        if (msg == velqor::WM_VELQOR_WRITECOMPLETE) throw velqor::EAbort();
+    });
+    std::thread t([&] {
+        win->Post(velqor::WM_VELQOR_DATACHANGE, 3);
+        win->Post(velqor::WM_VELQOR_WRITEERROR, 0);
+        win->Post(velqor::WM_VELQOR_WRITECOMPLETE, 0);
+        win->Post(velqor::WM_VELQOR_SHUTDOWN, 0);
+    });
+    t.join();
+    ASSERT_TRUE(apptest::ProcessUntil([&] { return got.size() == 4; }));
+    EXPECT_EQ(got, (std::vector<uint32_t>{velqor::WM_VELQOR_DATACHANGE, velqor::WM_VELQOR_WRITEERROR,
+                                          velqor::WM_VELQOR_WRITECOMPLETE, velqor::WM_VELQOR_SHUTDOWN}));
+    ASSERT_EQ(apptest::Recorded().errors.size(), 1u) << "the silent abort shows nothing";
+    EXPECT_EQ(apptest::Recorded().errors[0], "Cannot write Items:");
+}
+
+TEST(QtEventLoop, WindowTimerDrivesTimerMessages) {
+    QtEventLoop loop;
+    int ticks = 0;
+    auto win = velqor::MessageWindow::Create(loop, [&](uint32_t msg, uintptr_t w, auto) {
+        if (msg == velqor::WM_VELQOR_TIMER && w == 1) ++ticks;
+    });
+    win->SetTimer(1, 5);
+    ASSERT_TRUE(apptest::ProcessUntil([&] { return ticks >= 2; }));
+    win->Destroy();
+    int at = ticks;
+    apptest::ProcessFor(30);
+    EXPECT_EQ(ticks, at);
+}
+
+TEST(QtEventLoop, ExceptionsFromPostedWorkAreShownNotFatal) {
+    apptest::RecordDisplays();
+    QtEventLoop loop;
+    bool after = false;
+    loop.Post([] { throw std::runtime_error("boom"); });
+    loop.Post([] { throw velqor::EAbort(); });
+    loop.Post([&] { after = true; });
+    ASSERT_TRUE(apptest::ProcessUntil([&] { return after; }));
+    EXPECT_EQ(apptest::Recorded().errors, std::vector<std::string>{"boom"});
+}
+
+TEST(QtEventLoop, InstalledAsDefaultWhileItLives) {
+    {
+        QtEventLoop loop;
+        loop.InstallAsDefault();
+        EXPECT_EQ(&velqor::EventLoop::Default(), static_cast<velqor::EventLoop*>(&loop));
+    }
+    EXPECT_NE(dynamic_cast<velqor::PlainEventLoop*>(&velqor::EventLoop::Default()), nullptr);
+}
+
+}  // namespace
