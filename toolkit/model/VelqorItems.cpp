@@ -1,0 +1,215 @@
+#include <algorithm>
+
+#include "model/Velqor.h"
+
+namespace velqor {
+
+namespace {
+bool IsBlank(const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](unsigned char c) { return c <= ' '; });
+}
+
+// The elements from the lowest index up: nested arrays in "<...>", others followed by ";".
+std::string ArrayText(const Variant& v) {
+    std::string text;
+    for (const Variant& e : v.ArrayData().Elements) {
+        if (e.IsArray()) {
+            text += "<" + ArrayText(e) + ">";
+        } else {
+            text += e.ToText() + ";";
+        }
+    }
+    return text;
+}
+}  // namespace
+
+// ---- TVelqorItem ---------------------------------------------------------------------------
+
+TVelqorItem::TVelqorItem(TVelqorItems& owner) : owner_(owner) {
+    const TVelqorDefaultItem& d = owner.Owner()->DefaultItem();
+    FIsActive = d.IsActive;
+    FAccessPath = d.AccessPath;
+    FRequestedDatatype = d.RequestDataType;
+}
+
+TVelqorItem::~TVelqorItem() = default;
+
+TVelqorGroup* TVelqorItem::Group() const { return owner_.Owner(); }
+
+std::string TVelqorItem::DisplayName() const { return IsBlank(FItemID) ? "TVelqorItem" : FItemID; }
+
+void TVelqorItem::RunOperation(Op op, bool active) {
+    TVelqorGroup& group = *Group();
+    IVelqorGroup* transport = group.TransportGroup().Get();
+    if (!transport) {
+        FServerHandle = -1;
+        return;
+    }
+    TVelqorServer& server = group.Server();
+    if (server.BatchMode() || !server.Active()) return;
+    const bool designing = server.Designing();
+    const bool overCOM = server.Protocol() == coCOM;
+    TVelqorItemList list(this);
+    switch (op) {
+        case Op::Remove:
+            if (FServerHandle == -1 || (designing && overCOM)) return;
+            transport->RemoveItems(server.ShutdownReceived(), list);
+            break;
+        case Op::Add:
+            if (designing) return;
+            transport->AddItems(list, true);
+            break;
+        case Op::SetActive:
+            if (designing && overCOM) return;
+            transport->SetActiveState(list, active);
+            break;
+        case Op::Validate:
+            transport->AddItems(list, false);
+            break;
+        case Op::SetDatatype:
+            if (designing) return;
+            list.CheckAllAdded();
+            transport->SetDatatypes(list);
+            break;
+    }
+    list.Report(MsgText(Msg::OPCCommand), RaiseItemErrors());
+}
+
+void TVelqorItem::SetItemID(const std::string& id) {
+    if (FServerHandle != -1) throw EOPCItemException(MsgText(Msg::NotPossibleConnected));
+    FItemID = id;
+    if (Group()->Server().Designing()) RunOperation(Op::Validate);
+}
+
+void TVelqorItem::SetAccessPath(const std::string& path) {
+    if (FServerHandle != -1) throw EOPCItemException(MsgText(Msg::NotPossibleConnected));
+    FAccessPath = path;
+    if (Group()->Server().Designing()) RunOperation(Op::Validate);
+}
+
+void TVelqorItem::SetIsActive(bool on) {
+    if (on == FIsActive) return;
+    FIsActive = on;
+    RunOperation(Op::SetActive, on);
+}
+
+void TVelqorItem::SetRequestDatatype(int32_t type) {
+    if (FRequestedDatatype == type && FRequestDatatype == type) return;
+    FRequestedDatatype = type;
+    FRequestDatatype = MaskedDatatype(type);
+    if (!Group()->Server().Designing()) RunOperation(Op::SetDatatype);
+}
+
+int32_t TVelqorItem::EUType() {
+    if (FEUType == -1) {
+        TVelqorGroup* group = Group();
+        if (!group) throw EOPCItemException(MsgText(Msg::ErrorGetEUType));
+        if (group->TransportGroup() && owner_.Count() > 0) {
+            TVelqorItemList all = owner_.All();
+            group->TransportGroup()->GetItemAttributes(all);
+        }
+    }
+    return FEUType;
+}
+
+Variant TVelqorItem::EUInfo() {
+    EUType();
+    return FEUInfo;
+}
+
+std::string TVelqorItem::ValueText() const {
+    if (FValue.IsEmpty()) return "";
+    try {
+        return FValue.IsArray() ? ArrayText(FValue) : FValue.ToText();
+    } catch (const std::exception&) {
+        return "";
+    }
+}
+
+std::string TVelqorItem::ErrorText() const {
+    if (FError == 0) return "";
+    // Without a connection (a late message after deactivation) the result table words it.
+    const TVelqorServer& server = Group()->Server();
+    if (!server.Connected()) return TVelqorItemData::ErrorText();
+    std::string text;
+    try {
+        server.DAConnection()->GetErrorString(FError, text);
+    } catch (const std::exception&) {
+        return TVelqorItemData::ErrorText();
+    }
+    return IsBlank(text) ? MsgFormat(Msg::UnknownError, FError) : text;
+}
+
+// ---- TVelqorItems --------------------------------------------------------------------------
+
+TVelqorItems::~TVelqorItems() {
+    while (!items_.empty()) items_.pop_back();
+}
+
+int TVelqorItems::IndexOf(const TVelqorItem* item) const {
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (items_[i].get() == item) return int(i);
+    return -1;
+}
+
+TVelqorItemList TVelqorItems::All() const {
+    TVelqorItemList list;
+    for (const auto& i : items_) list.Add(i.get());
+    return list;
+}
+
+TVelqorItem* TVelqorItems::AddItem(const std::string& itemID) {
+    items_.push_back(owner_.Server().ItemClass()(*this));
+    TVelqorItem* item = items_.back().get();
+    item->SetItemID(itemID);
+    item->RunOperation(TVelqorItem::Op::Add);
+    return item;
+}
+
+void TVelqorItems::AddAll() {
+    IVelqorGroup* transport = owner_.TransportGroup().Get();
+    if (!transport) return;
+    TVelqorItemList list;
+    for (const auto& i : items_)
+        if (i->FServerHandle == -1) list.Add(i.get());
+    if (list.Empty()) return;
+    transport->AddItems(list, !owner_.Server().Designing());
+    list.Report(MsgText(Msg::CannotAddItems), RaiseItemErrors());
+}
+
+void TVelqorItems::RemoveAllFromServer() {
+    IVelqorGroup* transport = owner_.TransportGroup().Get();
+    TVelqorServer& server = owner_.Server();
+    if (!transport || (server.Designing() && server.Protocol() == coCOM)) return;
+    TVelqorItemList list;
+    for (const auto& i : items_)
+        if (i->FServerHandle != -1) list.Add(i.get());
+    if (list.Empty()) return;
+    transport->RemoveItems(server.ShutdownReceived(), list);
+}
+
+void TVelqorItems::RemoveAll() {
+    RemoveAllFromServer();
+    while (!items_.empty()) items_.pop_back();
+}
+
+void TVelqorItems::Delete(int index) {
+    TVelqorItem* item = Items(index);
+    std::exception_ptr error;
+    try {
+        item->RunOperation(TVelqorItem::Op::Remove);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    // The item goes whatever the server said.
+    items_.erase(items_.begin() + index);
+    if (error) std::rethrow_exception(error);
+}
+
+void TVelqorItems::RemoveItem(TVelqorItem* item) {
+    int i = IndexOf(item);
+    if (i < 0) throw EOPCItemException(MsgText(Msg::ItemNotInList));
+    Delete(i);
+}
+
+}  // namespace velqor

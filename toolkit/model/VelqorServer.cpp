@@ -1,0 +1,148 @@
+#include "model/Velqor.h"
+#include "model/VelqorIntfGen.h"
+
+namespace velqor {
+
+TVelqorServer::TVelqorServer(EventLoop* loop) : TVelqorSvr(loop) {
+    SetConnectDelay(300);
+    browser_ = std::make_unique<TVelqorBrowser>(this);
+}
+
+TVelqorServer::~TVelqorServer() {
+    // Deactivate while this class's overrides still run: transport groups are removed.
+    Shutdown();
+    groupDefault_ = TVelqorDefaultGroup();
+    browser_.reset();
+    groups_.reset();
+    for (TVelqorBrowser* b : std::set<TVelqorBrowser*>(boundBrowsers_)) b->SetOPCServer(nullptr);
+}
+
+TVelqorGroups& TVelqorServer::OPCGroups() {
+    // Built on first use so that a descendant's GroupsClass is the one asked.
+    if (!groups_) groups_ = GroupsClass()(*this);
+    return *groups_;
+}
+
+TVelqorGroupClass TVelqorServer::GroupClass() const {
+    return [](TVelqorGroups& owner, int32_t id) { return std::make_unique<TVelqorGroup>(owner, id); };
+}
+TVelqorGroupsClass TVelqorServer::GroupsClass() const {
+    return [](TVelqorServer& owner) { return std::make_unique<TVelqorGroups>(owner); };
+}
+TVelqorItemClass TVelqorServer::ItemClass() const {
+    return [](TVelqorItems& owner) { return std::make_unique<TVelqorItem>(owner); };
+}
+TVelqorItemsClass TVelqorServer::ItemsClass() const {
+    return [](TVelqorGroup& owner) { return std::make_unique<TVelqorItems>(owner); };
+}
+
+com::ComPtr<IVelqorDAConnection> TVelqorServer::DAConnection() const {
+    if (!Connection()) throw EOPCServerException(MsgText(Msg::NotConnected));
+    return Connection().As<IVelqorDAConnection>();
+}
+
+void TVelqorServer::GetStatus(tServerStateRecord& status) {
+    if (!Active()) throw EOPCServerException(MsgText(Msg::NotConnected));
+    DAConnection()->GetStatus(status);
+}
+
+void TVelqorServer::Loaded() {
+    if (Designing()) batchMode_ = false;
+    TVelqorSvr::Loaded();
+}
+
+com::ComPtr<IVelqorConnection> TVelqorServer::CreateConnection() {
+    return CreateVelqorConnection(Protocol(), Designing());
+}
+
+com::ComPtr<IVelqorGroup> TVelqorServer::CreateGroupObject() { return CreateVelqorGroup(DAConnection()); }
+
+void TVelqorServer::AfterConnect() {
+    browser_->SetOPCServer(this);
+    // Other browsers bound to this component must not keep a browser of an old connection.
+    for (TVelqorBrowser* b : boundBrowsers_)
+        if (b != browser_.get()) b->Reset();
+}
+
+void TVelqorServer::Activated() {
+    OPCGroups().ConnectAll();
+    TVelqorSvr::Activated();
+}
+
+void TVelqorServer::Deactivating() {
+    TVelqorSvr::Deactivating();
+    OPCGroups().DisconnectAll();
+    browser_->SetOPCServer(nullptr);
+    for (TVelqorBrowser* b : std::set<TVelqorBrowser*>(boundBrowsers_))
+        if (b != browser_.get()) b->Reset();
+}
+
+void TVelqorServer::WndProc(uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload) {
+    switch (message) {
+        case WM_VELQOR_DATACHANGE: HandleDataChange(wParam, std::move(payload)); break;
+        case WM_VELQOR_WRITEERROR:
+        case WM_VELQOR_WRITECOMPLETE: HandleWriteResult(message, std::move(payload)); break;
+        default: TVelqorSvr::WndProc(message, wParam, std::move(payload)); break;
+    }
+}
+
+namespace {
+void ApplyUpdate(TVelqorItemData& item, const ItemUpdate& u) {
+    if (u.Fields & ItemUpdate::kValue) {
+        if (u.Fields & ItemUpdate::kLearnCanonical) {
+            item.StoreValue(u.Value);
+        } else {
+            item.FValue = u.Value;
+        }
+    }
+    if (u.Fields & ItemUpdate::kQuality) item.FQuality = u.Quality;
+    if (u.Fields & ItemUpdate::kTimeStamp) item.FTimeStamp = u.TimeStamp;
+    if (u.Fields & ItemUpdate::kError) item.FError = u.Error;
+    if (u.Fields & ItemUpdate::kCountUpdate) item.CountUpdate();
+}
+}  // namespace
+
+bool TVelqorServer::ApplyUpdates(const MessagePayload* payload, TVelqorGroup* group, TVelqorItemList& applied) {
+    auto* p = dynamic_cast<const ItemUpdatesPayload*>(payload);
+    if (!p) return true;
+    if (p->Cancelled && p->Cancelled->load()) return false;
+    for (const ItemUpdate& u : p->Items) {
+        // Only items that still exist and belong to this component (and to the group, when
+        // the message names one) are touched.
+        auto* item = dynamic_cast<TVelqorItem*>(FindItemByClientHandle(u.ClientHandle));
+        if (!item) continue;
+        TVelqorGroup* owner = item->Group();
+        if (group ? owner != group : &owner->Server() != this) continue;
+        ApplyUpdate(*item, u);
+        applied.Add(item);
+    }
+    return true;
+}
+
+void TVelqorServer::HandleDataChange(uintptr_t groupID, std::unique_ptr<MessagePayload> payload) {
+    TVelqorGroup* group = OPCGroups().FindByID(int32_t(groupID));
+    if (!group) return;
+    TVelqorItemList items;
+    if (!ApplyUpdates(payload.get(), group, items)) return;
+    auto* p = dynamic_cast<const ItemUpdatesPayload*>(payload.get());
+    if (p && p->SubscriptionInvalid) group->MarkInactive();
+    // A change whose items have all gone since it was posted raises nothing.
+    if (p && !p->Items.empty() && items.Empty()) return;
+    group->PulseEvent();
+    if (group->OnDatachange) group->OnDatachange(this, items);
+    if (OnDatachange) OnDatachange(this, items);
+}
+
+void TVelqorServer::HandleWriteResult(uint32_t message, std::unique_ptr<MessagePayload> payload) {
+    TVelqorItemList items;
+    if (!ApplyUpdates(payload.get(), nullptr, items)) return;
+    if (message == WM_VELQOR_WRITECOMPLETE) {
+        if (OnWriteComplete) OnWriteComplete(this, items);
+    } else if (OnWriteError) {
+        OnWriteError(this, items);
+    } else {
+        items.Report(MsgText(Msg::CannotWriteItems), true);
+    }
+}
+
+}  // namespace velqor
