@@ -1,5 +1,7 @@
 #include "ItemListModel.h"
 
+#include "model/contract/VelqorItemData.h"
+
 namespace {
 const char* const kColumns[kItemColumns] = {"ItemId", "Accesspath", "Active", "Value", "Time", "Quality"};
 }
@@ -36,6 +38,7 @@ void ItemListModel::Append(const std::vector<velqor::TVelqorItemData*>& items) {
     for (auto* item : items) {
         auto r = std::make_unique<TItemRow>();
         r->Item = item;
+        r->Handle = item->ClientHandle();
         r->Index = int(rows_.size());
         rows_.push_back(std::move(r));
     }

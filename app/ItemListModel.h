@@ -18,7 +18,8 @@ enum ItemColumn { colItemId = 0, colAccessPath, colActive, colValue, colTime, co
 
 struct TItemRow {
     velqor::TVelqorItemData* Item = nullptr;
-    int Index = -1;  // position in the list
+    uint32_t Handle = 0;  // the item's client handle: tells whether Item still lives
+    int Index = -1;       // position in the list
     std::array<QString, kItemColumns> Text;
 };
 

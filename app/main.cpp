@@ -1,0 +1,45 @@
+// Tagscope: creates the main window and runs the message loop until it closes.
+//   --screenshot FILE [--screenshot-delay MS]: saves the window as a picture after a delay
+//   (default 1500 ms) and quits; for documentation and checks under a virtual display.
+// The server box starts with TAGSCOPE_SERVER when that is set (the run script passes the
+// simulation service's address), else with the remembered server.
+#include <QTimer>
+
+#include "ErrorDisplay.h"
+#include "QtEventLoop.h"
+#include "uMain.h"
+#ifdef TAGSCOPE_HAVE_CREDENTIALS
+#include "CredentialsDlg.h"
+#endif
+
+int main(int argc, char** argv) {
+    TagscopeApplication app(argc, argv);
+    QApplication::setApplicationName("tagscope");
+    QApplication::setApplicationDisplayName("Tagscope");
+    QApplication::setApplicationVersion(TAGSCOPE_VERSION);
+
+    QtEventLoop loop;
+    loop.InstallAsDefault();
+    InstallErrorDisplay();
+#ifdef TAGSCOPE_HAVE_CREDENTIALS
+    InstallCredentialsProvider();
+#endif
+
+    QString shot;
+    int delay = 1500;
+    QStringList args = QApplication::arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--screenshot" && i + 1 < args.size()) shot = args[++i];
+        else if (args[i] == "--screenshot-delay" && i + 1 < args.size()) delay = args[++i].toInt();
+    }
+
+    TForm1 form;
+    form.show();
+    if (!shot.isEmpty()) {
+        QTimer::singleShot(delay, &form, [&form, shot] {
+            bool ok = form.grab().save(shot);
+            QApplication::exit(ok ? 0 : 1);
+        });
+    }
+    return QApplication::exec();
+}

@@ -1,0 +1,656 @@
+#include "uMain.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QStyle>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QLocale>
+#include <QRegularExpression>
+
+#include "ErrorDisplay.h"
+#include "OPCGroupDlg.h"
+#include "VelqorDlgBrowse.h"
+#include "model/VelqorServerList.h"
+#include "model/contract/VelqorDateTime.h"
+#include "uMainExport.h"
+
+using namespace velqor;
+
+namespace {
+// The marker tag of the value labels that clearing the status empties.
+const char* const kTag = "tag";
+
+// Runs a handler as the application's commands do: errors are shown, never fatal.
+template <class F>
+auto Handler(F fn) {
+    return [fn] { Guarded(fn); };
+}
+
+QLabel* ValueLabel(QWidget* parent, const char* name) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setProperty(kTag, 1);
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return l;
+}
+
+QToolButton* FlatButton(QWidget* parent, const char* name, QStyle::StandardPixmap icon,
+                        const char* hint) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setAutoRaise(true);
+    b->setIcon(parent->style()->standardIcon(icon));
+    b->setIconSize(QSize(22, 22));
+    b->setToolTip(hint);
+    return b;
+}
+
+// A locale's time format without its time-zone part.
+QString WithoutZone(QString f) {
+    f.remove(QRegularExpression("\\s*t+\\s*"));
+    return f.trimmed();
+}
+
+TVelqorItem* ItemOf(const TItemRow& r) { return static_cast<TVelqorItem*>(r.Item); }
+}  // namespace
+
+void TServerCombo::showPopup() {
+    emit dropDown();
+    QComboBox::showPopup();
+}
+
+TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
+    : QMainWindow(parent),
+      OPCServer(server ? std::move(server) : std::make_unique<TVelqorServer>()),
+      Ini(IniMemory::ForApplication()) {
+    setObjectName("Form1");
+    setWindowTitle("Tagscope");
+    resize(646, 448);
+
+    QLocale loc = QLocale::system();
+    timeFormat_ = WithoutZone(loc.timeFormat(QLocale::LongFormat));
+    dateFormat_ = loc.dateFormat(QLocale::ShortFormat);
+    plainTimeFormat_ = timeFormat_ == "HH:mm:ss";
+
+    // The server component as the window configures it.
+    OPCServer->SetKeepAlive(0);
+    OPCServer->SetProtocol(coCOM);
+    OPCServer->SetBatchMode(false);
+    OPCServer->SetConnectDelay(300);
+    TVelqorDefaultGroup& def = OPCServer->OPCGroupDefault();
+    def.IsActive = true;
+    def.UpdateRate = 1000;
+    def.LocaleId = 0;
+    def.TimeBias = 0;
+    OPCServer->OnServerShutdown = [this](TVelqorSvr*, const std::string&) { OPCServerServerShutdown(); };
+    OPCServer->OnDatachange = [this](TVelqorServer*, const TVelqorItemList& l) { OPCServerDatachange(l); };
+
+    ListServers = [](std::vector<std::string>& s) { ListLocalServers(s); };
+    AskComputerName = [this](QString& name) {
+        bool ok = false;
+        QString text = QInputDialog::getText(this, "Select remote Computer", "Computername",
+                                             QLineEdit::Normal, QString(), &ok);
+        if (ok) name = text;
+        return ok;
+    };
+    ChooseExportFile = [this](const QString& proposed) { return DefaultChooseExportFile(proposed); };
+
+    auto* central = new QWidget(this);
+    auto* top = new QVBoxLayout(central);
+    top->setContentsMargins(2, 2, 2, 2);
+    top->setSpacing(2);
+
+    TopPanel = new QWidget(central);
+    TopPanel->setObjectName("TopPanel");
+    auto* tl = new QHBoxLayout(TopPanel);
+    tl->setContentsMargins(0, 0, 0, 0);
+    ServerCombo = new TServerCombo(TopPanel);
+    ServerCombo->setObjectName("ServerCombo");
+    ServerCombo->setEditable(true);
+    ServerCombo->setInsertPolicy(QComboBox::NoInsert);
+    ServerCombo->setToolTip("Select OPC Server");
+    ServerCombo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    bRemoteConnect = FlatButton(TopPanel, "bRemoteConnect", QStyle::SP_DriveNetIcon,
+                                "Connect to remote server");
+    bConnect = FlatButton(TopPanel, "bConnect", QStyle::SP_DialogApplyButton, "Connect to server");
+    BDisconnect = FlatButton(TopPanel, "BDisconnect", QStyle::SP_DialogCancelButton,
+                             "Disconnect from server");
+    tl->addWidget(ServerCombo, 1);
+    tl->addWidget(bRemoteConnect);
+    tl->addWidget(bConnect);
+    tl->addWidget(BDisconnect);
+    top->addWidget(TopPanel);
+
+    Splitter1 = new QSplitter(Qt::Horizontal, central);
+    Splitter1->setObjectName("Splitter1");
+    TreeView1 = new QTreeWidget(Splitter1);
+    TreeView1->setObjectName("TreeView1");
+    TreeView1->setHeaderHidden(true);
+    TreeView1->setRootIsDecorated(false);
+    TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView1->setToolTip("click right mousekey to edit groups");
+    TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    ItemModel = new ItemListModel(this);
+    ItemView = new QTableView(Splitter1);
+    ItemView->setObjectName("ItemView");
+    ItemView->setModel(ItemModel);
+    ItemView->setToolTip("click right mousekey to edit Items");
+    ItemView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ItemView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ItemView->setSelectionMode(QAbstractItemView::SingleSelection);
+    ItemView->setShowGrid(false);
+    ItemView->setWordWrap(false);
+    ItemView->setContextMenuPolicy(Qt::CustomContextMenu);
+    ItemView->verticalHeader()->hide();
+    ItemView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ItemView->verticalHeader()->setDefaultSectionSize(ItemView->fontMetrics().height() + 4);
+    ItemView->horizontalHeader()->setHighlightSections(false);
+    ItemView->horizontalHeader()->setStretchLastSection(true);
+    ItemView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    const int widths[kItemColumns] = {150, 80, 45, 100, 70, 60};
+    for (int c = 0; c < kItemColumns; ++c) ItemView->setColumnWidth(c, widths[c]);
+    Splitter1->addWidget(TreeView1);
+    Splitter1->addWidget(ItemView);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({140, 500});
+    top->addWidget(Splitter1, 1);
+
+    auto* bottom = new QHBoxLayout;
+    Panel3 = new QGroupBox("Sever state", central);
+    Panel3->setObjectName("Panel3");
+    auto* f3 = new QFormLayout(Panel3);
+    LServer = ValueLabel(Panel3, "LServer");
+    LStartTime = ValueLabel(Panel3, "LStartTime");
+    LUpdateTime = ValueLabel(Panel3, "LUpdateTime");
+    LState = ValueLabel(Panel3, "LState");
+    LInfo = ValueLabel(Panel3, "LInfo");
+    LInfo->setWordWrap(true);
+    LInfo->setMinimumHeight(2 * LInfo->fontMetrics().lineSpacing());
+    LInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    f3->addRow("Server", LServer);
+    f3->addRow("Start Time", LStartTime);
+    f3->addRow("Last Update", LUpdateTime);
+    f3->addRow("State", LState);
+    f3->addRow("Vendorinfo", LInfo);
+    Panel4 = new QGroupBox("Group state", central);
+    Panel4->setObjectName("Panel4");
+    auto* f4 = new QFormLayout(Panel4);
+    LName = ValueLabel(Panel4, "LName");
+    LUpdate = ValueLabel(Panel4, "LUpdate");
+    LDeadBand = ValueLabel(Panel4, "LDeadBand");
+    LActive = ValueLabel(Panel4, "LActive");
+    f4->addRow("Name", LName);
+    f4->addRow("UpdateRate", LUpdate);
+    f4->addRow("DeadBand", LDeadBand);
+    f4->addRow("Active", LActive);
+    bottom->addWidget(Panel3, 3);
+    bottom->addWidget(Panel4, 2);
+    top->addLayout(bottom);
+    setCentralWidget(central);
+
+    BuildMenus();
+
+    connect(ServerCombo, &TServerCombo::dropDown, this, Handler([this] { ServerComboDropDown(); }));
+    connect(bConnect, &QToolButton::clicked, this, Handler([this] { bConnectClick(); }));
+    connect(bRemoteConnect, &QToolButton::clicked, this, Handler([this] { bRemoteConnectClick(); }));
+    connect(BDisconnect, &QToolButton::clicked, this, Handler([this] { bDisconnectClick(); }));
+    connect(TreeView1, &QTreeWidget::currentItemChanged, this, Handler([this] { TreeView1Change(); }));
+    connect(TreeView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { GroupPopup->popup(TreeView1->viewport()->mapToGlobal(p)); });
+    connect(ItemView, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { ItemPopup->popup(ItemView->viewport()->mapToGlobal(p)); });
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, Handler([this] { Timer1Timer(); }));
+    Timer1->start();
+}
+
+TForm1::~TForm1() {
+    Timer1->stop();
+    // No more events into a window that is going away; the component deactivates itself.
+    OPCServer->OnDatachange = nullptr;
+    OPCServer->OnServerShutdown = nullptr;
+    for (int i = 0; i < ItemModel->Count(); ++i) {
+        TItemRow* r = ItemModel->Row(i);
+        if (FindItemByClientHandle(r->Handle) == r->Item) r->Item->FUserData = nullptr;
+    }
+    OPCServer.reset();
+}
+
+void TForm1::BuildMenus() {
+    QMenu* file = menuBar()->addMenu("File");
+    file->setObjectName("File1");
+    Export1 = file->addAction("Export");
+    Export1->setObjectName("Export1");
+    Exit1 = file->addAction("Exit");
+    Exit1->setObjectName("Exit1");
+    Exit1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    N1 = menuBar()->addAction("О программе");
+    N1->setObjectName("N1");
+    connect(Export1, &QAction::triggered, this, Handler([this] { Export1Click(); }));
+    connect(Exit1, &QAction::triggered, this, Handler([this] { Exit1Click(); }));
+    connect(N1, &QAction::triggered, this, Handler([this] { N1Click(); }));
+
+    GroupPopup = new QMenu(this);
+    GroupPopup->setObjectName("GroupPopup");
+    AddGroup1 = GroupPopup->addAction("Add Group...");
+    RemoveGroup1 = GroupPopup->addAction("Remove Group");
+    RemoveallGroups1 = GroupPopup->addAction("Remove all Groups");
+    Properties1 = GroupPopup->addAction("Properties...");
+    connect(AddGroup1, &QAction::triggered, this, Handler([this] { AddGroup1Click(); }));
+    connect(RemoveGroup1, &QAction::triggered, this, Handler([this] { RemoveGroup1Click(); }));
+    connect(RemoveallGroups1, &QAction::triggered, this, Handler([this] { RemoveallGroups1Click(); }));
+    connect(Properties1, &QAction::triggered, this, Handler([this] { Properties1Click(); }));
+
+    ItemPopup = new QMenu(this);
+    ItemPopup->setObjectName("ItemPopup");
+    A1 = ItemPopup->addAction("Add Item..");
+    RemoveItem1 = ItemPopup->addAction("Remove Item");
+    RemoveallItems1 = ItemPopup->addAction("Remove all Items");
+    Active1 = ItemPopup->addAction("Active");
+    Active1->setCheckable(true);
+    connect(ItemPopup, &QMenu::aboutToShow, this, Handler([this] { ItemPopupPopup(); }));
+    connect(A1, &QAction::triggered, this, Handler([this] { A1Click(); }));
+    connect(RemoveItem1, &QAction::triggered, this, Handler([this] { RemoveItem1Click(); }));
+    connect(RemoveallItems1, &QAction::triggered, this, Handler([this] { RemoveallItems1Click(); }));
+    // A checkable action has flipped its mark by the time it reports the trigger.
+    connect(Active1, &QAction::triggered, this,
+            [this](bool checked) { Guarded([this, checked] { Active1Click(!checked); }); });
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        Guarded([this] { FormShow(); });
+    }
+}
+
+// ---- server ----------------------------------------------------------------------------------
+
+void TForm1::FormShow() {
+    // A server given by the starter (the run script's simulation service) replaces the INI's.
+    QByteArray given = qgetenv("TAGSCOPE_SERVER");
+    ServerCombo->setEditText(given.isEmpty() ? Ini.ReadLast() : QString::fromLocal8Bit(given));
+    ClearStatus();
+}
+
+void TForm1::ServerComboDropDown() {
+    QStringList current;
+    for (int i = 0; i < ServerCombo->count(); ++i) current << ServerCombo->itemText(i);
+    if (!current.join("\n").trimmed().isEmpty()) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct Restore {
+        ~Restore() { QApplication::restoreOverrideCursor(); }
+    } restore;
+    std::vector<std::string> servers;
+    ListServers(servers);
+    QString text = ServerCombo->currentText();
+    ServerCombo->clear();
+    for (const auto& s : servers) ServerCombo->addItem(QString::fromStdString(s));
+    ServerCombo->setEditText(text);
+}
+
+void TForm1::Connect(const QString& computerName) {
+    OPCServer->SetComputerName(computerName.toStdString());
+    OPCServer->SetServerName(ServerCombo->currentText().toStdString());
+    OPCServer->SetActive(true);
+    Timer1->start();
+    Ini.WriteLast(QString::fromStdString(OPCServer->ServerName()));
+}
+
+void TForm1::bConnectClick() { Connect(QString()); }
+
+void TForm1::bRemoteConnectClick() {
+    QString name;
+    if (AskComputerName(name)) Connect(name);
+}
+
+void TForm1::bDisconnectClick() { OPCServer->SetActive(false); }
+
+void TForm1::Exit1Click() { close(); }
+
+void TForm1::ClearStatus() {
+    for (QLabel* l : findChildren<QLabel*>())
+        if (l->property(kTag).toInt() == 1) l->clear();
+    LServer->setText("not connected");
+}
+
+void TForm1::Timer1Timer() {
+    Timer1->stop();
+    if (!OPCServer->Active()) {
+        ClearStatus();
+        return;
+    }
+    try {
+        if (TVelqorGroup* g = SelectedGroup()) {
+            tVelqorGroupStateRec st;
+            g->GetGroupState(st);
+            LName->setText(QString::fromStdString(st.Name));
+            LUpdate->setText(QString::number(st.UpdateRate));
+            LDeadBand->setText(FormatDeadBand(st.DeadBand));
+            LActive->setText(st.Active ? "active" : "not active");
+        } else {
+            ClearStatus();
+        }
+        tServerStateRecord s;
+        OPCServer->GetStatus(s);
+        LServer->setText(QString::fromStdString(OPCServer->ServerName()));
+        LState->setText(QString::fromStdString(ServerStateText(s.ServerState)));
+        LInfo->setText(QString::fromStdString(s.VendorInfo));
+        LStartTime->setText(DateTimeText(s.StartTime));
+        LUpdateTime->setText(DateTimeText(s.LastUpdateTime));
+        Timer1->start();
+    } catch (...) {
+        // A failed refresh disconnects silently.
+        Timer1->stop();
+        try {
+            OPCServer->SetActive(false);
+        } catch (...) {
+        }
+        ClearStatus();
+    }
+}
+
+void TForm1::OPCServerServerShutdown() {
+    Timer1->stop();
+    ClearStatus();
+}
+
+void TForm1::OPCServerDatachange(const TVelqorItemList& items) {
+    int first = ItemModel->Count(), last = -1;
+    for (TVelqorItemData* item : items) {
+        auto* row = static_cast<TItemRow*>(item->FUserData);
+        if (!row) continue;
+        RowValues(*row);
+        first = std::min(first, row->Index);
+        last = std::max(last, row->Index);
+    }
+    // One announcement per notification: the view repaints the visible part once.
+    if (last >= first) ItemModel->RowsChanged(first, last, true);
+}
+
+// ---- rows ------------------------------------------------------------------------------------
+
+void TForm1::RowSetup(TItemRow& r) const {
+    TVelqorItem* item = ItemOf(r);
+    r.Text[colItemId] = QString::fromStdString(item->ItemID());
+    r.Text[colAccessPath] = QString::fromStdString(item->AccessPath());
+    r.Text[colActive] = item->IsActive() ? "X" : " ";
+    r.Text[colValue] = r.Text[colTime] = r.Text[colQuality] = "-";
+}
+
+void TForm1::RowValues(TItemRow& r) const {
+    TVelqorItem* item = ItemOf(r);
+    r.Text[colValue] = QString::fromStdString(item->ValueText());
+    r.Text[colTime] = TimeText(item->TimeStamp());
+    r.Text[colQuality] = item->IsGood() ? QStringLiteral("good") : QStringLiteral("bad");
+}
+
+QString TForm1::TimeText(double dateTime) const {
+    DateTimeParts p = DecodeDateTime(dateTime);
+    if (plainTimeFormat_) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.Hour % 100, p.Minute % 100, p.Second % 100);
+        return QString::fromLatin1(buf);
+    }
+    return QTime(p.Hour, p.Minute, p.Second, p.Millisecond).toString(timeFormat_);
+}
+
+QString TForm1::DateTimeText(double dateTime) const {
+    DateTimeParts p = DecodeDateTime(dateTime);
+    QDate d(p.Year, p.Month, p.Day);
+    return d.toString(dateFormat_) + " " + TimeText(dateTime);
+}
+
+TItemRow* TForm1::SelectedRow() const {
+    QModelIndexList rows = ItemView->selectionModel()->selectedRows();
+    if (rows.isEmpty()) return nullptr;
+    int i = rows.first().row();
+    return i < ItemModel->Count() ? ItemModel->Row(i) : nullptr;
+}
+
+void TForm1::EmptyList() { ItemModel->Clear(); }
+
+void TForm1::PruneDeadRows() {
+    for (int i = ItemModel->Count() - 1; i >= 0; --i) {
+        TItemRow* r = ItemModel->Row(i);
+        if (FindItemByClientHandle(r->Handle) != r->Item) ItemModel->RemoveRow(r);
+    }
+}
+
+void TForm1::AddRowsFor(const std::vector<TVelqorItem*>& items, bool withValues) {
+    if (items.empty()) return;
+    std::vector<TVelqorItemData*> data(items.begin(), items.end());
+    TItemRow* first = ItemModel->AddRows(data);
+    for (int i = first->Index; i < ItemModel->Count(); ++i) {
+        TItemRow& r = *ItemModel->Row(i);
+        r.Item->FUserData = &r;
+        RowSetup(r);
+        if (withValues) RowValues(r);
+    }
+    ItemModel->RowsChanged(first->Index, ItemModel->Count() - 1, false);
+}
+
+// ---- groups ----------------------------------------------------------------------------------
+
+QTreeWidgetItem* TForm1::SelectedNode() const {
+    // One node at a time: the current node is the selected one.
+    return TreeView1->currentItem();
+}
+
+TVelqorGroup* TForm1::SelectedGroup() const {
+    QTreeWidgetItem* n = SelectedNode();
+    return n ? OPCServer->OPCGroups().FindGroup(n->text(0).toStdString()) : nullptr;
+}
+
+void TForm1::AddGroup1Click() {
+    TVelqorDefaultGroup& def = OPCServer->OPCGroupDefault();
+    tVelqorGroupStateRec rec;
+    rec.UpdateRate = def.UpdateRate;
+    rec.Active = def.IsActive;
+    rec.LocaleId = def.LocaleId;
+    rec.DeadBand = def.DeadBand;
+    rec.TimeBias = def.TimeBias;
+    if (!EditGroup(rec, this)) return;
+    def.UpdateRate = rec.UpdateRate;
+    def.IsActive = rec.Active;
+    def.LocaleId = rec.LocaleId;
+    def.DeadBand = rec.DeadBand;
+    def.TimeBias = rec.TimeBias;
+    OPCServer->OPCGroups().AddGroup(rec.Name);
+    auto* node = new QTreeWidgetItem(QStringList{QString::fromStdString(rec.Name)});
+    TreeView1->addTopLevelItem(node);
+    TreeView1->setCurrentItem(node);
+    TreeView1->setFocus();
+}
+
+void TForm1::RemoveGroup1Click() {
+    QTreeWidgetItem* node = SelectedNode();
+    if (!node) return;
+    try {
+        OPCServer->OPCGroups().RemoveGroup(node->text(0).toStdString());
+    } catch (...) {
+        PruneDeadRows();
+        throw;
+    }
+    EmptyList();
+    delete node;
+}
+
+void TForm1::RemoveallGroups1Click() {
+    try {
+        OPCServer->OPCGroups().RemoveAll();
+    } catch (...) {
+        PruneDeadRows();
+        throw;
+    }
+    EmptyList();
+    TreeView1->clear();
+}
+
+void TForm1::Properties1Click() {
+    QTreeWidgetItem* node = SelectedNode();
+    if (!node) {
+        ShowMessageText("First select Group");
+        return;
+    }
+    TVelqorGroup* g = OPCServer->OPCGroups().FindGroup(node->text(0).toStdString());
+    if (!g) {
+        ShowMessageText("ERROR");
+        return;
+    }
+    tVelqorGroupStateRec rec;
+    rec.Name = g->Name();
+    rec.UpdateRate = g->UpdateRate();
+    rec.Active = g->IsActive();
+    rec.LocaleId = g->LocaleId();
+    rec.DeadBand = g->DeadBand();
+    rec.TimeBias = g->TimeBias();
+    if (!EditGroup(rec, this)) return;
+    g->SetName(rec.Name);
+    node->setText(0, QString::fromStdString(rec.Name));
+    g->SetUpdateRate(rec.UpdateRate);
+    g->SetIsActive(rec.Active);
+    g->SetLocaleId(rec.LocaleId);
+    g->SetDeadBand(rec.DeadBand);
+    g->SetTimeBias(rec.TimeBias);
+}
+
+void TForm1::TreeView1Change() {
+    for (int i = 0; i < ItemModel->Count(); ++i) {
+        TItemRow* r = ItemModel->Row(i);
+        if (FindItemByClientHandle(r->Handle) == r->Item) r->Item->FUserData = nullptr;
+    }
+    EmptyList();
+    TVelqorGroup* g = SelectedGroup();
+    if (!g) return;
+    TVelqorItems& items = g->OPCItems();
+    std::vector<TVelqorItemData*> all;
+    all.reserve(size_t(items.Count()));
+    for (int i = 0; i < items.Count(); ++i) all.push_back(items.Items(i));
+    ItemModel->Reset(all, [this](TItemRow& r) {
+        r.Item->FUserData = &r;
+        RowSetup(r);
+        RowValues(r);
+    });
+}
+
+// ---- items -----------------------------------------------------------------------------------
+
+void TForm1::ItemPopupPopup() {
+    bool group = SelectedGroup() != nullptr;
+    for (QAction* a : ItemPopup->actions()) a->setEnabled(group);
+    if (!group) return;
+    if (TItemRow* r = SelectedRow()) Active1->setChecked(ItemOf(*r)->IsActive());
+}
+
+void TForm1::A1Click() {
+    std::vector<std::string> ids;
+    if (!TVelqorDlgBrowse::Execute(OPCServer->Browser(), ids, false, this)) return;
+    TVelqorGroup* g = SelectedGroup();
+    if (!g) return;
+    std::vector<TVelqorItem*> added;
+    try {
+        for (const auto& id : ids) {
+            g->DefaultItem().IsActive = true;
+            added.push_back(g->OPCItems().AddItem(id));
+        }
+    } catch (...) {
+        AddRowsFor(added, false);
+        throw;
+    }
+    AddRowsFor(added, false);
+}
+
+void TForm1::RemoveItem1Click() {
+    TItemRow* r = SelectedRow();
+    if (!r) return;
+    TVelqorItem* item = ItemOf(*r);
+    try {
+        item->Collection().RemoveItem(item);
+    } catch (...) {
+        PruneDeadRows();
+        throw;
+    }
+    ItemModel->RemoveRow(r);
+}
+
+void TForm1::RemoveallItems1Click() {
+    TVelqorGroup* g = SelectedGroup();
+    if (!g) return;
+    try {
+        g->OPCItems().RemoveAll();
+    } catch (...) {
+        PruneDeadRows();
+        throw;
+    }
+    EmptyList();
+}
+
+void TForm1::Active1Click(bool markBefore) {
+    TItemRow* r = SelectedRow();
+    if (!r) return;
+    ItemOf(*r)->SetIsActive(!markBefore);
+    RowSetup(*r);
+    RowValues(*r);
+    ItemModel->RowChanged(r);
+}
+
+// ---- export and about ------------------------------------------------------------------------
+
+QString TForm1::DefaultChooseExportFile(const QString& proposed) {
+    QFileDialog dlg(this);
+    dlg.setObjectName("SaveDialog1");
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    dlg.setNameFilter(QtNameFilter(kExportFilter));
+    dlg.setDefaultSuffix("txt");
+    // Replacing a file needs no question; creating one does.
+    dlg.setOption(QFileDialog::DontConfirmOverwrite);
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.selectFile(proposed);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+    QString path = dlg.selectedFiles().first();
+    if (!QFileInfo::exists(path)) {
+        QMessageBox ask(QMessageBox::Question, dlg.windowTitle(),
+                        path + "\nThis file does not exist.\nDo you want to create it?",
+                        QMessageBox::Yes | QMessageBox::No, this);
+        ask.setObjectName("CreatePrompt");
+        if (ask.exec() != QMessageBox::Yes) return {};
+    }
+    return path;
+}
+
+void TForm1::Export1Click() {
+    QString path = ChooseExportFile(ExportFileName(QDate::currentDate()));
+    if (path.isEmpty()) return;
+    WriteExportFile(path, ItemModel->Texts());
+}
+
+QString TForm1::AboutText() {
+    return QString("Tagscope %1\n"
+                   "Toolkit: %2\n\n"
+                   "A desktop client for OPC Data Access servers, classic (COM) and XML-DA.\n\n"
+                   "License: MIT")
+        .arg(TAGSCOPE_VERSION, kVelqorVersion);
+}
+
+void TForm1::N1Click() { QMessageBox::about(this, "О программе", AboutText()); }

@@ -1,0 +1,130 @@
+// The main window: server box and connect buttons, group tree, item list, server and group
+// status, menus, and the one-second status refresh. It owns the server component.
+#pragma once
+
+#include <QComboBox>
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "IniMemory.h"
+#include "ItemListModel.h"
+#include "model/Velqor.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QTableView;
+class QTimer;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The editable server box; tells its owner before its list drops down.
+class TServerCombo : public QComboBox {
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+    void showPopup() override;
+signals:
+    void dropDown();
+};
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // server: the component to own (a plain TVelqorServer when none is given).
+    explicit TForm1(std::unique_ptr<velqor::TVelqorServer> server = nullptr, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // ---- components ----
+    QWidget* TopPanel;
+    TServerCombo* ServerCombo;
+    QToolButton* bRemoteConnect;
+    QToolButton* bConnect;
+    QToolButton* BDisconnect;
+    QTreeWidget* TreeView1;
+    QSplitter* Splitter1;
+    QTableView* ItemView;
+    ItemListModel* ItemModel;
+    QGroupBox* Panel3;
+    QGroupBox* Panel4;
+    QLabel *LServer, *LStartTime, *LUpdateTime, *LState, *LInfo;
+    QLabel *LName, *LUpdate, *LDeadBand, *LActive;
+    QAction *Export1, *Exit1, *N1;
+    QMenu* GroupPopup;
+    QAction *AddGroup1, *RemoveGroup1, *RemoveallGroups1, *Properties1;
+    QMenu* ItemPopup;
+    QAction *A1, *RemoveItem1, *RemoveallItems1, *Active1;
+    QTimer* Timer1;
+    std::unique_ptr<velqor::TVelqorServer> OPCServer;
+    IniMemory Ini;
+
+    // What fills the server box's list (the local data-access servers by default).
+    std::function<void(std::vector<std::string>&)> ListServers;
+    // What asks for the remote computer name; false when cancelled (an input box by default).
+    std::function<bool(QString&)> AskComputerName;
+
+    // ---- handlers ----
+    void FormShow();
+    void ServerComboDropDown();
+    void bConnectClick();
+    void bRemoteConnectClick();
+    void bDisconnectClick();
+    void Exit1Click();
+    void Timer1Timer();
+    void OPCServerServerShutdown();
+    void OPCServerDatachange(const velqor::TVelqorItemList& items);
+    void AddGroup1Click();
+    void RemoveGroup1Click();
+    void RemoveallGroups1Click();
+    void Properties1Click();
+    void TreeView1Change();
+    void ItemPopupPopup();
+    void A1Click();
+    void RemoveItem1Click();
+    void RemoveallItems1Click();
+    // markBefore: the entry's check mark as it was when the user chose it.
+    void Active1Click(bool markBefore);
+    void Export1Click();
+    void N1Click();
+
+    // ---- helpers the handlers share ----
+    // Algorithm of the connect buttons: computer name, server name, activate, timer, INI.
+    void Connect(const QString& computerName);
+    // The group named by the selected tree node, or nullptr.
+    velqor::TVelqorGroup* SelectedGroup() const;
+    QTreeWidgetItem* SelectedNode() const;
+    // The selected list row, or nullptr.
+    TItemRow* SelectedRow() const;
+    void ClearStatus();
+    void RowSetup(TItemRow& row) const;
+    void RowValues(TItemRow& row) const;
+    // Time of day and date-and-time texts in the user's formats.
+    QString TimeText(double dateTime) const;
+    QString DateTimeText(double dateTime) const;
+    static QString AboutText();
+
+    // The export file chosen by the user, or "" when cancelled (save dialog by default).
+    std::function<QString(const QString& proposedName)> ChooseExportFile;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void BuildMenus();
+    // Empties the list after its items may have gone (no unlinking).
+    void EmptyList();
+    // Rows whose items were destroyed are dropped (after a failed removal).
+    void PruneDeadRows();
+    void AddRowsFor(const std::vector<velqor::TVelqorItem*>& items, bool withValues);
+    QString DefaultChooseExportFile(const QString& proposedName);
+
+    bool shown_ = false;
+    QString timeFormat_, dateFormat_;
+    bool plainTimeFormat_ = false;  // "HH:mm:ss": formatted without QTime
+};
