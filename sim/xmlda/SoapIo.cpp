@@ -1,0 +1,254 @@
+#include "xmlda/SoapIo.h"
+
+#include <libxml/parser.h>
+
+#include <cstring>
+
+namespace velqor::xmldasim {
+namespace {
+
+const char* cs(const xmlChar* s) { return reinterpret_cast<const char*>(s); }
+const xmlChar* xs(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+
+bool isElement(const xmlNode* n, const char* local) {
+    return n && n->type == XML_ELEMENT_NODE && std::strcmp(cs(n->name), local) == 0;
+}
+bool inNs(const xmlNode* n, const char* uri) {
+    return n->ns && n->ns->href && std::strcmp(cs(n->ns->href), uri) == 0;
+}
+const xmlNode* firstElement(const xmlNode* n) {
+    for (const xmlNode* c = n ? n->children : nullptr; c; c = c->next)
+        if (c->type == XML_ELEMENT_NODE) return c;
+    return nullptr;
+}
+
+SoapFault clientFault(std::string text) { return SoapFault{true, "", std::move(text)}; }
+
+}  // namespace
+
+Request parseRequest(std::string_view body) {
+    if (body.empty()) throw clientFault("The request has no body.");
+    xmlDoc* raw = xmlReadMemory(body.data(), static_cast<int>(body.size()), "request.xml", nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!raw) throw clientFault("The request is not well-formed XML.");
+    Request r;
+    r.doc.reset(raw);
+    if (raw->intSubset || raw->extSubset) throw clientFault("Document type declarations are not accepted.");
+    xmlNode* env = xmlDocGetRootElement(raw);
+    if (!isElement(env, "Envelope")) throw clientFault("The request is not a SOAP envelope.");
+    if (inNs(env, kSoap12Ns)) r.soap12 = true;
+    else if (!inNs(env, kSoap11Ns)) throw clientFault("Unknown SOAP envelope namespace.");
+    const xmlNode* bodyElem = nullptr;
+    for (const xmlNode* c = env->children; c; c = c->next)
+        if (isElement(c, "Body") && inNs(c, r.soap12 ? kSoap12Ns : kSoap11Ns)) bodyElem = c;
+    if (!bodyElem) throw clientFault("The SOAP envelope has no Body.");
+    const xmlNode* op = firstElement(bodyElem);
+    if (!op) throw clientFault("The SOAP Body is empty.");
+    if (!inNs(op, kOpcNs))
+        throw clientFault(std::string("The element ") + cs(op->name) + " is not in the OPC XML-DA 1.0 namespace.");
+    r.op = const_cast<xmlNode*>(op);
+    r.opName = cs(op->name);
+    return r;
+}
+
+std::optional<std::string> attr(const xmlNode* n, const char* name) {
+    if (!n) return std::nullopt;
+    for (const xmlAttr* a = n->properties; a; a = a->next) {
+        if (a->ns == nullptr && std::strcmp(cs(a->name), name) == 0) {
+            xmlChar* v = xmlNodeListGetString(n->doc, a->children, 1);
+            std::string s = v ? cs(v) : "";
+            xmlFree(v);
+            return s;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string attrOr(const xmlNode* n, const char* name, const std::string& dflt) {
+    auto a = attr(n, name);
+    return a ? *a : dflt;
+}
+
+bool boolAttr(const xmlNode* n, const char* name, bool dflt) {
+    auto a = attr(n, name);
+    if (!a) return dflt;
+    if (*a == "true" || *a == "1") return true;
+    if (*a == "false" || *a == "0") return false;
+    throw clientFault(std::string("Attribute ") + name + " is not a boolean: " + *a);
+}
+
+std::optional<long long> intAttr(const xmlNode* n, const char* name) {
+    auto a = attr(n, name);
+    if (!a || a->empty()) return std::nullopt;
+    auto v = parseScalar(Kind::Int, *a);
+    if (!v) throw clientFault(std::string("Attribute ") + name + " is not an int: " + *a);
+    return std::get<std::int64_t>(*v);
+}
+
+std::optional<double> floatAttr(const xmlNode* n, const char* name) {
+    auto a = attr(n, name);
+    if (!a || a->empty()) return std::nullopt;
+    auto v = parseScalar(Kind::Double, *a);
+    if (!v) throw clientFault(std::string("Attribute ") + name + " is not a number: " + *a);
+    return std::get<double>(*v);
+}
+
+std::optional<TimePoint> timeAttr(const xmlNode* n, const char* name) {
+    auto a = attr(n, name);
+    if (!a || a->empty()) return std::nullopt;
+    auto t = parseDateTime(*a);
+    if (!t) throw clientFault(std::string("Attribute ") + name + " is not a dateTime: " + *a);
+    return t;
+}
+
+std::vector<const xmlNode*> children(const xmlNode* n, const char* localName) {
+    std::vector<const xmlNode*> out;
+    for (const xmlNode* c = n ? n->children : nullptr; c; c = c->next)
+        if (isElement(c, localName)) out.push_back(c);
+    return out;
+}
+
+const xmlNode* child(const xmlNode* n, const char* localName) {
+    for (const xmlNode* c = n ? n->children : nullptr; c; c = c->next)
+        if (isElement(c, localName)) return c;
+    return nullptr;
+}
+
+std::string text(const xmlNode* n) {
+    if (!n) return {};
+    xmlChar* v = xmlNodeGetContent(n);
+    std::string s = v ? cs(v) : "";
+    xmlFree(v);
+    return s;
+}
+
+std::optional<Value> readValue(const xmlNode* e, std::string* resultId) {
+    xmlChar* t = xmlGetNsProp(e, xs("type"), xs(kXsiNs));
+    std::string typeName = t ? cs(t) : "";
+    xmlFree(t);
+    DataType type{Kind::String, false};
+    if (!typeName.empty()) {
+        auto dt = typeFromName(typeName);
+        if (!dt || dt->kind == Kind::AnyType) {
+            *resultId = "E_BADTYPE";
+            return std::nullopt;
+        }
+        type = *dt;
+    }
+    Value v{type, {}};
+    bool range = false;
+    if (!type.array) {
+        auto s = parseScalar(type.kind, text(e), &range);
+        if (!s) {
+            *resultId = range ? "E_RANGE" : "E_BADTYPE";
+            return std::nullopt;
+        }
+        v.elems.push_back(std::move(*s));
+        return v;
+    }
+    std::string elemName = arrayElementName(type.kind);
+    for (const xmlNode* c = e->children; c; c = c->next) {
+        if (c->type != XML_ELEMENT_NODE) continue;
+        if (elemName != cs(c->name)) {
+            *resultId = "E_BADTYPE";
+            return std::nullopt;
+        }
+        auto s = parseScalar(type.kind, text(c), &range);
+        if (!s) {
+            *resultId = range ? "E_RANGE" : "E_BADTYPE";
+            return std::nullopt;
+        }
+        v.elems.push_back(std::move(*s));
+    }
+    return v;
+}
+
+ReplyWriter::ReplyWriter(ReplyStyle style) : style_(style), doc_(xmlNewDoc(xs("1.0"))) {
+    xmlNode* env = xmlNewDocNode(doc_.get(), nullptr, xs("Envelope"), nullptr);
+    xmlDocSetRootElement(doc_.get(), env);
+    env_ = xmlNewNs(env, xs(style.soap12 ? kSoap12Ns : kSoap11Ns), xs("soap"));
+    xmlSetNs(env, env_);
+    xmlNewNs(env, xs(kXsdNs), xs("xsd"));
+    xsi_ = xmlNewNs(env, xs(kXsiNs), xs("xsi"));
+    if (style.prefixed) opc_ = xmlNewNs(env, xs(kOpcNs), xs("ns1"));
+    body_ = xmlNewChild(env, env_, xs("Body"), nullptr);
+}
+
+xmlNode* ReplyWriter::operation(const char* name) {
+    xmlNode* op = xmlNewChild(body_, nullptr, xs(name), nullptr);
+    if (!style_.prefixed) opc_ = xmlNewNs(op, xs(kOpcNs), nullptr);
+    xmlSetNs(op, opc_);
+    return op;
+}
+
+xmlNode* ReplyWriter::element(xmlNode* parent, const char* name, const std::string* textContent) {
+    xmlNode* n = xmlNewChild(parent, opc_, xs(name), nullptr);
+    if (textContent) xmlNodeAddContentLen(n, xs(textContent->c_str()), static_cast<int>(textContent->size()));
+    return n;
+}
+
+void ReplyWriter::attr(xmlNode* n, const char* name, const std::string& v) {
+    xmlSetProp(n, xs(name), xs(v.c_str()));
+}
+
+void ReplyWriter::xsiType(xmlNode* n, const std::string& qname) {
+    xmlSetNsProp(n, xsi_, xs("type"), xs(qname.c_str()));
+}
+
+std::string ReplyWriter::opcQName(const std::string& local) const {
+    return style_.prefixed ? "ns1:" + local : local;
+}
+
+xmlNode* ReplyWriter::value(xmlNode* parent, const char* name, const Value& v) {
+    xmlNode* n = element(parent, name);
+    xsiType(n, isXsdType(v.type) ? "xsd:" + typeLocalName(v.type) : opcQName(typeLocalName(v.type)));
+    if (!v.type.array) {
+        if (!v.elems.empty()) {
+            std::string t = scalarText(v.type.kind, v.elems.front());
+            xmlNodeAddContentLen(n, xs(t.c_str()), static_cast<int>(t.size()));
+        }
+        return n;
+    }
+    std::string elemName = arrayElementName(v.type.kind);
+    for (const auto& e : v.elems) {
+        std::string t = scalarText(v.type.kind, e);
+        element(n, elemName.c_str(), &t);
+    }
+    return n;
+}
+
+void ReplyWriter::fault(const SoapFault& f) {
+    xmlNode* fault = xmlNewChild(body_, env_, xs("Fault"), nullptr);
+    xmlNs* opcPrefixed = style_.prefixed ? opc_ : xmlNewNs(fault, xs(kOpcNs), xs("opc"));
+    std::string opcCode = f.opcCode.empty() ? "" : std::string(cs(opcPrefixed->prefix)) + ":" + f.opcCode;
+    if (!style_.soap12) {
+        std::string code = opcCode.empty() ? std::string("soap:") + (f.client ? "Client" : "Server") : opcCode;
+        // SOAP 1.1 fault children are unqualified; xmlNewChild would inherit the parent's namespace.
+        for (auto [name, value] : {std::pair{"faultcode", code}, std::pair{"faultstring", f.text}}) {
+            xmlNode* n = xmlNewDocNode(doc_.get(), nullptr, xs(name), nullptr);
+            xmlNodeAddContentLen(n, xs(value.c_str()), static_cast<int>(value.size()));
+            xmlAddChild(fault, n);
+        }
+        return;
+    }
+    xmlNode* code = xmlNewChild(fault, env_, xs("Code"), nullptr);
+    xmlNewTextChild(code, env_, xs("Value"), xs(f.client ? "soap:Sender" : "soap:Receiver"));
+    if (!opcCode.empty()) {
+        xmlNode* sub = xmlNewChild(code, env_, xs("Subcode"), nullptr);
+        xmlNewTextChild(sub, env_, xs("Value"), xs(opcCode.c_str()));
+    }
+    xmlNode* reason = xmlNewChild(fault, env_, xs("Reason"), nullptr);
+    xmlNode* t = xmlNewTextChild(reason, env_, xs("Text"), xs(f.text.c_str()));
+    xmlNodeSetLang(t, xs("en"));
+}
+
+std::string ReplyWriter::serialize(bool utf16) const {
+    xmlChar* mem = nullptr;
+    int size = 0;
+    xmlDocDumpMemoryEnc(doc_.get(), &mem, &size, utf16 ? "UTF-16" : "UTF-8");
+    std::string out(cs(mem), static_cast<std::size_t>(size));
+    xmlFree(mem);
+    return out;
+}
+
+}  // namespace velqor::xmldasim

@@ -1,0 +1,271 @@
+// The HTTP side of the simulation service: cpp-httplib server, switches, authentication and the
+// ways a reply can be delivered (plain, chunked, UTF-16, cut off).
+#include "xmlda/XmlDaSim.h"
+
+#include <httplib.h>
+#include <libxml/parser.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+#include "xmlda/AddressSpace.h"
+#include "xmlda/Operations.h"
+#include "xmlda/SoapIo.h"
+#include "xmlda/Subscriptions.h"
+
+#ifndef XMLDA_SIM_VERSION
+#define XMLDA_SIM_VERSION "0.0.0"
+#endif
+
+namespace velqor::xmldasim {
+
+struct Service::Impl {
+    explicit Impl(Options o)
+        : options(std::move(o)), sw(options.switches), space(nowMs(), options.clockPeriodMs, options.loadItems) {}
+
+    void handle(const httplib::Request& hreq, httplib::Response& res);
+    bool authorized(const httplib::Request& hreq, const Switches& s) const;
+    void send(httplib::Response& res, int status, std::string body, const std::string& contentType,
+              bool chunked, bool cutOff) const;
+
+    Options options;
+    mutable std::mutex swMutex;  // guards sw
+    Switches sw;
+
+    AddressSpace space;
+    SubscriptionStore subs;
+
+    mutable std::mutex runMutex;  // guards the fields below and serialises start/stop
+    std::condition_variable stopCv;
+    bool stopping = false;
+    std::unique_ptr<httplib::Server> server;
+    std::thread listener;
+    int boundPort = 0;
+    TimePoint startTime;
+    std::string tag;
+
+    std::atomic<std::size_t> requests{0};
+};
+
+namespace {
+
+std::string newTag() {
+    std::random_device rd;
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(rd()));
+    return buf;
+}
+
+}  // namespace
+
+bool Service::Impl::authorized(const httplib::Request& hreq, const Switches& s) const {
+    const std::string expected = httplib::make_basic_authentication_header(s.user, s.password).second;
+    return hreq.has_header("Authorization") && hreq.get_header_value("Authorization") == expected;
+}
+
+void Service::Impl::send(httplib::Response& res, int status, std::string body, const std::string& contentType,
+                         bool chunked, bool cutOff) const {
+    res.status = status;
+    auto shared = std::make_shared<const std::string>(std::move(body));
+    if (cutOff) {
+        // Announce the whole length, deliver half of it, then drop the connection.
+        const std::size_t half = shared->size() / 2;
+        res.set_content_provider(shared->size(), contentType,
+                                 [shared, half](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                     if (offset >= half) return false;
+                                     sink.write(shared->data() + offset, std::min(length, half - offset));
+                                     return true;
+                                 });
+        return;
+    }
+    if (chunked) {
+        res.set_chunked_content_provider(contentType, [shared](std::size_t offset, httplib::DataSink& sink) {
+            if (offset < shared->size()) {
+                sink.write(shared->data() + offset, std::min<std::size_t>(1024, shared->size() - offset));
+            } else {
+                sink.done();
+            }
+            return true;
+        });
+        return;
+    }
+    res.set_content(*shared, contentType.c_str());
+}
+
+void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res) {
+    const TimePoint rcv = nowMs();
+    const Switches s = [&] {
+        std::lock_guard lock(swMutex);
+        return sw;
+    }();
+    if (!s.user.empty() && !authorized(hreq, s)) {
+        res.status = 401;
+        res.set_header("WWW-Authenticate", "Basic realm=\"xmlda-sim\"");
+        res.set_content("Authentication required.\n", "text/plain");
+        return;
+    }
+
+    Request req;
+    std::optional<SoapFault> fault;
+    try {
+        req = parseRequest(hreq.body);
+    } catch (const SoapFault& f) {
+        fault = f;
+    }
+    bool soap12 = req.soap12;
+    const bool applies = s.onlyOperation.empty() || (!fault && req.opName == s.onlyOperation);
+
+    if (applies && s.delayMs > 0) {
+        std::unique_lock lock(runMutex);
+        stopCv.wait_for(lock, std::chrono::milliseconds(s.delayMs), [&] { return stopping; });
+    }
+    if (applies && s.httpStatus > 0) {
+        res.status = s.httpStatus;
+        if (s.httpStatus == 503) res.set_header("Retry-After", "1");
+        res.set_content("<html><body>Simulated HTTP status " + std::to_string(s.httpStatus) + "</body></html>",
+                        "text/html");
+        return;
+    }
+    if (!fault && applies && s.fault != FaultStyle::None) {
+        fault = SoapFault{false, "E_FAIL", "Simulated fault."};
+        soap12 = s.fault == FaultStyle::Soap12;
+    }
+
+    std::string body;
+    if (!fault) {
+        ServiceState st{space, subs, {}, s.serverState, XMLDA_SIM_VERSION, {}};
+        {
+            std::lock_guard lock(runMutex);
+            st.startTime = startTime;
+            st.tag = tag;
+        }
+        ReplyWriter w({s.prefixed, soap12});
+        Call c{st, req, w, rcv};
+        try {
+            dispatch(c);
+            body = w.serialize(s.utf16);
+        } catch (const SoapFault& f) {
+            fault = f;
+        } catch (const std::exception& e) {
+            fault = SoapFault{false, "E_FAIL", e.what()};
+        }
+    }
+    int status = 200;
+    if (fault) {
+        ReplyWriter fw({s.prefixed, soap12});
+        fw.fault(*fault);
+        body = fw.serialize(s.utf16);
+        status = 500;
+    }
+    ++requests;
+    const std::string charset = s.utf16 ? "utf-16" : "utf-8";
+    const std::string type = soap12 ? "application/soap+xml; charset=" + charset : "text/xml; charset=\"" + charset + "\"";
+    send(res, status, std::move(body), type, s.chunked, applies && s.closeMidReply);
+}
+
+Service::Service(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {
+    xmlInitParser();  // once, before requests arrive on several threads
+}
+
+Service::~Service() { stop(); }
+
+void Service::start() {
+    std::unique_lock lock(impl_->runMutex);
+    if (impl_->server) return;
+    auto server = std::make_unique<httplib::Server>();
+    const int threads = impl_->options.threads > 0 ? impl_->options.threads : 64;
+    server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    server->set_payload_max_length(impl_->options.maxBodyBytes);
+    server->set_keep_alive_max_count(1000);
+    server->set_keep_alive_timeout(10);
+    Impl* impl = impl_.get();
+    server->Post(impl_->options.path, [impl](const httplib::Request& q, httplib::Response& r) { impl->handle(q, r); });
+    server->Get(impl_->options.path, [](const httplib::Request&, httplib::Response& r) {
+        r.set_content("xmlda-sim: an OPC XML-DA 1.0 web service. POST SOAP requests to this address.\n",
+                      "text/plain");
+    });
+
+    int port = impl_->options.port > 0 ? impl_->options.port : impl_->boundPort;
+    const std::string& host = impl_->options.bind;
+    if (port > 0) {
+        if (!server->bind_to_port(host.c_str(), port))
+            throw std::runtime_error("xmlda-sim: cannot bind " + host + ":" + std::to_string(port));
+    } else {
+        port = server->bind_to_any_port(host.c_str());
+        if (port <= 0) throw std::runtime_error("xmlda-sim: cannot bind " + host);
+    }
+    impl_->boundPort = port;
+    impl_->stopping = false;
+    impl_->startTime = nowMs();
+    impl_->tag = newTag();
+    impl_->subs.reset(impl_->tag);
+    httplib::Server* raw = server.get();
+    impl_->listener = std::thread([raw] { raw->listen_after_bind(); });
+    // stop() only works once the accept loop runs.
+    for (int i = 0; i < 5000 && !raw->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!raw->is_running()) {
+        raw->stop();
+        impl_->listener.join();
+        throw std::runtime_error("xmlda-sim: the server did not start");
+    }
+    impl_->server = std::move(server);
+}
+
+void Service::stop() {
+    std::unique_ptr<httplib::Server> server;
+    std::thread listener;
+    {
+        std::lock_guard lock(impl_->runMutex);
+        if (!impl_->server) return;
+        impl_->stopping = true;
+        server = std::move(impl_->server);
+        listener = std::move(impl_->listener);
+    }
+    impl_->stopCv.notify_all();
+    impl_->subs.shutdown();
+    server->stop();
+    listener.join();  // the server's thread pool has joined its workers by now
+    impl_->subs.reset(impl_->tag + "-stopped");
+}
+
+bool Service::running() const {
+    std::lock_guard lock(impl_->runMutex);
+    return impl_->server != nullptr;
+}
+
+int Service::port() const {
+    std::lock_guard lock(impl_->runMutex);
+    return impl_->boundPort;
+}
+
+std::string Service::path() const { return impl_->options.path; }
+
+std::string Service::url() const {
+    std::string host = impl_->options.bind;
+    if (host == "0.0.0.0" || host.empty()) host = "127.0.0.1";
+    if (host.find(':') != std::string::npos) host = "[" + host + "]";
+    return "http://" + host + ":" + std::to_string(port()) + impl_->options.path;
+}
+
+void Service::setSwitches(const Switches& s) {
+    std::lock_guard lock(impl_->swMutex);
+    impl_->sw = s;
+}
+
+Switches Service::switches() const {
+    std::lock_guard lock(impl_->swMutex);
+    return impl_->sw;
+}
+
+void Service::dropAllSubscriptions() { impl_->subs.dropAll(); }
+
+std::size_t Service::subscriptionCount() const { return impl_->subs.count(); }
+
+std::size_t Service::requestCount() const { return impl_->requests.load(); }
+
+}  // namespace velqor::xmldasim

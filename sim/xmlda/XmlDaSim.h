@@ -1,0 +1,79 @@
+// xmlda-sim: an OPC XML-DA 1.0 web service on loopback, for exploring Tagscope and for testing the
+// client's XML-DA transport end to end. Start it in-process:
+//
+//   velqor::xmldasim::Service sim;           // port 0: any free port
+//   sim.start();
+//   std::string url = sim.url();             // http://127.0.0.1:<port>/opc/xmlda
+//   sim.setSwitches(...);                    // wire styles and faults, at any time
+//   sim.stop();                              // prompt, also with polls waiting
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace velqor::xmldasim {
+
+enum class FaultStyle { None, Soap11, Soap12 };
+
+// Wire styles and faults; they can be changed while the service runs.
+struct Switches {
+    bool prefixed = false;       // reply elements as ns1:Name instead of a default namespace
+    bool utf16 = false;          // reply bodies in UTF-16 (with byte order mark)
+    bool chunked = false;        // replies with chunked transfer encoding
+    FaultStyle fault = FaultStyle::None;  // answer with a SOAP fault (E_FAIL) instead of a reply
+    int httpStatus = 0;          // 404, 500 or 503: answer with this HTTP status and no SOAP body
+    int delayMs = 0;             // wait this long before answering
+    bool closeMidReply = false;  // send the headers and half the body, then close the connection
+    // When set, fault, httpStatus, delayMs and closeMidReply apply to this operation only
+    // (for example "SubscriptionPolledRefresh"); otherwise to every request.
+    std::string onlyOperation;
+    // Basic authentication: when user is set, requests without these credentials get 401.
+    std::string user;
+    std::string password;
+    std::string serverState = "running";  // the ServerState every reply reports
+};
+
+struct Options {
+    std::string bind = "127.0.0.1";
+    int port = 0;  // 0: any free port (kept across a stop and start of the same Service)
+    std::string path = "/opc/xmlda";
+    int clockPeriodMs = 500;   // how often the Dynamic and Plant values change
+    int loadItems = 10000;     // items in the branch "Load"
+    std::size_t maxBodyBytes = 4 * 1024 * 1024;
+    int threads = 64;          // concurrent requests (waiting polls hold one each)
+    Switches switches;
+};
+
+class Service {
+public:
+    explicit Service(Options options = {});
+    ~Service();
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // Binds and starts serving; throws std::runtime_error when the address cannot be bound.
+    // Every start forgets all subscriptions: handles from an earlier run become invalid.
+    void start();
+    // Stops serving; waiting polls are answered at once. Does nothing when not running.
+    void stop();
+    bool running() const;
+
+    int port() const;         // the bound port (valid after start)
+    std::string url() const;  // http://<host>:<port><path>
+    std::string path() const;
+
+    void setSwitches(const Switches& s);
+    Switches switches() const;
+
+    // Drops every subscription, as a service that lost its state would.
+    void dropAllSubscriptions();
+    std::size_t subscriptionCount() const;
+    std::size_t requestCount() const;  // SOAP requests handled since construction
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace velqor::xmldasim

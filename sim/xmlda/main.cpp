@@ -1,0 +1,74 @@
+// xmlda-sim: runs the OPC XML-DA 1.0 simulation service until interrupted.
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "xmlda/XmlDaSim.h"
+
+int main(int argc, char** argv) {
+    using velqor::xmldasim::FaultStyle;
+    velqor::xmldasim::Options o;
+    velqor::xmldasim::Switches& s = o.switches;
+    std::string fault;
+
+    CLI::App app{"xmlda-sim: an OPC XML-DA 1.0 simulation service.\n"
+                 "Send SIGUSR1 to drop all subscriptions; SIGINT or SIGTERM stops it."};
+    app.add_option("--port", o.port, "TCP port; 0 picks a free one (printed at start)")->capture_default_str();
+    app.add_option("--bind", o.bind, "address to listen on")->capture_default_str();
+    app.add_option("--path", o.path, "endpoint path")->capture_default_str();
+    app.add_option("--clock-ms", o.clockPeriodMs, "period of the changing values, ms")->capture_default_str();
+    app.add_option("--load-items", o.loadItems, "items in the branch Load")->capture_default_str();
+    app.add_option("--threads", o.threads, "concurrent requests")->capture_default_str();
+    app.add_flag("--prefixed", s.prefixed, "write reply elements with the ns1: prefix");
+    app.add_flag("--utf16", s.utf16, "write reply bodies in UTF-16");
+    app.add_flag("--chunked", s.chunked, "send replies with chunked transfer encoding");
+    app.add_option("--soap-fault", fault, "answer every request with a SOAP fault: 1.1 or 1.2")
+        ->check(CLI::IsMember({"1.1", "1.2"}));
+    app.add_option("--http-status", s.httpStatus, "answer every request with this HTTP status (404, 500, 503)")
+        ->check(CLI::IsMember({404, 500, 503}));
+    app.add_option("--delay-ms", s.delayMs, "wait this long before every reply");
+    app.add_flag("--close-mid-reply", s.closeMidReply, "close the connection halfway through every reply");
+    app.add_option("--only-operation", s.onlyOperation,
+                   "apply --soap-fault, --http-status, --delay-ms and --close-mid-reply to this operation only");
+    app.add_option("--user", s.user, "require basic authentication with this user");
+    app.add_option("--password", s.password, "password for --user");
+    app.add_option("--server-state", s.serverState, "ServerState reported in replies")
+        ->check(CLI::IsMember({"running", "failed", "noConfig", "suspended", "test", "commFault"}));
+    CLI11_PARSE(app, argc, argv);
+    if (fault == "1.1") s.fault = FaultStyle::Soap11;
+    if (fault == "1.2") s.fault = FaultStyle::Soap12;
+
+    // Signals are taken by this thread alone; the service's threads inherit the blocked mask.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
+    velqor::xmldasim::Service sim(o);
+    try {
+        sim.start();
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    std::printf("xmlda-sim listening: path %s url %s\n", sim.path().c_str(), sim.url().c_str());
+    std::fflush(stdout);
+
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&set, &sig) != 0) break;
+        if (sig == SIGUSR1) {
+            sim.dropAllSubscriptions();
+            std::printf("xmlda-sim: all subscriptions dropped\n");
+            std::fflush(stdout);
+            continue;
+        }
+        break;
+    }
+    sim.stop();
+    return 0;
+}
