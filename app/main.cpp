@@ -1,8 +1,8 @@
 // Tagscope: creates the main window and runs the message loop until it closes.
 //   --screenshot FILE [--screenshot-delay MS]: saves the window as a picture after a delay
 //   (default 1500 ms) and quits; for documentation and checks under a virtual display.
-// The server box starts with TAGSCOPE_SERVER when that is set (the run script passes the
-// simulation service's address), else with the remembered server.
+// The server box starts with TAGSCOPE_SERVER when that is set, even to nothing (the run script
+// passes the simulation service's address), else with the remembered server.
 #include <QTimer>
 
 #include "ErrorDisplay.h"

@@ -287,8 +287,8 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::FormShow() {
     // A server given by the starter (the run script's simulation service) replaces the INI's.
-    QByteArray given = qgetenv("TAGSCOPE_SERVER");
-    ServerCombo->setEditText(given.isEmpty() ? Ini.ReadLast() : QString::fromLocal8Bit(given));
+    bool given = qEnvironmentVariableIsSet("TAGSCOPE_SERVER");
+    ServerCombo->setEditText(given ? qEnvironmentVariable("TAGSCOPE_SERVER") : Ini.ReadLast());
     ClearStatus();
 }
 

@@ -4,11 +4,37 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
 scripts/build.sh build
-if [ -x build/app/tagscope ]; then
-  exec build/app/tagscope "$@"
-elif [ -x build/sim/xmlda/xmlda-sim ]; then
-  exec build/sim/xmlda/xmlda-sim "$@"
-else
+if [ ! -x build/app/tagscope ]; then
   echo "Nothing to start yet: the desktop program is not built." >&2
   exit 1
 fi
+
+# The simulation service on a free loopback port, for as long as Tagscope runs; its address
+# goes into the server box. Without it the server box starts empty.
+export TAGSCOPE_SERVER=""
+sim_pid=""
+sim_log=""
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  if [ -n "$sim_log" ]; then rm -f "$sim_log"; fi
+}
+trap cleanup EXIT
+if [ -x build/sim/xmlda/xmlda-sim ]; then
+  sim_log=$(mktemp)
+  build/sim/xmlda/xmlda-sim --bind 127.0.0.1 --port 0 >"$sim_log" 2>&1 &
+  sim_pid=$!
+  url=""
+  for _ in $(seq 1 100); do
+    url=$(sed -n 's/^xmlda-sim listening:.* url \(http[^ ]*\).*$/\1/p' "$sim_log" | head -n 1)
+    [ -n "$url" ] && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ -n "$url" ]; then
+    export TAGSCOPE_SERVER="$url"
+  else
+    echo "xmlda-sim did not start; Tagscope starts without it." >&2
+    cat "$sim_log" >&2 || true
+  fi
+fi
+build/app/tagscope "$@"

@@ -76,8 +76,11 @@ TEST_F(MainWindowTest, ServerBoxRestoresLastServerAndRunScriptOverride) {
     form->ServerCombo->setEditText("x");
     qputenv("TAGSCOPE_SERVER", "http://127.0.0.1:1/OpcXmlDa");
     form->FormShow();
-    qunsetenv("TAGSCOPE_SERVER");
     EXPECT_EQ(form->ServerCombo->currentText(), "http://127.0.0.1:1/OpcXmlDa");
+    qputenv("TAGSCOPE_SERVER", "");
+    form->FormShow();
+    qunsetenv("TAGSCOPE_SERVER");
+    EXPECT_EQ(form->ServerCombo->currentText(), "") << "set to nothing: an empty box";
 }
 
 TEST_F(MainWindowTest, ConnectActivatesStartsTimerAndRemembersServer) {
