@@ -1,0 +1,53 @@
+// The SOAP call glue: one request/reply exchange of one OPC XML-DA operation. The request record
+// is written into an envelope by the client-side writer, posted through the call settings'
+// poster (or a one-off poster when there is none) and the reply is read back into a new reply
+// record.
+//
+//   xmlda::GetStatus req;
+//   req.LocaleID = "en";
+//   std::unique_ptr<xmlda::GetStatusResponse> reply = CallOperation(settings, req);
+//
+// Errors:
+// - the poster fails (name resolution, refused connection, HTTP status, time-out, ...): the
+//   shutdown message WM_VELQOR_SHUTDOWN (wParam 0, no payload) is posted to the settings'
+//   NotifyWindow when one is set, then EVelqorSOAPConnect with the poster's text is raised;
+// - the user cancelled a credentials question, or the poster was aborted: EAbort passes through
+//   unchanged and nothing is posted (the silent abort is never reported);
+// - a SOAP fault in the reply: EVelqorSOAPFault from the reader, nothing is posted;
+// - a reply the reader cannot map: the reader's own errors.
+//
+// The glue keeps no state; the caller owns the settings and must not use one poster from two
+// threads at once.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "soap/VelqorSOAPRemotable.h"
+#include "soap/http/VelqorSOAPPoster.h"
+#include "xmlda/OpcXmlDa.h"
+
+namespace velqor {
+
+// The request envelope of an operation: SOAPAction receives the action (XML-DA namespace +
+// operation name, or settings.Namespace + name when that is set).
+std::string WriteXmlDaRequest(std::string_view nameSpace, std::string_view operation,
+                              const TRemotable& request, std::string& soapAction);
+
+// One exchange for a request record of any of the eight operations; fills reply (a new, empty
+// record of the operation's reply class).
+void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
+                        const TRemotable& request, TRemotable& reply);
+
+// One exchange per request record: GetStatus, Read, Write, Subscribe, SubscriptionPolledRefresh,
+// SubscriptionCancel, Browse, GetProperties. Returns the new reply record.
+template <class Request>
+std::unique_ptr<xmlda::XmlDaReply<Request>> CallOperation(TVelqorSOAPData& settings,
+                                                          const Request& request) {
+    auto reply = std::make_unique<xmlda::XmlDaReply<Request>>();
+    CallXmlDaOperation(settings, xmlda::XmlDaOperation<Request>::Name, request, *reply);
+    return reply;
+}
+
+}  // namespace velqor

@@ -1,0 +1,120 @@
+// The XML transport's connection base and its server-list browser.
+//
+// TVelqorXMLConnection keeps what every XML-DA exchange needs: the service address, the HTTP
+// credentials and proxy (from the component's Params lines), the client name, the component's
+// notification window, and the call settings with their persistent poster. The XML-DA connection
+// (VelqorXMLDA.h) derives from it and adds the DA operations.
+//
+// Threads: every operation runs on the thread that owns the server component. A poll thread
+// never uses the connection's call settings; it takes a SnapshotCallSettings() copy (made on the
+// owning thread) and gives it a poster of its own.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "com/runtime/Unknown.h"
+#include "model/contract/VelqorTransport.h"
+#include "soap/http/VelqorSOAPPoster.h"
+#include "xmlda/VelqorSOAPCall.h"
+
+namespace velqor {
+
+// The locale text this transport sends wherever a request has a LocaleID.
+inline constexpr std::string_view kXmlDaLocale = "en";
+
+// First line of the error raised by Connect for a blank server name; the second line is
+// kXmlDaUrlExample.
+inline constexpr std::string_view kFirstDefineTargetURL = "first define target URL";
+inline constexpr std::string_view kXmlDaUrlExample =
+    "for example: http://localhost:8080/opc/xmlda";
+
+// Common base of the XML connection and the XML server-list browser: one integer given at
+// creation (the factories pass 0).
+class TVelqorXMLComponent {
+public:
+    explicit TVelqorXMLComponent(int32_t tag = 0) : tag_(tag) {}
+    virtual ~TVelqorXMLComponent() = default;
+    int32_t Tag() const { return tag_; }
+
+private:
+    int32_t tag_;
+};
+
+// IVelqorConnection for a web service. The DA slots of IVelqorDAConnection are left to the
+// XML-DA connection; this class is not created on its own.
+class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>, public TVelqorXMLComponent {
+public:
+    explicit TVelqorXMLConnection(int32_t tag = 0) : TVelqorXMLComponent(tag) {}
+
+    // IVelqorConnection
+    // Blank serverName: plain Exception "first define target URL" CR LF example; nothing is
+    // stored. Otherwise stores the names, window and Params values, then runs StatusCheck.
+    void Connect(const std::string& clientName, const std::string& serverName,
+                 const std::string& computerName, const ParamLines& params, velqor::NotifyWindow window,
+                 int32_t connectDelay) override;
+    void Disconnect() override;  // frees the call settings and their poster
+    int32_t GetLocaleId() override { return localeId_; }
+    void SetLocaleId(int32_t localeId) override;  // "Not implemented"
+    int32_t SpecVersion() override { return 4; }
+    com::IUnknown* ConnectionObject() override;   // this object
+    tVelqorConnectionType ConnectionType() override { return coXML; }
+    bool SetClientName(const std::string& name) override;  // stores it; sends nothing
+    bool CheckConnection() override { return true; }
+
+    // The call settings, created with their poster on first use; URL, Namespace, Proxy, User,
+    // Password, CAFile, NotifyWindow and PostBy are copied in on every call (the poster made at
+    // creation keeps its own address and credentials).
+    TVelqorSOAPData& GetCallSettings();
+    // A copy of the call settings' fields without a poster, for a poll thread's own settings.
+    // Owning thread only.
+    TVelqorSOAPData SnapshotCallSettings();
+    bool HasCallSettings() const { return callSettings_ != nullptr; }
+
+    // One exchange through the connection's call settings.
+    template <class Request>
+    std::unique_ptr<xmlda::XmlDaReply<Request>> Call(const Request& request) {
+        return CallOperation(GetCallSettings(), request);
+    }
+
+    const std::string& URL() const { return url_; }
+    const std::string& ClientName() const { return clientName_; }
+    const std::string& User() const { return user_; }
+    const std::string& Password() const { return password_; }
+    const std::string& Proxy() const { return proxy_; }
+    const std::string& ComputerName() const { return computerName_; }
+    const std::string& PostBy() const { return postBy_; }
+    const std::string& CAFile() const { return caFile_; }  // "xml-cafile"
+    const velqor::NotifyWindow& NotifyWindow() const { return notifyWindow_; }
+    std::string_view LocaleText() const { return kXmlDaLocale; }
+
+protected:
+    // Run at the end of Connect; failing it fails Connect. Nothing here.
+    virtual void StatusCheck() {}
+    void SetNotifyWindow(velqor::NotifyWindow window) { notifyWindow_ = std::move(window); }
+
+private:
+    int32_t localeId_ = 0;
+    std::string url_, clientName_, user_, password_, proxy_, computerName_, postBy_, caFile_;
+    velqor::NotifyWindow notifyWindow_;
+    std::unique_ptr<TVelqorSOAPData> callSettings_;
+};
+
+// The XML transport's server list: there is no way to enumerate web services, so GetServerList
+// stores its arguments and raises "Not implemented" without reporting anything.
+class tVelqorXMLServerBrowser : public com::ComObject<IVelqorServerBrowser>,
+                                public TVelqorXMLComponent {
+public:
+    explicit tVelqorXMLServerBrowser(int32_t tag = 0) : TVelqorXMLComponent(tag) {}
+    void GetServerList(tVelqorServerSet serverTypes, const std::string& computerName,
+                       int32_t flags, const TServerReport& onServer) override;
+
+private:
+    tVelqorServerSet serverTypes_ = 0;
+    std::string computerName_;
+    int32_t flags_ = 0;
+};
+
+}  // namespace velqor

@@ -1,0 +1,44 @@
+// Conversions from OPC XML-DA texts and enumerations to the toolkit's numeric codes, shared by
+// the XML-DA connection, groups and browser.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "model/contract/VelqorIntf.h"
+#include "xmlda/OpcXmlDa.h"
+
+namespace velqor {
+
+// OPC DA quality code (16 bits in 32) of a qualityBits value; badWaitingForInitialData gives
+// 0x04 like badConfigurationError.
+int32_t QualityFromBits(xmlda::qualityBits bits);
+// Quality code of a quality text (exact, case-sensitive); a decimal text gives its number,
+// anything else 0x04.
+int32_t QualityFromName(std::string_view name);
+// "readable" 1, "writable" 2, "readWritable" 3; a decimal text gives its number; else 0.
+int32_t AccessRightsFromName(std::string_view name);
+// "analog" 1, "enumerated" 2, else 0 (the contract's EUTypeFromName).
+inline int32_t EUTypeFromXmlName(std::string_view name) { return EUTypeFromName(name); }
+// Server status code of a serverState value: running 1 .. commFault 6, else 0.
+int32_t ServerStateFromXml(xmlda::serverState state);
+// Error code of a ResultID: "" 0 (success), a name of the result table its code, else 1.
+inline int32_t ResultCodeFromID(std::string_view resultID) { return ResultCodeFromName(resultID); }
+// The request identifier of a combined item ID, split at the first "//" (SplitItemID).
+std::unique_ptr<xmlda::ItemIdentifier> ItemIdentifierOf(std::string_view itemID);
+// Text of an error code: the toolkit's message, else "unknown errorcode: " + signed decimal.
+std::string XmlDaErrorString(int32_t code);
+// Variant type code of an XML Schema type name in a dataType property value: the strict
+// table, else a decimal type code, else the lenient answer.
+int32_t DataTypeFromXmlName(std::string_view name);
+// One property of a GetProperties or Browse reply as the toolkit's property object (ID from
+// the name, description, value and data type by ID); a value that cannot be converted leaves
+// the property with error 0xC004100A.
+TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property);
+
+// The toolkit's code for an XML-DA property value of the wrong type ("E_INVALIDDATATYPE").
+inline constexpr int32_t kXmlDaInvalidDataType = int32_t(0xC004100AU);
+
+}  // namespace velqor
