@@ -1,0 +1,162 @@
+// Credentials and proxies: server authentication with and without the application's
+// credentials provider, and a forward proxy with and without its own credentials.
+#include <gtest/gtest.h>
+
+#include "LoopbackServers.h"
+#include "model/contract/VelqorError.h"
+#include "soap/http/VelqorSOAPPoster.h"
+
+namespace velqor {
+namespace {
+
+using test::ForwardProxy;
+using test::HttpServer;
+
+class PosterAuthTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { test::ClearProxyEnvironment(); }
+    void SetUp() override {
+        SetCredentialsProvider({});
+        // Basic authentication for alice:wonder on every path.
+        server.Srv().Post(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            ++requests;
+            if (req.get_header_value("Authorization") !=
+                "Basic " + test::Base64("alice:wonder")) {
+                res.status = 401;
+                res.set_header("WWW-Authenticate", "Basic realm=\"velqor-test\"");
+                res.set_content("<html>who?</html>", "text/html");
+                return;
+            }
+            res.set_content("<ok/>", "text/xml");
+        });
+        server.Start();
+    }
+    void TearDown() override { SetCredentialsProvider({}); }
+
+    std::string Post(THTTPPost& poster) {
+        std::string reply;
+        try {
+            poster.Execute("act", "<x/>", reply);
+        } catch (const EAbort&) {
+            return "EAbort";
+        } catch (const Exception& e) {
+            return e.what();
+        }
+        return reply;
+    }
+
+    HttpServer server;
+    std::atomic<int> requests{0};
+    std::vector<TCredentialsRequest> asked;
+};
+
+TEST_F(PosterAuthTest, GivenCredentialsAreUsed) {
+    auto poster = CreatePoster(server.URL("/da"), "", "alice", "", "wonder");
+    EXPECT_EQ(Post(*poster), "<ok/>");
+    EXPECT_EQ(Post(*poster), "<ok/>");
+}
+
+TEST_F(PosterAuthTest, WithoutProviderThe401IsAnError) {
+    auto poster = CreatePoster(server.URL("/da"), "", "", "", "");
+    EXPECT_EQ(Post(*poster), "Unauthorized (401) - '" + server.URL("/da") + "'");
+    EXPECT_FALSE(poster->Connected());
+}
+
+TEST_F(PosterAuthTest, WrongGivenCredentialsAreAnErrorWithoutAsking) {
+    SetCredentialsProvider([this](const TCredentialsRequest& r) {
+        asked.push_back(r);
+        return std::optional<TCredentials>(TCredentials{"alice", "wonder"});
+    });
+    auto poster = CreatePoster(server.URL("/da"), "", "alice", "", "wrong");
+    EXPECT_EQ(Post(*poster), "Unauthorized (401) - '" + server.URL("/da") + "'");
+    EXPECT_TRUE(asked.empty());
+}
+
+TEST_F(PosterAuthTest, ProviderIsAskedRetriedAndRemembered) {
+    SetCredentialsProvider([this](const TCredentialsRequest& r) {
+        asked.push_back(r);
+        if (r.Attempt == 1) return std::optional<TCredentials>(TCredentials{"alice", "nope"});
+        return std::optional<TCredentials>(TCredentials{"alice", "wonder"});
+    });
+    auto poster = CreatePoster(server.URL("/da"), "", "", "", "");
+    EXPECT_EQ(Post(*poster), "<ok/>");
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].URL, server.URL("/da"));
+    EXPECT_EQ(asked[0].Realm, "velqor-test");
+    EXPECT_FALSE(asked[0].ForProxy);
+    EXPECT_EQ(asked[1].Attempt, 2);
+    // The answer stays with the poster: the next exchange does not ask again.
+    EXPECT_EQ(Post(*poster), "<ok/>");
+    EXPECT_EQ(asked.size(), 2u);
+}
+
+TEST_F(PosterAuthTest, CancellingIsTheSilentAbort) {
+    SetCredentialsProvider([this](const TCredentialsRequest& r) {
+        asked.push_back(r);
+        return std::optional<TCredentials>();
+    });
+    auto poster = CreatePoster(server.URL("/da"), "", "", "", "");
+    EXPECT_EQ(Post(*poster), "EAbort");
+    EXPECT_EQ(asked.size(), 1u);
+    EXPECT_FALSE(poster->Connected());
+}
+
+TEST_F(PosterAuthTest, ARefusingProviderIsNotAskedForever) {
+    SetCredentialsProvider([this](const TCredentialsRequest& r) {
+        asked.push_back(r);
+        return std::optional<TCredentials>(TCredentials{"mallory", "guess"});
+    });
+    auto poster = CreatePoster(server.URL("/da"), "", "", "", "");
+    EXPECT_EQ(Post(*poster), "Unauthorized (401) - '" + server.URL("/da") + "'");
+    EXPECT_GE(asked.size(), 1u);
+    EXPECT_LE(asked.size(), 10u);
+}
+
+// -------------------------------------------------------------------------------------- proxy
+
+TEST_F(PosterAuthTest, RequestsGoThroughTheProxy) {
+    ForwardProxy proxy;
+    auto poster = CreatePoster(server.URL("/da"), proxy.Address(), "alice", "", "wonder");
+    EXPECT_EQ(Post(*poster), "<ok/>");
+    auto lines = proxy.RequestLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "POST " + server.URL("/da") + " HTTP/1.1");
+}
+
+TEST_F(PosterAuthTest, BypassListSkipsTheProxy) {
+    ForwardProxy proxy;
+    auto poster = CreatePoster(server.URL("/da"), proxy.Address(), "alice", "", "wonder");
+    poster->SetProxyBypass("localhost;127.0.0.1");
+    EXPECT_EQ(Post(*poster), "<ok/>");
+    EXPECT_TRUE(proxy.RequestLines().empty());
+}
+
+TEST_F(PosterAuthTest, ProxyCredentialsFromTheProviderOrTheProxyText) {
+    ForwardProxy proxy("bob", "gate");
+    {
+        auto poster = CreatePoster(server.URL("/da"), proxy.Address(), "alice", "", "wonder");
+        EXPECT_EQ(Post(*poster), "Proxy Authentication Required (407) - '" + server.URL("/da") +
+                                     "'");
+    }
+    SetCredentialsProvider([this](const TCredentialsRequest& r) {
+        asked.push_back(r);
+        return std::optional<TCredentials>(TCredentials{"bob", "gate"});
+    });
+    {
+        auto poster = CreatePoster(server.URL("/da"), proxy.Address(), "alice", "", "wonder");
+        EXPECT_EQ(Post(*poster), "<ok/>");
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_TRUE(asked[0].ForProxy);
+        EXPECT_EQ(asked[0].Proxy, proxy.Address());
+        EXPECT_EQ(asked[0].Realm, "test-proxy");
+    }
+    {
+        auto poster =
+            CreatePoster(server.URL("/da"), "bob:gate@" + proxy.Address(), "alice", "", "wonder");
+        EXPECT_EQ(Post(*poster), "<ok/>");
+        EXPECT_EQ(asked.size(), 1u);
+    }
+}
+
+}  // namespace
+}  // namespace velqor

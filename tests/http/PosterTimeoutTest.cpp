@@ -1,0 +1,165 @@
+// Time-outs against servers that go silent, stopping an exchange from another thread, and
+// posters used side by side on their own threads.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "LoopbackServers.h"
+#include "model/contract/VelqorError.h"
+#include "soap/http/VelqorSOAPPoster.h"
+
+namespace velqor {
+namespace {
+
+using test::RawServer;
+
+class PosterTimeoutTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { test::ClearProxyEnvironment(); }
+    void SetUp() override { SetCredentialsProvider({}); }
+};
+
+std::string Outcome(THTTPPost& poster, std::string_view body = "<x/>") {
+    std::string reply;
+    try {
+        poster.Execute("act", body, reply);
+    } catch (const EAbort&) {
+        return "EAbort";
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "ok:" + reply;
+}
+
+// Accepts, reads the request, never answers.
+RawServer::Handler Silent() {
+    return [](int fd) {
+        test::ReadRequest(fd);
+        test::WaitForClose(fd);
+    };
+}
+
+// Answers every request on the connection.
+RawServer::Handler Answering() {
+    return [](int fd) {
+        while (!test::ReadRequest(fd).empty())
+            test::SendAll(fd,
+                          "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 5\r\n\r\n<ok/>");
+    };
+}
+
+TEST_F(PosterTimeoutTest, SilentServerEndsWithReceiveTimeout) {
+    RawServer silent(Silent());
+    auto poster = CreatePoster(silent.URL(), "", "", "", "");
+    poster->SetReceiveTimeout(300);
+    const std::string out = Outcome(*poster);
+    EXPECT_EQ(out, "Receive timeout: no reply data within 300 ms - URL:" + silent.URL() +
+                       " - SOAPAction:act");
+    EXPECT_FALSE(poster->Connected());
+}
+
+TEST_F(PosterTimeoutTest, ServerThatNeverReadsEndsWithSendTimeout) {
+    std::atomic<bool> done{false};
+    RawServer deaf([&](int) {  // never reads
+        while (!done.load()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    auto poster = CreatePoster(deaf.URL(), "", "", "", "");
+    poster->SetSendTimeout(300);
+    // Far more than the loopback socket buffers hold, so the upload stalls.
+    const std::string body(48u << 20, 'x');
+    EXPECT_EQ(Outcome(*poster, body), "Send timeout: the request was not sent within 300 ms - URL:" +
+                                          deaf.URL() + " - SOAPAction:act");
+    done.store(true);
+}
+
+TEST_F(PosterTimeoutTest, ServerThatNeverAcceptsEndsWithConnectTimeout) {
+    // A backlog-0 listener that never accepts; once its queue is full, further connects hang.
+    RawServer full([](int) {}, /*accept=*/false);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(static_cast<uint16_t>(full.Port()));
+        ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        fillers.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto poster = CreatePoster(full.URL(), "", "", "", "");
+    poster->SetConnectTimeout(300);
+    const std::string out = Outcome(*poster);
+    for (int fd : fillers) ::close(fd);
+    EXPECT_EQ(out.rfind("Failed to connect", 0), 0u) << out;
+    EXPECT_NE(out.find("Timeout"), std::string::npos) << out;
+    EXPECT_NE(out.find(" - URL:" + full.URL() + " - SOAPAction:act"), std::string::npos) << out;
+}
+
+TEST_F(PosterTimeoutTest, AbortFromAnotherThreadStopsTheExchange) {
+    RawServer silent(Silent());
+    auto poster = CreatePoster(silent.URL(), "", "", "", "");  // default receive time-out: minutes
+    std::string out;
+    std::thread poster_thread([&] { out = Outcome(*poster); });
+    while (silent.Accepted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    poster->Abort();
+    poster_thread.join();
+    EXPECT_EQ(out, "EAbort");
+    EXPECT_FALSE(poster->Connected());
+}
+
+TEST_F(PosterTimeoutTest, AbortStaysUntilReset) {
+    RawServer answering(Answering());
+    auto poster = CreatePoster(answering.URL(), "", "", "", "");
+    poster->Abort();
+    EXPECT_EQ(Outcome(*poster), "EAbort");
+    EXPECT_EQ(answering.Accepted(), 0);  // stopped before connecting
+    poster->ResetAbort();
+    EXPECT_EQ(Outcome(*poster), "ok:<ok/>");
+}
+
+TEST_F(PosterTimeoutTest, PostersOnSeveralThreadsWorkIndependently) {
+    RawServer answering(Answering());
+    SetCredentialsProvider([](const TCredentialsRequest&) { return std::optional<TCredentials>(); });
+    constexpr int kThreads = 4, kPosts = 25;
+    std::vector<int> ok(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&, i] {
+            TVelqorSOAPData settings;
+            settings.URL = answering.URL("/t" + std::to_string(i));
+            settings.Poster = CreatePoster(settings);
+            for (int n = 0; n < kPosts; ++n)
+                if (Outcome(*settings.Poster) == "ok:<ok/>") ++ok[i];
+        });
+    for (auto& t : threads) t.join();
+    for (int i = 0; i < kThreads; ++i) EXPECT_EQ(ok[i], kPosts);
+    EXPECT_EQ(answering.Accepted(), kThreads);  // one kept-alive connection per poster
+}
+
+TEST_F(PosterTimeoutTest, ProviderCanBeReplacedWhilePostersRun) {
+    RawServer answering(Answering());
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        for (int i = 0; !stop.load(); ++i) {
+            SetCredentialsProvider([i](const TCredentialsRequest&) {
+                return std::optional<TCredentials>(TCredentials{std::to_string(i), ""});
+            });
+            (void)GetCredentialsProvider();
+        }
+    });
+    auto poster = CreatePoster(answering.URL(), "", "", "", "");
+    for (int n = 0; n < 20; ++n) EXPECT_EQ(Outcome(*poster), "ok:<ok/>");
+    stop.store(true);
+    swapper.join();
+    SetCredentialsProvider({});
+}
+
+}  // namespace
+}  // namespace velqor

@@ -1,0 +1,97 @@
+// HTTPS against loopback servers with certificates from a test authority made at test time:
+// the chain must lead to a trusted authority; expired certificates and certificates for
+// another host name are accepted.
+#include <gtest/gtest.h>
+
+#include "LoopbackServers.h"
+#include "model/contract/VelqorError.h"
+#include "soap/http/VelqorSOAPPoster.h"
+
+namespace velqor {
+namespace {
+
+using test::CertKey;
+using test::HttpServer;
+using test::TestAuthority;
+
+class PosterTlsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { test::ClearProxyEnvironment(); }
+    void SetUp() override {
+        SetCredentialsProvider({});
+        caFile = authority.WriteCertificate(dir.Path() + "/ca.pem");
+    }
+
+    // Serves one reply over TLS with the given certificate and posts to it.
+    std::string PostTo(const CertKey& cert, const std::string& cafile) {
+        HttpServer server(cert.cert.get(), cert.key.get());
+        server.Srv().Post("/da", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content("<ok>" + req.body + "</ok>", "text/xml");
+        });
+        server.Start();
+        url = server.URL("/da");
+        TVelqorSOAPData settings;
+        settings.URL = url;
+        settings.CAFile = cafile;
+        std::string reply;
+        try {
+            PostOnce(settings, "act", "tls", reply);
+        } catch (const Exception& e) {
+            return e.what();
+        }
+        return reply;
+    }
+
+    test::TempDir dir;
+    TestAuthority authority;
+    std::string caFile, url;
+};
+
+TEST_F(PosterTlsTest, TrustedAuthorityFromTheCAFile) {
+    EXPECT_EQ(PostTo(authority.Issue("localhost"), caFile), "<ok>tls</ok>");
+}
+
+TEST_F(PosterTlsTest, ExpiredAndWrongNameCertificatesAreAccepted) {
+    EXPECT_EQ(PostTo(authority.Issue("localhost", -30, -1), caFile), "<ok>tls</ok>");
+    EXPECT_EQ(PostTo(authority.Issue("not-this-host.example"), caFile), "<ok>tls</ok>");
+}
+
+TEST_F(PosterTlsTest, UnknownOrSelfSignedAuthorityIsRefused) {
+    const std::string unknown = PostTo(authority.Issue("localhost"), "");
+    EXPECT_NE(unknown.find("certificate"), std::string::npos) << unknown;
+    EXPECT_NE(unknown.find(" - URL:" + url + " - SOAPAction:act"), std::string::npos);
+
+    const std::string selfSigned = PostTo(TestAuthority::SelfSigned("localhost"), caFile);
+    EXPECT_NE(selfSigned.find("self"), std::string::npos) << selfSigned;
+
+    TestAuthority other("Another Test Authority");
+    const std::string otherCA = PostTo(other.Issue("localhost"), caFile);
+    EXPECT_NE(otherCA.find("certificate"), std::string::npos) << otherCA;
+}
+
+TEST_F(PosterTlsTest, UnreadableCAFileIsNamed) {
+    const std::string missing = dir.Path() + "/missing.pem";
+    const std::string out = PostTo(authority.Issue("localhost"), missing);
+    EXPECT_EQ(out, "cannot read the certificate authority file '" + missing + "' - URL:" + url +
+                  " - SOAPAction:act");
+}
+
+TEST_F(PosterTlsTest, KeepAliveOverTls) {
+    CertKey cert = authority.Issue("localhost");
+    HttpServer tls(cert.cert.get(), cert.key.get());
+    tls.Srv().Post("/da", [&](const httplib::Request& req, httplib::Response& res) {
+        tls.NoteConnection(req);
+        res.set_content("<ok/>", "text/xml");
+    });
+    tls.Start();
+    TVelqorSOAPData settings;
+    settings.URL = tls.URL("/da");
+    settings.CAFile = caFile;
+    auto poster = CreatePoster(settings);
+    std::string reply;
+    for (int i = 0; i < 3; ++i) poster->Execute("act", "x", reply);
+    EXPECT_EQ(tls.Connections(), 1u);
+}
+
+}  // namespace
+}  // namespace velqor
