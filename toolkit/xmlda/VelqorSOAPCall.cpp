@@ -1,0 +1,51 @@
+#include "xmlda/VelqorSOAPCall.h"
+
+#include "model/contract/VelqorError.h"
+#include "xmlda/VelqorSOAPCallIO.h"
+
+namespace velqor {
+
+std::string WriteXmlDaRequest(std::string_view nameSpace, std::string_view operation,
+                              const TRemotable& request, std::string& soapAction) {
+    TVelqorClientSoapWriter writer;
+    writer.BeginMessage(nameSpace.empty() ? xmlda::kXmlDaNamespace : nameSpace, operation);
+    writer.NilForEmptyVariants = false;  // empty variants are left out
+    writer.WriteRecord("", {}, request);
+    soapAction = writer.SOAPAction;
+    return writer.SaveToString();
+}
+
+namespace {
+
+// Posts the request; a failure of the poster becomes EVelqorSOAPConnect after the shutdown
+// message. The silent abort stays silent and tells nobody.
+void Post(TVelqorSOAPData& settings, const std::string& soapAction, const std::string& request,
+          std::string& response) {
+    try {
+        if (settings.Poster)
+            settings.Poster->Execute(soapAction, request, response);
+        else
+            PostOnce(settings, soapAction, request, response);
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::exception& e) {
+        if (settings.NotifyWindow) settings.NotifyWindow->Post(WM_VELQOR_SHUTDOWN, 0);
+        throw EVelqorSOAPConnect(e.what());
+    }
+}
+
+}  // namespace
+
+void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
+                        const TRemotable& request, TRemotable& reply) {
+    std::string soapAction;
+    const std::string body = WriteXmlDaRequest(settings.Namespace, operation, request, soapAction);
+    std::string response;
+    Post(settings, soapAction, body, response);
+
+    TVelqorSoapReader reader;
+    reader.Parse(response);  // a SOAP fault raises here
+    if (reader.ResultElement) reader.ReadRecord(reader.ResultElement, reply);
+}
+
+}  // namespace velqor

@@ -1,0 +1,139 @@
+#include "xmlda/VelqorXMLDAConvert.h"
+
+#include <cstdint>
+#include <optional>
+
+#include "model/contract/VelqorError.h"
+#include "soap/VelqorSOAPEncoding.h"
+
+namespace velqor {
+
+namespace {
+
+// A decimal text that fits 32 bits.
+std::optional<int32_t> DecimalOf(std::string_view text) {
+    int64_t v = 0;
+    if (!ParseInt64(text, v) || v < INT32_MIN || v > INT32_MAX) return std::nullopt;
+    return int32_t(v);
+}
+
+}  // namespace
+
+int32_t QualityFromBits(xmlda::qualityBits bits) {
+    using Q = xmlda::qualityBits;
+    switch (bits) {
+        case Q::good: return 0xC0;
+        case Q::bad: return 0x00;
+        case Q::badConfigurationError: return 0x04;
+        case Q::badNotConnected: return 0x08;
+        case Q::badDeviceFailure: return 0x0C;
+        case Q::badSensorFailure: return 0x10;
+        case Q::badLastKnownValue: return 0x14;
+        case Q::badCommFailure: return 0x18;
+        case Q::badOutOfService: return 0x1C;
+        case Q::badWaitingForInitialData: return 0x04;  // as the original toolkit reports it
+        case Q::uncertain: return 0x40;
+        case Q::uncertainLastUsableValue: return 0x44;
+        case Q::uncertainSensorNotAccurate: return 0x50;
+        case Q::uncertainEUExceeded: return 0x54;
+        case Q::uncertainSubNormal: return 0x58;
+        case Q::goodLocalOverride: return 0xD8;
+    }
+    return 0x04;
+}
+
+int32_t QualityFromName(std::string_view name) {
+    struct Row {
+        std::string_view name;
+        int32_t code;
+    };
+    static constexpr Row kRows[] = {
+        {"badConfigurationError", 0x04}, {"badNotConnected", 0x08},
+        {"badDeviceFailure", 0x0C},      {"badSensorFailure", 0x10},
+        {"badLastKnownValue", 0x14},     {"badCommFailure", 0x18},
+        {"badOutOfService", 0x1C},       {"uncertainLastUsableValue", 0x44},
+        {"uncertainSensorNotAccurate", 0x50}, {"uncertainEUExceeded", 0x54},
+        {"uncertainSubNormal", 0x58},    {"goodLocalOverride", 0xD8},
+        {"bad", 0x00},                   {"uncertain", 0x40},
+        {"good", 0xC0},
+    };
+    for (const Row& r : kRows)
+        if (name == r.name) return r.code;
+    return DecimalOf(name).value_or(0x04);
+}
+
+int32_t AccessRightsFromName(std::string_view name) {
+    if (name == "readable") return 1;
+    if (name == "writable") return 2;
+    if (name == "readWritable") return 3;
+    return DecimalOf(name).value_or(0);
+}
+
+int32_t ServerStateFromXml(xmlda::serverState state) {
+    using S = xmlda::serverState;
+    switch (state) {
+        case S::running: return 1;
+        case S::failed: return 2;
+        case S::noConfig: return 3;
+        case S::suspended: return 4;
+        case S::test: return 5;
+        case S::commFault: return 6;
+    }
+    return 0;
+}
+
+std::unique_ptr<xmlda::ItemIdentifier> ItemIdentifierOf(std::string_view itemID) {
+    auto id = std::make_unique<xmlda::ItemIdentifier>();
+    auto [path, name] = SplitItemID(itemID);
+    id->ItemPath = std::move(path);
+    id->ItemName = std::move(name);
+    return id;
+}
+
+std::string XmlDaErrorString(int32_t code) {
+    std::string text = ResultMessage(code);
+    if (text.empty()) text = "unknown errorcode: " + std::to_string(code);
+    return text;
+}
+
+int32_t DataTypeFromXmlName(std::string_view name) {
+    VARTYPE vt = XSDTypeToVarType(name, false);
+    if (vt != kUnknownXSDType) return vt;
+    if (auto n = DecimalOf(name)) return *n;
+    return XSDTypeToVarType(name, true);
+}
+
+TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property) {
+    TVelqorItemProperty p;
+    p.Error = property.ResultID.empty() ? 0 : ResultCodeFromID(property.ResultID);
+    p.PropertyID = PropertyIdFromName(property.Name);
+    p.Description = property.Description.empty() ? property.Name : property.Description;
+    try {
+        switch (p.PropertyID) {
+            case 1:
+                p.Value = Variant::I4(DataTypeFromXmlName(property.Value.ToText())).ChangeType(VT_I2);
+                break;
+            case 3:
+                p.Value = Variant::I4(property.Value.IsNull() ? 0xC0
+                                                              : QualityFromName(property.Value.ToText()))
+                              .ChangeType(VT_I2);
+                break;
+            case 5: p.Value = Variant::I4(AccessRightsFromName(property.Value.ToText())); break;
+            case 7: p.Value = Variant::I4(EUTypeFromXmlName(property.Value.ToText())); break;
+            default: p.Value = property.Value; break;
+        }
+        switch (p.PropertyID) {
+            case 1:
+            case 3: p.DataType = VT_I2; break;
+            case 4: p.DataType = VT_DATE; break;
+            case 5: p.DataType = VT_I4; break;
+            case 6: p.DataType = VT_R4; break;
+            default: p.DataType = p.Value.Type(); break;
+        }
+    } catch (const std::exception&) {
+        p.Error = kXmlDaInvalidDataType;
+    }
+    return p;
+}
+
+}  // namespace velqor
