@@ -194,7 +194,10 @@ std::string Variant::AsBytes() const {
 
 bool ParseInt64(std::string_view text, int64_t& out) {
     text = Trim(text);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-') return false;  // "+-5" is not a number
+    }
     if (text.empty()) return false;
     auto r = std::from_chars(text.data(), text.data() + text.size(), out);
     return r.ec == std::errc() && r.ptr == text.data() + text.size();
