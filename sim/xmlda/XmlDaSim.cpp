@@ -117,6 +117,13 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
     } catch (const SoapFault& f) {
         fault = f;
     }
+    if (!fault && hreq.has_header("SOAPAction")) {
+        // An action, when given, must name the operation in the body (as ASP.NET peers insist).
+        std::string action = hreq.get_header_value("SOAPAction");
+        if (action.size() >= 2 && action.front() == '"' && action.back() == '"') action = action.substr(1, action.size() - 2);
+        if (!action.empty() && action != std::string(kOpcNs) + req.opName)
+            fault = SoapFault{true, "", "The SOAPAction header '" + action + "' does not match the operation " + req.opName + "."};
+    }
     bool soap12 = req.soap12;
     const bool applies = s.onlyOperation.empty() || (!fault && req.opName == s.onlyOperation);
 

@@ -181,6 +181,18 @@ TEST_F(SimWire, HostileAndBrokenRequestsGetFaults) {
     EXPECT_EQ(post(url, kStatus).status, 200);
 }
 
+TEST_F(SimWire, SoapActionMustNameTheOperation) {
+    const std::string ns = "http://opcfoundation.org/webservices/XMLDA/1.0/";
+    EXPECT_EQ(post(url, kStatus, "text/xml", {{"SOAPAction", "\"" + ns + "GetStatus\""}}).status, 200);
+    EXPECT_EQ(post(url, kStatus, "text/xml", {{"SOAPAction", ns + "GetStatus"}}).status, 200);
+    EXPECT_EQ(post(url, kStatus, "text/xml", {{"SOAPAction", ""}}).status, 200);
+    Reply wrong = post(url, kStatus, "text/xml", {{"SOAPAction", "\"" + ns + "Read\""}});
+    EXPECT_EQ(wrong.status, 500);
+    EXPECT_EQ(wrong.str("//s:Fault/faultcode"), "soap:Client");
+    Reply noSlash = post(url, kStatus, "text/xml", {{"SOAPAction", "\"http://opcfoundation.org/webservices/XMLDA/1.0GetStatus\""}});
+    EXPECT_EQ(noSlash.status, 500);
+}
+
 TEST_F(SimWire, OversizedBodiesAreRefused) {
     std::string huge = envelope("Read", "", "<ItemList>" + std::string(5 * 1024 * 1024, ' ') + "</ItemList>");
     Reply r = post(url, huge);
