@@ -1,6 +1,8 @@
 #include "model/VelqorIntfGen.h"
 
 #include "model/contract/VelqorError.h"
+#include "xmlda/VelqorXML.h"
+#include "xmlda/VelqorXMLDA.h"
 
 namespace velqor {
 
@@ -12,10 +14,11 @@ namespace {
 }  // namespace
 
 com::ComPtr<IVelqorConnection> CreateVelqorConnection(tVelqorConnectionType type, bool designing) {
-    (void)designing;
     com::ComPtr<IVelqorConnection> c;
     switch (type) {
-        case coXML: Unavailable(coXML);
+        case coXML:
+            c = com::MakeComObject<IVelqorConnection, TVelqorXMLDAConnection>(designing);
+            break;
         case coCOM: Unavailable(coCOM);
         default: UnknownType();
     }
@@ -45,7 +48,9 @@ com::ComPtr<IVelqorBrowser> CreateVelqorBrowser(const com::ComPtr<IVelqorDAConne
 com::ComPtr<IVelqorServerBrowser> CreateVelqorServerBrowser(tVelqorConnectionType type) {
     com::ComPtr<IVelqorServerBrowser> s;
     switch (type) {
-        case coXML: Unavailable(coXML);
+        case coXML:
+            s = com::MakeComObject<IVelqorServerBrowser, tVelqorXMLServerBrowser>(0);
+            break;
         case coCOM: Unavailable(coCOM);
         default: UnknownType();
     }
