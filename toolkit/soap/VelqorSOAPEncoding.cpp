@@ -192,7 +192,12 @@ struct B64Decoder {
             n = 0;
             return;
         }
-        int a = q[0] & 63, b = q[1] & 63;
+        // A group that starts with padding carries no bytes.
+        if (q[0] == 64 || q[1] == 64) {
+            n = 0;
+            return;
+        }
+        int a = q[0], b = q[1];
         int c = n > 2 ? q[2] : 64, d = n > 3 ? q[3] : 64;
         out += char((a << 2) | (b >> 4));
         if (c != 64) {

@@ -228,6 +228,8 @@ FieldInfo MakeField(std::string_view name, bool attribute) {
     } else if constexpr (std::is_same_v<T, char>) {
         f.Kind = FieldKind::Char;
         f.TypeName = "Char";
+        f.Min = 0;
+        f.Max = 255;
     } else if constexpr (std::is_same_v<T, bool>) {
         f.Kind = FieldKind::Boolean;
         f.TypeName = "Boolean";
