@@ -285,7 +285,9 @@ TVelqorGroup* TVelqorGroups::AddGroup(const std::string& name) {
     groups_.push_back(owner_.GroupClass()(*this, nextID_++));
     TVelqorGroup* group = groups_.back().get();
     group->SetName(name);
-    if (owner_.Connected()) {
+    // Created at once only on a live connection: a connection kept after a failed
+    // activation is not one.
+    if (owner_.Connected() && owner_.Active()) {
         try {
             group->CreateOnServer();
         } catch (...) {

@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "model/Velqor.h"
 #include "model/VelqorIntfGen.h"
 
@@ -11,7 +13,6 @@ TVelqorServer::TVelqorServer(EventLoop* loop) : TVelqorSvr(loop) {
 TVelqorServer::~TVelqorServer() {
     // Deactivate while this class's overrides still run: transport groups are removed.
     Shutdown();
-    groupDefault_ = TVelqorDefaultGroup();
     browser_.reset();
     groups_.reset();
     for (TVelqorBrowser* b : std::set<TVelqorBrowser*>(boundBrowsers_)) b->SetOPCServer(nullptr);
@@ -129,7 +130,17 @@ void TVelqorServer::HandleDataChange(uintptr_t groupID, std::unique_ptr<MessageP
     // A change whose items have all gone since it was posted raises nothing.
     if (p && !p->Items.empty() && items.Empty()) return;
     group->PulseEvent();
-    if (group->OnDatachange) group->OnDatachange(this, items);
+    if (group->OnDatachange) {
+        std::vector<uint32_t> handles;
+        for (TVelqorItemData* i : items) handles.push_back(i->ClientHandle());
+        group->OnDatachange(this, items);
+        // The group's handler may have destroyed items (or the group): the server's event
+        // gets only those that still exist.
+        TVelqorItemList still;
+        for (int i = 0; i < items.Count(); ++i)
+            if (FindItemByClientHandle(handles[size_t(i)]) == items[i]) still.Add(items[i]);
+        items = still;
+    }
     if (OnDatachange) OnDatachange(this, items);
 }
 
