@@ -119,6 +119,22 @@ TEST_F(DataChange, AHandlerThatRaisesIsShownAndLaterMessagesStillRun) {
     EXPECT_EQ(events, (std::vector<std::string>{"G2:c", "server:c"}));
 }
 
+TEST_F(DataChange, AGroupHandlerThatDestroysItemsLeavesTheServerOnlyTheLivingOnes) {
+    g1->OnDatachange = [this](TVelqorServer*, const TVelqorItemList& l) {
+        EXPECT_EQ(l.Count(), 2);
+        g1->OPCItems().RemoveItem(a);
+    };
+    fake->PostDataChange(g1->ID(), {ValueOf(a, 1), ValueOf(b, 2)});
+    Pump();
+    EXPECT_EQ(events, (std::vector<std::string>{"server:b"}));
+
+    events.clear();
+    g2->OnDatachange = [this](TVelqorServer*, const TVelqorItemList&) { server->OPCGroups().RemoveGroup("G2"); };
+    fake->PostDataChange(g2->ID(), {ValueOf(c, 3)});
+    Pump();
+    EXPECT_EQ(events, (std::vector<std::string>{"server:"}));
+}
+
 TEST_F(DataChange, RefreshAndAsyncReadArriveAsDataChanges) {
     fake->SetItemValue("a", Variant(int32_t(10)));
     fake->SetItemValue("b", Variant(int32_t(11)));

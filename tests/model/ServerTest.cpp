@@ -103,6 +103,9 @@ TEST_F(Activation, FailedConnectLeavesItInactiveAndTheNextTryWorks) {
     EXPECT_THROW(server->SetActive(true), EOPCServerException);
     EXPECT_FALSE(server->Active());
     EXPECT_FALSE(connected);
+    // The connection kept from the failed try is not used for new groups.
+    server->OPCGroups().AddGroup("G1");
+    EXPECT_EQ(fake->CountCalls("Create"), 0);
     server->SetActive(true);
     EXPECT_TRUE(server->Active());
     EXPECT_TRUE(connected);
@@ -238,18 +241,20 @@ TEST_F(Activation, ConnectionsFromTheFactoriesAndTheBaseClass) {
         EXPECT_STREQ(e.what(), "please override CreateConnection");
     }
 
+    // Through the factories: a server that cannot be reached leaves the component inactive.
     TVelqorServer real(&loop);
-    real.SetServerName("Velqor.Sim.1");
+    real.SetServerName("No.Such.Server.1");
     EXPECT_THROW(real.SetActive(true), Exception);
-    real.SetServerName("http://localhost/opc");
+    EXPECT_FALSE(real.Active());
+    real.SetServerName("http://127.0.0.1:1/opc");
+    EXPECT_THROW(real.SetActive(true), Exception);
+    EXPECT_FALSE(real.Active());
     try {
-        real.SetActive(true);
+        CreateVelqorConnection(tVelqorConnectionType(5), false);
         ADD_FAILURE();
     } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "XML-DA transport not available");
+        EXPECT_STREQ(e.what(), "unknown connection type");
     }
-    EXPECT_FALSE(real.Active());
-    EXPECT_THROW(CreateVelqorConnection(tVelqorConnectionType(5), false), Exception);
     EXPECT_THROW(CreateVelqorServerBrowser(tVelqorConnectionType(5)), Exception);
 }
 
