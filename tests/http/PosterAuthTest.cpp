@@ -160,3 +160,41 @@ TEST_F(PosterAuthTest, ProxyCredentialsFromTheProviderOrTheProxyText) {
 
 }  // namespace
 }  // namespace velqor
+
+namespace velqor {
+namespace {
+
+// A server that offers only Digest: the poster must pick that scheme by itself.
+TEST(PosterAuthSchemeTest, DigestChallengeIsAnsweredWithDigest) {
+    test::ClearProxyEnvironment();
+    std::mutex mu;
+    std::vector<std::string> authorizations;
+    test::RawServer raw([&](int fd) {
+        for (std::string req; !(req = test::ReadRequest(fd)).empty();) {
+            const std::string auth = test::HeaderValue(req, "Authorization");
+            {
+                std::lock_guard lock(mu);
+                authorizations.push_back(auth);
+            }
+            if (auth.rfind("Digest ", 0) == 0 && auth.find("username=\"alice\"") != std::string::npos &&
+                auth.find("realm=\"dig\"") != std::string::npos &&
+                auth.find("nonce=\"n0nce\"") != std::string::npos)
+                test::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n"
+                                  "Content-Length: 5\r\n\r\n<ok/>");
+            else
+                test::SendAll(fd, "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest "
+                                  "realm=\"dig\", nonce=\"n0nce\", qop=\"auth\"\r\n"
+                                  "Content-Length: 0\r\n\r\n");
+        }
+    });
+    auto poster = CreatePoster(raw.URL("/da"), "", "alice", "", "wonder");
+    std::string reply;
+    poster->Execute("act", "<x/>", reply);
+    EXPECT_EQ(reply, "<ok/>");
+    std::lock_guard lock(mu);
+    ASSERT_FALSE(authorizations.empty());
+    EXPECT_EQ(authorizations.back().rfind("Digest ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace velqor

@@ -38,6 +38,10 @@ protected:
         std::lock_guard lock(mu);
         return last;
     }
+    int Requests() {
+        std::lock_guard lock(mu);
+        return requests;
+    }
 
     HttpServer server;
     std::mutex mu;
@@ -340,7 +344,7 @@ TEST_F(PosterTest, ConsecutivePostsShareOneConnection) {
     auto poster = CreatePoster(server.URL(), "", "", "", "");
     std::string reply;
     for (int i = 0; i < 5; ++i) poster->Execute(kAction, "x", reply);
-    EXPECT_EQ(requests, 5);
+    EXPECT_EQ(Requests(), 5);
     EXPECT_EQ(server.Connections(), 1u);
     EXPECT_TRUE(poster->Connected());
 }
@@ -386,7 +390,7 @@ TEST_F(PosterTest, ServerClosingIdleConnectionsIsHarmless) {
         poster->Execute(kAction, "x", reply);
         EXPECT_EQ(reply, kReply);
     }
-    EXPECT_EQ(requests, 4);
+    EXPECT_EQ(Requests(), 4);
 }
 
 TEST_F(PosterTest, PostOnceAppendsToTheResponseBuffer) {

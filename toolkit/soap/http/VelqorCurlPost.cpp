@@ -235,10 +235,9 @@ void TVelqorCurlPost::ConfigureHandle() {
     curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
     const std::string agent = UserAgent() + " (libcurl)";
     curl_easy_setopt(h, CURLOPT_USERAGENT, agent.c_str());  // libcurl copies option texts
-    if (!Proxy().empty()) {
-        curl_easy_setopt(h, CURLOPT_PROXY, Proxy().c_str());
-        curl_easy_setopt(h, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
-    }
+    // Without a proxy of its own the poster follows the environment's proxy settings.
+    if (!Proxy().empty()) curl_easy_setopt(h, CURLOPT_PROXY, Proxy().c_str());
+    curl_easy_setopt(h, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
     if (!ProxyBypass().empty()) {
         // The bypass list may be separated by semicolons; libcurl wants commas.
         std::string list = ProxyBypass();
@@ -310,7 +309,7 @@ int TVelqorCurlPost::Perform(Transfer& t, std::string_view request) {
         curl_easy_setopt(h, CURLOPT_USERNAME, askedUser_.c_str());
         curl_easy_setopt(h, CURLOPT_PASSWORD, askedPassword_.c_str());
     }
-    if (!askedProxyUser_.empty() && !Proxy().empty()) {
+    if (!askedProxyUser_.empty()) {
         curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, askedProxyUser_.c_str());
         curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, askedProxyPassword_.c_str());
     }
