@@ -1,1 +1,135 @@
+// The DOM over libxml2: building, saving, loading with encoding detection, and refusing what
+// is unsafe or not well-formed.
 #include <gtest/gtest.h>
+
+#include "soap/dom/VelqorDom.h"
+
+using velqor::dom::EXmlParseError;
+using velqor::dom::NodeType;
+using velqor::dom::XmlDocument;
+using velqor::dom::XmlNode;
+
+namespace {
+
+std::string LoadError(const std::string& xml, int* line = nullptr, int* column = nullptr) {
+    try {
+        XmlDocument::Load(xml);
+    } catch (const EXmlParseError& e) {
+        if (line) *line = e.Line();
+        if (column) *column = e.Column();
+        return e.what();
+    }
+    return "loaded";
+}
+
+}  // namespace
+
+TEST(Dom, BuildsNamespacesWithoutGeneratedPrefixes) {
+    XmlDocument doc;
+    XmlNode env = doc.CreateDocumentElement("s:Envelope", "urn:soap");
+    env.DeclareNamespace("x", "urn:x");
+    XmlNode body = env.AddElement("s:Body", "urn:soap");
+    XmlNode method = body.AddElement("Call", "urn:m");
+    XmlNode child = method.AddElement("Arg", "urn:m");   // same default: no new declaration
+    XmlNode plain = method.AddElement("Other", "");      // takes the default in scope
+    XmlNode foreign = method.AddElement("Far", "urn:f"); // a default of its own
+    child.SetText("a<b&c");
+    child.SetAttribute("n", "\"q\" & <");
+    plain.SetAttributeNS("xsi", "http://www.w3.org/2001/XMLSchema-instance", "nil", "true");
+    foreign.SetAttributeNS("x", "urn:x", "k", "v");  // the prefix in scope serves
+    EXPECT_EQ(doc.Save(),
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+              "<s:Envelope xmlns:s=\"urn:soap\" xmlns:x=\"urn:x\"><s:Body><Call xmlns=\"urn:m\">"
+              "<Arg n=\"&quot;q&quot; &amp; &lt;\">a&lt;b&amp;c</Arg>"
+              "<Other xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:nil=\"true\"/>"
+              "<Far xmlns=\"urn:f\" x:k=\"v\"/></Call></s:Body></s:Envelope>\n");
+    EXPECT_EQ(child.NamespaceURI(), "urn:m");
+    EXPECT_EQ(plain.NamespaceURI(), "urn:m");
+    EXPECT_EQ(body.Name(), "s:Body");
+    EXPECT_EQ(body.LocalName(), "Body");
+    child.SetText("");
+    EXPECT_FALSE(child.HasChildNodes());
+}
+
+TEST(Dom, ReadsNodesAttributesAndText) {
+    XmlDocument doc = XmlDocument::Load(
+        "<r xmlns:p=\"urn:p\"><a k=\"1\" p:k=\"2\">x<!--c-->y</a><p:b/>text<c>&lt;&amp;&#65;</c></r>");
+    XmlNode r = doc.DocumentElement();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r.ChildCount(), 4u);
+    EXPECT_EQ(r.ElementChildCount(), 3u);
+    XmlNode a = r.Child(0);
+    EXPECT_EQ(a.Attribute("k"), "1");
+    EXPECT_EQ(a.AttributeNS("k", "urn:p"), "2");
+    EXPECT_EQ(a.AttributeNS("k", "urn:q"), "");
+    EXPECT_FALSE(a.HasAttribute("K"));
+    EXPECT_EQ(a.Text(), "xy") << "the texts of all descendants";
+    EXPECT_EQ(r.Child(1).Name(), "p:b");
+    EXPECT_EQ(r.Child(1).NamespaceURI(), "urn:p");
+    EXPECT_EQ(r.Child(2).Type(), NodeType::Text);
+    EXPECT_EQ(r.Child(2).LocalName(), "");
+    EXPECT_FALSE(r.Child(2).IsElement());
+    EXPECT_EQ(r.Child(3).Text(), "<&A");
+    EXPECT_FALSE(r.Child(4));
+}
+
+TEST(Dom, DetectsTheEncoding) {
+    // UTF-16 big-endian with a byte order mark and no declaration.
+    std::string be = "\xFE\xFF";
+    for (char c : std::string("<r>\x01</r>")) {
+        be += '\0';
+        be += c == '\x01' ? '\0' : c;
+        if (c == '\x01') be.back() = char(0xE9);  // é
+    }
+    EXPECT_EQ(XmlDocument::Load(be).DocumentElement().Text(), "é");
+    EXPECT_EQ(XmlDocument::Load("<?xml version=\"1.0\" encoding=\"windows-1252\"?><r>\x80</r>").DocumentElement().Text(),
+              "€");
+    EXPECT_EQ(XmlDocument::Load("\xEF\xBB\xBF<r>\xC3\xA9</r>").DocumentElement().Text(), "é");
+}
+
+TEST(Dom, MalformedInputNamesLineAndColumn) {
+    int line = 0, column = 0;
+    std::string msg = LoadError("<r>\n  <a></b>\n</r>", &line, &column);
+    EXPECT_EQ(line, 2);
+    EXPECT_GT(column, 0);
+    EXPECT_NE(msg.find("line 2"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("column"), std::string::npos) << msg;
+    EXPECT_NE(LoadError(""), "loaded");
+    EXPECT_NE(LoadError("<r>"), "loaded");
+    EXPECT_NE(LoadError("<r>&undefined;</r>"), "loaded");
+    EXPECT_NE(LoadError("<r a='1' a='2'/>"), "loaded");
+    EXPECT_NE(LoadError(std::string("<r>\xC3</r>")), "loaded") << "broken UTF-8";
+}
+
+TEST(Dom, RefusesDocumentTypesAndEntities) {
+    // Billion laughs: refused before any entity is declared.
+    std::string bomb = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">";
+    for (int i = 1; i < 10; ++i)
+        bomb += "<!ENTITY lol" + std::to_string(i) + " \"" + std::string(10, '&') + "\">";
+    bomb += "]><lolz>&lol9;</lolz>";
+    EXPECT_NE(LoadError(bomb).find("document type declaration"), std::string::npos);
+    // External entity and external DTD: never fetched.
+    EXPECT_NE(LoadError("<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><r>&x;</r>").find("document type"),
+              std::string::npos);
+    EXPECT_NE(LoadError("<!DOCTYPE r SYSTEM \"http://127.0.0.1:9/x.dtd\"><r/>").find("document type"),
+              std::string::npos);
+    // XInclude is not processed.
+    XmlDocument doc = XmlDocument::Load(
+        "<r xmlns:xi=\"http://www.w3.org/2001/XInclude\"><xi:include href=\"/etc/passwd\" parse=\"text\"/></r>");
+    EXPECT_EQ(doc.DocumentElement().Text(), "");
+}
+
+TEST(Dom, DeepNestingIsBounded) {
+    std::string deep;
+    for (int i = 0; i < 5000; ++i) deep += "<a>";
+    for (int i = 0; i < 5000; ++i) deep += "</a>";
+    EXPECT_NE(LoadError(deep), "loaded") << "the parser's depth limit";
+}
+
+TEST(Dom, DocumentsMove) {
+    XmlDocument a = XmlDocument::Load("<r/>");
+    XmlDocument b = std::move(a);
+    EXPECT_EQ(b.DocumentElement().LocalName(), "r");
+    a = XmlDocument::Load("<s/>");
+    EXPECT_EQ(a.DocumentElement().LocalName(), "s");
+}

@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 constexpr char kContentTypeLine[] = "Content-Type: text/xml; charset=\"utf-8\"";
 constexpr char kInvalidURL[] = "no or invalid url";
 // How long one wait for socket activity lasts at most, so time-outs are checked regularly.
-constexpr int kPollSliceMs = 200;
+constexpr int kPollSliceMs = 1;
 
 void GlobalInit() {
     static std::once_flag once;
