@@ -1,0 +1,248 @@
+// Decoding a SubscriptionPolledRefreshResponse of 10,000 items and encoding a Subscribe of
+// 10,000 items, beside the floor: libxml2 alone parsing the same bytes. Prints items and bytes
+// per second, the decode-to-parse ratio of the medians, and the peak memory per decoded item.
+#include <benchmark/benchmark.h>
+#include <libxml/parser.h>
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <new>
+#include <string>
+
+#include "xmlda/VelqorSOAPCallIO.h"
+
+using namespace velqor;
+using namespace velqor::xmlda;
+
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+namespace {
+
+// ---- memory accounting (C++ allocations and libxml2's) ----------------------------------------
+
+std::atomic<long long> gLive{0}, gPeak{0};
+
+void Track(void* p, bool add) {
+    if (!p) return;
+    long long n = (long long)malloc_usable_size(p);
+    long long now = add ? (gLive += n) : (gLive -= n);
+    long long peak = gPeak.load();
+    while (now > peak && !gPeak.compare_exchange_weak(peak, now)) {
+    }
+}
+void* TrackedMalloc(size_t n) {
+    void* p = std::malloc(n);
+    Track(p, true);
+    return p;
+}
+void TrackedFree(void* p) {
+    Track(p, false);
+    std::free(p);
+}
+void* TrackedRealloc(void* p, size_t n) {
+    Track(p, false);
+    void* q = std::realloc(p, n);
+    Track(q ? q : p, true);
+    return q;
+}
+char* TrackedStrdup(const char* s) {
+    size_t n = std::strlen(s) + 1;
+    char* p = static_cast<char*>(TrackedMalloc(n));
+    if (p) std::memcpy(p, s, n);
+    return p;
+}
+
+// ---- inputs ----------------------------------------------------------------------------------
+
+constexpr int kItems = 10000;
+
+std::string MakeReply() {
+    std::string s =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><SOAP-ENV:Envelope "
+        "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+        "xmlns:ns1=\"http://opcfoundation.org/webservices/XMLDA/1.0/\"><SOAP-ENV:Header></SOAP-ENV:Header>"
+        "<SOAP-ENV:Body id=\"_0\"><SubscriptionPolledRefreshResponse "
+        "xmlns=\"http://opcfoundation.org/webservices/XMLDA/1.0/\" DataBufferOverflow=\"false\">"
+        "<SubscriptionPolledRefreshResult xsi:type=\"ns1:ReplyBase\" ServerState=\"running\" RevisedLocaleID=\"en-us\" "
+        "ReplyTime=\"2026-08-24T18:12:18.002+00:00\" RcvTime=\"2026-08-24T18:12:17.624+00:00\" "
+        "ClientRequestHandle=\"7hoCsQfNqZMpHuxH\"></SubscriptionPolledRefreshResult>"
+        "<RItemList xsi:type=\"ns1:SubscribePolledRefreshReplyItemList\" SubscriptionHandle=\"163121520\">";
+    char buf[512];
+    for (int i = 0; i < kItems; ++i) {
+        std::string value;
+        switch (i % 10) {
+            case 0: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:float\">%d.25</Value>", i); value = buf; break;
+            case 1: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:int\">%d</Value>", -i); value = buf; break;
+            case 2: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:unsignedInt\">%d</Value>", i * 7); value = buf; break;
+            case 3: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:string\">text value %d</Value>", i); value = buf; break;
+            case 4: value = "<Value xsi:type=\"xsd:boolean\">true</Value>"; break;
+            case 5: value = "<Value xsi:type=\"xsd:dateTime\">2026-08-24T16:12:16.726+00:00</Value>"; break;
+            case 6: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:double\">%d.4000000000000004</Value>", i); value = buf; break;
+            case 7:
+                value = "<Value xsi:type=\"ns1:ArrayOfDouble\">";
+                for (int k = 0; k < 8; ++k) {
+                    std::snprintf(buf, sizeof buf, "<double>%d.5</double>", i + k);
+                    value += buf;
+                }
+                value += "</Value>";
+                break;
+            case 8: value = "<Value xsi:type=\"ns1:ArrayOfString\"><string>a</string><string>bb</string><string>ccc</string></Value>"; break;
+            default: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:unsignedShort\">%d</Value>", i % 65536); value = buf; break;
+        }
+        std::snprintf(buf, sizeof buf,
+                      "<Items xsi:type=\"ns1:ItemValue\" Timestamp=\"2026-08-24T16:12:16.%03d+00:00\" "
+                      "ClientItemHandle=\"%d\" ItemName=\"\" ItemPath=\"\">",
+                      i % 1000, 100000 + i);
+        s += buf;
+        s += value;
+        s += "<Quality xsi:type=\"ns1:OPCQuality\" VendorField=\"0\" LimitField=\"none\" QualityField=\"good\"></Quality></Items>";
+    }
+    s += "</RItemList></SubscriptionPolledRefreshResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+    return s;
+}
+
+const std::string& Reply() {
+    static const std::string r = MakeReply();
+    return r;
+}
+
+std::unique_ptr<Subscribe> MakeSubscribe() {
+    auto s = std::make_unique<Subscribe>();
+    s->Options = std::make_unique<RequestOptions>();
+    s->Options->ReturnErrorText = true;
+    s->Options->ReturnItemTime = true;
+    s->Options->LocaleID = "en";
+    s->ReturnValuesOnReply = true;
+    s->SubscriptionPingRate = 10000;
+    s->ItemList.push_back(std::make_unique<SubscribeRequestItemList>());
+    s->ItemList[0]->RequestedSamplingRate = 1000;
+    s->ItemList[0]->Items = TVelqorSOAPWriter::NewRecordArray<SubscribeRequestItem>(kItems);
+    for (int i = 0; i < kItems; ++i) {
+        auto& it = *s->ItemList[0]->Items[size_t(i)];
+        it.ItemName = "Plant/Area" + std::to_string(i % 17) + "/Tag" + std::to_string(i);
+        it.ClientItemHandle = std::to_string(100000 + i);
+        it.Deadband = i % 3 ? 0.0f : 0.5f;
+        it.ReqType = i % 5 ? "" : "xsd:double";
+    }
+    return s;
+}
+
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA | XML_PARSE_NOERROR |
+                              XML_PARSE_NOWARNING;
+
+// ---- benchmarks ------------------------------------------------------------------------------
+
+void BM_Libxml2Parse(benchmark::State& state) {
+    const std::string& xml = Reply();
+    for (auto _ : state) {
+        xmlDoc* doc = xmlReadMemory(xml.data(), int(xml.size()), nullptr, nullptr, kParseOptions);
+        benchmark::DoNotOptimize(doc);
+        xmlFreeDoc(doc);
+    }
+    state.SetItemsProcessed(state.iterations() * kItems);
+    state.SetBytesProcessed(state.iterations() * int64_t(xml.size()));
+}
+
+void BM_DecodePolledRefresh(benchmark::State& state) {
+    const std::string& xml = Reply();
+    for (auto _ : state) {
+        TVelqorSoapReader reader;
+        reader.Parse(xml);
+        auto reply = std::make_unique<SubscriptionPolledRefreshResponse>();
+        reader.ReadRecord(reader.ResultElement, *reply);
+        if (reply->RItemList.empty() || reply->RItemList[0]->Items.size() != size_t(kItems))
+            state.SkipWithError("wrong item count");
+        benchmark::DoNotOptimize(reply);
+    }
+    state.SetItemsProcessed(state.iterations() * kItems);
+    state.SetBytesProcessed(state.iterations() * int64_t(xml.size()));
+}
+
+void BM_EncodeSubscribe(benchmark::State& state) {
+    auto request = MakeSubscribe();
+    size_t bytes = 0;
+    for (auto _ : state) {
+        TVelqorClientSoapWriter w;
+        w.BeginMessage(kXmlDaNamespace, "Subscribe");
+        w.NilForEmptyVariants = false;
+        w.WriteRecord("", {}, *request);
+        std::string body = w.SaveToString();
+        bytes = body.size();
+        benchmark::DoNotOptimize(body);
+    }
+    state.SetItemsProcessed(state.iterations() * kItems);
+    state.SetBytesProcessed(state.iterations() * int64_t(bytes));
+}
+
+BENCHMARK(BM_Libxml2Parse)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_DecodePolledRefresh)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_EncodeSubscribe)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
+
+// Keeps the medians to print the ratio at the end.
+class MedianReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> Medians, CpuMedians;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& r : runs)
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
+            {
+                Medians[r.run_name.function_name] = r.GetAdjustedRealTime();
+                CpuMedians[r.run_name.function_name] = r.GetAdjustedCPUTime();
+            }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+void PeakMemoryPerItem() {
+    const std::string& xml = Reply();
+    long long base = gLive.load();
+    gPeak = base;
+    {
+        TVelqorSoapReader reader;
+        reader.Parse(xml);
+        auto reply = std::make_unique<SubscriptionPolledRefreshResponse>();
+        reader.ReadRecord(reader.ResultElement, *reply);
+        long long afterTree = gLive.load();
+        reader.Parse("<e:Envelope xmlns:e=\"urn:e\"><e:Body><x/></e:Body></e:Envelope>");  // drop the document
+        long long recordsOnly = gLive.load();
+        std::printf("Decode memory: peak %.0f bytes per item (document + records), records alone %.0f bytes per item, "
+                    "document %.0f bytes per item; reply %zu bytes = %.0f bytes per item\n",
+                    double(gPeak.load() - base) / kItems, double(recordsOnly - base) / kItems,
+                    double(afterTree - recordsOnly) / kItems, xml.size(), double(xml.size()) / kItems);
+    }
+}
+
+}  // namespace
+
+void* operator new(size_t n) {
+    void* p = TrackedMalloc(n ? n : 1);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+void operator delete(void* p) noexcept { TrackedFree(p); }
+void operator delete(void* p, size_t) noexcept { TrackedFree(p); }
+
+int main(int argc, char** argv) {
+    xmlMemSetup(TrackedFree, TrackedMalloc, TrackedRealloc, TrackedStrdup);
+    xmlInitParser();
+    (void)Reply();
+    benchmark::Initialize(&argc, argv);
+    MedianReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    auto parse = reporter.Medians.find("BM_Libxml2Parse");
+    auto decode = reporter.Medians.find("BM_DecodePolledRefresh");
+    if (parse != reporter.Medians.end() && decode != reporter.Medians.end()) {
+        double pc = reporter.CpuMedians["BM_Libxml2Parse"], dc = reporter.CpuMedians["BM_DecodePolledRefresh"];
+        std::printf("\nDecode / bare libxml2 parse, medians (goal: at most 3x):\n"
+                    "  wall time %.2f ms / %.2f ms = %.2fx\n  CPU time  %.2f ms / %.2f ms = %.2fx\n",
+                    decode->second, parse->second, decode->second / parse->second, dc, pc, dc / pc);
+    }
+    PeakMemoryPerItem();
+    benchmark::Shutdown();
+    return 0;
+}
