@@ -1,0 +1,86 @@
+// The XML-DA transport's address-space browser: IVelqorBrowser over the OPC XML-DA Browse
+// operation.
+//
+// It keeps a current position in the service's tree, a stack of the positions left by MoveDown,
+// and the filter. One Browse request lists one level (following continuation points until the
+// level is complete); every request asks for the dataType and accessRights properties so the
+// data-type and access-rights filters can be applied here, on the client. A flat listing walks
+// the tree depth first from the current position and keeps the items whose combined ID matches
+// the name filter, used as a wildcard mask.
+//
+// Threads: owning thread only, like the connection it was made for.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/contract/VelqorItemData.h"
+#include "xmlda/OpcXmlDa.h"
+#include "xmlda/VelqorXMLDA.h"
+
+namespace velqor {
+
+class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqorXMLDAComponent {
+public:
+    // Starts at the root with nothing listed yet; the list comes with SetBrowseList.
+    explicit TVelqorXMLDABrowser(com::ComPtr<IVelqorDAConnection> connection);
+
+    // IVelqorBrowser
+    int32_t Organization() override { return 1; }  // hierarchical
+    // Lists the children of item; false (and the position kept) when that request fails or the
+    // item names no position.
+    bool MoveDown(const TVelqorBrowseItem& item) override;
+    bool MoveTo(const TVelqorBrowseItem& item) override;
+    bool MoveToRoot() override;  // sends nothing
+    bool MoveUp() override;      // sends nothing; false at the root or with nothing to go back to
+    TVelqorBrowseItem* Position() override { return &current_; }
+    void SetFilter(int32_t browseType, int32_t accessRights, int32_t datatype,
+                   const std::string& filter) override;
+    // Not flat: one level, only when a position or filter changed (true), else false with the
+    // list untouched. Flat: the walk, always true. Errors of the exchange pass to the caller with
+    // the list and the position unchanged.
+    bool Browse(bool flat) override;
+    void SetBrowseList(TVelqorBrowseItems* list) override { browseList_ = list; }
+
+    // Elements per reply asked of the service (MaxElementsReturned); 0 leaves it to the service.
+    // The browser asks again with the continuation point until the level is complete.
+    void SetMaxElementsReturned(int32_t n) { maxElements_ = n < 0 ? 0 : n; }
+    int32_t MaxElementsReturned() const { return maxElements_; }
+
+    // Deepest level the flat walk enters; deeper branches are not walked (a service whose
+    // tree loops back on itself would otherwise never end the walk).
+    static constexpr int kMaxWalkDepth = 64;
+
+private:
+    bool BrowseRequest();
+    void FlatWalk();
+    void Collect(const std::string& mask, std::vector<TVelqorBrowseItem>& into, int depth);
+    void EmptyStack() { stack_.clear(); }
+
+    int32_t accessFilter_ = 0;
+    int32_t datatypeFilter_ = 0;
+    std::string nameFilter_;
+    int32_t browseType_ = 3;
+    int32_t maxElements_ = 0;
+    TVelqorBrowseItem current_;
+    TVelqorBrowseItem target_;
+    std::vector<TVelqorBrowseItem> stack_;  // last entry on top
+    TVelqorBrowseItems* browseList_ = nullptr;
+    bool changed_ = true;
+};
+
+// Whether an item element of a Browse reply passes the data-type and access-rights filters
+// (0 = any). The dataType and accessRights properties are found by name; when no property carries
+// a name the service is taken to have answered in request order (dataType, accessRights). A
+// criterion whose property is missing, failed or empty passes.
+bool CheckElementFilter(const xmlda::Properties& properties, int32_t accessFilter,
+                        int32_t datatypeFilter);
+
+// Wildcard match of a whole text: "*" any run of characters, "?" one character, "[set]" one
+// character of a set or range ("[a-c]"), "[!set]" one character not in it; ASCII case is
+// ignored, characters are UTF-8 code points. A "[" without a closing "]" is a plain character.
+bool MatchesMask(std::string_view text, std::string_view mask);
+
+}  // namespace velqor
