@@ -5,6 +5,7 @@
 
 #include "model/contract/VelqorDateTime.h"
 #include "model/contract/VelqorError.h"
+#include "xmlda/VelqorXMLDABrowser.h"
 
 namespace velqor {
 
@@ -62,8 +63,11 @@ void TVelqorXMLDAConnection::GetStatus(tServerStateRecord& status) {
     xmlda::GetStatus request;
     request.LocaleID = std::string(kXmlDaLocale);
     request.ClientRequestHandle = ClientName();
-    auto reply = Call(request);
-    if (!reply || !reply->GetStatusResult || !reply->Status)
+    TXmlDaReplyShape shape;
+    auto reply = Call(request, &shape);
+    // The reader makes empty records for absent elements; an absent part is a wrong reply.
+    if (!reply || !reply->GetStatusResult || !reply->Status || !shape.Has("GetStatusResult") ||
+        !shape.Has("Status"))
         throw EOPCServerException(MsgText(Msg::WrongResultGetStatus));
     const xmlda::ReplyBase& result = *reply->GetStatusResult;
     const xmlda::ServerStatus& st = *reply->Status;
@@ -132,9 +136,9 @@ bool TVelqorXMLDAConnection::GetItemProperties(std::vector<TVelqorItemPropertyQu
 void TVelqorXMLDAConnection::GetItemPropertyValue(const std::string& /*itemID*/,
                                                   int32_t /*propertyID*/, std::string& /*text*/) {}
 
-void TVelqorXMLDAConnection::CreateBrowser(com::ComPtr<IVelqorBrowser>& /*browser*/) {
-    // The XML-DA address-space browser is not part of this transport yet.
-    throw Exception(MsgText(Msg::NotImplemented));
+void TVelqorXMLDAConnection::CreateBrowser(com::ComPtr<IVelqorBrowser>& browser) {
+    browser = com::MakeComObject<IVelqorBrowser, TVelqorXMLDABrowser>(
+        com::ComPtr<IVelqorDAConnection>(this));
 }
 
 void TVelqorXMLDAConnection::UpdateClock(const xmlda::ReplyBase* replyHeader) {
