@@ -36,8 +36,14 @@ void Post(TVelqorSOAPData& settings, const std::string& soapAction, const std::s
 
 }  // namespace
 
+bool TXmlDaReplyShape::Has(std::string_view name) const {
+    for (const auto& e : Elements)
+        if (e == name) return true;
+    return false;
+}
+
 void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
-                        const TRemotable& request, TRemotable& reply) {
+                        const TRemotable& request, TRemotable& reply, TXmlDaReplyShape* shape) {
     std::string soapAction;
     const std::string body = WriteXmlDaRequest(settings.Namespace, operation, request, soapAction);
     std::string response;
@@ -45,7 +51,13 @@ void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
 
     TVelqorSoapReader reader;
     reader.Parse(response);  // a SOAP fault raises here
-    if (reader.ResultElement) reader.ReadRecord(reader.ResultElement, reply);
+    if (!reader.ResultElement) return;
+    reader.ReadRecord(reader.ResultElement, reply);
+    if (shape) {
+        shape->HasResult = true;
+        for (dom::XmlNode n = reader.ResultElement.FirstChild(); n; n = n.NextSibling())
+            if (n.IsElement()) shape->Elements.emplace_back(n.LocalName());
+    }
 }
 
 }  // namespace velqor

@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "soap/VelqorSOAPRemotable.h"
 #include "soap/http/VelqorSOAPPoster.h"
@@ -35,18 +36,28 @@ namespace velqor {
 std::string WriteXmlDaRequest(std::string_view nameSpace, std::string_view operation,
                               const TRemotable& request, std::string& soapAction);
 
+// What the reply held: the reader gives every record field of a reply a record, present on the
+// wire or not, so a caller that must tell an absent part from an empty one asks for this.
+struct TXmlDaReplyShape {
+    bool HasResult = false;             // the body held the operation's reply element
+    std::vector<std::string> Elements;  // local names of that element's child elements, in order
+    bool Has(std::string_view name) const;
+};
+
 // One exchange for a request record of any of the eight operations; fills reply (a new, empty
-// record of the operation's reply class).
+// record of the operation's reply class) and, when given, shape.
 void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
-                        const TRemotable& request, TRemotable& reply);
+                        const TRemotable& request, TRemotable& reply,
+                        TXmlDaReplyShape* shape = nullptr);
 
 // One exchange per request record: GetStatus, Read, Write, Subscribe, SubscriptionPolledRefresh,
 // SubscriptionCancel, Browse, GetProperties. Returns the new reply record.
 template <class Request>
 std::unique_ptr<xmlda::XmlDaReply<Request>> CallOperation(TVelqorSOAPData& settings,
-                                                          const Request& request) {
+                                                          const Request& request,
+                                                          TXmlDaReplyShape* shape = nullptr) {
     auto reply = std::make_unique<xmlda::XmlDaReply<Request>>();
-    CallXmlDaOperation(settings, xmlda::XmlDaOperation<Request>::Name, request, *reply);
+    CallXmlDaOperation(settings, xmlda::XmlDaOperation<Request>::Name, request, *reply, shape);
     return reply;
 }
 

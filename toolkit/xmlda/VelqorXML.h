@@ -75,8 +75,9 @@ public:
 
     // One exchange through the connection's call settings.
     template <class Request>
-    std::unique_ptr<xmlda::XmlDaReply<Request>> Call(const Request& request) {
-        return CallOperation(GetCallSettings(), request);
+    std::unique_ptr<xmlda::XmlDaReply<Request>> Call(const Request& request,
+                                                     TXmlDaReplyShape* shape = nullptr) {
+        return CallOperation(GetCallSettings(), request, shape);
     }
 
     const std::string& URL() const { return url_; }
