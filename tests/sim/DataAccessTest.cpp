@@ -161,6 +161,15 @@ TEST_F(SimRead, MaxAgeServesTheCachedValue) {
     EXPECT_EQ(listAge.str(at("x") + "/o:Value"), fresh.str(at("x") + "/o:Value"));
 }
 
+TEST_F(SimRead, PassedRequestDeadlineIsAFault) {
+    Reply late = call("Read", "",
+                      readItems(item("Static/Int", "i"), "", "RequestDeadline=\"2001-01-01T00:00:00Z\""));
+    EXPECT_EQ(late.status, 500);
+    EXPECT_EQ(late.str("//s:Fault/faultcode"), "opc:E_TIMEDOUT");
+    Reply inTime = call("Read", "", readItems(item("Static/Int", "i"), "", "RequestDeadline=\"2100-01-01T00:00:00Z\""));
+    EXPECT_EQ(inTime.status, 200);
+}
+
 using SimWrite = SimTest;
 
 TEST_F(SimWrite, WritableItemsKeepWhatWasWritten) {

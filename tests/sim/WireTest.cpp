@@ -1,6 +1,7 @@
 // Wire styles, fault switches, authentication and hostile requests.
 #include <fstream>
 #include <future>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -191,6 +192,39 @@ TEST_F(SimWire, SoapActionMustNameTheOperation) {
     EXPECT_EQ(wrong.str("//s:Fault/faultcode"), "soap:Client");
     Reply noSlash = post(url, kStatus, "text/xml", {{"SOAPAction", "\"http://opcfoundation.org/webservices/XMLDA/1.0GetStatus\""}});
     EXPECT_EQ(noSlash.status, 500);
+}
+
+TEST_F(SimWire, MangledRequestsNeverBreakTheService) {
+    // Valid requests cut short and with bytes overwritten: every one gets an answer.
+    const std::string seeds[] = {
+        kRead,
+        envelope("Write", "ReturnValuesOnReply=\"true\"",
+                 "<ItemList><Items ItemName=\"Writable/Arrays/ArrayOfDouble\" ClientItemHandle=\"a\"><Value "
+                 "xsi:type=\"ArrayOfDouble\"><double>1.5</double><double>-2</double></Value></Items></ItemList>"),
+        envelope("Subscribe", "ReturnValuesOnReply=\"true\" SubscriptionPingRate=\"1000\"",
+                 "<ItemList Deadband=\"5\"><Items ItemName=\"Plant/Area1/Tank1/Level\" ClientItemHandle=\"l\"/></ItemList>"),
+        envelope("Browse", "ItemName=\"Load\" MaxElementsReturned=\"5\" ElementNameFilter=\"Item0*[0-9]\""),
+        envelope("GetProperties", "ReturnAllProperties=\"true\" ReturnPropertyValues=\"true\"",
+                 "<ItemIDs ItemName=\"Plant/Area2/Pump1/Mode\"/>"),
+    };
+    std::mt19937 rng(12345);
+    const char junk[] = {'<', '>', '&', '"', '\0', '\xFF', ':', '/', '=', 'x', '9', '-'};
+    int answered = 0, total = 0;
+    for (const auto& seed : seeds) {
+        for (std::size_t cut = 0; cut < seed.size(); cut += seed.size() / 12 + 1) {
+            ++total;
+            answered += post(url, seed.substr(0, cut)).status >= 200;
+        }
+        for (int i = 0; i < 25; ++i) {
+            std::string m = seed;
+            for (int k = 0; k < 3; ++k) m[rng() % m.size()] = junk[rng() % sizeof junk];
+            Reply r = post(url, m);
+            ++total;
+            answered += r.status == 200 || r.status == 500;
+        }
+    }
+    EXPECT_EQ(answered, total);
+    EXPECT_EQ(post(url, kStatus).status, 200);
 }
 
 TEST_F(SimWire, OversizedBodiesAreRefused) {
