@@ -37,7 +37,7 @@ class Variant;
 struct VariantArray {
     int32_t LowBound = 0;
     std::vector<Variant> Elements;
-    int32_t HighBound() const { return LowBound + int32_t(Elements.size()) - 1; }
+    int32_t HighBound() const;  // defined below, once Variant is complete
 };
 
 class Variant {
@@ -131,6 +131,8 @@ private:
     std::string s_;                       // strings
     std::unique_ptr<VariantArray> arr_;   // arrays
 };
+
+inline int32_t VariantArray::HighBound() const { return LowBound + int32_t(Elements.size()) - 1; }
 
 // Text of a double with `digits` significant digits, "." separator, trailing zeros dropped,
 // fixed between 1E-4 and 1E15, else "d.dddE[-]x".
