@@ -1,0 +1,167 @@
+// Value conversions of the XML-DA transport: qualities, access rights, server states, error
+// texts, item identifiers and item properties.
+#include <gtest/gtest.h>
+
+#include "com/runtime/VarType.h"
+#include "xmlda/VelqorXMLDAConvert.h"
+
+namespace velqor {
+namespace {
+
+TEST(XmlDaQuality, EveryQualityBitsValueHasItsCode) {
+    using Q = xmlda::qualityBits;
+    const std::pair<Q, int32_t> rows[] = {
+        {Q::good, 0xC0}, {Q::bad, 0x00}, {Q::badConfigurationError, 0x04},
+        {Q::badNotConnected, 0x08}, {Q::badDeviceFailure, 0x0C}, {Q::badSensorFailure, 0x10},
+        {Q::badLastKnownValue, 0x14}, {Q::badCommFailure, 0x18}, {Q::badOutOfService, 0x1C},
+        {Q::badWaitingForInitialData, 0x04}, {Q::uncertain, 0x40},
+        {Q::uncertainLastUsableValue, 0x44}, {Q::uncertainSensorNotAccurate, 0x50},
+        {Q::uncertainEUExceeded, 0x54}, {Q::uncertainSubNormal, 0x58},
+        {Q::goodLocalOverride, 0xD8}};
+    for (auto [bits, code] : rows) EXPECT_EQ(QualityFromBits(bits), code) << EnumName(bits);
+    // Every enumeration value is covered by the table above.
+    EXPECT_EQ(EnumInfo<Q>().Values.size(), std::size(rows));
+}
+
+TEST(XmlDaQuality, NamesAreExactDecimalsPassAndTheRestIsConfigurationError) {
+    EXPECT_EQ(QualityFromName("good"), 0xC0);
+    EXPECT_EQ(QualityFromName("bad"), 0x00);
+    EXPECT_EQ(QualityFromName("uncertain"), 0x40);
+    EXPECT_EQ(QualityFromName("badCommFailure"), 0x18);
+    EXPECT_EQ(QualityFromName("goodLocalOverride"), 0xD8);
+    EXPECT_EQ(QualityFromName("uncertainSubNormal"), 0x58);
+    EXPECT_EQ(QualityFromName("Good"), 0x04);  // case matters
+    EXPECT_EQ(QualityFromName("badWaitingForInitialData"), 0x04);
+    EXPECT_EQ(QualityFromName("192"), 192);
+    EXPECT_EQ(QualityFromName("-3"), -3);
+    EXPECT_EQ(QualityFromName(""), 0x04);
+    EXPECT_EQ(QualityFromName("99999999999"), 0x04);  // does not fit 32 bits
+}
+
+TEST(XmlDaAccessRights, NamesNumbersAndUnknown) {
+    EXPECT_EQ(AccessRightsFromName("readable"), 1);
+    EXPECT_EQ(AccessRightsFromName("writable"), 2);
+    EXPECT_EQ(AccessRightsFromName("readWritable"), 3);
+    EXPECT_EQ(AccessRightsFromName("3"), 3);
+    EXPECT_EQ(AccessRightsFromName("ReadWritable"), 0);
+    EXPECT_EQ(AccessRightsFromName("unknown"), 0);
+    EXPECT_EQ(EUTypeFromXmlName("analog"), 1);
+    EXPECT_EQ(EUTypeFromXmlName("enumerated"), 2);
+    EXPECT_EQ(EUTypeFromXmlName("noEnum"), 0);
+}
+
+TEST(XmlDaServerState, EveryStateHasItsStatusCode) {
+    using S = xmlda::serverState;
+    EXPECT_EQ(ServerStateFromXml(S::running), 1);
+    EXPECT_EQ(ServerStateFromXml(S::failed), 2);
+    EXPECT_EQ(ServerStateFromXml(S::noConfig), 3);
+    EXPECT_EQ(ServerStateFromXml(S::suspended), 4);
+    EXPECT_EQ(ServerStateFromXml(S::test), 5);
+    EXPECT_EQ(ServerStateFromXml(S::commFault), 6);
+    EXPECT_EQ(ServerStateFromXml(S(17)), 0);
+}
+
+TEST(XmlDaErrors, TableTextsAndTheUnknownFallback) {
+    EXPECT_EQ(XmlDaErrorString(7), "unknown errorcode: 7");
+    EXPECT_EQ(XmlDaErrorString(int32_t(0xC0047777U)), "unknown errorcode: -1073449097");
+    const std::string known = XmlDaErrorString(OPC_E_UNKNOWNITEMID);
+    EXPECT_EQ(known, ResultMessage(OPC_E_UNKNOWNITEMID));
+    EXPECT_FALSE(known.empty());
+    EXPECT_EQ(ResultCodeFromID(""), 0);
+    EXPECT_EQ(ResultCodeFromID("E_NO_SUCH_RESULT"), 1);
+    EXPECT_EQ(ResultCodeFromID("E_UNKNOWNITEMNAME"), ResultCodeFromName("E_UNKNOWNITEMNAME"));
+    EXPECT_NE(ResultCodeFromID("E_UNKNOWNITEMNAME"), 1);
+}
+
+TEST(XmlDaItemIdentifier, SplitsAtTheFirstDoubleSlash) {
+    auto a = ItemIdentifierOf("A//B");
+    EXPECT_EQ(a->ItemPath, "A");
+    EXPECT_EQ(a->ItemName, "B");
+    auto b = ItemIdentifierOf("Plant/Area1/Tank1/Level");
+    EXPECT_EQ(b->ItemPath, "");
+    EXPECT_EQ(b->ItemName, "Plant/Area1/Tank1/Level");
+    auto c = ItemIdentifierOf("P//N//M");
+    EXPECT_EQ(c->ItemPath, "P");
+    EXPECT_EQ(c->ItemName, "N//M");
+}
+
+std::unique_ptr<xmlda::ItemProperty> MakeProp(std::string name, Variant value,
+                                              std::string description = {}) {
+    auto p = std::make_unique<xmlda::ItemProperty>();
+    p->Name = std::move(name);
+    p->Value = std::move(value);
+    p->Description = std::move(description);
+    return p;
+}
+TVelqorItemProperty Convert(std::string name, Variant value, std::string description = {}) {
+    return PropertyFromReply(*MakeProp(std::move(name), std::move(value), std::move(description)));
+}
+
+TEST(XmlDaProperty, KnownPropertiesAreConvertedByIdentifier) {
+    auto dt = Convert("dataType", Variant("xsd:double"), "Item Canonical DataType");
+    EXPECT_EQ(dt.PropertyID, 1);
+    EXPECT_EQ(dt.Error, 0);
+    EXPECT_EQ(dt.DataType, VT_I2);
+    EXPECT_EQ(dt.Value, Variant::I2(VT_R8));
+    EXPECT_EQ(dt.Description, "Item Canonical DataType");
+
+    auto dtNum = Convert("dataType", Variant("3"));
+    EXPECT_EQ(dtNum.Value, Variant::I2(3));
+
+    auto ar = Convert("accessRights", Variant("readWritable"));
+    EXPECT_EQ(ar.PropertyID, 5);
+    EXPECT_EQ(ar.DataType, VT_I4);
+    EXPECT_EQ(ar.Value, Variant::I4(3));
+    EXPECT_EQ(ar.Description, "accessRights");  // no description: the name
+
+    auto q = Convert("quality", Variant::Null());
+    EXPECT_EQ(q.PropertyID, 3);
+    EXPECT_EQ(q.Value, Variant::I2(0xC0));
+    auto q2 = Convert("quality", Variant("badCommFailure"));
+    EXPECT_EQ(q2.Value, Variant::I2(0x18));
+
+    auto eu = Convert("euType", Variant("analog"));
+    EXPECT_EQ(eu.PropertyID, 7);
+    EXPECT_EQ(eu.Value, Variant::I4(1));
+    EXPECT_EQ(eu.DataType, VT_I4);
+
+    auto scan = Convert("scanRate", Variant::R4(250));
+    EXPECT_EQ(scan.PropertyID, 6);
+    EXPECT_EQ(scan.DataType, VT_R4);
+    EXPECT_EQ(scan.Value, Variant::R4(250));
+}
+
+TEST(XmlDaProperty, OtherPropertiesKeepTheirValueAndType) {
+    auto units = Convert("engineeringUnits", Variant("m"));
+    EXPECT_EQ(units.PropertyID, 100);
+    EXPECT_EQ(units.DataType, VT_BSTR);
+    EXPECT_EQ(units.Value, Variant("m"));
+
+    auto prefixed = Convert("ns1:highEU", Variant(10.0));
+    EXPECT_EQ(prefixed.PropertyID, 102);
+    EXPECT_EQ(prefixed.DataType, VT_R8);
+
+    auto vendor = Convert("vendorSpecial", Variant::I4(4));
+    EXPECT_EQ(vendor.PropertyID, -999999);
+    auto numeric = Convert("5001", Variant::I4(4));
+    EXPECT_EQ(numeric.PropertyID, 5001);
+
+    auto failed = MakeProp("value", Variant::Null());
+    failed->ResultID = "E_BADTYPE";
+    EXPECT_EQ(PropertyFromReply(*failed).Error, ResultCodeFromName("E_BADTYPE"));
+}
+
+TEST(XmlDaProperty, AValueThatCannotBeConvertedIsStillReportedWithInvalidDataType) {
+    // A data type code that does not fit 16 bits.
+    auto big = Convert("dataType", Variant("70000"));
+    EXPECT_EQ(big.PropertyID, 1);
+    EXPECT_EQ(big.Error, kXmlDaInvalidDataType);
+    // An array has no text form.
+    auto arr = Convert(
+        "accessRights", Variant::Array(VT_I4, {Variant::I4(1), Variant::I4(2)}));
+    EXPECT_EQ(arr.PropertyID, 5);
+    EXPECT_EQ(arr.Error, kXmlDaInvalidDataType);
+}
+
+}  // namespace
+}  // namespace velqor
