@@ -1,0 +1,508 @@
+#include "xmlda/VelqorXMLDAGroup.h"
+
+#include <algorithm>
+#include <atomic>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "model/contract/VelqorError.h"
+#include "soap/VelqorSOAPEncoding.h"
+
+namespace velqor {
+
+namespace {
+
+std::atomic<int32_t> g_nextGroupIdentity{1};
+
+int32_t NewGroupIdentity() {
+    for (;;) {
+        int32_t id = g_nextGroupIdentity.fetch_add(1);
+        if (id > 0) return id;  // never 0 or -1, also after a wrap
+        g_nextGroupIdentity.store(1);
+    }
+}
+
+// "xsd:" and the XML Schema name of an item's requested type; "" when none is requested.
+std::string ReqTypeOf(const TVelqorItemData& item) {
+    return item.FRequestDatatype == 0 ? std::string() : VarTypeToXSDType("xsd", VARTYPE(item.FRequestDatatype));
+}
+
+// The items of a list by client handle, for mapping reply items back.
+std::unordered_map<uint32_t, TVelqorItemData*> ByHandle(const std::vector<TVelqorItemData*>& items) {
+    std::unordered_map<uint32_t, TVelqorItemData*> map;
+    map.reserve(items.size());
+    for (TVelqorItemData* i : items) map.emplace(i->ClientHandle(), i);
+    return map;
+}
+
+TVelqorItemData* Named(const std::unordered_map<uint32_t, TVelqorItemData*>& map, const std::string& text) {
+    uint32_t h = 0;
+    if (!ParseClientHandle(text, h)) return nullptr;
+    auto it = map.find(h);
+    return it == map.end() ? nullptr : it->second;
+}
+
+std::unique_ptr<xmlda::ItemValue> RequestItem(const TVelqorItemData& item) {
+    auto v = std::make_unique<xmlda::ItemValue>();
+    auto id = ItemIdentifierOf(item.FItemID);
+    v->ItemPath = id->ItemPath;
+    v->ItemName = id->ItemName;
+    v->ClientItemHandle = ClientHandleText(item.ClientHandle());
+    v->ReqType = ReqTypeOf(item);
+    return v;
+}
+
+int32_t QualityOf(const xmlda::ItemValue& v) {
+    return QualityFromBits(v.Quality ? v.Quality->QualityField : xmlda::qualityBits::good);
+}
+
+// A property of a result list by its ID, skipping failed ones; nullptr when absent.
+const TVelqorItemProperty* PropertyByID(const std::vector<TVelqorItemProperty>& list, int32_t id) {
+    for (const auto& p : list)
+        if (p.PropertyID == id && p.Error == 0) return &p;
+    return nullptr;
+}
+
+// The EU type a euType property value stands for: its name, or the code the connection has
+// already made of it.
+int32_t EUTypeOfValue(const Variant& v) {
+    if (v.IsString()) return EUTypeFromXmlName(v.RawString());
+    try {
+        if (v.IsNumeric()) {
+            int32_t n = v.AsInt32();
+            return n == 1 || n == 2 ? n : 0;
+        }
+    } catch (const std::exception&) {
+    }
+    return 0;
+}
+
+}  // namespace
+
+TVelqorXMLGroup::TVelqorXMLGroup(com::ComPtr<IVelqorDAConnection> connection)
+    : TVelqorXMLDAComponent(std::move(connection)), serverHandle_(NewGroupIdentity()) {}
+
+TVelqorXMLGroup::~TVelqorXMLGroup() { DropPollThread(); }
+
+// ---- items ---------------------------------------------------------------------------------
+
+std::vector<TVelqorItemData*> TVelqorXMLGroup::LiveItems() {
+    std::vector<TVelqorItemData*> live;
+    live.reserve(items_.size());
+    size_t kept = 0;
+    for (uint32_t h : items_) {
+        TVelqorItemData* item = FindItemByClientHandle(h);
+        if (!item) continue;  // destroyed without being removed: forgotten
+        live.push_back(item);
+        items_[kept++] = h;
+    }
+    items_.resize(kept);
+    return live;
+}
+
+void TVelqorXMLGroup::RecountActive() {
+    int32_t n = 0;
+    for (TVelqorItemData* item : LiveItems())
+        if (item->FIsActive) ++n;
+    activeItemCount_ = n;
+}
+
+// ---- poll thread ---------------------------------------------------------------------------
+
+void TVelqorXMLGroup::SyncWithPoll() {
+    if (!poll_ || !poll_->Ended()) return;
+    if (poll_->Outcome() == TVelqorPollRefresh::TOutcome::InvalidHandle &&
+        poll_->ServerSubHandle() == serverSubHandle_ && !serverSubHandle_.empty()) {
+        active_ = false;
+        serverSubHandle_.clear();
+    }
+    poll_->Join();  // ended: at once; its last message stays valid
+}
+
+void TVelqorXMLGroup::DropPollThread() {
+    if (!poll_) return;
+    poll_->Discard();
+    poll_.reset();
+}
+
+bool TVelqorXMLGroup::Active() {
+    SyncWithPoll();
+    return active_;
+}
+
+const std::string& TVelqorXMLGroup::ServerSubHandle() {
+    SyncWithPoll();
+    return serverSubHandle_;
+}
+
+// ---- subscription --------------------------------------------------------------------------
+
+bool TVelqorXMLGroup::Subscribe() {
+    RecountActive();
+    if (!subscribeWanted_ || activeItemCount_ == 0) return true;
+
+    xmlda::Subscribe request;
+    request.Options = std::make_unique<xmlda::RequestOptions>();
+    request.Options->ReturnErrorText = false;
+    request.Options->ReturnDiagnosticInfo = false;
+    request.Options->ReturnItemTime = true;
+    request.Options->ReturnItemName = false;
+    request.Options->ReturnItemPath = false;
+    request.Options->ClientRequestHandle = RequestHandle();
+    request.Options->LocaleID = std::string(Connection().LocaleText());
+    request.ReturnValuesOnReply = true;
+    request.SubscriptionPingRate = kSubscriptionPingRate;
+    auto list = std::make_unique<xmlda::SubscribeRequestItemList>();
+    list->Deadband = deadBand_;
+    list->RequestedSamplingRate = updateRate_;
+    list->EnableBuffering = false;
+
+    const std::vector<TVelqorItemData*> all = LiveItems();
+    std::vector<TVelqorItemData*> subscribed;
+    for (TVelqorItemData* item : all) {
+        item->FServerHandle = serverHandle_;
+        if (!item->FIsActive) continue;
+        subscribed.push_back(item);
+        auto ri = std::make_unique<xmlda::SubscribeRequestItem>();
+        auto id = ItemIdentifierOf(item->FItemID);
+        ri->ItemPath = id->ItemPath;
+        ri->ItemName = id->ItemName;
+        ri->ClientItemHandle = ClientHandleText(item->ClientHandle());
+        ri->ReqType = ReqTypeOf(*item);
+        list->Items.push_back(std::move(ri));
+    }
+    request.ItemList.push_back(std::move(list));
+
+    auto reply = Connection().Call(request);
+    if (!reply || reply->RItemList.empty() || !reply->RItemList.front() || !reply->SubscribeResult)
+        throw EOPCServerException(MsgText(Msg::WrongResultSubscribe));
+    Connection().UpdateClock(reply->SubscribeResult.get());
+    serverSubHandle_ = reply->ServerSubHandle;
+
+    bool ok = true;
+    const auto byHandle = ByHandle(subscribed);
+    auto changed = std::make_unique<ItemUpdatesPayload>();
+    for (const auto& siv : reply->RItemList.front()->Items) {
+        if (!siv || !siv->ItemValue) continue;
+        const xmlda::ItemValue& v = *siv->ItemValue;
+        TVelqorItemData* item = Named(byHandle, v.ClientItemHandle);
+        if (!item) continue;  // a handle this request did not send
+        if (!v.ResultID.empty()) {
+            // A refused item keeps no value and is not good.
+            item->FQuality = 0;
+            item->FError = ResultCodeFromID(v.ResultID);
+            ok = false;
+            continue;
+        }
+        item->StoreValue(v.Value);
+        item->FTimeStamp = v.Timestamp;
+        item->FQuality = QualityOf(v);
+        item->CountUpdate();
+        ItemUpdate u;  // already applied: the message only names the item
+        u.ClientHandle = item->ClientHandle();
+        changed->Items.push_back(std::move(u));
+    }
+    const NotifyWindow& window = Connection().NotifyWindow();
+    if (!changed->Items.empty() && window)
+        window->Post(WM_VELQOR_DATACHANGE, uintptr_t(clientHandle_), std::move(changed));
+
+    // Nothing to poll when the service subscribed none of the items.
+    DropPollThread();
+    if (!XMLDADesignMode() && !serverSubHandle_.empty()) {
+        TPollSnapshot snap;
+        snap.Settings = Connection().SnapshotCallSettings();
+        snap.Window = window;
+        snap.GroupClientHandle = uintptr_t(clientHandle_);
+        snap.ServerSubHandle = serverSubHandle_;
+        snap.UpdateRate = updateRate_;
+        snap.HoldTime = holdTime_;
+        snap.WaitTime = waitTime_;
+        if (Connection().LocalTimeAtFirstReply() != 0)
+            snap.ClockOffset = Connection().ServerTimeAtFirstReply() - Connection().LocalTimeAtFirstReply();
+        snap.Subscribed.reserve(subscribed.size());
+        for (TVelqorItemData* item : subscribed) snap.Subscribed.push_back(item->ClientHandle());
+        snap.AllItems = items_;
+        poll_ = std::make_unique<TVelqorPollRefresh>(std::move(snap));
+    }
+    return ok;
+}
+
+void TVelqorXMLGroup::CancelSubscription() {
+    if (!subscribeWanted_ || !active_ || serverSubHandle_.empty()) return;
+    if (poll_) {
+        poll_->StopPolling();
+        poll_->Join();
+        poll_.reset();
+    }
+    xmlda::SubscriptionCancel request;
+    request.ServerSubHandle = serverSubHandle_;
+    serverSubHandle_.clear();
+    Connection().Call(request);  // the reply says nothing more
+}
+
+// ---- IVelqorGroup --------------------------------------------------------------------------
+
+void TVelqorXMLGroup::Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle,
+                             bool active, float deadBand, int32_t timeBias, int32_t localeId,
+                             int32_t& updateRate, bool subscribe, int32_t holdTime, int32_t waitTime) {
+    DropPollThread();
+    name_ = name;
+    clientHandle_ = clientHandle;
+    active_ = active;
+    deadBand_ = deadBand;
+    timeBias_ = timeBias;
+    localeId_ = localeId;
+    updateRate_ = updateRate;
+    subscribeWanted_ = subscribe;
+    holdTime_ = holdTime;
+    waitTime_ = waitTime;
+    serverHandle = serverHandle_;
+    items_.clear();
+    serverSubHandle_.clear();
+    activeItemCount_ = 0;
+}
+
+void TVelqorXMLGroup::Remove(bool serverShutDown, int32_t& serverHandle) {
+    SyncWithPoll();
+    if (serverHandle_ == -1) return;
+    serverHandle = serverHandle_ = -1;
+    clientHandle_ = -1;
+    struct Drop {  // the items and the thread go also when the cancel fails
+        TVelqorXMLGroup& g;
+        ~Drop() {
+            g.DropPollThread();
+            g.serverSubHandle_.clear();
+            g.items_.clear();
+            g.activeItemCount_ = 0;
+        }
+    } drop{*this};
+    if (!serverShutDown) CancelSubscription();
+}
+
+void TVelqorXMLGroup::SetName(const std::string& name) { name_ = name; }
+
+void TVelqorXMLGroup::GetState(tVelqorGroupStateRec& state) {
+    SyncWithPoll();
+    state.UpdateRate = updateRate_;
+    state.Active = active_;
+    state.Name = name_;
+    state.TimeBias = timeBias_;
+    state.DeadBand = deadBand_;
+    state.LocaleId = localeId_;
+    state.ClientHandle = reportedClientHandle_;
+    state.ServerHandle = serverHandle_;
+    state.HoldTime = holdTime_;
+    state.WaitTime = waitTime_;
+}
+
+void TVelqorXMLGroup::SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand,
+                               int32_t localeId, int32_t clientHandle, int32_t holdTime,
+                               int32_t waitTime) {
+    SyncWithPoll();
+    CancelSubscription();  // with the old settings
+    updateRate_ = updateRate;
+    active_ = active;
+    timeBias_ = timeBias;
+    deadBand_ = deadBand;
+    localeId_ = localeId;
+    reportedClientHandle_ = clientHandle;
+    holdTime_ = holdTime;
+    waitTime_ = waitTime;
+    if (active_) Subscribe();
+}
+
+void TVelqorXMLGroup::Refresh(bool /*fromCache*/) {
+    SyncWithPoll();
+    CancelSubscription();
+    if (active_) Subscribe();  // the new subscription returns the current values
+}
+
+bool TVelqorXMLGroup::AddItems(TVelqorItemList& items, bool /*add*/) {
+    SyncWithPoll();
+    for (TVelqorItemData* item : items) {
+        if (item->FServerHandle != -1) throw EOPCItemException(MsgFormat(Msg::ItemExists, item->FItemID));
+        items_.push_back(item->ClientHandle());
+        item->FServerHandle = serverHandle_;
+        if (item->FIsActive) ++activeItemCount_;
+    }
+    CancelSubscription();
+    return active_ ? Subscribe() : true;
+}
+
+bool TVelqorXMLGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
+    SyncWithPoll();
+    const std::unordered_set<uint32_t> members(items_.begin(), items_.end());
+    std::unordered_set<uint32_t> gone;
+    bool activeWent = false;
+    for (TVelqorItemData* item : items) {
+        // Items of no group or of another group are left alone.
+        if (!members.count(item->ClientHandle()) || gone.count(item->ClientHandle())) continue;
+        if (item->FIsActive) activeWent = true;
+        gone.insert(item->ClientHandle());
+        item->FServerHandle = -1;
+    }
+    items_.erase(std::remove_if(items_.begin(), items_.end(), [&](uint32_t h) { return gone.count(h) != 0; }),
+                 items_.end());
+    RecountActive();
+    if (!activeWent || serverShutDown) return true;
+    CancelSubscription();
+    if (active_) Subscribe();
+    return true;
+}
+
+bool TVelqorXMLGroup::SetActiveState(TVelqorItemList& items, bool active) {
+    SyncWithPoll();
+    const std::unordered_set<uint32_t> members(items_.begin(), items_.end());
+    for (TVelqorItemData* item : items) {
+        if (!members.count(item->ClientHandle())) throw EOPCItemException(MsgText(Msg::ItemNotInList));
+        item->FIsActive = active;
+    }
+    RecountActive();
+    CancelSubscription();
+    if (active_) Subscribe();
+    return true;
+}
+
+// ---- reads and writes ----------------------------------------------------------------------
+
+bool TVelqorXMLGroup::ReadSync(TVelqorItemList& items, bool /*fromCache*/) { return Read(items); }
+bool TVelqorXMLGroup::ReadAsync(TVelqorItemList& items) { return Read(items); }
+bool TVelqorXMLGroup::WriteSync(TVelqorItemList& items) { return Write(items); }
+
+bool TVelqorXMLGroup::WriteAsync(TVelqorItemList& items) {
+    const bool ok = Write(items);
+    auto written = std::make_unique<ItemUpdatesPayload>();
+    for (TVelqorItemData* item : items) {
+        ItemUpdate u;  // already applied: the message only names the item
+        u.ClientHandle = item->ClientHandle();
+        written->Items.push_back(std::move(u));
+    }
+    if (const NotifyWindow& window = Connection().NotifyWindow())
+        window->Post(ok ? WM_VELQOR_WRITECOMPLETE : WM_VELQOR_WRITEERROR, 0, std::move(written));
+    return ok;
+}
+
+bool TVelqorXMLGroup::Read(TVelqorItemList& items) {
+    if (items.Empty()) return true;
+    xmlda::Read request;
+    request.Options = std::make_unique<xmlda::RequestOptions>();
+    request.Options->ReturnErrorText = true;
+    request.Options->ReturnItemTime = true;
+    request.Options->ClientRequestHandle = RequestHandle();
+    auto list = std::make_unique<xmlda::ReadRequestItemList>();
+    std::vector<TVelqorItemData*> sent(items.begin(), items.end());
+    for (TVelqorItemData* item : sent) list->Items.push_back(RequestItem(*item));
+    request.ItemList.push_back(std::move(list));
+
+    auto reply = Connection().Call(request);
+    // A reply without an item list tells nothing about any item.
+    if (!reply || reply->RItemList.empty() || !reply->RItemList.front()) return false;
+    const auto byHandle = ByHandle(sent);
+    int failures = 0;
+    for (const auto& v : reply->RItemList.front()->Items) {
+        TVelqorItemData* item = v ? Named(byHandle, v->ClientItemHandle) : nullptr;
+        if (!item) continue;
+        if (!v->ResultID.empty()) {
+            item->FQuality = 0;
+            item->FError = ResultCodeFromID(v->ResultID);
+            ++failures;
+            continue;
+        }
+        item->StoreValue(v->Value);
+        item->FTimeStamp = v->Timestamp;
+        item->FQuality = QualityOf(*v);
+        item->FError = 0;
+    }
+    return failures == 0;
+}
+
+bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
+    if (items.Empty()) return true;
+    xmlda::Write request;
+    request.Options = std::make_unique<xmlda::RequestOptions>();
+    request.Options->ReturnErrorText = true;
+    request.Options->ReturnItemTime = true;
+    request.Options->ClientRequestHandle = RequestHandle();
+    request.ReturnValuesOnReply = true;
+    auto list = std::make_unique<xmlda::WriteRequestItemList>();
+    int failures = 0;
+    std::vector<TVelqorItemData*> sent;
+    for (TVelqorItemData* item : items) {
+        auto v = RequestItem(*item);
+        if (item->FRequestDatatype != 0 && !item->FWriteValue.IsEmpty()) {
+            try {
+                v->Value = item->FWriteValue.ChangeType(VARTYPE(item->FRequestDatatype));
+            } catch (const std::exception&) {
+                // Not sent: the service would get a value the item did not ask for.
+                item->FError = kXmlDaBadType;
+                ++failures;
+                continue;
+            }
+        } else {
+            v->Value = item->FWriteValue;
+        }
+        sent.push_back(item);
+        list->Items.push_back(std::move(v));
+    }
+    if (sent.empty()) return failures == 0;
+    request.ItemList.push_back(std::move(list));
+
+    auto reply = Connection().Call(request);
+    if (!reply || reply->RItemList.empty() || !reply->RItemList.front()) return false;
+    const auto byHandle = ByHandle(sent);
+    for (const auto& v : reply->RItemList.front()->Items) {
+        TVelqorItemData* item = v ? Named(byHandle, v->ClientItemHandle) : nullptr;
+        if (!item) continue;
+        if (v->ResultID.empty() || v->ResultID == "E_WRITEONLY") {
+            if (v->Value.IsEmpty()) {
+                item->FValue = item->FWriteValue;
+            } else {
+                item->StoreValue(v->Value);
+            }
+            item->FTimeStamp = v->Timestamp;
+            item->FQuality = QualityOf(*v);
+            item->FError = item->FWriteValue.IsEmpty() ? kXmlDaBadType : 0;
+        } else {
+            item->FError = ResultCodeFromID(v->ResultID);
+            ++failures;
+        }
+    }
+    return failures == 0;
+}
+
+// ---- engineering units ---------------------------------------------------------------------
+
+bool TVelqorXMLGroup::GetItemAttributes(TVelqorItemList& items) {
+    if (items.Empty()) return false;
+    enum : int32_t { kEUType = 7, kEUInfo = 8, kHighEU = 102, kLowEU = 103 };
+    std::vector<TVelqorItemPropertyQuery> queries;
+    queries.reserve(size_t(items.Count()));
+    for (TVelqorItemData* item : items) queries.push_back({item->FItemID, {}});
+    const std::vector<std::string> ids = {"7", "8", "103", "102"};
+    if (!Connection().GetItemProperties(queries, ids, true, false)) return false;
+
+    for (int i = 0; i < items.Count(); ++i) {
+        TVelqorItemData& item = *items[i];
+        const auto& props = queries[size_t(i)].Properties;
+        const TVelqorItemProperty* type = PropertyByID(props, kEUType);
+        const int32_t euType = type ? EUTypeOfValue(type->Value) : 0;
+        item.FEUType = euType;
+        if (euType == 1) {
+            const TVelqorItemProperty* low = PropertyByID(props, kLowEU);
+            const TVelqorItemProperty* high = PropertyByID(props, kHighEU);
+            if (low && high) {
+                try {
+                    item.FEUInfo = Variant::Array(VT_R8, {Variant::R8(low->Value.AsDouble()),
+                                                          Variant::R8(high->Value.AsDouble())});
+                } catch (const std::exception&) {
+                    // a range that is not numeric leaves the information as it was
+                }
+            }
+        } else if (euType == 2) {
+            if (const TVelqorItemProperty* info = PropertyByID(props, kEUInfo)) item.FEUInfo = info->Value;
+        }
+    }
+    return true;
+}
+
+}  // namespace velqor

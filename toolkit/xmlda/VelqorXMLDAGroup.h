@@ -1,0 +1,110 @@
+// The XML-DA group: the toolkit's group interface over an OPC XML-DA service, which has no
+// groups and no callbacks. The group keeps its settings and its items on the client side, turns
+// its active items into one subscription (Subscribe) and starts a poll thread that asks for the
+// changed values (VelqorXMLDAPoll.h). Reads and writes are sent directly. Every change to the
+// items or the settings cancels the subscription and makes a new one.
+//
+// The component model gets it from the group factory for an XML-DA connection; applications
+// use it through TVelqorServer / TVelqorGroup:
+//
+//   TVelqorServer server(&loop);
+//   server.SetServerName("http://127.0.0.1:8085/opc/xmlda");
+//   server.SetActive(true);
+//   TVelqorGroup* g = server.OPCGroups().AddGroup("G");       // Create: nothing sent
+//   g->OPCItems().AddItem("Dynamic/Int");                     // AddItems: Subscribe, poll thread
+//   server.OnDatachange = [](TVelqorServer*, const TVelqorItemList& items) { ... };
+//
+// Threads: every slot runs on the owning thread. The poll thread touches neither this object
+// nor the items; its results are applied by the component model on the owning thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/contract/VelqorTransport.h"
+#include "xmlda/VelqorXMLDA.h"
+#include "xmlda/VelqorXMLDAPoll.h"
+
+namespace velqor {
+
+// The toolkit's code for "E_BADTYPE": a written item with no value, or a pending write value
+// that cannot be converted to the item's requested type.
+inline constexpr int32_t kXmlDaBadType = int32_t(0xC0040004U);
+// Ping rate asked for every subscription, in milliseconds.
+inline constexpr int32_t kSubscriptionPingRate = 10000;
+
+class TVelqorXMLGroup : public com::ComObject<IVelqorGroup>, public TVelqorXMLDAComponent {
+public:
+    explicit TVelqorXMLGroup(com::ComPtr<IVelqorDAConnection> connection);
+    // Stops and joins the poll thread; sends nothing.
+    ~TVelqorXMLGroup() override;
+
+    // IVelqorGroup
+    void Remove(bool serverShutDown, int32_t& serverHandle) override;
+    void SetName(const std::string& name) override;
+    void GetState(tVelqorGroupStateRec& state) override;
+    void SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand,
+                  int32_t localeId, int32_t clientHandle, int32_t holdTime, int32_t waitTime) override;
+    bool WriteSync(TVelqorItemList& items) override;
+    bool WriteAsync(TVelqorItemList& items) override;
+    bool ReadAsync(TVelqorItemList& items) override;
+    bool ReadSync(TVelqorItemList& items, bool fromCache) override;
+    bool GetItemAttributes(TVelqorItemList& items) override;
+    void Cancel() override {}
+    void Refresh(bool fromCache) override;
+    bool AddItems(TVelqorItemList& items, bool add) override;
+    bool RemoveItems(bool serverShutDown, TVelqorItemList& items) override;
+    bool SetActiveState(TVelqorItemList& items, bool active) override;
+    bool SetDatatypes(TVelqorItemList& items) override { (void)items; return true; }
+    void Reserved() override {}
+    void Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle, bool active,
+                float deadBand, int32_t timeBias, int32_t localeId, int32_t& updateRate,
+                bool subscribe, int32_t holdTime, int32_t waitTime) override;
+
+    // What the group holds now (owning thread).
+    const std::string& Name() const { return name_; }
+    bool Active();
+    const std::string& ServerSubHandle();
+    int32_t ActiveItemCount() const { return activeItemCount_; }
+    int32_t ItemCount() const { return int32_t(items_.size()); }
+    int32_t ServerHandle() const { return serverHandle_; }
+    bool SubscribeWanted() const { return subscribeWanted_; }
+    // The current poll thread, or none.
+    const TVelqorPollRefresh* PollThread() const { return poll_.get(); }
+
+private:
+    bool Subscribe();
+    void CancelSubscription();
+    bool Read(TVelqorItemList& items);
+    bool Write(TVelqorItemList& items);
+    // Takes over what the poll thread found out by itself: after the invalid-handle verdict
+    // the group is inactive and has no subscription.
+    void SyncWithPoll();
+    // Stops the poll thread, drops its queued messages and joins it.
+    void DropPollThread();
+    // The items that still exist, in list order (destroyed items are forgotten).
+    std::vector<TVelqorItemData*> LiveItems();
+    void RecountActive();
+    std::string RequestHandle() const { return std::to_string(serverHandle_); }
+
+    std::string name_;
+    int32_t clientHandle_ = 0;
+    bool active_ = false;
+    float deadBand_ = 0;
+    int32_t timeBias_ = 0;
+    int32_t localeId_ = 0;
+    int32_t updateRate_ = 0;
+    int32_t reportedClientHandle_ = 0;
+    int32_t serverHandle_;
+    std::string serverSubHandle_;
+    int32_t activeItemCount_ = 0;
+    int32_t waitTime_ = 0;
+    int32_t holdTime_ = 0;
+    bool subscribeWanted_ = true;
+    std::vector<uint32_t> items_;  // client handles of the group's items, in order
+    std::unique_ptr<TVelqorPollRefresh> poll_;
+};
+
+}  // namespace velqor

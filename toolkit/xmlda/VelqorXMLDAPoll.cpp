@@ -1,0 +1,204 @@
+#include "xmlda/VelqorXMLDAPoll.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "model/contract/VelqorDateTime.h"
+#include "soap/http/VelqorCurlPost.h"
+#include "xmlda/VelqorSOAPCall.h"
+#include "xmlda/VelqorXMLDAConvert.h"
+
+namespace velqor {
+
+std::string ClientHandleText(uint32_t handle) { return std::to_string(handle); }
+
+bool ParseClientHandle(std::string_view text, uint32_t& handle) {
+    uint64_t n = 0;
+    if (text.empty() || text.front() == '+' || text.front() == '-' || !ParseUInt64(text, n) ||
+        n == 0 || n > UINT32_MAX)
+        return false;
+    handle = uint32_t(n);
+    return true;
+}
+
+ItemUpdate UpdateFromItemValue(uint32_t handle, const xmlda::ItemValue& value) {
+    ItemUpdate u;
+    u.ClientHandle = handle;
+    u.Fields = ItemUpdate::kValue | ItemUpdate::kLearnCanonical | ItemUpdate::kQuality |
+               ItemUpdate::kTimeStamp;
+    u.Value = value.Value;
+    u.Quality = QualityFromBits(value.Quality ? value.Quality->QualityField : xmlda::qualityBits::good);
+    u.TimeStamp = value.Timestamp;
+    return u;
+}
+
+std::unique_ptr<xmlda::SubscriptionPolledRefresh> BuildPolledRefresh(const std::string& subHandle,
+                                                                     int32_t holdTime,
+                                                                     int32_t waitTime,
+                                                                     double serverNow) {
+    auto req = std::make_unique<xmlda::SubscriptionPolledRefresh>();
+    req->Options = std::make_unique<xmlda::RequestOptions>();
+    req->Options->ReturnItemTime = true;
+    req->ServerSubHandles.push_back(subHandle);
+    req->HoldTime = 0;
+    if (holdTime != 0 || waitTime != 0) req->HoldTime = serverNow + holdTime / 1000.0 / 86400.0;
+    req->WaitTime = waitTime;
+    req->ReturnAllItems = false;
+    return req;
+}
+
+// ---- TVelqorPollRefresh --------------------------------------------------------------------
+
+TVelqorPollRefresh::TVelqorPollRefresh(TPollSnapshot snapshot) : snap_(std::move(snapshot)) {
+    subscribed_.insert(snap_.Subscribed.begin(), snap_.Subscribed.end());
+    // The glue would post the shutdown message itself on a transport failure; this thread
+    // posts it only while it has not been told to stop.
+    snap_.Settings.NotifyWindow = nullptr;
+    snap_.Settings.Poster = CreatePoster(snap_.Settings);
+    // A server-paced poll is held open for the hold and wait times: the receive time-out
+    // must outlast them.
+    const int64_t paced = int64_t(std::max(snap_.HoldTime, 0)) + std::max(snap_.WaitTime, 0);
+    if (paced > 0)
+        snap_.Settings.Poster->SetReceiveTimeout(int(std::min<int64_t>(
+            std::max<int64_t>(TVelqorCurlPost::kDefaultReceiveTimeoutMs, paced + 60000), INT32_MAX)));
+    thread_ = std::thread([this] { Run(); });
+}
+
+TVelqorPollRefresh::~TVelqorPollRefresh() {
+    Discard();
+    Join();
+}
+
+void TVelqorPollRefresh::StopPolling() {
+    {
+        std::lock_guard lock(mu_);
+        if (ended_ || terminate_) return;
+        terminate_ = true;
+        cancelled_->store(true);
+    }
+    wake_.notify_all();
+    snap_.Settings.Poster->Abort();  // the poster lives as long as this object
+}
+
+void TVelqorPollRefresh::Discard() {
+    {
+        std::lock_guard lock(mu_);
+        cancelled_->store(true);
+        if (terminate_) return;
+        terminate_ = true;
+    }
+    wake_.notify_all();
+    snap_.Settings.Poster->Abort();
+}
+
+void TVelqorPollRefresh::Join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+TVelqorPollRefresh::TOutcome TVelqorPollRefresh::Outcome() const {
+    std::lock_guard lock(mu_);
+    return outcome_;
+}
+
+bool TVelqorPollRefresh::Ended() const {
+    std::lock_guard lock(mu_);
+    return ended_;
+}
+
+double TVelqorPollRefresh::ServerNow() const { return Now() + snap_.ClockOffset; }
+
+void TVelqorPollRefresh::Run() {
+    const bool clientPaced = snap_.WaitTime <= 0 && snap_.HoldTime <= 0;
+    for (;;) {
+        {
+            std::unique_lock lock(mu_);
+            if (clientPaced && snap_.UpdateRate > 0)
+                wake_.wait_for(lock, std::chrono::milliseconds(snap_.UpdateRate),
+                               [this] { return terminate_; });
+            if (terminate_) break;
+        }
+        bool go = false;
+        try {
+            go = PollOnce();
+        } catch (...) {
+            // Whatever escaped the exchange ends polling as a failed exchange would.
+            Finish(TOutcome::Failed, nullptr);
+        }
+        if (!go) break;
+    }
+    std::lock_guard lock(mu_);
+    if (outcome_ == TOutcome::Running) outcome_ = TOutcome::Stopped;
+    ended_ = true;
+}
+
+std::unique_ptr<ItemUpdatesPayload> TVelqorPollRefresh::NewPayload() const {
+    auto p = std::make_unique<ItemUpdatesPayload>();
+    p->Cancelled = cancelled_;
+    return p;
+}
+
+bool TVelqorPollRefresh::Deliver(std::unique_ptr<ItemUpdatesPayload> payload) {
+    std::lock_guard lock(mu_);
+    if (terminate_) return false;
+    if (snap_.Window) snap_.Window->Post(WM_VELQOR_DATACHANGE, snap_.GroupClientHandle, std::move(payload));
+    return true;
+}
+
+void TVelqorPollRefresh::Finish(TOutcome outcome, std::unique_ptr<ItemUpdatesPayload> verdict) {
+    std::lock_guard lock(mu_);
+    if (terminate_ || ended_) return;  // stopped first: nothing more is said
+    terminate_ = true;
+    outcome_ = outcome;
+    ended_ = true;  // from here on StopPolling leaves the posted message alone
+    if (!snap_.Window) return;
+    if (verdict) {
+        snap_.Window->Post(WM_VELQOR_DATACHANGE, snap_.GroupClientHandle, std::move(verdict));
+    } else {
+        snap_.Window->Post(WM_VELQOR_SHUTDOWN, 0);
+    }
+}
+
+bool TVelqorPollRefresh::PollOnce() {
+    auto request = BuildPolledRefresh(snap_.ServerSubHandle, snap_.HoldTime, snap_.WaitTime, ServerNow());
+    std::unique_ptr<xmlda::SubscriptionPolledRefreshResponse> reply;
+    try {
+        reply = CallOperation(snap_.Settings, *request);
+    } catch (...) {
+        reply.reset();  // any failure counts as no reply
+    }
+    polls_.fetch_add(1);
+    if (!reply) {
+        Finish(TOutcome::Failed, nullptr);
+        return false;
+    }
+    if (!reply->InvalidServerSubHandles.empty()) {
+        auto verdict = NewPayload();
+        verdict->SubscriptionInvalid = true;
+        verdict->Items.reserve(snap_.AllItems.size());
+        for (uint32_t h : snap_.AllItems) {
+            ItemUpdate u;
+            u.ClientHandle = h;
+            u.Fields = ItemUpdate::kQuality | ItemUpdate::kError;
+            u.Quality = kQualityBadOutOfService;
+            u.Error = kXmlDaInvalidHandle;
+            verdict->Items.push_back(std::move(u));
+        }
+        Finish(TOutcome::InvalidHandle, std::move(verdict));
+        return false;
+    }
+    if (!reply->RItemList.empty() && reply->RItemList.front()) {
+        auto payload = NewPayload();
+        const auto& items = reply->RItemList.front()->Items;
+        payload->Items.reserve(items.size());
+        for (const auto& v : items) {
+            uint32_t h = 0;
+            // Only handles this subscription sent name items of the group.
+            if (!v || !ParseClientHandle(v->ClientItemHandle, h) || !subscribed_.count(h)) continue;
+            payload->Items.push_back(UpdateFromItemValue(h, *v));
+        }
+        if (!payload->Items.empty() && !Deliver(std::move(payload))) return false;
+    }
+    return true;
+}
+
+}  // namespace velqor

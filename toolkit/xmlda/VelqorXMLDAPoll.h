@@ -1,0 +1,129 @@
+// The poll thread of an XML-DA group: asks the service again and again for the changed values of
+// one subscription (SubscriptionPolledRefresh) and hands them to the owning thread inside
+// data-change messages.
+//
+// The thread never reads or writes items, groups or the connection. The group gives it a
+// snapshot, taken on the owning thread, of everything it needs: call settings with a poster of
+// its own, the notification window, the subscription handle, the pacing, the service clock's
+// offset and the client handles of the group's items. Decoded values travel as an
+// ItemUpdatesPayload inside WM_VELQOR_DATACHANGE (wParam = the group's client handle); the
+// component model applies them to the items that still exist.
+//
+// Stopping is prompt: StopPolling wakes the pacing wait and aborts a running HTTP exchange.
+// Once it has returned, the thread posts nothing more, and every message it posted earlier that
+// is still queued changes nothing (its payload's Cancelled flag is set). A thread that has
+// already ended by itself (failed exchange, invalid subscription handle) is left alone by
+// StopPolling, so that its last message still arrives.
+//
+//   TPollSnapshot snap = ...;                      // owning thread
+//   auto poll = std::make_unique<TVelqorPollRefresh>(std::move(snap));   // starts at once
+//   ...
+//   poll->Discard();                               // stop and drop queued messages
+//   poll.reset();                                  // joins (prompt after a stop)
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "model/contract/VelqorItemData.h"
+#include "soap/http/VelqorSOAPPoster.h"
+#include "xmlda/OpcXmlDa.h"
+
+namespace velqor {
+
+// Quality and error code that the items of a dropped subscription get.
+inline constexpr int32_t kQualityBadOutOfService = 0x1C;
+inline constexpr int32_t kXmlDaInvalidHandle = int32_t(0xC0040001U);  // "E_INVALIDHANDLE"
+
+// What a poll thread works from; filled on the owning thread.
+struct TPollSnapshot {
+    TVelqorSOAPData Settings;           // URL, credentials, proxy, CA file; no notify window
+    velqor::NotifyWindow Window;        // where data changes and the shutdown message go
+    uintptr_t GroupClientHandle = 0;    // wParam of the data-change messages
+    std::string ServerSubHandle;
+    int32_t UpdateRate = 0;             // ms; the pacing wait with client pacing
+    int32_t HoldTime = 0;               // ms
+    int32_t WaitTime = 0;               // ms
+    double ClockOffset = 0;             // service clock minus local clock, in days
+    std::vector<uint32_t> Subscribed;   // client handles sent in the subscription
+    std::vector<uint32_t> AllItems;     // every item of the group (the invalid-handle verdict)
+};
+
+// The ClientItemHandle text of an item: its client handle in decimal.
+std::string ClientHandleText(uint32_t handle);
+// The client handle a ClientItemHandle text names; false for anything but a decimal handle.
+bool ParseClientHandle(std::string_view text, uint32_t& handle);
+
+// One received item value as an update: the value (under the storing rule), the quality
+// (an item without a Quality element is good) and the timestamp.
+ItemUpdate UpdateFromItemValue(uint32_t handle, const xmlda::ItemValue& value);
+
+// The polled-refresh request: only ReturnItemTime set in Options; HoldTime = serverNow +
+// holdTime when either pacing time is not 0, else absent; WaitTime = waitTime.
+std::unique_ptr<xmlda::SubscriptionPolledRefresh> BuildPolledRefresh(const std::string& subHandle,
+                                                                     int32_t holdTime,
+                                                                     int32_t waitTime,
+                                                                     double serverNow);
+
+class TVelqorPollRefresh {
+public:
+    enum class TOutcome {
+        Running,        // still polling
+        Stopped,        // told to stop
+        Failed,         // an exchange failed: the shutdown message was posted
+        InvalidHandle,  // the service dropped the subscription: the verdict was posted
+    };
+
+    // Creates the thread's poster and starts polling at once.
+    explicit TVelqorPollRefresh(TPollSnapshot snapshot);
+    // Discards and joins.
+    ~TVelqorPollRefresh();
+    TVelqorPollRefresh(const TVelqorPollRefresh&) = delete;
+    TVelqorPollRefresh& operator=(const TVelqorPollRefresh&) = delete;
+
+    // Tells the thread to stop, wakes its wait and aborts its exchange; does not wait. Does
+    // nothing when the thread has already ended by itself. Any thread.
+    void StopPolling();
+    // Stops also a thread that ended by itself, and cancels every message it posted that is
+    // still queued (used when the subscription is replaced or the group goes).
+    void Discard();
+    // Waits for the thread to end (prompt after a stop). Owning thread.
+    void Join();
+
+    TOutcome Outcome() const;
+    bool Ended() const;
+    uint64_t PollCount() const { return polls_.load(); }  // exchanges made
+    const std::string& ServerSubHandle() const { return snap_.ServerSubHandle; }
+
+private:
+    void Run();
+    // One exchange; false when polling ends.
+    bool PollOnce();
+    double ServerNow() const;
+    // Posts a data change unless the thread has been told to stop; false when it has.
+    bool Deliver(std::unique_ptr<ItemUpdatesPayload> payload);
+    // Ends polling with the outcome, posting its message (if any) unless stopped first.
+    void Finish(TOutcome outcome, std::unique_ptr<ItemUpdatesPayload> verdict);
+    std::unique_ptr<ItemUpdatesPayload> NewPayload() const;
+
+    TPollSnapshot snap_;
+    std::unordered_set<uint32_t> subscribed_;
+    mutable std::mutex mu_;
+    std::condition_variable wake_;
+    bool terminate_ = false;
+    bool ended_ = false;
+    TOutcome outcome_ = TOutcome::Running;
+    std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<uint64_t> polls_{0};
+    std::thread thread_;
+};
+
+}  // namespace velqor
