@@ -3,6 +3,7 @@
 #include "model/contract/VelqorError.h"
 #include "xmlda/VelqorXML.h"
 #include "xmlda/VelqorXMLDA.h"
+#include "xmlda/VelqorXMLDAGroup.h"
 
 namespace velqor {
 
@@ -30,7 +31,9 @@ com::ComPtr<IVelqorGroup> CreateVelqorGroup(const com::ComPtr<IVelqorDAConnectio
     if (!connection) UnknownType();
     com::ComPtr<IVelqorGroup> g;
     switch (connection->ConnectionType()) {
-        case coXML: Unavailable(coXML);
+        case coXML:
+            g = com::MakeComObject<IVelqorGroup, TVelqorXMLGroup>(connection);
+            break;
         case coCOM: Unavailable(coCOM);
         default: UnknownType();
     }
