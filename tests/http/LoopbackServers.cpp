@@ -197,6 +197,22 @@ std::string Base64(const std::string& in) {
 
 // -------------------------------------------------------------------------------- ForwardProxy
 
+namespace {
+int ConnectLoopback(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+}  // namespace
+
+
 ForwardProxy::ForwardProxy(std::string user, std::string password) {
     if (!user.empty()) expectedAuth_ = "Basic " + Base64(user + ":" + password);
     server_ = std::make_unique<RawServer>([this](int fd) { Serve(fd); });
@@ -220,11 +236,16 @@ void ForwardProxy::Serve(int fd) {
                     "Proxy-Authenticate: Basic realm=\"test-proxy\"\r\nContent-Length: 0\r\n\r\n");
             continue;
         }
-        // "POST http://127.0.0.1:port/path HTTP/1.1"
+        // "POST http://127.0.0.1:port/path HTTP/1.1" or "CONNECT 127.0.0.1:port HTTP/1.1"
         const std::string line = request.substr(0, request.find("\r\n"));
         {
             std::lock_guard lock(mu_);
             requestLines_.push_back(line);
+        }
+        if (line.rfind("CONNECT ", 0) == 0) {
+            const std::string hostPort = line.substr(8, line.rfind(' ') - 8);
+            Tunnel(fd, std::stoi(hostPort.substr(hostPort.find(':') + 1)));
+            return;
         }
         const auto sp1 = line.find(' ');
         const auto sp2 = line.rfind(' ');
@@ -249,13 +270,8 @@ void ForwardProxy::Serve(int fd) {
         }
         upstreamRequest += request.substr(headerEnd);
 
-        int up = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        if (::connect(up, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-            ::close(up);
+        const int up = ConnectLoopback(port);
+        if (up < 0) {
             SendAll(fd, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
             continue;
         }
@@ -267,6 +283,27 @@ void ForwardProxy::Serve(int fd) {
         ::close(up);
         return;  // the relayed reply says "Connection: close"
     }
+}
+
+void ForwardProxy::Tunnel(int fd, int port) {
+    const int up = ConnectLoopback(port);
+    if (up < 0) {
+        SendAll(fd, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
+        return;
+    }
+    SendAll(fd, "HTTP/1.1 200 Connection established\r\n\r\n");
+    pollfd fds[2] = {{fd, POLLIN, 0}, {up, POLLIN, 0}};
+    char buf[65536];
+    while (::poll(fds, 2, -1) > 0) {
+        bool closed = false;
+        for (int i = 0; i < 2 && !closed; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            const ssize_t n = ::recv(fds[i].fd, buf, sizeof buf, 0);
+            closed = n <= 0 || !SendAll(fds[1 - i].fd, std::string(buf, static_cast<std::size_t>(n)));
+        }
+        if (closed) break;
+    }
+    ::close(up);
 }
 
 // ------------------------------------------------------------------------------- TestAuthority

@@ -76,8 +76,8 @@ bool SendAll(int fd, const std::string& data);
 void WaitForClose(int fd);
 std::string HeaderValue(const std::string& request, const std::string& name);
 
-// A forward proxy for plain-HTTP targets: takes absolute-URI requests, optionally demands Basic
-// proxy credentials, and relays each request over a fresh upstream connection.
+// A forward proxy: takes absolute-URI requests (relayed over a fresh upstream connection each)
+// and CONNECT tunnels for HTTPS, optionally demanding Basic proxy credentials first.
 class ForwardProxy {
 public:
     explicit ForwardProxy(std::string user = {}, std::string password = {});
@@ -88,6 +88,7 @@ public:
 
 private:
     void Serve(int fd);
+    void Tunnel(int fd, int port);  // CONNECT: relays bytes both ways until one side closes
     std::string expectedAuth_;
     mutable std::mutex mu_;
     std::vector<std::string> requestLines_;

@@ -124,6 +124,34 @@ TEST_F(PosterTimeoutTest, AbortStaysUntilReset) {
     EXPECT_EQ(Outcome(*poster), "ok:<ok/>");
 }
 
+TEST_F(PosterTimeoutTest, AbortsArrivingAtAnyMomentLeaveThePosterUsable) {
+    RawServer answering(Answering());
+    auto poster = CreatePoster(answering.URL(), "", "", "", "");
+    std::atomic<bool> done{false};
+    std::thread aborter([&] {
+        while (!done.load()) {
+            poster->Abort();
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+    int ok = 0, aborted = 0;
+    for (int n = 0; n < 300; ++n) {
+        const std::string out = Outcome(*poster);
+        if (out == "ok:<ok/>")
+            ++ok;
+        else if (out == "EAbort")
+            ++aborted;
+        else
+            ADD_FAILURE() << out;
+        poster->ResetAbort();
+    }
+    done.store(true);
+    aborter.join();
+    EXPECT_GT(aborted, 0);
+    poster->ResetAbort();
+    EXPECT_EQ(Outcome(*poster), "ok:<ok/>");
+}
+
 TEST_F(PosterTimeoutTest, PostersOnSeveralThreadsWorkIndependently) {
     RawServer answering(Answering());
     SetCredentialsProvider([](const TCredentialsRequest&) { return std::optional<TCredentials>(); });

@@ -95,3 +95,46 @@ TEST_F(PosterTlsTest, KeepAliveOverTls) {
 
 }  // namespace
 }  // namespace velqor
+
+namespace velqor {
+namespace {
+
+// HTTPS through a forward proxy travels in a CONNECT tunnel; a proxy that wants credentials
+// answers the CONNECT with 407, and the provider is asked for the proxy.
+TEST(PosterTlsProxyTest, TunnelThroughTheProxyWithAskedCredentials) {
+    test::ClearProxyEnvironment();
+    test::TempDir dir;
+    test::TestAuthority authority;
+    const std::string caFile = authority.WriteCertificate(dir.Path() + "/ca.pem");
+    const test::CertKey cert = authority.Issue("localhost");
+    test::HttpServer server(cert.cert.get(), cert.key.get());
+    server.Srv().Post("/da", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<ok/>", "text/xml");
+    });
+    server.Start();
+    test::ForwardProxy proxy("bob", "gate");
+    std::vector<TCredentialsRequest> asked;
+    SetCredentialsProvider([&](const TCredentialsRequest& r) {
+        asked.push_back(r);
+        return std::optional<TCredentials>(TCredentials{"bob", "gate"});
+    });
+    TVelqorSOAPData settings;
+    settings.URL = server.URL("/da");
+    settings.Proxy = proxy.Address();
+    settings.CAFile = caFile;
+    auto poster = CreatePoster(settings);
+    std::string reply;
+    poster->Execute("act", "<x/>", reply);
+    poster->Execute("act", "<x/>", reply);
+    SetCredentialsProvider({});
+    EXPECT_EQ(reply, "<ok/><ok/>");
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(asked[0].ForProxy);
+    EXPECT_EQ(asked[0].Realm, "test-proxy");
+    const auto lines = proxy.RequestLines();
+    ASSERT_EQ(lines.size(), 1u);  // one tunnel, kept alive for both posts
+    EXPECT_EQ(lines[0], "CONNECT 127.0.0.1:" + std::to_string(server.Port()) + " HTTP/1.1");
+}
+
+}  // namespace
+}  // namespace velqor
