@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libxml2-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libcli11-dev
+  libxml2-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libcpp-httplib-dev libcli11-dev
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev openssl curl
 )
