@@ -372,6 +372,10 @@ TEST(SoapReaderEnvelope, RefusesWhatIsNoEnvelope) {
     EXPECT_EQ(ParseError(Env("just text")), "invalid SOAP request");
     EXPECT_EQ(ParseError(R"(<e:Envelope xmlns:e="urn:e"><e:body><A/></e:body></e:Envelope>)"), "invalid SOAP request")
         << "Body is compared with its case";
+    // Comments and blanks beside the reply do not count.
+    TVelqorSoapReader c;
+    c.Parse(Env("<!-- served by x --> <A xml:space=\"preserve\"/> \n "));
+    EXPECT_EQ(c.ResultElement.LocalName(), "A");
     // A later body with one child wins over an earlier one.
     TVelqorSoapReader r;
     r.Parse(R"(<e:Envelope xmlns:e="urn:e"><e:Body><A/></e:Body><e:Body><B/></e:Body></e:Envelope>)");

@@ -181,8 +181,16 @@ void TVelqorSOAPReader::Parse(std::string_view bytes, std::string& methodName,
     dom::XmlNode found;
     for (dom::XmlNode c = env.FirstChild(); c; c = c.NextSibling()) {
         if (!c.IsElement() || c.LocalName() != "Body") continue;
-        dom::XmlNode only = c.FirstChild();
-        if (only && !only.NextSibling()) found = only;
+        // Comments and whitespace around the reply are not content; any other node is.
+        dom::XmlNode only;
+        size_t count = 0;
+        for (dom::XmlNode k = c.FirstChild(); k; k = k.NextSibling()) {
+            if (k.Type() == dom::NodeType::Other) continue;
+            if (k.Type() == dom::NodeType::Text && TrimBlanks(k.TextView(scratch_)).empty()) continue;
+            only = k;
+            ++count;
+        }
+        if (count == 1) found = only;
     }
     // The single node of the body must be an element (a lone text is no reply).
     if (!found || !found.IsElement()) InvalidEnvelope();

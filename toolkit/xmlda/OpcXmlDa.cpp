@@ -62,6 +62,18 @@ const XmlDaOperationInfo kXmlDaOperations[8] = {
 };
 #undef VELQOR_OP
 
+namespace {
+// Every XML-DA record class is known by name from the start (FindRecordClass).
+[[maybe_unused]] const bool kClassesRegistered = [] {
+    for (const Creator& c : kCreators) (void)c.Create()->Class();
+    for (const XmlDaOperationInfo& op : kXmlDaOperations) {
+        (void)op.Request();
+        (void)op.Reply();
+    }
+    return true;
+}();
+}  // namespace
+
 std::string XmlDaSOAPAction(std::string_view operation) {
     std::string out(kXmlDaNamespace);
     out += operation;
