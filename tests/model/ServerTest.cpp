@@ -125,6 +125,8 @@ TEST_F(Activation, FailureWhileCreatingGroupsLeavesItActiveWithoutOnConnect) {
     }
     EXPECT_TRUE(server->Active());
     EXPECT_FALSE(connected);
+    EXPECT_FALSE(server->OPCGroups().Items(0)->Event());
+    EXPECT_EQ(server->OPCGroups().Items(0)->ServerHandle(), -1);
     // The group whose create failed holds no transport group, so deactivation leaves it alone.
     fake->ClearCalls();
     server->SetActive(false);

@@ -162,13 +162,15 @@ void TVelqorGroup::PulseEvent() {
 }
 
 void TVelqorGroup::CreateOnServer() {
-    event_ = std::make_shared<TVelqorNamedEvent>();
+    event_.reset();
     com::ComPtr<IVelqorGroup> group = Server().CreateGroupObject();
     int32_t handle = -1;
     int32_t rate = updateRate_;
     group->Create(handle, name_, id_, isActive_, deadBand_, timeBias_, localeId_, rate, subscribe_, holdTime_,
                   waitTime_);
-    // Held only once the server knows it, so that a failed create is never removed later.
+    // Held (with a new event) only once the server knows it, so that a failed create is
+    // never removed later.
+    event_ = std::make_shared<TVelqorNamedEvent>();
     transport_ = group;
     serverHandle_ = handle;
     updateRate_ = rate;
