@@ -272,6 +272,27 @@ TEST_F(Items, RemovingItemsRemovesThemFromTheServer) {
     EXPECT_TRUE(fake->GroupNamed("G1")->ServerItems().empty());
 }
 
+TEST_F(Items, DesignModeValidatesInsteadOfAddingAndLeavesComItemsAlone) {
+    server->SetDesigning(true);
+    auto* g = ConnectWithGroup({"a"});
+    auto* a = g->OPCItems().Items(0);
+    EXPECT_EQ(fake->Ops({"AddItems", "ValidateItems"}), (Ops{"G1.ValidateItems"}));
+    EXPECT_EQ(a->ServerHandle(), -1);
+    fake->ClearCalls();
+    a->SetIsActive(false);
+    a->SetRequestDatatype(vtI4);
+    a->SetAccessPath("p");  // validated again
+    g->OPCItems().RemoveAll();
+    EXPECT_EQ(fake->Ops(), (Ops{"G1.ValidateItems"}));
+
+    // Over XML-DA the active flag still reaches the server in design mode.
+    server->SetProtocol(coXML);
+    auto* b = server->OPCGroups().Items(0)->OPCItems().AddItem("b");
+    fake->ClearCalls();
+    b->SetIsActive(false);
+    EXPECT_EQ(fake->Ops(), (Ops{"G1.Deactivate"}));
+}
+
 TEST_F(Items, EUTypeStaysUnknownWithoutAServer) {
     auto* g = server->OPCGroups().AddGroup("G1");
     auto* a = g->OPCItems().AddItem("a");
