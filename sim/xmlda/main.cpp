@@ -1,7 +1,9 @@
 // xmlda-sim: runs the OPC XML-DA 1.0 simulation service until interrupted.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <iostream>
 
@@ -12,6 +14,7 @@ int main(int argc, char** argv) {
     velqor::xmldasim::Options o;
     velqor::xmldasim::Switches& s = o.switches;
     std::string fault;
+    int dropEveryMs = 0;
 
     CLI::App app{"xmlda-sim: an OPC XML-DA 1.0 simulation service.\n"
                  "Send SIGUSR1 to drop all subscriptions; SIGINT or SIGTERM stops it."};
@@ -32,6 +35,7 @@ int main(int argc, char** argv) {
     app.add_flag("--close-mid-reply", s.closeMidReply, "close the connection halfway through every reply");
     app.add_option("--only-operation", s.onlyOperation,
                    "apply --soap-fault, --http-status, --delay-ms and --close-mid-reply to this operation only");
+    app.add_option("--drop-subscriptions-every", dropEveryMs, "drop all subscriptions every N ms (0: never)");
     app.add_option("--user", s.user, "require basic authentication with this user");
     app.add_option("--password", s.password, "password for --user");
     app.add_option("--server-state", s.serverState, "ServerState reported in replies")
@@ -60,7 +64,17 @@ int main(int argc, char** argv) {
 
     for (;;) {
         int sig = 0;
-        if (sigwait(&set, &sig) != 0) break;
+        if (dropEveryMs > 0) {
+            timespec ts{dropEveryMs / 1000, static_cast<long>(dropEveryMs % 1000) * 1000000L};
+            sig = sigtimedwait(&set, nullptr, &ts);
+            if (sig < 0 && errno == EAGAIN) {  // the period is over
+                sim.dropAllSubscriptions();
+                continue;
+            }
+            if (sig < 0) continue;  // interrupted
+        } else if (sigwait(&set, &sig) != 0) {
+            break;
+        }
         if (sig == SIGUSR1) {
             sim.dropAllSubscriptions();
             std::printf("xmlda-sim: all subscriptions dropped\n");
