@@ -17,7 +17,7 @@
 namespace {
 QLocale UserLocale() {
     QLocale l = QLocale::system();
-    l.setNumberOptions(QLocale::OmitGroupSeparator);
+    l.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
     return l;
 }
 }  // namespace

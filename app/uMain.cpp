@@ -162,12 +162,12 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     ItemView->horizontalHeader()->setHighlightSections(false);
     ItemView->horizontalHeader()->setStretchLastSection(true);
     ItemView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    const int widths[kItemColumns] = {150, 80, 45, 100, 70, 60};
+    const int widths[kItemColumns] = {180, 70, 40, 80, 65, 60};
     for (int c = 0; c < kItemColumns; ++c) ItemView->setColumnWidth(c, widths[c]);
     Splitter1->addWidget(TreeView1);
     Splitter1->addWidget(ItemView);
     Splitter1->setStretchFactor(1, 1);
-    Splitter1->setSizes({140, 500});
+    Splitter1->setSizes({120, 520});
     top->addWidget(Splitter1, 1);
 
     auto* bottom = new QHBoxLayout;

@@ -3,8 +3,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
-scripts/build.sh build
-if [ ! -x build/app/tagscope ]; then
+dir=${TAGSCOPE_BUILD_DIR:-build}
+scripts/build.sh "$dir"
+if [ ! -x "$dir/app/tagscope" ]; then
   echo "Nothing to start yet: the desktop program is not built." >&2
   exit 1
 fi
@@ -19,9 +20,9 @@ cleanup() {
   if [ -n "$sim_log" ]; then rm -f "$sim_log"; fi
 }
 trap cleanup EXIT
-if [ -x build/sim/xmlda/xmlda-sim ]; then
+if [ -x "$dir/sim/xmlda/xmlda-sim" ]; then
   sim_log=$(mktemp)
-  build/sim/xmlda/xmlda-sim --bind 127.0.0.1 --port 0 >"$sim_log" 2>&1 &
+  "$dir/sim/xmlda/xmlda-sim" --bind 127.0.0.1 --port 0 >"$sim_log" 2>&1 &
   sim_pid=$!
   url=""
   for _ in $(seq 1 100); do
@@ -37,4 +38,4 @@ if [ -x build/sim/xmlda/xmlda-sim ]; then
     cat "$sim_log" >&2 || true
   fi
 fi
-build/app/tagscope "$@"
+"$dir/app/tagscope" "$@"

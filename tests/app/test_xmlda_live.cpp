@@ -99,7 +99,6 @@ TEST(XmlDaLive, ConnectAddGroupAndItemsAndWatchValues) {
     EXPECT_EQ(form.LName->text(), "Tank 1");
 
     if (qEnvironmentVariableIsSet("TAGSCOPE_SHOT")) {
-        form.ItemView->resizeColumnToContents(colItemId);
         apptest::ProcessFor(300);
         EXPECT_TRUE(form.grab().save(qEnvironmentVariable("TAGSCOPE_SHOT")));
     }
