@@ -21,6 +21,14 @@ using namespace velqor;
 
 namespace {
 
+// With TAGSCOPE_SHOT set, saves a widget beside the window's picture under a suffix.
+void Shot(QWidget* w, const char* suffix) {
+    if (!qEnvironmentVariableIsSet("TAGSCOPE_SHOT")) return;
+    QString path = qEnvironmentVariable("TAGSCOPE_SHOT");
+    path.replace(".png", QString("-%1.png").arg(suffix));
+    w->grab().save(path);
+}
+
 // Enters the branch named name in an open browse dialog.
 void Enter(TVelqorDlgBrowse* dlg, const QString& name) {
     auto found = dlg->ListView->findItems(name, Qt::MatchExactly);
@@ -63,6 +71,7 @@ TEST(XmlDaLive, ConnectAddGroupAndItemsAndWatchValues) {
         ASSERT_NE(dlg, nullptr);
         dlg->eGroupName->setText("Tank 1");
         dlg->eUpdateRate->setText("250");
+        Shot(dlg, "group");
         dlg->bOk->click();
     });
     form.AddGroup1->trigger();
@@ -75,6 +84,7 @@ TEST(XmlDaLive, ConnectAddGroupAndItemsAndWatchValues) {
         Enter(dlg, "Area1");
         Enter(dlg, "Tank1");
         dlg->ListView->selectAll();
+        Shot(dlg, "browse");
         dlg->bOk->click();
         if (dlg->isVisible()) dlg->reject();
     });
