@@ -1,0 +1,333 @@
+#include "Commands.h"
+
+#include <chrono>
+#include <ostream>
+
+#include "Format.h"
+#include "Session.h"
+#include "model/contract/VelqorDateTime.h"
+#include "model/contract/VelqorError.h"
+
+namespace tagscope::cli {
+
+using namespace velqor;
+
+namespace {
+
+// Runs a command body: toolkit and other errors become one line on the error stream and
+// kExitError.
+template <class Body>
+int Guarded(Streams s, Body body) {
+    try {
+        return body();
+    } catch (const EAbort&) {
+        s.err << "error: cancelled\n";
+        return kExitError;
+    } catch (const std::exception& e) {
+        std::string text = e.what();
+        for (auto& c : text)
+            if (c == '\r') c = ' ';
+        s.err << "error: " << text << '\n';
+        return kExitError;
+    }
+}
+
+std::string DateText(double dt) { return dt == 0 ? "-" : FormatDateTimeText(dt); }
+
+std::string ErrorOf(const TVelqorItem& item) {
+    std::string t = item.ErrorText();
+    return t.empty() ? ResultMessage(item.Error()) : t;
+}
+
+// The value text of an item ("" for none); arrays as "1;2;".
+std::string ValueOf(const TVelqorItem& item) { return item.ValueText(); }
+
+// A command-line text as a value of the type; arrays from "1;2;3".
+Variant ValueFromText(const std::string& text, int32_t vt) {
+    if (vt == VT_EMPTY) return Variant::Str(text);
+    if (vt & VT_ARRAY) {
+        const auto element = VARTYPE(vt & VT_TYPEMASK);
+        std::vector<Variant> elements;
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find(';', start);
+            if (end == std::string::npos) end = text.size();
+            elements.push_back(Variant::Str(text.substr(start, end - start)).ChangeType(element));
+            start = end + 1;
+        }
+        return Variant::Array(element, std::move(elements));
+    }
+    return Variant::Str(text).ChangeType(VARTYPE(vt));
+}
+
+// The dataType property of each item as a variant type (0 when unknown).
+std::vector<int32_t> DataTypesOf(TVelqorServer& server, const std::vector<std::string>& ids) {
+    std::vector<TVelqorItemPropertyQuery> queries;
+    for (const auto& id : ids) queries.push_back({id, {}});
+    std::vector<int32_t> types(ids.size(), 0);
+    if (!server.DAConnection()->GetItemProperties(queries, {"1"}, true, false)) return types;
+    for (size_t i = 0; i < queries.size(); ++i)
+        for (const auto& p : queries[i].Properties)
+            if (p.PropertyID == 1 && p.Error == 0) {
+                try {
+                    types[i] = p.Value.AsInt32();
+                } catch (const std::exception&) {
+                }
+            }
+    return types;
+}
+
+// The kind column of a browse line.
+const char* KindOf(const TVelqorBrowseItem& b) {
+    if (b.IsItem && b.IsBranch) return "item+branch";
+    return b.IsItem ? "item" : "branch";
+}
+
+class WatchPrinter {
+public:
+    WatchPrinter(std::ostream& out, std::string format) : out_(out), format_(std::move(format)) {
+        if (format_ == "csv") out_ << "time,item,value,quality,quality_code,timestamp\n" << std::flush;
+    }
+    void Print(const TVelqorItem& item) {
+        const std::string now = FormatDateTimeText(Now());
+        const std::string value = ValueOf(item);
+        const std::string quality = QualityText(item.Quality());
+        const std::string code = QualityCode(item.Quality());
+        const std::string stamp = DateText(item.TimeStamp());
+        if (format_ == "csv") {
+            out_ << CsvField(now) << ',' << CsvField(item.ItemID()) << ',' << CsvField(value) << ','
+                 << CsvField(quality) << ',' << code << ',' << CsvField(stamp) << '\n';
+        } else if (format_ == "jsonl") {
+            out_ << "{\"time\":" << JsonString(now) << ",\"item\":" << JsonString(item.ItemID())
+                 << ",\"value\":" << JsonValue(item.Value(), value) << ",\"quality\":" << JsonString(quality)
+                 << ",\"quality_code\":" << (item.Quality() & 0xFFFF) << ",\"timestamp\":" << JsonString(stamp);
+            if (item.Error() != 0) out_ << ",\"error\":" << JsonString(ErrorOf(item));
+            out_ << "}\n";
+        } else {
+            out_ << now << "  " << item.ItemID() << "  " << value << "  " << quality << " (" << code << ")  "
+                 << stamp;
+            if (item.Error() != 0) out_ << "  " << ErrorOf(item);
+            out_ << '\n';
+        }
+        out_.flush();  // each change as it arrives, also into a pipe
+    }
+
+private:
+    std::ostream& out_;
+    std::string format_;
+};
+
+}  // namespace
+
+int RunStatus(const ConnectOptions& c, Streams s) {
+    return Guarded(s, [&] {
+        Session session(c, s);
+        tServerStateRecord st;
+        session.Server().GetStatus(st);
+        std::string state = ServerStateText(st.ServerState);
+        if (state.empty()) state = "unknown";
+        s.out << "Server:       " << c.server << '\n'
+              << "State:        " << state << " (" << st.ServerState << ")\n"
+              << "Start time:   " << DateText(st.StartTime) << '\n'
+              << "Current time: " << DateText(st.CurrentTime) << '\n'
+              << "Last update:  " << DateText(st.LastUpdateTime) << '\n'
+              << "Vendor info:  " << st.VendorInfo << '\n'
+              << "Version:      ";
+        if (!st.VersionText.empty()) s.out << st.VersionText;
+        else s.out << st.MajorVersion << '.' << st.MinorVersion << '.' << st.BuildNumber;
+        s.out << '\n';
+        if (!st.StateText.empty()) s.out << "Status info:  " << st.StateText << '\n';
+        if (st.GroupCount != 0) s.out << "Groups:       " << st.GroupCount << '\n';
+        return kExitOk;
+    });
+}
+
+int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s) {
+    return Guarded(s, [&] {
+        Session session(c, s);
+        TVelqorBrowser& br = session.Server().Browser();
+        br.Filter = b.filter;
+        br.Datatype = VelqorADatatype(b.type.value_or(vtEMPTY));
+        br.AccessRights = VelqorAcesstype((b.readable ? opcReadable : 0) | (b.writable ? opcWritable : 0));
+        if (!b.path.empty()) {
+            auto [path, name] = SplitItemID(b.path);
+            TVelqorBrowseItem at;
+            at.ItemPath = path;
+            at.ItemName = name;
+            const auto slash = name.find_last_of('/');
+            at.Name = slash == std::string::npos ? name : name.substr(slash + 1);
+            at.IsBranch = at.HasChildren = true;
+            // Without the filters yet: MoveTo lists the level, Browse below applies them.
+            if (!br.MoveTo(at)) {
+                br.BrowseAll(false);  // raises the reason
+                throw Exception("cannot browse " + b.path);
+            }
+        }
+        br.BrowseAll(b.flat);
+        for (const auto& e : br.BrowseItems())
+            s.out << KindOf(*e) << '\t' << e->Name << '\t' << e->CombinedID() << '\n';
+        return kExitOk;
+    });
+}
+
+int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, bool values, Streams s) {
+    return Guarded(s, [&] {
+        Session session(c, s);
+        std::vector<TVelqorItemPropertyQuery> queries;
+        for (const auto& id : items) queries.push_back({id, {}});
+        if (!session.Server().DAConnection()->GetItemProperties(queries, {}, values, false))
+            throw Exception("the server returned no properties");
+        int rc = kExitOk;
+        for (const auto& q : queries) {
+            s.out << q.ItemID << '\n';
+            if (q.Properties.empty()) s.out << "  (no properties)\n";
+            for (const auto& p : q.Properties) {
+                if (p.PropertyID == 0 && p.Error != 0) {  // the item itself failed
+                    std::string text;
+                    session.Server().DAConnection()->GetErrorString(p.Error, text);
+                    s.err << q.ItemID << ": " << (p.Description.empty() ? text : p.Description) << '\n';
+                    s.out << "  error: " << text << '\n';
+                    rc = kExitItemErrors;
+                    continue;
+                }
+                s.out << "  " << p.PropertyID << '\t' << p.Description << '\t' << VarTypeName(p.DataType);
+                std::string note;  // the data type and quality numbers in words
+                try {
+                    if (p.PropertyID == 1 && values) note = " (" + VarTypeName(p.Value.AsInt32()) + ")";
+                    if (p.PropertyID == 3 && values) note = " (" + QualityText(p.Value.AsInt32()) + ")";
+                } catch (const std::exception&) {
+                }
+                if (p.Error != 0) {
+                    std::string text;
+                    session.Server().DAConnection()->GetErrorString(p.Error, text);
+                    s.out << "\terror: " << text;
+                } else if (values) {
+                    std::string v;
+                    try {
+                        v = p.Value.IsArray() ? "(array)" : p.Value.ToText();
+                    } catch (const std::exception&) {
+                        v = "(no text)";
+                    }
+                    s.out << '\t' << v << note;
+                }
+                s.out << '\n';
+            }
+        }
+        return rc;
+    });
+}
+
+int RunRead(const ConnectOptions& c, const std::vector<std::string>& items, std::optional<int32_t> type,
+            Streams s) {
+    return Guarded(s, [&] {
+        Session session(c, s);
+        session.SetQuietReports(true);
+        TVelqorGroup& g = session.MakeGroup(items, false, 1000, 0, 0, 0, type.value_or(0));
+        g.ReadSync(false);
+        int rc = kExitOk;
+        for (int i = 0; i < g.OPCItems().Count(); ++i) {
+            const TVelqorItem& item = *g.OPCItems().Items(i);
+            if (item.Error() < 0) {  // a failure; positive codes are notes beside a value
+                s.out << item.ItemID() << "\terror: " << ErrorOf(item) << '\n';
+                s.err << item.ItemID() << ": " << ErrorOf(item) << '\n';
+                rc = kExitItemErrors;
+                continue;
+            }
+            s.out << item.ItemID() << '\t' << ValueOf(item) << '\t' << QualityText(item.Quality()) << ' '
+                  << QualityCode(item.Quality()) << '\t' << DateText(item.TimeStamp());
+            if (item.Error() != 0) s.out << '\t' << ErrorOf(item);
+            s.out << '\n';
+        }
+        return rc;
+    });
+}
+
+int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignments, std::optional<int32_t> type,
+             Streams s) {
+    std::vector<std::string> ids, texts;
+    for (const auto& a : assignments) {
+        const auto eq = a.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            s.err << "error: expected ITEM=VALUE, got \"" << a << "\"\n";
+            return kExitUsage;
+        }
+        ids.push_back(a.substr(0, eq));
+        texts.push_back(a.substr(eq + 1));
+    }
+    return Guarded(s, [&] {
+        Session session(c, s);
+        session.SetQuietReports(true);
+        // Without a type on the command line each text becomes a value of the item's own type.
+        std::vector<int32_t> types(ids.size(), type.value_or(0));
+        if (!type) types = DataTypesOf(session.Server(), ids);
+        TVelqorGroup& g = session.MakeGroup(ids, false, 1000, 0, 0, 0, type.value_or(0));
+
+        int rc = kExitOk;
+        std::vector<std::string> failed(ids.size());
+        TVelqorItemList toWrite;
+        for (int i = 0; i < g.OPCItems().Count(); ++i) {
+            TVelqorItem& item = *g.OPCItems().Items(i);
+            try {
+                item.SetWriteValue(ValueFromText(texts[size_t(i)], types[size_t(i)]));
+                toWrite.Add(&item);
+            } catch (const std::exception& e) {
+                failed[size_t(i)] = "cannot convert \"" + texts[size_t(i)] + "\" to " +
+                                    VarTypeName(types[size_t(i)]) + ": " + e.what();
+            }
+        }
+        if (!toWrite.Empty()) g.WriteSync(toWrite);
+        for (int i = 0; i < g.OPCItems().Count(); ++i) {
+            const TVelqorItem& item = *g.OPCItems().Items(i);
+            std::string why = failed[size_t(i)];
+            if (why.empty() && item.Error() < 0) why = ErrorOf(item);
+            if (why.empty()) {
+                s.out << item.ItemID() << "\tok\n";
+            } else {
+                s.out << item.ItemID() << "\tfailed: " << why << '\n';
+                s.err << item.ItemID() << ": " << why << '\n';
+                rc = kExitItemErrors;
+            }
+        }
+        return rc;
+    });
+}
+
+int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
+    return Guarded(s, [&] {
+        Session session(c, s);
+        WatchPrinter printer(s.out, w.format);
+        int64_t printed = 0;
+        bool done = false;
+        session.Server().OnDatachange = [&](TVelqorServer*, const TVelqorItemList& items) {
+            for (TVelqorItemData* d : items) {
+                if (done) return;
+                printer.Print(*static_cast<TVelqorItem*>(d));
+                if (w.count > 0 && ++printed >= w.count) done = true;
+            }
+        };
+        TVelqorGroup& g = session.MakeGroup(w.items, true, w.rateMs, w.deadband, w.holdMs, w.waitMs, 0);
+        int added = 0;
+        for (int i = 0; i < g.OPCItems().Count(); ++i) {
+            const TVelqorItem& item = *g.OPCItems().Items(i);
+            if (item.Error() < 0 || item.ServerHandle() == -1)
+                s.err << item.ItemID() << ": " << ErrorOf(item) << '\n';
+            else
+                ++added;
+        }
+        if (added == 0) throw Exception("no item could be added");
+
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = w.seconds > 0
+                                  ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                       std::chrono::duration<double>(w.seconds))
+                                  : Clock::time_point::max();
+        // Short slices, so that Ctrl-C (a flag set by the signal handler) ends the watch soon.
+        while (!done && !s.stop.load() && !session.Lost() && s.out.good() && Clock::now() < deadline)
+            session.Loop().RunUntil([&] { return done || session.Lost(); }, std::chrono::milliseconds(100));
+        session.Server().OnDatachange = nullptr;
+        if (session.Lost()) throw Exception(session.LostReason());
+        return kExitOk;
+    });
+}
+
+}  // namespace tagscope::cli

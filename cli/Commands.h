@@ -1,0 +1,62 @@
+// The commands of tagscope-cli. Each runs against one server component on a plain event loop
+// and returns the program's exit code; results go to out, errors to err.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tagscope::cli {
+
+// Exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitError = 1;        // connection, server or usage of the server failed
+inline constexpr int kExitUsage = 2;        // command line not understood
+inline constexpr int kExitItemErrors = 3;   // the command ran, but some items failed
+
+// What every command needs to reach a server.
+struct ConnectOptions {
+    std::string server;    // an "http://"/"https://" URL or a COM server name
+    std::string computer;  // remote computer of a COM server
+    std::string user, password, proxy, cafile;
+};
+
+struct BrowseOptions {
+    std::string path;  // combined item ID of the branch; empty: the root
+    bool flat = false;
+    std::string filter;
+    std::optional<int32_t> type;
+    bool readable = false, writable = false;
+};
+
+struct WatchOptions {
+    std::vector<std::string> items;
+    int32_t rateMs = 1000;
+    float deadband = 0;
+    int32_t holdMs = 0, waitMs = 0;
+    int64_t count = 0;   // 0: no limit
+    double seconds = 0;  // 0: no limit
+    std::string format = "text";  // text, csv, jsonl
+};
+
+struct Streams {
+    std::ostream& out;
+    std::ostream& err;
+    // Set (from a signal handler) to end a running command cleanly.
+    const std::atomic<bool>& stop;
+};
+
+int RunStatus(const ConnectOptions& c, Streams s);
+int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s);
+int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, bool values, Streams s);
+int RunRead(const ConnectOptions& c, const std::vector<std::string>& items, std::optional<int32_t> type,
+            Streams s);
+// assignments: "ITEM=VALUE" (split at the first "="; arrays as "1;2;3").
+int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignments,
+             std::optional<int32_t> type, Streams s);
+int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s);
+
+}  // namespace tagscope::cli

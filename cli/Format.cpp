@@ -1,0 +1,202 @@
+#include "Format.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+#include "model/contract/VelqorIntf.h"
+
+namespace tagscope::cli {
+
+using namespace velqor;
+
+namespace {
+
+struct TypeRow {
+    const char* vtName;   // variant type name without "VT_"
+    const char* xsdName;  // XML Schema name, or nullptr
+    int32_t vt;
+};
+
+constexpr TypeRow kTypes[] = {
+    {"EMPTY", nullptr, VT_EMPTY},   {"I1", "byte", VT_I1},           {"UI1", "unsignedByte", VT_UI1},
+    {"I2", "short", VT_I2},         {"UI2", "unsignedShort", VT_UI2}, {"I4", "int", VT_I4},
+    {"UI4", "unsignedInt", VT_UI4}, {"I8", "long", VT_I8},           {"UI8", "unsignedLong", VT_UI8},
+    {"R4", "float", VT_R4},         {"R8", "double", VT_R8},         {"CY", "decimal", VT_CY},
+    {"DATE", "dateTime", VT_DATE},  {"BSTR", "string", VT_BSTR},     {"BOOL", "boolean", VT_BOOL},
+    {"VARIANT", "anyType", VT_VARIANT}, {"ERROR", nullptr, VT_ERROR}, {"INT", nullptr, VT_INT},
+    {"UINT", nullptr, VT_UINT},
+};
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == Lower(prefix);
+}
+
+std::optional<int32_t> ScalarType(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        int64_t n = 0;
+        if (!velqor::ParseInt64(text, n) || n < 0 || n > 0xFFFF) return std::nullopt;
+        return int32_t(n);
+    }
+    std::string_view name = text;
+    if (StartsWithNoCase(name, "xsd:")) name.remove_prefix(4);
+    for (const TypeRow& r : kTypes)
+        if (r.xsdName && Lower(name) == Lower(r.xsdName)) return r.vt;
+    name = text;
+    if (StartsWithNoCase(name, "VT_")) name.remove_prefix(3);
+    else if (StartsWithNoCase(name, "vt")) name.remove_prefix(2);
+    for (const TypeRow& r : kTypes)
+        if (Lower(name) == Lower(r.vtName)) return r.vt;
+    return std::nullopt;
+}
+
+// Length of the valid UTF-8 sequence at s[i], or 0.
+size_t Utf8Length(std::string_view s, size_t i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    size_t len = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >= 0xE0 && b <= 0xEF) ? 3
+                                                        : (b >= 0xF0 && b <= 0xF4) ? 4 : 0;
+    if (len == 0 || i + len > s.size()) return 0;
+    for (size_t k = 1; k < len; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+    const auto b1 = static_cast<unsigned char>(len > 1 ? s[i + 1] : 0);
+    if ((b == 0xE0 && b1 < 0xA0) || (b == 0xED && b1 >= 0xA0) || (b == 0xF0 && b1 < 0x90) ||
+        (b == 0xF4 && b1 >= 0x90))
+        return 0;  // overlong forms, surrogates, beyond U+10FFFF
+    return len;
+}
+
+}  // namespace
+
+std::optional<int32_t> ParseVarType(std::string_view text) {
+    bool array = false;
+    if (text.size() > 2 && text.substr(text.size() - 2) == "[]") {
+        array = true;
+        text.remove_suffix(2);
+    } else if (StartsWithNoCase(text, "ARRAY|")) {
+        array = true;
+        text.remove_prefix(6);
+    } else if (StartsWithNoCase(text, "ArrayOf")) {
+        array = true;
+        text.remove_prefix(7);
+    }
+    auto vt = ScalarType(text);
+    if (!vt) return std::nullopt;
+    return array ? (*vt | VT_ARRAY) : *vt;
+}
+
+std::string VarTypeName(int32_t vt) {
+    const int32_t base = vt & VT_TYPEMASK;
+    for (const TypeRow& r : kTypes)
+        if (r.vt == base) return std::string(r.vtName) + ((vt & VT_ARRAY) ? "[]" : "");
+    if (base == VT_STRING) return std::string("STRING") + ((vt & VT_ARRAY) ? "[]" : "");
+    return std::to_string(vt);
+}
+
+std::string QualityText(int32_t quality) {
+    static constexpr struct {
+        int32_t code;
+        const char* name;
+    } kNames[] = {
+        {0x00, "bad"},                      {0x04, "badConfigurationError"},
+        {0x08, "badNotConnected"},          {0x0C, "badDeviceFailure"},
+        {0x10, "badSensorFailure"},         {0x14, "badLastKnownValue"},
+        {0x18, "badCommFailure"},           {0x1C, "badOutOfService"},
+        {0x20, "badWaitingForInitialData"}, {0x40, "uncertain"},
+        {0x44, "uncertainLastUsableValue"}, {0x50, "uncertainSensorNotAccurate"},
+        {0x54, "uncertainEUExceeded"},      {0x58, "uncertainSubNormal"},
+        {0xC0, "good"},                     {0xD8, "goodLocalOverride"},
+    };
+    const int32_t sub = quality & 0xFC;
+    std::string text;
+    for (const auto& n : kNames)
+        if (n.code == sub) text = n.name;
+    if (text.empty()) {
+        const int32_t status = quality & 0xC0;
+        text = status == 0xC0 ? "good" : status == 0x40 ? "uncertain" : status == 0 ? "bad" : "unknown";
+    }
+    static constexpr const char* kLimits[] = {"", "+low", "+high", "+constant"};
+    return text + kLimits[quality & 3];
+}
+
+std::string QualityCode(int32_t quality) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%02X", unsigned(quality) & 0xFFFFu);
+    return buf;
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            const size_t len = Utf8Length(text, i);
+            if (len == 0) {
+                out += "\\ufffd";
+                ++i;
+            } else {
+                out.append(text.substr(i, len));
+                i += len;
+            }
+            continue;
+        }
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(c));
+                    out += buf;
+                } else {
+                    out += char(c);
+                }
+        }
+        ++i;
+    }
+    return out + "\"";
+}
+
+std::string JsonValue(const Variant& value, const std::string& text) {
+    if (value.IsEmpty() || value.IsNull()) return "null";
+    if (value.Type() == VT_BOOL) return value.RawInt() ? "true" : "false";
+    if (value.IsNumeric() && !value.IsArray()) {
+        try {
+            const double d = value.AsDouble();
+            if (std::isfinite(d)) {
+                // Integers keep every digit; floats use the toolkit's text, which JSON accepts
+                // once the exponent's case is normalised.
+                std::string t = value.ToText();
+                for (char& ch : t)
+                    if (ch == 'E') ch = 'e';
+                return t;
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    return JsonString(text);
+}
+
+std::string CsvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+}  // namespace tagscope::cli

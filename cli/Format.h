@@ -1,0 +1,35 @@
+// Texts of tagscope-cli: data-type names, quality texts, and the escaping of CSV and JSON output.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/contract/Variant.h"
+
+namespace tagscope::cli {
+
+// A data type given on the command line: a variant type name with or without "VT_"/"vt"
+// ("R8", "VT_R8", "vtR8"), an XML Schema name ("double", "xsd:double"), or its decimal number;
+// a trailing "[]" or a leading "ARRAY|" asks for an array. Case is ignored. nullopt when unknown.
+std::optional<int32_t> ParseVarType(std::string_view text);
+// "R8", "BSTR", "I4[]", ...; the decimal number for a type without a name.
+std::string VarTypeName(int32_t vt);
+
+// The OPC quality as text: the quality name ("good", "badSensorFailure", ...) with the limit
+// ("+low", "+high", "+constant") when set.
+std::string QualityText(int32_t quality);
+// "0xC0".
+std::string QualityCode(int32_t quality);
+
+// A JSON string literal (quotes included); control characters escaped, invalid UTF-8 replaced
+// by U+FFFD so that every line stays valid JSON.
+std::string JsonString(std::string_view text);
+// A value as JSON: numbers (finite) as numbers, booleans as true/false, empty and null as null,
+// everything else (texts, dates, arrays) as its text in a string.
+std::string JsonValue(const velqor::Variant& value, const std::string& text);
+// A CSV field (RFC 4180): quoted when it holds a comma, a quote, CR or LF, quotes doubled.
+std::string CsvField(std::string_view text);
+
+}  // namespace tagscope::cli

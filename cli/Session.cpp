@@ -1,0 +1,93 @@
+#include "Session.h"
+
+#include <ostream>
+
+#include "model/contract/VelqorError.h"
+
+namespace tagscope::cli {
+
+using namespace velqor;
+
+namespace {
+bool g_quietReports = false;  // the owning thread only
+}
+
+ParamLines ParamsOf(const ConnectOptions& o) {
+    ParamLines lines;
+    auto add = [&](const char* key, const std::string& value) {
+        if (!value.empty()) lines.push_back(std::string(key) + "=" + value);
+    };
+    add("xml-user", o.user);
+    add("xml-pass", o.password);
+    add("xml-proxy", o.proxy);
+    add("xml-cafile", o.cafile);
+    return lines;
+}
+
+Session::Session(const ConnectOptions& options, Streams streams) : streams_(streams) {
+    // What the toolkit shows while handling messages goes to the error stream; a command line
+    // has no message box.
+    std::ostream* err = &streams_.err;
+    ApplicationHooks::SetExceptionDisplay([err](const std::exception& e) { *err << "error: " << e.what() << '\n'; });
+    ApplicationHooks::SetMessageDisplay([err](const std::string& text) {
+        if (!g_quietReports) *err << text << (text.empty() || text.back() == '\n' ? "" : "\n");
+    });
+
+    server_ = std::make_unique<TVelqorServer>(&loop_);
+    server_->SetClientName("tagscope-cli");
+    server_->SetComputerName(options.computer);
+    server_->SetServerName(options.server);
+    server_->SetParams(ParamsOf(options));
+    server_->OnServerShutdown = [this](TVelqorSvr*, const std::string& reason) {
+        lost_ = true;
+        lostReason_ = reason.empty() ? "the server shut down" : reason;
+    };
+    server_->OnDisconnect = [this](TVelqorSvr*) {
+        if (!lost_) {
+            lost_ = true;
+            lostReason_ = "disconnected from the server";
+        }
+    };
+    server_->SetActive(true);
+    lost_ = false;
+    lostReason_.clear();
+}
+
+Session::~Session() {
+    try {
+        server_->OnDisconnect = nullptr;
+        server_->SetActive(false);
+    } catch (const std::exception& e) {
+        streams_.err << "error: " << e.what() << '\n';
+    }
+    server_.reset();
+    g_quietReports = false;
+    ApplicationHooks::SetExceptionDisplay(nullptr);
+    ApplicationHooks::SetMessageDisplay(nullptr);
+}
+
+void Session::SetQuietReports(bool on) { g_quietReports = on; }
+
+TVelqorGroup& Session::MakeGroup(const std::vector<std::string>& items, bool active, int32_t rateMs,
+                                 float deadband, int32_t holdMs, int32_t waitMs, int32_t requestType) {
+    TVelqorDefaultGroup& d = server_->OPCGroupDefault();
+    d.IsActive = active;
+    d.UpdateRate = rateMs;
+    d.DeadBand = deadband;
+    d.Subscribe = active;
+    // Every item goes to the server in one call: the group is built locally first.
+    server_->SetBatchMode(true);
+    TVelqorGroup* g = server_->OPCGroups().AddGroup("tagscope-cli");
+    g->SetXMLHoldtime(holdMs);
+    g->SetXMLWaittime(waitMs);
+    for (const auto& id : items) {
+        TVelqorItem* item = g->OPCItems().AddItem(id);
+        // Scalars only: the type sent to the server has no array bit.
+        if (requestType != 0 && !(requestType & VT_ARRAY)) item->SetRequestDatatype(requestType);
+    }
+    server_->SetBatchMode(false);
+    g->OPCItems().AddAll();
+    return *g;
+}
+
+}  // namespace tagscope::cli
