@@ -161,6 +161,14 @@ TEST_F(SimRead, MaxAgeServesTheCachedValue) {
     EXPECT_EQ(listAge.str(at("x") + "/o:Value"), fresh.str(at("x") + "/o:Value"));
 }
 
+TEST_F(SimRead, QualitiesOtherThanGood) {
+    Reply r = call("Read", "", readItems(item("Special/BadQuality", "b") + item("Special/Uncertain", "u")));
+    EXPECT_EQ(r.str(at("b") + "/o:Quality/@QualityField"), "badSensorFailure");
+    EXPECT_FALSE(r.has(at("b") + "/o:Quality/@LimitField"));
+    EXPECT_EQ(r.str(at("u") + "/o:Quality/@QualityField"), "uncertainEUExceeded");
+    EXPECT_EQ(r.str(at("u") + "/o:Quality/@LimitField"), "high");
+}
+
 TEST_F(SimRead, PassedRequestDeadlineIsAFault) {
     Reply late = call("Read", "",
                       readItems(item("Static/Int", "i"), "", "RequestDeadline=\"2001-01-01T00:00:00Z\""));
