@@ -26,7 +26,7 @@ SoapFault clientFault(std::string text) { return SoapFault{true, "", std::move(t
 
 }  // namespace
 
-Request parseRequest(std::string_view body) {
+Request parseRequest(std::string_view body, bool* soap12) {
     if (body.empty()) throw clientFault("The request has no body.");
     xmlDoc* raw = xmlReadMemory(body.data(), static_cast<int>(body.size()), "request.xml", nullptr,
                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
@@ -36,8 +36,9 @@ Request parseRequest(std::string_view body) {
     if (raw->intSubset || raw->extSubset) throw clientFault("Document type declarations are not accepted.");
     xmlNode* env = xmlDocGetRootElement(raw);
     if (!isElement(env, "Envelope")) throw clientFault("The request is not a SOAP envelope.");
-    if (inNs(env, kSoap12Ns)) r.soap12 = true;
-    else if (!inNs(env, kSoap11Ns)) throw clientFault("Unknown SOAP envelope namespace.");
+    r.soap12 = inNs(env, kSoap12Ns);
+    if (!r.soap12 && !inNs(env, kSoap11Ns)) throw clientFault("Unknown SOAP envelope namespace.");
+    if (soap12) *soap12 = r.soap12;
     const xmlNode* bodyElem = nullptr;
     for (const xmlNode* c = env->children; c; c = c->next)
         if (isElement(c, "Body") && inNs(c, r.soap12 ? kSoap12Ns : kSoap11Ns)) bodyElem = c;

@@ -41,8 +41,9 @@ struct Request {
     bool soap12 = false;
 };
 
-// Parses a request body; throws SoapFault when it is not a usable SOAP envelope.
-Request parseRequest(std::string_view body);
+// Parses a request body; throws SoapFault when it is not a usable SOAP envelope. soap12 is set as
+// soon as the envelope is known to be SOAP 1.2, so that a fault can answer in kind.
+Request parseRequest(std::string_view body, bool* soap12 = nullptr);
 
 // Request reading helpers. Element children are matched by local name in any namespace, so that
 // unqualified children from lax peers are read too.

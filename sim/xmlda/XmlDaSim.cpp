@@ -112,8 +112,9 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
 
     Request req;
     std::optional<SoapFault> fault;
+    bool soap12 = false;
     try {
-        req = parseRequest(hreq.body);
+        req = parseRequest(hreq.body, &soap12);
     } catch (const SoapFault& f) {
         fault = f;
     }
@@ -124,7 +125,6 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
         if (!action.empty() && action != std::string(kOpcNs) + req.opName)
             fault = SoapFault{true, "", "The SOAPAction header '" + action + "' does not match the operation " + req.opName + "."};
     }
-    bool soap12 = req.soap12;
     const bool applies = s.onlyOperation.empty() || (!fault && req.opName == s.onlyOperation);
 
     if (applies && s.delayMs > 0) {

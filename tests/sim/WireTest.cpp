@@ -69,6 +69,10 @@ TEST_F(SimWire, RequestsInUtf16AndSoap12AreUnderstood) {
     EXPECT_EQ(s.status, 200);
     EXPECT_TRUE(s.has("/e:Envelope/e:Body/o:GetStatusResponse"));
     EXPECT_EQ(s.header("Content-Type").rfind("application/soap+xml", 0), 0u);
+    // A broken SOAP 1.2 request is answered with a SOAP 1.2 fault.
+    Reply f = post(url, "<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\"/>", "application/soap+xml");
+    EXPECT_EQ(f.status, 500);
+    EXPECT_EQ(f.str("//e:Fault/e:Code/e:Value"), "soap:Sender");
 }
 
 TEST_F(SimWire, ChunkedReplies) {
