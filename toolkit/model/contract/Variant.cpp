@@ -2,10 +2,12 @@
 
 #include <cfloat>
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <locale.h>
 
 #include "VelqorDateTime.h"
 
@@ -232,7 +234,8 @@ bool ParseFloat(std::string_view text, double& out) {
     if (r.ptr != text.data() + text.size()) return false;
     if (r.ec == std::errc::result_out_of_range) {
         // Too large gives infinity, too small gives zero, as the C library does.
-        double probe = std::strtod(std::string(text).c_str(), nullptr);
+        static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", locale_t(0));
+        double probe = strtod_l(std::string(text).c_str(), nullptr, cLocale);
         out = probe;
     } else if (r.ec != std::errc()) {
         return false;
@@ -255,7 +258,7 @@ std::string FormatFloatGeneral(long double v, int digits) {
     int exp = std::atoi(s.c_str() + e + 1);
     std::string mant;
     for (size_t i = 0; i < e; ++i)
-        if (s[i] != '.') mant.push_back(s[i]);
+        if (s[i] >= '0' && s[i] <= '9') mant.push_back(s[i]);  // the locale's point is skipped
     while (mant.size() > 1 && mant.back() == '0') mant.pop_back();
     std::string out = neg ? "-" : "";
     if (exp >= -4 && exp < 15) {
