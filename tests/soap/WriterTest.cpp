@@ -375,10 +375,11 @@ TEST(SoapWriter, VariantArraysOfEveryShape) {
 }
 
 TEST(SoapWriter, FloatsAreLocaleIndependentAndClamped) {
-    // A locale with a decimal comma, when the system has one.
-    const char* old = std::setlocale(LC_ALL, nullptr);
-    std::string saved = old ? old : "C";
-    bool comma = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    velqor::test::ScopedCommaLocale comma;
+    if (!comma.Active()) GTEST_SKIP() << "no locale with a decimal comma could be made";
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+    ASSERT_STREQ(probe, "0,5") << "the locale is in force";
     TVelqorSOAPWriter w;
     ItemValue v;
     v.Value = Variant::R8(0.5);
@@ -392,13 +393,15 @@ TEST(SoapWriter, FloatsAreLocaleIndependentAndClamped) {
     std::string xml4 = WriteWith(w, v);
     v.Value = Variant::R8(std::numeric_limits<double>::quiet_NaN());
     std::string xml5 = WriteWith(w, v);
-    std::setlocale(LC_ALL, saved.c_str());
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:double">0.5</Value></M>)"), xml), "");
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test" Deadband="0.25"/>)"), xml2), "");
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:float">3.4E38</Value></M>)"), xml3), "");
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:double">-INF</Value></M>)"), xml4), "");
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:double">NaN</Value></M>)"), xml5), "");
-    if (!comma) GTEST_SKIP() << "no de_DE.UTF-8 locale here; checked under the C locale only";
+    // Reading is just as independent of it.
+    EXPECT_EQ(XSDToFloat("0.25"), 0.25);
+    EXPECT_EQ(XSDToDecimal("12.5"), 125000);
+    EXPECT_THROW(XSDToFloat("0,25"), EVariantError);
 }
 
 TEST(SoapWriter, UnsupportedArraysRaise) {
