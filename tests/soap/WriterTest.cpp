@@ -398,10 +398,12 @@ TEST(SoapWriter, FloatsAreLocaleIndependentAndClamped) {
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:float">3.4E38</Value></M>)"), xml3), "");
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:double">-INF</Value></M>)"), xml4), "");
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:double">NaN</Value></M>)"), xml5), "");
+    EXPECT_EQ(SecondsToXSDDuration(93784.5), "P1DT2H3M4.50S");
     // Reading is just as independent of it.
     EXPECT_EQ(XSDToFloat("0.25"), 0.25);
     EXPECT_EQ(XSDToDecimal("12.5"), 125000);
     EXPECT_THROW(XSDToFloat("0,25"), EVariantError);
+    EXPECT_DOUBLE_EQ(XSDDurationToSeconds("PT4.5S"), 4.5);
 }
 
 TEST(SoapWriter, UnsupportedArraysRaise) {

@@ -110,6 +110,8 @@ std::string EncodeDuration64(int64_t d, int64_t h, int64_t m, int64_t s, int64_t
         }
         if (ms != 0) {
             std::snprintf(buf, sizeof buf, "%.2fS", double(s) + double(ms) / 1000.0);
+            for (char* c = buf; *c; ++c)
+                if (*c == ',') *c = '.';  // whatever the locale's decimal point
             out += buf;
         } else if (s != 0) {
             std::snprintf(buf, sizeof buf, "%lldS", (long long)s);
