@@ -25,8 +25,7 @@ int Guarded(Streams s, Body body) {
         return kExitError;
     } catch (const std::exception& e) {
         std::string text = e.what();
-        for (auto& c : text)
-            if (c == '\r') c = ' ';
+        std::erase(text, '\r');
         s.err << "error: " << text << '\n';
         return kExitError;
     }
@@ -305,7 +304,9 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
                 if (w.count > 0 && ++printed >= w.count) done = true;
             }
         };
+        session.SetQuietReports(true);  // each failed item is reported below
         TVelqorGroup& g = session.MakeGroup(w.items, true, w.rateMs, w.deadband, w.holdMs, w.waitMs, 0);
+        session.SetQuietReports(false);
         int added = 0;
         for (int i = 0; i < g.OPCItems().Count(); ++i) {
             const TVelqorItem& item = *g.OPCItems().Items(i);

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <unistd.h>
 
 #include "Commands.h"
 #include "Format.h"
@@ -15,7 +16,10 @@ namespace {
 std::atomic<bool> g_stop{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-extern "C" void OnSignal(int) { g_stop.store(true); }
+// The first Ctrl-C asks the running command to end cleanly; a second one ends the program at once.
+extern "C" void OnSignal(int) {
+    if (g_stop.exchange(true)) _exit(130);
+}
 
 void InstallSignalHandlers() {
     struct sigaction sa {};

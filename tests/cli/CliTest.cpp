@@ -1,0 +1,326 @@
+// tagscope-cli end to end: the built program run as a child process against xmlda-sim in this
+// process. Each command, its exit codes, its output formats, Ctrl-C and the subscription's end.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "ChildProcess.h"
+#include "xmlda/XmlDaSim.h"
+
+namespace tagscope::clitest {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kCli = TAGSCOPE_CLI_PATH;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+velqor::xmldasim::Options SimOptions() {
+    velqor::xmldasim::Options o;
+    o.loadItems = 20;
+    o.clockPeriodMs = 100;
+    return o;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override { sim.start(); }
+    void TearDown() override { sim.stop(); }
+    Result Cli(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+        return clitest::Run(kCli, args, env);
+    }
+    // The command with the service URL in place of "URL".
+    Result On(const std::string& command, std::vector<std::string> rest, const std::vector<std::string>& env = {}) {
+        rest.insert(rest.begin(), {command, sim.url()});
+        return Cli(rest, env);
+    }
+
+    velqor::xmldasim::Service sim{SimOptions()};
+};
+
+TEST_F(CliTest, EveryCommandHasHelpAndBadCommandLinesExitWithTwo) {
+    for (const char* cmd : {"status", "browse", "props", "read", "write", "watch"}) {
+        Result r = Cli({cmd, "--help"});
+        EXPECT_EQ(r.exitCode, 0) << cmd;
+        EXPECT_NE(r.out.find("SERVER"), std::string::npos) << cmd << r.out;
+        EXPECT_NE(r.out.find("--password-env"), std::string::npos) << cmd;
+    }
+    Result top = Cli({"--help"});
+    EXPECT_EQ(top.exitCode, 0);
+    for (const char* cmd : {"status", "browse", "props", "read", "write", "watch"})
+        EXPECT_NE(top.out.find(cmd), std::string::npos);
+
+    EXPECT_EQ(Cli({}).exitCode, 2);
+    EXPECT_EQ(Cli({"frobnicate", sim.url()}).exitCode, 2);
+    EXPECT_EQ(Cli({"read", sim.url()}).exitCode, 2);  // no items
+    EXPECT_EQ(On("watch", {"Dynamic/Int", "--format", "xml"}).exitCode, 2);
+    EXPECT_EQ(On("watch", {"Dynamic/Int", "--count", "3", "--seconds", "1"}).exitCode, 2);
+    Result badType = On("read", {"Static/Int", "--type", "Bogus"});
+    EXPECT_EQ(badType.exitCode, 2);
+    EXPECT_NE(badType.err.find("Bogus"), std::string::npos);
+    EXPECT_TRUE(badType.out.empty());
+    Result badAssign = On("write", {"Writable/Int"});
+    EXPECT_EQ(badAssign.exitCode, 2);
+    EXPECT_NE(badAssign.err.find("ITEM=VALUE"), std::string::npos);
+    EXPECT_EQ(sim.requestCount(), 0u) << "nothing is sent for a command line that is not understood";
+}
+
+TEST_F(CliTest, StatusPrintsTheRecordAndFailuresGoToStderrWithExitOne) {
+    Result r = On("status", {});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("State:        running (1)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Vendor info:  Tagscope XML-DA simulation service"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("Start time: +20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("Current time: +20\\d\\d-")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("Last update: +20\\d\\d-")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("Version: +\\S")));
+    EXPECT_TRUE(r.err.empty()) << r.err;
+
+    velqor::xmldasim::Switches s;
+    s.serverState = "test";
+    sim.setSwitches(s);
+    EXPECT_NE(On("status", {}).out.find("State:        test (5)"), std::string::npos);
+
+    s.fault = velqor::xmldasim::FaultStyle::Soap11;
+    sim.setSwitches(s);
+    Result f = On("status", {});
+    EXPECT_EQ(f.exitCode, 1);
+    EXPECT_TRUE(f.out.empty()) << f.out;
+    EXPECT_EQ(f.err.rfind("error: Unable to connect to OPC server " + sim.url(), 0), 0u) << f.err;
+    EXPECT_EQ(f.err.find('\r'), std::string::npos);
+
+    const std::string url = sim.url();
+    sim.stop();
+    Result gone = Cli({"status", url});
+    EXPECT_EQ(gone.exitCode, 1);
+    EXPECT_NE(gone.err.find("Unable to connect"), std::string::npos) << gone.err;
+    sim.start();
+}
+
+TEST_F(CliTest, BrowseLevelsFiltersAndTheFlatWalk) {
+    Result root = On("browse", {});
+    ASSERT_EQ(root.exitCode, 0) << root.err;
+    EXPECT_EQ(Lines(root.out), (std::vector<std::string>{"branch\tStatic\tStatic", "branch\tDynamic\tDynamic",
+                                                         "branch\tWritable\tWritable", "branch\tWriteOnly\tWriteOnly",
+                                                         "branch\tPlant\tPlant", "branch\tSpecial\tSpecial",
+                                                         "branch\tLoad\tLoad"}));
+
+    Result tank = On("browse", {"Plant/Area1/Tank1", "--writable"});
+    EXPECT_EQ(Lines(tank.out), std::vector<std::string>{"item\tSetpoint\tPlant/Area1/Tank1/Setpoint"});
+    Result doubles = On("browse", {"Static", "--type", "R8"});
+    EXPECT_EQ(Lines(doubles.out),
+              (std::vector<std::string>{"item\tDouble\tStatic/Double", "branch\tArrays\tStatic/Arrays"}));
+    Result named = On("browse", {"Static", "--filter", "*int"});
+    EXPECT_EQ(Lines(named.out), (std::vector<std::string>{"item\tInt\tStatic/Int", "item\tUnsignedInt\tStatic/UnsignedInt"}));
+    EXPECT_TRUE(On("browse", {"WriteOnly", "--readable"}).out.empty());
+
+    Result flat = On("browse", {"--flat", "--filter", "*TEMP*"});
+    EXPECT_EQ(Lines(flat.out), std::vector<std::string>{"item\tTemperature\tPlant/Area1/Tank1/Temperature"});
+    Result flatPlant = On("browse", {"Plant", "--flat", "--type", "double", "--readable"});
+    EXPECT_EQ(Lines(flatPlant.out),
+              (std::vector<std::string>{"item\tLevel\tPlant/Area1/Tank1/Level",
+                                        "item\tTemperature\tPlant/Area1/Tank1/Temperature",
+                                        "item\tSetpoint\tPlant/Area1/Tank1/Setpoint",
+                                        "item\tSpeed\tPlant/Area2/Pump1/Speed"}));
+    Result load = On("browse", {"Load", "--flat"});
+    EXPECT_EQ(Lines(load.out).size(), 20u);
+
+    Result bad = On("browse", {"No/Such/Branch"});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_TRUE(bad.out.empty());
+    EXPECT_EQ(bad.err.rfind("error: ", 0), 0u) << bad.err;
+}
+
+TEST_F(CliTest, PropsListsPropertiesAndReportsUnknownItems) {
+    Result r = On("props", {"Plant/Area1/Tank1/Level", "--values"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Plant/Area1/Tank1/Level\n"), std::string::npos);
+    EXPECT_NE(r.out.find("  1\tItem Canonical DataType\tI2\t5 (R8)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tEU Units\tBSTR\tm\n"), std::string::npos) << r.out;
+    Result noValues = On("props", {"Plant/Area1/Tank1/Level"});
+    EXPECT_NE(noValues.out.find("  1\tItem Canonical DataType\tI2\n"), std::string::npos) << noValues.out;
+
+    Result mixed = On("props", {"Static/Int", "No/Such/Item"});
+    EXPECT_EQ(mixed.exitCode, 3);
+    EXPECT_NE(mixed.out.find("Static/Int\n"), std::string::npos);
+    EXPECT_NE(mixed.err.find("No/Such/Item: "), std::string::npos) << mixed.err;
+}
+
+TEST_F(CliTest, ReadPrintsValueQualityAndTimestampPerItem) {
+    Result r = On("read", {"Static/String", "Special/BadQuality", "Special/Uncertain", "Static/Arrays/ArrayOfInt"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    const std::regex stamp("\\t20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d(\\.\\d+)?$");
+    EXPECT_EQ(lines[0].rfind("Static/String\t", 0), 0u);
+    EXPECT_NE(lines[0].find("\tgood 0xC0\t"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("\tbadSensorFailure 0x10\t"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("\t104.5\tuncertainEUExceeded 0x54\t"), std::string::npos) << lines[2];
+    EXPECT_TRUE(std::regex_search(lines[3], std::regex("^Static/Arrays/ArrayOfInt\\t(-?\\d+;)+\\t")))
+        << lines[3];
+    for (const auto& l : lines) EXPECT_TRUE(std::regex_search(l, stamp)) << l;
+
+    Result typed = On("read", {"Static/Double", "--type", "I4"});
+    ASSERT_EQ(typed.exitCode, 0) << typed.err;
+    EXPECT_TRUE(std::regex_search(typed.out, std::regex("^Static/Double\\t-?\\d+\\tgood"))) << typed.out;
+
+    Result bad = On("read", {"Static/Int", "No/Such/Item", "WriteOnly/Int"});
+    EXPECT_EQ(bad.exitCode, 3);
+    auto badLines = Lines(bad.out);
+    ASSERT_EQ(badLines.size(), 3u);
+    EXPECT_NE(badLines[0].find("\tgood 0xC0\t"), std::string::npos);
+    EXPECT_EQ(badLines[1].rfind("No/Such/Item\terror: ", 0), 0u) << badLines[1];
+    EXPECT_EQ(badLines[2].rfind("WriteOnly/Int\terror: ", 0), 0u) << badLines[2];
+    EXPECT_NE(bad.err.find("No/Such/Item: "), std::string::npos);
+    EXPECT_EQ(bad.err.find("Static/Int"), std::string::npos) << "only failures on stderr";
+}
+
+TEST_F(CliTest, WriteConvertsToTheItemsTypeAndReportsEachItem) {
+    Result w = On("write", {"Writable/Double=3.25", "Writable/Int=-12", "Writable/Boolean=true",
+                            "Writable/String=a=b", "Writable/Arrays/ArrayOfInt=1;2;3"});
+    ASSERT_EQ(w.exitCode, 0) << w.err << w.out;
+    EXPECT_EQ(Lines(w.out), (std::vector<std::string>{"Writable/Double\tok", "Writable/Int\tok", "Writable/Boolean\tok",
+                                                      "Writable/String\tok", "Writable/Arrays/ArrayOfInt\tok"}));
+    Result r = On("read", {"Writable/Double", "Writable/Int", "Writable/Boolean", "Writable/String",
+                           "Writable/Arrays/ArrayOfInt"});
+    auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 5u) << r.out << r.err;
+    EXPECT_EQ(lines[0].rfind("Writable/Double\t3.25\t", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1].rfind("Writable/Int\t-12\t", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2].rfind("Writable/Boolean\tTrue\t", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3].rfind("Writable/String\ta=b\t", 0), 0u) << lines[3];
+    EXPECT_EQ(lines[4].rfind("Writable/Arrays/ArrayOfInt\t1;2;3;\t", 0), 0u) << lines[4];
+
+    // Per-item failures: a text that is no number, a read-only item, an unknown one.
+    Result bad = On("write", {"Writable/Int=abc", "Static/Int=5", "Writable/Double=7.5", "No/Such=1"});
+    EXPECT_EQ(bad.exitCode, 3);
+    auto badLines = Lines(bad.out);
+    ASSERT_EQ(badLines.size(), 4u) << bad.out;
+    EXPECT_EQ(badLines[0].rfind("Writable/Int\tfailed: cannot convert \"abc\" to I4", 0), 0u) << badLines[0];
+    EXPECT_EQ(badLines[1].rfind("Static/Int\tfailed: ", 0), 0u) << badLines[1];
+    EXPECT_EQ(badLines[2], "Writable/Double\tok");
+    EXPECT_EQ(badLines[3].rfind("No/Such\tfailed: ", 0), 0u) << badLines[3];
+    EXPECT_EQ(Lines(bad.err).size(), 3u) << bad.err;
+    EXPECT_EQ(Lines(On("read", {"Writable/Int"}).out)[0].rfind("Writable/Int\t-12\t", 0), 0u);
+
+    // An explicit type is what is sent.
+    Result typed = On("write", {"Writable/String=42", "--type", "I4"});
+    EXPECT_EQ(typed.exitCode, 0) << typed.out << typed.err;
+}
+
+TEST_F(CliTest, WatchPrintsTheRequestedNumberOfChangesAndCancelsItsSubscription) {
+    Result r = On("watch", {"Dynamic/Int", "Dynamic/Double", "--rate", "100", "--count", "7"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 7u) << r.out;
+    const std::regex line(
+        "^20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  Dynamic/(Int|Double)  \\S+  good \\(0xC0\\)  20\\d\\d-.*$");
+    for (const auto& l : lines) EXPECT_TRUE(std::regex_match(l, line)) << l;
+    EXPECT_EQ(sim.subscriptionCount(), 0u);
+
+    // Unknown items are reported and left out; with none left the watch fails.
+    Result partly = On("watch", {"No/Such", "Dynamic/Int", "--count", "2", "--rate", "100"});
+    EXPECT_EQ(partly.exitCode, 0);
+    EXPECT_EQ(Lines(partly.out).size(), 2u);
+    EXPECT_EQ(Lines(partly.err).size(), 1u) << partly.err;
+    EXPECT_EQ(partly.err.rfind("No/Such: ", 0), 0u) << partly.err;
+    Result none = On("watch", {"No/Such", "--count", "2"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.out.empty());
+    EXPECT_EQ(sim.subscriptionCount(), 0u);
+}
+
+TEST_F(CliTest, WatchFormatsEscapeTheirValues) {
+    const std::string tricky = "say \"hi\", then\nleave\\ \t\xC2\xB0";
+    ASSERT_EQ(On("write", {"Writable/String=" + tricky}).exitCode, 0);
+
+    Result json = On("watch", {"Writable/String", "Writable/Double", "Writable/Boolean", "--count", "3",
+                               "--format", "jsonl"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    auto lines = Lines(json.out);
+    ASSERT_EQ(lines.size(), 3u) << json.out;
+    std::string str, dbl, boolean;
+    for (const auto& l : lines) {
+        EXPECT_EQ(l.front(), '{');
+        EXPECT_EQ(l.back(), '}');
+        if (l.find("\"item\":\"Writable/String\"") != std::string::npos) str = l;
+        if (l.find("\"item\":\"Writable/Double\"") != std::string::npos) dbl = l;
+        if (l.find("\"item\":\"Writable/Boolean\"") != std::string::npos) boolean = l;
+    }
+    EXPECT_NE(str.find("\"value\":\"say \\\"hi\\\", then\\nleave\\\\ \\t\xC2\xB0\""), std::string::npos) << str;
+    EXPECT_NE(str.find(R"("quality":"good","quality_code":192)"), std::string::npos) << str;
+    EXPECT_TRUE(std::regex_search(dbl, std::regex(R"("value":-?[0-9][0-9.eE+-]*,)"))) << dbl;
+    EXPECT_TRUE(std::regex_search(boolean, std::regex(R"("value":(true|false),)"))) << boolean;
+
+    Result csv = On("watch", {"Writable/String", "--count", "1", "--format", "csv"});
+    ASSERT_EQ(csv.exitCode, 0) << csv.err;
+    EXPECT_EQ(csv.out.rfind("time,item,value,quality,quality_code,timestamp\n", 0), 0u) << csv.out;
+    EXPECT_NE(csv.out.find(",Writable/String,\"say \"\"hi\"\", then\nleave\\ \t\xC2\xB0\",good,0xC0,"), std::string::npos)
+        << csv.out;
+}
+
+TEST_F(CliTest, CtrlCEndsAWatchCleanlyAndTheSubscriptionGoes) {
+    ChildProcess p(kCli, {"watch", sim.url(), "Dynamic/Int", "--rate", "100"});
+    ASSERT_TRUE(p.WaitForLines(2, 10s)) << p.Out();
+    EXPECT_EQ(sim.subscriptionCount(), 1u);
+    const auto t0 = std::chrono::steady_clock::now();
+    p.Signal(SIGINT);
+    Result r = p.Finish(10s);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_EQ(sim.subscriptionCount(), 0u);
+}
+
+TEST_F(CliTest, WatchForSecondsEndsAndALostServiceIsAnError) {
+    Result r = On("watch", {"Dynamic/Int", "--rate", "100", "--seconds", "0.8"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_GE(Lines(r.out).size(), 2u);
+
+    ChildProcess p(kCli, {"watch", sim.url(), "Dynamic/Int", "--rate", "100"});
+    ASSERT_TRUE(p.WaitForLines(1, 10s)) << p.Out();
+    sim.stop();
+    Result lost = p.Finish(20s);
+    EXPECT_EQ(lost.exitCode, 1) << lost.out << lost.err;
+    EXPECT_NE(lost.err.find("error: "), std::string::npos) << lost.err;
+    sim.start();
+}
+
+TEST_F(CliTest, CredentialsFromOptionsOrTheEnvironmentAreNeverEchoed) {
+    velqor::xmldasim::Switches s;
+    s.user = "operator";
+    s.password = "s3cret-pw";
+    sim.setSwitches(s);
+    EXPECT_EQ(On("status", {}).exitCode, 1);
+    EXPECT_EQ(On("status", {"--user", "operator", "--password", "wrong"}).exitCode, 1);
+
+    Result direct = On("status", {"--user", "operator", "--password", "s3cret-pw"});
+    EXPECT_EQ(direct.exitCode, 0) << direct.err;
+    Result fromEnv = On("status", {"--user", "operator", "--password-env", "CLI_TEST_PW"}, {"CLI_TEST_PW=s3cret-pw"});
+    EXPECT_EQ(fromEnv.exitCode, 0) << fromEnv.err;
+    Result defaultEnv = On("status", {"--user", "operator"}, {"TAGSCOPE_PASSWORD=s3cret-pw"});
+    EXPECT_EQ(defaultEnv.exitCode, 0) << defaultEnv.err;
+    Result missingEnv = On("status", {"--user", "operator", "--password-env", "CLI_TEST_UNSET_VARIABLE"});
+    EXPECT_EQ(missingEnv.exitCode, 2);
+
+    Result failing = On("read", {"Static/Int", "--user", "operator"}, {"TAGSCOPE_PASSWORD=not-it"});
+    EXPECT_EQ(failing.exitCode, 1);
+    for (const Result* r : {&direct, &fromEnv, &defaultEnv, &failing}) {
+        EXPECT_EQ(r->out.find("s3cret-pw"), std::string::npos);
+        EXPECT_EQ(r->err.find("s3cret-pw"), std::string::npos);
+        EXPECT_EQ(r->err.find("not-it"), std::string::npos) << r->err;
+    }
+}
+
+}  // namespace
+}  // namespace tagscope::clitest

@@ -1,0 +1,84 @@
+// The texts of tagscope-cli: data-type names both ways, quality texts, JSON and CSV escaping.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "Format.h"
+
+namespace tagscope::cli {
+namespace {
+using namespace velqor;
+
+TEST(CliFormat, DataTypeNamesInEveryAcceptedSpelling) {
+    EXPECT_EQ(ParseVarType("R8"), VT_R8);
+    EXPECT_EQ(ParseVarType("vt_r8"), VT_R8);
+    EXPECT_EQ(ParseVarType("vtR8"), VT_R8);
+    EXPECT_EQ(ParseVarType("double"), VT_R8);
+    EXPECT_EQ(ParseVarType("xsd:Double"), VT_R8);
+    EXPECT_EQ(ParseVarType("5"), VT_R8);
+    EXPECT_EQ(ParseVarType("BSTR"), VT_BSTR);
+    EXPECT_EQ(ParseVarType("string"), VT_BSTR);
+    EXPECT_EQ(ParseVarType("unsignedShort"), VT_UI2);
+    EXPECT_EQ(ParseVarType("I4[]"), VT_I4 | VT_ARRAY);
+    EXPECT_EQ(ParseVarType("ARRAY|R4"), VT_R4 | VT_ARRAY);
+    EXPECT_EQ(ParseVarType("ArrayOfInt"), VT_I4 | VT_ARRAY);
+    EXPECT_FALSE(ParseVarType(""));
+    EXPECT_FALSE(ParseVarType("R9"));
+    EXPECT_FALSE(ParseVarType("vt"));
+    EXPECT_FALSE(ParseVarType("99999"));
+    EXPECT_FALSE(ParseVarType("-1"));
+    EXPECT_FALSE(ParseVarType("[]"));
+    for (int32_t vt : std::initializer_list<int32_t>{VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_I8, VT_UI8, VT_R4, VT_R8, VT_CY, VT_DATE,
+                       VT_BSTR, VT_BOOL, VT_I4 | VT_ARRAY})
+        EXPECT_EQ(ParseVarType(VarTypeName(vt)), vt) << VarTypeName(vt);
+    EXPECT_EQ(VarTypeName(0x77), "119");
+}
+
+TEST(CliFormat, QualityTextsWithLimits) {
+    EXPECT_EQ(QualityText(0xC0), "good");
+    EXPECT_EQ(QualityText(0xD8), "goodLocalOverride");
+    EXPECT_EQ(QualityText(0x56), "uncertainEUExceeded+high");
+    EXPECT_EQ(QualityText(0x11), "badSensorFailure+low");
+    EXPECT_EQ(QualityText(0x03), "bad+constant");
+    EXPECT_EQ(QualityText(0x20), "badWaitingForInitialData");
+    EXPECT_EQ(QualityText(0x48), "uncertain");  // an unnamed substatus keeps its status
+    EXPECT_EQ(QualityText(0x80), "unknown");
+    EXPECT_EQ(QualityCode(0xC0), "0xC0");
+    EXPECT_EQ(QualityCode(0x1FF), "0x1FF");
+}
+
+TEST(CliFormat, JsonStringsStayValidForAnyBytes) {
+    EXPECT_EQ(JsonString("plain"), "\"plain\"");
+    EXPECT_EQ(JsonString("a\"b\\c\n\r\t\b\f"), R"("a\"b\\c\n\r\t\b\f")");
+    EXPECT_EQ(JsonString(std::string("\x00\x1f\x7f", 3)), R"("\u0000\u001f\u007f")");
+    EXPECT_EQ(JsonString("T\xC2\xB0" "C \xE2\x82\xAC \xF0\x9F\x98\x80"), "\"T\xC2\xB0" "C \xE2\x82\xAC \xF0\x9F\x98\x80\"");
+    EXPECT_EQ(JsonString("\xFF"), R"("\ufffd")");
+    EXPECT_EQ(JsonString("\xC3"), R"("\ufffd")");              // cut short
+    EXPECT_EQ(JsonString("\xC0\xAF"), R"("\ufffd\ufffd")");    // overlong
+    EXPECT_EQ(JsonString("\xED\xA0\x80"), R"("\ufffd\ufffd\ufffd")");  // a surrogate
+}
+
+TEST(CliFormat, JsonValuesByKind) {
+    using velqor::Variant;
+    EXPECT_EQ(JsonValue(Variant::I4(-5), "-5"), "-5");
+    EXPECT_EQ(JsonValue(Variant::UI8(18446744073709551615ULL), ""), "18446744073709551615");
+    EXPECT_EQ(JsonValue(Variant::R8(1.5e20), ""), "1.5e20");
+    EXPECT_EQ(JsonValue(Variant::R8(0.25), ""), "0.25");
+    EXPECT_EQ(JsonValue(Variant::R8(std::numeric_limits<double>::infinity()), "INF"), "\"INF\"");
+    EXPECT_EQ(JsonValue(Variant::Bool(true), "True"), "true");
+    EXPECT_EQ(JsonValue(Variant(), ""), "null");
+    EXPECT_EQ(JsonValue(Variant::Str("x\"y"), "x\"y"), R"("x\"y")");
+    EXPECT_EQ(JsonValue(Variant::Date(1.5), "1899-12-31 12:00:00"), "\"1899-12-31 12:00:00\"");
+}
+
+TEST(CliFormat, CsvFieldsQuotedOnlyWhenNeeded) {
+    EXPECT_EQ(CsvField("plain text"), "plain text");
+    EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
+    EXPECT_EQ(CsvField("cr\r"), "\"cr\r\"");
+    EXPECT_EQ(CsvField(""), "");
+}
+
+}  // namespace
+}  // namespace tagscope::cli
