@@ -1,0 +1,259 @@
+// One XML-DA group of 10,000 items against xmlda-sim on loopback, with a short update rate:
+//  - item values applied per second on the owning thread,
+//  - the owning thread's CPU time per 1,000 applied values,
+//  - the round trip of one polled refresh of all 10,000 items (write, post, read, decode),
+//    beside a bare libcurl POST of the same request body (the floor).
+// Prints the median of a few runs.
+//
+// xmlda-sim compresses replies with brotli whenever the client accepts it (the toolkit's poster
+// accepts every encoding libcurl decodes), which on loopback costs far more than the transfer.
+// The figures are therefore taken through a small loopback relay that answers uncompressed;
+// the round trip is also shown direct, with compression, for comparison.
+//
+//   bench_xmlgroup [--runs N] [--seconds S] [--rate MS] [--trips N] [--direct N]
+#include <curl/curl.h>
+#include <httplib.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "model/Velqor.h"
+#include "xmlda/VelqorSOAPCall.h"
+#include "xmlda/VelqorXMLDAGroup.h"
+#include "xmlda/VelqorXMLDAPoll.h"
+#include "xmlda/XmlDaSim.h"
+
+using namespace velqor;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kItems = 10000;
+
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+std::string LoadItemID(int i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Load/Item%05d", i);
+    return name;
+}
+
+struct Throughput {
+    double valuesPerSecond = 0;
+    double cpuMsPer1000 = 0;
+};
+
+// Values applied by the server component while it runs for the given time.
+Throughput RunGroup(const std::string& url, int rateMs, double seconds) {
+    PlainEventLoop loop;
+    TVelqorServer server(&loop);
+    server.SetServerName(url);
+    server.OPCGroupDefault().UpdateRate = rateMs;
+    TVelqorGroup* g = server.OPCGroups().AddGroup("Load");
+    for (int i = 0; i < kItems; ++i) g->OPCItems().AddItem(LoadItemID(i));  // local until active
+    uint64_t applied = 0;
+    server.OnDatachange = [&](TVelqorServer*, const TVelqorItemList& items) { applied += uint64_t(items.Count()); };
+    server.SetActive(true);  // one Subscribe of all items
+    loop.RunFor(std::chrono::milliseconds(1500));  // settle: first values and a full change cycle
+
+    applied = 0;
+    const double cpu0 = ThreadCpuSeconds();
+    const auto t0 = Clock::now();
+    loop.RunFor(std::chrono::milliseconds(int(seconds * 1000)));
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    const double cpu = ThreadCpuSeconds() - cpu0;
+    server.SetActive(false);
+    Throughput r;
+    r.valuesPerSecond = double(applied) / wall;
+    r.cpuMsPer1000 = applied ? cpu * 1000.0 / (double(applied) / 1000.0) : 0;
+    return r;
+}
+
+// Forwards SOAP requests to the service with only SOAPAction and Content-Type, so the service
+// does not compress, and answers uncompressed.
+class PlainRelay {
+public:
+    PlainRelay(int port, const std::string& path) : port_(port), path_(path) {
+        server_.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
+            httplib::Client c("127.0.0.1", port_);
+            c.set_read_timeout(300, 0);
+            httplib::Headers h{{"SOAPAction", req.get_header_value("SOAPAction")}};
+            auto r = c.Post(path_, h, req.body, req.get_header_value("Content-Type"));
+            if (!r) {
+                res.status = 502;
+                return;
+            }
+            res.status = r->status;
+            // A type the relay's server does not compress, whatever the client accepts.
+            res.set_content(r->body, "application/soap+xml; charset=utf-8");
+        });
+        int p = server_.bind_to_any_port("127.0.0.1");
+        url_ = "http://127.0.0.1:" + std::to_string(p) + path;
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ~PlainRelay() {
+        server_.stop();
+        thread_.join();
+    }
+    const std::string& url() const { return url_; }
+
+private:
+    int port_;
+    std::string path_, url_;
+    httplib::Server server_;
+    std::thread thread_;
+};
+
+// Median milliseconds of one polled refresh through the toolkit: write, post, read, decode.
+double ToolkitTrips(const std::string& url, const xmlda::SubscriptionPolledRefresh& poll, int trips,
+                    size_t& decoded) {
+    TVelqorSOAPData settings;
+    settings.URL = url;
+    settings.Namespace = std::string(xmlda::kXmlDaNamespace);
+    settings.Poster = CreatePoster(settings);
+    std::vector<double> ms;
+    for (int i = 0; i < trips; ++i) {
+        const auto t0 = Clock::now();
+        auto reply = CallOperation(settings, poll);
+        std::vector<ItemUpdate> updates;
+        if (!reply->RItemList.empty())
+            for (const auto& v : reply->RItemList.front()->Items) {
+                uint32_t h = 0;
+                if (v && ParseClientHandle(v->ClientItemHandle, h)) updates.push_back(UpdateFromItemValue(h, *v));
+            }
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        decoded = updates.size();
+    }
+    return Median(ms);
+}
+
+size_t CurlSink(char* data, size_t size, size_t n, void* out) {
+    static_cast<std::string*>(out)->append(data, size * n);
+    return size * n;
+}
+
+// Median milliseconds of one bare POST of the body over a kept-alive libcurl handle;
+// anyEncoding asks for compressed replies as the toolkit's poster does.
+double BareTrips(const std::string& url, const std::string& action, const std::string& body, bool anyEncoding,
+                 int trips, size_t& replyBytes) {
+    CURL* easy = curl_easy_init();
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, "Content-Type: text/xml; charset=\"utf-8\"");
+    headers = curl_slist_append(headers, ("SOAPAction: \"" + action + "\"").c_str());
+    std::string response;
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, long(body.size()));
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, CurlSink);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &response);
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
+    if (anyEncoding) curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    std::vector<double> ms;
+    for (int i = 0; i < trips; ++i) {
+        response.clear();
+        const auto t0 = Clock::now();
+        const CURLcode rc = curl_easy_perform(easy);
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        if (rc != CURLE_OK) std::fprintf(stderr, "bare POST failed: %s\n", curl_easy_strerror(rc));
+        replyBytes = response.size();
+    }
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(easy);
+    return Median(ms);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 3, rateMs = 100, trips = 25, direct = 3;
+    double seconds = 5;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--runs")) runs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--rate")) rateMs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--trips")) trips = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--direct")) direct = std::atoi(argv[i + 1]);
+    }
+    ApplicationHooks::SetMessageDisplay([](const std::string&) {});
+
+    xmldasim::Options o;
+    o.loadItems = kItems;
+    xmldasim::Service sim(o);
+    sim.start();
+    const std::string url = sim.url();
+    PlainRelay relay(sim.port(), sim.path());
+
+    std::vector<double> rates, cpus;
+    for (int r = 0; r < runs; ++r) {
+        Throughput t = RunGroup(relay.url(), rateMs, seconds);
+        std::printf("run %d: %.0f values/s applied, %.3f ms owning-thread CPU per 1000 values\n", r + 1,
+                    t.valuesPerSecond, t.cpuMsPer1000);
+        rates.push_back(t.valuesPerSecond);
+        cpus.push_back(t.cpuMsPer1000);
+    }
+
+    // A subscription of all items of its own, polled for all of them on every request.
+    TVelqorSOAPData settings;
+    settings.URL = url;
+    settings.Namespace = std::string(xmlda::kXmlDaNamespace);
+    settings.Poster = CreatePoster(settings);
+    xmlda::Subscribe sub;
+    sub.Options = std::make_unique<xmlda::RequestOptions>();
+    sub.SubscriptionPingRate = 0;
+    auto list = std::make_unique<xmlda::SubscribeRequestItemList>();
+    list->RequestedSamplingRate = rateMs;
+    for (int i = 0; i < kItems; ++i) {
+        auto it = std::make_unique<xmlda::SubscribeRequestItem>();
+        it->ItemName = LoadItemID(i);
+        it->ClientItemHandle = std::to_string(i + 1);
+        list->Items.push_back(std::move(it));
+    }
+    sub.ItemList.push_back(std::move(list));
+    const std::string handle = CallOperation(settings, sub)->ServerSubHandle;
+    auto poll = BuildPolledRefresh(handle, 0, 0, 0);
+    poll->ReturnAllItems = true;
+    poll->Options->ReturnItemTime = true;
+    std::string action;
+    const std::string body = WriteXmlDaRequest(settings.Namespace, "SubscriptionPolledRefresh", *poll, action);
+
+    size_t decoded = 0, replyBytes = 0;
+    const double toolkitPlain = ToolkitTrips(relay.url(), *poll, trips, decoded);
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    const double barePlain = BareTrips(relay.url(), action, body, false, trips, replyBytes);
+    const int fewTrips = direct;
+    size_t decodedDirect = 0, bytesDirect = 0;
+    const double toolkitDirect = fewTrips > 0 ? ToolkitTrips(url, *poll, fewTrips, decodedDirect) : 0;
+    const double bareDirect = fewTrips > 0 ? BareTrips(url, action, body, true, fewTrips, bytesDirect) : 0;
+    sim.stop();
+
+    std::printf("\none group of %d items, update rate %d ms, %d runs of %.1f s (medians):\n", kItems, rateMs, runs,
+                seconds);
+    std::printf("  item values applied per second        %10.0f\n", Median(rates));
+    std::printf("  owning-thread CPU per 1,000 values    %10.3f ms\n", Median(cpus));
+    std::printf("polled refresh of all %zu items (%zu reply bytes), %d trips (medians):\n", decoded, replyBytes,
+                trips);
+    std::printf("  toolkit: write, post, read, decode    %10.2f ms\n", toolkitPlain);
+    std::printf("  bare libcurl POST of the same body    %10.2f ms   (the floor)\n", barePlain);
+    std::printf("direct to xmlda-sim, replies compressed (brotli), %d trips (medians):\n", fewTrips);
+    std::printf("  toolkit                               %10.2f ms\n", toolkitDirect);
+    std::printf("  bare libcurl POST, any encoding       %10.2f ms\n", bareDirect);
+    return 0;
+}
