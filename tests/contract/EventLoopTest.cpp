@@ -173,6 +173,22 @@ TEST(PlainEventLoopThreads, PostsFromOtherThreadsArriveInOrderAndQuitEndsRun) {
     EXPECT_EQ(done, 2);
 }
 
+TEST(PlainEventLoopThreads, AQuitBeforeRunEndsRunOnceAndIsConsumed) {
+    // A Ctrl-C handler may ask to quit before the program reaches Run.
+    PlainEventLoop loop;
+    int ran = 0;
+    loop.Post([&] { ++ran; });
+    loop.Quit();
+    loop.Run();  // returns after the queued task instead of waiting forever
+    EXPECT_EQ(ran, 1);
+    std::thread t([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        loop.Quit();
+    });
+    loop.Run();  // the first request was consumed: this run ends only by the second Quit
+    t.join();
+}
+
 TEST(PlainEventLoopThreads, RunUntilWakesForAPostFromAnotherThread) {
     PlainEventLoop loop;
     std::atomic<bool> flag{false};

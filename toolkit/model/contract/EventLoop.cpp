@@ -105,7 +105,7 @@ bool PlainEventLoop::RunUntil(const std::function<bool()>& pred, std::chrono::mi
         auto wake = end;
         for (auto& [id, t] : timers_) wake = std::min(wake, t.due);
         if (now_) wake = std::min(wake, now + std::chrono::milliseconds(5));
-        if (queue_.empty() && !quit_) cv_.wait_until(lock, wake, [&] { return !queue_.empty() || quit_; });
+        if (queue_.empty()) cv_.wait_until(lock, wake, [&] { return !queue_.empty(); });
     }
 }
 
@@ -114,18 +114,19 @@ void PlainEventLoop::RunFor(std::chrono::milliseconds duration) {
 }
 
 void PlainEventLoop::Run() {
-    {
-        std::lock_guard lock(mu_);
-        quit_ = false;
-    }
+    // A Quit that came before Run still ends it; the request is consumed on the way out.
     for (;;) {
         ProcessPending();
         std::unique_lock lock(mu_);
-        if (quit_) return;
-        auto wake = Clock::now() + std::chrono::milliseconds(100);
-        for (auto& [id, t] : timers_) wake = std::min(wake, t.due);
-        if (queue_.empty()) cv_.wait_until(lock, wake, [&] { return !queue_.empty() || quit_; });
-        if (quit_) return;
+        if (!quit_) {
+            auto wake = Clock::now() + std::chrono::milliseconds(100);
+            for (auto& [id, t] : timers_) wake = std::min(wake, t.due);
+            if (queue_.empty()) cv_.wait_until(lock, wake, [&] { return !queue_.empty() || quit_; });
+        }
+        if (quit_) {
+            quit_ = false;
+            return;
+        }
     }
 }
 
