@@ -53,6 +53,15 @@ void RefuseInternalSubset(void* ctx, const xmlChar*, const xmlChar*, const xmlCh
     xmlStopParser(ctxt);
 }
 
+// libxml2 sets up its globals once, before threads use it side by side.
+void EnsureLibxml() {
+    static const bool ready = [] {
+        xmlInitParser();
+        return true;
+    }();
+    (void)ready;
+}
+
 struct CtxtGuard {
     xmlParserCtxtPtr p;
     ~CtxtGuard() { xmlFreeParserCtxt(p); }
@@ -220,7 +229,7 @@ void XmlNode::SetText(std::string_view text) {
 
 // ---- XmlDocument -----------------------------------------------------------------------------
 
-XmlDocument::XmlDocument() : doc_(xmlNewDoc(X("1.0"))) {
+XmlDocument::XmlDocument() : doc_((EnsureLibxml(), xmlNewDoc(X("1.0")))) {
     if (!doc_) throw Exception("XML DOM: cannot create document");
     doc_->encoding = xmlStrdup(X("utf-8"));
 }
@@ -238,6 +247,7 @@ XmlDocument& XmlDocument::operator=(XmlDocument&& o) noexcept {
 
 XmlDocument XmlDocument::Load(std::string_view bytes) {
     if (bytes.size() > size_t(INT_MAX)) throw EXmlParseError("XML document too large", 0, 0);
+    EnsureLibxml();
     CtxtGuard g{xmlNewParserCtxt()};
     if (!g.p) throw Exception("XML DOM: cannot create parser");
     LoadState state;
