@@ -28,11 +28,14 @@ protected:
         auto server = std::make_unique<velqor::fake::FakeServer>(fake, loop.get());
         form = std::make_unique<TForm1>(std::move(server));
         form->Ini = IniMemory(progDir.path(), "tagscope", confDir.path());
+        // The model tester reports through Qt's warnings; any of them fails the test.
+        previousHandler = qInstallMessageHandler(&FailOnModelTesterWarning);
         tester = std::make_unique<QAbstractItemModelTester>(
             form->ItemModel, QAbstractItemModelTester::FailureReportingMode::Warning);
     }
     void TearDown() override {
         tester.reset();
+        qInstallMessageHandler(previousHandler);
         form.reset();
         loop.reset();
     }
@@ -55,6 +58,13 @@ protected:
     void SelectNode(int index) { form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(index)); }
     void SelectRow(int r) { form->ItemView->selectRow(r); }
 
+    static void FailOnModelTesterWarning(QtMsgType type, const QMessageLogContext& context,
+                                         const QString& text) {
+        if (type != QtDebugMsg && context.category && QByteArray(context.category) == "qt.modeltest")
+            ADD_FAILURE() << "item model: " << text.toStdString();
+    }
+
+    QtMessageHandler previousHandler = nullptr;
     QTemporaryDir progDir, confDir;
     std::unique_ptr<QtEventLoop> loop;
     std::shared_ptr<velqor::fake::FakeTransport> fake;
