@@ -2,7 +2,9 @@
 // Params, request shapes, status replies, the shutdown message, faults, item properties.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <optional>
+#include <thread>
 
 #include "CannedService.h"
 #include "model/contract/VelqorDateTime.h"
@@ -78,6 +80,13 @@ TEST_F(XmlDaConnectionTest, BlankServerNameIsRefusedBeforeAnythingIsStored) {
         EXPECT_FALSE(C().NotifyWindow());
         EXPECT_TRUE(svc.Requests().empty());
     }
+}
+
+TEST_F(XmlDaConnectionTest, AddressWithBlanksAroundIsAcceptedAndKeptAsGiven) {
+    const std::string padded = "  " + svc.URL() + " ";
+    Connect(padded);
+    EXPECT_EQ(C().URL(), padded);
+    EXPECT_EQ(svc.Requests().size(), 1u);
 }
 
 TEST_F(XmlDaConnectionTest, ParamsAreFoundByNameWithoutRegardToCaseAndTrimmed) {
@@ -301,6 +310,31 @@ TEST_F(XmlDaConnectionTest, DesignModeProbeSendsNothing) {
     SetXMLDADesignMode(false);
     EXPECT_EQ(svc.Requests().size(), sent);
     EXPECT_FALSE(conn->CheckConnection());
+}
+
+TEST_F(XmlDaConnectionTest, ClockIsSafeToUseFromOtherThreads) {
+    Connect(svc.URL());
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 2; ++i)
+        readers.emplace_back([&] {
+            while (!stop.load()) {
+                const double now = C().ServerNow();
+                EXPECT_GT(now, 0);
+            }
+        });
+    xmlda::ReplyBase header;
+    header.ReplyTime = XSDDateTimeToDateTime(kReplyTime1);
+    for (int i = 0; i < 200; ++i) {
+        C().UpdateClock(&header);
+        C().ClearClock();
+    }
+    C().UpdateClock(&header);
+    stop = true;
+    for (auto& t : readers) t.join();
+    EXPECT_DOUBLE_EQ(C().ServerTimeAtFirstReply(), header.ReplyTime);
+    C().UpdateClock(nullptr);  // a reply without a header changes nothing
+    EXPECT_DOUBLE_EQ(C().ServerTimeAtFirstReply(), header.ReplyTime);
 }
 
 TEST(XmlDaCallGlue, WithoutAPosterOneTemporaryPosterIsUsed) {
