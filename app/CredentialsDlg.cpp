@@ -62,6 +62,11 @@ std::string KeyOf(const velqor::TCredentialsRequest& r) {
 }
 }  // namespace
 
+void ForgetEnteredCredentials() {
+    std::lock_guard lock(g_mu);
+    g_entered.clear();
+}
+
 void InstallCredentialsProvider(int waitMs) {
     velqor::SetCredentialsProvider(
         [waitMs](const velqor::TCredentialsRequest& request) -> std::optional<velqor::TCredentials> {

@@ -31,3 +31,5 @@ std::optional<velqor::TCredentials> AskCredentials(const velqor::TCredentialsReq
 // answer on the GUI thread, for at most waitMs (then it is treated as cancelled, so that a GUI
 // thread that is itself waiting for that poll thread cannot deadlock forever).
 void InstallCredentialsProvider(int waitMs = 120000);
+// Forgets what the user entered in this run.
+void ForgetEnteredCredentials();

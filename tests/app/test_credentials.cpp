@@ -26,6 +26,7 @@ std::optional<TCredentials> AskFromThread(const TCredentialsRequest& r) {
 }
 
 TEST(Credentials, PollThreadAsksGuiOnceThenReusesAnswer) {
+    ForgetEnteredCredentials();
     InstallCredentialsProvider();
     TCredentialsRequest r;
     r.URL = "http://127.0.0.1:1/a";
@@ -57,6 +58,7 @@ TEST(Credentials, PollThreadAsksGuiOnceThenReusesAnswer) {
 }
 
 TEST(Credentials, UnansweredQuestionTimesOutAsCancelled) {
+    ForgetEnteredCredentials();
     InstallCredentialsProvider(/*waitMs=*/50);
     TCredentialsRequest r;
     r.URL = "http://127.0.0.1:1/never-asked-before";
@@ -65,8 +67,12 @@ TEST(Credentials, UnansweredQuestionTimesOutAsCancelled) {
     t.join();  // no events processed: the question is never answered
     EXPECT_FALSE(answer);
     // The queued question still opens later; close it.
-    apptest::WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
-    apptest::ProcessFor(100);
+    bool closed = false;
+    apptest::WhenModal([&](QWidget* w) {
+        qobject_cast<QDialog*>(w)->reject();
+        closed = true;
+    });
+    EXPECT_TRUE(apptest::ProcessUntil([&] { return closed; }));
     velqor::SetCredentialsProvider(nullptr);
 }
 
