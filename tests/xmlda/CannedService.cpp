@@ -55,7 +55,8 @@ std::string FaultEnvelope(const std::string& code, const std::string& text) {
 
 std::string StatusReply(const std::string& replyTime, const std::string& serverStateAttr,
                         bool withResult, bool withStatus) {
-    std::string s = R"(<GetStatusResponse xmlns="http://opcfoundation.org/webservices/XMLDA/1.0/">)";
+    std::string s =
+        R"(<GetStatusResponse xmlns="http://opcfoundation.org/webservices/XMLDA/1.0/">)";
     if (withResult)
         s += R"(<GetStatusResult RcvTime=")" + replyTime + R"(" ReplyTime=")" + replyTime + "\" " +
              serverStateAttr + "/>";

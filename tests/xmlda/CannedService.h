@@ -16,7 +16,9 @@ namespace velqor::test {
 struct CannedReply {
     CannedReply(int s = 200, std::string b = {}, std::string type = "text/xml; charset=utf-8",
                 std::string authenticate = {})
-        : status(s), body(std::move(b)), contentType(std::move(type)),
+        : status(s),
+          body(std::move(b)),
+          contentType(std::move(type)),
           wwwAuthenticate(std::move(authenticate)) {}
     int status;
     std::string body;
@@ -31,7 +33,7 @@ struct RecordedRequest {
 };
 
 class CannedService {
-public:
+  public:
     using Responder = std::function<CannedReply(const std::string& operation)>;
 
     explicit CannedService(Responder responder);
@@ -42,7 +44,7 @@ public:
     RecordedRequest LastRequest() const;
     void SetResponder(Responder responder);
 
-private:
+  private:
     HttpServer server_;
     mutable std::mutex mu_;
     Responder responder_;

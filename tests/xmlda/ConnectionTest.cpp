@@ -25,12 +25,12 @@ constexpr const char* kReplyTime1 = "2026-12-07T10:00:00.250Z";
 constexpr const char* kReplyTime2 = "2026-12-07T10:00:05.500Z";
 
 class XmlDaConnectionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        window = MessageWindow::Create(loop, [this](uint32_t msg, uintptr_t wParam,
-                                                    std::unique_ptr<MessagePayload> payload) {
-            if (msg == WM_VELQOR_SHUTDOWN && wParam == 0 && !payload) ++shutdowns;
-        });
+        window = MessageWindow::Create(
+            loop, [this](uint32_t msg, uintptr_t wParam, std::unique_ptr<MessagePayload> payload) {
+                if (msg == WM_VELQOR_SHUTDOWN && wParam == 0 && !payload) ++shutdowns;
+            });
         conn = com::MakeComObject<IVelqorDAConnection, TVelqorXMLDAConnection>(false);
     }
     void TearDown() override {
@@ -208,8 +208,10 @@ TEST_F(XmlDaConnectionTest, ConnectFailsWithTheUnderlyingReasonAndPostsNoShutdow
         std::string reason;
     };
     const Case cases[] = {
-        {{200, StatusReply(kReplyTime1, "", false, true)}, "wrong result from OPC Server (GetStatus)"},
-        {{200, StatusReply(kReplyTime1, "", true, false)}, "wrong result from OPC Server (GetStatus)"},
+        {{200, StatusReply(kReplyTime1, "", false, true)},
+         "wrong result from OPC Server (GetStatus)"},
+        {{200, StatusReply(kReplyTime1, "", true, false)},
+         "wrong result from OPC Server (GetStatus)"},
         {{500, FaultEnvelope("soap:Server", "E_FAIL service broken")}, "E_FAIL service broken"},
         {{503, "busy", "text/plain"}, "503"},
     };
@@ -340,14 +342,18 @@ TEST_F(XmlDaConnectionTest, ClockIsSafeToUseFromOtherThreads) {
 TEST(XmlDaCallGlue, WithoutAPosterOneTemporaryPosterIsUsed) {
     CannedService svc([](const std::string& op) -> CannedReply {
         if (op == "SubscriptionCancel")
-            return {200, Envelope(R"(<SubscriptionCancelResponse xmlns="http://opcfoundation.org/webservices/XMLDA/1.0/" ClientRequestHandle="h1"/>)")};
+            return {
+                200,
+                Envelope(
+                    R"(<SubscriptionCancelResponse xmlns="http://opcfoundation.org/webservices/XMLDA/1.0/" ClientRequestHandle="h1"/>)")};
         return {404, "", "text/plain"};
     });
     PlainEventLoop loop;
     int shutdowns = 0;
-    auto window = MessageWindow::Create(loop, [&](uint32_t m, uintptr_t, std::unique_ptr<MessagePayload>) {
-        if (m == WM_VELQOR_SHUTDOWN) ++shutdowns;
-    });
+    auto window =
+        MessageWindow::Create(loop, [&](uint32_t m, uintptr_t, std::unique_ptr<MessagePayload>) {
+            if (m == WM_VELQOR_SHUTDOWN) ++shutdowns;
+        });
     TVelqorSOAPData settings;
     settings.URL = svc.URL();
     settings.NotifyWindow = window;
@@ -366,7 +372,8 @@ TEST(XmlDaCallGlue, WithoutAPosterOneTemporaryPosterIsUsed) {
     loop.ProcessPending();
     EXPECT_EQ(shutdowns, 1);
     // An empty ItemPath is still written; an empty ItemName is not.
-    EXPECT_NE(svc.LastRequest().body.find("ItemPath=\"\""), std::string::npos) << svc.LastRequest().body;
+    EXPECT_NE(svc.LastRequest().body.find("ItemPath=\"\""), std::string::npos)
+        << svc.LastRequest().body;
     EXPECT_EQ(svc.LastRequest().body.find("ItemName="), std::string::npos);
     window->Destroy();
 }
@@ -390,7 +397,7 @@ constexpr const char* kTwoProps =
     R"(<Properties Name="accessRights"><Value xsi:type="xsd:string">readWritable</Value></Properties>)";
 
 class XmlDaPropertiesTest : public XmlDaConnectionTest {
-protected:
+  protected:
     void Serve(const std::string& content) {
         svc.SetResponder([this, content](const std::string& op) -> CannedReply {
             if (op == "GetStatus") return {200, StatusReply(kReplyTime1, "")};
@@ -413,8 +420,7 @@ TEST_F(XmlDaPropertiesTest, NoItemsSendsNothing) {
 }
 
 TEST_F(XmlDaPropertiesTest, RequestNamesItemsAndFilterAndRepliesArePairedByPosition) {
-    Serve(PropsList("A", kTwoProps) +
-          PropsList("B", "", "E_UNKNOWNITEMNAME") +
+    Serve(PropsList("A", kTwoProps) + PropsList("B", "", "E_UNKNOWNITEMNAME") +
           R"(<Errors ID="E_UNKNOWNITEMNAME"><Text>The item name is not known.</Text></Errors>)");
     Connect(svc.URL());
     auto q = Queries({"Plant//Area1.Level", "B"});

@@ -10,14 +10,22 @@ namespace {
 
 TEST(XmlDaQuality, EveryQualityBitsValueHasItsCode) {
     using Q = xmlda::qualityBits;
-    const std::pair<Q, int32_t> rows[] = {
-        {Q::good, 0xC0}, {Q::bad, 0x00}, {Q::badConfigurationError, 0x04},
-        {Q::badNotConnected, 0x08}, {Q::badDeviceFailure, 0x0C}, {Q::badSensorFailure, 0x10},
-        {Q::badLastKnownValue, 0x14}, {Q::badCommFailure, 0x18}, {Q::badOutOfService, 0x1C},
-        {Q::badWaitingForInitialData, 0x04}, {Q::uncertain, 0x40},
-        {Q::uncertainLastUsableValue, 0x44}, {Q::uncertainSensorNotAccurate, 0x50},
-        {Q::uncertainEUExceeded, 0x54}, {Q::uncertainSubNormal, 0x58},
-        {Q::goodLocalOverride, 0xD8}};
+    const std::pair<Q, int32_t> rows[] = {{Q::good, 0xC0},
+                                          {Q::bad, 0x00},
+                                          {Q::badConfigurationError, 0x04},
+                                          {Q::badNotConnected, 0x08},
+                                          {Q::badDeviceFailure, 0x0C},
+                                          {Q::badSensorFailure, 0x10},
+                                          {Q::badLastKnownValue, 0x14},
+                                          {Q::badCommFailure, 0x18},
+                                          {Q::badOutOfService, 0x1C},
+                                          {Q::badWaitingForInitialData, 0x04},
+                                          {Q::uncertain, 0x40},
+                                          {Q::uncertainLastUsableValue, 0x44},
+                                          {Q::uncertainSensorNotAccurate, 0x50},
+                                          {Q::uncertainEUExceeded, 0x54},
+                                          {Q::uncertainSubNormal, 0x58},
+                                          {Q::goodLocalOverride, 0xD8}};
     for (auto [bits, code] : rows) EXPECT_EQ(QualityFromBits(bits), code) << EnumName(bits);
     // Every enumeration value is covered by the table above.
     EXPECT_EQ(EnumInfo<Q>().Values.size(), std::size(rows));
@@ -157,8 +165,7 @@ TEST(XmlDaProperty, AValueThatCannotBeConvertedIsStillReportedWithInvalidDataTyp
     EXPECT_EQ(big.PropertyID, 1);
     EXPECT_EQ(big.Error, kXmlDaInvalidDataType);
     // An array has no text form.
-    auto arr = Convert(
-        "accessRights", Variant::Array(VT_I4, {Variant::I4(1), Variant::I4(2)}));
+    auto arr = Convert("accessRights", Variant::Array(VT_I4, {Variant::I4(1), Variant::I4(2)}));
     EXPECT_EQ(arr.PropertyID, 5);
     EXPECT_EQ(arr.Error, kXmlDaInvalidDataType);
 }

@@ -17,9 +17,10 @@ namespace {
 using namespace std::chrono_literals;
 
 class ServerOnSimTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        ApplicationHooks::SetExceptionDisplay([this](const std::exception& e) { shown.push_back(e.what()); });
+        ApplicationHooks::SetExceptionDisplay(
+            [this](const std::exception& e) { shown.push_back(e.what()); });
         sim.start();
         server = std::make_unique<TVelqorServer>(&loop);
         server->SetClientName("velqor-tests");
@@ -183,9 +184,10 @@ TEST_F(ServerOnSimTest, EveryFailedExchangePostsOneShutdownMessage) {
 
 TEST_F(ServerOnSimTest, TheConnectionPostsExactlyOneShutdownPerFailedExchange) {
     int posted = 0;
-    auto window = MessageWindow::Create(loop, [&](uint32_t m, uintptr_t w, std::unique_ptr<MessagePayload> p) {
-        if (m == WM_VELQOR_SHUTDOWN && w == 0 && !p) ++posted;
-    });
+    auto window = MessageWindow::Create(
+        loop, [&](uint32_t m, uintptr_t w, std::unique_ptr<MessagePayload> p) {
+            if (m == WM_VELQOR_SHUTDOWN && w == 0 && !p) ++posted;
+        });
     auto conn = com::MakeComObject<IVelqorDAConnection, TVelqorXMLDAConnection>(false);
     conn->Connect("tester", sim.url(), "", {}, window, 0);
     sim.stop();
@@ -245,7 +247,8 @@ TEST_F(ServerOnSimTest, ServiceFaultsFailConnectWithTheFaultText) {
         ADD_FAILURE();
     } catch (const EOPCServerException& e) {
         const std::string text = e.what();
-        EXPECT_EQ(text.rfind("Unable to connect to OPC server " + sim.url() + "\r\n", 0), 0u) << text;
+        EXPECT_EQ(text.rfind("Unable to connect to OPC server " + sim.url() + "\r\n", 0), 0u)
+            << text;
         EXPECT_NE(text.find("E_FAIL"), std::string::npos) << text;
     }
     sw.fault = xmldasim::FaultStyle::None;

@@ -12,7 +12,8 @@ void TVelqorXMLConnection::Connect(const std::string& clientName, const std::str
                                    const std::string& computerName, const ParamLines& params,
                                    velqor::NotifyWindow window, int32_t /*connectDelay*/) {
     if (TrimBlanks(serverName).empty())
-        throw Exception(std::string(kFirstDefineTargetURL) + "\r\n" + std::string(kXmlDaUrlExample));
+        throw Exception(std::string(kFirstDefineTargetURL) + "\r\n" +
+                        std::string(kXmlDaUrlExample));
     computerName_ = computerName;
     url_ = serverName;  // kept as given, blanks included
     clientName_ = clientName;

@@ -28,38 +28,38 @@ inline constexpr std::string_view kXmlDaLocale = "en";
 // First line of the error raised by Connect for a blank server name; the second line is
 // kXmlDaUrlExample.
 inline constexpr std::string_view kFirstDefineTargetURL = "first define target URL";
-inline constexpr std::string_view kXmlDaUrlExample =
-    "for example: http://localhost:8080/opc/xmlda";
+inline constexpr std::string_view kXmlDaUrlExample = "for example: http://localhost:8080/opc/xmlda";
 
 // Common base of the XML connection and the XML server-list browser: one integer given at
 // creation (the factories pass 0).
 class TVelqorXMLComponent {
-public:
+  public:
     explicit TVelqorXMLComponent(int32_t tag = 0) : tag_(tag) {}
     virtual ~TVelqorXMLComponent() = default;
     int32_t Tag() const { return tag_; }
 
-private:
+  private:
     int32_t tag_;
 };
 
 // IVelqorConnection for a web service. The DA slots of IVelqorDAConnection are left to the
 // XML-DA connection; this class is not created on its own.
-class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>, public TVelqorXMLComponent {
-public:
+class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
+                             public TVelqorXMLComponent {
+  public:
     explicit TVelqorXMLConnection(int32_t tag = 0) : TVelqorXMLComponent(tag) {}
 
     // IVelqorConnection
     // Blank serverName: plain Exception "first define target URL" CR LF example; nothing is
     // stored. Otherwise stores the names, window and Params values, then runs StatusCheck.
     void Connect(const std::string& clientName, const std::string& serverName,
-                 const std::string& computerName, const ParamLines& params, velqor::NotifyWindow window,
-                 int32_t connectDelay) override;
+                 const std::string& computerName, const ParamLines& params,
+                 velqor::NotifyWindow window, int32_t connectDelay) override;
     void Disconnect() override;  // frees the call settings and their poster
     int32_t GetLocaleId() override { return localeId_; }
     void SetLocaleId(int32_t localeId) override;  // "Not implemented"
     int32_t SpecVersion() override { return 4; }
-    com::IUnknown* ConnectionObject() override;   // this object
+    com::IUnknown* ConnectionObject() override;  // this object
     tVelqorConnectionType ConnectionType() override { return coXML; }
     bool SetClientName(const std::string& name) override;  // stores it; sends nothing
     bool CheckConnection() override { return true; }
@@ -91,12 +91,12 @@ public:
     const velqor::NotifyWindow& NotifyWindow() const { return notifyWindow_; }
     std::string_view LocaleText() const { return kXmlDaLocale; }
 
-protected:
+  protected:
     // Run at the end of Connect; failing it fails Connect. Nothing here.
     virtual void StatusCheck() {}
     void SetNotifyWindow(velqor::NotifyWindow window) { notifyWindow_ = std::move(window); }
 
-private:
+  private:
     int32_t localeId_ = 0;
     std::string url_, clientName_, user_, password_, proxy_, computerName_, postBy_, caFile_;
     velqor::NotifyWindow notifyWindow_;
@@ -107,12 +107,12 @@ private:
 // stores its arguments and raises "Not implemented" without reporting anything.
 class tVelqorXMLServerBrowser : public com::ComObject<IVelqorServerBrowser>,
                                 public TVelqorXMLComponent {
-public:
+  public:
     explicit tVelqorXMLServerBrowser(int32_t tag = 0) : TVelqorXMLComponent(tag) {}
-    void GetServerList(tVelqorServerSet serverTypes, const std::string& computerName,
-                       int32_t flags, const TServerReport& onServer) override;
+    void GetServerList(tVelqorServerSet serverTypes, const std::string& computerName, int32_t flags,
+                       const TServerReport& onServer) override;
 
-private:
+  private:
     tVelqorServerSet serverTypes_ = 0;
     std::string computerName_;
     int32_t flags_ = 0;

@@ -107,8 +107,7 @@ bool TVelqorXMLDAConnection::GetItemProperties(std::vector<TVelqorItemPropertyQu
     if (reply->PropertyLists.size() > items.size())
         throw EOPCServerException("wrong result from OPC Server (GetProperties): " +
                                   std::to_string(reply->PropertyLists.size()) +
-                                  " property lists for " + std::to_string(items.size()) +
-                                  " items");
+                                  " property lists for " + std::to_string(items.size()) + " items");
     UpdateClock(reply->GetPropertiesResult.get());
 
     for (size_t j = 0; j < reply->PropertyLists.size(); ++j) {

@@ -30,14 +30,14 @@ void SetXMLDADesignMode(bool on);
 bool XMLDADesignMode();
 
 class TVelqorXMLDAConnection : public TVelqorXMLConnection {
-public:
+  public:
     // designing: the owning component's design-mode flag (stored process-wide).
     explicit TVelqorXMLDAConnection(bool designing = false);
 
     // Connect with a GetStatus exchange (StatusCheck); on success the clock is cleared.
     void Connect(const std::string& clientName, const std::string& serverName,
-                 const std::string& computerName, const ParamLines& params, velqor::NotifyWindow window,
-                 int32_t connectDelay) override;
+                 const std::string& computerName, const ParamLines& params,
+                 velqor::NotifyWindow window, int32_t connectDelay) override;
     // Keep-alive probe: a GetStatus exchange; never raises (false on any error). A transport
     // failure also posts the shutdown message.
     bool CheckConnection() override;
@@ -68,13 +68,13 @@ public:
     double ServerTimeAtFirstReply() const;
     double LocalTimeAtFirstReply() const;
 
-protected:
+  protected:
     // GetStatus with the notification window cleared, so a failing connect posts no shutdown
     // message; failure raises EOPCServerException "Unable to connect to OPC server <URL>" CR LF
     // the underlying message.
     void StatusCheck() override;
 
-private:
+  private:
     mutable std::mutex clockMu_;
     double serverTimeAtFirstReply_ = 0;
     double localTimeAtFirstReply_ = 0;
@@ -90,14 +90,15 @@ inline TVelqorXMLDAConnection& XMLDAConnectionOf(const com::ComPtr<IVelqorDAConn
 
 // Base of the XML-DA group and browser: holds a reference to the connection they were made for.
 class TVelqorXMLDAComponent : public TVelqorXMLComponent {
-public:
+  public:
     explicit TVelqorXMLDAComponent(com::ComPtr<IVelqorDAConnection> connection, int32_t tag = 0)
-        : TVelqorXMLComponent(tag), holder_(std::move(connection)),
+        : TVelqorXMLComponent(tag),
+          holder_(std::move(connection)),
           connection_(&XMLDAConnectionOf(holder_)) {}
     TVelqorXMLDAConnection& Connection() const { return *connection_; }
     const com::ComPtr<IVelqorDAConnection>& ConnectionRef() const { return holder_; }
 
-private:
+  private:
     com::ComPtr<IVelqorDAConnection> holder_;
     TVelqorXMLDAConnection* connection_;
 };

@@ -22,22 +22,38 @@ std::optional<int32_t> DecimalOf(std::string_view text) {
 int32_t QualityFromBits(xmlda::qualityBits bits) {
     using Q = xmlda::qualityBits;
     switch (bits) {
-        case Q::good: return 0xC0;
-        case Q::bad: return 0x00;
-        case Q::badConfigurationError: return 0x04;
-        case Q::badNotConnected: return 0x08;
-        case Q::badDeviceFailure: return 0x0C;
-        case Q::badSensorFailure: return 0x10;
-        case Q::badLastKnownValue: return 0x14;
-        case Q::badCommFailure: return 0x18;
-        case Q::badOutOfService: return 0x1C;
-        case Q::badWaitingForInitialData: return 0x04;  // as the original toolkit reports it
-        case Q::uncertain: return 0x40;
-        case Q::uncertainLastUsableValue: return 0x44;
-        case Q::uncertainSensorNotAccurate: return 0x50;
-        case Q::uncertainEUExceeded: return 0x54;
-        case Q::uncertainSubNormal: return 0x58;
-        case Q::goodLocalOverride: return 0xD8;
+        case Q::good:
+            return 0xC0;
+        case Q::bad:
+            return 0x00;
+        case Q::badConfigurationError:
+            return 0x04;
+        case Q::badNotConnected:
+            return 0x08;
+        case Q::badDeviceFailure:
+            return 0x0C;
+        case Q::badSensorFailure:
+            return 0x10;
+        case Q::badLastKnownValue:
+            return 0x14;
+        case Q::badCommFailure:
+            return 0x18;
+        case Q::badOutOfService:
+            return 0x1C;
+        case Q::badWaitingForInitialData:
+            return 0x04;  // as the original toolkit reports it
+        case Q::uncertain:
+            return 0x40;
+        case Q::uncertainLastUsableValue:
+            return 0x44;
+        case Q::uncertainSensorNotAccurate:
+            return 0x50;
+        case Q::uncertainEUExceeded:
+            return 0x54;
+        case Q::uncertainSubNormal:
+            return 0x58;
+        case Q::goodLocalOverride:
+            return 0xD8;
     }
     return 0x04;
 }
@@ -48,13 +64,20 @@ int32_t QualityFromName(std::string_view name) {
         int32_t code;
     };
     static constexpr Row kRows[] = {
-        {"badConfigurationError", 0x04}, {"badNotConnected", 0x08},
-        {"badDeviceFailure", 0x0C},      {"badSensorFailure", 0x10},
-        {"badLastKnownValue", 0x14},     {"badCommFailure", 0x18},
-        {"badOutOfService", 0x1C},       {"uncertainLastUsableValue", 0x44},
-        {"uncertainSensorNotAccurate", 0x50}, {"uncertainEUExceeded", 0x54},
-        {"uncertainSubNormal", 0x58},    {"goodLocalOverride", 0xD8},
-        {"bad", 0x00},                   {"uncertain", 0x40},
+        {"badConfigurationError", 0x04},
+        {"badNotConnected", 0x08},
+        {"badDeviceFailure", 0x0C},
+        {"badSensorFailure", 0x10},
+        {"badLastKnownValue", 0x14},
+        {"badCommFailure", 0x18},
+        {"badOutOfService", 0x1C},
+        {"uncertainLastUsableValue", 0x44},
+        {"uncertainSensorNotAccurate", 0x50},
+        {"uncertainEUExceeded", 0x54},
+        {"uncertainSubNormal", 0x58},
+        {"goodLocalOverride", 0xD8},
+        {"bad", 0x00},
+        {"uncertain", 0x40},
         {"good", 0xC0},
     };
     for (const Row& r : kRows)
@@ -72,12 +95,18 @@ int32_t AccessRightsFromName(std::string_view name) {
 int32_t ServerStateFromXml(xmlda::serverState state) {
     using S = xmlda::serverState;
     switch (state) {
-        case S::running: return 1;
-        case S::failed: return 2;
-        case S::noConfig: return 3;
-        case S::suspended: return 4;
-        case S::test: return 5;
-        case S::commFault: return 6;
+        case S::running:
+            return 1;
+        case S::failed:
+            return 2;
+        case S::noConfig:
+            return 3;
+        case S::suspended:
+            return 4;
+        case S::test:
+            return 5;
+        case S::commFault:
+            return 6;
     }
     return 0;
 }
@@ -111,24 +140,42 @@ TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property) {
     try {
         switch (p.PropertyID) {
             case 1:
-                p.Value = Variant::I4(DataTypeFromXmlName(property.Value.ToText())).ChangeType(VT_I2);
+                p.Value =
+                    Variant::I4(DataTypeFromXmlName(property.Value.ToText())).ChangeType(VT_I2);
                 break;
             case 3:
-                p.Value = Variant::I4(property.Value.IsNull() ? 0xC0
-                                                              : QualityFromName(property.Value.ToText()))
-                              .ChangeType(VT_I2);
+                p.Value =
+                    Variant::I4(property.Value.IsNull() ? 0xC0
+                                                        : QualityFromName(property.Value.ToText()))
+                        .ChangeType(VT_I2);
                 break;
-            case 5: p.Value = Variant::I4(AccessRightsFromName(property.Value.ToText())); break;
-            case 7: p.Value = Variant::I4(EUTypeFromXmlName(property.Value.ToText())); break;
-            default: p.Value = property.Value; break;
+            case 5:
+                p.Value = Variant::I4(AccessRightsFromName(property.Value.ToText()));
+                break;
+            case 7:
+                p.Value = Variant::I4(EUTypeFromXmlName(property.Value.ToText()));
+                break;
+            default:
+                p.Value = property.Value;
+                break;
         }
         switch (p.PropertyID) {
             case 1:
-            case 3: p.DataType = VT_I2; break;
-            case 4: p.DataType = VT_DATE; break;
-            case 5: p.DataType = VT_I4; break;
-            case 6: p.DataType = VT_R4; break;
-            default: p.DataType = p.Value.Type(); break;
+            case 3:
+                p.DataType = VT_I2;
+                break;
+            case 4:
+                p.DataType = VT_DATE;
+                break;
+            case 5:
+                p.DataType = VT_I4;
+                break;
+            case 6:
+                p.DataType = VT_R4;
+                break;
+            default:
+                p.DataType = p.Value.Type();
+                break;
         }
     } catch (const std::exception&) {
         p.Error = kXmlDaInvalidDataType;
