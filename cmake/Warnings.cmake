@@ -1,5 +1,7 @@
 # One warning set for every target of the project.
 add_library(velqor_warnings INTERFACE)
 target_compile_options(velqor_warnings INTERFACE
-  -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Wcast-align
-  -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough)
+  -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Wcast-align
+  -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough
+  $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>
+  $<$<CXX_COMPILER_ID:Clang>:-Wshadow-uncaptured-local>)
