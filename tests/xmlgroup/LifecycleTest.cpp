@@ -321,5 +321,58 @@ TEST_F(XmlGroupTest, ASubscriptionOfOnlyRefusedItemsStartsNoPolling) {
     EXPECT_EQ(shutdowns, 0);
 }
 
+TEST_F(XmlGroupTest, StoppingWakesAClientPacedWaitAtOnce) {
+    TVelqorGroup* g = MakeGroup({"Dynamic/Int"}, true, 60000);  // the thread sleeps a minute
+    ASSERT_NE(Transport(g)->PollThread(), nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    g->SetIsActive(false);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "the stop waited for the pacing sleep";
+    EXPECT_EQ(relay->Count("SubscriptionPolledRefresh"), 0u) << "the first request follows the first sleep";
+    EXPECT_EQ(relay->Count("SubscriptionCancel"), 1u);
+}
+
+TEST_F(XmlGroupTest, ItemListChecksOfTheTransportGroup) {
+    TVelqorGroup* g = MakeGroup({"Static/Int"}, false);
+    TVelqorGroup* other = MakeGroup({"Static/Double"}, false);
+    TVelqorItem* mine = g->OPCItems().Items(0);
+    TVelqorItem* theirs = other->OPCItems().Items(0);
+    TVelqorXMLGroup* t = Transport(g);
+
+    TVelqorItemList foreign(theirs);
+    EXPECT_TRUE(t->RemoveItems(false, foreign));
+    EXPECT_EQ(theirs->ServerHandle(), Transport(other)->ServerHandle()) << "an item of another group is ignored";
+    EXPECT_EQ(t->ItemCount(), 1);
+
+    TVelqorItemList mixed;
+    mixed.Add(mine);
+    mixed.Add(theirs);
+    EXPECT_THROW(
+        try { t->SetActiveState(mixed, false); } catch (const EOPCItemException& e) {
+            EXPECT_STREQ(e.what(), "item not exists in list");
+            throw;
+        },
+        EOPCItemException);
+    EXPECT_FALSE(mine->IsActive()) << "items before the stranger keep their new flag";
+
+    EXPECT_THROW(
+        try { t->AddItems(foreign, true); } catch (const EOPCItemException& e) {
+            EXPECT_STREQ(e.what(), "Item Static/Double already exists on OPC server");
+            throw;
+        },
+        EOPCItemException);
+    EXPECT_EQ(t->ItemCount(), 1);
+    EXPECT_TRUE(t->SetDatatypes(foreign));
+    EXPECT_EQ(relay->Count(""), 1u) << "none of this reaches the service";
+
+    // A removed group forgets its items and answers a second removal with nothing.
+    int32_t handle = t->ServerHandle();
+    t->Remove(false, handle);
+    EXPECT_EQ(handle, -1);
+    EXPECT_EQ(t->ItemCount(), 0);
+    handle = 5;
+    t->Remove(false, handle);
+    EXPECT_EQ(handle, 5);
+}
+
 }  // namespace
 }  // namespace velqor::xmlgrouptest
