@@ -189,7 +189,9 @@ void Service::start() {
     server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
     server->set_payload_max_length(impl_->options.maxBodyBytes);
     server->set_keep_alive_max_count(1000);
-    server->set_keep_alive_timeout(10);
+    // An idle kept-alive connection holds a worker until this time-out, and stop() waits for
+    // the workers: keep it short so that stopping is prompt; clients simply reconnect.
+    server->set_keep_alive_timeout(2);
     // Headers and body leave in separate writes; without this, Nagle and delayed ACKs add ~40 ms.
     server->set_tcp_nodelay(true);
     Impl* impl = impl_.get();
