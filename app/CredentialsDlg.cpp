@@ -12,6 +12,8 @@
 #include <map>
 #include <mutex>
 
+#include "QtEventLoop.h"
+
 TCredentialsDlg::TCredentialsDlg(const velqor::TCredentialsRequest& request, QWidget* parent)
     : QDialog(parent) {
     setObjectName("CredentialsDlg");
@@ -82,9 +84,11 @@ void InstallCredentialsProvider(int waitMs) {
             } else if (qApp) {
                 auto promise = std::make_shared<std::promise<std::optional<velqor::TCredentials>>>();
                 auto future = promise->get_future();
-                QMetaObject::invokeMethod(
-                    qApp, [promise, request] { promise->set_value(AskCredentials(request)); },
-                    Qt::QueuedConnection);
+                auto ask = [promise, request] { promise->set_value(AskCredentials(request)); };
+                if (QtEventLoop* loop = QtEventLoop::Installed())
+                    loop->Post(ask);
+                else
+                    QMetaObject::invokeMethod(qApp, ask, Qt::QueuedConnection);
                 if (future.wait_for(std::chrono::milliseconds(waitMs)) != std::future_status::ready)
                     return std::nullopt;
                 answer = future.get();

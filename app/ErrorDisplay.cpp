@@ -4,18 +4,22 @@
 #include <QPointer>
 #include <QThread>
 
+#include "QtEventLoop.h"
 #include "model/contract/EventLoop.h"
 
 namespace {
 
 bool OnGuiThread() { return qApp && QThread::currentThread() == qApp->thread(); }
 
-// Runs fn on the GUI thread: at once when already there, else queued.
+// Runs fn on the GUI thread: at once when already there, else queued (through the toolkit's
+// loop when it runs on Qt's).
 template <class F>
 void OnGui(F fn) {
     if (!qApp) return;
     if (OnGuiThread()) {
         fn();
+    } else if (QtEventLoop* loop = QtEventLoop::Installed()) {
+        loop->Post(std::move(fn));
     } else {
         QMetaObject::invokeMethod(qApp, std::move(fn), Qt::QueuedConnection);
     }

@@ -1,13 +1,20 @@
 // The toolkit's event loop on top of Qt's: posted functions run on the GUI thread in posting
-// order (queued invocations on one context object), numbered timers are QTimers.
+// order; numbered timers are QTimers.
+//
+// Posted work is handed over through a queue under a std::mutex and the GUI thread is woken
+// through an eventfd watched by a QSocketNotifier, so no Qt object crosses threads and the
+// hand-over is visible to the thread sanitizer.
 #pragma once
 
 #include <QObject>
+#include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 
 #include "model/contract/EventLoop.h"
 
+class QSocketNotifier;
 class QTimer;
 
 class QtEventLoop : public QObject, public velqor::EventLoop {
@@ -27,8 +34,18 @@ public:
 
     // Makes this loop the toolkit's default for as long as it lives.
     void InstallAsDefault();
+    // The loop installed as the default, or nullptr.
+    static QtEventLoop* Installed();
 
 private:
+    // Runs what was queued when it started (later posts wake it again).
+    void Drain();
+
+    std::mutex mu_;
+    std::deque<std::function<void()>> queue_;
+    bool wakePending_ = false;
+    int wakeFd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
     std::map<int, QTimer*> timers_;
     int nextTimer_ = 1;
     bool installed_ = false;

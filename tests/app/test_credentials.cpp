@@ -7,6 +7,7 @@
 
 #include "AppTestSupport.h"
 #include "CredentialsDlg.h"
+#include "QtEventLoop.h"
 
 using velqor::TCredentials;
 using velqor::TCredentialsRequest;
@@ -26,6 +27,8 @@ std::optional<TCredentials> AskFromThread(const TCredentialsRequest& r) {
 }
 
 TEST(Credentials, PollThreadAsksGuiOnceThenReusesAnswer) {
+    QtEventLoop loop;
+    loop.InstallAsDefault();
     ForgetEnteredCredentials();
     InstallCredentialsProvider();
     TCredentialsRequest r;
@@ -58,6 +61,8 @@ TEST(Credentials, PollThreadAsksGuiOnceThenReusesAnswer) {
 }
 
 TEST(Credentials, UnansweredQuestionTimesOutAsCancelled) {
+    QtEventLoop loop;
+    loop.InstallAsDefault();
     ForgetEnteredCredentials();
     InstallCredentialsProvider(/*waitMs=*/50);
     TCredentialsRequest r;
