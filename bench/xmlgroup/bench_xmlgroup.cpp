@@ -68,8 +68,10 @@ Throughput RunGroup(const std::string& url, int rateMs, double seconds) {
     TVelqorGroup* g = server.OPCGroups().AddGroup("Load");
     for (int i = 0; i < kItems; ++i) g->OPCItems().AddItem(LoadItemID(i));  // local until active
     uint64_t applied = 0;
-    server.OnDatachange = [&](TVelqorServer*, const TVelqorItemList& items) { applied += uint64_t(items.Count()); };
-    server.SetActive(true);  // one Subscribe of all items
+    server.OnDatachange = [&](TVelqorServer*, const TVelqorItemList& items) {
+        applied += uint64_t(items.Count());
+    };
+    server.SetActive(true);                        // one Subscribe of all items
     loop.RunFor(std::chrono::milliseconds(1500));  // settle: first values and a full change cycle
 
     applied = 0;
@@ -88,7 +90,7 @@ Throughput RunGroup(const std::string& url, int rateMs, double seconds) {
 // Forwards SOAP requests to the service with only SOAPAction and Content-Type, so the service
 // does not compress, and answers uncompressed.
 class PlainRelay {
-public:
+  public:
     PlainRelay(int port, const std::string& path) : port_(port), path_(path) {
         server_.Post(path, [this](const httplib::Request& req, httplib::Response& res) {
             httplib::Client c("127.0.0.1", port_);
@@ -114,7 +116,7 @@ public:
     }
     const std::string& url() const { return url_; }
 
-private:
+  private:
     int port_;
     std::string path_, url_;
     httplib::Server server_;
@@ -136,7 +138,8 @@ double ToolkitTrips(const std::string& url, const xmlda::SubscriptionPolledRefre
         if (!reply->RItemList.empty())
             for (const auto& v : reply->RItemList.front()->Items) {
                 uint32_t h = 0;
-                if (v && ParseClientHandle(v->ClientItemHandle, h)) updates.push_back(UpdateFromItemValue(h, *v));
+                if (v && ParseClientHandle(v->ClientItemHandle, h))
+                    updates.push_back(UpdateFromItemValue(h, *v));
             }
         ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
         decoded = updates.size();
@@ -151,8 +154,8 @@ size_t CurlSink(char* data, size_t size, size_t n, void* out) {
 
 // Median milliseconds of one bare POST of the body over a kept-alive libcurl handle;
 // anyEncoding asks for compressed replies as the toolkit's poster does.
-double BareTrips(const std::string& url, const std::string& action, const std::string& body, bool anyEncoding,
-                 int trips, size_t& replyBytes) {
+double BareTrips(const std::string& url, const std::string& action, const std::string& body,
+                 bool anyEncoding, int trips, size_t& replyBytes) {
     CURL* easy = curl_easy_init();
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Content-Type: text/xml; charset=\"utf-8\"");
@@ -186,11 +189,16 @@ int main(int argc, char** argv) {
     int runs = 3, rateMs = 100, trips = 25, direct = 3;
     double seconds = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--runs")) runs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--rate")) rateMs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--trips")) trips = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--direct")) direct = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--runs"))
+            runs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--seconds"))
+            seconds = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--rate"))
+            rateMs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--trips"))
+            trips = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--direct"))
+            direct = std::atoi(argv[i + 1]);
     }
     ApplicationHooks::SetMessageDisplay([](const std::string&) {});
 
@@ -204,8 +212,8 @@ int main(int argc, char** argv) {
     std::vector<double> rates, cpus;
     for (int r = 0; r < runs; ++r) {
         Throughput t = RunGroup(relay.url(), rateMs, seconds);
-        std::printf("run %d: %.0f values/s applied, %.3f ms owning-thread CPU per 1000 values\n", r + 1,
-                    t.valuesPerSecond, t.cpuMsPer1000);
+        std::printf("run %d: %.0f values/s applied, %.3f ms owning-thread CPU per 1000 values\n",
+                    r + 1, t.valuesPerSecond, t.cpuMsPer1000);
         rates.push_back(t.valuesPerSecond);
         cpus.push_back(t.cpuMsPer1000);
     }
@@ -232,7 +240,8 @@ int main(int argc, char** argv) {
     poll->ReturnAllItems = true;
     poll->Options->ReturnItemTime = true;
     std::string action;
-    const std::string body = WriteXmlDaRequest(settings.Namespace, "SubscriptionPolledRefresh", *poll, action);
+    const std::string body =
+        WriteXmlDaRequest(settings.Namespace, "SubscriptionPolledRefresh", *poll, action);
 
     size_t decoded = 0, replyBytes = 0;
     const double toolkitPlain = ToolkitTrips(relay.url(), *poll, trips, decoded);
@@ -240,19 +249,22 @@ int main(int argc, char** argv) {
     const double barePlain = BareTrips(relay.url(), action, body, false, trips, replyBytes);
     const int fewTrips = direct;
     size_t decodedDirect = 0, bytesDirect = 0;
-    const double toolkitDirect = fewTrips > 0 ? ToolkitTrips(url, *poll, fewTrips, decodedDirect) : 0;
-    const double bareDirect = fewTrips > 0 ? BareTrips(url, action, body, true, fewTrips, bytesDirect) : 0;
+    const double toolkitDirect =
+        fewTrips > 0 ? ToolkitTrips(url, *poll, fewTrips, decodedDirect) : 0;
+    const double bareDirect =
+        fewTrips > 0 ? BareTrips(url, action, body, true, fewTrips, bytesDirect) : 0;
     sim.stop();
 
-    std::printf("\none group of %d items, update rate %d ms, %d runs of %.1f s (medians):\n", kItems, rateMs, runs,
-                seconds);
+    std::printf("\none group of %d items, update rate %d ms, %d runs of %.1f s (medians):\n",
+                kItems, rateMs, runs, seconds);
     std::printf("  item values applied per second        %10.0f\n", Median(rates));
     std::printf("  owning-thread CPU per 1,000 values    %10.3f ms\n", Median(cpus));
-    std::printf("polled refresh of all %zu items (%zu reply bytes), %d trips (medians):\n", decoded, replyBytes,
-                trips);
+    std::printf("polled refresh of all %zu items (%zu reply bytes), %d trips (medians):\n", decoded,
+                replyBytes, trips);
     std::printf("  toolkit: write, post, read, decode    %10.2f ms\n", toolkitPlain);
     std::printf("  bare libcurl POST of the same body    %10.2f ms   (the floor)\n", barePlain);
-    std::printf("direct to xmlda-sim, replies compressed (brotli), %d trips (medians):\n", fewTrips);
+    std::printf("direct to xmlda-sim, replies compressed (brotli), %d trips (medians):\n",
+                fewTrips);
     std::printf("  toolkit                               %10.2f ms\n", toolkitDirect);
     std::printf("  bare libcurl POST, any encoding       %10.2f ms\n", bareDirect);
     return 0;

@@ -6,15 +6,18 @@ namespace velqor::xmlgrouptest {
 namespace {
 
 const std::string kResult =
-    "RcvTime=\"2026-12-07T08:00:00.000Z\" ReplyTime=\"2026-12-07T08:00:00.010Z\" ServerState=\"running\"";
+    "RcvTime=\"2026-12-07T08:00:00.000Z\" ReplyTime=\"2026-12-07T08:00:00.010Z\" "
+    "ServerState=\"running\"";
 
 std::string ValueItem(const std::string& handle, const std::string& value) {
-    return "<Items ClientItemHandle=\"" + handle + "\" Timestamp=\"2026-12-07T08:00:00.000Z\">"
-           "<Value xsi:type=\"xsd:int\">" + value + "</Value><Quality QualityField=\"uncertain\"/></Items>";
+    return "<Items ClientItemHandle=\"" + handle +
+           "\" Timestamp=\"2026-12-07T08:00:00.000Z\">"
+           "<Value xsi:type=\"xsd:int\">" +
+           value + "</Value><Quality QualityField=\"uncertain\"/></Items>";
 }
 
 class XmlGroupCanned : public XmlGroupTest {
-protected:
+  protected:
     // Answers every request of the operation with the body.
     void Can(const std::string& operation, std::function<std::string()> body) {
         relay->SetCanned([operation, body](const Exchange& e) -> std::optional<std::string> {
@@ -36,8 +39,8 @@ TEST_F(XmlGroupCanned, ReadAndWriteIgnoreReplyItemsOfForeignHandles) {
     Can("Read", [&] {
         return ReplyEnvelope("ReadResponse", "",
                              "<ReadResult " + kResult + "/><RItemList>" + ValueItem(ha, "7") +
-                                 ValueItem(hf, "8") + ValueItem("junk", "9") + ValueItem("4294967296", "10") +
-                                 "</RItemList>");
+                                 ValueItem(hf, "8") + ValueItem("junk", "9") +
+                                 ValueItem("4294967296", "10") + "</RItemList>");
     });
     TVelqorItemList both = g->OPCItems().All();
     EXPECT_TRUE(g->ReadSync(both, false));
@@ -47,8 +50,9 @@ TEST_F(XmlGroupCanned, ReadAndWriteIgnoreReplyItemsOfForeignHandles) {
     EXPECT_TRUE(foreign->Value().IsEmpty()) << "an item of another group is not touched";
 
     Can("Write", [&] {
-        return ReplyEnvelope("WriteResponse", "",
-                             "<WriteResult " + kResult + "/><RItemList>" + ValueItem(hf, "8") + "</RItemList>");
+        return ReplyEnvelope(
+            "WriteResponse", "",
+            "<WriteResult " + kResult + "/><RItemList>" + ValueItem(hf, "8") + "</RItemList>");
     });
     a->SetWriteValue(Variant::I4(3));
     TVelqorItemList one(a);
@@ -67,7 +71,8 @@ TEST_F(XmlGroupCanned, ReadAndWriteRepliesWithoutItemListsFailAndChangeNothing) 
     EXPECT_FALSE(g->ReadSync(one, false));
     EXPECT_EQ(a->Value(), Variant::I4(-1));
     EXPECT_EQ(a->Quality(), 0xC0);
-    Can("Write", [] { return ReplyEnvelope("WriteResponse", "", "<WriteResult " + kResult + "/>"); });
+    Can("Write",
+        [] { return ReplyEnvelope("WriteResponse", "", "<WriteResult " + kResult + "/>"); });
     a->SetWriteValue(Variant::I4(5));
     EXPECT_FALSE(g->WriteSync(one));
     EXPECT_EQ(a->Value(), Variant::I4(-1));
@@ -78,16 +83,21 @@ TEST_F(XmlGroupCanned, EngineeringUnitsAreMatchedByPropertyNameNotPosition) {
     TVelqorGroup* g = MakeGroup({"A", "B", "C"}, false);
     Can("GetProperties", [] {
         auto prop = [](const char* name, const char* type, const char* value) {
-            return std::string("<Properties Name=\"") + name + "\"><Value xsi:type=\"xsd:" + type + "\">" +
-                   value + "</Value></Properties>";
+            return std::string("<Properties Name=\"") + name + "\"><Value xsi:type=\"xsd:" + type +
+                   "\">" + value + "</Value></Properties>";
         };
-        return ReplyEnvelope(
-            "GetPropertiesResponse", "",
-            "<GetPropertiesResult " + kResult + "/>"
-            "<PropertyLists>" + prop("highEU", "double", "50") + prop("euType", "string", "analog") +
-                prop("lowEU", "double", "-5") + "</PropertyLists>"
-            "<PropertyLists>" + prop("euType", "string", "enumerated") + "</PropertyLists>"
-            "<PropertyLists ResultID=\"E_UNKNOWNITEMNAME\"/>");
+        return ReplyEnvelope("GetPropertiesResponse", "",
+                             "<GetPropertiesResult " + kResult +
+                                 "/>"
+                                 "<PropertyLists>" +
+                                 prop("highEU", "double", "50") +
+                                 prop("euType", "string", "analog") +
+                                 prop("lowEU", "double", "-5") +
+                                 "</PropertyLists>"
+                                 "<PropertyLists>" +
+                                 prop("euType", "string", "enumerated") +
+                                 "</PropertyLists>"
+                                 "<PropertyLists ResultID=\"E_UNKNOWNITEMNAME\"/>");
     });
     TVelqorItem* a = g->OPCItems().Items(0);
     EXPECT_EQ(a->EUType(), 1);
@@ -114,15 +124,17 @@ TEST_F(XmlGroupCanned, PolledRefreshDeliversOnlyItemsOfTheSubscription) {
     const std::string hf = std::to_string(foreign->ClientHandle());
     Can("SubscriptionPolledRefresh", [&] {
         return ReplyEnvelope("SubscriptionPolledRefreshResponse", "",
-                             "<SubscriptionPolledRefreshResult " + kResult + "/><RItemList>" + ValueItem(ha, "1234") +
-                                 ValueItem(hf, "1") + ValueItem(hi, "2") + ValueItem("0", "3") + "</RItemList>");
+                             "<SubscriptionPolledRefreshResult " + kResult + "/><RItemList>" +
+                                 ValueItem(ha, "1234") + ValueItem(hf, "1") + ValueItem(hi, "2") +
+                                 ValueItem("0", "3") + "</RItemList>");
     });
     ASSERT_TRUE(PumpUntil([&] { return changes.size() >= 2; }));
     for (const auto& c : changes) EXPECT_EQ(c.ItemIDs, std::vector<std::string>{"Static/Int"});
     EXPECT_EQ(a->Value(), Variant::I4(1234));
     EXPECT_EQ(a->Quality(), 0x40);
     EXPECT_TRUE(foreign->Value().IsEmpty());
-    EXPECT_NE(inactive->Value(), Variant::I4(2)) << "an item outside the subscription is not touched";
+    EXPECT_NE(inactive->Value(), Variant::I4(2))
+        << "an item outside the subscription is not touched";
 }
 
 TEST_F(XmlGroupCanned, EmptyPolledRefreshPostsNothingAndKeepsPolling) {
@@ -140,7 +152,10 @@ TEST_F(XmlGroupCanned, EmptyPolledRefreshPostsNothingAndKeepsPolling) {
 }
 
 TEST_F(XmlGroupCanned, SubscribeReplyWithoutItemListIsRefusedAndStartsNoThread) {
-    Can("Subscribe", [] { return ReplyEnvelope("SubscribeResponse", "ServerSubHandle=\"x\"", "<SubscribeResult " + kResult + "/>"); });
+    Can("Subscribe", [] {
+        return ReplyEnvelope("SubscribeResponse", "ServerSubHandle=\"x\"",
+                             "<SubscribeResult " + kResult + "/>");
+    });
     SetRaiseItemErrors(true);
     server->SetActive(true);
     TVelqorGroup* g = server->OPCGroups().AddGroup("G");

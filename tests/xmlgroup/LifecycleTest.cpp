@@ -62,11 +62,13 @@ TEST_F(XmlGroupTest, SubscribeRequestCarriesGroupSettingsAndOnlyActiveItems) {
     EXPECT_EQ(Attribute(body, "ReturnValuesOnReply"), "true");
     EXPECT_EQ(Attribute(body, "LocaleID"), "en");
     EXPECT_EQ(Attribute(body, "ClientRequestHandle"), std::to_string(Transport(g)->ServerHandle()));
-    EXPECT_NE(body.find("ClientItemHandle=\"" + std::to_string(g->OPCItems().Items(0)->ClientHandle()) + "\""),
+    EXPECT_NE(body.find("ClientItemHandle=\"" +
+                        std::to_string(g->OPCItems().Items(0)->ClientHandle()) + "\""),
               std::string::npos);
     EXPECT_EQ(body.find("ItemName=\"Static/Double\""), std::string::npos);
     // Every item, active or not, carries the group's server handle.
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(g->OPCItems().Items(i)->ServerHandle(), Transport(g)->ServerHandle());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(g->OPCItems().Items(i)->ServerHandle(), Transport(g)->ServerHandle());
     EXPECT_EQ(Transport(g)->ActiveItemCount(), 2);
 }
 
@@ -236,7 +238,8 @@ TEST_F(XmlGroupTest, QueuedChangesOfAStoppedThreadChangeNothing) {
     changes.clear();
     // The thread posts while the owning thread does not look.
     const size_t polls = relay->Count("SubscriptionPolledRefresh");
-    while (relay->Count("SubscriptionPolledRefresh") < polls + 15) std::this_thread::sleep_for(20ms);
+    while (relay->Count("SubscriptionPolledRefresh") < polls + 15)
+        std::this_thread::sleep_for(20ms);
     const Variant before = item->Value();
     const double stamp = item->TimeStamp();
     ASSERT_GT(loop.PendingCount(), 0u) << "changes are queued";
@@ -279,7 +282,8 @@ TEST_F(XmlGroupTest, DeactivatingTheServerStopsEveryThreadAndReactivationResubsc
     EXPECT_EQ(sim->subscriptionCount(), 2u);
     EXPECT_NE(Transport(a)->PollThread(), nullptr);
     EXPECT_NE(Transport(b)->PollThread(), nullptr);
-    ASSERT_TRUE(PumpUntil([&] { return ChangesOf("Dynamic/Double") >= 2 && ChangesOf("Dynamic/Int") >= 1; }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return ChangesOf("Dynamic/Double") >= 2 && ChangesOf("Dynamic/Int") >= 1; }));
 }
 
 TEST_F(XmlGroupTest, RefreshResubscribesAndDeliversCurrentValuesOfActiveItems) {
@@ -326,8 +330,10 @@ TEST_F(XmlGroupTest, StoppingWakesAClientPacedWaitAtOnce) {
     ASSERT_NE(Transport(g)->PollThread(), nullptr);
     const auto start = std::chrono::steady_clock::now();
     g->SetIsActive(false);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "the stop waited for the pacing sleep";
-    EXPECT_EQ(relay->Count("SubscriptionPolledRefresh"), 0u) << "the first request follows the first sleep";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s)
+        << "the stop waited for the pacing sleep";
+    EXPECT_EQ(relay->Count("SubscriptionPolledRefresh"), 0u)
+        << "the first request follows the first sleep";
     EXPECT_EQ(relay->Count("SubscriptionCancel"), 1u);
 }
 
@@ -340,7 +346,8 @@ TEST_F(XmlGroupTest, ItemListChecksOfTheTransportGroup) {
 
     TVelqorItemList foreign(theirs);
     EXPECT_TRUE(t->RemoveItems(false, foreign));
-    EXPECT_EQ(theirs->ServerHandle(), Transport(other)->ServerHandle()) << "an item of another group is ignored";
+    EXPECT_EQ(theirs->ServerHandle(), Transport(other)->ServerHandle())
+        << "an item of another group is ignored";
     EXPECT_EQ(t->ItemCount(), 1);
 
     TVelqorItemList mixed;

@@ -8,7 +8,7 @@ namespace {
 const int32_t kBadType = int32_t(0xC0040004U);
 
 class XmlGroupReadWrite : public XmlGroupTest {
-protected:
+  protected:
     // An inactive group: reads and writes without subscription traffic.
     TVelqorGroup* Quiet(const std::vector<std::string>& ids) { return MakeGroup(ids, false); }
 };
@@ -68,7 +68,8 @@ TEST_F(XmlGroupReadWrite, WriteReportsEachItemAndConvertsToTheRequestedType) {
     EXPECT_EQ(item(0)->Value().AsInt32(), 42);
     EXPECT_EQ(item(0)->Quality(), 0xC0);
     EXPECT_EQ(item(1)->Error(), 0) << "E_WRITEONLY is a success";
-    EXPECT_EQ(item(1)->Value(), Variant::I4(5)) << "the written value stands in for the missing reply";
+    EXPECT_EQ(item(1)->Value(), Variant::I4(5))
+        << "the written value stands in for the missing reply";
     EXPECT_EQ(item(2)->Error(), ResultCodeFromName("E_READONLY"));
     EXPECT_EQ(item(2)->Value(), Variant::I4(-3)) << "a failed write keeps the value";
     EXPECT_EQ(item(3)->Error(), kBadType);
@@ -83,7 +84,8 @@ TEST_F(XmlGroupReadWrite, WriteReportsEachItemAndConvertsToTheRequestedType) {
     EXPECT_EQ(Occurrences(body, "<Items "), 5u) << body;
     EXPECT_EQ(body.find("Writable/Boolean"), std::string::npos);
     EXPECT_NE(body.find("ReqType=\"xsd:short\""), std::string::npos);
-    EXPECT_EQ(Occurrences(body, "<Value"), 4u) << "the item without a write value is sent without one";
+    EXPECT_EQ(Occurrences(body, "<Value"), 4u)
+        << "the item without a write value is sent without one";
     EXPECT_EQ(Attribute(body, "ReturnValuesOnReply"), "true");
 
     // Read back: the service kept what was written.

@@ -6,7 +6,8 @@ namespace velqor::xmlgrouptest {
 
 Relay::Relay(int targetPort, std::string path) : targetPort_(targetPort), path_(std::move(path)) {
     server_.new_task_queue = [] { return new httplib::ThreadPool(32); };
-    server_.Post(path_, [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
+    server_.Post(path_,
+                 [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -73,18 +74,21 @@ void Relay::Handle(const httplib::Request& req, httplib::Response& res) {
     res.set_content(r->body, r->get_header_value("Content-Type"));
 }
 
-std::string ReplyEnvelope(const std::string& op, const std::string& attrs, const std::string& inner) {
+std::string ReplyEnvelope(const std::string& op, const std::string& attrs,
+                          const std::string& inner) {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
            "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\" "
            "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"><soap:Body><" +
-           op + " xmlns=\"http://opcfoundation.org/webservices/XMLDA/1.0/\" " + attrs + ">" + inner + "</" + op +
-           "></soap:Body></soap:Envelope>";
+           op + " xmlns=\"http://opcfoundation.org/webservices/XMLDA/1.0/\" " + attrs + ">" +
+           inner + "</" + op + "></soap:Body></soap:Envelope>";
 }
 
 size_t Occurrences(const std::string& body, const std::string& text) {
     size_t n = 0;
-    for (size_t at = body.find(text); at != std::string::npos; at = body.find(text, at + text.size())) ++n;
+    for (size_t at = body.find(text); at != std::string::npos;
+         at = body.find(text, at + text.size()))
+        ++n;
     return n;
 }
 

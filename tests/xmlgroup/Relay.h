@@ -21,7 +21,7 @@ struct Exchange {
 };
 
 class Relay {
-public:
+  public:
     // Forwards to http://127.0.0.1:<targetPort><path>.
     Relay(int targetPort, std::string path);
     ~Relay();
@@ -38,7 +38,7 @@ public:
     using Canned = std::function<std::optional<std::string>(const Exchange&)>;
     void SetCanned(Canned canned);
 
-private:
+  private:
     void Handle(const httplib::Request& req, httplib::Response& res);
 
     int targetPort_;
@@ -52,7 +52,8 @@ private:
 };
 
 // A SOAP 1.1 reply envelope around one operation element in the OPC XML-DA namespace.
-std::string ReplyEnvelope(const std::string& op, const std::string& attrs, const std::string& inner);
+std::string ReplyEnvelope(const std::string& op, const std::string& attrs,
+                          const std::string& inner);
 // How often text occurs in body.
 size_t Occurrences(const std::string& body, const std::string& text);
 // The value of the first attribute name="..." in body, or nullopt.

@@ -26,12 +26,15 @@ struct Change {
 };
 
 class XmlGroupTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        for (const char* v : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        for (const char* v :
+             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
             unsetenv(v);
-        ApplicationHooks::SetExceptionDisplay([this](const std::exception& e) { shown.push_back(e.what()); });
-        ApplicationHooks::SetMessageDisplay([this](const std::string& t) { messages.push_back(t); });
+        ApplicationHooks::SetExceptionDisplay(
+            [this](const std::exception& e) { shown.push_back(e.what()); });
+        ApplicationHooks::SetMessageDisplay(
+            [this](const std::string& t) { messages.push_back(t); });
         xmldasim::Options o;
         o.clockPeriodMs = 100;
         o.loadItems = 20;
@@ -62,13 +65,14 @@ protected:
     }
 
     // A group on the active server with the given items; settings applied before it is created.
-    TVelqorGroup* MakeGroup(const std::vector<std::string>& ids, bool active = true, int32_t rate = 100,
-                            int32_t hold = 0, int32_t wait = 0) {
+    TVelqorGroup* MakeGroup(const std::vector<std::string>& ids, bool active = true,
+                            int32_t rate = 100, int32_t hold = 0, int32_t wait = 0) {
         if (!server->Active()) server->SetActive(true);
         TVelqorDefaultGroup& d = server->OPCGroupDefault();
         d.IsActive = active;
         d.UpdateRate = rate;
-        TVelqorGroup* g = server->OPCGroups().AddGroup("G" + std::to_string(server->OPCGroups().Count()));
+        TVelqorGroup* g =
+            server->OPCGroups().AddGroup("G" + std::to_string(server->OPCGroups().Count()));
         if (hold != 0 || wait != 0) {  // set before items, so the first subscription uses them
             g->SetXMLHoldtime(hold);
             g->SetXMLWaittime(wait);

@@ -24,18 +24,21 @@ int32_t NewGroupIdentity() {
 
 // "xsd:" and the XML Schema name of an item's requested type; "" when none is requested.
 std::string ReqTypeOf(const TVelqorItemData& item) {
-    return item.FRequestDatatype == 0 ? std::string() : VarTypeToXSDType("xsd", VARTYPE(item.FRequestDatatype));
+    return item.FRequestDatatype == 0 ? std::string()
+                                      : VarTypeToXSDType("xsd", VARTYPE(item.FRequestDatatype));
 }
 
 // The items of a list by client handle, for mapping reply items back.
-std::unordered_map<uint32_t, TVelqorItemData*> ByHandle(const std::vector<TVelqorItemData*>& items) {
+std::unordered_map<uint32_t, TVelqorItemData*> ByHandle(
+    const std::vector<TVelqorItemData*>& items) {
     std::unordered_map<uint32_t, TVelqorItemData*> map;
     map.reserve(items.size());
     for (TVelqorItemData* i : items) map.emplace(i->ClientHandle(), i);
     return map;
 }
 
-TVelqorItemData* Named(const std::unordered_map<uint32_t, TVelqorItemData*>& map, const std::string& text) {
+TVelqorItemData* Named(const std::unordered_map<uint32_t, TVelqorItemData*>& map,
+                       const std::string& text) {
     uint32_t h = 0;
     if (!ParseClientHandle(text, h)) return nullptr;
     auto it = map.find(h);
@@ -218,7 +221,8 @@ bool TVelqorXMLGroup::Subscribe() {
         snap.HoldTime = holdTime_;
         snap.WaitTime = waitTime_;
         if (Connection().LocalTimeAtFirstReply() != 0)
-            snap.ClockOffset = Connection().ServerTimeAtFirstReply() - Connection().LocalTimeAtFirstReply();
+            snap.ClockOffset =
+                Connection().ServerTimeAtFirstReply() - Connection().LocalTimeAtFirstReply();
         snap.Subscribed.reserve(subscribed.size());
         for (TVelqorItemData* item : subscribed) snap.Subscribed.push_back(item->ClientHandle());
         snap.AllItems = items_;
@@ -244,7 +248,8 @@ void TVelqorXMLGroup::CancelSubscription() {
 
 void TVelqorXMLGroup::Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle,
                              bool active, float deadBand, int32_t timeBias, int32_t localeId,
-                             int32_t& updateRate, bool subscribe, int32_t holdTime, int32_t waitTime) {
+                             int32_t& updateRate, bool subscribe, int32_t holdTime,
+                             int32_t waitTime) {
     DropPollThread();
     name_ = name;
     clientHandle_ = clientHandle;
@@ -320,7 +325,8 @@ void TVelqorXMLGroup::Refresh(bool /*fromCache*/) {
 bool TVelqorXMLGroup::AddItems(TVelqorItemList& items, bool /*add*/) {
     SyncWithPoll();
     for (TVelqorItemData* item : items) {
-        if (item->FServerHandle != -1) throw EOPCItemException(MsgFormat(Msg::ItemExists, item->FItemID));
+        if (item->FServerHandle != -1)
+            throw EOPCItemException(MsgFormat(Msg::ItemExists, item->FItemID));
         items_.push_back(item->ClientHandle());
         item->FServerHandle = serverHandle_;
         if (item->FIsActive) ++activeItemCount_;
@@ -341,7 +347,8 @@ bool TVelqorXMLGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
         gone.insert(item->ClientHandle());
         item->FServerHandle = -1;
     }
-    items_.erase(std::remove_if(items_.begin(), items_.end(), [&](uint32_t h) { return gone.count(h) != 0; }),
+    items_.erase(std::remove_if(items_.begin(), items_.end(),
+                                [&](uint32_t h) { return gone.count(h) != 0; }),
                  items_.end());
     RecountActive();
     if (!activeWent || serverShutDown) return true;
@@ -354,7 +361,8 @@ bool TVelqorXMLGroup::SetActiveState(TVelqorItemList& items, bool active) {
     SyncWithPoll();
     const std::unordered_set<uint32_t> members(items_.begin(), items_.end());
     for (TVelqorItemData* item : items) {
-        if (!members.count(item->ClientHandle())) throw EOPCItemException(MsgText(Msg::ItemNotInList));
+        if (!members.count(item->ClientHandle()))
+            throw EOPCItemException(MsgText(Msg::ItemNotInList));
         item->FIsActive = active;
     }
     RecountActive();
@@ -499,7 +507,8 @@ bool TVelqorXMLGroup::GetItemAttributes(TVelqorItemList& items) {
                 }
             }
         } else if (euType == 2) {
-            if (const TVelqorItemProperty* info = PropertyByID(props, kEUInfo)) item.FEUInfo = info->Value;
+            if (const TVelqorItemProperty* info = PropertyByID(props, kEUInfo))
+                item.FEUInfo = info->Value;
         }
     }
     return true;

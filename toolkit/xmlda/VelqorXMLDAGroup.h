@@ -36,7 +36,7 @@ inline constexpr int32_t kXmlDaBadType = int32_t(0xC0040004U);
 inline constexpr int32_t kSubscriptionPingRate = 10000;
 
 class TVelqorXMLGroup : public com::ComObject<IVelqorGroup>, public TVelqorXMLDAComponent {
-public:
+  public:
     explicit TVelqorXMLGroup(com::ComPtr<IVelqorDAConnection> connection);
     // Stops and joins the poll thread; sends nothing.
     ~TVelqorXMLGroup() override;
@@ -46,7 +46,8 @@ public:
     void SetName(const std::string& name) override;
     void GetState(tVelqorGroupStateRec& state) override;
     void SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand,
-                  int32_t localeId, int32_t clientHandle, int32_t holdTime, int32_t waitTime) override;
+                  int32_t localeId, int32_t clientHandle, int32_t holdTime,
+                  int32_t waitTime) override;
     bool WriteSync(TVelqorItemList& items) override;
     bool WriteAsync(TVelqorItemList& items) override;
     bool ReadAsync(TVelqorItemList& items) override;
@@ -57,7 +58,10 @@ public:
     bool AddItems(TVelqorItemList& items, bool add) override;
     bool RemoveItems(bool serverShutDown, TVelqorItemList& items) override;
     bool SetActiveState(TVelqorItemList& items, bool active) override;
-    bool SetDatatypes(TVelqorItemList& items) override { (void)items; return true; }
+    bool SetDatatypes(TVelqorItemList& items) override {
+        (void)items;
+        return true;
+    }
     void Reserved() override {}
     void Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle, bool active,
                 float deadBand, int32_t timeBias, int32_t localeId, int32_t& updateRate,
@@ -74,7 +78,7 @@ public:
     // The current poll thread, or none.
     const TVelqorPollRefresh* PollThread() const { return poll_.get(); }
 
-private:
+  private:
     bool Subscribe();
     void CancelSubscription();
     bool Read(TVelqorItemList& items);

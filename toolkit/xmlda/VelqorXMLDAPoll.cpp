@@ -27,7 +27,8 @@ ItemUpdate UpdateFromItemValue(uint32_t handle, const xmlda::ItemValue& value) {
     u.Fields = ItemUpdate::kValue | ItemUpdate::kLearnCanonical | ItemUpdate::kQuality |
                ItemUpdate::kTimeStamp;
     u.Value = value.Value;
-    u.Quality = QualityFromBits(value.Quality ? value.Quality->QualityField : xmlda::qualityBits::good);
+    u.Quality =
+        QualityFromBits(value.Quality ? value.Quality->QualityField : xmlda::qualityBits::good);
     u.TimeStamp = value.Timestamp;
     return u;
 }
@@ -60,7 +61,8 @@ TVelqorPollRefresh::TVelqorPollRefresh(TPollSnapshot snapshot) : snap_(std::move
     const int64_t paced = int64_t(std::max(snap_.HoldTime, 0)) + std::max(snap_.WaitTime, 0);
     if (paced > 0)
         snap_.Settings.Poster->SetReceiveTimeout(int(std::min<int64_t>(
-            std::max<int64_t>(TVelqorCurlPost::kDefaultReceiveTimeoutMs, paced + 60000), INT32_MAX)));
+            std::max<int64_t>(TVelqorCurlPost::kDefaultReceiveTimeoutMs, paced + 60000),
+            INT32_MAX)));
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -140,7 +142,8 @@ std::unique_ptr<ItemUpdatesPayload> TVelqorPollRefresh::NewPayload() const {
 bool TVelqorPollRefresh::Deliver(std::unique_ptr<ItemUpdatesPayload> payload) {
     std::lock_guard lock(mu_);
     if (terminate_) return false;
-    if (snap_.Window) snap_.Window->Post(WM_VELQOR_DATACHANGE, snap_.GroupClientHandle, std::move(payload));
+    if (snap_.Window)
+        snap_.Window->Post(WM_VELQOR_DATACHANGE, snap_.GroupClientHandle, std::move(payload));
     return true;
 }
 
@@ -159,7 +162,8 @@ void TVelqorPollRefresh::Finish(TOutcome outcome, std::unique_ptr<ItemUpdatesPay
 }
 
 bool TVelqorPollRefresh::PollOnce() {
-    auto request = BuildPolledRefresh(snap_.ServerSubHandle, snap_.HoldTime, snap_.WaitTime, ServerNow());
+    auto request =
+        BuildPolledRefresh(snap_.ServerSubHandle, snap_.HoldTime, snap_.WaitTime, ServerNow());
     std::unique_ptr<xmlda::SubscriptionPolledRefreshResponse> reply;
     try {
         reply = CallOperation(snap_.Settings, *request);

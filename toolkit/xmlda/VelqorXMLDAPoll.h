@@ -45,16 +45,16 @@ inline constexpr int32_t kXmlDaInvalidHandle = int32_t(0xC0040001U);  // "E_INVA
 
 // What a poll thread works from; filled on the owning thread.
 struct TPollSnapshot {
-    TVelqorSOAPData Settings;           // URL, credentials, proxy, CA file; no notify window
-    velqor::NotifyWindow Window;        // where data changes and the shutdown message go
-    uintptr_t GroupClientHandle = 0;    // wParam of the data-change messages
+    TVelqorSOAPData Settings;         // URL, credentials, proxy, CA file; no notify window
+    velqor::NotifyWindow Window;      // where data changes and the shutdown message go
+    uintptr_t GroupClientHandle = 0;  // wParam of the data-change messages
     std::string ServerSubHandle;
-    int32_t UpdateRate = 0;             // ms; the pacing wait with client pacing
-    int32_t HoldTime = 0;               // ms
-    int32_t WaitTime = 0;               // ms
-    double ClockOffset = 0;             // service clock minus local clock, in days
-    std::vector<uint32_t> Subscribed;   // client handles sent in the subscription
-    std::vector<uint32_t> AllItems;     // every item of the group (the invalid-handle verdict)
+    int32_t UpdateRate = 0;            // ms; the pacing wait with client pacing
+    int32_t HoldTime = 0;              // ms
+    int32_t WaitTime = 0;              // ms
+    double ClockOffset = 0;            // service clock minus local clock, in days
+    std::vector<uint32_t> Subscribed;  // client handles sent in the subscription
+    std::vector<uint32_t> AllItems;    // every item of the group (the invalid-handle verdict)
 };
 
 // The ClientItemHandle text of an item: its client handle in decimal.
@@ -74,7 +74,7 @@ std::unique_ptr<xmlda::SubscriptionPolledRefresh> BuildPolledRefresh(const std::
                                                                      double serverNow);
 
 class TVelqorPollRefresh {
-public:
+  public:
     enum class TOutcome {
         Running,        // still polling
         Stopped,        // told to stop
@@ -103,7 +103,7 @@ public:
     uint64_t PollCount() const { return polls_.load(); }  // exchanges made
     const std::string& ServerSubHandle() const { return snap_.ServerSubHandle; }
 
-private:
+  private:
     void Run();
     // One exchange; false when polling ends.
     bool PollOnce();
