@@ -17,18 +17,23 @@ void Forget(QTimer* t) {
     p.erase(std::remove(p.begin(), p.end(), t), p.end());
 }
 
-// One application object for the whole run (also across --gtest_repeat): Qt does not take
-// well to a second one in the same process.
+// One application object per run of the tests (each --gtest_repeat gets a new one).
 class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         static int argc = 1;
         static char name[] = "tagscope-tests";
         static char* argv[] = {name, nullptr};
-        static QApplication* app = nullptr;
-        if (!app) app = new QApplication(argc, argv);
+        app_ = new QApplication(argc, argv);
         QApplication::setApplicationDisplayName("Tagscope");
     }
+    void TearDown() override {
+        delete app_;
+        app_ = nullptr;
+    }
+
+private:
+    QApplication* app_ = nullptr;
 };
 
 // A modal helper still waiting when its test ends would act on the next test's dialogs.
