@@ -31,6 +31,24 @@ TEST(XmlDaQuality, EveryQualityBitsValueHasItsCode) {
     EXPECT_EQ(EnumInfo<Q>().Values.size(), std::size(rows));
 }
 
+TEST(XmlDaQuality, LimitAndVendorFieldsAreKeptInTheQualityWord) {
+    xmlda::OPCQuality q;
+    EXPECT_EQ(QualityOf(nullptr), 0xC0);  // no quality element reads as good
+    EXPECT_EQ(QualityOf(&q), 0xC0);
+    q.QualityField = xmlda::qualityBits::uncertainEUExceeded;
+    q.LimitField = "high";
+    EXPECT_EQ(QualityOf(&q), 0x56);
+    q.LimitField = "low";
+    EXPECT_EQ(QualityOf(&q), 0x55);
+    q.QualityField = xmlda::qualityBits::good;
+    q.LimitField = "constant";
+    q.VendorField = 0x12;
+    EXPECT_EQ(QualityOf(&q), 0x12C3);
+    q.LimitField = "none";
+    q.VendorField = 0;
+    EXPECT_EQ(QualityOf(&q), 0xC0);
+}
+
 TEST(XmlDaQuality, NamesAreExactDecimalsPassAndTheRestIsConfigurationError) {
     EXPECT_EQ(QualityFromName("good"), 0xC0);
     EXPECT_EQ(QualityFromName("bad"), 0x00);

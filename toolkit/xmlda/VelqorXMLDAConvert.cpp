@@ -41,7 +41,7 @@ int32_t QualityFromBits(xmlda::qualityBits bits) {
         case Q::badOutOfService:
             return 0x1C;
         case Q::badWaitingForInitialData:
-            return 0x04;  // as the original toolkit reports it
+            return 0x04;  // reported like badConfigurationError, as this toolkit always has
         case Q::uncertain:
             return 0x40;
         case Q::uncertainLastUsableValue:
@@ -56,6 +56,15 @@ int32_t QualityFromBits(xmlda::qualityBits bits) {
             return 0xD8;
     }
     return 0x04;
+}
+
+int32_t QualityOf(const xmlda::OPCQuality* quality) {
+    if (!quality) return QualityFromBits(xmlda::qualityBits::good);
+    int32_t limit = 0;
+    if (quality->LimitField == "low") limit = 1;
+    else if (quality->LimitField == "high") limit = 2;
+    else if (quality->LimitField == "constant") limit = 3;
+    return QualityFromBits(quality->QualityField) | limit | (int32_t(quality->VendorField) << 8);
 }
 
 int32_t QualityFromName(std::string_view name) {

@@ -15,6 +15,9 @@ namespace velqor {
 // OPC DA quality code (16 bits in 32) of a qualityBits value; badWaitingForInitialData gives
 // 0x04 like badConfigurationError.
 int32_t QualityFromBits(xmlda::qualityBits bits);
+// The whole OPC quality word of a reply's quality record: the quality bits, the limit bits
+// ("low" 1, "high" 2, "constant" 3) and the vendor byte above them. No record reads as good.
+int32_t QualityOf(const xmlda::OPCQuality* quality);
 // Quality code of a quality text (exact, case-sensitive); a decimal text gives its number,
 // anything else 0x04.
 int32_t QualityFromName(std::string_view name);

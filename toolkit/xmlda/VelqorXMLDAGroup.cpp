@@ -56,7 +56,7 @@ std::unique_ptr<xmlda::ItemValue> RequestItem(const TVelqorItemData& item) {
 }
 
 int32_t QualityOf(const xmlda::ItemValue& v) {
-    return QualityFromBits(v.Quality ? v.Quality->QualityField : xmlda::qualityBits::good);
+    return QualityOf(v.Quality.get());
 }
 
 // A property of a result list by its ID, skipping failed ones; nullptr when absent.

@@ -27,8 +27,7 @@ ItemUpdate UpdateFromItemValue(uint32_t handle, const xmlda::ItemValue& value) {
     u.Fields = ItemUpdate::kValue | ItemUpdate::kLearnCanonical | ItemUpdate::kQuality |
                ItemUpdate::kTimeStamp;
     u.Value = value.Value;
-    u.Quality =
-        QualityFromBits(value.Quality ? value.Quality->QualityField : xmlda::qualityBits::good);
+    u.Quality = QualityOf(value.Quality.get());
     u.TimeStamp = value.Timestamp;
     return u;
 }
