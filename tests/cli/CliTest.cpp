@@ -164,8 +164,8 @@ TEST_F(CliTest, ReadPrintsValueQualityAndTimestampPerItem) {
     const std::regex stamp("\\t20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d(\\.\\d+)?$");
     EXPECT_EQ(lines[0].rfind("Static/String\t", 0), 0u);
     EXPECT_NE(lines[0].find("\tgood 0xC0\t"), std::string::npos) << lines[0];
-    // The service reports this item with limit "high": the limit bits reach the quality word.
     EXPECT_NE(lines[1].find("\tbadSensorFailure 0x10\t"), std::string::npos) << lines[1];
+    // The service reports this item with limit "high": the limit bits reach the quality word.
     EXPECT_NE(lines[2].find("\t104.5\tuncertainEUExceeded+high 0x56\t"), std::string::npos) << lines[2];
     EXPECT_TRUE(std::regex_search(lines[3], std::regex("^Static/Arrays/ArrayOfInt\\t(-?\\d+;)+\\t")))
         << lines[3];
