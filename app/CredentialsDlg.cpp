@@ -52,7 +52,8 @@ TCredentialsDlg::TCredentialsDlg(const velqor::TCredentialsRequest& request, QWi
 std::optional<velqor::TCredentials> AskCredentials(const velqor::TCredentialsRequest& request) {
     TCredentialsDlg dlg(request, QApplication::activeWindow());
     if (dlg.exec() != QDialog::Accepted) return std::nullopt;
-    return velqor::TCredentials{dlg.eUser->text().toStdString(), dlg.ePassword->text().toStdString()};
+    return velqor::TCredentials{dlg.eUser->text().toStdString(),
+                                dlg.ePassword->text().toStdString()};
 }
 
 namespace {
@@ -70,31 +71,31 @@ void ForgetEnteredCredentials() {
 }
 
 void InstallCredentialsProvider(int waitMs) {
-    velqor::SetCredentialsProvider(
-        [waitMs](const velqor::TCredentialsRequest& request) -> std::optional<velqor::TCredentials> {
-            std::string key = KeyOf(request);
-            bool onGui = qApp && QThread::currentThread() == qApp->thread();
-            if (!onGui && request.Attempt == 1) {
-                std::lock_guard lock(g_mu);
-                if (auto it = g_entered.find(key); it != g_entered.end()) return it->second;
-            }
-            std::optional<velqor::TCredentials> answer;
-            if (onGui) {
-                answer = AskCredentials(request);
-            } else if (qApp) {
-                auto promise = std::make_shared<std::promise<std::optional<velqor::TCredentials>>>();
-                auto future = promise->get_future();
-                auto ask = [promise, request] { promise->set_value(AskCredentials(request)); };
-                if (QtEventLoop* loop = QtEventLoop::Installed())
-                    loop->Post(ask);
-                else
-                    QMetaObject::invokeMethod(qApp, ask, Qt::QueuedConnection);
-                if (future.wait_for(std::chrono::milliseconds(waitMs)) != std::future_status::ready)
-                    return std::nullopt;
-                answer = future.get();
-            }
+    velqor::SetCredentialsProvider([waitMs](const velqor::TCredentialsRequest& request)
+                                       -> std::optional<velqor::TCredentials> {
+        std::string key = KeyOf(request);
+        bool onGui = qApp && QThread::currentThread() == qApp->thread();
+        if (!onGui && request.Attempt == 1) {
             std::lock_guard lock(g_mu);
-            if (answer) g_entered[key] = *answer;
-            return answer;
-        });
+            if (auto it = g_entered.find(key); it != g_entered.end()) return it->second;
+        }
+        std::optional<velqor::TCredentials> answer;
+        if (onGui) {
+            answer = AskCredentials(request);
+        } else if (qApp) {
+            auto promise = std::make_shared<std::promise<std::optional<velqor::TCredentials>>>();
+            auto future = promise->get_future();
+            auto ask = [promise, request] { promise->set_value(AskCredentials(request)); };
+            if (QtEventLoop* loop = QtEventLoop::Installed())
+                loop->Post(ask);
+            else
+                QMetaObject::invokeMethod(qApp, ask, Qt::QueuedConnection);
+            if (future.wait_for(std::chrono::milliseconds(waitMs)) != std::future_status::ready)
+                return std::nullopt;
+            answer = future.get();
+        }
+        std::lock_guard lock(g_mu);
+        if (answer) g_entered[key] = *answer;
+        return answer;
+    });
 }

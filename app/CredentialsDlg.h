@@ -13,7 +13,7 @@ class QPushButton;
 
 class TCredentialsDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TCredentialsDlg(const velqor::TCredentialsRequest& request, QWidget* parent = nullptr);
 
     QLabel* lTarget;

@@ -40,13 +40,16 @@ void InstallErrorDisplay() {
     velqor::ApplicationHooks::SetExceptionDisplay([](const std::exception& e) {
         ShowBox(QMessageBox::Critical, QString::fromUtf8(e.what()));
     });
-    velqor::ApplicationHooks::SetMessageDisplay(
-        [](const std::string& text) { ShowBox(QMessageBox::Information, QString::fromStdString(text)); });
+    velqor::ApplicationHooks::SetMessageDisplay([](const std::string& text) {
+        ShowBox(QMessageBox::Information, QString::fromStdString(text));
+    });
 }
 
 void ShowExceptionBox(const std::exception& e) { velqor::ApplicationHooks::ShowException(e); }
 
-void ShowMessageText(const QString& text) { velqor::ApplicationHooks::ShowMessage(text.toStdString()); }
+void ShowMessageText(const QString& text) {
+    velqor::ApplicationHooks::ShowMessage(text.toStdString());
+}
 
 TagscopeApplication::TagscopeApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 

@@ -12,7 +12,7 @@
 
 // A text that cannot be converted to the number an input box asks for.
 class EConvertError : public velqor::Exception {
-public:
+  public:
     using velqor::Exception::Exception;
 };
 
@@ -37,7 +37,7 @@ void Guarded(F&& fn) {
 
 // The application object: also catches what an event handler lets escape, as a last resort.
 class TagscopeApplication : public QApplication {
-public:
+  public:
     TagscopeApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };

@@ -8,7 +8,7 @@
 #include <optional>
 
 class IniMemory {
-public:
+  public:
     // programDir/baseName.ini beside the program, configDir/baseName.ini as the fallback.
     // writableOverride decides the folder's writability instead of the file system (tests run
     // with rights that ignore folder permissions).
@@ -25,7 +25,7 @@ public:
     QString WritePath() const;
     bool BesideProgram() const { return besideWritable_; }
 
-private:
+  private:
     QString beside_, config_;
     bool besideWritable_;
 };

@@ -3,7 +3,8 @@
 #include "model/contract/VelqorItemData.h"
 
 namespace {
-const char* const kColumns[kItemColumns] = {"ItemId", "Accesspath", "Active", "Value", "Time", "Quality"};
+const char* const kColumns[kItemColumns] = {"ItemId", "Accesspath", "Active",
+                                            "Value",  "Time",       "Quality"};
 }
 
 ItemListModel::ItemListModel(QObject* parent) : QAbstractTableModel(parent) {}

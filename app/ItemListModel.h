@@ -14,7 +14,15 @@ namespace velqor {
 class TVelqorItemData;
 }
 
-enum ItemColumn { colItemId = 0, colAccessPath, colActive, colValue, colTime, colQuality, kItemColumns };
+enum ItemColumn {
+    colItemId = 0,
+    colAccessPath,
+    colActive,
+    colValue,
+    colTime,
+    colQuality,
+    kItemColumns
+};
 
 struct TItemRow {
     velqor::TVelqorItemData* Item = nullptr;
@@ -25,7 +33,7 @@ struct TItemRow {
 
 class ItemListModel : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     // The role under which a cell hands out its row's item (as a pointer in a quintptr).
     static constexpr int ItemRole = Qt::UserRole + 1;
 
@@ -65,7 +73,7 @@ public:
     // The texts of every row, in list order.
     std::vector<QStringList> Texts() const;
 
-private:
+  private:
     void Append(const std::vector<velqor::TVelqorItemData*>& items);
     std::vector<std::unique_ptr<TItemRow>> rows_;
 };

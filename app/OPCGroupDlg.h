@@ -12,7 +12,7 @@ class QPushButton;
 
 class TEditGroupDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TEditGroupDlg(QWidget* parent = nullptr);
 
     // The dialog's own copy; fields it does not show are carried through unchanged.
@@ -30,7 +30,7 @@ public:
     // Validates and stores into Rec; raises EConvertError on a text that is not a number.
     void bOkClick();
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 };
 

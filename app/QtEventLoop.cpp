@@ -60,7 +60,8 @@ void QtEventLoop::Drain() {
     {
         std::lock_guard lock(mu_);
         wakePending_ = false;
-        n = queue_.size();  // only what is queued now, so that work that posts cannot starve painting
+        n = queue_
+                .size();  // only what is queued now, so that work that posts cannot starve painting
     }
     while (n-- > 0) {
         std::function<void()> fn;

@@ -19,7 +19,7 @@ class QTimer;
 
 class QtEventLoop : public QObject, public velqor::EventLoop {
     Q_OBJECT
-public:
+  public:
     // Create on the GUI thread; the loop belongs to the thread that creates it.
     explicit QtEventLoop(QObject* parent = nullptr);
     ~QtEventLoop() override;
@@ -37,7 +37,7 @@ public:
     // The loop installed as the default, or nullptr.
     static QtEventLoop* Installed();
 
-private:
+  private:
     // Runs what was queued when it started (later posts wake it again).
     void Drain();
 

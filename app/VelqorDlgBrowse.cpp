@@ -21,9 +21,10 @@ using namespace velqor;
 namespace {
 // The data types a browse can be restricted to; an entry's position is its VelqorADatatype.
 const char* const kDataTypes[] = {
-    "EMPTY", "NULL", "I2", "I4", "R4", "R8", "CY", "DATE", "BSTR", "DISPATCH", "ERROR",
-    "BOOL", "VARIANT", "UNKNOWN", "DECIMAL", "undef", "I1", "UI1", "UI2", "UI4", "I8", "UI8",
-    "INT", "UINT", "VOID", "HRESULT", "PTR", "SAFEARRAY", "CARRAY", "USERDEFINED", "LPSTR", "LPWSTR"};
+    "EMPTY", "NULL",     "I2",    "I4",        "R4",      "R8",          "CY",      "DATE",
+    "BSTR",  "DISPATCH", "ERROR", "BOOL",      "VARIANT", "UNKNOWN",     "DECIMAL", "undef",
+    "I1",    "UI1",      "UI2",   "UI4",       "I8",      "UI8",         "INT",     "UINT",
+    "VOID",  "HRESULT",  "PTR",   "SAFEARRAY", "CARRAY",  "USERDEFINED", "LPSTR",   "LPWSTR"};
 static_assert(sizeof(kDataTypes) / sizeof(kDataTypes[0]) == vtLPWSTR + 1);
 }  // namespace
 
@@ -134,8 +135,7 @@ bool TVelqorDlgBrowse::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    if (watched == eFilter && event->type() == QEvent::FocusOut)
-        Guarded([this] { UpdateEvent(); });
+    if (watched == eFilter && event->type() == QEvent::FocusOut) Guarded([this] { UpdateEvent(); });
     return QDialog::eventFilter(watched, event);
 }
 

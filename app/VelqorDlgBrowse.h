@@ -18,7 +18,7 @@ class QToolButton;
 
 class TVelqorDlgBrowse : public QDialog {
     Q_OBJECT
-public:
+  public:
     // The picture of an entry: a branch that can be entered, or an item.
     enum Picture { kBranch = 0, kItem = 1 };
     static constexpr int PictureRole = Qt::UserRole + 1;
@@ -52,11 +52,11 @@ public:
     // The browse entry an entry of the list stands for.
     velqor::TVelqorBrowseItem* BrowseItemOf(QListWidgetItem* entry) const;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     velqor::TVelqorBrowser& browser_;
     std::vector<std::string>& result_;
     bool startAtRoot_;

@@ -29,8 +29,10 @@ int main(int argc, char** argv) {
     int delay = 1500;
     QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--screenshot" && i + 1 < args.size()) shot = args[++i];
-        else if (args[i] == "--screenshot-delay" && i + 1 < args.size()) delay = args[++i].toInt();
+        if (args[i] == "--screenshot" && i + 1 < args.size())
+            shot = args[++i];
+        else if (args[i] == "--screenshot-delay" && i + 1 < args.size())
+            delay = args[++i].toInt();
     }
 
     TForm1 form;

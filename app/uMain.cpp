@@ -8,9 +8,11 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QStyle>
 #include <QTableView>
@@ -18,8 +20,6 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QLocale>
-#include <QRegularExpression>
 
 #include "ErrorDisplay.h"
 #include "OPCGroupDlg.h"
@@ -96,8 +96,12 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     def.UpdateRate = 1000;
     def.LocaleId = 0;
     def.TimeBias = 0;
-    OPCServer->OnServerShutdown = [this](TVelqorSvr*, const std::string&) { OPCServerServerShutdown(); };
-    OPCServer->OnDatachange = [this](TVelqorServer*, const TVelqorItemList& l) { OPCServerDatachange(l); };
+    OPCServer->OnServerShutdown = [this](TVelqorSvr*, const std::string&) {
+        OPCServerServerShutdown();
+    };
+    OPCServer->OnDatachange = [this](TVelqorServer*, const TVelqorItemList& l) {
+        OPCServerDatachange(l);
+    };
 
     ListServers = [](std::vector<std::string>& s) { ListLocalServers(s); };
     AskComputerName = [this](QString& name) {
@@ -107,7 +111,9 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
         if (ok) name = text;
         return ok;
     };
-    ChooseExportFile = [this](const QString& proposed) { return DefaultChooseExportFile(proposed); };
+    ChooseExportFile = [this](const QString& proposed) {
+        return DefaultChooseExportFile(proposed);
+    };
 
     auto* central = new QWidget(this);
     auto* top = new QVBoxLayout(central);
@@ -124,8 +130,8 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     ServerCombo->setInsertPolicy(QComboBox::NoInsert);
     ServerCombo->setToolTip("Select OPC Server");
     ServerCombo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    bRemoteConnect = FlatButton(TopPanel, "bRemoteConnect", QStyle::SP_DriveNetIcon,
-                                "Connect to remote server");
+    bRemoteConnect =
+        FlatButton(TopPanel, "bRemoteConnect", QStyle::SP_DriveNetIcon, "Connect to remote server");
     bConnect = FlatButton(TopPanel, "bConnect", QStyle::SP_DialogApplyButton, "Connect to server");
     BDisconnect = FlatButton(TopPanel, "BDisconnect", QStyle::SP_DialogCancelButton,
                              "Disconnect from server");
@@ -207,9 +213,11 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
 
     connect(ServerCombo, &TServerCombo::dropDown, this, Handler([this] { ServerComboDropDown(); }));
     connect(bConnect, &QToolButton::clicked, this, Handler([this] { bConnectClick(); }));
-    connect(bRemoteConnect, &QToolButton::clicked, this, Handler([this] { bRemoteConnectClick(); }));
+    connect(bRemoteConnect, &QToolButton::clicked, this,
+            Handler([this] { bRemoteConnectClick(); }));
     connect(BDisconnect, &QToolButton::clicked, this, Handler([this] { bDisconnectClick(); }));
-    connect(TreeView1, &QTreeWidget::currentItemChanged, this, Handler([this] { TreeView1Change(); }));
+    connect(TreeView1, &QTreeWidget::currentItemChanged, this,
+            Handler([this] { TreeView1Change(); }));
     connect(TreeView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { GroupPopup->popup(TreeView1->viewport()->mapToGlobal(p)); });
     connect(ItemView, &QWidget::customContextMenuRequested, this,
@@ -256,7 +264,8 @@ void TForm1::BuildMenus() {
     Properties1 = GroupPopup->addAction("Properties...");
     connect(AddGroup1, &QAction::triggered, this, Handler([this] { AddGroup1Click(); }));
     connect(RemoveGroup1, &QAction::triggered, this, Handler([this] { RemoveGroup1Click(); }));
-    connect(RemoveallGroups1, &QAction::triggered, this, Handler([this] { RemoveallGroups1Click(); }));
+    connect(RemoveallGroups1, &QAction::triggered, this,
+            Handler([this] { RemoveallGroups1Click(); }));
     connect(Properties1, &QAction::triggered, this, Handler([this] { Properties1Click(); }));
 
     ItemPopup = new QMenu(this);
@@ -269,7 +278,8 @@ void TForm1::BuildMenus() {
     connect(ItemPopup, &QMenu::aboutToShow, this, Handler([this] { ItemPopupPopup(); }));
     connect(A1, &QAction::triggered, this, Handler([this] { A1Click(); }));
     connect(RemoveItem1, &QAction::triggered, this, Handler([this] { RemoveItem1Click(); }));
-    connect(RemoveallItems1, &QAction::triggered, this, Handler([this] { RemoveallItems1Click(); }));
+    connect(RemoveallItems1, &QAction::triggered, this,
+            Handler([this] { RemoveallItems1Click(); }));
     // A checkable action has flipped its mark by the time it reports the trigger.
     connect(Active1, &QAction::triggered, this,
             [this](bool checked) { Guarded([this, checked] { Active1Click(!checked); }); });
@@ -408,7 +418,8 @@ QString TForm1::TimeText(double dateTime) const {
     DateTimeParts p = DecodeDateTime(dateTime);
     if (plainTimeFormat_) {
         char buf[16];
-        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.Hour % 100, p.Minute % 100, p.Second % 100);
+        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.Hour % 100, p.Minute % 100,
+                      p.Second % 100);
         return QString::fromLatin1(buf);
     }
     return QTime(p.Hour, p.Minute, p.Second, p.Millisecond).toString(timeFormat_);
@@ -646,10 +657,11 @@ void TForm1::Export1Click() {
 }
 
 QString TForm1::AboutText() {
-    return QString("Tagscope %1\n"
-                   "Toolkit: %2\n\n"
-                   "A desktop client for OPC Data Access servers, classic (COM) and XML-DA.\n\n"
-                   "License: MIT")
+    return QString(
+               "Tagscope %1\n"
+               "Toolkit: %2\n\n"
+               "A desktop client for OPC Data Access servers, classic (COM) and XML-DA.\n\n"
+               "License: MIT")
         .arg(TAGSCOPE_VERSION, kVelqorVersion);
 }
 

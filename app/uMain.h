@@ -27,18 +27,19 @@ class QTreeWidgetItem;
 // The editable server box; tells its owner before its list drops down.
 class TServerCombo : public QComboBox {
     Q_OBJECT
-public:
+  public:
     using QComboBox::QComboBox;
     void showPopup() override;
-signals:
+  signals:
     void dropDown();
 };
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     // server: the component to own (a plain TVelqorServer when none is given).
-    explicit TForm1(std::unique_ptr<velqor::TVelqorServer> server = nullptr, QWidget* parent = nullptr);
+    explicit TForm1(std::unique_ptr<velqor::TVelqorServer> server = nullptr,
+                    QWidget* parent = nullptr);
     ~TForm1() override;
 
     // ---- components ----
@@ -112,10 +113,10 @@ public:
     // The export file chosen by the user, or "" when cancelled (save dialog by default).
     std::function<QString(const QString& proposedName)> ChooseExportFile;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void BuildMenus();
     // Empties the list after its items may have gone (no unlinking).
     void EmptyList();

@@ -61,7 +61,8 @@ struct Fixture {
         for (int i = 0; i < kItems; ++i) {
             ItemUpdate u;
             u.ClientHandle = group->OPCItems().Items(i)->ClientHandle();
-            u.Fields = ItemUpdate::kValue | ItemUpdate::kQuality | ItemUpdate::kTimeStamp | ItemUpdate::kCountUpdate;
+            u.Fields = ItemUpdate::kValue | ItemUpdate::kQuality | ItemUpdate::kTimeStamp |
+                       ItemUpdate::kCountUpdate;
             u.Value = Variant(double(i) + round * 0.5);
             u.Quality = (i + round) % 7 ? 0xC0 : 0x00;
             u.TimeStamp = now;
@@ -86,7 +87,8 @@ void BM_DataChange10k(benchmark::State& state) {
         f.PostAll();
         auto t0 = Clock::now();
         // The loop wakes, applies the values and runs the window's handler.
-        while (last->UpdateCount() == before) QCoreApplication::processEvents(QEventLoop::AllEvents);
+        while (last->UpdateCount() == before)
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
         f.form->ItemView->viewport()->repaint();
         auto t1 = Clock::now();
         state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());

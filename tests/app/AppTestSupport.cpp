@@ -19,7 +19,7 @@ void Forget(QTimer* t) {
 
 // One application object per run of the tests (each --gtest_repeat gets a new one).
 class QtEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         static int argc = 1;
         static char name[] = "tagscope-tests";
@@ -32,7 +32,7 @@ public:
         app_ = nullptr;
     }
 
-private:
+  private:
     QApplication* app_ = nullptr;
 };
 
@@ -41,8 +41,8 @@ class ModalHelperReaper : public ::testing::EmptyTestEventListener {
     void OnTestEnd(const ::testing::TestInfo& info) override {
         auto pending = PendingModalHelpers();
         for (QTimer* t : pending) {
-            std::fprintf(stderr, "%s.%s: a modal helper was still waiting\n", info.test_suite_name(),
-                         info.name());
+            std::fprintf(stderr, "%s.%s: a modal helper was still waiting\n",
+                         info.test_suite_name(), info.name());
             t->stop();
             t->deleteLater();
             Forget(t);

@@ -10,14 +10,14 @@
 #include <memory>
 
 #include "AppTestSupport.h"
-#include "fake/FakeTransport.h"
 #include "QtEventLoop.h"
+#include "fake/FakeTransport.h"
 #include "uMain.h"
 
 namespace apptest {
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         RecordDisplays();
         qunsetenv("TAGSCOPE_SERVER");
@@ -52,15 +52,19 @@ protected:
     // The texts of row r.
     QStringList RowTexts(int r) const {
         QStringList out;
-        for (int c = 0; c < kItemColumns; ++c) out << form->ItemModel->index(r, c).data().toString();
+        for (int c = 0; c < kItemColumns; ++c)
+            out << form->ItemModel->index(r, c).data().toString();
         return out;
     }
-    void SelectNode(int index) { form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(index)); }
+    void SelectNode(int index) {
+        form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(index));
+    }
     void SelectRow(int r) { form->ItemView->selectRow(r); }
 
     static void FailOnModelTesterWarning(QtMsgType type, const QMessageLogContext& context,
                                          const QString& text) {
-        if (type != QtDebugMsg && context.category && QByteArray(context.category) == "qt.modeltest")
+        if (type != QtDebugMsg && context.category &&
+            QByteArray(context.category) == "qt.modeltest")
             ADD_FAILURE() << "item model: " << text.toStdString();
     }
 

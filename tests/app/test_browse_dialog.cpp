@@ -9,9 +9,9 @@
 #include <QToolButton>
 
 #include "AppTestSupport.h"
-#include "fake/FakeTransport.h"
 #include "QtEventLoop.h"
 #include "VelqorDlgBrowse.h"
+#include "fake/FakeTransport.h"
 
 using namespace velqor;
 using velqor::fake::FakeNode;
@@ -20,13 +20,14 @@ using velqor::fake::FakeTransport;
 namespace {
 
 class BrowseDialog : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         apptest::RecordDisplays();
         loop.InstallAsDefault();
         fake = FakeTransport::Create();
         // Root: branch Plant (Temp R8 rw, Level I4 read-only, branch Sub with Deep), item Pump.
-        std::vector<FakeNode> tree = FakeTransport::TreeFromIDs({"Plant.Temp", "Plant.Level", "Plant.Sub.Deep", "Pump"});
+        std::vector<FakeNode> tree =
+            FakeTransport::TreeFromIDs({"Plant.Temp", "Plant.Level", "Plant.Sub.Deep", "Pump"});
         tree[0].Children[1].AccessRights = 1;
         tree[0].Children[1].Datatype = VT_I4;
         fake->SetBrowseTree(tree);
@@ -110,7 +111,7 @@ TEST_F(BrowseDialog, SelectedItemsReturnInDisplayOrderBranchesSkipped) {
 TEST_F(BrowseDialog, BranchAfterItemsInSelectionIsNotEnteredItemsReturned) {
     auto d = Open();
     Select(*d, {0});
-    d->bOk->click();  // into Plant: Temp, Level, Sub
+    d->bOk->click();     // into Plant: Temp, Level, Sub
     Select(*d, {0, 2});  // the first selected is an item: collect, Sub is skipped
     d->bOk->click();
     EXPECT_EQ(result, (std::vector<std::string>{"Plant.Temp"}));
@@ -212,8 +213,8 @@ TEST_F(BrowseDialog, BrowserErrorsAreShownAndDialogStaysOpen) {
 
 TEST_F(BrowseDialog, EmptyPositionNameShowsRoot) {
     // A position whose name is empty (as some servers report the root) reads "root".
-    std::vector<FakeNode> tree = {FakeNode{"", "Blank", false, 3, VT_R8,
-                                           {FakeNode{"X", "Blank.X", true, 3, VT_R8, {}}}}};
+    std::vector<FakeNode> tree = {
+        FakeNode{"", "Blank", false, 3, VT_R8, {FakeNode{"X", "Blank.X", true, 3, VT_R8, {}}}}};
     fake->SetBrowseTree(tree);
     server->SetActive(false);
     server->SetActive(true);

@@ -61,7 +61,8 @@ TEST(QtEventLoop, MessageWindowDeliversInOrderAndShowsHandlerErrors) {
     std::vector<uint32_t> got;
     auto win = velqor::MessageWindow::Create(loop, [&](uint32_t msg, uintptr_t, auto) {
         got.push_back(msg);
-        if (msg == velqor::WM_VELQOR_WRITEERROR) throw velqor::EOPCItemException("Cannot write Items:");
+        if (msg == velqor::WM_VELQOR_WRITEERROR)
+            throw velqor::EOPCItemException("Cannot write Items:");
         if (msg == velqor::WM_VELQOR_WRITECOMPLETE) throw velqor::EAbort();
     });
     std::thread t([&] {
@@ -72,8 +73,9 @@ TEST(QtEventLoop, MessageWindowDeliversInOrderAndShowsHandlerErrors) {
     });
     t.join();
     ASSERT_TRUE(apptest::ProcessUntil([&] { return got.size() == 4; }));
-    EXPECT_EQ(got, (std::vector<uint32_t>{velqor::WM_VELQOR_DATACHANGE, velqor::WM_VELQOR_WRITEERROR,
-                                          velqor::WM_VELQOR_WRITECOMPLETE, velqor::WM_VELQOR_SHUTDOWN}));
+    EXPECT_EQ(got,
+              (std::vector<uint32_t>{velqor::WM_VELQOR_DATACHANGE, velqor::WM_VELQOR_WRITEERROR,
+                                     velqor::WM_VELQOR_WRITECOMPLETE, velqor::WM_VELQOR_SHUTDOWN}));
     ASSERT_EQ(apptest::Recorded().errors.size(), 1u) << "the silent abort shows nothing";
     EXPECT_EQ(apptest::Recorded().errors[0], "Cannot write Items:");
 }

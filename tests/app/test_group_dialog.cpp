@@ -42,7 +42,7 @@ void ExpectSame(const tVelqorGroupStateRec& a, const tVelqorGroupStateRec& b) {
 }
 
 class GroupDialog : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { apptest::RecordDisplays(); }
 };
 
@@ -149,7 +149,8 @@ TEST_F(GroupDialog, FailedConversionThenCancelKeepsCallerRecord) {
         ASSERT_NE(dlg, nullptr);
         dlg->eUpdateRate->setText("77");
         dlg->eDeadBand->setText("1,2,3");
-        dlg->bOk->click();  // the update rate is stored in the dialog's copy, then the deadband fails
+        dlg->bOk
+            ->click();  // the update rate is stored in the dialog's copy, then the deadband fails
         EXPECT_TRUE(dlg->isVisible());
         dlg->reject();
     });

@@ -2,14 +2,14 @@
 // status refresh, shutdown, data changes and export.
 #include <QCheckBox>
 #include <QFile>
-#include <QListWidget>
-#include <QPushButton>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -52,7 +52,8 @@ TEST_F(MainWindowTest, StartsWithCaptionsAndEmptyServerBoxWithoutIni) {
     QStringList group, item;
     for (QAction* a : form->GroupPopup->actions()) group << a->text();
     for (QAction* a : form->ItemPopup->actions()) item << a->text();
-    EXPECT_EQ(group, QStringList({"Add Group...", "Remove Group", "Remove all Groups", "Properties..."}));
+    EXPECT_EQ(group,
+              QStringList({"Add Group...", "Remove Group", "Remove all Groups", "Properties..."}));
     EXPECT_EQ(item, QStringList({"Add Item..", "Remove Item", "Remove all Items", "Active"}));
     EXPECT_TRUE(form->Active1->isCheckable());
     // The value labels carry the marker; the caption labels do not.
@@ -323,7 +324,8 @@ TEST_F(MainWindowTest, SwitchingGroupsShowsLastValues) {
 }
 
 TEST_F(MainWindowTest, AddItemsThroughBrowseDialogThenValuesArrive) {
-    fake->SetBrowseTree(velqor::fake::FakeTransport::TreeFromIDs({"Plant.Temp", "Plant.Level", "Pump"}));
+    fake->SetBrowseTree(
+        velqor::fake::FakeTransport::TreeFromIDs({"Plant.Temp", "Plant.Level", "Pump"}));
     form->show();
     // Not connected: the dialog does not open.
     AddGroupViaDialog("G1");
@@ -435,7 +437,8 @@ TEST_F(MainWindowTest, StatusRefreshShowsServerAndGroupState) {
     EXPECT_EQ(form->LServer->text(), "Sim.Server.1");
     EXPECT_EQ(form->LState->text(), "running");
     EXPECT_EQ(form->LInfo->text(), "Simulated vendor");
-    EXPECT_TRUE(form->LStartTime->text().contains("08:00:00")) << form->LStartTime->text().toStdString();
+    EXPECT_TRUE(form->LStartTime->text().contains("08:00:00"))
+        << form->LStartTime->text().toStdString();
     EXPECT_TRUE(form->LUpdateTime->text().contains("09:30:15"));
     EXPECT_EQ(form->LName->text(), "G1");
     EXPECT_EQ(form->LUpdate->text(), "250");
@@ -494,7 +497,8 @@ TEST_F(MainWindowTest, DataChangeUpdatesOnlyChangedRowsInOneAnnouncement) {
     int resets = 0;
     QObject::connect(form->ItemModel, &QAbstractItemModel::modelReset, [&] { ++resets; });
     for (int i : {10, 20, 30}) fake->SetItemValue("I" + std::to_string(i), Variant(int32_t(i)));
-    fake->PostValues(*g, {g->OPCItems().Items(10), g->OPCItems().Items(20), g->OPCItems().Items(30)});
+    fake->PostValues(*g,
+                     {g->OPCItems().Items(10), g->OPCItems().Items(20), g->OPCItems().Items(30)});
     ASSERT_TRUE(apptest::ProcessUntil([&] { return announcements > 0; }));
     EXPECT_EQ(announcements, 1);
     EXPECT_EQ(resets, 0) << "a data change never rebuilds the list";
@@ -554,7 +558,9 @@ TEST_F(MainWindowTest, ExportWithoutGroupCreatesEmptyFileAndIoErrorsAreShown) {
     form->Export1->trigger();
     EXPECT_TRUE(QFile::exists(path));
     EXPECT_EQ(QFileInfo(path).size(), 0);
-    form->ChooseExportFile = [this](const QString&) { return progDir.filePath("no/such/dir/x.txt"); };
+    form->ChooseExportFile = [this](const QString&) {
+        return progDir.filePath("no/such/dir/x.txt");
+    };
     form->Export1->trigger();
     EXPECT_EQ(Recorded().errors.size(), 1u);
     form->ChooseExportFile = [](const QString&) { return QString(); };

@@ -3,12 +3,12 @@
 // TAGSCOPE_SHOT set, the window is saved there as a picture once values are shown.
 #include <QLabel>
 #include <QLineEdit>
-#include <QTableView>
-#include <QToolButton>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include "AppTestSupport.h"
 #include "OPCGroupDlg.h"
@@ -52,7 +52,8 @@ TEST(XmlDaLive, ConnectAddGroupAndItemsAndWatchValues) {
     qputenv("TAGSCOPE_SERVER", QByteArray::fromStdString(sim.url()));
     TForm1 form;
     form.Ini = IniMemory(prog.path(), "tagscope", conf.path());
-    form.show();  // the server box takes the address from the environment, as the run script passes it
+    form.show();  // the server box takes the address from the environment, as the run script passes
+                  // it
     qunsetenv("TAGSCOPE_SERVER");
     ASSERT_EQ(form.ServerCombo->currentText().toStdString(), sim.url());
 
@@ -89,7 +90,8 @@ TEST(XmlDaLive, ConnectAddGroupAndItemsAndWatchValues) {
         if (dlg->isVisible()) dlg->reject();
     });
     form.A1->trigger();
-    ASSERT_GE(form.ItemModel->Count(), 3) << (apptest::Recorded().errors.empty() ? "" : apptest::Recorded().errors[0]);
+    ASSERT_GE(form.ItemModel->Count(), 3)
+        << (apptest::Recorded().errors.empty() ? "" : apptest::Recorded().errors[0]);
 
     // Live values: every row gets a value, a time and a quality, and values keep changing.
     auto allShown = [&] {
@@ -103,7 +105,8 @@ TEST(XmlDaLive, ConnectAddGroupAndItemsAndWatchValues) {
         if (form.ItemModel->Row(i)->Text[colItemId].endsWith("Level")) level = i;
     ASSERT_GE(level, 0);
     QString first = form.ItemModel->Row(level)->Text[colValue];
-    EXPECT_TRUE(apptest::ProcessUntil([&] { return form.ItemModel->Row(level)->Text[colValue] != first; }, 5000));
+    EXPECT_TRUE(apptest::ProcessUntil(
+        [&] { return form.ItemModel->Row(level)->Text[colValue] != first; }, 5000));
     EXPECT_EQ(form.ItemModel->Row(level)->Text[colQuality], "good");
     form.Timer1Timer();
     EXPECT_EQ(form.LName->text(), "Tank 1");
