@@ -74,19 +74,6 @@ bool Digits(std::string_view s, size_t from1, size_t count, int& out) {
     return true;
 }
 
-// A date-time from its day number (days since 1899-12-30, any sign) and milliseconds of the
-// day, shifted by deltaMs; the fraction runs forward also before 1899-12-30.
-double ComposeMs(int64_t totalMs) {
-    int64_t day = totalMs / 86400000LL;
-    int64_t rem = totalMs % 86400000LL;
-    if (rem < 0) {
-        day -= 1;
-        rem += 86400000LL;
-    }
-    double frac = double(rem) / kMsPerDay;
-    return day >= 0 ? double(day) + frac : double(day) - frac;
-}
-
 [[noreturn]] void NotANumber(std::string_view text, const char* what) {
     throw EVariantError("'" + std::string(text) + "' is not a valid " + what);
 }
@@ -363,7 +350,7 @@ double XSDDateTimeToDateTime(std::string_view text) {
     int64_t ms = int64_t(std::llround(day)) * 86400000LL +
                  ((int64_t(p.Hour) * 60 + p.Minute) * 60 + p.Second) * 1000 + p.Millisecond -
                  shiftMin * 60000;
-    return ComposeMs(ms);
+    return DateTimeFromMs(ms);
 }
 
 std::string EncodeXSDDuration(int days, int hours, int minutes, int seconds, int milliseconds) {

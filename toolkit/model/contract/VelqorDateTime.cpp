@@ -34,16 +34,18 @@ void CivilFromDays(int64_t z, int& y, int& m, int& d) {
     y = int(yy + (m <= 2));
 }
 
+}  // namespace
+
 // Total milliseconds since 1899-12-30 of a date-time value (day part and time part split by
 // the convention that the fraction always runs forward).
-int64_t ToMs(double dt) {
+int64_t DateTimeToMs(double dt) {
     double day = std::trunc(dt);
     double frac = std::fabs(dt - day);
     int64_t ms = int64_t(std::llround(frac * kMsPerDay));
     return int64_t(day) * 86400000LL + ms;
 }
 
-double FromMs(int64_t total) {
+double DateTimeFromMs(int64_t total) {
     int64_t day = total / 86400000LL;
     int64_t rem = total % 86400000LL;
     if (rem < 0) {
@@ -54,8 +56,6 @@ double FromMs(int64_t total) {
     double frac = double(rem) / kMsPerDay;
     return day >= 0 ? double(day) + frac : double(day) - frac;
 }
-
-}  // namespace
 
 bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -72,7 +72,7 @@ bool TryEncodeDateTime(const DateTimeParts& p, double& out) {
         return false;
     int64_t days = DaysFromCivil(p.Year, unsigned(p.Month), unsigned(p.Day)) + 25569;
     int64_t ms = ((int64_t(p.Hour) * 60 + p.Minute) * 60 + p.Second) * 1000 + p.Millisecond;
-    out = FromMs(days * 86400000LL + ms);
+    out = DateTimeFromMs(days * 86400000LL + ms);
     return true;
 }
 
@@ -86,7 +86,7 @@ double EncodeDateTime(int year, int month, int day, int hour, int minute, int se
 DateTimeParts DecodeDateTime(double dt) {
     DateTimeParts p;
     if (!std::isfinite(dt)) return p;
-    int64_t total = ToMs(dt);
+    int64_t total = DateTimeToMs(dt);
     int64_t day = total / 86400000LL, rem = total % 86400000LL;
     if (rem < 0) {
         day -= 1;
@@ -140,13 +140,13 @@ double Now() {
 }
 
 double UtcToLocal(double utc) {
-    return UnixSecondsToLocal(double(ToMs(utc) - int64_t(25569) * 86400000LL) / 1000.0);
+    return UnixSecondsToLocal(double(DateTimeToMs(utc) - int64_t(25569) * 86400000LL) / 1000.0);
 }
 
 double LocalToUtc(double local) {
     double secs = LocalToUnixSeconds(local);
     int64_t ms = int64_t(std::llround(secs * 1000.0)) + int64_t(25569) * 86400000LL;
-    return FromMs(ms);
+    return DateTimeFromMs(ms);
 }
 
 // FILETIME epoch 1601-01-01 is 11644473600 s before the Unix epoch.

@@ -26,6 +26,10 @@ double EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0
 // Splits a date-time, rounding to the nearest millisecond.
 DateTimeParts DecodeDateTime(double dt);
 bool IsLeapYear(int year);
+// Milliseconds since 1899-12-30 00:00 of a date-time and back (the fraction always runs forward,
+// also before 1899-12-30), for exact arithmetic on date-times.
+int64_t DateTimeToMs(double dt);
+double DateTimeFromMs(int64_t ms);
 int DaysInMonth(int year, int month);
 
 // The current local date-time.
