@@ -225,7 +225,7 @@ private:
     std::map<int32_t, uint32_t> serverItems_;
 };
 
-// A server component whose connections and groups are the fake's: the component.s own seam,
+// A server component whose connections and groups are the fake's: the component's own seam,
 // CreateConnection, plus the group factory.
 class FakeServer : public TVelqorServer {
 public:
