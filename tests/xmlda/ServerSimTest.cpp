@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "model/Velqor.h"
 #include "model/VelqorIntfGen.h"
@@ -75,11 +76,15 @@ TEST_F(ServerOnSimTest, ActivatesAndReadsTheStatus) {
     xmldasim::Switches sw = sim.switches();
     sw.serverState = "suspended";
     sim.setSwitches(sw);
+    const double firstReply = c.ServerTimeAtFirstReply();
+    // Reply times have millisecond resolution: let the next reply carry a later one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     server->GetStatus(st);
     EXPECT_EQ(st.ServerState, 4);
     EXPECT_EQ(st.StateText, "The simulation is suspended.");
     // Later replies leave the clock pair alone.
-    EXPECT_LT(c.ServerTimeAtFirstReply(), st.CurrentTime);
+    EXPECT_LT(firstReply, st.CurrentTime);
+    EXPECT_DOUBLE_EQ(c.ServerTimeAtFirstReply(), firstReply);
 
     server->SetActive(false);
     EXPECT_FALSE(server->Active());
