@@ -4,6 +4,7 @@
 
 #include "soap/dom/VelqorDom.h"
 
+using velqor::Exception;
 using velqor::dom::EXmlParseError;
 using velqor::dom::NodeType;
 using velqor::dom::XmlDocument;
@@ -49,6 +50,23 @@ TEST(Dom, BuildsNamespacesWithoutGeneratedPrefixes) {
     EXPECT_EQ(body.LocalName(), "Body");
     child.SetText("");
     EXPECT_FALSE(child.HasChildNodes());
+}
+
+TEST(Dom, RefusesCharactersXmlCannotCarry) {
+    // A control character would make the document malformed and a NUL would cut a value
+    // short: both are refused with a clear error; tab, line feed and carriage return pass.
+    XmlDocument doc;
+    XmlNode el = doc.CreateDocumentElement("Value", "urn:m");
+    EXPECT_THROW(el.SetText(std::string("a\x01b")), Exception);
+    EXPECT_THROW(el.SetAttribute("n", std::string("a\0b", 3)), Exception);
+    EXPECT_THROW(el.SetAttributeNS("x", "urn:x", "k", "\x1f"), Exception);
+    try {
+        el.SetText("bell\x07");
+    } catch (const Exception& e) {
+        EXPECT_NE(std::string(e.what()).find("U+0007"), std::string::npos) << e.what();
+    }
+    el.SetText("tab\tline\ncr\r");
+    EXPECT_EQ(XmlDocument::Load(doc.Save()).DocumentElement().Text(), "tab\tline\ncr\r");
 }
 
 TEST(Dom, ReadsNodesAttributesAndText) {

@@ -5,6 +5,7 @@
 #include <libxml/xmlerror.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -19,6 +20,22 @@ std::string_view View(const xmlChar* s) { return s ? std::string_view(C(s)) : st
 
 // NUL-terminated copies for libxml2 calls; names and values are short, values may be long.
 std::string Z(std::string_view s) { return std::string(s); }
+
+// XML 1.0 cannot carry the C0 control characters other than tab, line feed and carriage
+// return (NUL included): refuse them here with a clear error instead of sending a document the
+// peer rejects as malformed, or cutting a value short at a NUL.
+std::string_view Checked(std::string_view s) {
+    for (unsigned char c : s) {
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            char buf[96];
+            std::snprintf(buf, sizeof buf,
+                          "XML DOM: the text holds the character U+%04X, which XML cannot carry",
+                          unsigned(c));
+            throw Exception(buf);
+        }
+    }
+    return s;
+}
 
 bool IsTextNode(const xmlNode* n) {
     return n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE;
@@ -206,7 +223,7 @@ void XmlNode::DeclareNamespace(std::string_view prefix, std::string_view uri) {
 }
 
 void XmlNode::SetAttribute(std::string_view name, std::string_view value) {
-    xmlSetProp(n_, X(Z(name).c_str()), X(Z(value).c_str()));
+    xmlSetProp(n_, X(Z(name).c_str()), X(Z(Checked(value)).c_str()));
 }
 
 void XmlNode::SetAttributeNS(std::string_view prefix, std::string_view nsUri,
@@ -214,7 +231,7 @@ void XmlNode::SetAttributeNS(std::string_view prefix, std::string_view nsUri,
     std::string uri = Z(nsUri);
     xmlNs* ns = xmlSearchNsByHref(n_->doc, n_, X(uri.c_str()));
     if (!ns) ns = xmlNewNs(n_, X(uri.c_str()), X(Z(prefix).c_str()));
-    xmlSetNsProp(n_, ns, X(Z(name).c_str()), X(Z(value).c_str()));
+    xmlSetNsProp(n_, ns, X(Z(name).c_str()), X(Z(Checked(value)).c_str()));
 }
 
 void XmlNode::SetText(std::string_view text) {
@@ -224,6 +241,7 @@ void XmlNode::SetText(std::string_view text) {
     }
     if (text.empty()) return;
     if (text.size() > size_t(INT_MAX)) throw Exception("XML DOM: text too long");
+    Checked(text);
     xmlAddChild(n_, xmlNewDocTextLen(n_->doc, X(text.data()), int(text.size())));
 }
 
