@@ -118,6 +118,9 @@ TEST(DateTime, UtcAndFileTimeUnderPinnedZones) {
         std::tm tm{};
         localtime_r(&now, &tm);
         EXPECT_EQ(LocalTimeZoneBias(), tm.tm_isdst > 0 ? 240 : 300);
+        // The bias at a given date follows the zone's rules then, not now.
+        EXPECT_EQ(LocalTimeZoneBiasAt(EncodeDateTime(2026, 1, 15, 12)), 300);
+        EXPECT_EQ(LocalTimeZoneBiasAt(EncodeDateTime(2026, 7, 15, 12)), 240);
     }
 }
 

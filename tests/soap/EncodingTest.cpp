@@ -126,9 +126,11 @@ TEST(XsdDateTime, WrittenWithTheLocalOffset) {
         EXPECT_EQ(DateTimeToXSDDateTime(t, true), "2026-12-06T16:43:24.007-05:00");
     }
     {
+        // The offset in force at the date written, whatever the season now.
         ScopedTimeZone tz("America/New_York");
-        std::string s = DateTimeToXSDDateTime(t, true);
-        EXPECT_TRUE(s == "2026-12-06T16:43:24.007-05:00" || s == "2026-12-06T16:43:24.007-04:00") << s;
+        EXPECT_EQ(DateTimeToXSDDateTime(t, true), "2026-12-06T16:43:24.007-05:00");
+        EXPECT_EQ(DateTimeToXSDDateTime(EncodeDateTime(2026, 7, 1, 12, 0), true),
+                  "2026-07-01T12:00:00.000-04:00");
     }
     ScopedTimeZone tz("UTC");
     EXPECT_EQ(DateTimeToXSDDateTime(EncodeDateTime(2026, 1, 1, 23, 59, 59, 999) + 0.4 / 86400000.0, true),
@@ -164,6 +166,16 @@ TEST(XsdDateTime, ReadIntoLocalTime) {
         // Round trip through the text.
         double t = EncodeDateTime(2031, 7, 4, 1, 2, 3, 456);
         EXPECT_EQ(XSDDateTimeToDateTime(DateTimeToXSDDateTime(t, true)), t);
+    }
+    {
+        // Each time is read with the zone's rules at that moment: summer and winter times from
+        // one reply are both right, whatever the season now.
+        ScopedTimeZone tz("America/New_York");
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-07-01T16:00:00Z"), EncodeDateTime(2026, 7, 1, 12, 0));
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-15T17:00:00Z"), EncodeDateTime(2026, 1, 15, 12, 0));
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-07-01T12:00:00.000-04:00"), EncodeDateTime(2026, 7, 1, 12, 0));
+        double summer = EncodeDateTime(2026, 7, 1, 8, 30, 0, 5);
+        EXPECT_EQ(XSDDateTimeToDateTime(DateTimeToXSDDateTime(summer, true)), summer);
     }
     {
         ScopedTimeZone tz("Pacific/Kiritimati");  // UTC+14 reading a far-western offset

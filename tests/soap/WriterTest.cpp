@@ -224,10 +224,10 @@ TEST(XmlDaRequests, SubscriptionPolledRefreshWithHoldTimeInTwoZones) {
     }
     {
         ScopedTimeZone tz("America/New_York");
-        // The offset is the one in force now (-04:00 in summer, -05:00 in winter), whatever
-        // the date written.
+        // The offset is the one in force at the date written: daylight saving time in August,
+        // whatever the season now.
         p.HoldTime = EncodeDateTime(2026, 8, 24, 14, 12, 18, 250);
-        std::string offset = LocalTimeZoneBias() == 240 ? "-04:00" : "-05:00";
+        std::string offset = "-04:00";
         EXPECT_EQ(XmlDiff(Envelope("<SubscriptionPolledRefresh " + kNs +
                                    R"( HoldTime="2026-08-24T14:12:18.250)" + offset + R"(" WaitTime="500">)" + tail),
                           WriteRequest(p)),

@@ -286,7 +286,9 @@ std::string VariantToXSDText(const Variant& v) {
 
 std::string DateTimeToXSDDateTime(double dt, bool withOffset) {
     DateTimeParts p = DecodeDateTime(dt);
-    int bias = LocalTimeZoneBias();
+    // The offset in force at that date, so that a time from the other daylight-saving season
+    // is not an hour off.
+    int bias = LocalTimeZoneBiasAt(dt);
     char buf[96];
     if (withOffset && bias != 0) {
         int a = bias < 0 ? -bias : bias;
@@ -346,11 +348,12 @@ double XSDDateTimeToDateTime(std::string_view text) {
     DateTimeParts dateOnly{p.Year, p.Month, p.Day, 0, 0, 0, 0};
     if (!TryEncodeDateTime(dateOnly, day)) DateError(datePart);
     if (p.Hour > 23 || p.Minute > 59 || p.Second > 59) TimeError(timePart);
-    int64_t shiftMin = int64_t(LocalTimeZoneBias()) + int64_t(offH) * 60 + offM;
-    int64_t ms = int64_t(std::llround(day)) * 86400000LL +
-                 ((int64_t(p.Hour) * 60 + p.Minute) * 60 + p.Second) * 1000 + p.Millisecond -
-                 shiftMin * 60000;
-    return DateTimeFromMs(ms);
+    // The text's own time less its offset is UTC; local time follows from the zone's rules at
+    // that moment (a time from the other daylight-saving season is not an hour off).
+    int64_t utcMs = int64_t(std::llround(day)) * 86400000LL +
+                    ((int64_t(p.Hour) * 60 + p.Minute) * 60 + p.Second) * 1000 + p.Millisecond -
+                    (int64_t(offH) * 60 + offM) * 60000;
+    return UtcToLocal(DateTimeFromMs(utcMs));
 }
 
 std::string EncodeXSDDuration(int days, int hours, int minutes, int seconds, int milliseconds) {

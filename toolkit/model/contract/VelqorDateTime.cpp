@@ -170,6 +170,10 @@ int LocalTimeZoneBias() {
     return int(-tm.tm_gmtoff / 60);
 }
 
+int LocalTimeZoneBiasAt(double local) {
+    return int(std::llround((LocalToUnixSeconds(local) - (local - kUnixEpochDays) * 86400.0) / 60.0));
+}
+
 std::string FormatDateTimeText(double dt) {
     DateTimeParts p = DecodeDateTime(dt);
     char buf[64];

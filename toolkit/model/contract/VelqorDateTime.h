@@ -45,6 +45,8 @@ double LocalToUnixSeconds(double local);
 
 // Minutes to add to local time to get UTC, as in force now (UTC minus local).
 int LocalTimeZoneBias();
+// The same for a given local date-time, with the zone's rules at that date (daylight saving).
+int LocalTimeZoneBiasAt(double local);
 
 // "YYYY-MM-DD HH:MM:SS[.mmm]"; the date alone at midnight, the time alone on day 0.
 std::string FormatDateTimeText(double dt);
