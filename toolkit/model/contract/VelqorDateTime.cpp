@@ -119,17 +119,24 @@ double UnixSecondsToLocal(double unixSeconds) {
     return out;
 }
 
+namespace {
+// UTC offset in seconds in force at a Unix time. localtime_r reads the zone without re-reading
+// TZ (mktime re-reads it on every call, which races with other threads converting times).
+long GmtOffsetAt(time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return tm.tm_gmtoff;
+}
+}  // namespace
+
 double LocalToUnixSeconds(double local) {
     DateTimeParts p = DecodeDateTime(local);
-    std::tm tm{};
-    tm.tm_year = p.Year - 1900;
-    tm.tm_mon = p.Month - 1;
-    tm.tm_mday = p.Day;
-    tm.tm_hour = p.Hour;
-    tm.tm_min = p.Minute;
-    tm.tm_sec = p.Second;
-    tm.tm_isdst = -1;
-    time_t t = mktime(&tm);
+    // The local wall time read as if it were UTC, then corrected by the offset in force at the
+    // resulting moment; the second step settles times near a daylight-saving change.
+    const int64_t wall = (DaysFromCivil(p.Year, unsigned(p.Month), unsigned(p.Day)) * 24 + p.Hour) * 3600 +
+                         int64_t(p.Minute) * 60 + p.Second;
+    time_t t = time_t(wall - GmtOffsetAt(time_t(wall)));
+    t = time_t(wall - GmtOffsetAt(t));
     return double(t) + p.Millisecond / 1000.0;
 }
 
