@@ -178,6 +178,13 @@ TEST(XsdDateTime, ReadIntoLocalTime) {
         EXPECT_EQ(XSDDateTimeToDateTime(DateTimeToXSDDateTime(summer, true)), summer);
     }
     {
+        // Before 1942 Kolkata kept a local mean time whose offset has seconds; the text carries
+        // minutes only, and a date-time still reads back to itself.
+        ScopedTimeZone tz("Asia/Kolkata");
+        double old = XSDDateTimeToDateTime("1899-12-30T00:00:00.5+14:00");
+        EXPECT_EQ(XSDDateTimeToDateTime(DateTimeToXSDDateTime(old, true)), old);
+    }
+    {
         ScopedTimeZone tz("Pacific/Kiritimati");  // UTC+14 reading a far-western offset
         EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00-12:00"), EncodeDateTime(2026, 1, 2, 12, 0));
     }

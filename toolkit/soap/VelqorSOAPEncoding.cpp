@@ -289,6 +289,12 @@ std::string DateTimeToXSDDateTime(double dt, bool withOffset) {
     // The offset in force at that date, so that a time from the other daylight-saving season
     // is not an hour off.
     int bias = LocalTimeZoneBiasAt(dt);
+    if (withOffset) {
+        // Old local mean times have offsets with seconds, which the text cannot carry: write the
+        // exact instant with the offset rounded to minutes, so that it reads back unchanged.
+        const int64_t instantMs = DateTimeToMs(LocalToUtc(dt)) - int64_t(bias) * 60000;
+        if (instantMs != DateTimeToMs(dt)) p = DecodeDateTime(DateTimeFromMs(instantMs));
+    }
     char buf[96];
     if (withOffset && bias != 0) {
         int a = bias < 0 ? -bias : bias;
