@@ -110,6 +110,19 @@ void writeQuality(ReplyWriter& w, xmlNode* parent, const char* name, const Quali
     if (q.limit != "none") w.attr(e, "LimitField", q.limit);
 }
 
+void writeItemResult(ReplyWriter& w, xmlNode* parent, ItemReply& ir, const Value& value,
+                     const Sample& sample, ErrorList& errors, const ReqOptions& o) {
+    if (ir.resultId.empty()) {
+        ir.value = &value;
+        ir.quality = &sample.quality;
+        ir.timestamp = sample.timestamp;
+    } else {
+        ir.diagnostic = resultText(ir.resultId);
+    }
+    errors.use(ir.resultId);
+    writeItemValue(w, parent, "Items", ir, o);
+}
+
 xmlNode* writeItemValue(ReplyWriter& w, xmlNode* parent, const char* name, const ItemReply& r,
                         const ReqOptions& o) {
     xmlNode* e = w.element(parent, name);
@@ -184,15 +197,7 @@ void opRead(Call& c) {
                 converted = std::move(cv.value);
             }
         }
-        if (ir.resultId.empty()) {
-            ir.value = &converted;
-            ir.quality = &s.quality;
-            ir.timestamp = s.timestamp;
-        } else {
-            ir.diagnostic = resultText(ir.resultId);
-        }
-        errors.use(ir.resultId);
-        writeItemValue(c.w, rlist, "Items", ir, o);
+        writeItemResult(c.w, rlist, ir, converted, s, errors, o);
     }
     errors.write(c.w, r, o.returnErrorText);
 }

@@ -80,6 +80,10 @@ struct ItemReply {
 xmlNode* writeItemValue(ReplyWriter& w, xmlNode* parent, const char* name, const ItemReply& r,
                         const ReqOptions& o);
 void writeQuality(ReplyWriter& w, xmlNode* parent, const char* name, const Quality& q);
+// One "Items" reply record: value, quality and timestamp when ir succeeded, else its result
+// text; the result is counted in the reply's error list.
+void writeItemResult(ReplyWriter& w, xmlNode* parent, ItemReply& ir, const Value& value,
+                     const Sample& sample, ErrorList& errors, const ReqOptions& o);
 
 // The ReqType of a request as a type; nullopt when absent; faults nothing (E_BADTYPE by caller).
 std::optional<DataType> reqTypeOf(const std::string& text, bool* unknown);

@@ -143,15 +143,7 @@ void opPolledRefresh(Call& c) {
             ir.itemName = si.itemName;
             Value v;
             ir.resultId = toRequested(sample, si.reqType, &v);
-            if (ir.resultId.empty()) {
-                ir.value = &v;
-                ir.quality = &sample.quality;
-                ir.timestamp = sample.timestamp;
-            } else {
-                ir.diagnostic = resultText(ir.resultId);
-            }
-            errors.use(ir.resultId);
-            writeItemValue(c.w, list, "Items", ir, o);
+            writeItemResult(c.w, list, ir, v, sample, errors, o);
         }
     }
     errors.write(c.w, r, o.returnErrorText);
