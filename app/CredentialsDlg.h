@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <optional>
 
-#include "soap/http/VelqorSOAPPoster.h"
+#include "contract/VelqorCredentials.h"
 
 class QLabel;
 class QLineEdit;

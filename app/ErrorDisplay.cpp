@@ -5,7 +5,7 @@
 #include <QThread>
 
 #include "QtEventLoop.h"
-#include "model/contract/EventLoop.h"
+#include "contract/EventLoop.h"
 
 namespace {
 

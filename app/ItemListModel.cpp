@@ -1,6 +1,6 @@
 #include "ItemListModel.h"
 
-#include "model/contract/VelqorItemData.h"
+#include "contract/VelqorItemData.h"
 
 namespace {
 const char* const kColumns[kItemColumns] = {"ItemId", "Accesspath", "Active",

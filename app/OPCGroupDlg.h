@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "model/contract/VelqorIntf.h"
+#include "contract/VelqorIntf.h"
 
 class QCheckBox;
 class QLineEdit;

@@ -12,7 +12,7 @@
 #include <map>
 #include <mutex>
 
-#include "model/contract/EventLoop.h"
+#include "contract/EventLoop.h"
 
 class QSocketNotifier;
 class QTimer;

@@ -5,12 +5,10 @@
 // passes the simulation service's address), else with the remembered server.
 #include <QTimer>
 
+#include "CredentialsDlg.h"
 #include "ErrorDisplay.h"
 #include "QtEventLoop.h"
 #include "uMain.h"
-#ifdef TAGSCOPE_HAVE_CREDENTIALS
-#include "CredentialsDlg.h"
-#endif
 
 int main(int argc, char** argv) {
     TagscopeApplication app(argc, argv);
@@ -21,9 +19,7 @@ int main(int argc, char** argv) {
     QtEventLoop loop;
     loop.InstallAsDefault();
     InstallErrorDisplay();
-#ifdef TAGSCOPE_HAVE_CREDENTIALS
     InstallCredentialsProvider();
-#endif
 
     QString shot;
     int delay = 1500;

@@ -5,8 +5,8 @@
 
 #include "Format.h"
 #include "Session.h"
-#include "model/contract/VelqorDateTime.h"
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorDateTime.h"
+#include "contract/VelqorError.h"
 
 namespace tagscope::cli {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/contract/VelqorIntf.h"
+#include "contract/VelqorIntf.h"
 
 namespace tagscope::cli {
 
@@ -114,16 +114,19 @@ std::string QualityText(int32_t quality) {
         {0x54, "uncertainEUExceeded"},      {0x58, "uncertainSubNormal"},
         {0xC0, "good"},                     {0xD8, "goodLocalOverride"},
     };
-    const int32_t sub = quality & 0xFC;
+    const int32_t sub = quality & velqor::kQualitySubstatusMask;
     std::string text;
     for (const auto& n : kNames)
         if (n.code == sub) text = n.name;
     if (text.empty()) {
-        const int32_t status = quality & 0xC0;
-        text = status == 0xC0 ? "good" : status == 0x40 ? "uncertain" : status == 0 ? "bad" : "unknown";
+        const int32_t status = quality & velqor::kQualityStatusMask;
+        text = status == velqor::kQualityGood        ? "good"
+               : status == velqor::kQualityUncertain ? "uncertain"
+               : status == velqor::kQualityBad       ? "bad"
+                                                     : "unknown";
     }
     static constexpr const char* kLimits[] = {"", "+low", "+high", "+constant"};
-    return text + kLimits[quality & 3];
+    return text + kLimits[quality & velqor::kQualityLimitMask];
 }
 
 std::string QualityCode(int32_t quality) {

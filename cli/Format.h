@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/contract/Variant.h"
+#include "contract/Variant.h"
 
 namespace tagscope::cli {
 

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
 
 namespace tagscope::cli {
 

@@ -13,7 +13,7 @@
 
 #include "QtEventLoop.h"
 #include "fake/FakeTransport.h"
-#include "model/contract/VelqorDateTime.h"
+#include "contract/VelqorDateTime.h"
 #include "uMain.h"
 
 using namespace velqor;

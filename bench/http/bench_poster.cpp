@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "soap/http/VelqorSOAPPoster.h"
+#include "http/VelqorSOAPPoster.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "model/contract/EventLoop.h"
+#include "contract/EventLoop.h"
 
 namespace apptest {
 

@@ -7,7 +7,7 @@
 #include "AppTestSupport.h"
 #include "ErrorDisplay.h"
 #include "QtEventLoop.h"
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
 
 namespace {
 

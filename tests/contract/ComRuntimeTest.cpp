@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "com/runtime/Unknown.h"
-#include "model/contract/VelqorTransport.h"
+#include "contract/VelqorTransport.h"
 
 namespace velqor {
 namespace {

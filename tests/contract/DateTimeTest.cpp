@@ -7,7 +7,7 @@
 #include <string>
 
 #include "com/runtime/Exception.h"
-#include "model/contract/VelqorDateTime.h"
+#include "contract/VelqorDateTime.h"
 
 namespace velqor {
 namespace {

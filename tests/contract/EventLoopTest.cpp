@@ -5,8 +5,8 @@
 #include <atomic>
 #include <thread>
 
-#include "model/contract/EventLoop.h"
-#include "model/contract/VelqorError.h"
+#include "contract/EventLoop.h"
+#include "contract/VelqorError.h"
 
 namespace velqor {
 namespace {

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "model/contract/Variant.h"
-#include "model/contract/VelqorDateTime.h"
+#include "contract/Variant.h"
+#include "contract/VelqorDateTime.h"
 
 namespace velqor {
 namespace {

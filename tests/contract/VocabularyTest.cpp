@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "com/runtime/HResult.h"
-#include "model/contract/VelqorError.h"
-#include "model/contract/VelqorIntf.h"
-#include "model/contract/VelqorItemData.h"
+#include "contract/VelqorError.h"
+#include "contract/VelqorIntf.h"
+#include "contract/VelqorItemData.h"
 
 namespace velqor {
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "LoopbackServers.h"
-#include "model/contract/VelqorError.h"
-#include "soap/http/VelqorSOAPPoster.h"
+#include "contract/VelqorError.h"
+#include "http/VelqorSOAPPoster.h"
 
 namespace velqor {
 namespace {

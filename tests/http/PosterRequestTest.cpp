@@ -5,9 +5,9 @@
 #include <zlib.h>
 
 #include "LoopbackServers.h"
-#include "model/contract/VelqorError.h"
-#include "soap/http/VelqorCurlPost.h"
-#include "soap/http/VelqorSOAPPoster.h"
+#include "contract/VelqorError.h"
+#include "http/VelqorCurlPost.h"
+#include "http/VelqorSOAPPoster.h"
 
 namespace velqor {
 namespace {
@@ -67,15 +67,6 @@ TEST(SOAPActionHeaderTest, ThreeRules) {
     EXPECT_EQ(SOAPActionHeader("\"\""), "SOAPAction: \"\"");
     EXPECT_EQ(SOAPActionHeader("A"), "SOAPAction: \"A\"");
     EXPECT_EQ(SOAPActionHeader("\"A\""), "SOAPAction: \"\"A\"\"");
-}
-
-TEST(CallParamTest, NameWithoutCaseValueTrimmed) {
-    const std::vector<std::string> lines = {"xml-user= alice ", "XML-POSTBY=MS", "broken",
-                                            " xml-cafile =/etc/ca.pem"};
-    EXPECT_EQ(CallParam(lines, kParamUser), "alice");
-    EXPECT_EQ(CallParam(lines, kParamPostBy), "MS");
-    EXPECT_EQ(CallParam(lines, kParamCAFile), "/etc/ca.pem");
-    EXPECT_EQ(CallParam(lines, kParamPassword), "");
 }
 
 TEST_F(PosterTest, SendsPostWithHeadersAndWholeBody) {
@@ -401,7 +392,7 @@ TEST_F(PosterTest, PostOnceAppendsToTheResponseBuffer) {
     std::string reply = "kept:";
     PostOnce(server.URL(), "", "", "", "anything", kAction, "x", reply);
     EXPECT_EQ(reply, "kept:" + kReply);
-    TVelqorSOAPData settings;
+    THTTPPostSettings settings;
     settings.URL = server.URL();
     reply.clear();
     PostOnce(settings, kAction, "y", reply);

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "LoopbackServers.h"
-#include "model/contract/VelqorError.h"
-#include "soap/http/VelqorSOAPPoster.h"
+#include "contract/VelqorError.h"
+#include "http/VelqorSOAPPoster.h"
 
 namespace velqor {
 namespace {
@@ -166,11 +166,11 @@ TEST_F(PosterTimeoutTest, PostersOnSeveralThreadsWorkIndependently) {
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
         threads.emplace_back([&, i] {
-            TVelqorSOAPData settings;
+            THTTPPostSettings settings;
             settings.URL = answering.URL("/t" + std::to_string(i));
-            settings.Poster = CreatePoster(settings);
+            auto poster = CreatePoster(settings);
             for (int n = 0; n < kPosts; ++n)
-                if (Outcome(*settings.Poster) == "ok:<ok/>") ++ok[i];
+                if (Outcome(*poster) == "ok:<ok/>") ++ok[i];
         });
     for (auto& t : threads) t.join();
     for (int i = 0; i < kThreads; ++i) EXPECT_EQ(ok[i], kPosts);

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "LoopbackServers.h"
-#include "model/contract/VelqorError.h"
-#include "soap/http/VelqorSOAPPoster.h"
+#include "contract/VelqorError.h"
+#include "http/VelqorSOAPPoster.h"
 
 namespace velqor {
 namespace {
@@ -30,7 +30,7 @@ protected:
         });
         server.Start();
         url = server.URL("/da");
-        TVelqorSOAPData settings;
+        THTTPPostSettings settings;
         settings.URL = url;
         settings.CAFile = cafile;
         std::string reply;
@@ -84,7 +84,7 @@ TEST_F(PosterTlsTest, KeepAliveOverTls) {
         res.set_content("<ok/>", "text/xml");
     });
     tls.Start();
-    TVelqorSOAPData settings;
+    THTTPPostSettings settings;
     settings.URL = tls.URL("/da");
     settings.CAFile = caFile;
     auto poster = CreatePoster(settings);
@@ -118,7 +118,7 @@ TEST(PosterTlsProxyTest, TunnelThroughTheProxyWithAskedCredentials) {
         asked.push_back(r);
         return std::optional<TCredentials>(TCredentials{"bob", "gate"});
     });
-    TVelqorSOAPData settings;
+    THTTPPostSettings settings;
     settings.URL = server.URL("/da");
     settings.Proxy = proxy.Address();
     settings.CAFile = caFile;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "model/Velqor.h"
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
 #include "xmlda/VelqorXMLDA.h"
 #include "xmlda/VelqorXMLDABrowser.h"
 #include "xmlda/XmlDaSim.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "CannedService.h"
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
 #include "xmlda/VelqorXMLDA.h"
 #include "xmlda/VelqorXMLDABrowser.h"
 

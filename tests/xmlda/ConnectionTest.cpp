@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "CannedService.h"
-#include "model/contract/VelqorDateTime.h"
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorDateTime.h"
+#include "contract/VelqorError.h"
 #include "soap/VelqorSOAPEncoding.h"
 #include "xmlda/VelqorXMLDA.h"
 
@@ -62,6 +62,15 @@ class XmlDaConnectionTest : public ::testing::Test {
         return {200, FaultEnvelope("soap:Server", "no canned reply for " + op)};
     }};
 };
+
+TEST(CallParamTest, NameWithoutCaseValueTrimmed) {
+    const std::vector<std::string> lines = {"xml-user= alice ", "XML-POSTBY=MS", "broken",
+                                            " xml-cafile =/etc/ca.pem"};
+    EXPECT_EQ(CallParam(lines, kParamUser), "alice");
+    EXPECT_EQ(CallParam(lines, kParamPostBy), "MS");
+    EXPECT_EQ(CallParam(lines, kParamCAFile), "/etc/ca.pem");
+    EXPECT_EQ(CallParam(lines, kParamPassword), "");
+}
 
 TEST_F(XmlDaConnectionTest, BlankServerNameIsRefusedBeforeAnythingIsStored) {
     for (const char* name : {"", "   ", "\t "}) {

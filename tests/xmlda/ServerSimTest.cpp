@@ -7,8 +7,8 @@
 
 #include "model/Velqor.h"
 #include "model/VelqorIntfGen.h"
-#include "model/contract/VelqorDateTime.h"
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorDateTime.h"
+#include "contract/VelqorError.h"
 #include "xmlda/VelqorXMLDA.h"
 #include "xmlda/XmlDaSim.h"
 

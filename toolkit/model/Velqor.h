@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "model/VelqorComn.h"
-#include "model/contract/VelqorItemData.h"
+#include "contract/VelqorItemData.h"
 
 namespace velqor {
 

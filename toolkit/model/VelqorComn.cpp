@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
 
 namespace velqor {
 

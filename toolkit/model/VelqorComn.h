@@ -8,9 +8,9 @@
 #include <string>
 
 #include "com/runtime/Unknown.h"
-#include "model/contract/EventLoop.h"
-#include "model/contract/VelqorIntf.h"
-#include "model/contract/VelqorTransport.h"
+#include "contract/EventLoop.h"
+#include "contract/VelqorIntf.h"
+#include "contract/VelqorTransport.h"
 
 namespace velqor {
 

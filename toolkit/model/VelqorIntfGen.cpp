@@ -1,6 +1,6 @@
 #include "model/VelqorIntfGen.h"
 
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
 #include "xmlda/VelqorXML.h"
 #include "xmlda/VelqorXMLDA.h"
 #include "xmlda/VelqorXMLDAGroup.h"

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "com/runtime/Unknown.h"
-#include "model/contract/VelqorIntf.h"
-#include "model/contract/VelqorTransport.h"
+#include "contract/VelqorIntf.h"
+#include "contract/VelqorTransport.h"
 
 namespace velqor {
 

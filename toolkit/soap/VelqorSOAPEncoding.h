@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "com/runtime/VarType.h"
-#include "model/contract/Variant.h"
-#include "model/contract/VelqorDateTime.h"
-#include "model/contract/VelqorError.h"
+#include "contract/Variant.h"
+#include "contract/VelqorDateTime.h"
+#include "contract/VelqorError.h"
 
 namespace velqor {
 

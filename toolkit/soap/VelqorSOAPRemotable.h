@@ -30,7 +30,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "model/contract/Variant.h"
+#include "contract/Variant.h"
 
 namespace velqor {
 

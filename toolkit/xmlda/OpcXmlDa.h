@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/contract/Variant.h"
+#include "contract/Variant.h"
 #include "soap/VelqorSOAPRemotable.h"
 
 namespace velqor::xmlda {

@@ -1,9 +1,20 @@
 #include "xmlda/VelqorSOAPCall.h"
 
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
+#include "soap/VelqorSOAPEncoding.h"
 #include "xmlda/VelqorSOAPCallIO.h"
 
 namespace velqor {
+
+std::string CallParam(const std::vector<std::string>& lines, std::string_view name) {
+    for (const auto& line : lines) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        if (SameTextNoCase(TrimBlanks(std::string_view(line).substr(0, eq)), name))
+            return std::string(TrimBlanks(std::string_view(line).substr(eq + 1)));
+    }
+    return {};
+}
 
 std::string WriteXmlDaRequest(std::string_view nameSpace, std::string_view operation,
                               const TRemotable& request, std::string& soapAction) {

@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "soap/VelqorSOAPRemotable.h"
-#include "soap/http/VelqorSOAPPoster.h"
 #include "xmlda/OpcXmlDa.h"
+#include "xmlda/VelqorSOAPData.h"
 
 namespace velqor {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
 #include "soap/VelqorSOAPEncoding.h"
 
 namespace velqor {
@@ -60,16 +60,8 @@ TVelqorSOAPData& TVelqorXMLConnection::GetCallSettings() {
 }
 
 TVelqorSOAPData TVelqorXMLConnection::SnapshotCallSettings() {
-    const TVelqorSOAPData& s = GetCallSettings();
     TVelqorSOAPData copy;
-    copy.URL = s.URL;
-    copy.Proxy = s.Proxy;
-    copy.User = s.User;
-    copy.Password = s.Password;
-    copy.Namespace = s.Namespace;
-    copy.PostBy = s.PostBy;
-    copy.CAFile = s.CAFile;
-    copy.NotifyWindow = s.NotifyWindow;
+    static_cast<TVelqorCallSettings&>(copy) = GetCallSettings();  // every field but the poster
     return copy;
 }
 

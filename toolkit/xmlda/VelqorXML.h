@@ -16,8 +16,8 @@
 #include <string_view>
 
 #include "com/runtime/Unknown.h"
-#include "model/contract/VelqorTransport.h"
-#include "soap/http/VelqorSOAPPoster.h"
+#include "contract/VelqorTransport.h"
+#include "xmlda/VelqorSOAPData.h"
 #include "xmlda/VelqorSOAPCall.h"
 
 namespace velqor {

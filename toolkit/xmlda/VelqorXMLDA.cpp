@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "model/contract/VelqorDateTime.h"
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorDateTime.h"
+#include "contract/VelqorError.h"
 #include "xmlda/VelqorXMLDABrowser.h"
 
 namespace velqor {

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "model/contract/VelqorError.h"
-#include "model/contract/VelqorIntf.h"
+#include "contract/VelqorError.h"
+#include "contract/VelqorIntf.h"
 #include "soap/VelqorSOAPEncoding.h"
 #include "xmlda/VelqorXMLDAConvert.h"
 

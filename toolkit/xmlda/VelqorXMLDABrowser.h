@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/contract/VelqorItemData.h"
+#include "contract/VelqorItemData.h"
 #include "xmlda/OpcXmlDa.h"
 #include "xmlda/VelqorXMLDA.h"
 

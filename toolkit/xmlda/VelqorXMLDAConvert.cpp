@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
 #include "soap/VelqorSOAPEncoding.h"
 
 namespace velqor {
@@ -23,11 +23,11 @@ int32_t QualityFromBits(xmlda::qualityBits bits) {
     using Q = xmlda::qualityBits;
     switch (bits) {
         case Q::good:
-            return 0xC0;
+            return kQualityGood;
         case Q::bad:
-            return 0x00;
+            return kQualityBad;
         case Q::badConfigurationError:
-            return 0x04;
+            return kQualityBadConfigurationError;
         case Q::badNotConnected:
             return 0x08;
         case Q::badDeviceFailure:
@@ -39,11 +39,11 @@ int32_t QualityFromBits(xmlda::qualityBits bits) {
         case Q::badCommFailure:
             return 0x18;
         case Q::badOutOfService:
-            return 0x1C;
+            return kQualityBadOutOfService;
         case Q::badWaitingForInitialData:
-            return 0x04;  // reported like badConfigurationError, as this toolkit always has
+            return kQualityBadConfigurationError;  // reported like badConfigurationError, as this toolkit always has
         case Q::uncertain:
-            return 0x40;
+            return kQualityUncertain;
         case Q::uncertainLastUsableValue:
             return 0x44;
         case Q::uncertainSensorNotAccurate:
@@ -91,7 +91,7 @@ int32_t QualityFromName(std::string_view name) {
     };
     for (const Row& r : kRows)
         if (name == r.name) return r.code;
-    return DecimalOf(name).value_or(0x04);
+    return DecimalOf(name).value_or(kQualityBadConfigurationError);
 }
 
 int32_t AccessRightsFromName(std::string_view name) {
@@ -154,7 +154,7 @@ TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property) {
                 break;
             case 3:
                 p.Value =
-                    Variant::I4(property.Value.IsNull() ? 0xC0
+                    Variant::I4(property.Value.IsNull() ? kQualityGood
                                                         : QualityFromName(property.Value.ToText()))
                         .ChangeType(VT_I2);
                 break;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/contract/VelqorIntf.h"
+#include "contract/VelqorIntf.h"
 #include "xmlda/OpcXmlDa.h"
 
 namespace velqor {

@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
 #include "soap/VelqorSOAPEncoding.h"
 
 namespace velqor {

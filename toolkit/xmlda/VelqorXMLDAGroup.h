@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "model/contract/VelqorTransport.h"
+#include "contract/VelqorTransport.h"
 #include "xmlda/VelqorXMLDA.h"
 #include "xmlda/VelqorXMLDAPoll.h"
 

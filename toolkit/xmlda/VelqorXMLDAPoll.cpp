@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "model/contract/VelqorDateTime.h"
-#include "soap/http/VelqorCurlPost.h"
+#include "contract/VelqorDateTime.h"
+#include "http/VelqorCurlPost.h"
 #include "xmlda/VelqorSOAPCall.h"
 #include "xmlda/VelqorXMLDAConvert.h"
 

@@ -33,14 +33,13 @@
 #include <unordered_set>
 #include <vector>
 
-#include "model/contract/VelqorItemData.h"
-#include "soap/http/VelqorSOAPPoster.h"
+#include "contract/VelqorItemData.h"
+#include "xmlda/VelqorSOAPData.h"
 #include "xmlda/OpcXmlDa.h"
 
 namespace velqor {
 
-// Quality and error code that the items of a dropped subscription get.
-inline constexpr int32_t kQualityBadOutOfService = 0x1C;
+// Error code that the items of a dropped subscription get (with quality bad, out of service).
 inline constexpr int32_t kXmlDaInvalidHandle = int32_t(0xC0040001U);  // "E_INVALIDHANDLE"
 
 // What a poll thread works from; filled on the owning thread.

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "com/runtime/VarType.h"
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
 
 namespace velqor {
 

@@ -7,64 +7,25 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "model/contract/EventLoop.h"
+#include "contract/VelqorCredentials.h"
 
 namespace velqor {
 
-class THTTPPost;
-
-// The call settings of one XML-DA connection or poll thread. All fields start empty.
-struct TVelqorSOAPData {
-    std::string URL;        // the web service's address
-    std::string Proxy;      // proxy server ("host:port"), empty for none
-    std::string User;       // user name for the server, may be empty
-    std::string Password;   // password for the server, may be empty
-    std::string Namespace;  // namespace URI of the method elements
-    std::string PostBy;     // name of the poster implementation
-    std::string CAFile;     // extra trusted authorities (PEM file) for HTTPS, empty for none
-    velqor::NotifyWindow NotifyWindow;  // told of a failed post; none when empty
-    std::unique_ptr<THTTPPost> Poster;  // the persistent poster, or none
+// Where and how a poster posts: a plain record that callers copy whole. Strings start empty,
+// time-outs at 0 (the poster's finite default).
+struct THTTPPostSettings {
+    std::string URL;       // the web service's address
+    std::string Proxy;     // proxy server ("host:port"), empty for none
+    std::string User;      // user name for the server, may be empty
+    std::string Password;  // password for the server, may be empty
+    std::string PostBy;    // name of the poster implementation
+    std::string CAFile;    // extra trusted authorities (PEM file) for HTTPS, empty for none
+    int ConnectTimeout = 0, SendTimeout = 0, ReceiveTimeout = 0;  // milliseconds
 };
-
-// Keys of the server component's Params lines that configure the poster.
-inline constexpr std::string_view kParamUser = "xml-user";
-inline constexpr std::string_view kParamPassword = "xml-pass";
-inline constexpr std::string_view kParamProxy = "xml-proxy";
-inline constexpr std::string_view kParamPostBy = "xml-postby";
-inline constexpr std::string_view kParamCAFile = "xml-cafile";
-
-// Value of a "name=value" line looked up by name without regard to case, trimmed of blanks;
-// "" when the name is absent.
-std::string CallParam(const std::vector<std::string>& lines, std::string_view name);
-
-// Credentials asked from the user when the server answers 401 (or the proxy 407) and the poster
-// was given none.
-struct TCredentialsRequest {
-    std::string URL;    // the service asked for
-    std::string Proxy;  // the proxy, when ForProxy
-    std::string Realm;  // the realm the server named, may be empty
-    bool ForProxy = false;
-    int Attempt = 1;  // 1 for the first question of an exchange, 2 after a refusal, ...
-};
-struct TCredentials {
-    std::string User;
-    std::string Password;
-};
-// Returns the credentials, or nothing when the user cancels (the exchange then ends with the
-// silent abort EAbort). Called on the thread that posts, which may be a poll thread.
-using TCredentialsProvider = std::function<std::optional<TCredentials>(const TCredentialsRequest&)>;
-
-// Installs the application's provider (an empty function removes it). Without a provider a
-// 401/407 is reported as the HTTP status error. Thread-safe.
-void SetCredentialsProvider(TCredentialsProvider provider);
-TCredentialsProvider GetCredentialsProvider();
 
 // The default user-agent text.
 inline constexpr std::string_view kDefaultUserAgent = "Velqor XML DA Client";
@@ -146,14 +107,14 @@ private:
 std::unique_ptr<THTTPPost> CreatePoster(const std::string& url, const std::string& proxy,
                                         const std::string& user, const std::string& postBy,
                                         const std::string& password);
-// The same from call settings (also takes the CA file).
-std::unique_ptr<THTTPPost> CreatePoster(const TVelqorSOAPData& settings);
+// The same from a settings record (also takes the CA file and the time-outs).
+std::unique_ptr<THTTPPost> CreatePoster(const THTTPPostSettings& settings);
 
 // One exchange through a temporary poster, destroyed also on error.
 void PostOnce(const std::string& url, const std::string& proxy, const std::string& user,
               const std::string& password, const std::string& postBy,
               const std::string& soapAction, std::string_view request, std::string& response);
-void PostOnce(const TVelqorSOAPData& settings, const std::string& soapAction,
+void PostOnce(const THTTPPostSettings& settings, const std::string& soapAction,
               std::string_view request, std::string& response);
 
 }  // namespace velqor

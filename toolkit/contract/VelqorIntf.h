@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "model/contract/Variant.h"
+#include "contract/Variant.h"
 
 namespace velqor {
 
@@ -109,8 +109,21 @@ int32_t EUTypeFromName(std::string_view name);
 // 1 "running" .. 5 "test"; any other state "".
 std::string ServerStateText(int32_t state);
 
+// The OPC quality word: bits 7-6 status, 5-2 substatus, 1-0 limit.
+inline constexpr int32_t kQualityStatusMask = 0xC0;     // the status bits
+inline constexpr int32_t kQualitySubstatusMask = 0xFC;  // status and substatus together
+inline constexpr int32_t kQualityLimitMask = 0x03;      // the limit bits
+inline constexpr int32_t kQualityBad = 0x00;
+inline constexpr int32_t kQualityBadConfigurationError = 0x04;
+inline constexpr int32_t kQualityBadOutOfService = 0x1C;
+inline constexpr int32_t kQualityUncertain = 0x40;
+inline constexpr int32_t kQualityGood = 0xC0;
+inline constexpr int32_t kLimitLow = 0x01, kLimitHigh = 0x02, kLimitConstant = 0x03;
+
 // Good quality: both status bits set.
-constexpr bool IsGoodQuality(int32_t quality) { return (quality & 0xC0) == 0xC0; }
+constexpr bool IsGoodQuality(int32_t quality) {
+    return (quality & kQualityStatusMask) == kQualityGood;
+}
 
 // Combined browse identifier: "path//name", or the name alone when the path is empty.
 std::string CombineItemID(std::string_view itemPath, std::string_view itemName);

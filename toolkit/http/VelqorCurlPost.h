@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "soap/http/VelqorSOAPPoster.h"
+#include "http/VelqorSOAPPoster.h"
 
 typedef void CURL;
 typedef void CURLM;

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "com/runtime/Unknown.h"
-#include "model/contract/EventLoop.h"
-#include "model/contract/VelqorIntf.h"
-#include "model/contract/VelqorItemData.h"
+#include "contract/EventLoop.h"
+#include "contract/VelqorIntf.h"
+#include "contract/VelqorItemData.h"
 
 namespace velqor {
 

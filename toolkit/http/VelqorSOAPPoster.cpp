@@ -1,59 +1,8 @@
-#include "soap/http/VelqorSOAPPoster.h"
+#include "http/VelqorSOAPPoster.h"
 
-#include <cctype>
-#include <mutex>
-
-#include "soap/http/VelqorCurlPost.h"
+#include "http/VelqorCurlPost.h"
 
 namespace velqor {
-
-namespace {
-
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-    return s;
-}
-
-bool SameTextNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-std::mutex& ProviderMutex() {
-    static std::mutex mu;
-    return mu;
-}
-TCredentialsProvider& ProviderSlot() {
-    static TCredentialsProvider provider;
-    return provider;
-}
-
-}  // namespace
-
-std::string CallParam(const std::vector<std::string>& lines, std::string_view name) {
-    for (const auto& line : lines) {
-        const auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        if (SameTextNoCase(TrimBlanks(std::string_view(line).substr(0, eq)), name))
-            return std::string(TrimBlanks(std::string_view(line).substr(eq + 1)));
-    }
-    return {};
-}
-
-void SetCredentialsProvider(TCredentialsProvider provider) {
-    std::lock_guard lock(ProviderMutex());
-    ProviderSlot() = std::move(provider);
-}
-
-TCredentialsProvider GetCredentialsProvider() {
-    std::lock_guard lock(ProviderMutex());
-    return ProviderSlot();
-}
 
 std::string SOAPActionHeader(std::string_view action) {
     if (action.empty()) return "SOAPAction:";
@@ -122,8 +71,7 @@ void THTTPPost::Abort() {
 std::unique_ptr<THTTPPost> CreatePoster(const std::string& url, const std::string& proxy,
                                         const std::string& user, const std::string& postBy,
                                         const std::string& password) {
-    // "ms" named the platform poster of the original system; libcurl is the only poster here,
-    // so every name gives it.
+    // libcurl is the only poster, so every implementation name gives it.
     (void)postBy;
     std::unique_ptr<THTTPPost> poster = std::make_unique<TVelqorCurlPost>();
     poster->SetUserName(user);
@@ -134,10 +82,13 @@ std::unique_ptr<THTTPPost> CreatePoster(const std::string& url, const std::strin
     return poster;
 }
 
-std::unique_ptr<THTTPPost> CreatePoster(const TVelqorSOAPData& settings) {
+std::unique_ptr<THTTPPost> CreatePoster(const THTTPPostSettings& settings) {
     auto poster = CreatePoster(settings.URL, settings.Proxy, settings.User, settings.PostBy,
                                settings.Password);
     poster->SetCAFile(settings.CAFile);
+    poster->SetConnectTimeout(settings.ConnectTimeout);
+    poster->SetSendTimeout(settings.SendTimeout);
+    poster->SetReceiveTimeout(settings.ReceiveTimeout);
     return poster;
 }
 
@@ -148,7 +99,7 @@ void PostOnce(const std::string& url, const std::string& proxy, const std::strin
     poster->Post(soapAction, request, response);
 }
 
-void PostOnce(const TVelqorSOAPData& settings, const std::string& soapAction,
+void PostOnce(const THTTPPostSettings& settings, const std::string& soapAction,
               std::string_view request, std::string& response) {
     auto poster = CreatePoster(settings);
     poster->Post(soapAction, request, response);

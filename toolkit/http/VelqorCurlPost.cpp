@@ -1,4 +1,4 @@
-#include "soap/http/VelqorCurlPost.h"
+#include "http/VelqorCurlPost.h"
 
 #include <curl/curl.h>
 #include <openssl/err.h>
@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "model/contract/VelqorError.h"
+#include "contract/VelqorError.h"
 
 namespace velqor {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "model/contract/EventLoop.h"
-#include "model/contract/Variant.h"
-#include "model/contract/VelqorIntf.h"
+#include "contract/EventLoop.h"
+#include "contract/Variant.h"
+#include "contract/VelqorIntf.h"
 
 namespace velqor {
 
