@@ -25,7 +25,7 @@
 #include "OPCGroupDlg.h"
 #include "VelqorDlgBrowse.h"
 #include "model/VelqorServerList.h"
-#include "model/contract/VelqorDateTime.h"
+#include "contract/VelqorDateTime.h"
 #include "uMainExport.h"
 
 using namespace velqor;
@@ -661,7 +661,9 @@ QString TForm1::AboutText() {
                "Tagscope %1\n"
                "Toolkit: %2\n\n"
                "A desktop client for OPC Data Access servers, classic (COM) and XML-DA.\n\n"
-               "License: MIT")
+               "Copyright (c) 2026 The Tagscope authors.\n"
+               "Free software under the MIT License: use, copy, modify and distribute it,\n"
+               "with this notice, without warranty of any kind.")
         .arg(TAGSCOPE_VERSION, kVelqorVersion);
 }
 

@@ -6,8 +6,8 @@
 
 QString ExportFileName(const QDate& date) { return "OPC_" + date.toString("yyMMdd") + ".txt"; }
 
-QString QtNameFilter(const QString& delphiFilter) {
-    QStringList parts = delphiFilter.split('|');
+QString QtNameFilter(const QString& fileDialogFilter) {
+    QStringList parts = fileDialogFilter.split('|');
     QStringList out;
     for (int i = 0; i + 1 < parts.size(); i += 2)
         out << QString("%1 (%2)").arg(parts[i], QString(parts[i + 1]).replace(';', ' '));

@@ -7,13 +7,14 @@
 #include <QStringList>
 #include <vector>
 
-// The save dialog's filter as the program words it (description|pattern).
+// The save dialog's file-dialog filter: description|pattern pairs joined by "|".
 inline constexpr const char* kExportFilter = "Текстовые файлы|*.txt";
 
 // "OPC_yymmdd.txt" for the given date.
 QString ExportFileName(const QDate& date);
-// The filter in the form a Qt file dialog reads: "description (pattern)" per entry.
-QString QtNameFilter(const QString& delphiFilter);
+// A file-dialog filter ("description|pattern|...") in the form a Qt file dialog reads:
+// "description (pattern)" per entry, joined by ";;".
+QString QtNameFilter(const QString& fileDialogFilter);
 // Replaces the file at path with the rows; raises velqor::Exception on an input/output error
 // (a partly written file stays on disk).
 void WriteExportFile(const QString& path, const std::vector<QStringList>& rows);

@@ -18,7 +18,7 @@
 #include "MainWindowFixture.h"
 #include "OPCGroupDlg.h"
 #include "VelqorDlgBrowse.h"
-#include "model/contract/VelqorDateTime.h"
+#include "contract/VelqorDateTime.h"
 #include "uMainExport.h"
 
 using namespace velqor;
