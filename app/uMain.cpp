@@ -24,8 +24,8 @@
 #include "ErrorDisplay.h"
 #include "OPCGroupDlg.h"
 #include "VelqorDlgBrowse.h"
-#include "model/VelqorServerList.h"
 #include "contract/VelqorDateTime.h"
+#include "model/VelqorServerList.h"
 #include "uMainExport.h"
 
 using namespace velqor;

@@ -83,9 +83,10 @@ const char* KindOf(const TVelqorBrowseItem& b) {
 }
 
 class WatchPrinter {
-public:
+  public:
     WatchPrinter(std::ostream& out, std::string format) : out_(out), format_(std::move(format)) {
-        if (format_ == "csv") out_ << "time,item,value,quality,quality_code,timestamp\n" << std::flush;
+        if (format_ == "csv")
+            out_ << "time,item,value,quality,quality_code,timestamp\n" << std::flush;
     }
     void Print(const TVelqorItem& item) {
         const std::string now = FormatDateTimeText(Now());
@@ -98,20 +99,22 @@ public:
                  << CsvField(quality) << ',' << code << ',' << CsvField(stamp) << '\n';
         } else if (format_ == "jsonl") {
             out_ << "{\"time\":" << JsonString(now) << ",\"item\":" << JsonString(item.ItemID())
-                 << ",\"value\":" << JsonValue(item.Value(), value) << ",\"quality\":" << JsonString(quality)
-                 << ",\"quality_code\":" << (item.Quality() & 0xFFFF) << ",\"timestamp\":" << JsonString(stamp);
+                 << ",\"value\":" << JsonValue(item.Value(), value)
+                 << ",\"quality\":" << JsonString(quality)
+                 << ",\"quality_code\":" << (item.Quality() & 0xFFFF)
+                 << ",\"timestamp\":" << JsonString(stamp);
             if (item.Error() != 0) out_ << ",\"error\":" << JsonString(ErrorOf(item));
             out_ << "}\n";
         } else {
-            out_ << now << "  " << item.ItemID() << "  " << value << "  " << quality << " (" << code << ")  "
-                 << stamp;
+            out_ << now << "  " << item.ItemID() << "  " << value << "  " << quality << " (" << code
+                 << ")  " << stamp;
             if (item.Error() != 0) out_ << "  " << ErrorOf(item);
             out_ << '\n';
         }
         out_.flush();  // each change as it arrives, also into a pipe
     }
 
-private:
+  private:
     std::ostream& out_;
     std::string format_;
 };
@@ -132,8 +135,10 @@ int RunStatus(const ConnectOptions& c, Streams s) {
               << "Last update:  " << DateText(st.LastUpdateTime) << '\n'
               << "Vendor info:  " << st.VendorInfo << '\n'
               << "Version:      ";
-        if (!st.VersionText.empty()) s.out << st.VersionText;
-        else s.out << st.MajorVersion << '.' << st.MinorVersion << '.' << st.BuildNumber;
+        if (!st.VersionText.empty())
+            s.out << st.VersionText;
+        else
+            s.out << st.MajorVersion << '.' << st.MinorVersion << '.' << st.BuildNumber;
         s.out << '\n';
         if (!st.StateText.empty()) s.out << "Status info:  " << st.StateText << '\n';
         if (st.GroupCount != 0) s.out << "Groups:       " << st.GroupCount << '\n';
@@ -147,7 +152,8 @@ int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s) {
         TVelqorBrowser& br = session.Server().Browser();
         br.Filter = b.filter;
         br.Datatype = VelqorADatatype(b.type.value_or(vtEMPTY));
-        br.AccessRights = VelqorAcesstype((b.readable ? opcReadable : 0) | (b.writable ? opcWritable : 0));
+        br.AccessRights =
+            VelqorAcesstype((b.readable ? opcReadable : 0) | (b.writable ? opcWritable : 0));
         if (!b.path.empty()) {
             auto [path, name] = SplitItemID(b.path);
             TVelqorBrowseItem at;
@@ -169,7 +175,8 @@ int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s) {
     });
 }
 
-int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, bool values, Streams s) {
+int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, bool values,
+             Streams s) {
     return Guarded(s, [&] {
         Session session(c, s);
         std::vector<TVelqorItemPropertyQuery> queries;
@@ -184,16 +191,20 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
                 if (p.PropertyID == 0 && p.Error != 0) {  // the item itself failed
                     std::string text;
                     session.Server().DAConnection()->GetErrorString(p.Error, text);
-                    s.err << q.ItemID << ": " << (p.Description.empty() ? text : p.Description) << '\n';
+                    s.err << q.ItemID << ": " << (p.Description.empty() ? text : p.Description)
+                          << '\n';
                     s.out << "  error: " << text << '\n';
                     rc = kExitItemErrors;
                     continue;
                 }
-                s.out << "  " << p.PropertyID << '\t' << p.Description << '\t' << VarTypeName(p.DataType);
+                s.out << "  " << p.PropertyID << '\t' << p.Description << '\t'
+                      << VarTypeName(p.DataType);
                 std::string note;  // the data type and quality numbers in words
                 try {
-                    if (p.PropertyID == 1 && values) note = " (" + VarTypeName(p.Value.AsInt32()) + ")";
-                    if (p.PropertyID == 3 && values) note = " (" + QualityText(p.Value.AsInt32()) + ")";
+                    if (p.PropertyID == 1 && values)
+                        note = " (" + VarTypeName(p.Value.AsInt32()) + ")";
+                    if (p.PropertyID == 3 && values)
+                        note = " (" + QualityText(p.Value.AsInt32()) + ")";
                 } catch (const std::exception&) {
                 }
                 if (p.Error != 0) {
@@ -216,8 +227,8 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
     });
 }
 
-int RunRead(const ConnectOptions& c, const std::vector<std::string>& items, std::optional<int32_t> type,
-            Streams s) {
+int RunRead(const ConnectOptions& c, const std::vector<std::string>& items,
+            std::optional<int32_t> type, Streams s) {
     return Guarded(s, [&] {
         Session session(c, s);
         session.SetQuietReports(true);
@@ -232,8 +243,8 @@ int RunRead(const ConnectOptions& c, const std::vector<std::string>& items, std:
                 rc = kExitItemErrors;
                 continue;
             }
-            s.out << item.ItemID() << '\t' << ValueOf(item) << '\t' << QualityText(item.Quality()) << ' '
-                  << QualityCode(item.Quality()) << '\t' << DateText(item.TimeStamp());
+            s.out << item.ItemID() << '\t' << ValueOf(item) << '\t' << QualityText(item.Quality())
+                  << ' ' << QualityCode(item.Quality()) << '\t' << DateText(item.TimeStamp());
             if (item.Error() != 0) s.out << '\t' << ErrorOf(item);
             s.out << '\n';
         }
@@ -241,8 +252,8 @@ int RunRead(const ConnectOptions& c, const std::vector<std::string>& items, std:
     });
 }
 
-int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignments, std::optional<int32_t> type,
-             Streams s) {
+int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignments,
+             std::optional<int32_t> type, Streams s) {
     std::vector<std::string> ids, texts;
     for (const auto& a : assignments) {
         const auto eq = a.find('=');
@@ -305,7 +316,8 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
             }
         };
         session.SetQuietReports(true);  // each failed item is reported below
-        TVelqorGroup& g = session.MakeGroup(w.items, true, w.rateMs, w.deadband, w.holdMs, w.waitMs, 0);
+        TVelqorGroup& g =
+            session.MakeGroup(w.items, true, w.rateMs, w.deadband, w.holdMs, w.waitMs, 0);
         session.SetQuietReports(false);
         int added = 0;
         for (int i = 0; i < g.OPCItems().Count(); ++i) {
@@ -323,8 +335,10 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
                                                        std::chrono::duration<double>(w.seconds))
                                   : Clock::time_point::max();
         // Short slices, so that Ctrl-C (a flag set by the signal handler) ends the watch soon.
-        while (!done && !s.stop.load() && !session.Lost() && s.out.good() && Clock::now() < deadline)
-            session.Loop().RunUntil([&] { return done || session.Lost(); }, std::chrono::milliseconds(100));
+        while (!done && !s.stop.load() && !session.Lost() && s.out.good() &&
+               Clock::now() < deadline)
+            session.Loop().RunUntil([&] { return done || session.Lost(); },
+                                    std::chrono::milliseconds(100));
         session.Server().OnDatachange = nullptr;
         if (session.Lost()) throw Exception(session.LostReason());
         return kExitOk;

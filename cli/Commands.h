@@ -13,9 +13,9 @@ namespace tagscope::cli {
 
 // Exit codes.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitError = 1;        // connection, server or usage of the server failed
-inline constexpr int kExitUsage = 2;        // command line not understood
-inline constexpr int kExitItemErrors = 3;   // the command ran, but some items failed
+inline constexpr int kExitError = 1;       // connection, server or usage of the server failed
+inline constexpr int kExitUsage = 2;       // command line not understood
+inline constexpr int kExitItemErrors = 3;  // the command ran, but some items failed
 
 // What every command needs to reach a server.
 struct ConnectOptions {
@@ -37,8 +37,8 @@ struct WatchOptions {
     int32_t rateMs = 1000;
     float deadband = 0;
     int32_t holdMs = 0, waitMs = 0;
-    int64_t count = 0;   // 0: no limit
-    double seconds = 0;  // 0: no limit
+    int64_t count = 0;            // 0: no limit
+    double seconds = 0;           // 0: no limit
     std::string format = "text";  // text, csv, jsonl
 };
 
@@ -51,9 +51,10 @@ struct Streams {
 
 int RunStatus(const ConnectOptions& c, Streams s);
 int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s);
-int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, bool values, Streams s);
-int RunRead(const ConnectOptions& c, const std::vector<std::string>& items, std::optional<int32_t> type,
-            Streams s);
+int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, bool values,
+             Streams s);
+int RunRead(const ConnectOptions& c, const std::vector<std::string>& items,
+            std::optional<int32_t> type, Streams s);
 // assignments: "ITEM=VALUE" (split at the first "="; arrays as "1;2;3").
 int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignments,
              std::optional<int32_t> type, Streams s);

@@ -20,12 +20,15 @@ struct TypeRow {
 };
 
 constexpr TypeRow kTypes[] = {
-    {"EMPTY", nullptr, VT_EMPTY},   {"I1", "byte", VT_I1},           {"UI1", "unsignedByte", VT_UI1},
-    {"I2", "short", VT_I2},         {"UI2", "unsignedShort", VT_UI2}, {"I4", "int", VT_I4},
-    {"UI4", "unsignedInt", VT_UI4}, {"I8", "long", VT_I8},           {"UI8", "unsignedLong", VT_UI8},
-    {"R4", "float", VT_R4},         {"R8", "double", VT_R8},         {"CY", "decimal", VT_CY},
-    {"DATE", "dateTime", VT_DATE},  {"BSTR", "string", VT_BSTR},     {"BOOL", "boolean", VT_BOOL},
-    {"VARIANT", "anyType", VT_VARIANT}, {"ERROR", nullptr, VT_ERROR}, {"INT", nullptr, VT_INT},
+    {"EMPTY", nullptr, VT_EMPTY},     {"I1", "byte", VT_I1},
+    {"UI1", "unsignedByte", VT_UI1},  {"I2", "short", VT_I2},
+    {"UI2", "unsignedShort", VT_UI2}, {"I4", "int", VT_I4},
+    {"UI4", "unsignedInt", VT_UI4},   {"I8", "long", VT_I8},
+    {"UI8", "unsignedLong", VT_UI8},  {"R4", "float", VT_R4},
+    {"R8", "double", VT_R8},          {"CY", "decimal", VT_CY},
+    {"DATE", "dateTime", VT_DATE},    {"BSTR", "string", VT_BSTR},
+    {"BOOL", "boolean", VT_BOOL},     {"VARIANT", "anyType", VT_VARIANT},
+    {"ERROR", nullptr, VT_ERROR},     {"INT", nullptr, VT_INT},
     {"UINT", nullptr, VT_UINT},
 };
 
@@ -51,8 +54,10 @@ std::optional<int32_t> ScalarType(std::string_view text) {
     for (const TypeRow& r : kTypes)
         if (r.xsdName && Lower(name) == Lower(r.xsdName)) return r.vt;
     name = text;
-    if (StartsWithNoCase(name, "VT_")) name.remove_prefix(3);
-    else if (StartsWithNoCase(name, "vt")) name.remove_prefix(2);
+    if (StartsWithNoCase(name, "VT_"))
+        name.remove_prefix(3);
+    else if (StartsWithNoCase(name, "vt"))
+        name.remove_prefix(2);
     for (const TypeRow& r : kTypes)
         if (Lower(name) == Lower(r.vtName)) return r.vt;
     return std::nullopt;
@@ -61,8 +66,11 @@ std::optional<int32_t> ScalarType(std::string_view text) {
 // Length of the valid UTF-8 sequence at s[i], or 0.
 size_t Utf8Length(std::string_view s, size_t i) {
     const auto b = static_cast<unsigned char>(s[i]);
-    size_t len = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >= 0xE0 && b <= 0xEF) ? 3
-                                                        : (b >= 0xF0 && b <= 0xF4) ? 4 : 0;
+    size_t len = b < 0x80                   ? 1
+                 : (b >= 0xC2 && b <= 0xDF) ? 2
+                 : (b >= 0xE0 && b <= 0xEF) ? 3
+                 : (b >= 0xF0 && b <= 0xF4) ? 4
+                                            : 0;
     if (len == 0 || i + len > s.size()) return 0;
     for (size_t k = 1; k < len; ++k)
         if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
@@ -105,14 +113,22 @@ std::string QualityText(int32_t quality) {
         int32_t code;
         const char* name;
     } kNames[] = {
-        {0x00, "bad"},                      {0x04, "badConfigurationError"},
-        {0x08, "badNotConnected"},          {0x0C, "badDeviceFailure"},
-        {0x10, "badSensorFailure"},         {0x14, "badLastKnownValue"},
-        {0x18, "badCommFailure"},           {0x1C, "badOutOfService"},
-        {0x20, "badWaitingForInitialData"}, {0x40, "uncertain"},
-        {0x44, "uncertainLastUsableValue"}, {0x50, "uncertainSensorNotAccurate"},
-        {0x54, "uncertainEUExceeded"},      {0x58, "uncertainSubNormal"},
-        {0xC0, "good"},                     {0xD8, "goodLocalOverride"},
+        {0x00, "bad"},
+        {0x04, "badConfigurationError"},
+        {0x08, "badNotConnected"},
+        {0x0C, "badDeviceFailure"},
+        {0x10, "badSensorFailure"},
+        {0x14, "badLastKnownValue"},
+        {0x18, "badCommFailure"},
+        {0x1C, "badOutOfService"},
+        {0x20, "badWaitingForInitialData"},
+        {0x40, "uncertain"},
+        {0x44, "uncertainLastUsableValue"},
+        {0x50, "uncertainSensorNotAccurate"},
+        {0x54, "uncertainEUExceeded"},
+        {0x58, "uncertainSubNormal"},
+        {0xC0, "good"},
+        {0xD8, "goodLocalOverride"},
     };
     const int32_t sub = quality & velqor::kQualitySubstatusMask;
     std::string text;
@@ -151,13 +167,27 @@ std::string JsonString(std::string_view text) {
             continue;
         }
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
             default:
                 if (c < 0x20 || c == 0x7F) {
                     char buf[8];

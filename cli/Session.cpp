@@ -28,7 +28,8 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
     // What the toolkit shows while handling messages goes to the error stream; a command line
     // has no message box.
     std::ostream* err = &streams_.err;
-    ApplicationHooks::SetExceptionDisplay([err](const std::exception& e) { *err << "error: " << e.what() << '\n'; });
+    ApplicationHooks::SetExceptionDisplay(
+        [err](const std::exception& e) { *err << "error: " << e.what() << '\n'; });
     ApplicationHooks::SetMessageDisplay([err](const std::string& text) {
         if (!g_quietReports) *err << text << (text.empty() || text.back() == '\n' ? "" : "\n");
     });
@@ -69,7 +70,8 @@ Session::~Session() {
 void Session::SetQuietReports(bool on) { g_quietReports = on; }
 
 TVelqorGroup& Session::MakeGroup(const std::vector<std::string>& items, bool active, int32_t rateMs,
-                                 float deadband, int32_t holdMs, int32_t waitMs, int32_t requestType) {
+                                 float deadband, int32_t holdMs, int32_t waitMs,
+                                 int32_t requestType) {
     TVelqorDefaultGroup& d = server_->OPCGroupDefault();
     d.IsActive = active;
     d.UpdateRate = rateMs;

@@ -13,7 +13,7 @@
 namespace tagscope::cli {
 
 class Session {
-public:
+  public:
     // Connects at once; raises what the toolkit raises when that fails.
     Session(const ConnectOptions& options, Streams streams);
     ~Session();  // deactivates: groups leave the server, subscriptions are cancelled
@@ -24,8 +24,8 @@ public:
     velqor::PlainEventLoop& Loop() { return loop_; }
 
     // A group for the command's items, created on the server with all of them in one call.
-    velqor::TVelqorGroup& MakeGroup(const std::vector<std::string>& items, bool active, int32_t rateMs,
-                                    float deadband, int32_t holdMs, int32_t waitMs,
+    velqor::TVelqorGroup& MakeGroup(const std::vector<std::string>& items, bool active,
+                                    int32_t rateMs, float deadband, int32_t holdMs, int32_t waitMs,
                                     int32_t requestType);
 
     // While quiet, the toolkit's item-error reports are not shown (the command prints each
@@ -36,7 +36,7 @@ public:
     const std::string& LostReason() const { return lostReason_; }
     bool Lost() const { return lost_; }
 
-private:
+  private:
     Streams streams_;
     velqor::PlainEventLoop loop_;
     std::unique_ptr<velqor::TVelqorServer> server_;

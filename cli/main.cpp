@@ -1,12 +1,12 @@
 // tagscope-cli: the Tagscope client on the command line. One command per run against one server
 // (an OPC XML-DA URL, or a COM server name): status, browse, props, read, write, watch.
-#include <CLI/CLI.hpp>
+#include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
-#include <unistd.h>
 
 #include "Commands.h"
 #include "Format.h"
@@ -39,14 +39,17 @@ struct Common {
 };
 
 void AddConnectOptions(CLI::App* cmd, Common& c) {
-    cmd->add_option("SERVER", c.connect.server, "OPC XML-DA URL (http://... or https://...) or COM server name")
+    cmd->add_option("SERVER", c.connect.server,
+                    "OPC XML-DA URL (http://... or https://...) or COM server name")
         ->required();
     cmd->add_option("--computer", c.connect.computer, "remote computer of a COM server");
     cmd->add_option("--user", c.connect.user, "HTTP user name (Params xml-user)");
     cmd->add_option("--password", c.connect.password,
-                    "HTTP password (Params xml-pass); prefer --password-env, a command line is visible to others");
-    cmd->add_option("--password-env", c.passwordEnv,
-                    "read the password from this environment variable (default: TAGSCOPE_PASSWORD when set)");
+                    "HTTP password (Params xml-pass); prefer --password-env, a command line is "
+                    "visible to others");
+    cmd->add_option(
+        "--password-env", c.passwordEnv,
+        "read the password from this environment variable (default: TAGSCOPE_PASSWORD when set)");
     cmd->add_option("--proxy", c.connect.proxy, "HTTP proxy, host:port (Params xml-proxy)");
     cmd->add_option("--cafile", c.connect.cafile, "CA certificates for HTTPS (Params xml-cafile)");
 }
@@ -55,7 +58,10 @@ void AddConnectOptions(CLI::App* cmd, Common& c) {
 std::optional<int32_t> TypeOption(const std::string& text) {
     if (text.empty()) return std::nullopt;
     auto vt = tagscope::cli::ParseVarType(text);
-    if (!vt) throw CLI::ValidationError("--type", "unknown data type \"" + text + "\" (for example R8, I4, BSTR, BOOL, double, I4[])");
+    if (!vt)
+        throw CLI::ValidationError(
+            "--type",
+            "unknown data type \"" + text + "\" (for example R8, I4, BSTR, BOOL, double, I4[])");
     return vt;
 }
 
@@ -64,9 +70,10 @@ std::optional<int32_t> TypeOption(const std::string& text) {
 int main(int argc, char** argv) {
     using namespace tagscope::cli;
 
-    CLI::App app{"tagscope-cli: look into an OPC Data Access server from the shell.\n"
-                 "SERVER is an OPC XML-DA address (http://host:port/path) or a COM server name.\n"
-                 "Exit codes: 0 ok, 1 error, 2 command line not understood, 3 some items failed."};
+    CLI::App app{
+        "tagscope-cli: look into an OPC Data Access server from the shell.\n"
+        "SERVER is an OPC XML-DA address (http://host:port/path) or a COM server name.\n"
+        "Exit codes: 0 ok, 1 error, 2 command line not understood, 3 some items failed."};
     app.require_subcommand(1);
     Common common;
 
@@ -75,14 +82,17 @@ int main(int argc, char** argv) {
 
     BrowseOptions browse;
     std::string browseType;
-    CLI::App* browseCmd = app.add_subcommand("browse", "list the address space: kind, name, item ID per line");
+    CLI::App* browseCmd =
+        app.add_subcommand("browse", "list the address space: kind, name, item ID per line");
     AddConnectOptions(browseCmd, common);
     browseCmd->add_option("PATH", browse.path, "branch to list (its item ID); default the root");
     browseCmd->add_flag("--flat", browse.flat, "every item below PATH, all levels");
-    browseCmd->add_option("--filter", browse.filter,
-                          "name mask: * any run, ? one character, [set], [!set]; with --flat it applies "
-                          "to the whole item ID");
-    browseCmd->add_option("--type", browseType, "only items of this data type (R8, I4, BSTR, double, ...)");
+    browseCmd->add_option(
+        "--filter", browse.filter,
+        "name mask: * any run, ? one character, [set], [!set]; with --flat it applies "
+        "to the whole item ID");
+    browseCmd->add_option("--type", browseType,
+                          "only items of this data type (R8, I4, BSTR, double, ...)");
     browseCmd->add_flag("--readable", browse.readable, "only readable items");
     browseCmd->add_flag("--writable", browse.writable, "only writable items");
 
@@ -95,7 +105,8 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> readItems;
     std::string readType;
-    CLI::App* read = app.add_subcommand("read", "read items from the device: value, quality, timestamp");
+    CLI::App* read =
+        app.add_subcommand("read", "read items from the device: value, quality, timestamp");
     AddConnectOptions(read, common);
     read->add_option("ITEM", readItems, "item IDs")->required();
     read->add_option("--type", readType, "ask for the values in this data type");
@@ -105,17 +116,26 @@ int main(int argc, char** argv) {
     CLI::App* write = app.add_subcommand("write", "write values and report each item's result");
     AddConnectOptions(write, common);
     write->add_option("ITEM=VALUE", assignments, "item ID and value; arrays as 1;2;3")->required();
-    write->add_option("--type", writeType, "send the values as this data type (default: the item's own type)");
+    write->add_option("--type", writeType,
+                      "send the values as this data type (default: the item's own type)");
 
     WatchOptions watch;
-    CLI::App* watchCmd = app.add_subcommand("watch", "subscribe to items and print every data change");
+    CLI::App* watchCmd =
+        app.add_subcommand("watch", "subscribe to items and print every data change");
     AddConnectOptions(watchCmd, common);
     watchCmd->add_option("ITEM", watch.items, "item IDs")->required();
-    watchCmd->add_option("--rate", watch.rateMs, "update rate, ms")->capture_default_str()->check(CLI::Range(0, 86400000));
-    watchCmd->add_option("--deadband", watch.deadband, "percent deadband")->capture_default_str()->check(CLI::Range(0.0, 100.0));
-    watchCmd->add_option("--hold", watch.holdMs, "XML-DA hold time, ms")->check(CLI::Range(0, 86400000));
-    watchCmd->add_option("--wait", watch.waitMs, "XML-DA wait time, ms")->check(CLI::Range(0, 86400000));
-    auto* count = watchCmd->add_option("--count", watch.count, "stop after N changes")->check(CLI::PositiveNumber);
+    watchCmd->add_option("--rate", watch.rateMs, "update rate, ms")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 86400000));
+    watchCmd->add_option("--deadband", watch.deadband, "percent deadband")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 100.0));
+    watchCmd->add_option("--hold", watch.holdMs, "XML-DA hold time, ms")
+        ->check(CLI::Range(0, 86400000));
+    watchCmd->add_option("--wait", watch.waitMs, "XML-DA wait time, ms")
+        ->check(CLI::Range(0, 86400000));
+    auto* count = watchCmd->add_option("--count", watch.count, "stop after N changes")
+                      ->check(CLI::PositiveNumber);
     watchCmd->add_option("--seconds", watch.seconds, "stop after S seconds")
         ->check(CLI::PositiveNumber)
         ->excludes(count);
@@ -140,8 +160,10 @@ int main(int argc, char** argv) {
 
     ConnectOptions& c = common.connect;
     if (c.password.empty()) {
-        const std::string var = common.passwordEnv.empty() ? "TAGSCOPE_PASSWORD" : common.passwordEnv;
-        if (const char* p = std::getenv(var.c_str())) c.password = p;
+        const std::string var =
+            common.passwordEnv.empty() ? "TAGSCOPE_PASSWORD" : common.passwordEnv;
+        if (const char* p = std::getenv(var.c_str()))
+            c.password = p;
         else if (!common.passwordEnv.empty()) {
             std::cerr << "error: the environment variable " << var << " is not set\n";
             return kExitUsage;

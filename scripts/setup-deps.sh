@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libxml2-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libcpp-httplib-dev libcli11-dev
   qt6-base-dev xvfb xauth
-  clang libclang-rt-14-dev openssl curl
+  clang clang-format libclang-rt-14-dev openssl curl
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "QtEventLoop.h"
-#include "fake/FakeTransport.h"
 #include "contract/VelqorDateTime.h"
+#include "fake/FakeTransport.h"
 #include "uMain.h"
 
 using namespace velqor;

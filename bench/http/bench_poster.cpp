@@ -14,7 +14,7 @@ namespace {
 const std::string kStatusReply = "<Envelope><Body><GetStatusResponse/></Body></Envelope>";
 
 class Server {
-public:
+  public:
     Server() {
         for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
             unsetenv(name);
@@ -22,9 +22,10 @@ public:
         // "text/xml" replies are compressed by the server; "application/soap+xml" ones are not.
         for (const char* type : {"text/xml", "application/soap+xml"}) {
             const std::string prefix = type[0] == 't' ? "/packed" : "/plain";
-            srv_.Post(prefix + "/echo", [type](const httplib::Request& req, httplib::Response& res) {
-                res.set_content(req.body, type);
-            });
+            srv_.Post(prefix + "/echo",
+                      [type](const httplib::Request& req, httplib::Response& res) {
+                          res.set_content(req.body, type);
+                      });
             srv_.Post(prefix + "/small", [type](const httplib::Request&, httplib::Response& res) {
                 res.set_content(kStatusReply, type);
             });
@@ -41,7 +42,7 @@ public:
         return "http://127.0.0.1:" + std::to_string(port_) + path;
     }
 
-private:
+  private:
     httplib::Server srv_;
     int port_ = 0;
     std::thread thread_;
@@ -82,8 +83,8 @@ BENCHMARK(BM_PostOnceNewConnection)->Arg(0)->Arg(1)->UseRealTime();
 
 // Args: compressed, body size; the body travels both ways.
 void BM_EchoBody(benchmark::State& state) {
-    auto poster = velqor::CreatePoster(TheServer().URL(std::string(Prefix(state)) + "/echo"), "",
-                                       "", "", "");
+    auto poster =
+        velqor::CreatePoster(TheServer().URL(std::string(Prefix(state)) + "/echo"), "", "", "", "");
     const std::string body(static_cast<std::size_t>(state.range(1)), 'b');
     std::string reply;
     for (auto _ : state) {

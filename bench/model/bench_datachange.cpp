@@ -26,7 +26,8 @@ void BM_ApplyDataChange(benchmark::State& state) {
     for (int i = 0; i < n; ++i) {
         ItemUpdate& u = updates[size_t(i)];
         u.ClientHandle = g->OPCItems().Items(i)->ClientHandle();
-        u.Fields = ItemUpdate::kValue | ItemUpdate::kQuality | ItemUpdate::kTimeStamp | ItemUpdate::kCountUpdate;
+        u.Fields = ItemUpdate::kValue | ItemUpdate::kQuality | ItemUpdate::kTimeStamp |
+                   ItemUpdate::kCountUpdate;
         u.Value = Variant(double(i));
         u.Quality = 0xC0;
         u.TimeStamp = 45000.5;

@@ -64,25 +64,51 @@ std::string MakeReply() {
     std::string s =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><SOAP-ENV:Envelope "
         "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-        "xmlns:ns1=\"http://opcfoundation.org/webservices/XMLDA/1.0/\"><SOAP-ENV:Header></SOAP-ENV:Header>"
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+        "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+        "xmlns:ns1=\"http://opcfoundation.org/webservices/XMLDA/1.0/\"><SOAP-ENV:Header></"
+        "SOAP-ENV:Header>"
         "<SOAP-ENV:Body id=\"_0\"><SubscriptionPolledRefreshResponse "
         "xmlns=\"http://opcfoundation.org/webservices/XMLDA/1.0/\" DataBufferOverflow=\"false\">"
-        "<SubscriptionPolledRefreshResult xsi:type=\"ns1:ReplyBase\" ServerState=\"running\" RevisedLocaleID=\"en-us\" "
+        "<SubscriptionPolledRefreshResult xsi:type=\"ns1:ReplyBase\" ServerState=\"running\" "
+        "RevisedLocaleID=\"en-us\" "
         "ReplyTime=\"2026-08-24T18:12:18.002+00:00\" RcvTime=\"2026-08-24T18:12:17.624+00:00\" "
         "ClientRequestHandle=\"7hoCsQfNqZMpHuxH\"></SubscriptionPolledRefreshResult>"
-        "<RItemList xsi:type=\"ns1:SubscribePolledRefreshReplyItemList\" SubscriptionHandle=\"163121520\">";
+        "<RItemList xsi:type=\"ns1:SubscribePolledRefreshReplyItemList\" "
+        "SubscriptionHandle=\"163121520\">";
     char buf[512];
     for (int i = 0; i < kItems; ++i) {
         std::string value;
         switch (i % 10) {
-            case 0: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:float\">%d.25</Value>", i); value = buf; break;
-            case 1: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:int\">%d</Value>", -i); value = buf; break;
-            case 2: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:unsignedInt\">%d</Value>", i * 7); value = buf; break;
-            case 3: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:string\">text value %d</Value>", i); value = buf; break;
-            case 4: value = "<Value xsi:type=\"xsd:boolean\">true</Value>"; break;
-            case 5: value = "<Value xsi:type=\"xsd:dateTime\">2026-08-24T16:12:16.726+00:00</Value>"; break;
-            case 6: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:double\">%d.4000000000000004</Value>", i); value = buf; break;
+            case 0:
+                std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:float\">%d.25</Value>", i);
+                value = buf;
+                break;
+            case 1:
+                std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:int\">%d</Value>", -i);
+                value = buf;
+                break;
+            case 2:
+                std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:unsignedInt\">%d</Value>",
+                              i * 7);
+                value = buf;
+                break;
+            case 3:
+                std::snprintf(buf, sizeof buf,
+                              "<Value xsi:type=\"xsd:string\">text value %d</Value>", i);
+                value = buf;
+                break;
+            case 4:
+                value = "<Value xsi:type=\"xsd:boolean\">true</Value>";
+                break;
+            case 5:
+                value = "<Value xsi:type=\"xsd:dateTime\">2026-08-24T16:12:16.726+00:00</Value>";
+                break;
+            case 6:
+                std::snprintf(buf, sizeof buf,
+                              "<Value xsi:type=\"xsd:double\">%d.4000000000000004</Value>", i);
+                value = buf;
+                break;
             case 7:
                 value = "<Value xsi:type=\"ns1:ArrayOfDouble\">";
                 for (int k = 0; k < 8; ++k) {
@@ -91,16 +117,27 @@ std::string MakeReply() {
                 }
                 value += "</Value>";
                 break;
-            case 8: value = "<Value xsi:type=\"ns1:ArrayOfString\"><string>a</string><string>bb</string><string>ccc</string></Value>"; break;
-            default: std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:unsignedShort\">%d</Value>", i % 65536); value = buf; break;
+            case 8:
+                value =
+                    "<Value "
+                    "xsi:type=\"ns1:ArrayOfString\"><string>a</string><string>bb</"
+                    "string><string>ccc</string></Value>";
+                break;
+            default:
+                std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:unsignedShort\">%d</Value>",
+                              i % 65536);
+                value = buf;
+                break;
         }
-        std::snprintf(buf, sizeof buf,
-                      "<Items xsi:type=\"ns1:ItemValue\" Timestamp=\"2026-08-24T16:12:16.%03d+00:00\" "
-                      "ClientItemHandle=\"%d\" ItemName=\"\" ItemPath=\"\">",
-                      i % 1000, 100000 + i);
+        std::snprintf(
+            buf, sizeof buf,
+            "<Items xsi:type=\"ns1:ItemValue\" Timestamp=\"2026-08-24T16:12:16.%03d+00:00\" "
+            "ClientItemHandle=\"%d\" ItemName=\"\" ItemPath=\"\">",
+            i % 1000, 100000 + i);
         s += buf;
         s += value;
-        s += "<Quality xsi:type=\"ns1:OPCQuality\" VendorField=\"0\" LimitField=\"none\" QualityField=\"good\"></Quality></Items>";
+        s += "<Quality xsi:type=\"ns1:OPCQuality\" VendorField=\"0\" LimitField=\"none\" "
+             "QualityField=\"good\"></Quality></Items>";
     }
     s += "</RItemList></SubscriptionPolledRefreshResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>";
     return s;
@@ -132,8 +169,8 @@ std::unique_ptr<Subscribe> MakeSubscribe() {
     return s;
 }
 
-constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA | XML_PARSE_NOERROR |
-                              XML_PARSE_NOWARNING;
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA |
+                              XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
 // ---- benchmarks ------------------------------------------------------------------------------
 
@@ -179,18 +216,26 @@ void BM_EncodeSubscribe(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * int64_t(bytes));
 }
 
-BENCHMARK(BM_Libxml2Parse)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_DecodePolledRefresh)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_EncodeSubscribe)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Libxml2Parse)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_DecodePolledRefresh)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_EncodeSubscribe)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 
 // Keeps the medians to print the ratio at the end.
 class MedianReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     std::map<std::string, double> Medians, CpuMedians;
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs)
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-            {
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
                 Medians[r.run_name.function_name] = r.GetAdjustedRealTime();
                 CpuMedians[r.run_name.function_name] = r.GetAdjustedCPUTime();
             }
@@ -208,12 +253,16 @@ void PeakMemoryPerItem() {
         auto reply = std::make_unique<SubscriptionPolledRefreshResponse>();
         reader.ReadRecord(reader.ResultElement, *reply);
         long long afterTree = gLive.load();
-        reader.Parse("<e:Envelope xmlns:e=\"urn:e\"><e:Body><x/></e:Body></e:Envelope>");  // drop the document
+        reader.Parse(
+            "<e:Envelope xmlns:e=\"urn:e\"><e:Body><x/></e:Body></e:Envelope>");  // drop the
+                                                                                  // document
         long long recordsOnly = gLive.load();
-        std::printf("Decode memory: peak %.0f bytes per item (document + records), records alone %.0f bytes per item, "
-                    "document %.0f bytes per item; reply %zu bytes = %.0f bytes per item\n",
-                    double(gPeak.load() - base) / kItems, double(recordsOnly - base) / kItems,
-                    double(afterTree - recordsOnly) / kItems, xml.size(), double(xml.size()) / kItems);
+        std::printf(
+            "Decode memory: peak %.0f bytes per item (document + records), records alone %.0f "
+            "bytes per item, "
+            "document %.0f bytes per item; reply %zu bytes = %.0f bytes per item\n",
+            double(gPeak.load() - base) / kItems, double(recordsOnly - base) / kItems,
+            double(afterTree - recordsOnly) / kItems, xml.size(), double(xml.size()) / kItems);
     }
 }
 
@@ -237,10 +286,12 @@ int main(int argc, char** argv) {
     auto parse = reporter.Medians.find("BM_Libxml2Parse");
     auto decode = reporter.Medians.find("BM_DecodePolledRefresh");
     if (parse != reporter.Medians.end() && decode != reporter.Medians.end()) {
-        double pc = reporter.CpuMedians["BM_Libxml2Parse"], dc = reporter.CpuMedians["BM_DecodePolledRefresh"];
-        std::printf("\nDecode / bare libxml2 parse, medians (goal: at most 3x):\n"
-                    "  wall time %.2f ms / %.2f ms = %.2fx\n  CPU time  %.2f ms / %.2f ms = %.2fx\n",
-                    decode->second, parse->second, decode->second / parse->second, dc, pc, dc / pc);
+        double pc = reporter.CpuMedians["BM_Libxml2Parse"],
+               dc = reporter.CpuMedians["BM_DecodePolledRefresh"];
+        std::printf(
+            "\nDecode / bare libxml2 parse, medians (goal: at most 3x):\n"
+            "  wall time %.2f ms / %.2f ms = %.2fx\n  CPU time  %.2f ms / %.2f ms = %.2fx\n",
+            decode->second, parse->second, decode->second / parse->second, dc, pc, dc / pc);
     }
     PeakMemoryPerItem();
     benchmark::Shutdown();

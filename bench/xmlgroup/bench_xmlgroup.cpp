@@ -263,8 +263,7 @@ int main(int argc, char** argv) {
                 replyBytes, trips);
     std::printf("  toolkit: write, post, read, decode    %10.2f ms\n", toolkitPlain);
     std::printf("  bare libcurl POST of the same body    %10.2f ms   (the floor)\n", barePlain);
-    std::printf("direct to xmlda-sim, replies compressed (gzip), %d trips (medians):\n",
-                fewTrips);
+    std::printf("direct to xmlda-sim, replies compressed (gzip), %d trips (medians):\n", fewTrips);
     std::printf("  toolkit                               %10.2f ms\n", toolkitDirect);
     std::printf("  bare libcurl POST, gzip or deflate    %10.2f ms\n", bareDirect);
     return 0;

@@ -32,43 +32,59 @@ const std::vector<PropInfo>& propTable() {
 Scalar genScalar(Kind k, long long n, TimePoint at, int seed) {
     long long m = n + seed;
     switch (k) {
-        case Kind::Byte: return std::int64_t{(m % 256 + 256) % 256 - 128};
-        case Kind::Short: return std::int64_t{(m * 97) % 60000 - 30000};
-        case Kind::Int: return std::int64_t{(m * 7919) % 2000000 - 1000000};
-        case Kind::Long: return std::int64_t{-5000000000LL + m * 1000003LL};
-        case Kind::UnsignedByte: return std::uint64_t(static_cast<unsigned long long>(m) % 256);
-        case Kind::UnsignedShort: return std::uint64_t(static_cast<unsigned long long>(m * 13) % 65536);
-        case Kind::UnsignedInt: return std::uint64_t{4000000000ULL + static_cast<unsigned long long>(m % 1000000)};
+        case Kind::Byte:
+            return std::int64_t{(m % 256 + 256) % 256 - 128};
+        case Kind::Short:
+            return std::int64_t{(m * 97) % 60000 - 30000};
+        case Kind::Int:
+            return std::int64_t{(m * 7919) % 2000000 - 1000000};
+        case Kind::Long:
+            return std::int64_t{-5000000000LL + m * 1000003LL};
+        case Kind::UnsignedByte:
+            return std::uint64_t(static_cast<unsigned long long>(m) % 256);
+        case Kind::UnsignedShort:
+            return std::uint64_t(static_cast<unsigned long long>(m * 13) % 65536);
+        case Kind::UnsignedInt:
+            return std::uint64_t{4000000000ULL + static_cast<unsigned long long>(m % 1000000)};
         case Kind::UnsignedLong:
             return std::uint64_t{18000000000000000000ULL + static_cast<unsigned long long>(m)};
-        case Kind::Float: return double(static_cast<float>(100.0 * std::sin(static_cast<double>(m) / 10.0)));
-        case Kind::Double: return 1000.0 * std::sin(static_cast<double>(m) / 7.0);
-        case Kind::Decimal: return 1000.5 + 0.25 * static_cast<double>(m);
-        case Kind::String: return "Text " + std::to_string(m);
-        case Kind::Boolean: return m % 2 != 0;
-        case Kind::DateTime: return DateTimeValue{at - std::chrono::milliseconds(seed * 1000LL)};
+        case Kind::Float:
+            return double(static_cast<float>(100.0 * std::sin(static_cast<double>(m) / 10.0)));
+        case Kind::Double:
+            return 1000.0 * std::sin(static_cast<double>(m) / 7.0);
+        case Kind::Decimal:
+            return 1000.5 + 0.25 * static_cast<double>(m);
+        case Kind::String:
+            return "Text " + std::to_string(m);
+        case Kind::Boolean:
+            return m % 2 != 0;
+        case Kind::DateTime:
+            return DateTimeValue{at - std::chrono::milliseconds(seed * 1000LL)};
         case Kind::Base64Binary: {
             Bytes b(8);
-            for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>((m + static_cast<long long>(i) * 31) & 0xFF);
+            for (std::size_t i = 0; i < b.size(); ++i)
+                b[i] = static_cast<std::uint8_t>((m + static_cast<long long>(i) * 31) & 0xFF);
             return b;
         }
-        case Kind::AnyType: break;
+        case Kind::AnyType:
+            break;
     }
     return std::string{};
 }
 
 const std::vector<Kind>& scalarKinds() {
-    static const std::vector<Kind> k{Kind::Byte,   Kind::UnsignedByte, Kind::Short,   Kind::UnsignedShort,
-                                     Kind::Int,    Kind::UnsignedInt,  Kind::Long,    Kind::UnsignedLong,
-                                     Kind::Float,  Kind::Double,       Kind::Decimal, Kind::String,
-                                     Kind::Boolean, Kind::DateTime,    Kind::Base64Binary};
+    static const std::vector<Kind> k{Kind::Byte,          Kind::UnsignedByte, Kind::Short,
+                                     Kind::UnsignedShort, Kind::Int,          Kind::UnsignedInt,
+                                     Kind::Long,          Kind::UnsignedLong, Kind::Float,
+                                     Kind::Double,        Kind::Decimal,      Kind::String,
+                                     Kind::Boolean,       Kind::DateTime,     Kind::Base64Binary};
     return k;
 }
 const std::vector<Kind>& arrayKinds() {
-    static const std::vector<Kind> k{Kind::Byte,  Kind::Short,  Kind::UnsignedShort, Kind::Int,
-                                     Kind::UnsignedInt, Kind::Long, Kind::UnsignedLong, Kind::Float,
-                                     Kind::Double, Kind::Decimal, Kind::String, Kind::Boolean,
-                                     Kind::DateTime};
+    static const std::vector<Kind> k{
+        Kind::Byte,   Kind::Short,        Kind::UnsignedShort, Kind::Int,    Kind::UnsignedInt,
+        Kind::Long,   Kind::UnsignedLong, Kind::Float,         Kind::Double, Kind::Decimal,
+        Kind::String, Kind::Boolean,      Kind::DateTime};
     return k;
 }
 
@@ -168,8 +184,10 @@ AddressSpace::AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems)
     int area1 = addBranch(plant, "Area1");
     int tank1 = addBranch(area1, "Tank1");
     analog(tank1, "Level", Source::Clock, Access::Read, 0, 10, "m", "Tank 1 filling level");
-    analog(tank1, "Temperature", Source::Clock, Access::Read, -20, 120, "degC", "Tank 1 temperature");
-    analog(tank1, "Setpoint", Source::Stored, Access::ReadWrite, 0, 10, "m", "Tank 1 level setpoint");
+    analog(tank1, "Temperature", Source::Clock, Access::Read, -20, 120, "degC",
+           "Tank 1 temperature");
+    analog(tank1, "Setpoint", Source::Stored, Access::ReadWrite, 0, 10, "m",
+           "Tank 1 level setpoint");
     {
         ItemDef d;
         d.type = {Kind::Int, false};
@@ -247,7 +265,8 @@ int AddressSpace::addBranch(int parent, const std::string& name) {
     return idx;
 }
 
-int AddressSpace::addItem(int parent, const std::string& name, ItemDef def, std::optional<Value> initial) {
+int AddressSpace::addItem(int parent, const std::string& name, ItemDef def,
+                          std::optional<Value> initial) {
     int idx = addBranch(parent, name);
     Node& n = nodes_[static_cast<std::size_t>(idx)];
     n.isItem = true;
@@ -338,9 +357,12 @@ std::string AddressSpace::write(int item, const Value& v, TimePoint now) {
 
 std::string AddressSpace::accessRightsText(int item) const {
     switch (node(item).item.access) {
-        case Access::Read: return "readable";
-        case Access::Write: return "writable";
-        case Access::ReadWrite: return "readWritable";
+        case Access::Read:
+            return "readable";
+        case Access::Write:
+            return "writable";
+        case Access::ReadWrite:
+            return "readWritable";
     }
     return "readable";
 }
@@ -363,7 +385,9 @@ std::optional<Value> AddressSpace::property(int item, std::string_view name, Tim
         return Value{{Kind::Float, false}, {rate}};
     }
     if (name == "euType") {
-        return str(d.euType == EuType::Analog ? "analog" : d.euType == EuType::Enumerated ? "enumerated" : "noEnum");
+        return str(d.euType == EuType::Analog       ? "analog"
+                   : d.euType == EuType::Enumerated ? "enumerated"
+                                                    : "noEnum");
     }
     if (name == "euInfo") {
         if (d.euType != EuType::Enumerated) return std::nullopt;
@@ -371,10 +395,14 @@ std::optional<Value> AddressSpace::property(int item, std::string_view name, Tim
         for (const auto& s : d.euInfo) v.elems.emplace_back(s);
         return v;
     }
-    if (name == "engineeringUnits") return d.units.empty() ? std::nullopt : std::optional(str(d.units));
-    if (name == "description") return d.description.empty() ? std::nullopt : std::optional(str(d.description));
-    if (name == "highEU") return d.euType == EuType::Analog ? std::optional(dbl(d.highEU)) : std::nullopt;
-    if (name == "lowEU") return d.euType == EuType::Analog ? std::optional(dbl(d.lowEU)) : std::nullopt;
+    if (name == "engineeringUnits")
+        return d.units.empty() ? std::nullopt : std::optional(str(d.units));
+    if (name == "description")
+        return d.description.empty() ? std::nullopt : std::optional(str(d.description));
+    if (name == "highEU")
+        return d.euType == EuType::Analog ? std::optional(dbl(d.highEU)) : std::nullopt;
+    if (name == "lowEU")
+        return d.euType == EuType::Analog ? std::optional(dbl(d.lowEU)) : std::nullopt;
     return std::nullopt;
 }
 

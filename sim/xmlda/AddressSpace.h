@@ -65,7 +65,7 @@ const std::vector<std::string>& propertyNames();
 const char* propertyDescription(std::string_view name);
 
 class AddressSpace {
-public:
+  public:
     // loadItems: size of the flat load-test branch "Load".
     AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems);
 
@@ -88,9 +88,10 @@ public:
 
     std::size_t size() const { return nodes_.size(); }
 
-private:
+  private:
     int addBranch(int parent, const std::string& name);
-    int addItem(int parent, const std::string& name, ItemDef def, std::optional<Value> initial = {});
+    int addItem(int parent, const std::string& name, ItemDef def,
+                std::optional<Value> initial = {});
     Value generate(const ItemDef& d, long long tick, TimePoint at) const;
 
     std::vector<Node> nodes_;
@@ -101,7 +102,7 @@ private:
     mutable std::mutex storeMutex_;  // guards stored_
     std::vector<std::pair<Value, TimePoint>> stored_;
 
-    std::mutex cacheMutex_;  // guards cache_
+    std::mutex cacheMutex_;                                        // guards cache_
     std::unordered_map<int, std::pair<Sample, TimePoint>> cache_;  // sample, when it was read
 };
 

@@ -91,22 +91,27 @@ bool isKnownProperty(const std::string& name) {
 
 // Whether an item has a property at all (listed under ReturnAllProperties).
 bool applies(const AddressSpace& space, int node, const std::string& name) {
-    if (name == "dataType" || name == "quality" || name == "value" || name == "timestamp") return true;
-    return space.property(node, name, nowMs()).has_value() || name == "accessRights" || name == "scanRate" ||
-           name == "euType";
+    if (name == "dataType" || name == "quality" || name == "value" || name == "timestamp")
+        return true;
+    return space.property(node, name, nowMs()).has_value() || name == "accessRights" ||
+           name == "scanRate" || name == "euType";
 }
 
 // Writes one ItemProperty record; returns its result ID ("" on success).
-std::string writeProperty(Call& c, xmlNode* parent, int node, const std::string& name, bool withValue) {
+std::string writeProperty(Call& c, xmlNode* parent, int node, const std::string& name,
+                          bool withValue) {
     const AddressSpace& space = c.st.space;
     const ItemDef& d = space.node(node).item;
     xmlNode* p = c.w.element(parent, "Properties");
     c.w.attr(p, "Name", c.w.opcQName(name));
     std::string resultId;
-    if (!isKnownProperty(name)) resultId = "E_INVALIDPID";
-    else if (d.access == Access::Write && (name == "value" || name == "quality" || name == "timestamp"))
+    if (!isKnownProperty(name))
+        resultId = "E_INVALIDPID";
+    else if (d.access == Access::Write &&
+             (name == "value" || name == "quality" || name == "timestamp"))
         resultId = "E_WRITEONLY";
-    else if (!applies(space, node, name)) resultId = "E_INVALIDPID";
+    else if (!applies(space, node, name))
+        resultId = "E_INVALIDPID";
     if (!resultId.empty()) {
         c.w.attr(p, "ResultID", resultId);
         return resultId;
@@ -115,7 +120,8 @@ std::string writeProperty(Call& c, xmlNode* parent, int node, const std::string&
     if (!withValue) return {};
     const TimePoint now = nowMs();
     if (name == "dataType") {
-        const std::string t = isXsdType(d.type) ? "xsd:" + typeLocalName(d.type) : c.w.opcQName(typeLocalName(d.type));
+        const std::string t = isXsdType(d.type) ? "xsd:" + typeLocalName(d.type)
+                                                : c.w.opcQName(typeLocalName(d.type));
         xmlNode* v = c.w.element(p, "Value", &t);
         c.w.xsiType(v, "xsd:QName");
     } else if (name == "quality") {
@@ -148,7 +154,8 @@ PropertyRequest readPropertyRequest(const xmlNode* op) {
     return pr;
 }
 
-std::vector<std::string> propertyList(const AddressSpace& space, int node, const PropertyRequest& pr) {
+std::vector<std::string> propertyList(const AddressSpace& space, int node,
+                                      const PropertyRequest& pr) {
     if (!pr.all) return pr.names;
     std::vector<std::string> out;
     for (const auto& n : propertyNames())
@@ -162,10 +169,12 @@ std::string continuationPoint(const std::string& tag, std::size_t offset, std::s
     return tag + "." + std::to_string(offset) + "." + std::to_string(digest);
 }
 std::size_t parseContinuation(const std::string& cp, const std::string& tag, std::size_t digest) {
-    auto bad = SoapFault{true, "E_INVALIDCONTINUATIONPOINT", "The continuation point is not valid."};
+    auto bad =
+        SoapFault{true, "E_INVALIDCONTINUATIONPOINT", "The continuation point is not valid."};
     auto dot1 = cp.find('.');
     auto dot2 = cp.find('.', dot1 == std::string::npos ? 0 : dot1 + 1);
-    if (dot1 == std::string::npos || dot2 == std::string::npos || cp.substr(0, dot1) != tag) throw bad;
+    if (dot1 == std::string::npos || dot2 == std::string::npos || cp.substr(0, dot1) != tag)
+        throw bad;
     std::size_t offset = 0;
     auto [p, ec] = std::from_chars(cp.data() + dot1 + 1, cp.data() + dot2, offset);
     if (ec != std::errc() || p != cp.data() + dot2) throw bad;
@@ -211,17 +220,21 @@ void opBrowse(Call& c) {
         if (filter == "branch" && n.isItem) continue;
         if (filter == "item" && !n.isItem) continue;
         if (!nameFilter.empty() && !wildcardMatch(nameFilter, n.name)) continue;
-        if (!vendorFilter.empty() && n.isItem && !wildcardMatch(vendorFilter, typeLocalName(n.item.type))) continue;
+        if (!vendorFilter.empty() && n.isItem &&
+            !wildcardMatch(vendorFilter, typeLocalName(n.item.type)))
+            continue;
         matches.push_back(ch);
     }
 
-    const std::size_t digest = std::hash<std::string>{}(space.node(start).id + '\n' + filter + '\n' + nameFilter +
-                                                         '\n' + vendorFilter);
+    const std::size_t digest = std::hash<std::string>{}(space.node(start).id + '\n' + filter +
+                                                        '\n' + nameFilter + '\n' + vendorFilter);
     std::size_t offset = cp.empty() ? 0 : parseContinuation(cp, c.st.tag, digest);
     if (offset > matches.size())
-        throw SoapFault{true, "E_INVALIDCONTINUATIONPOINT", resultText("E_INVALIDCONTINUATIONPOINT")};
+        throw SoapFault{true, "E_INVALIDCONTINUATIONPOINT",
+                        resultText("E_INVALIDCONTINUATIONPOINT")};
     std::size_t end = matches.size();
-    if (maxElements && *maxElements > 0) end = std::min(end, offset + static_cast<std::size_t>(*maxElements));
+    if (maxElements && *maxElements > 0)
+        end = std::min(end, offset + static_cast<std::size_t>(*maxElements));
 
     xmlNode* r = c.w.operation("BrowseResponse");
     replyBase(c, r, "BrowseResult", attrOr(op, "ClientRequestHandle"), attrOr(op, "LocaleID"));
@@ -253,7 +266,8 @@ void opGetProperties(Call& c) {
     const bool withText = boolAttr(op, "ReturnErrorText", false);
 
     xmlNode* r = c.w.operation("GetPropertiesResponse");
-    replyBase(c, r, "GetPropertiesResult", attrOr(op, "ClientRequestHandle"), attrOr(op, "LocaleID"));
+    replyBase(c, r, "GetPropertiesResult", attrOr(op, "ClientRequestHandle"),
+              attrOr(op, "LocaleID"));
     ErrorList errors;
     for (const xmlNode* id : children(op, "ItemIDs")) {
         const std::string path = attrOr(id, "ItemPath", defaultPath);

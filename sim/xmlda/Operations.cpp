@@ -30,7 +30,8 @@ ReqOptions readOptions(const xmlNode* op) {
     o.localeId = attrOr(n, "LocaleID");
     o.deadline = timeAttr(n, "RequestDeadline");
     if (o.deadline && *o.deadline < nowMs())
-        throw SoapFault{false, "E_TIMEDOUT", "The request deadline had passed when the request arrived."};
+        throw SoapFault{false, "E_TIMEDOUT",
+                        "The request deadline had passed when the request arrived."};
     return o;
 }
 
@@ -52,10 +53,12 @@ std::string resultText(const std::string& id) {
         {"E_UNKNOWNITEMPATH", "The item path is no longer available in the server address space."},
         {"E_INVALIDITEMNAME", "The item name does not conform to the server's syntax."},
         {"E_BADTYPE",
-         "The server cannot convert the data between the requested data type and the canonical data type."},
+         "The server cannot convert the data between the requested data type and the canonical "
+         "data type."},
         {"E_RANGE", "The value was out of range."},
         {"E_READONLY", "The item is read only and cannot be written."},
-        {"E_WRITEONLY", "The item is write only and cannot be read or returned in a write response."},
+        {"E_WRITEONLY",
+         "The item is write only and cannot be read or returned in a write response."},
         {"E_INVALIDPID", "The property is not valid for the item."},
         {"E_NOSUBSCRIPTION", "An invalid set of subscription handles was passed to the request."},
         {"E_INVALIDHOLDTIME", "The hold time is too far in the future."},
@@ -63,7 +66,8 @@ std::string resultText(const std::string& id) {
         {"E_INVALIDFILTER", "The filter string is not valid."},
         {"E_OUTOFMEMORY", "The server has no room for another subscription."},
         {"E_FAIL", "Unspecified error."},
-        {"S_UNSUPPORTEDRATE", "The server does not support the requested rate but will use the closest available rate."},
+        {"S_UNSUPPORTEDRATE",
+         "The server does not support the requested rate but will use the closest available rate."},
     };
     auto it = texts.find(id);
     return it == texts.end() ? id : it->second;
@@ -126,7 +130,8 @@ void writeItemResult(ReplyWriter& w, xmlNode* parent, ItemReply& ir, const Value
 xmlNode* writeItemValue(ReplyWriter& w, xmlNode* parent, const char* name, const ItemReply& r,
                         const ReqOptions& o) {
     xmlNode* e = w.element(parent, name);
-    if (o.returnDiagnosticInfo && !r.diagnostic.empty()) w.element(e, "DiagnosticInfo", &r.diagnostic);
+    if (o.returnDiagnosticInfo && !r.diagnostic.empty())
+        w.element(e, "DiagnosticInfo", &r.diagnostic);
     if (r.value) w.value(e, "Value", *r.value);
     if (r.quality) writeQuality(w, e, "Quality", *r.quality);
     if (o.returnItemPath) w.attr(e, "ItemPath", r.itemPath);
@@ -152,7 +157,9 @@ void opGetStatus(Call& c) {
     xmlNode* s = c.w.element(r, "Status");
     c.w.attr(s, "StartTime", formatDateTime(c.st.startTime));
     c.w.attr(s, "ProductVersion", c.st.productVersion);
-    const std::string info = c.st.serverState == "running" ? "The simulation is running." : "The simulation is " + c.st.serverState + ".";
+    const std::string info = c.st.serverState == "running"
+                                 ? "The simulation is running."
+                                 : "The simulation is " + c.st.serverState + ".";
     const std::string vendor = "Tagscope XML-DA simulation service";
     const std::string en = "en", enUs = "en-US", version = "XML_DA_Version_1_0";
     c.w.element(s, "StatusInfo", &info);
@@ -186,8 +193,10 @@ void opRead(Call& c) {
         int node = resolveItem(c.st.space, ir.itemPath, ir.itemName, &ir.resultId);
         Sample s;
         Value converted;
-        if (node >= 0 && c.st.space.node(node).item.access == Access::Write) ir.resultId = "E_WRITEONLY";
-        else if (node >= 0 && unknownType) ir.resultId = "E_BADTYPE";
+        if (node >= 0 && c.st.space.node(node).item.access == Access::Write)
+            ir.resultId = "E_WRITEONLY";
+        else if (node >= 0 && unknownType)
+            ir.resultId = "E_BADTYPE";
         if (ir.resultId.empty()) {
             s = c.st.space.read(node, now, maxAge ? *maxAge : listMaxAge ? *listMaxAge : 0);
             converted = s.value;
@@ -225,8 +234,10 @@ void opWrite(Call& c) {
         std::optional<Value> incoming;
         if (ir.resultId.empty()) {
             const xmlNode* v = child(it, "Value");
-            if (!v) ir.resultId = "E_BADTYPE";  // nothing to write
-            else incoming = readValue(v, &ir.resultId);
+            if (!v)
+                ir.resultId = "E_BADTYPE";  // nothing to write
+            else
+                incoming = readValue(v, &ir.resultId);
         }
         const TimePoint now = nowMs();
         if (ir.resultId.empty()) {

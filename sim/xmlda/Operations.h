@@ -55,13 +55,13 @@ void replyBase(Call& c, xmlNode* parent, const char* name, const std::string& cl
 
 // Collects the result IDs used in a reply, for its `Errors` elements.
 class ErrorList {
-public:
+  public:
     void use(const std::string& resultId) {
         if (!resultId.empty()) ids_[resultId];
     }
     void write(ReplyWriter& w, xmlNode* parent, bool withText) const;
 
-private:
+  private:
     std::map<std::string, int> ids_;
 };
 std::string resultText(const std::string& resultId);

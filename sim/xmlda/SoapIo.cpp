@@ -33,7 +33,8 @@ Request parseRequest(std::string_view body, bool* soap12) {
     if (!raw) throw clientFault("The request is not well-formed XML.");
     Request r;
     r.doc.reset(raw);
-    if (raw->intSubset || raw->extSubset) throw clientFault("Document type declarations are not accepted.");
+    if (raw->intSubset || raw->extSubset)
+        throw clientFault("Document type declarations are not accepted.");
     xmlNode* env = xmlDocGetRootElement(raw);
     if (!isElement(env, "Envelope")) throw clientFault("The request is not a SOAP envelope.");
     r.soap12 = inNs(env, kSoap12Ns);
@@ -46,7 +47,8 @@ Request parseRequest(std::string_view body, bool* soap12) {
     const xmlNode* op = firstElement(bodyElem);
     if (!op) throw clientFault("The SOAP Body is empty.");
     if (!inNs(op, kOpcNs))
-        throw clientFault(std::string("The element ") + cs(op->name) + " is not in the OPC XML-DA 1.0 namespace.");
+        throw clientFault(std::string("The element ") + cs(op->name) +
+                          " is not in the OPC XML-DA 1.0 namespace.");
     r.op = const_cast<xmlNode*>(op);
     r.opName = cs(op->name);
     return r;
@@ -184,7 +186,8 @@ xmlNode* ReplyWriter::operation(const char* name) {
 
 xmlNode* ReplyWriter::element(xmlNode* parent, const char* name, const std::string* textContent) {
     xmlNode* n = xmlNewChild(parent, opc_, xs(name), nullptr);
-    if (textContent) xmlNodeAddContentLen(n, xs(textContent->c_str()), static_cast<int>(textContent->size()));
+    if (textContent)
+        xmlNodeAddContentLen(n, xs(textContent->c_str()), static_cast<int>(textContent->size()));
     return n;
 }
 
@@ -202,7 +205,8 @@ std::string ReplyWriter::opcQName(const std::string& local) const {
 
 xmlNode* ReplyWriter::value(xmlNode* parent, const char* name, const Value& v) {
     xmlNode* n = element(parent, name);
-    xsiType(n, isXsdType(v.type) ? "xsd:" + typeLocalName(v.type) : opcQName(typeLocalName(v.type)));
+    xsiType(n,
+            isXsdType(v.type) ? "xsd:" + typeLocalName(v.type) : opcQName(typeLocalName(v.type)));
     if (!v.type.array) {
         if (!v.elems.empty()) {
             std::string t = scalarText(v.type.kind, v.elems.front());
@@ -221,11 +225,15 @@ xmlNode* ReplyWriter::value(xmlNode* parent, const char* name, const Value& v) {
 void ReplyWriter::fault(const SoapFault& f) {
     xmlNode* fault = xmlNewChild(body_, env_, xs("Fault"), nullptr);
     xmlNs* opcPrefixed = style_.prefixed ? opc_ : xmlNewNs(fault, xs(kOpcNs), xs("opc"));
-    std::string opcCode = f.opcCode.empty() ? "" : std::string(cs(opcPrefixed->prefix)) + ":" + f.opcCode;
+    std::string opcCode =
+        f.opcCode.empty() ? "" : std::string(cs(opcPrefixed->prefix)) + ":" + f.opcCode;
     if (!style_.soap12) {
-        std::string code = opcCode.empty() ? std::string("soap:") + (f.client ? "Client" : "Server") : opcCode;
-        // SOAP 1.1 fault children are unqualified; xmlNewChild would inherit the parent's namespace.
-        for (auto [name, value] : {std::pair{"faultcode", code}, std::pair{"faultstring", f.text}}) {
+        std::string code =
+            opcCode.empty() ? std::string("soap:") + (f.client ? "Client" : "Server") : opcCode;
+        // SOAP 1.1 fault children are unqualified; xmlNewChild would inherit the parent's
+        // namespace.
+        for (auto [name, value] :
+             {std::pair{"faultcode", code}, std::pair{"faultstring", f.text}}) {
             xmlNode* n = xmlNewDocNode(doc_.get(), nullptr, xs(name), nullptr);
             xmlNodeAddContentLen(n, xs(value.c_str()), static_cast<int>(value.size()));
             xmlAddChild(fault, n);

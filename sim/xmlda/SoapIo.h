@@ -69,7 +69,7 @@ struct ReplyStyle {
 
 // Builds one reply envelope.
 class ReplyWriter {
-public:
+  public:
     explicit ReplyWriter(ReplyStyle style);
     ReplyWriter(const ReplyWriter&) = delete;
     ReplyWriter& operator=(const ReplyWriter&) = delete;
@@ -87,7 +87,7 @@ public:
     // Serialises as UTF-8 or, when utf16 is set, as UTF-16 with a byte order mark.
     std::string serialize(bool utf16) const;
 
-private:
+  private:
     ReplyStyle style_;
     DocPtr doc_;
     xmlNode* body_ = nullptr;

@@ -7,7 +7,8 @@ namespace velqor::xmldasim {
 namespace {
 
 constexpr int kMinSamplingMs = 50;
-constexpr long long kMaxHoldMs = 10LL * 60 * 1000;  // hold and wait beyond this are refused or capped
+constexpr long long kMaxHoldMs =
+    10LL * 60 * 1000;  // hold and wait beyond this are refused or capped
 
 int reviseRate(long long requested) {
     if (requested < kMinSamplingMs) return kMinSamplingMs;
@@ -47,7 +48,8 @@ void opSubscribe(Call& c) {
     };
     std::vector<Pending> replies;
     Subscription sub;
-    sub.pingRateMs = static_cast<int>(std::clamp<long long>(pingRate.value_or(0), 0, 24LL * 3600 * 1000));
+    sub.pingRateMs =
+        static_cast<int>(std::clamp<long long>(pingRate.value_or(0), 0, 24LL * 3600 * 1000));
     const TimePoint now = nowMs();
     for (const xmlNode* it : children(list, "Items")) {
         Pending p;
@@ -60,9 +62,12 @@ void opSubscribe(Call& c) {
         const double deadband = floatAttr(it, "Deadband").value_or(listDeadband);
         const auto rate = intAttr(it, "RequestedSamplingRate");
         int node = resolveItem(c.st.space, ir.itemPath, ir.itemName, &ir.resultId);
-        if (node >= 0 && c.st.space.node(node).item.access == Access::Write) ir.resultId = "E_WRITEONLY";
-        else if (node >= 0 && unknownType) ir.resultId = "E_BADTYPE";
-        else if (node >= 0 && (deadband < 0 || deadband > 100)) ir.resultId = "E_RANGE";
+        if (node >= 0 && c.st.space.node(node).item.access == Access::Write)
+            ir.resultId = "E_WRITEONLY";
+        else if (node >= 0 && unknownType)
+            ir.resultId = "E_BADTYPE";
+        else if (node >= 0 && (deadband < 0 || deadband > 100))
+            ir.resultId = "E_RANGE";
         if (ir.resultId.empty()) {
             p.sample = c.st.space.sample(node, now);
             ir.resultId = toRequested(p.sample, reqType, &p.value);
@@ -99,7 +104,8 @@ void opSubscribe(Call& c) {
     xmlNode* r = c.w.operation("SubscribeResponse");
     replyBase(c, r, "SubscribeResult", o.clientRequestHandle, o.localeId);
     xmlNode* rlist = c.w.element(r, "RItemList");
-    if (listRate && listRevised != *listRate) c.w.attr(rlist, "RevisedSamplingRate", std::to_string(listRevised));
+    if (listRate && listRevised != *listRate)
+        c.w.attr(rlist, "RevisedSamplingRate", std::to_string(listRevised));
     ErrorList errors;
     for (auto& p : replies) {
         if (p.reply.value) {
@@ -121,7 +127,8 @@ void opPolledRefresh(Call& c) {
     std::vector<std::string> handles;
     for (const xmlNode* h : children(op, "ServerSubHandles")) handles.push_back(text(h));
     auto hold = timeAttr(op, "HoldTime");
-    const long long waitMs = std::clamp<long long>(intAttr(op, "WaitTime").value_or(0), 0, kMaxHoldMs);
+    const long long waitMs =
+        std::clamp<long long>(intAttr(op, "WaitTime").value_or(0), 0, kMaxHoldMs);
     const bool returnAll = boolAttr(op, "ReturnAllItems", false);
     if (hold && (*hold - c.rcvTime).count() > kMaxHoldMs)
         throw SoapFault{true, "E_INVALIDHOLDTIME", resultText("E_INVALIDHOLDTIME")};

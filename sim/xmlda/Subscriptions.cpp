@@ -71,7 +71,8 @@ void SubscriptionStore::expireIdle(SteadyClock::time_point now) {
     }
 }
 
-bool SubscriptionStore::changed(const SubItem& it, const Sample& s, const AddressSpace& space) const {
+bool SubscriptionStore::changed(const SubItem& it, const Sample& s,
+                                const AddressSpace& space) const {
     if (!it.lastSent) return true;
     const Sample& a = *it.lastSent;
     if (a.quality.quality != s.quality.quality || a.quality.limit != s.quality.limit) return true;
@@ -85,8 +86,9 @@ bool SubscriptionStore::changed(const SubItem& it, const Sample& s, const Addres
     return true;
 }
 
-PollAnswer SubscriptionStore::poll(const std::vector<std::string>& handles, std::optional<TimePoint> holdUntil,
-                                   int waitMs, bool returnAll, AddressSpace& space) {
+PollAnswer SubscriptionStore::poll(const std::vector<std::string>& handles,
+                                   std::optional<TimePoint> holdUntil, int waitMs, bool returnAll,
+                                   AddressSpace& space) {
     std::unique_lock lock(mutex_);
     expireIdle(SteadyClock::now());
     PollAnswer answer;
@@ -104,7 +106,8 @@ PollAnswer SubscriptionStore::poll(const std::vector<std::string>& handles, std:
     const auto generation = generation_;
     auto interrupted = [&] {
         if (stopping_ || generation_ != generation) return true;
-        return std::any_of(valid.begin(), valid.end(), [&](const std::string& h) { return !subs_.count(h); });
+        return std::any_of(valid.begin(), valid.end(),
+                           [&](const std::string& h) { return !subs_.count(h); });
     };
 
     // Hold: the client asked not to be answered before this server time.
@@ -127,7 +130,8 @@ PollAnswer SubscriptionStore::poll(const std::vector<std::string>& handles, std:
             auto it = subs_.find(h);
             if (it == subs_.end()) continue;
             for (auto& item : it->second.items) {
-                if (!item.lastSampled || steadyNow - item.sampledAt >= std::chrono::milliseconds(item.samplingMs)) {
+                if (!item.lastSampled ||
+                    steadyNow - item.sampledAt >= std::chrono::milliseconds(item.samplingMs)) {
                     item.lastSampled = space.sample(item.node, sysNow);
                     item.sampledAt = steadyNow;
                 }

@@ -18,8 +18,8 @@ struct SubItem {
     std::string clientHandle;
     std::string itemPath, itemName;  // as the client named the item
     std::optional<DataType> reqType;
-    double deadband = 0;  // percent of the EU range (analog items)
-    int samplingMs = 0;   // revised sampling rate
+    double deadband = 0;             // percent of the EU range (analog items)
+    int samplingMs = 0;              // revised sampling rate
     std::optional<Sample> lastSent;  // what the client was last told
     std::optional<Sample> lastSampled;
     std::chrono::steady_clock::time_point sampledAt;
@@ -34,11 +34,12 @@ struct Subscription {
 
 struct PollAnswer {
     std::vector<std::string> invalid;
-    std::vector<std::pair<std::string, std::vector<std::pair<SubItem, Sample>>>> lists;  // per handle
+    std::vector<std::pair<std::string, std::vector<std::pair<SubItem, Sample>>>>
+        lists;  // per handle
 };
 
 class SubscriptionStore {
-public:
+  public:
     static constexpr std::size_t kMaxSubscriptions = 2000;
 
     // Forgets everything, starts handing out handles with a new tag; wakes nothing (call at start).
@@ -57,10 +58,10 @@ public:
 
     // Holds until holdUntil, then waits up to waitMs for a change; returns the changed items
     // (all items when returnAll) of each valid handle and the invalid handles.
-    PollAnswer poll(const std::vector<std::string>& handles, std::optional<TimePoint> holdUntil, int waitMs,
-                    bool returnAll, AddressSpace& space);
+    PollAnswer poll(const std::vector<std::string>& handles, std::optional<TimePoint> holdUntil,
+                    int waitMs, bool returnAll, AddressSpace& space);
 
-private:
+  private:
     void expireIdle(std::chrono::steady_clock::time_point now);  // caller holds mutex_
     bool changed(const SubItem& it, const Sample& s, const AddressSpace& space) const;
 

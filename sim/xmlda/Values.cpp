@@ -47,33 +47,47 @@ bool isReal(Kind k) { return k == Kind::Float || k == Kind::Double || k == Kind:
 
 std::int64_t signedMin(Kind k) {
     switch (k) {
-        case Kind::Byte: return std::numeric_limits<std::int8_t>::min();
-        case Kind::Short: return std::numeric_limits<std::int16_t>::min();
-        case Kind::Int: return std::numeric_limits<std::int32_t>::min();
-        default: return std::numeric_limits<std::int64_t>::min();
+        case Kind::Byte:
+            return std::numeric_limits<std::int8_t>::min();
+        case Kind::Short:
+            return std::numeric_limits<std::int16_t>::min();
+        case Kind::Int:
+            return std::numeric_limits<std::int32_t>::min();
+        default:
+            return std::numeric_limits<std::int64_t>::min();
     }
 }
 std::int64_t signedMax(Kind k) {
     switch (k) {
-        case Kind::Byte: return std::numeric_limits<std::int8_t>::max();
-        case Kind::Short: return std::numeric_limits<std::int16_t>::max();
-        case Kind::Int: return std::numeric_limits<std::int32_t>::max();
-        default: return std::numeric_limits<std::int64_t>::max();
+        case Kind::Byte:
+            return std::numeric_limits<std::int8_t>::max();
+        case Kind::Short:
+            return std::numeric_limits<std::int16_t>::max();
+        case Kind::Int:
+            return std::numeric_limits<std::int32_t>::max();
+        default:
+            return std::numeric_limits<std::int64_t>::max();
     }
 }
 std::uint64_t unsignedMax(Kind k) {
     switch (k) {
-        case Kind::UnsignedByte: return std::numeric_limits<std::uint8_t>::max();
-        case Kind::UnsignedShort: return std::numeric_limits<std::uint16_t>::max();
-        case Kind::UnsignedInt: return std::numeric_limits<std::uint32_t>::max();
-        default: return std::numeric_limits<std::uint64_t>::max();
+        case Kind::UnsignedByte:
+            return std::numeric_limits<std::uint8_t>::max();
+        case Kind::UnsignedShort:
+            return std::numeric_limits<std::uint16_t>::max();
+        case Kind::UnsignedInt:
+            return std::numeric_limits<std::uint32_t>::max();
+        default:
+            return std::numeric_limits<std::uint64_t>::max();
     }
 }
 
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
+    while (!s.empty() &&
+           (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
         s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
+    while (!s.empty() &&
+           (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
         s.remove_suffix(1);
     return s;
 }
@@ -99,7 +113,8 @@ std::optional<Scalar> toInteger(Kind to, long double v, bool* range) {
     }
     v = std::round(v);
     if (isSigned(to)) {
-        if (v < static_cast<long double>(signedMin(to)) || v > static_cast<long double>(signedMax(to))) {
+        if (v < static_cast<long double>(signedMin(to)) ||
+            v > static_cast<long double>(signedMax(to))) {
             if (range) *range = true;
             return std::nullopt;
         }
@@ -185,10 +200,11 @@ std::string formatDateTime(TimePoint t) {
     year_month_day ymd{day};
     hh_mm_ss<milliseconds> tod{t - day};
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(ymd.year()),
-                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
-                  static_cast<int>(tod.hours().count()), static_cast<int>(tod.minutes().count()),
-                  static_cast<int>(tod.seconds().count()), static_cast<int>(tod.subseconds().count()));
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
+                  static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
+                  static_cast<unsigned>(ymd.day()), static_cast<int>(tod.hours().count()),
+                  static_cast<int>(tod.minutes().count()), static_cast<int>(tod.seconds().count()),
+                  static_cast<int>(tod.subseconds().count()));
     return buf;
 }
 
@@ -227,13 +243,15 @@ std::optional<TimePoint> parseDateTime(std::string_view t) {
             pos = t.size();
         } else if ((t[pos] == '+' || t[pos] == '-') && pos + 6 == t.size() && t[pos + 3] == ':') {
             int oh, om;
-            if (!num(pos + 1, 2, oh) || !num(pos + 4, 2, om) || oh > 14 || om > 59) return std::nullopt;
+            if (!num(pos + 1, 2, oh) || !num(pos + 4, 2, om) || oh > 14 || om > 59)
+                return std::nullopt;
             offsetMin = (oh * 60 + om) * (t[pos] == '-' ? -1 : 1);
         } else {
             return std::nullopt;
         }
     }
-    auto tp = sys_days{ymd} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms} - minutes{offsetMin};
+    auto tp =
+        sys_days{ymd} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms} - minutes{offsetMin};
     return time_point_cast<milliseconds>(tp);
 }
 
@@ -260,14 +278,23 @@ std::optional<Bytes> base64Decode(std::string_view text) {
     int pad = 0;
     for (char c : text) {
         int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        else if (c == '=') { ++pad; continue; }
-        else if (c == ' ' || c == '\n' || c == '\r' || c == '\t') continue;
-        else return std::nullopt;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else if (c == '=') {
+            ++pad;
+            continue;
+        } else if (c == ' ' || c == '\n' || c == '\r' || c == '\t')
+            continue;
+        else
+            return std::nullopt;
         if (pad) return std::nullopt;  // data after padding
         acc = (acc << 6) | static_cast<std::uint32_t>(v);
         bits += 6;
@@ -350,7 +377,8 @@ std::optional<Scalar> parseScalar(Kind k, std::string_view text, bool* range) {
     }
     switch (k) {
         case Kind::String:
-        case Kind::AnyType: return Scalar{std::string(text)};
+        case Kind::AnyType:
+            return Scalar{std::string(text)};
         case Kind::Boolean:
             if (t == "true" || t == "1") return Scalar{true};
             if (t == "false" || t == "0") return Scalar{false};
@@ -365,7 +393,8 @@ std::optional<Scalar> parseScalar(Kind k, std::string_view text, bool* range) {
             if (!b) return std::nullopt;
             return Scalar{std::move(*b)};
         }
-        default: return std::nullopt;
+        default:
+            return std::nullopt;
     }
 }
 

@@ -48,7 +48,8 @@ struct DateTimeValue {
 };
 
 // Signed kinds hold int64, unsigned kinds uint64, float/double/decimal double.
-using Scalar = std::variant<std::int64_t, std::uint64_t, double, bool, std::string, Bytes, DateTimeValue>;
+using Scalar =
+    std::variant<std::int64_t, std::uint64_t, double, bool, std::string, Bytes, DateTimeValue>;
 
 struct Value {
     DataType type;

@@ -26,7 +26,9 @@ namespace velqor::xmldasim {
 
 struct Service::Impl {
     explicit Impl(Options o)
-        : options(std::move(o)), sw(options.switches), space(nowMs(), options.clockPeriodMs, options.loadItems) {}
+        : options(std::move(o)),
+          sw(options.switches),
+          space(nowMs(), options.clockPeriodMs, options.loadItems) {}
 
     void handle(const httplib::Request& hreq, httplib::Response& res);
     bool authorized(const httplib::Request& hreq, const Switches& s) const;
@@ -64,34 +66,38 @@ std::string newTag() {
 }  // namespace
 
 bool Service::Impl::authorized(const httplib::Request& hreq, const Switches& s) const {
-    const std::string expected = httplib::make_basic_authentication_header(s.user, s.password).second;
+    const std::string expected =
+        httplib::make_basic_authentication_header(s.user, s.password).second;
     return hreq.has_header("Authorization") && hreq.get_header_value("Authorization") == expected;
 }
 
-void Service::Impl::send(httplib::Response& res, int status, std::string body, const std::string& contentType,
-                         bool chunked, bool cutOff) const {
+void Service::Impl::send(httplib::Response& res, int status, std::string body,
+                         const std::string& contentType, bool chunked, bool cutOff) const {
     res.status = status;
     auto shared = std::make_shared<const std::string>(std::move(body));
     if (cutOff) {
         // Announce the whole length, deliver half of it, then drop the connection.
         const std::size_t half = shared->size() / 2;
-        res.set_content_provider(shared->size(), contentType,
-                                 [shared, half](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                                     if (offset >= half) return false;
-                                     sink.write(shared->data() + offset, std::min(length, half - offset));
-                                     return true;
-                                 });
+        res.set_content_provider(
+            shared->size(), contentType,
+            [shared, half](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                if (offset >= half) return false;
+                sink.write(shared->data() + offset, std::min(length, half - offset));
+                return true;
+            });
         return;
     }
     if (chunked) {
-        res.set_chunked_content_provider(contentType, [shared](std::size_t offset, httplib::DataSink& sink) {
-            if (offset < shared->size()) {
-                sink.write(shared->data() + offset, std::min<std::size_t>(1024, shared->size() - offset));
-            } else {
-                sink.done();
-            }
-            return true;
-        });
+        res.set_chunked_content_provider(
+            contentType, [shared](std::size_t offset, httplib::DataSink& sink) {
+                if (offset < shared->size()) {
+                    sink.write(shared->data() + offset,
+                               std::min<std::size_t>(1024, shared->size() - offset));
+                } else {
+                    sink.done();
+                }
+                return true;
+            });
         return;
     }
     res.set_content(*shared, contentType.c_str());
@@ -121,9 +127,12 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
     if (!fault && hreq.has_header("SOAPAction")) {
         // An action, when given, must name the operation in the body (as ASP.NET peers insist).
         std::string action = hreq.get_header_value("SOAPAction");
-        if (action.size() >= 2 && action.front() == '"' && action.back() == '"') action = action.substr(1, action.size() - 2);
+        if (action.size() >= 2 && action.front() == '"' && action.back() == '"')
+            action = action.substr(1, action.size() - 2);
         if (!action.empty() && action != std::string(kOpcNs) + req.opName)
-            fault = SoapFault{true, "", "The SOAPAction header '" + action + "' does not match the operation " + req.opName + "."};
+            fault = SoapFault{true, "",
+                              "The SOAPAction header '" + action +
+                                  "' does not match the operation " + req.opName + "."};
     }
     const bool applies = s.onlyOperation.empty() || (!fault && req.opName == s.onlyOperation);
 
@@ -134,8 +143,9 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
     if (applies && s.httpStatus > 0) {
         res.status = s.httpStatus;
         if (s.httpStatus == 503) res.set_header("Retry-After", "1");
-        res.set_content("<html><body>Simulated HTTP status " + std::to_string(s.httpStatus) + "</body></html>",
-                        "text/html");
+        res.set_content(
+            "<html><body>Simulated HTTP status " + std::to_string(s.httpStatus) + "</body></html>",
+            "text/html");
         return;
     }
     if (!fault && applies && s.fault != FaultStyle::None) {
@@ -171,7 +181,8 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
     }
     ++requests;
     const std::string charset = s.utf16 ? "utf-16" : "utf-8";
-    const std::string type = soap12 ? "application/soap+xml; charset=" + charset : "text/xml; charset=\"" + charset + "\"";
+    const std::string type = soap12 ? "application/soap+xml; charset=" + charset
+                                    : "text/xml; charset=\"" + charset + "\"";
     send(res, status, std::move(body), type, s.chunked, applies && s.closeMidReply);
 }
 
@@ -186,7 +197,9 @@ void Service::start() {
     if (impl_->server) return;
     auto server = std::make_unique<httplib::Server>();
     const int threads = impl_->options.threads > 0 ? impl_->options.threads : 64;
-    server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    server->new_task_queue = [threads] {
+        return new httplib::ThreadPool(static_cast<std::size_t>(threads));
+    };
     server->set_payload_max_length(impl_->options.maxBodyBytes);
     server->set_keep_alive_max_count(1000);
     // An idle kept-alive connection holds a worker until this time-out, and stop() waits for
@@ -195,10 +208,12 @@ void Service::start() {
     // Headers and body leave in separate writes; without this, Nagle and delayed ACKs add ~40 ms.
     server->set_tcp_nodelay(true);
     Impl* impl = impl_.get();
-    server->Post(impl_->options.path, [impl](const httplib::Request& q, httplib::Response& r) { impl->handle(q, r); });
+    server->Post(impl_->options.path,
+                 [impl](const httplib::Request& q, httplib::Response& r) { impl->handle(q, r); });
     server->Get(impl_->options.path, [](const httplib::Request&, httplib::Response& r) {
-        r.set_content("xmlda-sim: an OPC XML-DA 1.0 web service. POST SOAP requests to this address.\n",
-                      "text/plain");
+        r.set_content(
+            "xmlda-sim: an OPC XML-DA 1.0 web service. POST SOAP requests to this address.\n",
+            "text/plain");
     });
 
     int port = impl_->options.port > 0 ? impl_->options.port : impl_->boundPort;
@@ -218,7 +233,8 @@ void Service::start() {
     httplib::Server* raw = server.get();
     impl_->listener = std::thread([raw] { raw->listen_after_bind(); });
     // stop() only works once the accept loop runs.
-    for (int i = 0; i < 5000 && !raw->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 5000 && !raw->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!raw->is_running()) {
         raw->stop();
         impl_->listener.join();

@@ -18,9 +18,9 @@ enum class FaultStyle { None, Soap11, Soap12 };
 
 // Wire styles and faults; they can be changed while the service runs.
 struct Switches {
-    bool prefixed = false;       // reply elements as ns1:Name instead of a default namespace
-    bool utf16 = false;          // reply bodies in UTF-16 (with byte order mark)
-    bool chunked = false;        // replies with chunked transfer encoding
+    bool prefixed = false;  // reply elements as ns1:Name instead of a default namespace
+    bool utf16 = false;     // reply bodies in UTF-16 (with byte order mark)
+    bool chunked = false;   // replies with chunked transfer encoding
     FaultStyle fault = FaultStyle::None;  // answer with a SOAP fault (E_FAIL) instead of a reply
     int httpStatus = 0;          // 404, 500 or 503: answer with this HTTP status and no SOAP body
     int delayMs = 0;             // wait this long before answering
@@ -38,15 +38,15 @@ struct Options {
     std::string bind = "127.0.0.1";
     int port = 0;  // 0: any free port (kept across a stop and start of the same Service)
     std::string path = "/opc/xmlda";
-    int clockPeriodMs = 500;   // how often the Dynamic and Plant values change
-    int loadItems = 10000;     // items in the branch "Load"
+    int clockPeriodMs = 500;  // how often the Dynamic and Plant values change
+    int loadItems = 10000;    // items in the branch "Load"
     std::size_t maxBodyBytes = 4 * 1024 * 1024;
-    int threads = 64;          // concurrent requests (waiting polls hold one each)
+    int threads = 64;  // concurrent requests (waiting polls hold one each)
     Switches switches;
 };
 
 class Service {
-public:
+  public:
     explicit Service(Options options = {});
     ~Service();
     Service(const Service&) = delete;
@@ -71,7 +71,7 @@ public:
     std::size_t subscriptionCount() const;
     std::size_t requestCount() const;  // SOAP requests handled since construction
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

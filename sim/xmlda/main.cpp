@@ -1,10 +1,9 @@
 // xmlda-sim: runs the OPC XML-DA 1.0 simulation service until interrupted.
 #include <CLI/CLI.hpp>
-
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 
 #include "xmlda/XmlDaSim.h"
@@ -16,12 +15,15 @@ int main(int argc, char** argv) {
     std::string fault;
     int dropEveryMs = 0;
 
-    CLI::App app{"xmlda-sim: an OPC XML-DA 1.0 simulation service.\n"
-                 "Send SIGUSR1 to drop all subscriptions; SIGINT or SIGTERM stops it."};
-    app.add_option("--port", o.port, "TCP port; 0 picks a free one (printed at start)")->capture_default_str();
+    CLI::App app{
+        "xmlda-sim: an OPC XML-DA 1.0 simulation service.\n"
+        "Send SIGUSR1 to drop all subscriptions; SIGINT or SIGTERM stops it."};
+    app.add_option("--port", o.port, "TCP port; 0 picks a free one (printed at start)")
+        ->capture_default_str();
     app.add_option("--bind", o.bind, "address to listen on")->capture_default_str();
     app.add_option("--path", o.path, "endpoint path")->capture_default_str();
-    app.add_option("--clock-ms", o.clockPeriodMs, "period of the changing values, ms")->capture_default_str();
+    app.add_option("--clock-ms", o.clockPeriodMs, "period of the changing values, ms")
+        ->capture_default_str();
     app.add_option("--load-items", o.loadItems, "items in the branch Load")->capture_default_str();
     app.add_option("--threads", o.threads, "concurrent requests")->capture_default_str();
     app.add_flag("--prefixed", s.prefixed, "write reply elements with the ns1: prefix");
@@ -29,13 +31,17 @@ int main(int argc, char** argv) {
     app.add_flag("--chunked", s.chunked, "send replies with chunked transfer encoding");
     app.add_option("--soap-fault", fault, "answer every request with a SOAP fault: 1.1 or 1.2")
         ->check(CLI::IsMember({"1.1", "1.2"}));
-    app.add_option("--http-status", s.httpStatus, "answer every request with this HTTP status (404, 500, 503)")
+    app.add_option("--http-status", s.httpStatus,
+                   "answer every request with this HTTP status (404, 500, 503)")
         ->check(CLI::IsMember({404, 500, 503}));
     app.add_option("--delay-ms", s.delayMs, "wait this long before every reply");
-    app.add_flag("--close-mid-reply", s.closeMidReply, "close the connection halfway through every reply");
+    app.add_flag("--close-mid-reply", s.closeMidReply,
+                 "close the connection halfway through every reply");
     app.add_option("--only-operation", s.onlyOperation,
-                   "apply --soap-fault, --http-status, --delay-ms and --close-mid-reply to this operation only");
-    app.add_option("--drop-subscriptions-every", dropEveryMs, "drop all subscriptions every N ms (0: never)");
+                   "apply --soap-fault, --http-status, --delay-ms and --close-mid-reply to this "
+                   "operation only");
+    app.add_option("--drop-subscriptions-every", dropEveryMs,
+                   "drop all subscriptions every N ms (0: never)");
     app.add_option("--user", s.user, "require basic authentication with this user");
     app.add_option("--password", s.password, "password for --user");
     app.add_option("--server-state", s.serverState, "ServerState reported in replies")

@@ -17,7 +17,8 @@ namespace tagscope::clitest {
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::vector<std::string>& env) {
     int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
 
     // Everything the child needs is prepared before fork (the test runs threads).
     std::vector<std::string> envStore;
@@ -87,7 +88,8 @@ bool ChildProcess::WaitForLines(size_t lines, std::chrono::milliseconds timeout)
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (size_t(std::count(result_.out.begin(), result_.out.end(), '\n')) < lines) {
         if (std::chrono::steady_clock::now() >= end) return false;
-        if (!Pump(std::chrono::milliseconds(50)) ) return size_t(std::count(result_.out.begin(), result_.out.end(), '\n')) >= lines;
+        if (!Pump(std::chrono::milliseconds(50)))
+            return size_t(std::count(result_.out.begin(), result_.out.end(), '\n')) >= lines;
     }
     return true;
 }
@@ -112,12 +114,14 @@ Result ChildProcess::Finish(std::chrono::milliseconds timeout) {
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
-    result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    result_.exitCode = WIFEXITED(status)     ? WEXITSTATUS(status)
+                       : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                             : -1;
     return result_;
 }
 
-Result Run(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env,
-           std::chrono::milliseconds timeout) {
+Result Run(const std::string& program, const std::vector<std::string>& args,
+           const std::vector<std::string>& env, std::chrono::milliseconds timeout) {
     ChildProcess p(program, args, env);
     return p.Finish(timeout);
 }

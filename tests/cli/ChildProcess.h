@@ -16,7 +16,7 @@ struct Result {
 };
 
 class ChildProcess {
-public:
+  public:
     // env: extra "NAME=value" entries added to this process's environment.
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::vector<std::string>& env = {});
@@ -31,7 +31,7 @@ public:
     Result Finish(std::chrono::milliseconds timeout);
     const std::string& Out() const { return result_.out; }
 
-private:
+  private:
     bool Pump(std::chrono::milliseconds slice);  // false once both pipes are closed
 
     pid_t pid_ = -1;

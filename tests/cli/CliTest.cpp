@@ -1,7 +1,6 @@
 // tagscope-cli end to end: the built program run as a child process against xmlda-sim in this
 // process. Each command, its exit codes, its output formats, Ctrl-C and the subscription's end.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <regex>
@@ -33,14 +32,15 @@ velqor::xmldasim::Options SimOptions() {
 }
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { sim.start(); }
     void TearDown() override { sim.stop(); }
     Result Cli(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
         return clitest::Run(kCli, args, env);
     }
     // The command with the service URL in place of "URL".
-    Result On(const std::string& command, std::vector<std::string> rest, const std::vector<std::string>& env = {}) {
+    Result On(const std::string& command, std::vector<std::string> rest,
+              const std::vector<std::string>& env = {}) {
         rest.insert(rest.begin(), {command, sim.url()});
         return Cli(rest, env);
     }
@@ -72,15 +72,18 @@ TEST_F(CliTest, EveryCommandHasHelpAndBadCommandLinesExitWithTwo) {
     Result badAssign = On("write", {"Writable/Int"});
     EXPECT_EQ(badAssign.exitCode, 2);
     EXPECT_NE(badAssign.err.find("ITEM=VALUE"), std::string::npos);
-    EXPECT_EQ(sim.requestCount(), 0u) << "nothing is sent for a command line that is not understood";
+    EXPECT_EQ(sim.requestCount(), 0u)
+        << "nothing is sent for a command line that is not understood";
 }
 
 TEST_F(CliTest, StatusPrintsTheRecordAndFailuresGoToStderrWithExitOne) {
     Result r = On("status", {});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("State:        running (1)"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Vendor info:  Tagscope XML-DA simulation service"), std::string::npos) << r.out;
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("Start time: +20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d")));
+    EXPECT_NE(r.out.find("Vendor info:  Tagscope XML-DA simulation service"), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(
+        std::regex_search(r.out, std::regex("Start time: +20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d")));
     EXPECT_TRUE(std::regex_search(r.out, std::regex("Current time: +20\\d\\d-")));
     EXPECT_TRUE(std::regex_search(r.out, std::regex("Last update: +20\\d\\d-")));
     EXPECT_TRUE(std::regex_search(r.out, std::regex("Version: +\\S")));
@@ -110,22 +113,27 @@ TEST_F(CliTest, StatusPrintsTheRecordAndFailuresGoToStderrWithExitOne) {
 TEST_F(CliTest, BrowseLevelsFiltersAndTheFlatWalk) {
     Result root = On("browse", {});
     ASSERT_EQ(root.exitCode, 0) << root.err;
-    EXPECT_EQ(Lines(root.out), (std::vector<std::string>{"branch\tStatic\tStatic", "branch\tDynamic\tDynamic",
-                                                         "branch\tWritable\tWritable", "branch\tWriteOnly\tWriteOnly",
-                                                         "branch\tPlant\tPlant", "branch\tSpecial\tSpecial",
-                                                         "branch\tLoad\tLoad"}));
+    EXPECT_EQ(Lines(root.out),
+              (std::vector<std::string>{"branch\tStatic\tStatic", "branch\tDynamic\tDynamic",
+                                        "branch\tWritable\tWritable",
+                                        "branch\tWriteOnly\tWriteOnly", "branch\tPlant\tPlant",
+                                        "branch\tSpecial\tSpecial", "branch\tLoad\tLoad"}));
 
     Result tank = On("browse", {"Plant/Area1/Tank1", "--writable"});
-    EXPECT_EQ(Lines(tank.out), std::vector<std::string>{"item\tSetpoint\tPlant/Area1/Tank1/Setpoint"});
+    EXPECT_EQ(Lines(tank.out),
+              std::vector<std::string>{"item\tSetpoint\tPlant/Area1/Tank1/Setpoint"});
     Result doubles = On("browse", {"Static", "--type", "R8"});
-    EXPECT_EQ(Lines(doubles.out),
-              (std::vector<std::string>{"item\tDouble\tStatic/Double", "branch\tArrays\tStatic/Arrays"}));
+    EXPECT_EQ(Lines(doubles.out), (std::vector<std::string>{"item\tDouble\tStatic/Double",
+                                                            "branch\tArrays\tStatic/Arrays"}));
     Result named = On("browse", {"Static", "--filter", "*int"});
-    EXPECT_EQ(Lines(named.out), (std::vector<std::string>{"item\tInt\tStatic/Int", "item\tUnsignedInt\tStatic/UnsignedInt"}));
+    EXPECT_EQ(Lines(named.out),
+              (std::vector<std::string>{"item\tInt\tStatic/Int",
+                                        "item\tUnsignedInt\tStatic/UnsignedInt"}));
     EXPECT_TRUE(On("browse", {"WriteOnly", "--readable"}).out.empty());
 
     Result flat = On("browse", {"--flat", "--filter", "*TEMP*"});
-    EXPECT_EQ(Lines(flat.out), std::vector<std::string>{"item\tTemperature\tPlant/Area1/Tank1/Temperature"});
+    EXPECT_EQ(Lines(flat.out),
+              std::vector<std::string>{"item\tTemperature\tPlant/Area1/Tank1/Temperature"});
     Result flatPlant = On("browse", {"Plant", "--flat", "--type", "double", "--readable"});
     EXPECT_EQ(Lines(flatPlant.out),
               (std::vector<std::string>{"item\tLevel\tPlant/Area1/Tank1/Level",
@@ -148,7 +156,8 @@ TEST_F(CliTest, PropsListsPropertiesAndReportsUnknownItems) {
     EXPECT_NE(r.out.find("  1\tItem Canonical DataType\tI2\t5 (R8)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\tEU Units\tBSTR\tm\n"), std::string::npos) << r.out;
     Result noValues = On("props", {"Plant/Area1/Tank1/Level"});
-    EXPECT_NE(noValues.out.find("  1\tItem Canonical DataType\tI2\n"), std::string::npos) << noValues.out;
+    EXPECT_NE(noValues.out.find("  1\tItem Canonical DataType\tI2\n"), std::string::npos)
+        << noValues.out;
 
     Result mixed = On("props", {"Static/Int", "No/Such/Item"});
     EXPECT_EQ(mixed.exitCode, 3);
@@ -157,7 +166,8 @@ TEST_F(CliTest, PropsListsPropertiesAndReportsUnknownItems) {
 }
 
 TEST_F(CliTest, ReadPrintsValueQualityAndTimestampPerItem) {
-    Result r = On("read", {"Static/String", "Special/BadQuality", "Special/Uncertain", "Static/Arrays/ArrayOfInt"});
+    Result r = On("read", {"Static/String", "Special/BadQuality", "Special/Uncertain",
+                           "Static/Arrays/ArrayOfInt"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     auto lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 4u) << r.out;
@@ -166,14 +176,17 @@ TEST_F(CliTest, ReadPrintsValueQualityAndTimestampPerItem) {
     EXPECT_NE(lines[0].find("\tgood 0xC0\t"), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find("\tbadSensorFailure 0x10\t"), std::string::npos) << lines[1];
     // The service reports this item with limit "high": the limit bits reach the quality word.
-    EXPECT_NE(lines[2].find("\t104.5\tuncertainEUExceeded+high 0x56\t"), std::string::npos) << lines[2];
-    EXPECT_TRUE(std::regex_search(lines[3], std::regex("^Static/Arrays/ArrayOfInt\\t(-?\\d+;)+\\t")))
+    EXPECT_NE(lines[2].find("\t104.5\tuncertainEUExceeded+high 0x56\t"), std::string::npos)
+        << lines[2];
+    EXPECT_TRUE(
+        std::regex_search(lines[3], std::regex("^Static/Arrays/ArrayOfInt\\t(-?\\d+;)+\\t")))
         << lines[3];
     for (const auto& l : lines) EXPECT_TRUE(std::regex_search(l, stamp)) << l;
 
     Result typed = On("read", {"Static/Double", "--type", "I4"});
     ASSERT_EQ(typed.exitCode, 0) << typed.err;
-    EXPECT_TRUE(std::regex_search(typed.out, std::regex("^Static/Double\\t-?\\d+\\tgood"))) << typed.out;
+    EXPECT_TRUE(std::regex_search(typed.out, std::regex("^Static/Double\\t-?\\d+\\tgood")))
+        << typed.out;
 
     Result bad = On("read", {"Static/Int", "No/Such/Item", "WriteOnly/Int"});
     EXPECT_EQ(bad.exitCode, 3);
@@ -190,8 +203,9 @@ TEST_F(CliTest, WriteConvertsToTheItemsTypeAndReportsEachItem) {
     Result w = On("write", {"Writable/Double=3.25", "Writable/Int=-12", "Writable/Boolean=true",
                             "Writable/String=a=b", "Writable/Arrays/ArrayOfInt=1;2;3"});
     ASSERT_EQ(w.exitCode, 0) << w.err << w.out;
-    EXPECT_EQ(Lines(w.out), (std::vector<std::string>{"Writable/Double\tok", "Writable/Int\tok", "Writable/Boolean\tok",
-                                                      "Writable/String\tok", "Writable/Arrays/ArrayOfInt\tok"}));
+    EXPECT_EQ(Lines(w.out), (std::vector<std::string>{"Writable/Double\tok", "Writable/Int\tok",
+                                                      "Writable/Boolean\tok", "Writable/String\tok",
+                                                      "Writable/Arrays/ArrayOfInt\tok"}));
     Result r = On("read", {"Writable/Double", "Writable/Int", "Writable/Boolean", "Writable/String",
                            "Writable/Arrays/ArrayOfInt"});
     auto lines = Lines(r.out);
@@ -203,11 +217,13 @@ TEST_F(CliTest, WriteConvertsToTheItemsTypeAndReportsEachItem) {
     EXPECT_EQ(lines[4].rfind("Writable/Arrays/ArrayOfInt\t1;2;3;\t", 0), 0u) << lines[4];
 
     // Per-item failures: a text that is no number, a read-only item, an unknown one.
-    Result bad = On("write", {"Writable/Int=abc", "Static/Int=5", "Writable/Double=7.5", "No/Such=1"});
+    Result bad =
+        On("write", {"Writable/Int=abc", "Static/Int=5", "Writable/Double=7.5", "No/Such=1"});
     EXPECT_EQ(bad.exitCode, 3);
     auto badLines = Lines(bad.out);
     ASSERT_EQ(badLines.size(), 4u) << bad.out;
-    EXPECT_EQ(badLines[0].rfind("Writable/Int\tfailed: cannot convert \"abc\" to I4", 0), 0u) << badLines[0];
+    EXPECT_EQ(badLines[0].rfind("Writable/Int\tfailed: cannot convert \"abc\" to I4", 0), 0u)
+        << badLines[0];
     EXPECT_EQ(badLines[1].rfind("Static/Int\tfailed: ", 0), 0u) << badLines[1];
     EXPECT_EQ(badLines[2], "Writable/Double\tok");
     EXPECT_EQ(badLines[3].rfind("No/Such\tfailed: ", 0), 0u) << badLines[3];
@@ -225,7 +241,8 @@ TEST_F(CliTest, WatchPrintsTheRequestedNumberOfChangesAndCancelsItsSubscription)
     auto lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 7u) << r.out;
     const std::regex line(
-        "^20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  Dynamic/(Int|Double)  \\S+  good \\(0xC0\\)  20\\d\\d-.*$");
+        "^20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  Dynamic/(Int|Double)  \\S+  good "
+        "\\(0xC0\\)  20\\d\\d-.*$");
     for (const auto& l : lines) EXPECT_TRUE(std::regex_match(l, line)) << l;
     EXPECT_EQ(sim.subscriptionCount(), 0u);
 
@@ -245,8 +262,8 @@ TEST_F(CliTest, WatchFormatsEscapeTheirValues) {
     const std::string tricky = "say \"hi\", then\nleave\\ \t\xC2\xB0";
     ASSERT_EQ(On("write", {"Writable/String=" + tricky}).exitCode, 0);
 
-    Result json = On("watch", {"Writable/String", "Writable/Double", "Writable/Boolean", "--count", "3",
-                               "--format", "jsonl"});
+    Result json = On("watch", {"Writable/String", "Writable/Double", "Writable/Boolean", "--count",
+                               "3", "--format", "jsonl"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
     auto lines = Lines(json.out);
     ASSERT_EQ(lines.size(), 3u) << json.out;
@@ -258,7 +275,9 @@ TEST_F(CliTest, WatchFormatsEscapeTheirValues) {
         if (l.find("\"item\":\"Writable/Double\"") != std::string::npos) dbl = l;
         if (l.find("\"item\":\"Writable/Boolean\"") != std::string::npos) boolean = l;
     }
-    EXPECT_NE(str.find("\"value\":\"say \\\"hi\\\", then\\nleave\\\\ \\t\xC2\xB0\""), std::string::npos) << str;
+    EXPECT_NE(str.find("\"value\":\"say \\\"hi\\\", then\\nleave\\\\ \\t\xC2\xB0\""),
+              std::string::npos)
+        << str;
     EXPECT_NE(str.find(R"("quality":"good","quality_code":192)"), std::string::npos) << str;
     EXPECT_TRUE(std::regex_search(dbl, std::regex(R"("value":-?[0-9][0-9.eE+-]*,)"))) << dbl;
     EXPECT_TRUE(std::regex_search(boolean, std::regex(R"("value":(true|false),)"))) << boolean;
@@ -266,7 +285,9 @@ TEST_F(CliTest, WatchFormatsEscapeTheirValues) {
     Result csv = On("watch", {"Writable/String", "--count", "1", "--format", "csv"});
     ASSERT_EQ(csv.exitCode, 0) << csv.err;
     EXPECT_EQ(csv.out.rfind("time,item,value,quality,quality_code,timestamp\n", 0), 0u) << csv.out;
-    EXPECT_NE(csv.out.find(",Writable/String,\"say \"\"hi\"\", then\nleave\\ \t\xC2\xB0\",good,0xC0,"), std::string::npos)
+    EXPECT_NE(
+        csv.out.find(",Writable/String,\"say \"\"hi\"\", then\nleave\\ \t\xC2\xB0\",good,0xC0,"),
+        std::string::npos)
         << csv.out;
 }
 
@@ -307,11 +328,13 @@ TEST_F(CliTest, CredentialsFromOptionsOrTheEnvironmentAreNeverEchoed) {
 
     Result direct = On("status", {"--user", "operator", "--password", "s3cret-pw"});
     EXPECT_EQ(direct.exitCode, 0) << direct.err;
-    Result fromEnv = On("status", {"--user", "operator", "--password-env", "CLI_TEST_PW"}, {"CLI_TEST_PW=s3cret-pw"});
+    Result fromEnv = On("status", {"--user", "operator", "--password-env", "CLI_TEST_PW"},
+                        {"CLI_TEST_PW=s3cret-pw"});
     EXPECT_EQ(fromEnv.exitCode, 0) << fromEnv.err;
     Result defaultEnv = On("status", {"--user", "operator"}, {"TAGSCOPE_PASSWORD=s3cret-pw"});
     EXPECT_EQ(defaultEnv.exitCode, 0) << defaultEnv.err;
-    Result missingEnv = On("status", {"--user", "operator", "--password-env", "CLI_TEST_UNSET_VARIABLE"});
+    Result missingEnv =
+        On("status", {"--user", "operator", "--password-env", "CLI_TEST_UNSET_VARIABLE"});
     EXPECT_EQ(missingEnv.exitCode, 2);
 
     Result failing = On("read", {"Static/Int", "--user", "operator"}, {"TAGSCOPE_PASSWORD=not-it"});

@@ -28,8 +28,9 @@ TEST(CliFormat, DataTypeNamesInEveryAcceptedSpelling) {
     EXPECT_FALSE(ParseVarType("99999"));
     EXPECT_FALSE(ParseVarType("-1"));
     EXPECT_FALSE(ParseVarType("[]"));
-    for (int32_t vt : std::initializer_list<int32_t>{VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_I8, VT_UI8, VT_R4, VT_R8, VT_CY, VT_DATE,
-                       VT_BSTR, VT_BOOL, VT_I4 | VT_ARRAY})
+    for (int32_t vt : std::initializer_list<int32_t>{VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4,
+                                                     VT_I8, VT_UI8, VT_R4, VT_R8, VT_CY, VT_DATE,
+                                                     VT_BSTR, VT_BOOL, VT_I4 | VT_ARRAY})
         EXPECT_EQ(ParseVarType(VarTypeName(vt)), vt) << VarTypeName(vt);
     EXPECT_EQ(VarTypeName(0x77), "119");
 }
@@ -51,10 +52,13 @@ TEST(CliFormat, JsonStringsStayValidForAnyBytes) {
     EXPECT_EQ(JsonString("plain"), "\"plain\"");
     EXPECT_EQ(JsonString("a\"b\\c\n\r\t\b\f"), R"("a\"b\\c\n\r\t\b\f")");
     EXPECT_EQ(JsonString(std::string("\x00\x1f\x7f", 3)), R"("\u0000\u001f\u007f")");
-    EXPECT_EQ(JsonString("T\xC2\xB0" "C \xE2\x82\xAC \xF0\x9F\x98\x80"), "\"T\xC2\xB0" "C \xE2\x82\xAC \xF0\x9F\x98\x80\"");
+    EXPECT_EQ(JsonString("T\xC2\xB0"
+                         "C \xE2\x82\xAC \xF0\x9F\x98\x80"),
+              "\"T\xC2\xB0"
+              "C \xE2\x82\xAC \xF0\x9F\x98\x80\"");
     EXPECT_EQ(JsonString("\xFF"), R"("\ufffd")");
-    EXPECT_EQ(JsonString("\xC3"), R"("\ufffd")");              // cut short
-    EXPECT_EQ(JsonString("\xC0\xAF"), R"("\ufffd\ufffd")");    // overlong
+    EXPECT_EQ(JsonString("\xC3"), R"("\ufffd")");                      // cut short
+    EXPECT_EQ(JsonString("\xC0\xAF"), R"("\ufffd\ufffd")");            // overlong
     EXPECT_EQ(JsonString("\xED\xA0\x80"), R"("\ufffd\ufffd\ufffd")");  // a surrogate
 }
 

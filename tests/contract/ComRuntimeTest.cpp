@@ -12,10 +12,10 @@ int g_destroyed = 0;
 
 // A DA connection that is also a server browser: two interfaces, one with a base.
 class Both : public com::ComObject<IVelqorDAConnection, IVelqorServerBrowser> {
-public:
+  public:
     ~Both() override { ++g_destroyed; }
-    void Connect(const std::string&, const std::string&, const std::string&, const ParamLines&, NotifyWindow,
-                 int32_t) override {}
+    void Connect(const std::string&, const std::string&, const std::string&, const ParamLines&,
+                 NotifyWindow, int32_t) override {}
     void Disconnect() override {}
     int32_t GetLocaleId() override { return 0; }
     void SetLocaleId(int32_t) override {}
@@ -26,14 +26,15 @@ public:
     bool CheckConnection() override { return true; }
     void GetServerErrorString(int32_t, std::string&) override {}
     void GetErrorString(int32_t, std::string&) override {}
-    bool GetItemProperties(std::vector<TVelqorItemPropertyQuery>&, const std::vector<std::string>&, bool,
-                           bool) override {
+    bool GetItemProperties(std::vector<TVelqorItemPropertyQuery>&, const std::vector<std::string>&,
+                           bool, bool) override {
         return true;
     }
     void GetItemPropertyValue(const std::string&, int32_t, std::string&) override {}
     void GetStatus(tServerStateRecord&) override {}
     void CreateBrowser(com::ComPtr<IVelqorBrowser>&) override {}
-    void GetServerList(tVelqorServerSet, const std::string&, int32_t, const TServerReport&) override {}
+    void GetServerList(tVelqorServerSet, const std::string&, int32_t,
+                       const TServerReport&) override {}
 };
 
 TEST(ComObjectTest, QueryInterfaceFollowsTheBaseChainAndKeepsIdentity) {

@@ -13,7 +13,7 @@ namespace velqor {
 namespace {
 
 class PinnedZone {
-public:
+  public:
     explicit PinnedZone(const char* tz) {
         const char* old = std::getenv("TZ");
         had_ = old != nullptr;
@@ -30,7 +30,7 @@ public:
         tzset();
     }
 
-private:
+  private:
     bool had_ = false;
     std::string old_;
 };
@@ -41,7 +41,8 @@ constexpr const char* kNewYork = "EST5EDT,M3.2.0,M11.1.0";
 TEST(DateTime, DayCountsAndTheirParts) {
     EXPECT_EQ(EncodeDateTime(1899, 12, 30), 0.0);
     EXPECT_EQ(EncodeDateTime(1970, 1, 1), kUnixEpochDays);
-    EXPECT_EQ(EncodeDateTime(1899, 12, 29, 6), -1.25) << "before the epoch the time still runs forward";
+    EXPECT_EQ(EncodeDateTime(1899, 12, 29, 6), -1.25)
+        << "before the epoch the time still runs forward";
     EXPECT_EQ(EncodeDateTime(2000, 1, 1, 12), 36526.5);
     DateTimeParts p = DecodeDateTime(-1.25);
     EXPECT_EQ(p.Year, 1899);
@@ -64,7 +65,8 @@ TEST(DateTime, DayCountsAndTheirParts) {
 }
 
 TEST(DateTime, TextFormsRoundTrip) {
-    const double samples[] = {0, 0.5, EncodeDateTime(2024, 3, 1), EncodeDateTime(2024, 3, 1, 7, 8, 9, 10),
+    const double samples[] = {0, 0.5, EncodeDateTime(2024, 3, 1),
+                              EncodeDateTime(2024, 3, 1, 7, 8, 9, 10),
                               EncodeDateTime(1850, 6, 15, 1, 2, 3)};
     for (double dt : samples) {
         double back = -99;
@@ -94,12 +96,18 @@ TEST(DateTime, UtcAndFileTimeUnderPinnedZones) {
     }
     {
         PinnedZone zone(kBerlin);
-        EXPECT_DOUBLE_EQ(LocalToUtc(EncodeDateTime(2024, 1, 15, 12)), EncodeDateTime(2024, 1, 15, 11));
-        EXPECT_DOUBLE_EQ(LocalToUtc(EncodeDateTime(2024, 7, 15, 12)), EncodeDateTime(2024, 7, 15, 10));
-        EXPECT_DOUBLE_EQ(UtcToLocal(EncodeDateTime(2024, 3, 31, 0, 59, 59)), EncodeDateTime(2024, 3, 31, 1, 59, 59));
-        EXPECT_DOUBLE_EQ(UtcToLocal(EncodeDateTime(2024, 3, 31, 1)), EncodeDateTime(2024, 3, 31, 3));
-        EXPECT_DOUBLE_EQ(UtcToLocal(EncodeDateTime(2024, 10, 27, 0, 30)), EncodeDateTime(2024, 10, 27, 2, 30));
-        EXPECT_DOUBLE_EQ(UtcToLocal(EncodeDateTime(2024, 10, 27, 1, 30)), EncodeDateTime(2024, 10, 27, 2, 30));
+        EXPECT_DOUBLE_EQ(LocalToUtc(EncodeDateTime(2024, 1, 15, 12)),
+                         EncodeDateTime(2024, 1, 15, 11));
+        EXPECT_DOUBLE_EQ(LocalToUtc(EncodeDateTime(2024, 7, 15, 12)),
+                         EncodeDateTime(2024, 7, 15, 10));
+        EXPECT_DOUBLE_EQ(UtcToLocal(EncodeDateTime(2024, 3, 31, 0, 59, 59)),
+                         EncodeDateTime(2024, 3, 31, 1, 59, 59));
+        EXPECT_DOUBLE_EQ(UtcToLocal(EncodeDateTime(2024, 3, 31, 1)),
+                         EncodeDateTime(2024, 3, 31, 3));
+        EXPECT_DOUBLE_EQ(UtcToLocal(EncodeDateTime(2024, 10, 27, 0, 30)),
+                         EncodeDateTime(2024, 10, 27, 2, 30));
+        EXPECT_DOUBLE_EQ(UtcToLocal(EncodeDateTime(2024, 10, 27, 1, 30)),
+                         EncodeDateTime(2024, 10, 27, 2, 30));
         // FILETIME of the Unix epoch is 01:00 local in winter time.
         EXPECT_DOUBLE_EQ(FileTimeToLocal(116444736000000000ULL), EncodeDateTime(1970, 1, 1, 1));
         EXPECT_EQ(LocalToFileTime(EncodeDateTime(1970, 1, 1, 1)), 116444736000000000ULL);

@@ -20,9 +20,10 @@ struct CountedPayload : MessagePayload {
 };
 
 class Hooks : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        ApplicationHooks::SetExceptionDisplay([this](const std::exception& e) { shown.push_back(e.what()); });
+        ApplicationHooks::SetExceptionDisplay(
+            [this](const std::exception& e) { shown.push_back(e.what()); });
     }
     void TearDown() override { ApplicationHooks::SetExceptionDisplay(nullptr); }
     std::vector<std::string> shown;
@@ -34,11 +35,13 @@ TEST_F(MessageWindowTest, DeliversInPostingOrderAndFreesEveryPayload) {
     PlainEventLoop loop;
     std::atomic<int> live{0};
     std::vector<std::string> got;
-    auto w = MessageWindow::Create(loop, [&](uint32_t m, uintptr_t wp, std::unique_ptr<MessagePayload> p) {
-        auto* c = dynamic_cast<CountedPayload*>(p.get());
-        got.push_back(std::to_string(m) + ":" + std::to_string(wp) + ":" + (c ? std::to_string(c->value) : "-"));
-        if (c && c->value == 2) throw EOPCException("handler failed");
-    });
+    auto w = MessageWindow::Create(
+        loop, [&](uint32_t m, uintptr_t wp, std::unique_ptr<MessagePayload> p) {
+            auto* c = dynamic_cast<CountedPayload*>(p.get());
+            got.push_back(std::to_string(m) + ":" + std::to_string(wp) + ":" +
+                          (c ? std::to_string(c->value) : "-"));
+            if (c && c->value == 2) throw EOPCException("handler failed");
+        });
     EXPECT_TRUE(w->Post(WM_VELQOR_DATACHANGE, 7, std::make_unique<CountedPayload>(1, live)));
     EXPECT_TRUE(w->Post(WM_VELQOR_WRITEERROR, 0, std::make_unique<CountedPayload>(2, live)));
     EXPECT_TRUE(w->Post(WM_VELQOR_SHUTDOWN, 0));
@@ -55,7 +58,8 @@ TEST_F(MessageWindowTest, DestroyDropsQueuedMessagesAndRefusesNewOnes) {
     PlainEventLoop loop;
     std::atomic<int> live{0};
     int handled = 0;
-    auto w = MessageWindow::Create(loop, [&](uint32_t, uintptr_t, std::unique_ptr<MessagePayload>) { ++handled; });
+    auto w = MessageWindow::Create(
+        loop, [&](uint32_t, uintptr_t, std::unique_ptr<MessagePayload>) { ++handled; });
     w->Post(WM_VELQOR_DATACHANGE, 1, std::make_unique<CountedPayload>(1, live));
     w->SetTimer(1, 1);
     w->Destroy();
@@ -67,7 +71,8 @@ TEST_F(MessageWindowTest, DestroyDropsQueuedMessagesAndRefusesNewOnes) {
     EXPECT_EQ(live, 0);
 
     // A window whose last owner let go also drops what was queued for it.
-    auto w2 = MessageWindow::Create(loop, [&](uint32_t, uintptr_t, std::unique_ptr<MessagePayload>) { ++handled; });
+    auto w2 = MessageWindow::Create(
+        loop, [&](uint32_t, uintptr_t, std::unique_ptr<MessagePayload>) { ++handled; });
     w2->Post(WM_VELQOR_DATACHANGE, 1, std::make_unique<CountedPayload>(3, live));
     w2.reset();
     loop.ProcessPending();
@@ -80,10 +85,11 @@ TEST_F(MessageWindowTest, NumberedTimersOnATestClock) {
     auto now = PlainEventLoop::Clock::now();
     loop.SetClockForTest([&] { return now; });
     std::vector<uintptr_t> ticks;
-    auto w = MessageWindow::Create(loop, [&](uint32_t m, uintptr_t wp, std::unique_ptr<MessagePayload>) {
-        EXPECT_EQ(m, WM_VELQOR_TIMER);
-        ticks.push_back(wp);
-    });
+    auto w =
+        MessageWindow::Create(loop, [&](uint32_t m, uintptr_t wp, std::unique_ptr<MessagePayload>) {
+            EXPECT_EQ(m, WM_VELQOR_TIMER);
+            ticks.push_back(wp);
+        });
     w->SetTimer(1, 100);
     w->SetTimer(2, 250);
     w->SetTimer(1, 200);  // replaces timer 1
@@ -107,10 +113,11 @@ TEST_F(MessageWindowTest, NumberedTimersOnATestClock) {
 
 TEST_F(MessageWindowTest, TheSilentAbortIsNeverShown) {
     PlainEventLoop loop;
-    auto w = MessageWindow::Create(loop, [&](uint32_t, uintptr_t wp, std::unique_ptr<MessagePayload>) {
-        if (wp == 1) throw EAbort();
-        throw 42;
-    });
+    auto w =
+        MessageWindow::Create(loop, [&](uint32_t, uintptr_t wp, std::unique_ptr<MessagePayload>) {
+            if (wp == 1) throw EAbort();
+            throw 42;
+        });
     w->Post(WM_VELQOR_SHUTDOWN, 1);
     w->Post(WM_VELQOR_SHUTDOWN, 2);
     loop.ProcessPending();
@@ -154,14 +161,16 @@ TEST(PlainEventLoopThreads, PostsFromOtherThreadsArriveInOrderAndQuitEndsRun) {
     constexpr int kPerThread = 2000;
     std::vector<int> seen[2];
     std::atomic<int> done{0};
-    auto w = MessageWindow::Create(loop, [&](uint32_t, uintptr_t wp, std::unique_ptr<MessagePayload>) {
-        seen[wp >> 24].push_back(int(wp & 0xFFFFFF));
-        if (int(seen[0].size() + seen[1].size()) == 2 * kPerThread) loop.Quit();
-    });
+    auto w =
+        MessageWindow::Create(loop, [&](uint32_t, uintptr_t wp, std::unique_ptr<MessagePayload>) {
+            seen[wp >> 24].push_back(int(wp & 0xFFFFFF));
+            if (int(seen[0].size() + seen[1].size()) == 2 * kPerThread) loop.Quit();
+        });
     std::thread producers[2];
     for (uintptr_t t = 0; t < 2; ++t)
         producers[t] = std::thread([&, t] {
-            for (int i = 0; i < kPerThread; ++i) w->Post(WM_VELQOR_DATACHANGE, (t << 24) | uintptr_t(i));
+            for (int i = 0; i < kPerThread; ++i)
+                w->Post(WM_VELQOR_DATACHANGE, (t << 24) | uintptr_t(i));
             ++done;
         });
     loop.Run();

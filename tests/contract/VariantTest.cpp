@@ -145,7 +145,8 @@ TEST(VariantText, DocumentedForms) {
     EXPECT_EQ(Variant::I1(-5).ToText(), "-5");
     EXPECT_EQ(Variant::UI8(UINT64_MAX).ToText(), "18446744073709551615");
     EXPECT_EQ(Variant::Date(EncodeDateTime(2024, 3, 1)).ToText(), "2024-03-01");
-    EXPECT_EQ(Variant::Date(EncodeDateTime(2024, 3, 1, 7, 8, 9, 10)).ToText(), "2024-03-01 07:08:09.010");
+    EXPECT_EQ(Variant::Date(EncodeDateTime(2024, 3, 1, 7, 8, 9, 10)).ToText(),
+              "2024-03-01 07:08:09.010");
     EXPECT_EQ(Variant::Date(0.75).ToText(), "18:00:00");
     EXPECT_EQ(Variant::Date(0).ToText(), "1899-12-30");
 }

@@ -16,7 +16,8 @@ TEST(Vocabulary, ResultTablesBothWays) {
     EXPECT_EQ(ResultName(0x12345), "E_UNKNOWN");
     EXPECT_EQ(ResultName(OPC_E_UNKNOWNITEMID), "E_UNKNOWNITEMNAME");
     EXPECT_EQ(ResultMessage(OPC_S_UNSUPPORTEDRATE),
-              "The server does not support the requested data rate\r\nbut will use the closest available rate.");
+              "The server does not support the requested data rate\r\nbut will use the closest "
+              "available rate.");
     EXPECT_EQ(ResultCodeFromName(""), 0);
     EXPECT_EQ(ResultCodeFromName("e_badtype"), 1);
     EXPECT_EQ(ResultCodeFromName("E_BADTYPE"), OPC_E_BADTYPE);
@@ -40,8 +41,8 @@ TEST(Vocabulary, PropertyNamesAndIdentifiers) {
     EXPECT_EQ(PropertyIdFromName("99999999999"), -999999);
     EXPECT_EQ(PropertyNameFromId(5001), "5001");
     EXPECT_EQ(PropertyNameFromId(8), "euInfo");
-    for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 100, 101, 102, 103, 104, 105, 106, 107, 108, 600, 601, 602, 603, 604, 605,
-                   606, 607, 608, 609})
+    for (int id : {1,   2,   3,   4,   5,   6,   7,   8,   100, 101, 102, 103, 104, 105,
+                   106, 107, 108, 600, 601, 602, 603, 604, 605, 606, 607, 608, 609})
         EXPECT_EQ(PropertyIdFromName(PropertyNameFromId(id)), id) << id;
     EXPECT_EQ(EUTypeFromName("analog"), 1);
     EXPECT_EQ(EUTypeFromName("enumerated"), 2);

@@ -27,15 +27,17 @@ bool Matches(const char* pattern, const char* text) {
 class FakeBrowser;
 
 class FakeConnection : public com::ComObject<IVelqorDAConnection> {
-public:
+  public:
     explicit FakeConnection(std::shared_ptr<FakeTransport> t) : t_(std::move(t)) {}
 
-    void Connect(const std::string& clientName, const std::string& serverName, const std::string& computerName,
-                 const ParamLines& params, NotifyWindow window, int32_t connectDelay) override {
+    void Connect(const std::string& clientName, const std::string& serverName,
+                 const std::string& computerName, const ParamLines& params, NotifyWindow window,
+                 int32_t connectDelay) override {
         std::string p;
         for (const auto& l : params) p += (p.empty() ? "" : "|") + l;
         t_->Record("conn", "Connect",
-                   clientName + "," + serverName + "," + computerName + "," + std::to_string(connectDelay) + "," + p);
+                   clientName + "," + serverName + "," + computerName + "," +
+                       std::to_string(connectDelay) + "," + p);
         t_->MaybeFail("Connect");
         std::lock_guard lock(t_->mu_);
         t_->window_ = std::move(window);
@@ -74,14 +76,16 @@ public:
         std::lock_guard lock(t_->mu_);
         return t_->alive_;
     }
-    void GetServerErrorString(int32_t code, std::string& text) override { GetErrorString(code, text); }
+    void GetServerErrorString(int32_t code, std::string& text) override {
+        GetErrorString(code, text);
+    }
     void GetErrorString(int32_t code, std::string& text) override {
         std::lock_guard lock(t_->mu_);
         auto it = t_->errorTexts_.find(code);
         text = it != t_->errorTexts_.end() ? it->second : ResultMessage(code);
     }
-    bool GetItemProperties(std::vector<TVelqorItemPropertyQuery>& items, const std::vector<std::string>& filter,
-                           bool withValues, bool) override {
+    bool GetItemProperties(std::vector<TVelqorItemPropertyQuery>& items,
+                           const std::vector<std::string>& filter, bool withValues, bool) override {
         t_->Record("conn", "GetItemProperties", std::to_string(items.size()));
         t_->MaybeFail("GetItemProperties");
         bool ok = true;
@@ -93,8 +97,8 @@ public:
                 continue;
             }
             for (TVelqorItemProperty p : s.Properties) {
-                if (!filter.empty() &&
-                    std::find(filter.begin(), filter.end(), std::to_string(p.PropertyID)) == filter.end())
+                if (!filter.empty() && std::find(filter.begin(), filter.end(),
+                                                 std::to_string(p.PropertyID)) == filter.end())
                     continue;
                 if (!withValues) p.Value = Variant();
                 q.Properties.push_back(std::move(p));
@@ -102,7 +106,8 @@ public:
         }
         return ok;
     }
-    void GetItemPropertyValue(const std::string& itemID, int32_t propertyID, std::string& text) override {
+    void GetItemPropertyValue(const std::string& itemID, int32_t propertyID,
+                              std::string& text) override {
         t_->Record("conn", "GetItemPropertyValue", itemID + "," + std::to_string(propertyID));
         text.clear();
     }
@@ -115,14 +120,14 @@ public:
     }
     void CreateBrowser(com::ComPtr<IVelqorBrowser>& browser) override;
 
-private:
+  private:
     std::shared_ptr<FakeTransport> t_;
 };
 
 // ---- browser -------------------------------------------------------------------------------
 
 class FakeBrowser : public com::ComObject<IVelqorBrowser> {
-public:
+  public:
     FakeBrowser(std::shared_ptr<FakeTransport> t, std::vector<FakeNode> tree, int32_t organization)
         : t_(std::move(t)), tree_(std::move(tree)), organization_(organization) {
         UpdatePosition();
@@ -162,10 +167,11 @@ public:
         return true;
     }
     TVelqorBrowseItem* Position() override { return &position_; }
-    void SetFilter(int32_t browseType, int32_t accessRights, int32_t datatype, const std::string& filter) override {
+    void SetFilter(int32_t browseType, int32_t accessRights, int32_t datatype,
+                   const std::string& filter) override {
         t_->Record("browser", "SetFilter",
-                   std::to_string(browseType) + "," + std::to_string(accessRights) + "," + std::to_string(datatype) +
-                       "," + filter);
+                   std::to_string(browseType) + "," + std::to_string(accessRights) + "," +
+                       std::to_string(datatype) + "," + filter);
         type_ = browseType;
         rights_ = accessRights;
         datatype_ = datatype;
@@ -181,15 +187,18 @@ public:
         } else {
             for (const FakeNode& n : Children()) {
                 bool branch = !n.Children.empty();
-                if ((branch && (type_ & 1)) || (n.IsItem && !branch && (type_ & 2) && Accepts(n))) Add(n);
+                if ((branch && (type_ & 1)) || (n.IsItem && !branch && (type_ & 2) && Accepts(n)))
+                    Add(n);
             }
         }
         return true;
     }
     void SetBrowseList(TVelqorBrowseItems* list) override { list_ = list; }
 
-private:
-    const std::vector<FakeNode>& Children() const { return path_.empty() ? tree_ : path_.back()->Children; }
+  private:
+    const std::vector<FakeNode>& Children() const {
+        return path_.empty() ? tree_ : path_.back()->Children;
+    }
     bool Accepts(const FakeNode& n) const {
         if (rights_ != 0 && (n.AccessRights & rights_) != rights_) return false;
         if (datatype_ != 0 && n.Datatype != datatype_) return false;
@@ -209,7 +218,8 @@ private:
             AddLeaves(n.Children);
         }
     }
-    static bool Find(const std::vector<FakeNode>& nodes, const std::string& id, std::vector<const FakeNode*>& path) {
+    static bool Find(const std::vector<FakeNode>& nodes, const std::string& id,
+                     std::vector<const FakeNode*>& path) {
         for (const FakeNode& n : nodes) {
             path.push_back(&n);
             if (n.ItemID == id || Find(n.Children, id, path)) return true;
@@ -248,7 +258,7 @@ void FakeConnection::CreateBrowser(com::ComPtr<IVelqorBrowser>& browser) {
 // ---- server browser ------------------------------------------------------------------------
 
 class FakeServerBrowser : public com::ComObject<IVelqorServerBrowser> {
-public:
+  public:
     explicit FakeServerBrowser(std::shared_ptr<FakeTransport> t) : t_(std::move(t)) {}
     void GetServerList(tVelqorServerSet types, const std::string& computerName, int32_t flags,
                        const TServerReport& onServer) override {
@@ -272,7 +282,7 @@ public:
         t_->MaybeFail("GetServerList");  // entries reported so far stay with the caller
     }
 
-private:
+  private:
     std::shared_ptr<FakeTransport> t_;
 };
 
@@ -316,9 +326,9 @@ bool FakeGroup::PerItem(const std::string& op, TVelqorItemList& items,
     return all;
 }
 
-void FakeGroup::Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle, bool active,
-                       float deadBand, int32_t timeBias, int32_t localeId, int32_t& updateRate, bool subscribe,
-                       int32_t holdTime, int32_t waitTime) {
+void FakeGroup::Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle,
+                       bool active, float deadBand, int32_t timeBias, int32_t localeId,
+                       int32_t& updateRate, bool subscribe, int32_t holdTime, int32_t waitTime) {
     t_->Record(name, "Create", std::to_string(clientHandle) + "," + std::to_string(updateRate));
     t_->MaybeFail("Create");
     int32_t granted;
@@ -330,8 +340,8 @@ void FakeGroup::Create(int32_t& serverHandle, const std::string& name, int32_t c
     }
     std::lock_guard lock(mu_);
     createdAs_ = name;
-    s_ = State{name, serverHandle, clientHandle, granted, timeBias, localeId, holdTime, waitTime, active,
-               subscribe, deadBand, false};
+    s_ = State{name,     serverHandle, clientHandle, granted,   timeBias, localeId,
+               holdTime, waitTime,     active,       subscribe, deadBand, false};
     updateRate = granted;
 }
 
@@ -375,14 +385,16 @@ void FakeGroup::GetState(tVelqorGroupStateRec& state) {
     state.WaitTime = s_.WaitTime;
 }
 
-void FakeGroup::SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand, int32_t localeId,
-                         int32_t clientHandle, int32_t holdTime, int32_t waitTime) {
+void FakeGroup::SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand,
+                         int32_t localeId, int32_t clientHandle, int32_t holdTime,
+                         int32_t waitTime) {
     char dead[32];
     std::snprintf(dead, sizeof dead, "%g", double(deadBand));
     t_->Record(Target(), "SetState",
-               std::to_string(updateRate) + "," + (active ? "1" : "0") + "," + std::to_string(timeBias) + "," +
-                   dead + "," + std::to_string(localeId) + "," + std::to_string(clientHandle) + "," +
-                   std::to_string(holdTime) + "," + std::to_string(waitTime));
+               std::to_string(updateRate) + "," + (active ? "1" : "0") + "," +
+                   std::to_string(timeBias) + "," + dead + "," + std::to_string(localeId) + "," +
+                   std::to_string(clientHandle) + "," + std::to_string(holdTime) + "," +
+                   std::to_string(waitTime));
     t_->MaybeFail("SetState");
     {
         std::lock_guard lock(t_->mu_);
@@ -429,7 +441,8 @@ bool FakeGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
 }
 
 bool FakeGroup::SetActiveState(TVelqorItemList& items, bool active) {
-    return PerItem(active ? "Activate" : "Deactivate", items, [&](TVelqorItemData& i) { i.FIsActive = active; });
+    return PerItem(active ? "Activate" : "Deactivate", items,
+                   [&](TVelqorItemData& i) { i.FIsActive = active; });
 }
 
 bool FakeGroup::SetDatatypes(TVelqorItemList& items) {
@@ -456,7 +469,8 @@ bool FakeGroup::ReadAsync(TVelqorItemList& items) {
 
 bool FakeGroup::WriteSync(TVelqorItemList& items) {
     std::string args;
-    for (TVelqorItemData* i : items) args += (args.empty() ? "" : ",") + i->FItemID + "=" + i->FWriteValue.ToText();
+    for (TVelqorItemData* i : items)
+        args += (args.empty() ? "" : ",") + i->FItemID + "=" + i->FWriteValue.ToText();
     t_->Record(Target(), "WriteSync", args);
     t_->MaybeFail("WriteSync");
     bool all = true;
@@ -520,7 +534,9 @@ void FakeGroup::Reserved() { t_->Record(Target(), "Reserved"); }
 
 // ---- the transport -------------------------------------------------------------------------
 
-std::shared_ptr<FakeTransport> FakeTransport::Create() { return std::shared_ptr<FakeTransport>(new FakeTransport); }
+std::shared_ptr<FakeTransport> FakeTransport::Create() {
+    return std::shared_ptr<FakeTransport>(new FakeTransport);
+}
 
 void FakeTransport::FailCall(const std::string& op, int32_t code, int times) {
     std::lock_guard lock(mu_);
@@ -563,14 +579,16 @@ void FakeTransport::SetErrorText(int32_t code, const std::string& text) {
     std::lock_guard lock(mu_);
     errorTexts_[code] = text;
 }
-void FakeTransport::SetItemValue(const std::string& itemID, const Variant& value, int32_t quality, double timeStamp) {
+void FakeTransport::SetItemValue(const std::string& itemID, const Variant& value, int32_t quality,
+                                 double timeStamp) {
     std::lock_guard lock(mu_);
     auto& s = items_[itemID];
     s.Value = value;
     s.Quality = quality;
     s.TimeStamp = timeStamp;
 }
-void FakeTransport::SetItemInfo(const std::string& itemID, int32_t canonicalType, int32_t accessRights) {
+void FakeTransport::SetItemInfo(const std::string& itemID, int32_t canonicalType,
+                                int32_t accessRights) {
     std::lock_guard lock(mu_);
     items_[itemID].Canonical = canonicalType;
     items_[itemID].Rights = accessRights;
@@ -584,7 +602,8 @@ void FakeTransport::SetGrantedRate(int32_t ms) {
     std::lock_guard lock(mu_);
     grantedRate_ = ms;
 }
-void FakeTransport::SetItemProperties(const std::string& itemID, std::vector<TVelqorItemProperty> properties) {
+void FakeTransport::SetItemProperties(const std::string& itemID,
+                                      std::vector<TVelqorItemProperty> properties) {
     std::lock_guard lock(mu_);
     items_[itemID].Properties = std::move(properties);
 }
@@ -608,7 +627,8 @@ std::vector<FakeNode> FakeTransport::TreeFromIDs(const std::vector<std::string>&
             bool leaf = dot == std::string::npos;
             std::string name = id.substr(start, leaf ? std::string::npos : dot - start);
             std::string path = leaf ? id : id.substr(0, dot);
-            auto it = std::find_if(level->begin(), level->end(), [&](const FakeNode& n) { return n.ItemID == path; });
+            auto it = std::find_if(level->begin(), level->end(),
+                                   [&](const FakeNode& n) { return n.ItemID == path; });
             if (it == level->end()) {
                 level->push_back(FakeNode{name, path, leaf, 3, VT_R8, {}});
                 it = level->end() - 1;
@@ -639,7 +659,8 @@ std::vector<std::string> FakeTransport::Ops(const std::set<std::string>& onlyOps
 
 int FakeTransport::CountCalls(const std::string& op) const {
     std::lock_guard lock(mu_);
-    return int(std::count_if(calls_.begin(), calls_.end(), [&](const FakeCall& c) { return c.Op == op; }));
+    return int(
+        std::count_if(calls_.begin(), calls_.end(), [&](const FakeCall& c) { return c.Op == op; }));
 }
 
 void FakeTransport::ClearCalls() {
@@ -669,7 +690,8 @@ int FakeTransport::LiveGroupCount() const {
     return int(groups_.size());
 }
 
-void FakeTransport::Record(const std::string& target, const std::string& op, const std::string& args) {
+void FakeTransport::Record(const std::string& target, const std::string& op,
+                           const std::string& args) {
     std::lock_guard lock(mu_);
     calls_.push_back(FakeCall{target, op, args});
 }
@@ -693,13 +715,16 @@ FakeTransport::ItemScript FakeTransport::Script(const std::string& itemID) const
     return it == items_.end() ? ItemScript{} : it->second;
 }
 
-int32_t FakeTransport::ItemFailure(const std::string& itemID) const { return Script(itemID).Failure; }
+int32_t FakeTransport::ItemFailure(const std::string& itemID) const {
+    return Script(itemID).Failure;
+}
 
 ItemUpdate FakeTransport::ValueUpdate(const TVelqorItemData& item) const {
     ItemScript s = Script(item.FItemID);
     ItemUpdate u;
     u.ClientHandle = item.ClientHandle();
-    u.Fields = ItemUpdate::kQuality | ItemUpdate::kTimeStamp | ItemUpdate::kError | ItemUpdate::kCountUpdate;
+    u.Fields = ItemUpdate::kQuality | ItemUpdate::kTimeStamp | ItemUpdate::kError |
+               ItemUpdate::kCountUpdate;
     if (s.Value) {
         u.Fields |= ItemUpdate::kValue | ItemUpdate::kLearnCanonical;
         u.Value = *s.Value;
@@ -731,7 +756,8 @@ bool FakeTransport::PostShutdown(const std::string& reason) {
 }
 
 bool FakeTransport::PostDataChange(int32_t groupClientHandle, std::vector<ItemUpdate> updates,
-                                   bool subscriptionInvalid, std::shared_ptr<const std::atomic<bool>> cancelled) {
+                                   bool subscriptionInvalid,
+                                   std::shared_ptr<const std::atomic<bool>> cancelled) {
     NotifyWindow w = Window();
     if (!w) return false;
     auto p = std::make_unique<ItemUpdatesPayload>();
@@ -741,7 +767,8 @@ bool FakeTransport::PostDataChange(int32_t groupClientHandle, std::vector<ItemUp
     return w->Post(WM_VELQOR_DATACHANGE, uintptr_t(uint32_t(groupClientHandle)), std::move(p));
 }
 
-bool FakeTransport::PostValues(const TVelqorGroup& group, const std::vector<const TVelqorItemData*>& items) {
+bool FakeTransport::PostValues(const TVelqorGroup& group,
+                               const std::vector<const TVelqorItemData*>& items) {
     std::vector<ItemUpdate> updates;
     for (const TVelqorItemData* i : items) updates.push_back(ValueUpdate(*i));
     return PostDataChange(group.ID(), std::move(updates));

@@ -55,7 +55,7 @@ struct FakeServerEntry {
 class FakeGroup;
 
 class FakeTransport : public std::enable_shared_from_this<FakeTransport> {
-public:
+  public:
     static std::shared_ptr<FakeTransport> Create();
 
     // ---- script ----
@@ -146,7 +146,7 @@ public:
         int Times = 0;
     };
 
-private:
+  private:
     friend class FakeConnection;
     friend class FakeGroup;
     friend class FakeBrowser;
@@ -176,7 +176,7 @@ private:
 
 // The fake transport group (reachable through FakeTransport::GroupNamed).
 class FakeGroup : public com::ComObject<IVelqorGroup> {
-public:
+  public:
     struct State {
         std::string Name;
         int32_t ServerHandle = -1, ClientHandle = 0, UpdateRate = 0, TimeBias = 0, LocaleId = 0;
@@ -195,8 +195,9 @@ public:
     void Remove(bool serverShutDown, int32_t& serverHandle) override;
     void SetName(const std::string& name) override;
     void GetState(tVelqorGroupStateRec& state) override;
-    void SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand, int32_t localeId,
-                  int32_t clientHandle, int32_t holdTime, int32_t waitTime) override;
+    void SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand,
+                  int32_t localeId, int32_t clientHandle, int32_t holdTime,
+                  int32_t waitTime) override;
     bool WriteSync(TVelqorItemList& items) override;
     bool WriteAsync(TVelqorItemList& items) override;
     bool ReadAsync(TVelqorItemList& items) override;
@@ -209,14 +210,15 @@ public:
     bool SetActiveState(TVelqorItemList& items, bool active) override;
     bool SetDatatypes(TVelqorItemList& items) override;
     void Reserved() override;
-    void Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle, bool active, float deadBand,
-                int32_t timeBias, int32_t localeId, int32_t& updateRate, bool subscribe, int32_t holdTime,
-                int32_t waitTime) override;
+    void Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle, bool active,
+                float deadBand, int32_t timeBias, int32_t localeId, int32_t& updateRate,
+                bool subscribe, int32_t holdTime, int32_t waitTime) override;
 
-private:
+  private:
     std::string Target() const;
     // Records the call and applies each item's scripted failure; true when none failed.
-    bool PerItem(const std::string& op, TVelqorItemList& items, const std::function<void(TVelqorItemData&)>& ok);
+    bool PerItem(const std::string& op, TVelqorItemList& items,
+                 const std::function<void(TVelqorItemData&)>& ok);
 
     std::shared_ptr<FakeTransport> t_;
     mutable std::mutex mu_;
@@ -228,29 +230,31 @@ private:
 // A server component whose connections and groups are the fake's: the component's own seam,
 // CreateConnection, plus the group factory.
 class FakeServer : public TVelqorServer {
-public:
+  public:
     explicit FakeServer(std::shared_ptr<FakeTransport> fake, EventLoop* loop = nullptr)
         : TVelqorServer(loop), fake_(std::move(fake)) {}
     ~FakeServer() override { Shutdown(); }
     FakeTransport& Fake() const { return *fake_; }
 
-protected:
+  protected:
     com::ComPtr<IVelqorConnection> CreateConnection() override { return fake_->NewConnection(); }
     com::ComPtr<IVelqorGroup> CreateGroupObject() override { return fake_->NewGroup(); }
 
-private:
+  private:
     std::shared_ptr<FakeTransport> fake_;
 };
 
 // A server list whose transport server browser is the fake's.
 class FakeServerList : public TVelqorServerBrowser {
-public:
+  public:
     explicit FakeServerList(std::shared_ptr<FakeTransport> fake) : fake_(std::move(fake)) {}
 
-protected:
-    com::ComPtr<IVelqorServerBrowser> CreateServerBrowserObject() override { return fake_->NewServerBrowser(); }
+  protected:
+    com::ComPtr<IVelqorServerBrowser> CreateServerBrowserObject() override {
+        return fake_->NewServerBrowser();
+    }
 
-private:
+  private:
     std::shared_ptr<FakeTransport> fake_;
 };
 

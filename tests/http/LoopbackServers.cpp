@@ -19,8 +19,8 @@
 namespace velqor::test {
 
 void ClearProxyEnvironment() {
-    for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                             "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+    for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
+                             "ALL_PROXY", "no_proxy", "NO_PROXY"})
         unsetenv(name);
 }
 
@@ -212,7 +212,6 @@ int ConnectLoopback(int port) {
 }
 }  // namespace
 
-
 ForwardProxy::ForwardProxy(std::string user, std::string password) {
     if (!user.empty()) expectedAuth_ = "Basic " + Base64(user + ":" + password);
     server_ = std::make_unique<RawServer>([this](int fd) { Serve(fd); });
@@ -229,7 +228,8 @@ void ForwardProxy::Serve(int fd) {
     while (true) {
         std::string request = ReadRequest(fd);
         if (request.empty()) return;
-        if (!expectedAuth_.empty() && HeaderValue(request, "Proxy-Authorization") != expectedAuth_) {
+        if (!expectedAuth_.empty() &&
+            HeaderValue(request, "Proxy-Authorization") != expectedAuth_) {
             challenges_.fetch_add(1);
             SendAll(fd,
                     "HTTP/1.1 407 Proxy Authentication Required\r\n"
@@ -263,7 +263,8 @@ void ForwardProxy::Serve(int fd) {
             const std::size_t end = request.find("\r\n", pos + 2);
             const std::string h = request.substr(pos + 2, end - pos - 2);
             std::string lower = h;
-            for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (auto& c : lower)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             if (lower.rfind("proxy-", 0) != 0 && lower.rfind("connection", 0) != 0)
                 upstreamRequest += "\r\n" + h;
             pos = end;
@@ -299,7 +300,8 @@ void ForwardProxy::Tunnel(int fd, int port) {
         for (int i = 0; i < 2 && !closed; ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             const ssize_t n = ::recv(fds[i].fd, buf, sizeof buf, 0);
-            closed = n <= 0 || !SendAll(fds[1 - i].fd, std::string(buf, static_cast<std::size_t>(n)));
+            closed =
+                n <= 0 || !SendAll(fds[1 - i].fd, std::string(buf, static_cast<std::size_t>(n)));
         }
         if (closed) break;
     }
@@ -347,7 +349,8 @@ CertKey MakeCert(const std::string& name, const CertKey* issuer, int fromDays, i
 
 }  // namespace
 
-TestAuthority::TestAuthority(const std::string& name) : ca_(MakeCert(name, nullptr, -1, 365, true)) {}
+TestAuthority::TestAuthority(const std::string& name)
+    : ca_(MakeCert(name, nullptr, -1, 365, true)) {}
 
 CertKey TestAuthority::Issue(const std::string& name, int fromDays, int toDays) const {
     return MakeCert(name, &ca_, fromDays, toDays, false);

@@ -21,9 +21,9 @@ void ClearProxyEnvironment();
 
 // An httplib server on 127.0.0.1 and a free port, serving from its own thread.
 class HttpServer {
-public:
-    HttpServer();                                            // plain HTTP
-    HttpServer(X509* cert, EVP_PKEY* key);                   // HTTPS
+  public:
+    HttpServer();                           // plain HTTP
+    HttpServer(X509* cert, EVP_PKEY* key);  // HTTPS
     ~HttpServer();
     httplib::Server& Srv() { return *server_; }
     void Start();
@@ -34,7 +34,7 @@ public:
     void NoteConnection(const httplib::Request& req);
     std::size_t Connections() const;
 
-private:
+  private:
     std::unique_ptr<httplib::Server> server_;
     bool tls_ = false;
     int port_ = 0;
@@ -45,7 +45,7 @@ private:
 
 // A listening socket on 127.0.0.1 whose accepted connections each run a handler on a thread.
 class RawServer {
-public:
+  public:
     using Handler = std::function<void(int fd)>;
     // accept=false: listen only and never accept (with a backlog of 0, later connects hang).
     explicit RawServer(Handler handler, bool accept = true);
@@ -55,7 +55,7 @@ public:
     int Accepted() const { return accepted_.load(); }
     bool Stopping() const { return stop_.load(); }
 
-private:
+  private:
     void AcceptLoop();
     Handler handler_;
     int listenFd_ = -1;
@@ -79,14 +79,14 @@ std::string HeaderValue(const std::string& request, const std::string& name);
 // A forward proxy: takes absolute-URI requests (relayed over a fresh upstream connection each)
 // and CONNECT tunnels for HTTPS, optionally demanding Basic proxy credentials first.
 class ForwardProxy {
-public:
+  public:
     explicit ForwardProxy(std::string user = {}, std::string password = {});
     int Port() const { return server_->Port(); }
     std::string Address() const;  // "127.0.0.1:port"
     std::vector<std::string> RequestLines() const;
     int Challenges() const { return challenges_.load(); }
 
-private:
+  private:
     void Serve(int fd);
     void Tunnel(int fd, int port);  // CONNECT: relays bytes both ways until one side closes
     std::string expectedAuth_;
@@ -106,7 +106,7 @@ struct CertKey {
 
 // A test certificate authority and the server certificates it issues.
 class TestAuthority {
-public:
+  public:
     explicit TestAuthority(const std::string& name = "Velqor Test Authority");
     // A server certificate for name, valid from now+fromDays to now+toDays.
     CertKey Issue(const std::string& name, int fromDays = -1, int toDays = 30) const;
@@ -115,18 +115,18 @@ public:
     // Writes the authority's certificate as PEM; returns the path.
     std::string WriteCertificate(const std::string& path) const;
 
-private:
+  private:
     CertKey ca_;
 };
 
 // A fresh temporary directory, removed with its files at destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 

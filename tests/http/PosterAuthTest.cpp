@@ -13,15 +13,14 @@ using test::ForwardProxy;
 using test::HttpServer;
 
 class PosterAuthTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { test::ClearProxyEnvironment(); }
     void SetUp() override {
         SetCredentialsProvider({});
         // Basic authentication for alice:wonder on every path.
         server.Srv().Post(".*", [this](const httplib::Request& req, httplib::Response& res) {
             ++requests;
-            if (req.get_header_value("Authorization") !=
-                "Basic " + test::Base64("alice:wonder")) {
+            if (req.get_header_value("Authorization") != "Basic " + test::Base64("alice:wonder")) {
                 res.status = 401;
                 res.set_header("WWW-Authenticate", "Basic realm=\"velqor-test\"");
                 res.set_content("<html>who?</html>", "text/html");
@@ -135,8 +134,8 @@ TEST_F(PosterAuthTest, ProxyCredentialsFromTheProviderOrTheProxyText) {
     ForwardProxy proxy("bob", "gate");
     {
         auto poster = CreatePoster(server.URL("/da"), proxy.Address(), "alice", "", "wonder");
-        EXPECT_EQ(Post(*poster), "Proxy Authentication Required (407) - '" + server.URL("/da") +
-                                     "'");
+        EXPECT_EQ(Post(*poster),
+                  "Proxy Authentication Required (407) - '" + server.URL("/da") + "'");
     }
     SetCredentialsProvider([this](const TCredentialsRequest& r) {
         asked.push_back(r);
@@ -176,15 +175,18 @@ TEST(PosterAuthSchemeTest, DigestChallengeIsAnsweredWithDigest) {
                 std::lock_guard lock(mu);
                 authorizations.push_back(auth);
             }
-            if (auth.rfind("Digest ", 0) == 0 && auth.find("username=\"alice\"") != std::string::npos &&
+            if (auth.rfind("Digest ", 0) == 0 &&
+                auth.find("username=\"alice\"") != std::string::npos &&
                 auth.find("realm=\"dig\"") != std::string::npos &&
                 auth.find("nonce=\"n0nce\"") != std::string::npos)
-                test::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n"
-                                  "Content-Length: 5\r\n\r\n<ok/>");
+                test::SendAll(fd,
+                              "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n"
+                              "Content-Length: 5\r\n\r\n<ok/>");
             else
-                test::SendAll(fd, "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest "
-                                  "realm=\"dig\", nonce=\"n0nce\", qop=\"auth\"\r\n"
-                                  "Content-Length: 0\r\n\r\n");
+                test::SendAll(fd,
+                              "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest "
+                              "realm=\"dig\", nonce=\"n0nce\", qop=\"auth\"\r\n"
+                              "Content-Length: 0\r\n\r\n");
         }
     });
     auto poster = CreatePoster(raw.URL("/da"), "", "alice", "", "wonder");

@@ -19,7 +19,7 @@ constexpr char kAction[] = "http://opcfoundation.org/webservices/XMLDA/1.0/GetSt
 const std::string kReply = "<?xml version=\"1.0\"?><Envelope>reply</Envelope>";
 
 class PosterTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { test::ClearProxyEnvironment(); }
     void SetUp() override { SetCredentialsProvider({}); }
 
@@ -156,9 +156,8 @@ TEST_F(PosterTest, StatusErrorsCarryTextCodeAndURLAndDisconnect) {
         res.status = 404;
         res.set_content("<html>gone</html>", "text/html");
     });
-    server.Srv().Post("/busy", [](const httplib::Request&, httplib::Response& res) {
-        res.status = 503;
-    });
+    server.Srv().Post("/busy",
+                      [](const httplib::Request&, httplib::Response& res) { res.status = 503; });
     server.Start();
     for (auto [path, text] : {std::pair{"/missing", "Not Found (404) - '"},
                               std::pair{"/busy", "Service Unavailable (503) - '"}}) {
@@ -202,8 +201,8 @@ TEST_F(PosterTest, ContentTypeCheckComparesTheWholeValue) {
         if (accepted)
             EXPECT_EQ(result, "no error") << ct;
         else
-            EXPECT_EQ(result, std::string("invalid content type: ") + ct +
-                                  " - SOAP required \"text/xml\"");
+            EXPECT_EQ(result,
+                      std::string("invalid content type: ") + ct + " - SOAP required \"text/xml\"");
     }
 }
 
@@ -259,9 +258,10 @@ TEST_F(PosterTest, GzipAndDeflateEncodedRepliesAreDecoded) {
         const std::string packed = Compress(body, bits);
         RawServer raw([&, enc = std::string(encoding)](int fd) {
             while (!test::ReadRequest(fd).empty())
-                test::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Encoding: " +
-                                      enc + "\r\nContent-Length: " + std::to_string(packed.size()) +
-                                      "\r\n\r\n" + packed);
+                test::SendAll(
+                    fd, "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Encoding: " + enc +
+                            "\r\nContent-Length: " + std::to_string(packed.size()) + "\r\n\r\n" +
+                            packed);
         });
         std::string reply;
         PostOnce(raw.URL(), "", "", "", "", kAction, "x", reply);
@@ -273,15 +273,16 @@ TEST_F(PosterTest, ReplyOverTheCapIsAnErrorNotAnAllocation) {
     const std::size_t cap = TVelqorCurlPost::kMaxResponseBytes;
     const std::string block(1 << 20, 'b');
     server.Srv().Post("/", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("application/octet-stream",
-                                         [&, sent = std::size_t{0}](size_t, httplib::DataSink& sink) mutable {
-                                             if (sent > cap + block.size()) {
-                                                 sink.done();
-                                                 return true;
-                                             }
-                                             sent += block.size();
-                                             return sink.write(block.data(), block.size());
-                                         });
+        res.set_chunked_content_provider(
+            "application/octet-stream",
+            [&, sent = std::size_t{0}](size_t, httplib::DataSink& sink) mutable {
+                if (sent > cap + block.size()) {
+                    sink.done();
+                    return true;
+                }
+                sent += block.size();
+                return sink.write(block.data(), block.size());
+            });
     });
     server.Start();
     RawServer announced([&](int fd) {
@@ -294,8 +295,8 @@ TEST_F(PosterTest, ReplyOverTheCapIsAnErrorNotAnAllocation) {
         auto poster = CreatePoster(url, "", "", "", "");
         std::string reply;
         const std::string error = Expect([&] { poster->Execute(kAction, "x", reply); });
-        EXPECT_EQ(error, "response larger than 67108864 bytes - URL:" + url + " - SOAPAction:" +
-                             kAction);
+        EXPECT_EQ(error,
+                  "response larger than 67108864 bytes - URL:" + url + " - SOAPAction:" + kAction);
         EXPECT_LE(reply.size(), cap);
         EXPECT_FALSE(poster->Connected());
     }
@@ -319,8 +320,9 @@ TEST_F(PosterTest, TransportFailuresNameURLAndAction) {
 TEST_F(PosterTest, ReplyCutOffMidBodyIsAnError) {
     RawServer raw([](int fd) {
         test::ReadRequest(fd);
-        test::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 1000\r\n\r\n"
-                          "<Envelope>");
+        test::SendAll(fd,
+                      "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 1000\r\n\r\n"
+                      "<Envelope>");
         ::shutdown(fd, SHUT_RDWR);
     });
     auto poster = CreatePoster(raw.URL(), "", "", "", "");

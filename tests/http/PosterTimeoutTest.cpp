@@ -1,8 +1,7 @@
 // Time-outs against servers that go silent, stopping an exchange from another thread, and
 // posters used side by side on their own threads.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,7 +21,7 @@ namespace {
 using test::RawServer;
 
 class PosterTimeoutTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { test::ClearProxyEnvironment(); }
     void SetUp() override { SetCredentialsProvider({}); }
 };
@@ -51,8 +50,8 @@ RawServer::Handler Silent() {
 RawServer::Handler Answering() {
     return [](int fd) {
         while (!test::ReadRequest(fd).empty())
-            test::SendAll(fd,
-                          "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 5\r\n\r\n<ok/>");
+            test::SendAll(
+                fd, "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 5\r\n\r\n<ok/>");
     };
 }
 
@@ -75,8 +74,9 @@ TEST_F(PosterTimeoutTest, ServerThatNeverReadsEndsWithSendTimeout) {
     poster->SetSendTimeout(300);
     // Far more than the loopback socket buffers hold, so the upload stalls.
     const std::string body(48u << 20, 'x');
-    EXPECT_EQ(Outcome(*poster, body), "Send timeout: the request was not sent within 300 ms - URL:" +
-                                          deaf.URL() + " - SOAPAction:act");
+    EXPECT_EQ(Outcome(*poster, body),
+              "Send timeout: the request was not sent within 300 ms - URL:" + deaf.URL() +
+                  " - SOAPAction:act");
     done.store(true);
 }
 
@@ -101,8 +101,11 @@ TEST_F(PosterTimeoutTest, ServerThatNeverAcceptsEndsWithConnectTimeout) {
     // libcurl words it by the stage the time-out hit: "Failed to connect ... Timeout was
     // reached" or "Connection timeout after 300 ms"; either is its own connect time-out text.
     std::string lower = out;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    EXPECT_TRUE(lower.rfind("failed to connect", 0) == 0 || lower.rfind("connection timeout", 0) == 0) << out;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    EXPECT_TRUE(lower.rfind("failed to connect", 0) == 0 ||
+                lower.rfind("connection timeout", 0) == 0)
+        << out;
     EXPECT_NE(lower.find("timeout"), std::string::npos) << out;
     EXPECT_NE(out.find(" - URL:" + full.URL() + " - SOAPAction:act"), std::string::npos) << out;
 }
@@ -160,7 +163,8 @@ TEST_F(PosterTimeoutTest, AbortsArrivingAtAnyMomentLeaveThePosterUsable) {
 
 TEST_F(PosterTimeoutTest, PostersOnSeveralThreadsWorkIndependently) {
     RawServer answering(Answering());
-    SetCredentialsProvider([](const TCredentialsRequest&) { return std::optional<TCredentials>(); });
+    SetCredentialsProvider(
+        [](const TCredentialsRequest&) { return std::optional<TCredentials>(); });
     constexpr int kThreads = 4, kPosts = 25;
     std::vector<int> ok(kThreads, 0);
     std::vector<std::thread> threads;

@@ -15,7 +15,7 @@ using test::HttpServer;
 using test::TestAuthority;
 
 class PosterTlsTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { test::ClearProxyEnvironment(); }
     void SetUp() override {
         SetCredentialsProvider({});
@@ -73,7 +73,7 @@ TEST_F(PosterTlsTest, UnreadableCAFileIsNamed) {
     const std::string missing = dir.Path() + "/missing.pem";
     const std::string out = PostTo(authority.Issue("localhost"), missing);
     EXPECT_EQ(out, "cannot read the certificate authority file '" + missing + "' - URL:" + url +
-                  " - SOAPAction:act");
+                       " - SOAPAction:act");
 }
 
 TEST_F(PosterTlsTest, KeepAliveOverTls) {

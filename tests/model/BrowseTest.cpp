@@ -11,11 +11,11 @@ std::vector<std::string> Names(const TVelqorBrowseItems& items) {
 }
 
 class Browsing : public ModelTest {
-protected:
+  protected:
     void SetUp() override {
         ModelTest::SetUp();
-        auto tree = fake::FakeTransport::TreeFromIDs(
-            {"Plant.Line1.Speed", "Plant.Line1.Count", "Plant.Line2.Speed", "Plant.Name", "Status"});
+        auto tree = fake::FakeTransport::TreeFromIDs({"Plant.Line1.Speed", "Plant.Line1.Count",
+                                                      "Plant.Line2.Speed", "Plant.Name", "Status"});
         tree[0].Children[2].AccessRights = 1;  // Plant.Name is read-only
         tree[0].Children[2].Datatype = VT_BSTR;
         fake->SetBrowseTree(tree);
@@ -115,14 +115,16 @@ TEST_F(Browsing, BrowseWithoutAListIsRefusedByTheTransport) {
 }
 
 class ServerList : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fake = fake::FakeTransport::Create();
         fake->SetServerList({
             {"Sim DA2/3", "Velqor.Sim.1", "{11111111-0000-0000-0000-000000000001}",
              tVelqorServerSet(ServerSetOf(svr_DA20) | ServerSetOf(svr_DA30))},
-            {"Sim DA1", "Velqor.Old.1", "{11111111-0000-0000-0000-000000000002}", ServerSetOf(svr_DA10)},
-            {"Alarms", "Velqor.AE.1", "{11111111-0000-0000-0000-000000000003}", ServerSetOf(svr_AE10)},
+            {"Sim DA1", "Velqor.Old.1", "{11111111-0000-0000-0000-000000000002}",
+             ServerSetOf(svr_DA10)},
+            {"Alarms", "Velqor.AE.1", "{11111111-0000-0000-0000-000000000003}",
+             ServerSetOf(svr_AE10)},
         });
     }
     std::shared_ptr<fake::FakeTransport> fake;
@@ -133,7 +135,8 @@ TEST_F(ServerList, ServersReportedUnderSeveralTypesAreListedOnce) {
     list.ComputerName = "plant-7";
     list.GetServers(true);
     ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.Items(0)->ProgID, "Velqor.Old.1") << "in the order of first report (DA10 is asked first)";
+    EXPECT_EQ(list.Items(0)->ProgID, "Velqor.Old.1")
+        << "in the order of first report (DA10 is asked first)";
     TVelqorServerItem* sim = list.FindServer("{11111111-0000-0000-0000-000000000001}");
     ASSERT_NE(sim, nullptr);
     EXPECT_EQ(sim->ServerTypes, ServerSetOf(svr_DA20) | ServerSetOf(svr_DA30));

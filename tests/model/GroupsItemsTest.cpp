@@ -213,7 +213,9 @@ TEST_F(Items, FailuresAreReportedTogetherShownOrRaised) {
     EXPECT_EQ(fake->CountCalls("AddItems"), 1);
     ASSERT_EQ(messages.size(), 1u);
     const std::string& report = messages[0];
-    EXPECT_EQ(report.rfind("Cannot add Items:\r\nbad0- The item is no longer available in the server address space.\r\n", 0),
+    EXPECT_EQ(report.rfind("Cannot add Items:\r\nbad0- The item is no longer available in the "
+                           "server address space.\r\n",
+                           0),
               0u);
     EXPECT_EQ(LineCount(report), 27) << "caption and 26 item lines";
     EXPECT_EQ(report.find("bad26"), std::string::npos);
@@ -241,7 +243,8 @@ TEST_F(Items, ErrorTextIsWordedByTheConnection) {
     EXPECT_EQ(g->OPCItems().Items(1)->ErrorText(), "Unknown error : -5");
     EXPECT_EQ(g->OPCItems().Items(2)->ErrorText(), "");
     server->SetActive(false);
-    EXPECT_EQ(g->OPCItems().Items(0)->ErrorText(), "The Items AccessRights do not allow the operation.")
+    EXPECT_EQ(g->OPCItems().Items(0)->ErrorText(),
+              "The Items AccessRights do not allow the operation.")
         << "without a connection the result table words it";
 }
 
@@ -314,7 +317,9 @@ TEST(ItemValueText, ScalarsArraysAndNestedArrays) {
     item->FValue = Variant::Array(VT_I4, {Variant(int32_t(1)), Variant(int32_t(2))});
     EXPECT_EQ(item->ValueText(), "1;2;");
     item->FValue = Variant::Array(
-        VT_VARIANT, {Variant::Array(VT_I4, {Variant(int32_t(1)), Variant(int32_t(2))}), Variant(int32_t(3))}, 5);
+        VT_VARIANT,
+        {Variant::Array(VT_I4, {Variant(int32_t(1)), Variant(int32_t(2))}), Variant(int32_t(3))},
+        5);
     EXPECT_EQ(item->ValueText(), "<1;2;>3;");
     item->FValue = Variant::Array(VT_BOOL, {Variant(true), Variant(false)});
     EXPECT_EQ(item->ValueText(), "True;False;");
@@ -349,7 +354,8 @@ TEST_F(GroupCalls, ReadsAndWritesOverTheAddedItems) {
     fake->FailItem("b", OPC_E_READONLY);
     EXPECT_FALSE(g->WriteSync());
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], "Cannot write Items:\r\nb- The value is read only and may not be written to\r\n");
+    EXPECT_EQ(messages[0],
+              "Cannot write Items:\r\nb- The value is read only and may not be written to\r\n");
     fake->FailItem("b", 0);
 
     TVelqorItemList justA(a);

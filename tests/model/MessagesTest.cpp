@@ -6,7 +6,7 @@ namespace velqor::testing {
 namespace {
 
 class DataChange : public ModelTest {
-protected:
+  protected:
     void SetUp() override {
         ModelTest::SetUp();
         g1 = ConnectWithGroup({"a", "b"}, "G1");
@@ -14,9 +14,15 @@ protected:
         c = g2->OPCItems().AddItem("c");
         a = g1->OPCItems().Items(0);
         b = g1->OPCItems().Items(1);
-        g1->OnDatachange = [this](TVelqorServer* sender, const TVelqorItemList& l) { Log("G1", sender, l); };
-        g2->OnDatachange = [this](TVelqorServer* sender, const TVelqorItemList& l) { Log("G2", sender, l); };
-        server->OnDatachange = [this](TVelqorServer* sender, const TVelqorItemList& l) { Log("server", sender, l); };
+        g1->OnDatachange = [this](TVelqorServer* sender, const TVelqorItemList& l) {
+            Log("G1", sender, l);
+        };
+        g2->OnDatachange = [this](TVelqorServer* sender, const TVelqorItemList& l) {
+            Log("G2", sender, l);
+        };
+        server->OnDatachange = [this](TVelqorServer* sender, const TVelqorItemList& l) {
+            Log("server", sender, l);
+        };
     }
     void Log(const std::string& who, TVelqorServer* sender, const TVelqorItemList& l) {
         EXPECT_EQ(sender, server.get());
@@ -110,7 +116,9 @@ TEST_F(DataChange, CancelledPayloadsChangeNothingAndALostSubscriptionClearsActiv
 }
 
 TEST_F(DataChange, AHandlerThatRaisesIsShownAndLaterMessagesStillRun) {
-    g1->OnDatachange = [](TVelqorServer*, const TVelqorItemList&) { throw EOPCException("handler broke"); };
+    g1->OnDatachange = [](TVelqorServer*, const TVelqorItemList&) {
+        throw EOPCException("handler broke");
+    };
     fake->PostDataChange(g1->ID(), {ValueOf(a, 1)});
     fake->PostDataChange(g2->ID(), {ValueOf(c, 2)});
     Pump();
@@ -129,7 +137,9 @@ TEST_F(DataChange, AGroupHandlerThatDestroysItemsLeavesTheServerOnlyTheLivingOne
     EXPECT_EQ(events, (std::vector<std::string>{"server:b"}));
 
     events.clear();
-    g2->OnDatachange = [this](TVelqorServer*, const TVelqorItemList&) { server->OPCGroups().RemoveGroup("G2"); };
+    g2->OnDatachange = [this](TVelqorServer*, const TVelqorItemList&) {
+        server->OPCGroups().RemoveGroup("G2");
+    };
     fake->PostDataChange(g2->ID(), {ValueOf(c, 3)});
     Pump();
     EXPECT_EQ(events, (std::vector<std::string>{"server:"}));
@@ -141,7 +151,8 @@ TEST_F(DataChange, RefreshAndAsyncReadArriveAsDataChanges) {
     b->SetIsActive(false);
     g1->Refresh(true);
     Pump();
-    EXPECT_EQ(events, (std::vector<std::string>{"G1:a", "server:a"})) << "refresh covers active items";
+    EXPECT_EQ(events, (std::vector<std::string>{"G1:a", "server:a"}))
+        << "refresh covers active items";
     events.clear();
     EXPECT_TRUE(g1->ReadAsync());
     Pump();
@@ -160,7 +171,8 @@ TEST_F(WriteResults, AnUnhandledWriteErrorRaisesTheReport) {
     Pump();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0],
-              "Cannot write Items:\r\nb- The server cannot convert the data between the\r\nrequested data type and the "
+              "Cannot write Items:\r\nb- The server cannot convert the data between "
+              "the\r\nrequested data type and the "
               "canonical data\r\n");
     EXPECT_EQ(b->Error(), OPC_E_BADTYPE);
     EXPECT_EQ(b->Quality(), 0);

@@ -13,10 +13,12 @@
 namespace velqor::testing {
 
 class ModelTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        ApplicationHooks::SetExceptionDisplay([this](const std::exception& e) { shown.push_back(e.what()); });
-        ApplicationHooks::SetMessageDisplay([this](const std::string& t) { messages.push_back(t); });
+        ApplicationHooks::SetExceptionDisplay(
+            [this](const std::exception& e) { shown.push_back(e.what()); });
+        ApplicationHooks::SetMessageDisplay(
+            [this](const std::string& t) { messages.push_back(t); });
         fake = fake::FakeTransport::Create();
         server = std::make_unique<fake::FakeServer>(fake, &loop);
         server->SetServerName("Velqor.Sim.1");
@@ -32,7 +34,8 @@ protected:
     int Pump() { return loop.ProcessPending(); }
 
     // A connected server with group G1 holding the given items.
-    TVelqorGroup* ConnectWithGroup(const std::vector<std::string>& itemIDs, const std::string& name = "G1") {
+    TVelqorGroup* ConnectWithGroup(const std::vector<std::string>& itemIDs,
+                                   const std::string& name = "G1") {
         server->SetActive(true);
         TVelqorGroup* g = server->OPCGroups().AddGroup(name);
         for (const auto& id : itemIDs) g->OPCItems().AddItem(id);

@@ -33,7 +33,8 @@ TEST_F(ServerSetters, ServerNameSelectsProtocolAndXmlTurnsOnKeepAlive) {
 }
 
 TEST_F(ServerSetters, KeepAliveClampsSmallValues) {
-    const std::pair<int32_t, int32_t> cases[] = {{0, 0}, {1, 500}, {-5, 500}, {500, 500}, {501, 501}, {60000, 60000}};
+    const std::pair<int32_t, int32_t> cases[] = {{0, 0},     {1, 500},   {-5, 500},
+                                                 {500, 500}, {501, 501}, {60000, 60000}};
     for (auto [in, out] : cases) {
         server->SetKeepAlive(in);
         EXPECT_EQ(server->KeepAlive(), out) << in;
@@ -62,7 +63,8 @@ TEST_F(ServerSetters, ProtocolChangeWhileActiveReconnects) {
     server->SetProtocol(coXML);
     EXPECT_TRUE(server->Active());
     EXPECT_EQ(fake->ConnectionsCreated(), 2);
-    EXPECT_EQ(fake->Ops({"Connect", "Disconnect"}), (Ops{"conn.Connect", "conn.Disconnect", "conn.Connect"}));
+    EXPECT_EQ(fake->Ops({"Connect", "Disconnect"}),
+              (Ops{"conn.Connect", "conn.Disconnect", "conn.Connect"}));
 }
 
 using Activation = ModelTest;
@@ -88,8 +90,10 @@ TEST_F(Activation, ConnectsOnceAndCreatesGroupsWithTheirItemsInOrder) {
     EXPECT_EQ(fake->ConnectionsCreated(), 1);
     auto calls = fake->Calls();
     ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls[0].Text(), "conn.Connect(Tagscope,Velqor.Sim.1,box,300,xml-user=|xml-pass=|xml-proxy=)");
-    EXPECT_EQ(fake->Ops(), (Ops{"conn.Connect", "G1.Create", "G1.AddItems", "G2.Create", "G2.AddItems"}));
+    EXPECT_EQ(calls[0].Text(),
+              "conn.Connect(Tagscope,Velqor.Sim.1,box,300,xml-user=|xml-pass=|xml-proxy=)");
+    EXPECT_EQ(fake->Ops(),
+              (Ops{"conn.Connect", "G1.Create", "G1.AddItems", "G2.Create", "G2.AddItems"}));
     EXPECT_EQ(calls[2].Args, "a,b");
     EXPECT_NE(g1->ServerHandle(), -1);
     EXPECT_NE(g1->OPCItems().Items(0)->ServerHandle(), -1);
@@ -195,9 +199,9 @@ TEST_F(Activation, StatusAndDAConnectionNeedAConnection) {
 
 // A connection that is not a DA connection.
 class PlainConnection : public com::ComObject<IVelqorConnection> {
-public:
-    void Connect(const std::string&, const std::string&, const std::string&, const ParamLines&, NotifyWindow,
-                 int32_t) override {}
+  public:
+    void Connect(const std::string&, const std::string&, const std::string&, const ParamLines&,
+                 NotifyWindow, int32_t) override {}
     void Disconnect() override {}
     int32_t GetLocaleId() override { return 0; }
     void SetLocaleId(int32_t) override {}
@@ -209,18 +213,18 @@ public:
 };
 
 class PlainServer : public TVelqorServer {
-public:
+  public:
     using TVelqorServer::TVelqorServer;
     ~PlainServer() override { Shutdown(); }
 
-protected:
+  protected:
     com::ComPtr<IVelqorConnection> CreateConnection() override {
         return com::MakeComObject<IVelqorConnection, PlainConnection>();
     }
 };
 
 class BareSvr : public TVelqorSvr {
-public:
+  public:
     using TVelqorSvr::TVelqorSvr;
     void GetStatus(tServerStateRecord&) override {}
 };
@@ -358,7 +362,8 @@ TEST_F(Lifetime, DestroyingAnActiveServerRemovesGroupsWithoutOnDisconnect) {
     server->OPCGroups().AddGroup("G2");
     bool disconnected = false;
     server->OnDisconnect = [&](TVelqorSvr*) { disconnected = true; };
-    fake->PostValues(*server->OPCGroups().Items(0), {server->OPCGroups().Items(0)->OPCItems().Items(0)});
+    fake->PostValues(*server->OPCGroups().Items(0),
+                     {server->OPCGroups().Items(0)->OPCItems().Items(0)});
     fake->ClearCalls();
     server.reset();
     EXPECT_EQ(fake->Ops(), (Ops{"G1.Remove", "G2.Remove", "conn.Disconnect"}));
@@ -392,7 +397,8 @@ TEST_F(Lifetime, DesignModeShowsConnectFailuresAndForcesBatchModeOffWhenLoaded) 
 
     server->SetActive(true);
     EXPECT_TRUE(server->Active());
-    EXPECT_FALSE(server->Handle()->HasTimer(TVelqorSvr::kKeepAliveTimer)) << "no keep-alive in design mode";
+    EXPECT_FALSE(server->Handle()->HasTimer(TVelqorSvr::kKeepAliveTimer))
+        << "no keep-alive in design mode";
 
     server->BeginLoading();
     server->SetBatchMode(true);

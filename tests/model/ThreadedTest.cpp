@@ -29,7 +29,8 @@ TEST_F(FromOtherThreads, DataChangesArriveInPostingOrderAndAreAppliedOnTheOwning
             fake->PostDataChange(groupID, {u});
         }
     });
-    bool done = loop.RunUntil([&] { return int(seen.size()) == kChanges; }, std::chrono::seconds(30));
+    bool done =
+        loop.RunUntil([&] { return int(seen.size()) == kChanges; }, std::chrono::seconds(30));
     poller.join();
     ASSERT_TRUE(done);
     for (int32_t i = 0; i < kChanges; ++i) ASSERT_EQ(seen[size_t(i)], i);
@@ -44,7 +45,8 @@ TEST_F(FromOtherThreads, AProducerStoppedAfterPostingChangesNothing) {
     u.ClientHandle = a->ClientHandle();
     u.Fields = ItemUpdate::kValue;
     u.Value = Variant(int32_t(1));
-    std::thread producer([&, groupID = g->ID()] { fake->PostDataChange(groupID, {u}, false, cancelled); });
+    std::thread producer(
+        [&, groupID = g->ID()] { fake->PostDataChange(groupID, {u}, false, cancelled); });
     producer.join();
     cancelled->store(true);  // stopped before the owning thread got to the message
     Pump();

@@ -18,12 +18,14 @@ namespace simtest {
 inline constexpr const char* kOpc = "http://opcfoundation.org/webservices/XMLDA/1.0/";
 
 // A SOAP 1.1 envelope around one operation element written in the OPC namespace (default xmlns).
-inline std::string envelope(const std::string& op, const std::string& attrs, const std::string& inner = {}) {
+inline std::string envelope(const std::string& op, const std::string& attrs,
+                            const std::string& inner = {}) {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
            "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\" "
            "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"><soap:Body><" +
-           op + " xmlns=\"" + kOpc + "\" " + attrs + ">" + inner + "</" + op + "></soap:Body></soap:Envelope>";
+           op + " xmlns=\"" + kOpc + "\" " + attrs + ">" + inner + "</" + op +
+           "></soap:Body></soap:Envelope>";
 }
 
 struct Reply {
@@ -57,7 +59,7 @@ struct Reply {
     }
     bool has(const std::string& xpath) const { return count(xpath) > 0; }
 
-private:
+  private:
     template <class F>
     void eval(const std::string& xpath, F f) const {
         if (!doc) {
@@ -66,15 +68,19 @@ private:
         }
         xmlXPathContextPtr ctx = xmlXPathNewContext(doc.get());
         auto reg = [&](const char* p, const char* u) {
-            xmlXPathRegisterNs(ctx, reinterpret_cast<const xmlChar*>(p), reinterpret_cast<const xmlChar*>(u));
+            xmlXPathRegisterNs(ctx, reinterpret_cast<const xmlChar*>(p),
+                               reinterpret_cast<const xmlChar*>(u));
         };
         reg("o", kOpc);
         reg("s", "http://schemas.xmlsoap.org/soap/envelope/");
         reg("e", "http://www.w3.org/2003/05/soap-envelope");
         reg("xsi", "http://www.w3.org/2001/XMLSchema-instance");
-        xmlXPathObjectPtr r = xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(xpath.c_str()), ctx);
-        if (!r) ADD_FAILURE() << "bad xpath " << xpath;
-        else f(r);
+        xmlXPathObjectPtr r =
+            xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(xpath.c_str()), ctx);
+        if (!r)
+            ADD_FAILURE() << "bad xpath " << xpath;
+        else
+            f(r);
         xmlXPathFreeObject(r);
         xmlXPathFreeContext(ctx);
     }
@@ -108,7 +114,7 @@ inline Reply post(const std::string& url, const std::string& body,
 
 // Each test gets its own service on a free port.
 class SimTest : public ::testing::Test {
-protected:
+  protected:
     static velqor::xmldasim::Options defaults() {
         velqor::xmldasim::Options o;
         o.clockPeriodMs = 100;

@@ -11,17 +11,21 @@ using velqor::xmldasim::parseDateTime;
 
 namespace {
 
-std::string subItem(const std::string& name, const std::string& handle, const std::string& extra = {}) {
+std::string subItem(const std::string& name, const std::string& handle,
+                    const std::string& extra = {}) {
     return "<Items ItemName=\"" + name + "\" ClientItemHandle=\"" + handle + "\" " + extra + "/>";
 }
 
 class SimSubscribe : public SimTest {
-protected:
+  protected:
     // Subscribes and returns the handle ("" when the service made none).
-    std::string subscribe(const std::string& items, const std::string& listAttrs = "RequestedSamplingRate=\"100\"",
-                          const std::string& attrs = "ReturnValuesOnReply=\"true\"", Reply* out = nullptr) {
+    std::string subscribe(const std::string& items,
+                          const std::string& listAttrs = "RequestedSamplingRate=\"100\"",
+                          const std::string& attrs = "ReturnValuesOnReply=\"true\"",
+                          Reply* out = nullptr) {
         Reply r = call("Subscribe", attrs,
-                       "<Options ReturnItemTime=\"true\"/><ItemList " + listAttrs + ">" + items + "</ItemList>");
+                       "<Options ReturnItemTime=\"true\"/><ItemList " + listAttrs + ">" + items +
+                           "</ItemList>");
         EXPECT_EQ(r.status, 200) << r.body.substr(0, 400);
         if (out) *out = r;
         return r.str("//o:SubscribeResponse/@ServerSubHandle");
@@ -32,10 +36,12 @@ protected:
         return s;
     }
     Reply poll(const std::vector<std::string>& hs, const std::string& attrs = {}) {
-        return call("SubscriptionPolledRefresh", attrs, "<Options ReturnItemTime=\"true\"/>" + handles(hs));
+        return call("SubscriptionPolledRefresh", attrs,
+                    "<Options ReturnItemTime=\"true\"/>" + handles(hs));
     }
     static std::string holdIn(int ms) {
-        auto t = std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now()) +
+        auto t = std::chrono::time_point_cast<std::chrono::milliseconds>(
+                     std::chrono::system_clock::now()) +
                  std::chrono::milliseconds(ms);
         return formatDateTime(t);
     }
@@ -52,14 +58,17 @@ std::chrono::milliseconds between(const Reply& r, const char* from, const char* 
 
 TEST_F(SimSubscribe, SubscribeReturnsValuesAndPerItemErrors) {
     Reply r;
-    std::string h = subscribe(subItem("Static/Int", "1") + subItem("Nope", "2") + subItem("WriteOnly/Int", "3") +
+    std::string h = subscribe(subItem("Static/Int", "1") + subItem("Nope", "2") +
+                                  subItem("WriteOnly/Int", "3") +
                                   subItem("Static/String", "4", "ReqType=\"xsd:int\"") +
                                   subItem("Plant/Area1/Tank1/Level", "5", "Deadband=\"150\"") +
                                   subItem("Static/Double", "6", "RequestedSamplingRate=\"1\""),
                               "RequestedSamplingRate=\"10\"", "ReturnValuesOnReply=\"true\"", &r);
     EXPECT_FALSE(h.empty());
     const std::string items = "//o:RItemList/o:Items";
-    auto iv = [&](const char* ch) { return items + "/o:ItemValue[@ClientItemHandle='" + ch + "']"; };
+    auto iv = [&](const char* ch) {
+        return items + "/o:ItemValue[@ClientItemHandle='" + ch + "']";
+    };
     EXPECT_EQ(r.count(items), 6);
     EXPECT_EQ(r.str(iv("1") + "/o:Value/@xsi:type"), "xsd:int");
     EXPECT_TRUE(r.has(iv("1") + "/@Timestamp"));
@@ -105,7 +114,8 @@ TEST_F(SimSubscribe, HoldTimeDelaysTheAnswer) {
     std::string h = subscribe(subItem("Dynamic/Int", "d"));
     const std::string hold = holdIn(300);
     Reply r = poll({h}, "HoldTime=\"" + hold + "\"");
-    EXPECT_GE(*parseDateTime(r.str("//o:SubscriptionPolledRefreshResult/@ReplyTime")), *parseDateTime(hold));
+    EXPECT_GE(*parseDateTime(r.str("//o:SubscriptionPolledRefreshResult/@ReplyTime")),
+              *parseDateTime(hold));
     EXPECT_TRUE(r.has("//o:Items[@ClientItemHandle='d']"));  // changed while it was held
 }
 
@@ -119,10 +129,13 @@ TEST_F(SimSubscribe, WaitTimeEndsWithoutChange) {
 
 TEST_F(SimSubscribe, AWriteEndsTheWaitWithTheNewValue) {
     std::string h = subscribe(subItem("Writable/Int", "w"));
-    auto pending = std::async(std::launch::async, [&] { return poll({h}, "HoldTime=\"" + holdIn(0) + "\" WaitTime=\"20000\""); });
+    auto pending = std::async(std::launch::async, [&] {
+        return poll({h}, "HoldTime=\"" + holdIn(0) + "\" WaitTime=\"20000\"");
+    });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     Reply w = call("Write", "",
-                   "<ItemList><Items ItemName=\"Writable/Int\"><Value xsi:type=\"xsd:int\">777</Value></Items></ItemList>");
+                   "<ItemList><Items ItemName=\"Writable/Int\"><Value "
+                   "xsi:type=\"xsd:int\">777</Value></Items></ItemList>");
     EXPECT_FALSE(w.has("//@ResultID"));
     Reply r = pending.get();
     EXPECT_EQ(r.str("//o:Items[@ClientItemHandle='w']/o:Value"), "777");
@@ -130,8 +143,10 @@ TEST_F(SimSubscribe, AWriteEndsTheWaitWithTheNewValue) {
 }
 
 TEST_F(SimSubscribe, DeadbandSuppressesSmallAnalogChanges) {
-    std::string quiet = subscribe(subItem("Plant/Area1/Tank1/Level", "l"), "Deadband=\"100\" RequestedSamplingRate=\"50\"");
-    std::string loud = subscribe(subItem("Plant/Area1/Tank1/Level", "l"), "Deadband=\"0\" RequestedSamplingRate=\"50\"");
+    std::string quiet = subscribe(subItem("Plant/Area1/Tank1/Level", "l"),
+                                  "Deadband=\"100\" RequestedSamplingRate=\"50\"");
+    std::string loud = subscribe(subItem("Plant/Area1/Tank1/Level", "l"),
+                                 "Deadband=\"0\" RequestedSamplingRate=\"50\"");
     std::this_thread::sleep_for(std::chrono::milliseconds(350));
     Reply r = poll({quiet, loud});
     EXPECT_FALSE(r.has("//o:RItemList[@SubscriptionHandle='" + quiet + "']"));
@@ -143,14 +158,16 @@ TEST_F(SimSubscribe, SeveralHandlesInOnePollAndInvalidOnes) {
     std::string b = subscribe(subItem("Static/String", "b"), "", "ReturnValuesOnReply=\"false\"");
     Reply r = poll({a, "no-such-handle", b});
     EXPECT_EQ(r.count("//o:RItemList"), 2);
-    EXPECT_EQ(r.str("//o:RItemList[@SubscriptionHandle='" + b + "']/o:Items/@ClientItemHandle"), "b");
+    EXPECT_EQ(r.str("//o:RItemList[@SubscriptionHandle='" + b + "']/o:Items/@ClientItemHandle"),
+              "b");
     EXPECT_EQ(r.count("//o:InvalidServerSubHandles"), 1);
     EXPECT_EQ(r.str("//o:InvalidServerSubHandles"), "no-such-handle");
 }
 
 TEST_F(SimSubscribe, CancelledDroppedAndRestartedHandlesAreInvalid) {
     std::string a = subscribe(subItem("Static/Int", "a"));
-    Reply c = call("SubscriptionCancel", "ServerSubHandle=\"" + a + "\" ClientRequestHandle=\"cx\"");
+    Reply c =
+        call("SubscriptionCancel", "ServerSubHandle=\"" + a + "\" ClientRequestHandle=\"cx\"");
     EXPECT_EQ(c.status, 200);
     EXPECT_EQ(c.str("//o:SubscriptionCancelResponse/@ClientRequestHandle"), "cx");
     EXPECT_EQ(poll({a}).str("//o:InvalidServerSubHandles"), a);
@@ -172,7 +189,8 @@ TEST_F(SimSubscribe, CancelledDroppedAndRestartedHandlesAreInvalid) {
 
 TEST_F(SimSubscribe, DropAllWakesAWaitingPoll) {
     std::string h = subscribe(subItem("Static/Int", "s"));
-    auto pending = std::async(std::launch::async, [&] { return poll({h}, "HoldTime=\"" + holdIn(30000) + "\""); });
+    auto pending = std::async(std::launch::async,
+                              [&] { return poll({h}, "HoldTime=\"" + holdIn(30000) + "\""); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     sim->dropAllSubscriptions();
     Reply r = pending.get();
@@ -180,7 +198,8 @@ TEST_F(SimSubscribe, DropAllWakesAWaitingPoll) {
 }
 
 TEST_F(SimSubscribe, SubscriptionsExpireWhenNotPolledWithinThePingRate) {
-    std::string h = subscribe(subItem("Static/Int", "s"), "", "ReturnValuesOnReply=\"true\" SubscriptionPingRate=\"100\"");
+    std::string h = subscribe(subItem("Static/Int", "s"), "",
+                              "ReturnValuesOnReply=\"true\" SubscriptionPingRate=\"100\"");
     std::string kept = subscribe(subItem("Static/Int", "s"), "", "ReturnValuesOnReply=\"true\"");
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     Reply r = poll({h, kept});
@@ -199,13 +218,15 @@ TEST_F(SimSubscribe, WaitingPollsDoNotBlockOtherRequests) {
     std::string h = subscribe(subItem("Static/Int", "s"));
     std::vector<std::future<Reply>> polls;
     for (int i = 0; i < 12; ++i)
-        polls.push_back(std::async(std::launch::async, [&] { return poll({h}, "WaitTime=\"1500\""); }));
+        polls.push_back(
+            std::async(std::launch::async, [&] { return poll({h}, "WaitTime=\"1500\""); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     Reply status = call("GetStatus", "");
     auto statusTime = parseDateTime(status.str("//o:GetStatusResult/@ReplyTime"));
     for (auto& p : polls) {
         Reply r = p.get();
-        EXPECT_LT(*statusTime, *parseDateTime(r.str("//o:SubscriptionPolledRefreshResult/@ReplyTime")));
+        EXPECT_LT(*statusTime,
+                  *parseDateTime(r.str("//o:SubscriptionPolledRefreshResult/@ReplyTime")));
     }
 }
 
@@ -213,7 +234,8 @@ TEST_F(SimSubscribe, StopAnswersPendingPollsPromptly) {
     std::string h = subscribe(subItem("Static/Int", "s"));
     std::vector<std::future<Reply>> polls;
     for (int i = 0; i < 4; ++i)
-        polls.push_back(std::async(std::launch::async, [&] { return poll({h}, "WaitTime=\"600000\""); }));
+        polls.push_back(
+            std::async(std::launch::async, [&] { return poll({h}, "WaitTime=\"600000\""); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     auto t0 = std::chrono::steady_clock::now();
     sim->stop();
@@ -230,7 +252,8 @@ TEST_F(SimSubscribe, LoadBranchSubscribesTenThousandItems) {
         items += subItem(name, std::to_string(i));
     }
     Reply r;
-    std::string h = subscribe(items, "RequestedSamplingRate=\"1000\"", "ReturnValuesOnReply=\"true\"", &r);
+    std::string h =
+        subscribe(items, "RequestedSamplingRate=\"1000\"", "ReturnValuesOnReply=\"true\"", &r);
     ASSERT_FALSE(h.empty());
     EXPECT_EQ(r.count("//o:RItemList/o:Items/o:ItemValue/o:Value"), 10000);
     Reply all = poll({h}, "ReturnAllItems=\"true\"");

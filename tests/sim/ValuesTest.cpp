@@ -22,7 +22,7 @@ TEST(SimValues, TypeNamesRoundTripWithAndWithoutPrefix) {
     EXPECT_EQ(typeFromName("xsd:unsignedShort"), (DataType{Kind::UnsignedShort, false}));
     EXPECT_EQ(typeFromName("ns1:ArrayOfString"), (DataType{Kind::String, true}));
     EXPECT_EQ(typeFromName("ArrayOfInt"), (DataType{Kind::Int, true}));
-    EXPECT_FALSE(typeFromName("xsd:Int").has_value());  // names are case-sensitive
+    EXPECT_FALSE(typeFromName("xsd:Int").has_value());              // names are case-sensitive
     EXPECT_FALSE(typeFromName("ArrayOfUnsignedByte").has_value());  // byte strings are base64Binary
 }
 
@@ -66,7 +66,8 @@ TEST(SimValues, DateTimesWithOffsetsAndFractions) {
     ASSERT_TRUE(a && b && c);
     EXPECT_EQ(*a, *b);
     EXPECT_EQ(formatDateTime(*c), "2011-03-30T23:00:00.000Z");
-    EXPECT_EQ(formatDateTime(*parseDateTime("2026-01-01T00:00:00.1234")), "2026-01-01T00:00:00.123Z");
+    EXPECT_EQ(formatDateTime(*parseDateTime("2026-01-01T00:00:00.1234")),
+              "2026-01-01T00:00:00.123Z");
     EXPECT_FALSE(parseDateTime("2026-02-30T00:00:00Z"));
     EXPECT_FALSE(parseDateTime("2026-01-01 00:00:00"));
     EXPECT_FALSE(parseDateTime("2026-01-01T00:00:00+0100"));
@@ -89,14 +90,19 @@ TEST(SimValues, ConversionsBetweenKinds) {
     EXPECT_EQ(toS.resultId, "");
     EXPECT_EQ(std::get<std::string>(toS.value.elems[0]), "-5");
 
-    EXPECT_EQ(convert(scalar(Kind::Long, std::int64_t{300}), {Kind::Byte, false}).resultId, "E_RANGE");
-    EXPECT_EQ(convert(scalar(Kind::Int, std::int64_t{-1}), {Kind::UnsignedShort, false}).resultId, "E_RANGE");
-    EXPECT_EQ(convert(scalar(Kind::String, std::string("abc")), {Kind::Int, false}).resultId, "E_BADTYPE");
-    EXPECT_EQ(convert(scalar(Kind::DateTime, DateTimeValue{}), {Kind::Double, false}).resultId, "E_BADTYPE");
+    EXPECT_EQ(convert(scalar(Kind::Long, std::int64_t{300}), {Kind::Byte, false}).resultId,
+              "E_RANGE");
+    EXPECT_EQ(convert(scalar(Kind::Int, std::int64_t{-1}), {Kind::UnsignedShort, false}).resultId,
+              "E_RANGE");
+    EXPECT_EQ(convert(scalar(Kind::String, std::string("abc")), {Kind::Int, false}).resultId,
+              "E_BADTYPE");
+    EXPECT_EQ(convert(scalar(Kind::DateTime, DateTimeValue{}), {Kind::Double, false}).resultId,
+              "E_BADTYPE");
 
     auto rounded = convert(scalar(Kind::Double, 2.5), {Kind::Int, false});
     EXPECT_EQ(std::get<std::int64_t>(rounded.value.elems[0]), 3);
-    auto big = convert(scalar(Kind::UnsignedLong, std::uint64_t{18000000000000000000ULL}), {Kind::Long, false});
+    auto big = convert(scalar(Kind::UnsignedLong, std::uint64_t{18000000000000000000ULL}),
+                       {Kind::Long, false});
     EXPECT_EQ(big.resultId, "E_RANGE");
     auto b = convert(scalar(Kind::Boolean, true), {Kind::Double, false});
     EXPECT_EQ(std::get<double>(b.value.elems[0]), 1.0);

@@ -15,11 +15,11 @@ using velqor::xmldasim::parseDateTime;
 namespace {
 
 const std::string kStatus = envelope("GetStatus", "ClientRequestHandle=\"h\"");
-const std::string kRead = envelope("Read", "",
-                                   "<ItemList><Items ItemName=\"Static/Int\" ClientItemHandle=\"i\"/></ItemList>");
+const std::string kRead = envelope(
+    "Read", "", "<ItemList><Items ItemName=\"Static/Int\" ClientItemHandle=\"i\"/></ItemList>");
 
 class SimWire : public SimTest {
-protected:
+  protected:
     void set(void (*change)(velqor::xmldasim::Switches&)) {
         auto s = sim->switches();
         change(s);
@@ -34,17 +34,21 @@ TEST_F(SimWire, PrefixedRepliesUseTheOpcPrefix) {
     Reply r = post(url, kRead);
     EXPECT_NE(r.body.find("<ns1:ReadResponse"), std::string::npos);
     EXPECT_NE(r.body.find("xsi:type=\"xsd:int\""), std::string::npos);
-    EXPECT_EQ(r.str("//o:RItemList/o:Items/@ClientItemHandle"), "i");  // same content, other spelling
+    EXPECT_EQ(r.str("//o:RItemList/o:Items/@ClientItemHandle"),
+              "i");  // same content, other spelling
     set([](auto& s) { s.prefixed = false; });
     Reply d = post(url, kRead);
-    EXPECT_NE(d.body.find("<ReadResponse xmlns=\"http://opcfoundation.org/webservices/XMLDA/1.0/\""), std::string::npos);
+    EXPECT_NE(
+        d.body.find("<ReadResponse xmlns=\"http://opcfoundation.org/webservices/XMLDA/1.0/\""),
+        std::string::npos);
 }
 
 TEST_F(SimWire, Utf16Bodies) {
     set([](auto& s) { s.utf16 = true; });
     Reply r = post(url, kStatus);
     ASSERT_GE(r.body.size(), 2u);
-    const auto b0 = static_cast<unsigned char>(r.body[0]), b1 = static_cast<unsigned char>(r.body[1]);
+    const auto b0 = static_cast<unsigned char>(r.body[0]),
+               b1 = static_cast<unsigned char>(r.body[1]);
     EXPECT_TRUE((b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF)) << "no byte order mark";
     EXPECT_NE(r.header("Content-Type").find("utf-16"), std::string::npos);
     EXPECT_EQ(r.str("//o:GetStatusResult/@ClientRequestHandle"), "h");
@@ -64,20 +68,25 @@ TEST_F(SimWire, RequestsInUtf16AndSoap12AreUnderstood) {
     EXPECT_EQ(r.str("//o:GetStatusResult/@ClientRequestHandle"), "w");
 
     std::string soap12 = kStatus;
-    soap12.replace(soap12.find("http://schemas.xmlsoap.org/soap/envelope/"), 41, "http://www.w3.org/2003/05/soap-envelope");
+    soap12.replace(soap12.find("http://schemas.xmlsoap.org/soap/envelope/"), 41,
+                   "http://www.w3.org/2003/05/soap-envelope");
     Reply s = post(url, soap12, "application/soap+xml; charset=utf-8");
     EXPECT_EQ(s.status, 200);
     EXPECT_TRUE(s.has("/e:Envelope/e:Body/o:GetStatusResponse"));
     EXPECT_EQ(s.header("Content-Type").rfind("application/soap+xml", 0), 0u);
     // A broken SOAP 1.2 request is answered with a SOAP 1.2 fault.
-    Reply f = post(url, "<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\"/>", "application/soap+xml");
+    Reply f = post(url, "<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\"/>",
+                   "application/soap+xml");
     EXPECT_EQ(f.status, 500);
     EXPECT_EQ(f.str("//e:Fault/e:Code/e:Value"), "soap:Sender");
 }
 
 TEST_F(SimWire, ChunkedReplies) {
     set([](auto& s) { s.chunked = true; });
-    Reply r = post(url, envelope("Browse", "ItemName=\"Static\" ReturnAllProperties=\"true\" ReturnPropertyValues=\"true\""));
+    Reply r = post(
+        url,
+        envelope("Browse",
+                 "ItemName=\"Static\" ReturnAllProperties=\"true\" ReturnPropertyValues=\"true\""));
     EXPECT_EQ(r.header("Transfer-Encoding"), "chunked");
     EXPECT_GT(r.body.size(), 4096u);  // several chunks
     EXPECT_EQ(r.count("//o:BrowseResponse/o:Elements"), 16);
@@ -172,10 +181,13 @@ TEST_F(SimWire, HostileAndBrokenRequestsGetFaults) {
          "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>"
          "<GetStatus xmlns=\"urn:other\"/></soap:Body></soap:Envelope>"},
         {"entity expansion",
-         "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;\">]>" + kStatus.substr(kStatus.find("<soap:Envelope"))},
+         "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b "
+         "\"&a;&a;&a;&a;&a;\">]>" +
+             kStatus.substr(kStatus.find("<soap:Envelope"))},
         {"bad boolean", envelope("Browse", "ReturnAllProperties=\"maybe\"")},
         {"bad integer", envelope("Browse", "MaxElementsReturned=\"lots\"")},
-        {"bad hold time", envelope("SubscriptionPolledRefresh", "HoldTime=\"soon\"", "<ServerSubHandles>x</ServerSubHandles>")},
+        {"bad hold time", envelope("SubscriptionPolledRefresh", "HoldTime=\"soon\"",
+                                   "<ServerSubHandles>x</ServerSubHandles>")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -188,13 +200,16 @@ TEST_F(SimWire, HostileAndBrokenRequestsGetFaults) {
 
 TEST_F(SimWire, SoapActionMustNameTheOperation) {
     const std::string ns = "http://opcfoundation.org/webservices/XMLDA/1.0/";
-    EXPECT_EQ(post(url, kStatus, "text/xml", {{"SOAPAction", "\"" + ns + "GetStatus\""}}).status, 200);
+    EXPECT_EQ(post(url, kStatus, "text/xml", {{"SOAPAction", "\"" + ns + "GetStatus\""}}).status,
+              200);
     EXPECT_EQ(post(url, kStatus, "text/xml", {{"SOAPAction", ns + "GetStatus"}}).status, 200);
     EXPECT_EQ(post(url, kStatus, "text/xml", {{"SOAPAction", ""}}).status, 200);
     Reply wrong = post(url, kStatus, "text/xml", {{"SOAPAction", "\"" + ns + "Read\""}});
     EXPECT_EQ(wrong.status, 500);
     EXPECT_EQ(wrong.str("//s:Fault/faultcode"), "soap:Client");
-    Reply noSlash = post(url, kStatus, "text/xml", {{"SOAPAction", "\"http://opcfoundation.org/webservices/XMLDA/1.0GetStatus\""}});
+    Reply noSlash =
+        post(url, kStatus, "text/xml",
+             {{"SOAPAction", "\"http://opcfoundation.org/webservices/XMLDA/1.0GetStatus\""}});
     EXPECT_EQ(noSlash.status, 500);
 }
 
@@ -203,11 +218,15 @@ TEST_F(SimWire, MangledRequestsNeverBreakTheService) {
     const std::string seeds[] = {
         kRead,
         envelope("Write", "ReturnValuesOnReply=\"true\"",
-                 "<ItemList><Items ItemName=\"Writable/Arrays/ArrayOfDouble\" ClientItemHandle=\"a\"><Value "
-                 "xsi:type=\"ArrayOfDouble\"><double>1.5</double><double>-2</double></Value></Items></ItemList>"),
+                 "<ItemList><Items ItemName=\"Writable/Arrays/ArrayOfDouble\" "
+                 "ClientItemHandle=\"a\"><Value "
+                 "xsi:type=\"ArrayOfDouble\"><double>1.5</double><double>-2</double></Value></"
+                 "Items></ItemList>"),
         envelope("Subscribe", "ReturnValuesOnReply=\"true\" SubscriptionPingRate=\"1000\"",
-                 "<ItemList Deadband=\"5\"><Items ItemName=\"Plant/Area1/Tank1/Level\" ClientItemHandle=\"l\"/></ItemList>"),
-        envelope("Browse", "ItemName=\"Load\" MaxElementsReturned=\"5\" ElementNameFilter=\"Item0*[0-9]\""),
+                 "<ItemList Deadband=\"5\"><Items ItemName=\"Plant/Area1/Tank1/Level\" "
+                 "ClientItemHandle=\"l\"/></ItemList>"),
+        envelope("Browse",
+                 "ItemName=\"Load\" MaxElementsReturned=\"5\" ElementNameFilter=\"Item0*[0-9]\""),
         envelope("GetProperties", "ReturnAllProperties=\"true\" ReturnPropertyValues=\"true\"",
                  "<ItemIDs ItemName=\"Plant/Area2/Pump1/Mode\"/>"),
     };
@@ -232,7 +251,8 @@ TEST_F(SimWire, MangledRequestsNeverBreakTheService) {
 }
 
 TEST_F(SimWire, OversizedBodiesAreRefused) {
-    std::string huge = envelope("Read", "", "<ItemList>" + std::string(5 * 1024 * 1024, ' ') + "</ItemList>");
+    std::string huge =
+        envelope("Read", "", "<ItemList>" + std::string(5 * 1024 * 1024, ' ') + "</ItemList>");
     Reply r = post(url, huge);
     EXPECT_EQ(r.status, 413);
     EXPECT_EQ(post(url, kStatus).status, 200);
@@ -242,8 +262,9 @@ TEST_F(SimWire, CapturedPeerRequestsAreAnswered) {
     const std::string dir = std::string(VELQOR_TESTDATA_DIR) + "/xmlda-captures/requests/";
     std::ifstream probe(dir + "getstatus_632.request.xml");
     if (!probe) GTEST_SKIP() << "captured traffic not found in " << dir;
-    const char* files[] = {"browse_653", "browse_676", "getproperties_103", "getstatus_632", "read_169", "read_649",
-                           "subscriptioncancel_448", "subscriptionpolledrefresh_226"};
+    const char* files[] = {
+        "browse_653", "browse_676", "getproperties_103",      "getstatus_632",
+        "read_169",   "read_649",   "subscriptioncancel_448", "subscriptionpolledrefresh_226"};
     for (const char* f : files) {
         SCOPED_TRACE(f);
         std::ifstream in(dir + f + ".request.xml", std::ios::binary);
@@ -251,7 +272,8 @@ TEST_F(SimWire, CapturedPeerRequestsAreAnswered) {
         ss << in.rdbuf();
         Reply r = post(url, ss.str());
         ASSERT_TRUE(r.doc) << r.body;
-        // Those peers' items do not exist here: per-item errors or a fault, never a malformed reply.
+        // Those peers' items do not exist here: per-item errors or a fault, never a malformed
+        // reply.
         EXPECT_TRUE(r.status == 200 || r.has("//s:Fault")) << r.body.substr(0, 300);
     }
     std::ifstream in(dir + "getstatus_632.request.xml", std::ios::binary);
@@ -269,15 +291,26 @@ TEST_F(SimWire, ManyClientsAtOnce) {
             int failures = 0;
             for (int i = 0; i < 15; ++i) {
                 std::string v = std::to_string(t * 1000 + i);
-                Reply w = post(url, envelope("Write", "", "<ItemList><Items ItemName=\"Writable/Int\"><Value xsi:type=\"xsd:int\">" + v +
-                                                             "</Value></Items></ItemList>"));
-                Reply s = post(url, envelope("Subscribe", "ReturnValuesOnReply=\"true\"",
-                                             "<ItemList><Items ItemName=\"Writable/Int\" ClientItemHandle=\"x\"/>"
-                                             "<Items ItemName=\"Dynamic/Double\" ClientItemHandle=\"y\"/></ItemList>"));
+                Reply w = post(
+                    url,
+                    envelope(
+                        "Write", "",
+                        "<ItemList><Items ItemName=\"Writable/Int\"><Value xsi:type=\"xsd:int\">" +
+                            v + "</Value></Items></ItemList>"));
+                Reply s = post(
+                    url,
+                    envelope(
+                        "Subscribe", "ReturnValuesOnReply=\"true\"",
+                        "<ItemList><Items ItemName=\"Writable/Int\" ClientItemHandle=\"x\"/>"
+                        "<Items ItemName=\"Dynamic/Double\" ClientItemHandle=\"y\"/></ItemList>"));
                 std::string h = s.str("//o:SubscribeResponse/@ServerSubHandle");
-                Reply p = post(url, envelope("SubscriptionPolledRefresh", "WaitTime=\"50\"", "<ServerSubHandles>" + h + "</ServerSubHandles>"));
-                Reply b = post(url, envelope("Browse", "ItemName=\"Plant/Area1/Tank1\" ReturnAllProperties=\"true\""));
-                Reply c = post(url, envelope("SubscriptionCancel", "ServerSubHandle=\"" + h + "\""));
+                Reply p = post(url, envelope("SubscriptionPolledRefresh", "WaitTime=\"50\"",
+                                             "<ServerSubHandles>" + h + "</ServerSubHandles>"));
+                Reply b = post(
+                    url, envelope("Browse",
+                                  "ItemName=\"Plant/Area1/Tank1\" ReturnAllProperties=\"true\""));
+                Reply c =
+                    post(url, envelope("SubscriptionCancel", "ServerSubHandle=\"" + h + "\""));
                 if (t % 2 == 0 && i == 7) sim->dropAllSubscriptions();
                 for (const Reply* r : {&w, &s, &p, &b}) failures += r->status != 200;
                 failures += c.status != 200 && c.status != 500;  // a drop may have taken it already

@@ -19,7 +19,7 @@ using velqor::test::XmlDiff;
 namespace {
 
 class Captures : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!std::filesystem::is_directory(CapturesDir()))
             GTEST_SKIP() << "captured traffic not found at " << CapturesDir();
@@ -60,14 +60,17 @@ protected:
     ScopedTimeZone tz_{"UTC"};
 };
 
-double At(int y, int mo, int d, int h, int mi, int s, int ms) { return EncodeDateTime(y, mo, d, h, mi, s, ms); }
+double At(int y, int mo, int d, int h, int mi, int s, int ms) {
+    return EncodeDateTime(y, mo, d, h, mi, s, ms);
+}
 
 // Differences that do not change what a server reads: an empty ItemPath (which we always
 // send), a false boolean (which we leave out) and the spelling of a date-time.
 bool Equivalent(std::string_view, std::string_view attr, std::string& value) {
     if (attr == "ItemPath" && value.empty()) return false;
     if (value == "false") return false;
-    if (attr == "HoldTime" || attr == "RequestDeadline") value = DateTimeToXSDDateTime(XSDDateTimeToDateTime(value), true);
+    if (attr == "HoldTime" || attr == "RequestDeadline")
+        value = DateTimeToXSDDateTime(XSDDateTimeToDateTime(value), true);
     return true;
 }
 
@@ -123,8 +126,9 @@ TEST_F(Captures, ReadResponseWithAnArrayOfDoubles) {
     EXPECT_EQ(item.ClientItemHandle, item.ItemName);
     EXPECT_EQ(item.Timestamp, At(2026, 8, 22, 22, 0, 0, 0));
     std::vector<Variant> expected;
-    for (double d : {10075.0, 5.4000000000000004, 14.300000000000001, 10.300000000000001, 21.32, 275.0, 2396.0,
-                     155.0, 45370.0, -2.0, -69.0, 406.0, -191.0, 334.0, 310.0, 322.0, 287.0})
+    for (double d :
+         {10075.0, 5.4000000000000004, 14.300000000000001, 10.300000000000001, 21.32, 275.0, 2396.0,
+          155.0, 45370.0, -2.0, -69.0, 406.0, -191.0, 334.0, 310.0, 322.0, 287.0})
         expected.push_back(Variant::R8(d));
     EXPECT_EQ(item.Value, Variant::Array(VT_R8, expected));
     EXPECT_EQ(item.Quality->QualityField, qualityBits::good);
@@ -152,12 +156,14 @@ TEST_F(Captures, ReadResponseOfNineteenItems) {
     // Every value has one of the kinds the capture uses.
     for (const auto& it : items) {
         VARTYPE t = it->Value.Type();
-        EXPECT_TRUE(t == VT_UI2 || t == VT_BSTR || t == VT_DATE || t == VT_UI4 || t == VT_UI1) << it->ItemName << " " << t;
+        EXPECT_TRUE(t == VT_UI2 || t == VT_BSTR || t == VT_DATE || t == VT_UI4 || t == VT_UI1)
+            << it->ItemName << " " << t;
     }
 }
 
 TEST_F(Captures, SubscriptionPolledRefreshResponse) {
-    auto r = ReadResponse<SubscriptionPolledRefreshResponse>("subscriptionpolledrefresh_232.response.xml");
+    auto r = ReadResponse<SubscriptionPolledRefreshResponse>(
+        "subscriptionpolledrefresh_232.response.xml");
     EXPECT_FALSE(r->DataBufferOverflow);
     EXPECT_EQ(r->SubscriptionPolledRefreshResult->RcvTime, At(2026, 8, 24, 18, 12, 17, 624));
     EXPECT_EQ(r->SubscriptionPolledRefreshResult->ReplyTime, At(2026, 8, 24, 18, 12, 18, 2));
@@ -187,7 +193,8 @@ TEST_F(Captures, SubscriptionPolledRefreshResponse) {
 }
 
 TEST_F(Captures, SubscriptionCancelResponse) {
-    EXPECT_EQ(ReadResponse<SubscriptionCancelResponse>("subscriptioncancel_460.response.xml")->ClientRequestHandle,
+    EXPECT_EQ(ReadResponse<SubscriptionCancelResponse>("subscriptioncancel_460.response.xml")
+                  ->ClientRequestHandle,
               "g6SG8duDHQtsuaEI");
 }
 
@@ -311,5 +318,7 @@ TEST_F(Captures, SubscriptionPolledRefreshRequest) {
     p.ServerSubHandles = {"163121520"};
     p.HoldTime = At(2026, 8, 24, 18, 12, 18, 0);
     p.WaitTime = 500;
-    EXPECT_EQ(XmlDiff(Load("requests/subscriptionpolledrefresh_226.request.xml"), Write(p), Equivalent), "");
+    EXPECT_EQ(
+        XmlDiff(Load("requests/subscriptionpolledrefresh_226.request.xml"), Write(p), Equivalent),
+        "");
 }

@@ -31,9 +31,9 @@ TEST(Dom, BuildsNamespacesWithoutGeneratedPrefixes) {
     env.DeclareNamespace("x", "urn:x");
     XmlNode body = env.AddElement("s:Body", "urn:soap");
     XmlNode method = body.AddElement("Call", "urn:m");
-    XmlNode child = method.AddElement("Arg", "urn:m");   // same default: no new declaration
-    XmlNode plain = method.AddElement("Other", "");      // takes the default in scope
-    XmlNode foreign = method.AddElement("Far", "urn:f"); // a default of its own
+    XmlNode child = method.AddElement("Arg", "urn:m");    // same default: no new declaration
+    XmlNode plain = method.AddElement("Other", "");       // takes the default in scope
+    XmlNode foreign = method.AddElement("Far", "urn:f");  // a default of its own
     child.SetText("a<b&c");
     child.SetAttribute("n", "\"q\" & <");
     plain.SetAttributeNS("xsi", "http://www.w3.org/2001/XMLSchema-instance", "nil", "true");
@@ -71,7 +71,8 @@ TEST(Dom, RefusesCharactersXmlCannotCarry) {
 
 TEST(Dom, ReadsNodesAttributesAndText) {
     XmlDocument doc = XmlDocument::Load(
-        "<r xmlns:p=\"urn:p\"><a k=\"1\" p:k=\"2\">x<!--c-->y</a><p:b/>text<c>&lt;&amp;&#65;</c></r>");
+        "<r xmlns:p=\"urn:p\"><a k=\"1\" "
+        "p:k=\"2\">x<!--c-->y</a><p:b/>text<c>&lt;&amp;&#65;</c></r>");
     XmlNode r = doc.DocumentElement();
     ASSERT_TRUE(r);
     EXPECT_EQ(r.ChildCount(), 4u);
@@ -100,7 +101,9 @@ TEST(Dom, DetectsTheEncoding) {
         if (c == '\x01') be.back() = char(0xE9);  // é
     }
     EXPECT_EQ(XmlDocument::Load(be).DocumentElement().Text(), "é");
-    EXPECT_EQ(XmlDocument::Load("<?xml version=\"1.0\" encoding=\"windows-1252\"?><r>\x80</r>").DocumentElement().Text(),
+    EXPECT_EQ(XmlDocument::Load("<?xml version=\"1.0\" encoding=\"windows-1252\"?><r>\x80</r>")
+                  .DocumentElement()
+                  .Text(),
               "€");
     EXPECT_EQ(XmlDocument::Load("\xEF\xBB\xBF<r>\xC3\xA9</r>").DocumentElement().Text(), "é");
 }
@@ -127,13 +130,16 @@ TEST(Dom, RefusesDocumentTypesAndEntities) {
     bomb += "]><lolz>&lol9;</lolz>";
     EXPECT_NE(LoadError(bomb).find("document type declaration"), std::string::npos);
     // External entity and external DTD: never fetched.
-    EXPECT_NE(LoadError("<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><r>&x;</r>").find("document type"),
+    EXPECT_NE(LoadError("<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><r>&x;</r>")
+                  .find("document type"),
               std::string::npos);
-    EXPECT_NE(LoadError("<!DOCTYPE r SYSTEM \"http://127.0.0.1:9/x.dtd\"><r/>").find("document type"),
-              std::string::npos);
+    EXPECT_NE(
+        LoadError("<!DOCTYPE r SYSTEM \"http://127.0.0.1:9/x.dtd\"><r/>").find("document type"),
+        std::string::npos);
     // XInclude is not processed.
     XmlDocument doc = XmlDocument::Load(
-        "<r xmlns:xi=\"http://www.w3.org/2001/XInclude\"><xi:include href=\"/etc/passwd\" parse=\"text\"/></r>");
+        "<r xmlns:xi=\"http://www.w3.org/2001/XInclude\"><xi:include href=\"/etc/passwd\" "
+        "parse=\"text\"/></r>");
     EXPECT_EQ(doc.DocumentElement().Text(), "");
 }
 

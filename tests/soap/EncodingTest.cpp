@@ -39,7 +39,8 @@ TEST(XsdTypeNames, NameToKind) {
     EXPECT_EQ(XSDTypeToVarType("ArrayOfFoo", true), VT_ARRAY | VT_BSTR);
     EXPECT_EQ(XSDTypeToVarType("ArrayOfFoo", false), kUnknownXSDType);
     EXPECT_EQ(XSDTypeToVarType("ArrayOfAnyType", false), VT_ARRAY | VT_VARIANT);
-    EXPECT_EQ(XSDTypeToVarType("arrayOfInt", false), kUnknownXSDType) << "the prefix is case-sensitive";
+    EXPECT_EQ(XSDTypeToVarType("arrayOfInt", false), kUnknownXSDType)
+        << "the prefix is case-sensitive";
     EXPECT_EQ(XSDTypeToVarType("ArrayOfint", false), VT_ARRAY | VT_I4);
     EXPECT_EQ(XSDTypeToVarType("duration", false), VT_BSTR);
     EXPECT_EQ(XSDTypeToVarType("date", false), VT_DATE);
@@ -65,10 +66,11 @@ TEST(XsdTypeNames, KindToName) {
     EXPECT_EQ(VarTypeToXSDType("xsd", VT_EMPTY), "xsd:unknown");
     EXPECT_EQ(VarTypeToXSDType("xsd", VT_NULL), "xsd:unknown");
     // Every written name reads back as its kind.
-    for (VARTYPE vt : {VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_BOOL, VT_VARIANT, VT_I1,
-                       VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_UI8}) {
+    for (VARTYPE vt : {VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_BOOL, VT_VARIANT,
+                       VT_I1, VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_UI8}) {
         EXPECT_EQ(XSDTypeToVarType(VarTypeToXSDType("xsd", vt), false), vt) << vt;
-        EXPECT_EQ(XSDTypeToVarType(VarTypeToXSDType("", VT_ARRAY | vt), false), VT_ARRAY | vt) << vt;
+        EXPECT_EQ(XSDTypeToVarType(VarTypeToXSDType("", VT_ARRAY | vt), false), VT_ARRAY | vt)
+            << vt;
     }
 }
 
@@ -119,7 +121,8 @@ TEST(XsdDateTime, WrittenWithTheLocalOffset) {
     {
         ScopedTimeZone tz("Asia/Kolkata");
         EXPECT_EQ(DateTimeToXSDDateTime(t, true), "2026-12-06T16:43:24.007+05:30");
-        EXPECT_EQ(DateTimeToXSDDateTime(t, false), "2026-12-06T16:43:24.007Z") << "the value is not shifted";
+        EXPECT_EQ(DateTimeToXSDDateTime(t, false), "2026-12-06T16:43:24.007Z")
+            << "the value is not shifted";
     }
     {
         ScopedTimeZone tz("EST5");  // a fixed zone five hours west
@@ -133,8 +136,9 @@ TEST(XsdDateTime, WrittenWithTheLocalOffset) {
                   "2026-07-01T12:00:00.000-04:00");
     }
     ScopedTimeZone tz("UTC");
-    EXPECT_EQ(DateTimeToXSDDateTime(EncodeDateTime(2026, 1, 1, 23, 59, 59, 999) + 0.4 / 86400000.0, true),
-              "2026-01-01T23:59:59.999Z");
+    EXPECT_EQ(
+        DateTimeToXSDDateTime(EncodeDateTime(2026, 1, 1, 23, 59, 59, 999) + 0.4 / 86400000.0, true),
+        "2026-01-01T23:59:59.999Z");
 }
 
 TEST(XsdDateTime, ReadIntoLocalTime) {
@@ -142,15 +146,20 @@ TEST(XsdDateTime, ReadIntoLocalTime) {
         ScopedTimeZone tz("UTC");
         EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00Z"), EncodeDateTime(2026, 1, 1, 10, 0));
         EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00"), EncodeDateTime(2026, 1, 1, 10, 0));
-        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00+02:00"), EncodeDateTime(2026, 1, 1, 8, 0));
-        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00-01:30"), EncodeDateTime(2026, 1, 1, 11, 30));
-        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00.5"), EncodeDateTime(2026, 1, 1, 10, 0, 0, 500));
-        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00.1239999+00:00"), EncodeDateTime(2026, 1, 1, 10, 0, 0, 123))
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00+02:00"),
+                  EncodeDateTime(2026, 1, 1, 8, 0));
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00-01:30"),
+                  EncodeDateTime(2026, 1, 1, 11, 30));
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00.5"),
+                  EncodeDateTime(2026, 1, 1, 10, 0, 0, 500));
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00.1239999+00:00"),
+                  EncodeDateTime(2026, 1, 1, 10, 0, 0, 123))
             << "the fraction is truncated to milliseconds";
         EXPECT_EQ(XSDDateTimeToDateTime("2026-08-24"), EncodeDateTime(2026, 8, 24));
         EXPECT_EQ(XSDDateTimeToDateTime("2026-08-24+05:00"), EncodeDateTime(2026, 8, 24))
             << "an offset after a date alone has no effect";
-        EXPECT_EQ(XSDDateTimeToDateTime("2026/08/24T01:02:03Z"), EncodeDateTime(2026, 8, 24, 1, 2, 3))
+        EXPECT_EQ(XSDDateTimeToDateTime("2026/08/24T01:02:03Z"),
+                  EncodeDateTime(2026, 8, 24, 1, 2, 3))
             << "separators are not checked";
         EXPECT_EQ(XSDDateTimeToDateTime("1899-12-30T00:00:00Z"), 0.0);
         EXPECT_EQ(XSDDateTimeToDateTime("1899-12-29T18:00:00Z"), -1.75);
@@ -161,8 +170,10 @@ TEST(XsdDateTime, ReadIntoLocalTime) {
     }
     {
         ScopedTimeZone tz("Asia/Kolkata");
-        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00Z"), EncodeDateTime(2026, 1, 1, 15, 30));
-        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00+05:30"), EncodeDateTime(2026, 1, 1, 10, 0));
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00Z"),
+                  EncodeDateTime(2026, 1, 1, 15, 30));
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00+05:30"),
+                  EncodeDateTime(2026, 1, 1, 10, 0));
         // Round trip through the text.
         double t = EncodeDateTime(2031, 7, 4, 1, 2, 3, 456);
         EXPECT_EQ(XSDDateTimeToDateTime(DateTimeToXSDDateTime(t, true)), t);
@@ -172,8 +183,10 @@ TEST(XsdDateTime, ReadIntoLocalTime) {
         // one reply are both right, whatever the season now.
         ScopedTimeZone tz("America/New_York");
         EXPECT_EQ(XSDDateTimeToDateTime("2026-07-01T16:00:00Z"), EncodeDateTime(2026, 7, 1, 12, 0));
-        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-15T17:00:00Z"), EncodeDateTime(2026, 1, 15, 12, 0));
-        EXPECT_EQ(XSDDateTimeToDateTime("2026-07-01T12:00:00.000-04:00"), EncodeDateTime(2026, 7, 1, 12, 0));
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-15T17:00:00Z"),
+                  EncodeDateTime(2026, 1, 15, 12, 0));
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-07-01T12:00:00.000-04:00"),
+                  EncodeDateTime(2026, 7, 1, 12, 0));
         double summer = EncodeDateTime(2026, 7, 1, 8, 30, 0, 5);
         EXPECT_EQ(XSDDateTimeToDateTime(DateTimeToXSDDateTime(summer, true)), summer);
     }
@@ -186,7 +199,8 @@ TEST(XsdDateTime, ReadIntoLocalTime) {
     }
     {
         ScopedTimeZone tz("Pacific/Kiritimati");  // UTC+14 reading a far-western offset
-        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00-12:00"), EncodeDateTime(2026, 1, 2, 12, 0));
+        EXPECT_EQ(XSDDateTimeToDateTime("2026-01-01T10:00:00-12:00"),
+                  EncodeDateTime(2026, 1, 2, 12, 0));
     }
 }
 
@@ -225,7 +239,8 @@ TEST(XsdDuration, Writing) {
     EXPECT_EQ(SecondsToXSDDuration(0), "P");
     EXPECT_EQ(EncodeXSDDuration(0, 0, 0, 5, 0), "PT5S");
     EXPECT_EQ(EncodeXSDDuration(2, 0, 0, 0, 10), "P2DT0.01S");
-    EXPECT_THROW(SecondsToXSDDuration(std::numeric_limits<double>::infinity()), EVelqorDateTimeException);
+    EXPECT_THROW(SecondsToXSDDuration(std::numeric_limits<double>::infinity()),
+                 EVelqorDateTimeException);
 }
 
 TEST(XsdDuration, Reading) {

@@ -20,8 +20,8 @@ const std::string kXsd = R"(xmlns:xsd="http://www.w3.org/2001/XMLSchema")";
 
 // A body in a plain soap: envelope.
 std::string Env(const std::string& body) {
-    return R"(<?xml version="1.0" encoding="utf-8"?><soap:Envelope xmlns:soap=")" + kSoap11 + "\" " + kXsi +
-           " " + kXsd + "><soap:Body>" + body + "</soap:Body></soap:Envelope>";
+    return R"(<?xml version="1.0" encoding="utf-8"?><soap:Envelope xmlns:soap=")" + kSoap11 +
+           "\" " + kXsi + " " + kXsd + "><soap:Body>" + body + "</soap:Body></soap:Envelope>";
 }
 
 template <class Reply>
@@ -53,7 +53,8 @@ void ExpectStatus(const GetStatusResponse& r) {
     EXPECT_EQ(r.Status->SupportedLocaleIDs, (std::vector<std::string>{"en-us", "de"}));
 }
 
-std::string FaultMessage(const std::string& xml, std::string* code = nullptr, std::string* reason = nullptr) {
+std::string FaultMessage(const std::string& xml, std::string* code = nullptr,
+                         std::string* reason = nullptr) {
     TVelqorSoapReader r;
     try {
         r.Parse(xml);
@@ -87,10 +88,9 @@ struct Mixed : TRemotable {
     shade Shade = shade::light;
     std::vector<int32_t> Numbers;
     std::vector<std::vector<int32_t>> Rows;
-    VELQOR_RECORD(Mixed, TRemotable,
-        VELQOR_ATTR(Small), VELQOR_ATTR(Big), VELQOR_ATTR(Letter), VELQOR_DURATION_ATTR(Span),
-        VELQOR_DATETIME_ELEM(When), VELQOR_ATTR(Shades), VELQOR_ELEM(Shade), VELQOR_ELEM(Numbers),
-        VELQOR_ELEM(Rows))
+    VELQOR_RECORD(Mixed, TRemotable, VELQOR_ATTR(Small), VELQOR_ATTR(Big), VELQOR_ATTR(Letter),
+                  VELQOR_DURATION_ATTR(Span), VELQOR_DATETIME_ELEM(When), VELQOR_ATTR(Shades),
+                  VELQOR_ELEM(Shade), VELQOR_ELEM(Numbers), VELQOR_ELEM(Rows))
 };
 
 struct MixedReader : TVelqorSOAPReader {
@@ -113,14 +113,17 @@ TEST(SoapReaderStyles, DefaultNamespacePrefixedAndElementFieldsReadAlike) {
     ScopedTimeZone tz("UTC");
     // Default namespace, fields as attributes.
     ExpectStatus(*ReadReply<GetStatusResponse>(Env(
-        "<GetStatusResponse xmlns=\"" + kOpc + "\">"
+        "<GetStatusResponse xmlns=\"" + kOpc +
+        "\">"
         R"(<GetStatusResult ServerState="suspended" ClientRequestHandle="c1" ReplyTime="2026-08-24T16:53:46.946Z"/>)"
         R"(<Status ProductVersion="1.2" StartTime="2026-07-23T17:43:54.890+00:00"><VendorInfo>Vendor</VendorInfo>)"
-        "<SupportedLocaleIDs>en-us</SupportedLocaleIDs><SupportedLocaleIDs>de</SupportedLocaleIDs></Status>"
+        "<SupportedLocaleIDs>en-us</SupportedLocaleIDs><SupportedLocaleIDs>de</"
+        "SupportedLocaleIDs></Status>"
         "</GetStatusResponse>")));
     // SOAP-ENV and ns1 prefixes, a header, an id on the body, xsi:type on records.
     ExpectStatus(*ReadReply<GetStatusResponse>(
-        R"(<SOAP-ENV:Envelope xmlns:SOAP-ENV=")" + kSoap11 + "\" " + kXsi + " " + kXsd + " xmlns:ns1=\"" + kOpc +
+        R"(<SOAP-ENV:Envelope xmlns:SOAP-ENV=")" + kSoap11 + "\" " + kXsi + " " + kXsd +
+        " xmlns:ns1=\"" + kOpc +
         "\"><SOAP-ENV:Header><ns1:Session>1</ns1:Session></SOAP-ENV:Header>"
         R"(<SOAP-ENV:Body id="_0"><ns1:GetStatusResponse>)"
         R"(<ns1:GetStatusResult xsi:type="ns1:ReplyBase" ServerState="suspended" ClientRequestHandle="c1" ReplyTime="2026-08-24T17:53:46.946+01:00"/>)"
@@ -129,20 +132,25 @@ TEST(SoapReaderStyles, DefaultNamespacePrefixedAndElementFieldsReadAlike) {
         R"(<ns1:SupportedLocaleIDs xsi:type="xsd:string">en-us</ns1:SupportedLocaleIDs><ns1:SupportedLocaleIDs>de</ns1:SupportedLocaleIDs>)"
         "</ns1:Status></ns1:GetStatusResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>"));
     // Fields as child elements, names in another case, pretty-printed.
-    ExpectStatus(*ReadReply<GetStatusResponse>(Env(
-        "\n  <getstatusresponse xmlns=\"" + kOpc + "\">\n"
-        "    <GETSTATUSRESULT>\n      <ServerState>suspended</ServerState>\n"
-        "      <clientrequesthandle>c1</clientrequesthandle>\n"
-        "      <ReplyTime xsi:type=\"xsd:dateTime\">2026-08-24T16:53:46.946Z</ReplyTime>\n    </GETSTATUSRESULT>\n"
-        "    <status><productVersion>1.2</productVersion><StartTime>2026-07-23T17:43:54.890Z</StartTime>"
-        "<VENDORINFO>Vendor</VENDORINFO><supportedlocaleids>en-us</supportedlocaleids>"
-        "<SupportedLocaleIds>de</SupportedLocaleIds></status>\n  </getstatusresponse>\n")));
+    ExpectStatus(*ReadReply<GetStatusResponse>(
+        Env("\n  <getstatusresponse xmlns=\"" + kOpc +
+            "\">\n"
+            "    <GETSTATUSRESULT>\n      <ServerState>suspended</ServerState>\n"
+            "      <clientrequesthandle>c1</clientrequesthandle>\n"
+            "      <ReplyTime xsi:type=\"xsd:dateTime\">2026-08-24T16:53:46.946Z</ReplyTime>\n    "
+            "</GETSTATUSRESULT>\n"
+            "    "
+            "<status><productVersion>1.2</productVersion><StartTime>2026-07-23T17:43:54.890Z</"
+            "StartTime>"
+            "<VENDORINFO>Vendor</VENDORINFO><supportedlocaleids>en-us</supportedlocaleids>"
+            "<SupportedLocaleIds>de</SupportedLocaleIds></status>\n  </getstatusresponse>\n")));
 }
 
 TEST(SoapReaderStyles, AttributesMatchExactlyChildrenIgnoringCase) {
-    auto a = ReadReply<ReadResponse>(Env("<ReadResponse xmlns=\"" + kOpc +
-                                         "\"><RItemList><Items itemname=\"no\"/><Items><itemname>yes</itemname></Items>"
-                                         "</RItemList></ReadResponse>"));
+    auto a = ReadReply<ReadResponse>(
+        Env("<ReadResponse xmlns=\"" + kOpc +
+            "\"><RItemList><Items itemname=\"no\"/><Items><itemname>yes</itemname></Items>"
+            "</RItemList></ReadResponse>"));
     ASSERT_EQ(a->RItemList.size(), 1u);
     ASSERT_EQ(a->RItemList[0]->Items.size(), 2u);
     EXPECT_EQ(a->RItemList[0]->Items[0]->ItemName, "");
@@ -150,8 +158,8 @@ TEST(SoapReaderStyles, AttributesMatchExactlyChildrenIgnoringCase) {
 }
 
 TEST(SoapReaderStyles, Utf16WithByteOrderMarkAndDeclaredLatin1) {
-    std::string utf8 = Env("<SubscriptionCancelResponse xmlns=\"" + kOpc +
-                           "\" ClientRequestHandle=\"Grüße\"/>");
+    std::string utf8 =
+        Env("<SubscriptionCancelResponse xmlns=\"" + kOpc + "\" ClientRequestHandle=\"Grüße\"/>");
     utf8.replace(utf8.find("utf-8"), 5, "utf-16");
     std::string utf16 = "\xFF\xFE";
     for (size_t i = 0; i < utf8.size(); ++i) {
@@ -164,8 +172,10 @@ TEST(SoapReaderStyles, Utf16WithByteOrderMarkAndDeclaredLatin1) {
         utf16 += char(u >> 8);
     }
     EXPECT_EQ(ReadReply<SubscriptionCancelResponse>(utf16)->ClientRequestHandle, "Grüße");
-    std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><e:Envelope xmlns:e=\"" + kSoap11 +
-                         "\"><e:Body><SubscriptionCancelResponse ClientRequestHandle=\"Gr\xFC\xDF" "e\"/></e:Body></e:Envelope>";
+    std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><e:Envelope xmlns:e=\"" +
+                         kSoap11 +
+                         "\"><e:Body><SubscriptionCancelResponse ClientRequestHandle=\"Gr\xFC\xDF"
+                         "e\"/></e:Body></e:Envelope>";
     EXPECT_EQ(ReadReply<SubscriptionCancelResponse>(latin1)->ClientRequestHandle, "Grüße");
 }
 
@@ -183,12 +193,16 @@ TEST(SoapReaderVariants, TypeAndNilRules) {
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:int" xsi:nil="false">3</Value>)"), Variant::I4(3));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:int" href="#id1"/>)"), Variant::Null())
         << "an href makes an empty element non-nil; its empty text then is no integer";
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ns1:OPCQuality" xmlns:ns1="urn:x" QualityField="uncertain"/>)"),
-              Variant::Str("uncertain"));
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="OPCQuality" LimitField="low"></Value>)"), Variant::Str("good"));
+    EXPECT_EQ(
+        ValueOf(R"(<Value xsi:type="ns1:OPCQuality" xmlns:ns1="urn:x" QualityField="uncertain"/>)"),
+        Variant::Str("uncertain"));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="OPCQuality" LimitField="low"></Value>)"),
+              Variant::Str("good"));
     // The 1999 instance namespace of older toolkits.
-    EXPECT_EQ(ValueOf(R"(<Value xmlns:x="http://www.w3.org/1999/XMLSchema-instance" x:type="xsd:short">-3</Value>)"),
-              Variant::I2(-3));
+    EXPECT_EQ(
+        ValueOf(
+            R"(<Value xmlns:x="http://www.w3.org/1999/XMLSchema-instance" x:type="xsd:short">-3</Value>)"),
+        Variant::I2(-3));
 }
 
 TEST(SoapReaderVariants, ScalarKinds) {
@@ -197,12 +211,15 @@ TEST(SoapReaderVariants, ScalarKinds) {
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:byte">-5</Value>)"), Variant::I1(-5));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:unsignedByte">200</Value>)"), Variant::UI1(200));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:unsignedShort">65535</Value>)"), Variant::UI2(65535));
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:unsignedInt">4294967295</Value>)"), Variant::UI4(4294967295u));
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:long"> -9000000000 </Value>)"), Variant::I8(-9000000000LL));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:unsignedInt">4294967295</Value>)"),
+              Variant::UI4(4294967295u));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:long"> -9000000000 </Value>)"),
+              Variant::I8(-9000000000LL));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:unsignedLong">18446744073709551615</Value>)"),
               Variant::UI8(18446744073709551615ULL));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:float">1.3399999</Value>)"), Variant::R4(1.3399999f));
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:double">5.4000000000000004</Value>)"), Variant::R8(5.4));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:double">5.4000000000000004</Value>)"),
+              Variant::R8(5.4));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:double">-INF</Value>)"), Variant::R8(-HUGE_VAL));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:decimal">12.5</Value>)"), Variant::Currency(125000));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:boolean"> true </Value>)"), Variant::Bool(true));
@@ -213,11 +230,13 @@ TEST(SoapReaderVariants, ScalarKinds) {
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:duration">PT1M</Value>)"), Variant::Str("PT1M"));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:QName">xsd:int</Value>)"), Variant::Str("xsd:int"));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:anyType">x</Value>)"), Variant::Str("x"));
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:string"><![CDATA[a<b]]></Value>)"), Variant::Str("a<b"));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:string"><![CDATA[a<b]]></Value>)"),
+              Variant::Str("a<b"));
     // Texts that do not read as their type give null inside a record.
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:int">seven</Value>)"), Variant::Null());
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:unsignedByte">256</Value>)"), Variant::Null());
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:dateTime">2026-02-30T00:00:00Z</Value>)"), Variant::Null());
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:dateTime">2026-02-30T00:00:00Z</Value>)"),
+              Variant::Null());
 }
 
 TEST(SoapReaderVariants, ArraysOfEveryKind) {
@@ -226,14 +245,22 @@ TEST(SoapReaderVariants, ArraysOfEveryKind) {
     EXPECT_EQ(ints.ArrayData().LowBound, 0);
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfLong"><long>1</long><long>-2</long></Value>)"),
               Variant::Array(VT_BSTR, {Variant::Str("1"), Variant::Str("-2")}));
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ns1:ArrayOfDouble" xmlns:ns1="urn:x"><double>5.4</double><double>-1E-5</double></Value>)"),
-              Variant::Array(VT_R8, {Variant::R8(5.4), Variant::R8(-1e-5)}));
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfString"><string>a</string><string/><string xsi:nil="true"/></Value>)"),
-              Variant::Array(VT_BSTR, {Variant::Str("a"), Variant::Str(""), Variant::Str("")}));
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfBoolean"><boolean>true</boolean><boolean>0</boolean></Value>)"),
-              Variant::Array(VT_BOOL, {Variant::Bool(true), Variant::Bool(false)}));
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfUnsignedShort"><unsignedShort>7</unsignedShort></Value>)"),
-              Variant::Array(VT_UI2, {Variant::UI2(7)}));
+    EXPECT_EQ(
+        ValueOf(
+            R"(<Value xsi:type="ns1:ArrayOfDouble" xmlns:ns1="urn:x"><double>5.4</double><double>-1E-5</double></Value>)"),
+        Variant::Array(VT_R8, {Variant::R8(5.4), Variant::R8(-1e-5)}));
+    EXPECT_EQ(
+        ValueOf(
+            R"(<Value xsi:type="ArrayOfString"><string>a</string><string/><string xsi:nil="true"/></Value>)"),
+        Variant::Array(VT_BSTR, {Variant::Str("a"), Variant::Str(""), Variant::Str("")}));
+    EXPECT_EQ(
+        ValueOf(
+            R"(<Value xsi:type="ArrayOfBoolean"><boolean>true</boolean><boolean>0</boolean></Value>)"),
+        Variant::Array(VT_BOOL, {Variant::Bool(true), Variant::Bool(false)}));
+    EXPECT_EQ(
+        ValueOf(
+            R"(<Value xsi:type="ArrayOfUnsignedShort"><unsignedShort>7</unsignedShort></Value>)"),
+        Variant::Array(VT_UI2, {Variant::UI2(7)}));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfDecimal"><decimal>1.25</decimal></Value>)"),
               Variant::Array(VT_CY, {Variant::Currency(12500)}));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfAnyType"><anyType xsi:type="xsd:int">1</anyType>)"
@@ -241,22 +268,26 @@ TEST(SoapReaderVariants, ArraysOfEveryKind) {
                       R"(<anyType xsi:type="ArrayOfShort"><short>3</short></anyType></Value>)"),
               Variant::Array(VT_VARIANT, {Variant::I4(1), Variant::Str("two"), Variant::Null(),
                                           Variant::Array(VT_I2, {Variant::I2(3)})}));
-    EXPECT_EQ(ValueOf("<Value xsi:type=\"xsd:base64Binary\">YW\r\nJj</Value>"), Variant::Bytes("abc"));
+    EXPECT_EQ(ValueOf("<Value xsi:type=\"xsd:base64Binary\">YW\r\nJj</Value>"),
+              Variant::Bytes("abc"));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfUnsignedByte">AP8=</Value>)"),
               Variant::Bytes(std::string("\x00\xff", 2)));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:base64Binary">====</Value>)"), Variant::Null());
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"> </Value>)"), Variant::Null()) << "no entries";
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"> </Value>)"), Variant::Null())
+        << "no entries";
     // A bad entry fails the whole array, which a record field then reads as null.
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"><int>1</int><int>x</int></Value>)"), Variant::Null());
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"><int>1</int><int>x</int></Value>)"),
+              Variant::Null());
 }
 
 // ---- records and storing rules ---------------------------------------------------------------
 
 TEST(SoapReaderRecords, MissingRecordElementsStillYieldRecords) {
-    auto r = ReadReply<ReadResponse>(Env("<ReadResponse xmlns=\"" + kOpc +
-                                         "\"><RItemList><Items ItemName=\"a\"/>"
-                                         "<Items ItemName=\"b\"><Quality QualityField=\"badCommFailure\" VendorField=\"7\"/></Items>"
-                                         "<Items ItemName=\"c\"><Quality/></Items></RItemList></ReadResponse>"));
+    auto r = ReadReply<ReadResponse>(Env(
+        "<ReadResponse xmlns=\"" + kOpc +
+        "\"><RItemList><Items ItemName=\"a\"/>"
+        "<Items ItemName=\"b\"><Quality QualityField=\"badCommFailure\" VendorField=\"7\"/></Items>"
+        "<Items ItemName=\"c\"><Quality/></Items></RItemList></ReadResponse>"));
     ASSERT_TRUE(r->ReadResult) << "created although absent";
     const auto& items = r->RItemList.at(0)->Items;
     ASSERT_EQ(items.size(), 3u);
@@ -270,8 +301,9 @@ TEST(SoapReaderRecords, MissingRecordElementsStillYieldRecords) {
 
 TEST(SoapReaderRecords, StoringRules) {
     ScopedTimeZone tz("UTC");
-    auto m = ReadMixed(R"(<M Small="12.7" Big="-9000000000" Letter="65" Span="P1DT2H3M4.5S" Shades="light, dark">)"
-                       R"(<When xsi:type="xsd:dateTime">2026-01-02T03:04:05Z</When><shade xsi:type="xsd:boolean">true</shade></M>)");
+    auto m = ReadMixed(
+        R"(<M Small="12.7" Big="-9000000000" Letter="65" Span="P1DT2H3M4.5S" Shades="light, dark">)"
+        R"(<When xsi:type="xsd:dateTime">2026-01-02T03:04:05Z</When><shade xsi:type="xsd:boolean">true</shade></M>)");
     EXPECT_EQ(m->Small, 12);
     EXPECT_EQ(m->Big, -9000000000LL);
     EXPECT_EQ(m->Letter, 'A');
@@ -279,7 +311,8 @@ TEST(SoapReaderRecords, StoringRules) {
     EXPECT_EQ(m->When, EncodeDateTime(2026, 1, 2, 3, 4, 5));
     EXPECT_EQ(m->Shades.Bits, 3u);
     EXPECT_EQ(m->Shade, shade::dark) << "a true boolean selects ordinal 1";
-    auto n = ReadMixed(R"(<M><When>2026-01-02T03:04:05Z</When><Shade xsi:type="xsd:int">1</Shade></M>)");
+    auto n =
+        ReadMixed(R"(<M><When>2026-01-02T03:04:05Z</When><Shade xsi:type="xsd:int">1</Shade></M>)");
     EXPECT_EQ(n->When, EncodeDateTime(2026, 1, 2, 3, 4, 5)) << "untyped date-time text";
     EXPECT_EQ(n->Shade, shade::dark);
     try {
@@ -293,13 +326,16 @@ TEST(SoapReaderRecords, StoringRules) {
     EXPECT_THROW(ReadMixed(R"(<M Shades="light,pale"/>)"), EVariantError);
     // A child that cannot be read is null, and null is no number.
     EXPECT_THROW(ReadMixed(R"(<M><Small xsi:type="xsd:int">many</Small></M>)"), EVariantError);
-    EXPECT_THROW(ReadReply<GetStatusResponse>(Env(R"(<R><GetStatusResult ServerState="dormant"/></R>)")), EVariantError);
+    EXPECT_THROW(
+        ReadReply<GetStatusResponse>(Env(R"(<R><GetStatusResult ServerState="dormant"/></R>)")),
+        EVariantError);
 }
 
 TEST(SoapReaderRecords, BooleanFieldsAndUnreadableChildren) {
-    auto r = ReadReply<BrowseResponse>(Env(
-        "<BrowseResponse MoreElements=\"True\"><Elements IsItem=\"1\" HasChildren=\"false\"><Name xsi:type=\"xsd:int\">x</Name></Elements>"
-        "<Elements IsItem=\"yes\"/></BrowseResponse>"));
+    auto r = ReadReply<BrowseResponse>(
+        Env("<BrowseResponse MoreElements=\"True\"><Elements IsItem=\"1\" "
+            "HasChildren=\"false\"><Name xsi:type=\"xsd:int\">x</Name></Elements>"
+            "<Elements IsItem=\"yes\"/></BrowseResponse>"));
     EXPECT_TRUE(r->MoreElements) << "a boolean field reads its text ignoring case";
     ASSERT_EQ(r->Elements.size(), 2u);
     EXPECT_TRUE(r->Elements[0]->IsItem);
@@ -309,9 +345,11 @@ TEST(SoapReaderRecords, BooleanFieldsAndUnreadableChildren) {
 }
 
 TEST(SoapReaderRecords, ServerStatusKeepsTheFirstInterfaceVersion) {
-    auto r = ReadReply<GetStatusResponse>(Env(
-        "<GetStatusResponse><Status><SupportedInterfaceVersions>XML_DA_Version_1_0</SupportedInterfaceVersions>"
-        "<SupportedInterfaceVersions>XML_DA_Version_2_0</SupportedInterfaceVersions></Status></GetStatusResponse>"));
+    auto r = ReadReply<GetStatusResponse>(
+        Env("<GetStatusResponse><Status><SupportedInterfaceVersions>XML_DA_Version_1_0</"
+            "SupportedInterfaceVersions>"
+            "<SupportedInterfaceVersions>XML_DA_Version_2_0</SupportedInterfaceVersions></Status></"
+            "GetStatusResponse>"));
     EXPECT_EQ(r->Status->SupportedInterfaceVersions, interfaceVersion::XML_DA_Version_1_0);
 }
 
@@ -337,11 +375,11 @@ TEST(SoapReaderRecords, CreateObjectKnowsNestedRecordsOnly) {
     EXPECT_EQ(opts->Class().Name(), "RequestOptions");
     EXPECT_TRUE(static_cast<RequestOptions&>(*opts).ReturnErrorText);
     EXPECT_FALSE(RequestOptions().ReturnErrorText);
-    for (const char* n : {"ItemIdentifier", "ReadRequestItemList", "SubscribeRequestItemList", "ReplyBase",
-                          "OPCError", "ServerStatus", "PropertyReplyList", "BrowseElement", "ItemProperty",
-                          "SubscribeReplyItemList", "ItemValue", "ReplyItemList", "OPCQuality",
-                          "SubscribePolledRefreshReplyItemList", "SubscribeItemValue", "SubscribeRequestItem",
-                          "WriteRequestItemList"})
+    for (const char* n : {"ItemIdentifier", "ReadRequestItemList", "SubscribeRequestItemList",
+                          "ReplyBase", "OPCError", "ServerStatus", "PropertyReplyList",
+                          "BrowseElement", "ItemProperty", "SubscribeReplyItemList", "ItemValue",
+                          "ReplyItemList", "OPCQuality", "SubscribePolledRefreshReplyItemList",
+                          "SubscribeItemValue", "SubscribeRequestItem", "WriteRequestItemList"})
         EXPECT_EQ(r.CreateObject(n)->Class().Name(), n);
     try {
         r.CreateObject("GetStatusResponse");
@@ -365,12 +403,15 @@ TEST(SoapReaderEnvelope, ParseGivesMethodAndNamespace) {
 
 TEST(SoapReaderEnvelope, RefusesWhatIsNoEnvelope) {
     EXPECT_EQ(ParseError("<Envelop/>"), "invalid SOAP request");
-    EXPECT_EQ(ParseError("<soap:Envelope xmlns:soap=\"" + kSoap11 + "\"/>"), "invalid SOAP request");
+    EXPECT_EQ(ParseError("<soap:Envelope xmlns:soap=\"" + kSoap11 + "\"/>"),
+              "invalid SOAP request");
     EXPECT_EQ(ParseError(Env("")), "invalid SOAP request");
     EXPECT_EQ(ParseError(Env("<A/><B/>")), "invalid SOAP request");
-    EXPECT_EQ(ParseError(Env("text<A/>")), "invalid SOAP request") << "a text node beside the element";
+    EXPECT_EQ(ParseError(Env("text<A/>")), "invalid SOAP request")
+        << "a text node beside the element";
     EXPECT_EQ(ParseError(Env("just text")), "invalid SOAP request");
-    EXPECT_EQ(ParseError(R"(<e:Envelope xmlns:e="urn:e"><e:body><A/></e:body></e:Envelope>)"), "invalid SOAP request")
+    EXPECT_EQ(ParseError(R"(<e:Envelope xmlns:e="urn:e"><e:body><A/></e:body></e:Envelope>)"),
+              "invalid SOAP request")
         << "Body is compared with its case";
     // Comments and blanks beside the reply do not count.
     TVelqorSoapReader c;
@@ -378,14 +419,16 @@ TEST(SoapReaderEnvelope, RefusesWhatIsNoEnvelope) {
     EXPECT_EQ(c.ResultElement.LocalName(), "A");
     // A later body with one child wins over an earlier one.
     TVelqorSoapReader r;
-    r.Parse(R"(<e:Envelope xmlns:e="urn:e"><e:Body><A/></e:Body><e:Body><B/></e:Body></e:Envelope>)");
+    r.Parse(
+        R"(<e:Envelope xmlns:e="urn:e"><e:Body><A/></e:Body><e:Body><B/></e:Body></e:Envelope>)");
     EXPECT_EQ(r.ResultElement.LocalName(), "B");
 }
 
 TEST(SoapReaderEnvelope, MalformedXmlRaisesTheParserError) {
     TVelqorSoapReader r;
     try {
-        r.Parse("<soap:Envelope xmlns:soap=\"" + kSoap11 + "\">\n<soap:Body><A></B></soap:Body></soap:Envelope>");
+        r.Parse("<soap:Envelope xmlns:soap=\"" + kSoap11 +
+                "\">\n<soap:Body><A></B></soap:Body></soap:Envelope>");
         FAIL();
     } catch (const dom::EXmlParseError& e) {
         EXPECT_EQ(e.Line(), 2);
@@ -395,9 +438,10 @@ TEST(SoapReaderEnvelope, MalformedXmlRaisesTheParserError) {
 
 TEST(SoapReaderEnvelope, Soap11Fault) {
     std::string code, reason;
-    EXPECT_EQ(FaultMessage(Env("<soap:Fault><faultcode>soap:Server</faultcode><faultstring>x</faultstring>"
-                               "<detail><e>1</e></detail></soap:Fault>"),
-                           &code, &reason),
+    EXPECT_EQ(FaultMessage(
+                  Env("<soap:Fault><faultcode>soap:Server</faultcode><faultstring>x</faultstring>"
+                      "<detail><e>1</e></detail></soap:Fault>"),
+                  &code, &reason),
               "soap:Server\r\nx");
     EXPECT_EQ(code, "soap:Server");
     EXPECT_EQ(reason, "x");
@@ -409,10 +453,14 @@ TEST(SoapReaderEnvelope, Soap11Fault) {
 
 TEST(SoapReaderEnvelope, Soap12Fault) {
     std::string code, reason;
-    std::string xml = R"(<env:Envelope xmlns:env="http://www.w3.org/2003/05/soap-envelope"><env:Body>)"
-                      "<env:Fault><env:Code><env:Value>env:Receiver</env:Value><env:Subcode><env:Value>m:Busy</env:Value>"
-                      "</env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">Server busy</env:Text>"
-                      "<env:Text xml:lang=\"de\">Beschaeftigt</env:Text></env:Reason></env:Fault></env:Body></env:Envelope>";
+    std::string xml =
+        R"(<env:Envelope xmlns:env="http://www.w3.org/2003/05/soap-envelope"><env:Body>)"
+        "<env:Fault><env:Code><env:Value>env:Receiver</env:Value><env:Subcode><env:Value>m:Busy</"
+        "env:Value>"
+        "</env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">Server busy</env:Text>"
+        "<env:Text "
+        "xml:lang=\"de\">Beschaeftigt</env:Text></env:Reason></env:Fault></env:Body></"
+        "env:Envelope>";
     EXPECT_EQ(FaultMessage(xml, &code, &reason), "env:Receiver\r\nServer busy");
     EXPECT_EQ(code, "env:Receiver");
     EXPECT_EQ(reason, "Server busy");
@@ -427,9 +475,17 @@ TEST(SoapRoundTrip, WriteRequestReadsBackAlike) {
     w.ItemList.push_back(std::make_unique<WriteRequestItemList>());
     auto& items = w.ItemList[0]->Items;
     const std::vector<Variant> values = {
-        Variant::I4(-5), Variant::R8(0.1), Variant::R4(0.1f), Variant::Str("t & <x>"), Variant::Bool(true),
-        Variant::UI1(255), Variant::I2(-300), Variant::UI4(4000000000u), Variant::Currency(-123456),
-        Variant::Date(EncodeDateTime(2026, 3, 1, 12, 0, 0, 125)), Variant::Bytes(std::string(100, '\x7f')),
+        Variant::I4(-5),
+        Variant::R8(0.1),
+        Variant::R4(0.1f),
+        Variant::Str("t & <x>"),
+        Variant::Bool(true),
+        Variant::UI1(255),
+        Variant::I2(-300),
+        Variant::UI4(4000000000u),
+        Variant::Currency(-123456),
+        Variant::Date(EncodeDateTime(2026, 3, 1, 12, 0, 0, 125)),
+        Variant::Bytes(std::string(100, '\x7f')),
         Variant::Array(VT_R8, {Variant::R8(1.5), Variant::R8(-2.25)}),
         Variant::Array(VT_VARIANT, {Variant::I4(1), Variant::Str("s")})};
     for (size_t i = 0; i < values.size(); ++i) {

@@ -11,12 +11,13 @@ namespace {
 
 // "Name:kind:attr|elem:type" for every field of a record class.
 std::vector<std::string> Describe(const RecordClass& cls) {
-    static const char* kinds[] = {"ansi", "wide", "char", "int", "int64", "float", "bool", "enum",
-                                  "set", "variant", "record", "records", "strings", "other"};
+    static const char* kinds[] = {"ansi",   "wide",    "char",    "int",  "int64",
+                                  "float",  "bool",    "enum",    "set",  "variant",
+                                  "record", "records", "strings", "other"};
     std::vector<std::string> out;
     for (const FieldInfo* f : cls.Fields())
-        out.push_back(std::string(f->Name) + ":" + kinds[int(f->Kind)] + ":" + (f->IsAttribute ? "attr" : "elem") +
-                      ":" + std::string(f->TypeName));
+        out.push_back(std::string(f->Name) + ":" + kinds[int(f->Kind)] + ":" +
+                      (f->IsAttribute ? "attr" : "elem") + ":" + std::string(f->TypeName));
     return out;
 }
 
@@ -47,27 +48,32 @@ static_assert(int(browseFilter::item) == 2);
 
 TEST(Records, FieldsInDeclarationOrder) {
     EXPECT_EQ(Describe(ItemValue::StaticClass()),
-              (std::vector<std::string>{"DiagnosticInfo:wide:elem:WideString", "Value:variant:elem:Variant",
-                                        "Quality:record:elem:OPCQuality", "ItemPath:wide:attr:WideString",
-                                        "ItemName:wide:attr:WideString", "ClientItemHandle:wide:attr:WideString",
-                                        "Timestamp:float:attr:TDateTime", "ResultID:wide:attr:WideString",
-                                        "ValueTypeQualifier:wide:attr:WideString", "ReqType:wide:attr:WideString",
-                                        "MaxAge:int:attr:Integer"}));
-    EXPECT_EQ(Describe(OPCQuality::StaticClass()),
-              (std::vector<std::string>{"QualityField:enum:attr:qualityBits", "LimitField:wide:attr:WideString",
-                                        "VendorField:int:attr:Byte"}));
+              (std::vector<std::string>{
+                  "DiagnosticInfo:wide:elem:WideString", "Value:variant:elem:Variant",
+                  "Quality:record:elem:OPCQuality", "ItemPath:wide:attr:WideString",
+                  "ItemName:wide:attr:WideString", "ClientItemHandle:wide:attr:WideString",
+                  "Timestamp:float:attr:TDateTime", "ResultID:wide:attr:WideString",
+                  "ValueTypeQualifier:wide:attr:WideString", "ReqType:wide:attr:WideString",
+                  "MaxAge:int:attr:Integer"}));
+    EXPECT_EQ(
+        Describe(OPCQuality::StaticClass()),
+        (std::vector<std::string>{"QualityField:enum:attr:qualityBits",
+                                  "LimitField:wide:attr:WideString", "VendorField:int:attr:Byte"}));
     EXPECT_EQ(Describe(SubscriptionPolledRefreshResponse::StaticClass()),
-              (std::vector<std::string>{"SubscriptionPolledRefreshResult:record:elem:ReplyBase",
-                                        "InvalidServerSubHandles:strings:elem:WideString",
-                                        "RItemList:records:elem:SubscribePolledRefreshReplyItemList",
-                                        "Errors:records:elem:OPCError", "DataBufferOverflow:bool:attr:Boolean"}));
+              (std::vector<std::string>{
+                  "SubscriptionPolledRefreshResult:record:elem:ReplyBase",
+                  "InvalidServerSubHandles:strings:elem:WideString",
+                  "RItemList:records:elem:SubscribePolledRefreshReplyItemList",
+                  "Errors:records:elem:OPCError", "DataBufferOverflow:bool:attr:Boolean"}));
     EXPECT_EQ(Describe(SubscribeRequestItemList::StaticClass()),
-              (std::vector<std::string>{"ItemPath:wide:attr:WideString", "ReqType:wide:attr:WideString",
-                                        "Deadband:float:attr:Single", "RequestedSamplingRate:int:attr:Integer",
-                                        "EnableBuffering:bool:attr:Boolean", "Items:records:elem:SubscribeRequestItem"}));
+              (std::vector<std::string>{
+                  "ItemPath:wide:attr:WideString", "ReqType:wide:attr:WideString",
+                  "Deadband:float:attr:Single", "RequestedSamplingRate:int:attr:Integer",
+                  "EnableBuffering:bool:attr:Boolean", "Items:records:elem:SubscribeRequestItem"}));
     EXPECT_EQ(Describe(Browse::StaticClass()).size(), 13u);
     EXPECT_EQ(Describe(Browse::StaticClass())[6], "BrowseFilter:enum:attr:browseFilter");
-    EXPECT_EQ(Describe(ServerStatus::StaticClass())[3], "SupportedInterfaceVersions:enum:elem:interfaceVersion");
+    EXPECT_EQ(Describe(ServerStatus::StaticClass())[3],
+              "SupportedInterfaceVersions:enum:elem:interfaceVersion");
     EXPECT_EQ(Describe(SubscribeItemValue::StaticClass())[0], "ItemValue:record:elem:ItemValue");
     const FieldInfo* vendor = OPCQuality::StaticClass().Field("VendorField");
     ASSERT_TRUE(vendor);
@@ -77,7 +83,8 @@ TEST(Records, FieldsInDeclarationOrder) {
 
 TEST(Records, BaseFieldsComeFirst) {
     EXPECT_EQ(Describe(Derived::StaticClass()),
-              (std::vector<std::string>{"One:record:elem:Counted", "Many:records:elem:Counted", "Extra:int:attr:Integer"}));
+              (std::vector<std::string>{"One:record:elem:Counted", "Many:records:elem:Counted",
+                                        "Extra:int:attr:Integer"}));
     EXPECT_EQ(Derived::StaticClass().Base(), &Holder::StaticClass());
     Derived d;
     EXPECT_EQ(&static_cast<TRemotable&>(d).Class(), &Derived::StaticClass());
@@ -125,13 +132,16 @@ TEST(Records, EnumerationsByName) {
 
 TEST(Records, OperationTable) {
     ASSERT_EQ(std::size(kXmlDaOperations), 8u);
-    const char* names[] = {"GetStatus", "Read", "Write", "Subscribe", "SubscriptionPolledRefresh",
-                           "SubscriptionCancel", "Browse", "GetProperties"};
+    const char* names[] = {
+        "GetStatus",          "Read",   "Write",        "Subscribe", "SubscriptionPolledRefresh",
+        "SubscriptionCancel", "Browse", "GetProperties"};
     for (size_t i = 0; i < 8; ++i) {
         EXPECT_EQ(kXmlDaOperations[i].Name, names[i]);
         EXPECT_EQ(kXmlDaOperations[i].Request().Name(), names[i]);
         EXPECT_EQ(kXmlDaOperations[i].Reply().Name(), std::string(names[i]) + "Response");
     }
-    EXPECT_EQ(XmlDaSOAPAction("GetStatus"), "http://opcfoundation.org/webservices/XMLDA/1.0/GetStatus");
-    static_assert(std::is_same_v<XmlDaReply<SubscriptionPolledRefresh>, SubscriptionPolledRefreshResponse>);
+    EXPECT_EQ(XmlDaSOAPAction("GetStatus"),
+              "http://opcfoundation.org/webservices/XMLDA/1.0/GetStatus");
+    static_assert(
+        std::is_same_v<XmlDaReply<SubscriptionPolledRefresh>, SubscriptionPolledRefreshResponse>);
 }

@@ -11,7 +11,7 @@ namespace velqor::test {
 
 // Sets TZ for the lifetime of the object, restoring the previous value afterwards.
 class ScopedTimeZone {
-public:
+  public:
     explicit ScopedTimeZone(const char* tz) {
         if (const char* old = std::getenv("TZ")) {
             had_ = true;
@@ -21,14 +21,16 @@ public:
         tzset();
     }
     ~ScopedTimeZone() {
-        if (had_) setenv("TZ", old_.c_str(), 1);
-        else unsetenv("TZ");
+        if (had_)
+            setenv("TZ", old_.c_str(), 1);
+        else
+            unsetenv("TZ");
         tzset();
     }
     ScopedTimeZone(const ScopedTimeZone&) = delete;
     ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
-private:
+  private:
     bool had_ = false;
     std::string old_;
 };
@@ -37,7 +39,7 @@ private:
 // locale into a scratch folder when the system has none installed. Active() tells whether it
 // worked.
 class ScopedCommaLocale {
-public:
+  public:
     ScopedCommaLocale() {
         const char* old = std::setlocale(LC_ALL, nullptr);
         old_ = old ? old : "C";
@@ -50,7 +52,8 @@ public:
         // localedef reports warnings through its exit status; what counts is the result.
         std::error_code ec;
         std::filesystem::create_directories(dir, ec);
-        if (!std::filesystem::exists(dir + "/de_DE.UTF-8/LC_NUMERIC")) (void)std::system(cmd.c_str());
+        if (!std::filesystem::exists(dir + "/de_DE.UTF-8/LC_NUMERIC"))
+            (void)std::system(cmd.c_str());
         setenv("LOCPATH", dir.c_str(), 1);
         active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
     }
@@ -59,7 +62,7 @@ public:
     ScopedCommaLocale& operator=(const ScopedCommaLocale&) = delete;
     bool Active() const { return active_; }
 
-private:
+  private:
     std::string old_;
     bool active_ = false;
 };

@@ -20,7 +20,8 @@ TEST(SoapThreads, IndependentExchangesRunSideBySide) {
                 try {
                     // Write a reply-shaped record with the plain writer, read it back.
                     SubscriptionPolledRefreshResponse out;
-                    out.RItemList.push_back(std::make_unique<SubscribePolledRefreshReplyItemList>());
+                    out.RItemList.push_back(
+                        std::make_unique<SubscribePolledRefreshReplyItemList>());
                     out.RItemList[0]->SubscriptionHandle = std::to_string(t);
                     for (int i = 0; i < 20; ++i) {
                         auto v = std::make_unique<ItemValue>();

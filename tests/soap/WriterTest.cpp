@@ -55,17 +55,10 @@ struct AllKinds : TRemotable {
     EnumSet<colour> Colours;
     colour Tone = colour::red;
     Variant Any;
-    VELQOR_RECORD(AllKinds, TRemotable,
-        VELQOR_ANSI_ATTR(Ansi),
-        VELQOR_ATTR(Letter),
-        VELQOR_ATTR(Small),
-        VELQOR_ATTR(Card),
-        VELQOR_ELEM(Big),
-        VELQOR_ELEM(Real),
-        VELQOR_DURATION_ATTR(Span),
-        VELQOR_ATTR(Colours),
-        VELQOR_ATTR(Tone),
-        VELQOR_ELEM(Any))
+    VELQOR_RECORD(AllKinds, TRemotable, VELQOR_ANSI_ATTR(Ansi), VELQOR_ATTR(Letter),
+                  VELQOR_ATTR(Small), VELQOR_ATTR(Card), VELQOR_ELEM(Big), VELQOR_ELEM(Real),
+                  VELQOR_DURATION_ATTR(Span), VELQOR_ATTR(Colours), VELQOR_ATTR(Tone),
+                  VELQOR_ELEM(Any))
 };
 
 struct WithIntArray : TRemotable {
@@ -117,15 +110,18 @@ TEST(XmlDaRequests, Read) {
     std::string action;
     std::string xml = WriteRequest(r, &action);
     EXPECT_EQ(action, std::string(kXmlDaNamespace) + "Read");
-    EXPECT_EQ(XmlDiff(Envelope("<Read " + kNs + ">" +
-                               R"(<Options RequestDeadline="2026-12-06T16:43:24.000Z" ReturnErrorText="true" )"
-                               R"(ReturnItemTime="true" ReturnItemName="true" ClientRequestHandle="h1"/>)"
-                               R"(<ItemList ItemPath="">)"
-                               R"(<Items ItemPath="" ItemName="Item1" ClientItemHandle="1"/>)"
-                               R"(<Items ItemPath="" ItemName="Item2" ClientItemHandle="2" ReqType="xsd:int" MaxAge="500"/>)"
-                               "</ItemList></Read>"),
-                      xml),
-              "");
+    EXPECT_EQ(
+        XmlDiff(
+            Envelope(
+                "<Read " + kNs + ">" +
+                R"(<Options RequestDeadline="2026-12-06T16:43:24.000Z" ReturnErrorText="true" )"
+                R"(ReturnItemTime="true" ReturnItemName="true" ClientRequestHandle="h1"/>)"
+                R"(<ItemList ItemPath="">)"
+                R"(<Items ItemPath="" ItemName="Item1" ClientItemHandle="1"/>)"
+                R"(<Items ItemPath="" ItemName="Item2" ClientItemHandle="2" ReqType="xsd:int" MaxAge="500"/>)"
+                "</ItemList></Read>"),
+            xml),
+        "");
 }
 
 TEST(XmlDaRequests, WriteWithValuesOfEveryKindAndNoQualityBits) {
@@ -156,19 +152,22 @@ TEST(XmlDaRequests, WriteWithValuesOfEveryKindAndNoQualityBits) {
     items.back()->Value = Variant::Bool(false);
     items.push_back(Item("Empty", "8"));  // an empty value writes no Value element
     std::string xml = WriteRequest(w);
-    EXPECT_EQ(XmlDiff(Envelope("<Write " + kNs + R"( ReturnValuesOnReply="true">)" +
-                               R"(<Options ReturnErrorText="true"/><ItemList ItemPath="Plant/">)"
-                               R"(<Items ItemPath="" ItemName="I4" ClientItemHandle="1"><Value xsi:type="xsd:int">42</Value><Quality LimitField="low"/></Items>)"
-                               R"(<Items ItemPath="" ItemName="R8" ClientItemHandle="2"><Value xsi:type="xsd:double">0.5</Value></Items>)"
-                               R"(<Items ItemPath="" ItemName="Text" ClientItemHandle="3"><Value xsi:type="xsd:string">a&lt;b&amp;c "d"</Value></Items>)"
-                               R"(<Items ItemPath="" ItemName="Ints" ClientItemHandle="4"><Value xsi:type="ArrayOfInt"><int>1</int><int>2</int><int>3</int></Value></Items>)"
-                               R"(<Items ItemPath="" ItemName="Bytes" ClientItemHandle="5"><Value xsi:type="xsd:base64Binary">YWJj</Value></Items>)"
-                               R"(<Items ItemPath="" ItemName="When" ClientItemHandle="6"><Value xsi:type="xsd:dateTime">2026-12-06T22:13:24.005+05:30</Value></Items>)"
-                               R"(<Items ItemPath="" ItemName="Flag" ClientItemHandle="7"><Value xsi:type="xsd:boolean">false</Value></Items>)"
-                               R"(<Items ItemPath="" ItemName="Empty" ClientItemHandle="8"/>)"
-                               "</ItemList></Write>"),
-                      xml),
-              "");
+    EXPECT_EQ(
+        XmlDiff(
+            Envelope(
+                "<Write " + kNs + R"( ReturnValuesOnReply="true">)" +
+                R"(<Options ReturnErrorText="true"/><ItemList ItemPath="Plant/">)"
+                R"(<Items ItemPath="" ItemName="I4" ClientItemHandle="1"><Value xsi:type="xsd:int">42</Value><Quality LimitField="low"/></Items>)"
+                R"(<Items ItemPath="" ItemName="R8" ClientItemHandle="2"><Value xsi:type="xsd:double">0.5</Value></Items>)"
+                R"(<Items ItemPath="" ItemName="Text" ClientItemHandle="3"><Value xsi:type="xsd:string">a&lt;b&amp;c "d"</Value></Items>)"
+                R"(<Items ItemPath="" ItemName="Ints" ClientItemHandle="4"><Value xsi:type="ArrayOfInt"><int>1</int><int>2</int><int>3</int></Value></Items>)"
+                R"(<Items ItemPath="" ItemName="Bytes" ClientItemHandle="5"><Value xsi:type="xsd:base64Binary">YWJj</Value></Items>)"
+                R"(<Items ItemPath="" ItemName="When" ClientItemHandle="6"><Value xsi:type="xsd:dateTime">2026-12-06T22:13:24.005+05:30</Value></Items>)"
+                R"(<Items ItemPath="" ItemName="Flag" ClientItemHandle="7"><Value xsi:type="xsd:boolean">false</Value></Items>)"
+                R"(<Items ItemPath="" ItemName="Empty" ClientItemHandle="8"/>)"
+                "</ItemList></Write>"),
+            xml),
+        "");
 }
 
 TEST(XmlDaRequests, Subscribe) {
@@ -195,14 +194,18 @@ TEST(XmlDaRequests, Subscribe) {
     list.Items[1]->EnableBuffering = true;
     list.Items.push_back(nullptr);  // an empty entry is skipped
     std::string xml = WriteRequest(s);
-    EXPECT_EQ(XmlDiff(Envelope("<Subscribe " + kNs + R"( ReturnValuesOnReply="true" SubscriptionPingRate="10000">)" +
-                               R"(<Options ReturnErrorText="true" ReturnItemTime="true" LocaleID="en"/>)"
-                               R"(<ItemList ItemPath="" RequestedSamplingRate="1000">)"
-                               R"(<Items ItemPath="" ItemName="Item1" ClientItemHandle="7" Deadband="0.25" RequestedSamplingRate="500"/>)"
-                               R"(<Items ItemPath="Folder" ItemName="Item2" ClientItemHandle="8" Deadband="0.100000001490116" EnableBuffering="true"/>)"
-                               "</ItemList></Subscribe>"),
-                      xml),
-              "");
+    EXPECT_EQ(
+        XmlDiff(
+            Envelope(
+                "<Subscribe " + kNs +
+                R"( ReturnValuesOnReply="true" SubscriptionPingRate="10000">)" +
+                R"(<Options ReturnErrorText="true" ReturnItemTime="true" LocaleID="en"/>)"
+                R"(<ItemList ItemPath="" RequestedSamplingRate="1000">)"
+                R"(<Items ItemPath="" ItemName="Item1" ClientItemHandle="7" Deadband="0.25" RequestedSamplingRate="500"/>)"
+                R"(<Items ItemPath="Folder" ItemName="Item2" ClientItemHandle="8" Deadband="0.100000001490116" EnableBuffering="true"/>)"
+                "</ItemList></Subscribe>"),
+            xml),
+        "");
 }
 
 TEST(XmlDaRequests, SubscriptionPolledRefreshWithHoldTimeInTwoZones) {
@@ -217,10 +220,11 @@ TEST(XmlDaRequests, SubscriptionPolledRefreshWithHoldTimeInTwoZones) {
     {
         ScopedTimeZone tz("UTC");
         p.HoldTime = EncodeDateTime(2026, 8, 24, 18, 12, 18);
-        EXPECT_EQ(XmlDiff(Envelope("<SubscriptionPolledRefresh " + kNs +
-                                   R"( HoldTime="2026-08-24T18:12:18.000Z" WaitTime="500">)" + tail),
-                          WriteRequest(p)),
-                  "");
+        EXPECT_EQ(
+            XmlDiff(Envelope("<SubscriptionPolledRefresh " + kNs +
+                             R"( HoldTime="2026-08-24T18:12:18.000Z" WaitTime="500">)" + tail),
+                    WriteRequest(p)),
+            "");
     }
     {
         ScopedTimeZone tz("America/New_York");
@@ -229,7 +233,8 @@ TEST(XmlDaRequests, SubscriptionPolledRefreshWithHoldTimeInTwoZones) {
         p.HoldTime = EncodeDateTime(2026, 8, 24, 14, 12, 18, 250);
         std::string offset = "-04:00";
         EXPECT_EQ(XmlDiff(Envelope("<SubscriptionPolledRefresh " + kNs +
-                                   R"( HoldTime="2026-08-24T14:12:18.250)" + offset + R"(" WaitTime="500">)" + tail),
+                                   R"( HoldTime="2026-08-24T14:12:18.250)" + offset +
+                                   R"(" WaitTime="500">)" + tail),
                           WriteRequest(p)),
                   "");
     }
@@ -237,17 +242,20 @@ TEST(XmlDaRequests, SubscriptionPolledRefreshWithHoldTimeInTwoZones) {
     p.HoldTime = 0;
     p.WaitTime = 0;
     p.ReturnAllItems = false;
-    EXPECT_EQ(XmlDiff(Envelope("<SubscriptionPolledRefresh " + kNs + ">" + tail), WriteRequest(p)), "");
+    EXPECT_EQ(XmlDiff(Envelope("<SubscriptionPolledRefresh " + kNs + ">" + tail), WriteRequest(p)),
+              "");
 }
 
 TEST(XmlDaRequests, SubscriptionCancel) {
     SubscriptionCancel c;
     c.ServerSubHandle = "163121520";
     c.ClientRequestHandle = "g6SG8duDHQtsuaEI";
-    EXPECT_EQ(XmlDiff(Envelope("<SubscriptionCancel " + kNs +
-                               R"( ServerSubHandle="163121520" ClientRequestHandle="g6SG8duDHQtsuaEI"/>)"),
-                      WriteRequest(c)),
-              "");
+    EXPECT_EQ(
+        XmlDiff(
+            Envelope("<SubscriptionCancel " + kNs +
+                     R"( ServerSubHandle="163121520" ClientRequestHandle="g6SG8duDHQtsuaEI"/>)"),
+            WriteRequest(c)),
+        "");
 }
 
 TEST(XmlDaRequests, Browse) {
@@ -260,13 +268,16 @@ TEST(XmlDaRequests, Browse) {
     b.ReturnAllProperties = true;
     b.ReturnErrorText = true;
     b.PropertyNames = {"dataType", "", "accessRights"};
-    EXPECT_EQ(XmlDiff(Envelope("<Browse " + kNs +
-                               R"( ItemPath="" ItemName="Folder1/Folder4/Folder6" ContinuationPoint="cp1" )"
-                               R"(MaxElementsReturned="50" BrowseFilter="item" ElementNameFilter="Item*" )"
-                               R"(ReturnAllProperties="true" ReturnErrorText="true">)"
-                               "<PropertyNames>dataType</PropertyNames><PropertyNames>accessRights</PropertyNames></Browse>"),
-                      WriteRequest(b)),
-              "");
+    EXPECT_EQ(
+        XmlDiff(
+            Envelope("<Browse " + kNs +
+                     R"( ItemPath="" ItemName="Folder1/Folder4/Folder6" ContinuationPoint="cp1" )"
+                     R"(MaxElementsReturned="50" BrowseFilter="item" ElementNameFilter="Item*" )"
+                     R"(ReturnAllProperties="true" ReturnErrorText="true">)"
+                     "<PropertyNames>dataType</PropertyNames><PropertyNames>accessRights</"
+                     "PropertyNames></Browse>"),
+            WriteRequest(b)),
+        "");
 }
 
 TEST(XmlDaRequests, GetProperties) {
@@ -280,12 +291,16 @@ TEST(XmlDaRequests, GetProperties) {
     g.ItemIDs[1]->ItemPath = "Folder1/";
     g.ItemIDs[1]->ItemName = "Item2";
     g.PropertyNames = {"value", "quality"};
-    EXPECT_EQ(XmlDiff(Envelope("<GetProperties " + kNs +
-                               R"( LocaleID="en" ClientRequestHandle="TestClient" ItemPath="" ReturnPropertyValues="true">)"
-                               R"(<ItemIDs ItemPath="" ItemName="Item1"/><ItemIDs ItemPath="Folder1/" ItemName="Item2"/>)"
-                               "<PropertyNames>value</PropertyNames><PropertyNames>quality</PropertyNames></GetProperties>"),
-                      WriteRequest(g)),
-              "");
+    EXPECT_EQ(
+        XmlDiff(
+            Envelope(
+                "<GetProperties " + kNs +
+                R"( LocaleID="en" ClientRequestHandle="TestClient" ItemPath="" ReturnPropertyValues="true">)"
+                R"(<ItemIDs ItemPath="" ItemName="Item1"/><ItemIDs ItemPath="Folder1/" ItemName="Item2"/>)"
+                "<PropertyNames>value</PropertyNames><PropertyNames>quality</PropertyNames></"
+                "GetProperties>"),
+            WriteRequest(g)),
+        "");
 }
 
 // ---- omission rules and variants of the plain writer -----------------------------------------
@@ -301,26 +316,32 @@ TEST(SoapWriter, PlainWriterOmitsEmptyItemPathAndWritesQualityBits) {
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test" ItemName="x"/>)"), WriteWith(w, id)), "");
     // An enumeration at ordinal 0 is still written by name.
     q.QualityField = qualityBits::good;
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test" QualityField="good"/>)"), WriteWith(w, q)), "");
+    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test" QualityField="good"/>)"), WriteWith(w, q)),
+              "");
 }
 
 TEST(SoapWriter, EmptyVariantIsNilByDefaultAndOmittedWhenAsked) {
     ItemValue v;
     TVelqorSOAPWriter w;
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:nil="true"/></M>)"), WriteWith(w, v)), "");
+    EXPECT_EQ(
+        XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:nil="true"/></M>)"), WriteWith(w, v)),
+        "");
     w.NilForEmptyVariants = false;
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"/>)"), WriteWith(w, v)), "");
     // A kind without a type name is written as nil.
     v.Value = Variant::Error(5);
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:nil="true"/></M>)"), WriteWith(w, v)), "");
+    EXPECT_EQ(
+        XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:nil="true"/></M>)"), WriteWith(w, v)),
+        "");
 }
 
 TEST(SoapWriter, EveryScalarKind) {
     AllKinds a;
     TVelqorSOAPWriter w;
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test" Letter="0" Tone="red"><Any xsi:nil="true"/></M>)"),
-                      WriteWith(w, a)),
-              "")
+    EXPECT_EQ(
+        XmlDiff(Envelope(R"(<M xmlns="urn:test" Letter="0" Tone="red"><Any xsi:nil="true"/></M>)"),
+                WriteWith(w, a)),
+        "")
         << "zeros are omitted; a character, being text, is not";
     a.Ansi = "0";
     a.Letter = 'A';
@@ -333,45 +354,61 @@ TEST(SoapWriter, EveryScalarKind) {
     a.Colours.Add(colour::blue);
     a.Tone = colour::blue;
     a.Any = Variant::UI8(18446744073709551615ULL);
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test" Ansi="0" Letter="65" Small="-7" Card="4000000000" )"
-                               R"(Span="P1DT2H3M4.50S" Colours="red,blue" Tone="blue">)"
-                               R"(<Big>-9000000000</Big><Real>1.5E20</Real>)"
-                               R"(<Any xsi:type="xsd:unsignedLong">18446744073709551615</Any></M>)"),
-                      WriteWith(w, a)),
-              "");
+    EXPECT_EQ(
+        XmlDiff(Envelope(R"(<M xmlns="urn:test" Ansi="0" Letter="65" Small="-7" Card="4000000000" )"
+                         R"(Span="P1DT2H3M4.50S" Colours="red,blue" Tone="blue">)"
+                         R"(<Big>-9000000000</Big><Real>1.5E20</Real>)"
+                         R"(<Any xsi:type="xsd:unsignedLong">18446744073709551615</Any></M>)"),
+                WriteWith(w, a)),
+        "");
 }
 
 TEST(SoapWriter, VariantArraysOfEveryShape) {
     ScopedTimeZone tz("UTC");
     TVelqorSOAPWriter w;
     ItemValue v;
-    v.Value = Variant::Array(VT_VARIANT, {Variant::I4(1), Variant::Str("two"), Variant(),
-                                          Variant::Bytes(std::string("\x00\xff", 2)),
-                                          Variant::Array(VT_R8, {Variant::R8(0.5), Variant::R8(-2)})});
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfAnyType">)"
-                               R"(<anyType xsi:type="xsd:int">1</anyType>)"
-                               R"(<anyType xsi:type="xsd:string">two</anyType>)"
-                               R"(<anyType xsi:nil="true"/>)"
-                               R"(<anyType xsi:type="xsd:base64Binary">AP8=</anyType>)"
-                               R"(<anyType xsi:type="ArrayOfDouble"><double>0.5</double><double>-2</double></anyType>)"
-                               "</Value></M>"),
-                      WriteWith(w, v)),
-              "");
+    v.Value =
+        Variant::Array(VT_VARIANT, {Variant::I4(1), Variant::Str("two"), Variant(),
+                                    Variant::Bytes(std::string("\x00\xff", 2)),
+                                    Variant::Array(VT_R8, {Variant::R8(0.5), Variant::R8(-2)})});
+    EXPECT_EQ(
+        XmlDiff(
+            Envelope(
+                R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfAnyType">)"
+                R"(<anyType xsi:type="xsd:int">1</anyType>)"
+                R"(<anyType xsi:type="xsd:string">two</anyType>)"
+                R"(<anyType xsi:nil="true"/>)"
+                R"(<anyType xsi:type="xsd:base64Binary">AP8=</anyType>)"
+                R"(<anyType xsi:type="ArrayOfDouble"><double>0.5</double><double>-2</double></anyType>)"
+                "</Value></M>"),
+            WriteWith(w, v)),
+        "");
     v.Value = Variant::Array(VT_BSTR, {Variant::Str("a"), Variant::Str("")});
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfString"><string>a</string><string/></Value></M>)"),
-                      WriteWith(w, v)),
-              "");
+    EXPECT_EQ(
+        XmlDiff(
+            Envelope(
+                R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfString"><string>a</string><string/></Value></M>)"),
+            WriteWith(w, v)),
+        "");
     v.Value = Variant::Array(VT_BOOL, {Variant::Bool(true), Variant::Bool(false)});
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfBoolean"><boolean>true</boolean><boolean>false</boolean></Value></M>)"),
-                      WriteWith(w, v)),
-              "");
+    EXPECT_EQ(
+        XmlDiff(
+            Envelope(
+                R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfBoolean"><boolean>true</boolean><boolean>false</boolean></Value></M>)"),
+            WriteWith(w, v)),
+        "");
     v.Value = Variant::Array(VT_DATE, {Variant::Date(EncodeDateTime(2026, 1, 2, 3, 4, 5))});
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfDateTime"><dateTime>2026-01-02T03:04:05.000Z</dateTime></Value></M>)"),
-                      WriteWith(w, v)),
-              "");
+    EXPECT_EQ(
+        XmlDiff(
+            Envelope(
+                R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfDateTime"><dateTime>2026-01-02T03:04:05.000Z</dateTime></Value></M>)"),
+            WriteWith(w, v)),
+        "");
     // An array without entries is an empty element of its type.
     v.Value = Variant::Array(VT_I2, {});
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfShort"/></M>)"), WriteWith(w, v)), "");
+    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfShort"/></M>)"),
+                      WriteWith(w, v)),
+              "");
 }
 
 TEST(SoapWriter, FloatsAreLocaleIndependentAndClamped) {
@@ -393,11 +430,23 @@ TEST(SoapWriter, FloatsAreLocaleIndependentAndClamped) {
     std::string xml4 = WriteWith(w, v);
     v.Value = Variant::R8(std::numeric_limits<double>::quiet_NaN());
     std::string xml5 = WriteWith(w, v);
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:double">0.5</Value></M>)"), xml), "");
+    EXPECT_EQ(
+        XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:double">0.5</Value></M>)"),
+                xml),
+        "");
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test" Deadband="0.25"/>)"), xml2), "");
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:float">3.4E38</Value></M>)"), xml3), "");
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:double">-INF</Value></M>)"), xml4), "");
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:double">NaN</Value></M>)"), xml5), "");
+    EXPECT_EQ(
+        XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:float">3.4E38</Value></M>)"),
+                xml3),
+        "");
+    EXPECT_EQ(
+        XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:double">-INF</Value></M>)"),
+                xml4),
+        "");
+    EXPECT_EQ(
+        XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:double">NaN</Value></M>)"),
+                xml5),
+        "");
     EXPECT_EQ(SecondsToXSDDuration(93784.5), "P1DT2H3M4.50S");
     // Reading is just as independent of it.
     EXPECT_EQ(XSDToFloat("0.25"), 0.25);
@@ -438,14 +487,16 @@ TEST(SoapWriter, HeaderFaultAndNestedRecordsUseTheirNamespaces) {
     st.StatusInfo = "ok";
     w.WriteRecord("Status", w.MethodElement(), st);
     std::string xml = w.SaveToString();
-    EXPECT_EQ(XmlDiff(kEnvOpen + R"(<M xmlns="urn:test"><Status>)"
-                                 "<StatusInfo>ok</StatusInfo><SupportedLocaleIDs>en</SupportedLocaleIDs>"
-                                 "<SupportedLocaleIDs>de</SupportedLocaleIDs>"
-                                 "<SupportedInterfaceVersions>XML_DA_Version_1_0</SupportedInterfaceVersions>"
-                                 "</Status></M><soap:Fault/></soap:Body>"
-                                 "<soap:Header/></soap:Envelope>",
-                      xml),
-              "")
+    EXPECT_EQ(
+        XmlDiff(kEnvOpen +
+                    R"(<M xmlns="urn:test"><Status>)"
+                    "<StatusInfo>ok</StatusInfo><SupportedLocaleIDs>en</SupportedLocaleIDs>"
+                    "<SupportedLocaleIDs>de</SupportedLocaleIDs>"
+                    "<SupportedInterfaceVersions>XML_DA_Version_1_0</SupportedInterfaceVersions>"
+                    "</Status></M><soap:Fault/></soap:Body>"
+                    "<soap:Header/></soap:Envelope>",
+                xml),
+        "")
         << xml;
 }
 

@@ -14,7 +14,9 @@ namespace {
 
 std::string S(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; }
 
-std::string QName(const xmlNode* n) { return "{" + (n->ns ? S(n->ns->href) : "") + "}" + S(n->name); }
+std::string QName(const xmlNode* n) {
+    return "{" + (n->ns ? S(n->ns->href) : "") + "}" + S(n->name);
+}
 
 bool Blank(const std::string& s) { return s.find_first_not_of(" \t\r\n") == std::string::npos; }
 
@@ -30,20 +32,24 @@ std::map<std::string, std::string> Attrs(const xmlNode* n, const AttrFilter& fil
     return out;
 }
 
-std::string Compare(const xmlNode* e, const xmlNode* a, const std::string& path, const AttrFilter& f) {
+std::string Compare(const xmlNode* e, const xmlNode* a, const std::string& path,
+                    const AttrFilter& f) {
     std::string here = path + "/" + S(e->name);
-    if (QName(e) != QName(a)) return here + ": element " + QName(e) + " expected, found " + QName(a);
+    if (QName(e) != QName(a))
+        return here + ": element " + QName(e) + " expected, found " + QName(a);
     auto ea = Attrs(e, f), aa = Attrs(a, f);
     for (auto& [k, v] : ea) {
         auto it = aa.find(k);
         if (it == aa.end()) return here + ": attribute " + k + " missing";
-        if (it->second != v) return here + ": attribute " + k + " is '" + it->second + "', expected '" + v + "'";
+        if (it->second != v)
+            return here + ": attribute " + k + " is '" + it->second + "', expected '" + v + "'";
     }
     for (auto& [k, v] : aa)
         if (!ea.count(k)) return here + ": unexpected attribute " + k + "='" + v + "'";
     // An empty SOAP header says nothing; whitespace between elements neither.
     auto emptyHeader = [](const xmlNode* c) {
-        if (S(c->name) != "Header" || !c->ns || S(c->ns->href) != "http://schemas.xmlsoap.org/soap/envelope/")
+        if (S(c->name) != "Header" || !c->ns ||
+            S(c->ns->href) != "http://schemas.xmlsoap.org/soap/envelope/")
             return false;
         for (const xmlNode* k = c->children; k; k = k->next)
             if (k->type == XML_ELEMENT_NODE || !Blank(S(k->content))) return false;
@@ -51,7 +57,8 @@ std::string Compare(const xmlNode* e, const xmlNode* a, const std::string& path,
     };
     auto next = [&](const xmlNode* c) {
         while (c && !((c->type == XML_ELEMENT_NODE && !emptyHeader(c)) ||
-                      ((c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) && !Blank(S(c->content)))))
+                      ((c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) &&
+                       !Blank(S(c->content)))))
             c = c->next;
         return c;
     };
@@ -70,8 +77,12 @@ std::string Compare(const xmlNode* e, const xmlNode* a, const std::string& path,
         ac = next(ac->next);
         ++index;
     }
-    if (ec) return here + ": missing child " + (ec->type == XML_ELEMENT_NODE ? QName(ec) : "text '" + S(ec->content) + "'");
-    if (ac) return here + ": unexpected child " + (ac->type == XML_ELEMENT_NODE ? QName(ac) : "text '" + S(ac->content) + "'");
+    if (ec)
+        return here + ": missing child " +
+               (ec->type == XML_ELEMENT_NODE ? QName(ec) : "text '" + S(ec->content) + "'");
+    if (ac)
+        return here + ": unexpected child " +
+               (ac->type == XML_ELEMENT_NODE ? QName(ac) : "text '" + S(ac->content) + "'");
     return "";
 }
 
@@ -82,8 +93,10 @@ struct DocFree {
 }  // namespace
 
 std::string XmlDiff(std::string_view expected, std::string_view actual, const AttrFilter& filter) {
-    std::unique_ptr<xmlDoc, DocFree> e(xmlReadMemory(expected.data(), int(expected.size()), nullptr, nullptr, XML_PARSE_NONET));
-    std::unique_ptr<xmlDoc, DocFree> a(xmlReadMemory(actual.data(), int(actual.size()), nullptr, nullptr, XML_PARSE_NONET));
+    std::unique_ptr<xmlDoc, DocFree> e(
+        xmlReadMemory(expected.data(), int(expected.size()), nullptr, nullptr, XML_PARSE_NONET));
+    std::unique_ptr<xmlDoc, DocFree> a(
+        xmlReadMemory(actual.data(), int(actual.size()), nullptr, nullptr, XML_PARSE_NONET));
     if (!e) return "expected document is not well-formed";
     if (!a) return "actual document is not well-formed";
     return Compare(xmlDocGetRootElement(e.get()), xmlDocGetRootElement(a.get()), "", filter);

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "model/Velqor.h"
 #include "contract/VelqorError.h"
+#include "model/Velqor.h"
 #include "xmlda/VelqorXMLDA.h"
 #include "xmlda/VelqorXMLDABrowser.h"
 #include "xmlda/XmlDaSim.h"
@@ -39,10 +39,11 @@ const TVelqorBrowseItem* Find(const TVelqorBrowseItems& list, const std::string&
 }
 
 class XmlDaBrowserTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         sim.start();
-        window = MessageWindow::Create(loop, [](uint32_t, uintptr_t, std::unique_ptr<MessagePayload>) {});
+        window = MessageWindow::Create(loop,
+                                       [](uint32_t, uintptr_t, std::unique_ptr<MessagePayload>) {});
         conn = com::MakeComObject<IVelqorDAConnection, TVelqorXMLDAConnection>(false);
         conn->Connect("browser-test", sim.url(), "", {}, window, 0);
         conn->CreateBrowser(browser);
@@ -116,8 +117,9 @@ TEST_F(XmlDaBrowserTest, MoveDownAndUpWalkTheStackWithoutRequestsOnTheWayUp) {
     EXPECT_EQ(browser->Position()->ItemName, "Plant");
     ASSERT_TRUE(Down("Area1"));
     ASSERT_TRUE(Down("Tank1"));
-    EXPECT_EQ(IDs(list), (std::vector<std::string>{"Plant/Area1/Tank1/Level", "Plant/Area1/Tank1/Temperature",
-                                                   "Plant/Area1/Tank1/Setpoint", "Plant/Area1/Tank1/Valve"}));
+    EXPECT_EQ(IDs(list),
+              (std::vector<std::string>{"Plant/Area1/Tank1/Level", "Plant/Area1/Tank1/Temperature",
+                                        "Plant/Area1/Tank1/Setpoint", "Plant/Area1/Tank1/Valve"}));
     for (const auto& b : list) {
         EXPECT_TRUE(b->IsItem);
         EXPECT_FALSE(b->IsBranch);
@@ -243,9 +245,10 @@ TEST_F(XmlDaBrowserTest, BrowseTypeAndNameFilterGoToTheService) {
     EXPECT_EQ(Names(list), std::vector<std::string>{"Arrays"});
     browser->SetFilter(2, 0, 0, "*[!g]");  // items whose name does not end in g (or G)
     browser->Browse(false);
-    EXPECT_EQ(Names(list), (std::vector<std::string>{"Byte", "UnsignedByte", "Short", "UnsignedShort", "Int",
-                                                     "UnsignedInt", "Float", "Double", "Decimal", "Boolean",
-                                                     "DateTime", "Base64Binary"}));
+    EXPECT_EQ(Names(list),
+              (std::vector<std::string>{"Byte", "UnsignedByte", "Short", "UnsignedShort", "Int",
+                                        "UnsignedInt", "Float", "Double", "Decimal", "Boolean",
+                                        "DateTime", "Base64Binary"}));
     // An unknown browse type asks for both kinds.
     browser->SetFilter(7, 0, 0, "");
     browser->Browse(false);
@@ -282,7 +285,8 @@ TEST_F(XmlDaBrowserTest, ContinuationPointsCompleteTheLevelWithTheSameFilters) {
 TEST_F(XmlDaBrowserTest, FlatWalkMatchesCombinedIDsDepthFirstAndReturnsToTheStart) {
     browser->SetFilter(3, 0, 0, "*/ARRAYS/*double");
     ASSERT_TRUE(browser->Browse(true));
-    EXPECT_EQ(IDs(list), (std::vector<std::string>{"Static/Arrays/ArrayOfDouble", "Dynamic/Arrays/ArrayOfDouble",
+    EXPECT_EQ(IDs(list), (std::vector<std::string>{"Static/Arrays/ArrayOfDouble",
+                                                   "Dynamic/Arrays/ArrayOfDouble",
                                                    "Writable/Arrays/ArrayOfDouble"}));
     EXPECT_TRUE(browser->Position()->ItemName.empty());
     EXPECT_FALSE(browser->MoveUp());
@@ -310,13 +314,15 @@ TEST_F(XmlDaBrowserTest, FlatWalkFromABranchWithTypeFilterAndItemsOnlyBrowseType
     // Items-only must not keep the walk from descending into branches.
     browser->SetFilter(2, 0, vtR8, "");
     browser->Browse(true);
-    EXPECT_EQ(IDs(list), (std::vector<std::string>{"Plant/Area1/Tank1/Level", "Plant/Area1/Tank1/Temperature",
-                                                   "Plant/Area1/Tank1/Setpoint", "Plant/Area2/Pump1/Speed"}));
+    EXPECT_EQ(IDs(list),
+              (std::vector<std::string>{"Plant/Area1/Tank1/Level", "Plant/Area1/Tank1/Temperature",
+                                        "Plant/Area1/Tank1/Setpoint", "Plant/Area2/Pump1/Speed"}));
     EXPECT_EQ(browser->Position()->ItemName, "Plant");
     browser->SetFilter(3, 2, 0, "*");
     browser->Browse(true);
-    EXPECT_EQ(IDs(list), (std::vector<std::string>{"Plant/Area1/Tank1/Setpoint", "Plant/Area2/Pump1/Mode",
-                                                   "Plant/Area2/Pump1/Command"}));
+    EXPECT_EQ(IDs(list),
+              (std::vector<std::string>{"Plant/Area1/Tank1/Setpoint", "Plant/Area2/Pump1/Mode",
+                                        "Plant/Area2/Pump1/Command"}));
 }
 
 TEST_F(XmlDaBrowserTest, AFailingLevelRaisesAndChangesNothing) {

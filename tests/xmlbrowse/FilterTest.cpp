@@ -22,24 +22,29 @@ using test::StatusReply;
 constexpr const char* kReplyTime = "2026-12-07T10:00:00Z";
 
 std::string Prop(const std::string& name, const std::string& valueXml) {
-    return "<Properties" + (name.empty() ? std::string() : " Name=\"" + name + "\"") + ">" + valueXml +
-           "</Properties>";
+    return "<Properties" + (name.empty() ? std::string() : " Name=\"" + name + "\"") + ">" +
+           valueXml + "</Properties>";
 }
-std::string QName(const std::string& text) { return "<Value xsi:type=\"xsd:QName\">" + text + "</Value>"; }
-std::string Str(const std::string& text) { return "<Value xsi:type=\"xsd:string\">" + text + "</Value>"; }
-std::string Element(const std::string& name, bool isItem, const std::string& props = {}, bool children = false) {
+std::string QName(const std::string& text) {
+    return "<Value xsi:type=\"xsd:QName\">" + text + "</Value>";
+}
+std::string Str(const std::string& text) {
+    return "<Value xsi:type=\"xsd:string\">" + text + "</Value>";
+}
+std::string Element(const std::string& name, bool isItem, const std::string& props = {},
+                    bool children = false) {
     return "<Elements Name=\"" + name + "\" ItemPath=\"P\" ItemName=\"" + name + "\" IsItem=\"" +
-           (isItem ? "true" : "false") + "\" HasChildren=\"" + (children ? "true" : "false") + "\">" + props +
-           "</Elements>";
+           (isItem ? "true" : "false") + "\" HasChildren=\"" + (children ? "true" : "false") +
+           "\">" + props + "</Elements>";
 }
 std::string BrowseReply(const std::string& elements, const std::string& tailAttrs = {}) {
-    return Envelope(R"(<BrowseResponse xmlns="http://opcfoundation.org/webservices/XMLDA/1.0/")" + tailAttrs +
-                    "><BrowseResult ReplyTime=\"" + kReplyTime + "\" ServerState=\"running\"/>" + elements +
-                    "</BrowseResponse>");
+    return Envelope(R"(<BrowseResponse xmlns="http://opcfoundation.org/webservices/XMLDA/1.0/")" +
+                    tailAttrs + "><BrowseResult ReplyTime=\"" + kReplyTime +
+                    "\" ServerState=\"running\"/>" + elements + "</BrowseResponse>");
 }
 
 class CannedBrowserTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         conn = com::MakeComObject<IVelqorDAConnection, TVelqorXMLDAConnection>(false);
         conn->Connect("canned", svc.URL(), "", {}, nullptr, 0);
@@ -93,26 +98,33 @@ TEST_F(CannedBrowserTest, RootRequestAsksForBothPropertiesWithValues) {
 
 TEST_F(CannedBrowserTest, PropertiesAreMatchedByNameInAnyOrder) {
     browseReply = BrowseReply(
-        Element("Dbl", true, Prop("accessRights", Str("readWritable")) + Prop("dataType", QName("xsd:double"))) +
-        Element("Int", true, Prop("accessRights", Str("readWritable")) + Prop("dataType", QName("xsd:int"))) +
-        Element("RoDbl", true, Prop("dataType", QName("xsd:double")) + Prop("accessRights", Str("readable"))) +
-        Element("NumDbl", true, Prop("dataType", QName("xsd:double")) + Prop("accessRights", Str("3"))) +
-        Element("WoDbl", true, Prop("dataType", QName("xsd:double")) + Prop("accessRights", Str("writable"))) +
+        Element("Dbl", true,
+                Prop("accessRights", Str("readWritable")) + Prop("dataType", QName("xsd:double"))) +
+        Element("Int", true,
+                Prop("accessRights", Str("readWritable")) + Prop("dataType", QName("xsd:int"))) +
+        Element("RoDbl", true,
+                Prop("dataType", QName("xsd:double")) + Prop("accessRights", Str("readable"))) +
+        Element("NumDbl", true,
+                Prop("dataType", QName("xsd:double")) + Prop("accessRights", Str("3"))) +
+        Element("WoDbl", true,
+                Prop("dataType", QName("xsd:double")) + Prop("accessRights", Str("writable"))) +
         Element("OnlyRights", true, Prop("accessRights", Str("readable"))) +
         Element("NoProps", true) + Element("Branch", false, "", true));
 
     browser->SetFilter(3, 0, vtR8, "");
     browser->Browse(false);
-    EXPECT_EQ(Names(), (std::vector<std::string>{"Dbl", "RoDbl", "NumDbl", "WoDbl", "OnlyRights", "NoProps",
-                                                 "Branch"}));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"Dbl", "RoDbl", "NumDbl", "WoDbl", "OnlyRights",
+                                                 "NoProps", "Branch"}));
 
     browser->SetFilter(3, 2, 0, "");
     browser->Browse(false);
-    EXPECT_EQ(Names(), (std::vector<std::string>{"Dbl", "Int", "NumDbl", "WoDbl", "NoProps", "Branch"}));
+    EXPECT_EQ(Names(),
+              (std::vector<std::string>{"Dbl", "Int", "NumDbl", "WoDbl", "NoProps", "Branch"}));
 
     browser->SetFilter(3, 1, vtR8, "");
     browser->Browse(false);
-    EXPECT_EQ(Names(), (std::vector<std::string>{"Dbl", "RoDbl", "NumDbl", "OnlyRights", "NoProps", "Branch"}));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"Dbl", "RoDbl", "NumDbl", "OnlyRights", "NoProps",
+                                                 "Branch"}));
 
     const TVelqorBrowseItem* branch = list.Items(list.Count() - 1);
     EXPECT_TRUE(branch->IsBranch);
@@ -121,10 +133,12 @@ TEST_F(CannedBrowserTest, PropertiesAreMatchedByNameInAnyOrder) {
 }
 
 TEST_F(CannedBrowserTest, NamelessPropertiesAreTakenInRequestOrderAndPrefixesIgnored) {
-    browseReply = BrowseReply(Element("A", true, Prop("", QName("xsd:double")) + Prop("", Str("readable"))) +
-                              Element("B", true, Prop("", QName("xsd:int")) + Prop("", Str("readWritable"))) +
-                              Element("C", true, Prop("ns1:dataType", QName("xsd:double")) +
-                                                     Prop("ns1:accessRights", Str("writable"))));
+    browseReply =
+        BrowseReply(Element("A", true, Prop("", QName("xsd:double")) + Prop("", Str("readable"))) +
+                    Element("B", true, Prop("", QName("xsd:int")) + Prop("", Str("readWritable"))) +
+                    Element("C", true,
+                            Prop("ns1:dataType", QName("xsd:double")) +
+                                Prop("ns1:accessRights", Str("writable"))));
     browser->SetFilter(3, 0, vtR8, "");
     browser->Browse(false);
     EXPECT_EQ(Names(), (std::vector<std::string>{"A", "C"}));
@@ -139,14 +153,16 @@ TEST_F(CannedBrowserTest, FailedPropertiesAndUnknownTypeNamesDoNotDropAnItem) {
         Element("Vendor", true, Prop("dataType", QName("ns9:SomeVendorType"))));
     browser->SetFilter(3, 0, vtR8, "");
     browser->Browse(false);
-    EXPECT_EQ(Names(), std::vector<std::string>{"Failed"});  // an unknown type name counts as a string
+    EXPECT_EQ(Names(),
+              std::vector<std::string>{"Failed"});  // an unknown type name counts as a string
     browser->SetFilter(3, 0, vtBSTR, "");
     browser->Browse(false);
     EXPECT_EQ(Names(), (std::vector<std::string>{"Failed", "Vendor"}));
 }
 
 TEST_F(CannedBrowserTest, AServiceRepeatingItsContinuationPointEndsTheLevel) {
-    browseReply = BrowseReply(Element("X", true), R"( ContinuationPoint="cp-1" MoreElements="true")");
+    browseReply =
+        BrowseReply(Element("X", true), R"( ContinuationPoint="cp-1" MoreElements="true")");
     browser->SetFilter(2, 0, 0, "X*");
     ASSERT_TRUE(browser->Browse(false));
     auto reqs = BrowseRequests();
@@ -192,12 +208,21 @@ TEST(WildcardMask, StarsQuestionMarksAndSets) {
     EXPECT_TRUE(MatchesMask("itemb", "ITEM[A-C]"));
     EXPECT_TRUE(MatchesMask("ItemB", "item[abc]"));
     EXPECT_FALSE(MatchesMask("ItemD", "item[abc]"));
-    EXPECT_TRUE(MatchesMask("x]", "x[]]"));          // a leading ']' belongs to the set
-    EXPECT_TRUE(MatchesMask("a[b", "a[b"));         // an unclosed '[' is a plain character
+    EXPECT_TRUE(MatchesMask("x]", "x[]]"));  // a leading ']' belongs to the set
+    EXPECT_TRUE(MatchesMask("a[b", "a[b"));  // an unclosed '[' is a plain character
     EXPECT_TRUE(MatchesMask("a-", "a[-]"));
-    EXPECT_TRUE(MatchesMask("T\xC2\xB0" "C", "T?C"));  // one code point, two bytes
-    EXPECT_FALSE(MatchesMask("T\xC2\xB0" "C", "T??C"));
-    EXPECT_TRUE(MatchesMask("\xFF" "ab", "?ab"));      // a stray byte is one character
+    EXPECT_TRUE(
+        MatchesMask("T\xC2\xB0"
+                    "C",
+                    "T?C"));  // one code point, two bytes
+    EXPECT_FALSE(
+        MatchesMask("T\xC2\xB0"
+                    "C",
+                    "T??C"));
+    EXPECT_TRUE(
+        MatchesMask("\xFF"
+                    "ab",
+                    "?ab"));  // a stray byte is one character
 }
 
 TEST(WildcardMask, ManyStarsStayFast) {

@@ -5,10 +5,10 @@
 #include <chrono>
 #include <thread>
 
-#include "model/Velqor.h"
-#include "model/VelqorIntfGen.h"
 #include "contract/VelqorDateTime.h"
 #include "contract/VelqorError.h"
+#include "model/Velqor.h"
+#include "model/VelqorIntfGen.h"
 #include "xmlda/VelqorXMLDA.h"
 #include "xmlda/XmlDaSim.h"
 

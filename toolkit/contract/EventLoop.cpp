@@ -94,7 +94,8 @@ int PlainEventLoop::ProcessPending() {
     return ran;
 }
 
-bool PlainEventLoop::RunUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+bool PlainEventLoop::RunUntil(const std::function<bool()>& pred,
+                              std::chrono::milliseconds timeout) {
     auto end = Clock::now() + timeout;
     for (;;) {
         ProcessPending();
@@ -121,7 +122,8 @@ void PlainEventLoop::Run() {
         if (!quit_) {
             auto wake = Clock::now() + std::chrono::milliseconds(100);
             for (auto& [id, t] : timers_) wake = std::min(wake, t.due);
-            if (queue_.empty()) cv_.wait_until(lock, wake, [&] { return !queue_.empty() || quit_; });
+            if (queue_.empty())
+                cv_.wait_until(lock, wake, [&] { return !queue_.empty() || quit_; });
         }
         if (quit_) {
             quit_ = false;
@@ -158,7 +160,8 @@ MessageWindow::~MessageWindow() {
     for (auto& [number, id] : timers_) loop_.StopTimer(id);
 }
 
-bool MessageWindow::Post(uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload) {
+bool MessageWindow::Post(uint32_t message, uintptr_t wParam,
+                         std::unique_ptr<MessagePayload> payload) {
     {
         std::lock_guard lock(mu_);
         if (destroyed_) return false;
@@ -175,7 +178,8 @@ bool MessageWindow::Post(uint32_t message, uintptr_t wParam, std::unique_ptr<Mes
     return true;
 }
 
-void MessageWindow::Dispatch(uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload) {
+void MessageWindow::Dispatch(uint32_t message, uintptr_t wParam,
+                             std::unique_ptr<MessagePayload> payload) {
     try {
         if (handler_) handler_(message, wParam, std::move(payload));
     } catch (const EAbort&) {

@@ -17,11 +17,13 @@
 namespace velqor {
 
 // Message numbers posted by transports.
-inline constexpr uint32_t WM_VELQOR_SHUTDOWN = 0x401;       // wParam 0, payload ShutdownPayload or none
-inline constexpr uint32_t WM_VELQOR_DATACHANGE = 0x1602;    // wParam group client handle, payload ItemUpdatesPayload
+inline constexpr uint32_t WM_VELQOR_SHUTDOWN = 0x401;  // wParam 0, payload ShutdownPayload or none
+inline constexpr uint32_t WM_VELQOR_DATACHANGE =
+    0x1602;  // wParam group client handle, payload ItemUpdatesPayload
 inline constexpr uint32_t WM_VELQOR_WRITEERROR = 0x403;     // wParam 0, payload ItemUpdatesPayload
 inline constexpr uint32_t WM_VELQOR_WRITECOMPLETE = 0x404;  // wParam 0, payload ItemUpdatesPayload
-inline constexpr uint32_t WM_VELQOR_TIMER = 0x113;          // internal: a numbered timer fired (wParam = id)
+inline constexpr uint32_t WM_VELQOR_TIMER =
+    0x113;  // internal: a numbered timer fired (wParam = id)
 
 // Base of every payload a message carries; the receiver owns it.
 struct MessagePayload {
@@ -30,7 +32,7 @@ struct MessagePayload {
 
 // The owning thread's loop. Post is thread-safe; timers belong to the owning thread.
 class EventLoop {
-public:
+  public:
     virtual ~EventLoop() = default;
     // Queues fn to run on the owning thread after everything posted before it.
     virtual void Post(std::function<void()> fn) = 0;
@@ -46,7 +48,7 @@ public:
 // A plain loop over a queue, a condition variable and the steady clock, for command-line
 // programs and tests. The thread that calls the Run/Process functions is the owning thread.
 class PlainEventLoop : public EventLoop {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     void Post(std::function<void()> fn) override;
@@ -69,7 +71,7 @@ public:
     // Test clock: when set, timers read this instead of the steady clock.
     void SetClockForTest(std::function<Clock::time_point()> now) { now_ = std::move(now); }
 
-private:
+  private:
     Clock::time_point NowTime() const { return now_ ? now_() : Clock::now(); }
     bool RunOne(std::unique_lock<std::mutex>& lock);
     int RunDueTimers();
@@ -91,15 +93,16 @@ private:
 // The hidden window of a component. Create on the owning thread; Post from any thread.
 // After Destroy (or the last owner dropping it) posts are refused and queued messages dropped.
 class MessageWindow : public std::enable_shared_from_this<MessageWindow> {
-public:
-    using Handler =
-        std::function<void(uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload)>;
+  public:
+    using Handler = std::function<void(uint32_t message, uintptr_t wParam,
+                                       std::unique_ptr<MessagePayload> payload)>;
 
     static std::shared_ptr<MessageWindow> Create(EventLoop& loop, Handler handler);
     ~MessageWindow();
 
     // Queues a message; false when the window is destroyed. Thread-safe.
-    bool Post(uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload = nullptr);
+    bool Post(uint32_t message, uintptr_t wParam,
+              std::unique_ptr<MessagePayload> payload = nullptr);
     // Numbered timers: SetTimer replaces a timer of the same number. Owning thread only.
     void SetTimer(int number, int intervalMs);
     void KillTimer(int number);
@@ -113,7 +116,7 @@ public:
     // error display so that it never leaves message handling.
     void Dispatch(uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload);
 
-private:
+  private:
     MessageWindow(EventLoop& loop, Handler handler) : loop_(loop), handler_(std::move(handler)) {}
     EventLoop& loop_;
     Handler handler_;

@@ -1,5 +1,7 @@
 #include "Variant.h"
 
+#include <locale.h>
+
 #include <cfloat>
 #include <charconv>
 #include <clocale>
@@ -7,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <locale.h>
 
 #include "VelqorDateTime.h"
 
@@ -16,7 +17,8 @@ namespace velqor {
 namespace {
 
 bool IsSignedKind(VARTYPE vt) {
-    return vt == VT_I1 || vt == VT_I2 || vt == VT_I4 || vt == VT_I8 || vt == VT_INT || vt == VT_ERROR;
+    return vt == VT_I1 || vt == VT_I2 || vt == VT_I4 || vt == VT_I8 || vt == VT_INT ||
+           vt == VT_ERROR;
 }
 bool IsUnsignedKind(VARTYPE vt) {
     return vt == VT_UI1 || vt == VT_UI2 || vt == VT_UI4 || vt == VT_UI8 || vt == VT_UINT;
@@ -31,7 +33,8 @@ bool IsFloatKind(VARTYPE vt) { return vt == VT_R4 || vt == VT_R8 || vt == VT_DAT
 }
 [[noreturn]] void Overflow(VARTYPE from, VARTYPE to) {
     char buf[96];
-    std::snprintf(buf, sizeof buf, "Overflow while converting variant of type (0x%04X) into type (0x%04X)",
+    std::snprintf(buf, sizeof buf,
+                  "Overflow while converting variant of type (0x%04X) into type (0x%04X)",
                   unsigned(from), unsigned(to));
     throw EVariantError(buf);
 }
@@ -56,14 +59,33 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 // Range of each integer kind.
 void IntRange(VARTYPE vt, long double& lo, long double& hi) {
     switch (vt) {
-        case VT_I1: lo = INT8_MIN, hi = INT8_MAX; break;
-        case VT_UI1: lo = 0, hi = UINT8_MAX; break;
-        case VT_I2: lo = INT16_MIN, hi = INT16_MAX; break;
-        case VT_UI2: lo = 0, hi = UINT16_MAX; break;
-        case VT_I4: case VT_INT: case VT_ERROR: lo = INT32_MIN, hi = INT32_MAX; break;
-        case VT_UI4: case VT_UINT: lo = 0, hi = UINT32_MAX; break;
-        case VT_I8: lo = (long double)INT64_MIN, hi = (long double)INT64_MAX; break;
-        default: lo = 0, hi = (long double)UINT64_MAX; break;
+        case VT_I1:
+            lo = INT8_MIN, hi = INT8_MAX;
+            break;
+        case VT_UI1:
+            lo = 0, hi = UINT8_MAX;
+            break;
+        case VT_I2:
+            lo = INT16_MIN, hi = INT16_MAX;
+            break;
+        case VT_UI2:
+            lo = 0, hi = UINT16_MAX;
+            break;
+        case VT_I4:
+        case VT_INT:
+        case VT_ERROR:
+            lo = INT32_MIN, hi = INT32_MAX;
+            break;
+        case VT_UI4:
+        case VT_UINT:
+            lo = 0, hi = UINT32_MAX;
+            break;
+        case VT_I8:
+            lo = (long double)INT64_MIN, hi = (long double)INT64_MAX;
+            break;
+        default:
+            lo = 0, hi = (long double)UINT64_MAX;
+            break;
     }
 }
 
@@ -125,7 +147,8 @@ Variant Variant::R4(float x) {
 
 Variant Variant::CurrencyFromDouble(double x) {
     long double scaled = RoundBankers((long double)x * 10000.0L);
-    if (!(scaled >= (long double)INT64_MIN && scaled <= (long double)INT64_MAX)) Overflow(VT_R8, VT_CY);
+    if (!(scaled >= (long double)INT64_MIN && scaled <= (long double)INT64_MAX))
+        Overflow(VT_R8, VT_CY);
     return Currency(int64_t(scaled));
 }
 
@@ -230,7 +253,8 @@ bool ParseFloat(std::string_view text, double& out) {
         out = std::numeric_limits<double>::quiet_NaN();
         return true;
     }
-    auto r = std::from_chars(text.data(), text.data() + text.size(), out, std::chars_format::general);
+    auto r =
+        std::from_chars(text.data(), text.data() + text.size(), out, std::chars_format::general);
     if (r.ptr != text.data() + text.size()) return false;
     if (r.ec == std::errc::result_out_of_range) {
         // Too large gives infinity, too small gives zero, as the C library does.
@@ -306,15 +330,23 @@ std::string CurrencyText(int64_t cy) {
 std::string Variant::ToText() const {
     switch (vt_) {
         case VT_EMPTY:
-        case VT_NULL: return "";
-        case VT_BOOL: return i_ ? "True" : "False";
-        case VT_R4: return FormatFloatGeneral(d_, 7);
-        case VT_R8: return FormatFloatGeneral(d_, 15);
-        case VT_CY: return CurrencyText(i_);
-        case VT_DATE: return FormatDateTimeText(d_);
+        case VT_NULL:
+            return "";
+        case VT_BOOL:
+            return i_ ? "True" : "False";
+        case VT_R4:
+            return FormatFloatGeneral(d_, 7);
+        case VT_R8:
+            return FormatFloatGeneral(d_, 15);
+        case VT_CY:
+            return CurrencyText(i_);
+        case VT_DATE:
+            return FormatDateTimeText(d_);
         case VT_BSTR:
-        case VT_STRING: return s_;
-        default: break;
+        case VT_STRING:
+            return s_;
+        default:
+            break;
     }
     if (IsSignedKind(vt_)) return std::to_string(i_);
     if (IsUnsignedKind(vt_)) return std::to_string(u_);
@@ -453,14 +485,18 @@ bool operator==(const Variant& a, const Variant& b) {
     }
     switch (a.vt_) {
         case VT_EMPTY:
-        case VT_NULL: return true;
+        case VT_NULL:
+            return true;
         case VT_BSTR:
-        case VT_STRING: return a.s_ == b.s_;
+        case VT_STRING:
+            return a.s_ == b.s_;
         case VT_R4:
         case VT_R8:
         case VT_DATE:
-            return (std::isnan(a.d_) && std::isnan(b.d_)) || std::memcmp(&a.d_, &b.d_, sizeof(double)) == 0;
-        default: return a.u_ == b.u_;
+            return (std::isnan(a.d_) && std::isnan(b.d_)) ||
+                   std::memcmp(&a.d_, &b.d_, sizeof(double)) == 0;
+        default:
+            return a.u_ == b.u_;
     }
 }
 

@@ -28,7 +28,7 @@ namespace velqor {
 
 // A value that does not fit the requested kind, or a kind that cannot be converted.
 class EVariantError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
@@ -41,7 +41,7 @@ struct VariantArray {
 };
 
 class Variant {
-public:
+  public:
     Variant() = default;  // empty
     Variant(const Variant& o);
     Variant(Variant&& o) noexcept = default;
@@ -121,15 +121,15 @@ public:
     // Same kind and same value (arrays element-wise, floats bit-exact except NaN == NaN).
     friend bool operator==(const Variant& a, const Variant& b);
 
-private:
+  private:
     VARTYPE vt_ = VT_EMPTY;
     union {
-        int64_t i_ = 0;   // signed integers, currency, error, bool (0/1)
-        uint64_t u_;      // unsigned integers
-        double d_;        // floats, date
+        int64_t i_ = 0;  // signed integers, currency, error, bool (0/1)
+        uint64_t u_;     // unsigned integers
+        double d_;       // floats, date
     };
-    std::string s_;                       // strings
-    std::unique_ptr<VariantArray> arr_;   // arrays
+    std::string s_;                      // strings
+    std::unique_ptr<VariantArray> arr_;  // arrays
 };
 
 inline int32_t VariantArray::HighBound() const { return LowBound + int32_t(Elements.size()) - 1; }

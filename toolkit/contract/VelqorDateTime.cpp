@@ -133,8 +133,9 @@ double LocalToUnixSeconds(double local) {
     DateTimeParts p = DecodeDateTime(local);
     // The local wall time read as if it were UTC, then corrected by the offset in force at the
     // resulting moment; the second step settles times near a daylight-saving change.
-    const int64_t wall = (DaysFromCivil(p.Year, unsigned(p.Month), unsigned(p.Day)) * 24 + p.Hour) * 3600 +
-                         int64_t(p.Minute) * 60 + p.Second;
+    const int64_t wall =
+        (DaysFromCivil(p.Year, unsigned(p.Month), unsigned(p.Day)) * 24 + p.Hour) * 3600 +
+        int64_t(p.Minute) * 60 + p.Second;
     time_t t = time_t(wall - GmtOffsetAt(time_t(wall)));
     t = time_t(wall - GmtOffsetAt(t));
     return double(t) + p.Millisecond / 1000.0;
@@ -142,7 +143,8 @@ double LocalToUnixSeconds(double local) {
 
 double Now() {
     auto now = std::chrono::system_clock::now().time_since_epoch();
-    double secs = double(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()) / 1000.0;
+    double secs =
+        double(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()) / 1000.0;
     return UnixSecondsToLocal(secs);
 }
 
@@ -178,7 +180,8 @@ int LocalTimeZoneBias() {
 }
 
 int LocalTimeZoneBiasAt(double local) {
-    return int(std::llround((LocalToUnixSeconds(local) - (local - kUnixEpochDays) * 86400.0) / 60.0));
+    return int(
+        std::llround((LocalToUnixSeconds(local) - (local - kUnixEpochDays) * 86400.0) / 60.0));
 }
 
 std::string FormatDateTimeText(double dt) {
@@ -230,8 +233,10 @@ bool ParseDateTimeText(std::string_view text, double& out) {
     if (text.size() >= 10 && text[4] == '-') {
         if (!num(4, p.Year) || !lit('-') || !num(2, p.Month) || !lit('-') || !num(2, p.Day))
             return false;
-        if (pos == text.size()) dateOnly = true;
-        else if (!lit(' ') && !lit('T')) return false;
+        if (pos == text.size())
+            dateOnly = true;
+        else if (!lit(' ') && !lit('T'))
+            return false;
     } else {
         p.Year = 1899, p.Month = 12, p.Day = 30;
     }

@@ -6,31 +6,56 @@ namespace velqor {
 
 const char* MsgText(Msg id) {
     switch (id) {
-        case Msg::NotConnected: return "Not connected to server";
-        case Msg::ServerNameNotFound: return "Server name not found in registry or empty";
-        case Msg::UnableToConnect: return "Unable to connect to OPC server %s";
-        case Msg::BrowserNotFound: return "Browser interface not found";
-        case Msg::UnknownError: return "Unknown error : %d";
-        case Msg::GroupNotFound: return "Group not found";
-        case Msg::GroupExists: return "Group %s already exists";
-        case Msg::ItemNotExists: return "Item %s not exists on OPC server";
-        case Msg::ItemExists: return "Item %s already exists on OPC server";
-        case Msg::NotPossibleConnected: return "Not possible if connected to OPC server";
-        case Msg::CannotWriteItems: return "Cannot write Items:";
-        case Msg::CannotAddItems: return "Cannot add Items:";
-        case Msg::ProtocolNotSupported: return "Protocol not supported";
-        case Msg::NotImplemented: return "Not implemented";
-        case Msg::UnknownConnectionType: return "unknown connection type";
-        case Msg::OverrideCreateConnection: return "please override CreateConnection";
-        case Msg::ServerListNotFound: return "unknown error: interface IOPCServerList not found";
-        case Msg::WrongResultGetStatus: return "wrong result from OPC Server (GetStatus)";
-        case Msg::WrongResultSubscribe: return "wrong result from OPC Server (Subscribe)";
-        case Msg::ErrorGetEUType: return "error GetEUType";
-        case Msg::ItemNotInList: return "item not exists in list";
-        case Msg::FirstDefineServer: return "first define server object";
-        case Msg::ServerNotActive: return "OPC server not active";
-        case Msg::FirstCallSetBrowseList: return "first call method SetBrowseList";
-        case Msg::OPCCommand: return "OPC Command:";
+        case Msg::NotConnected:
+            return "Not connected to server";
+        case Msg::ServerNameNotFound:
+            return "Server name not found in registry or empty";
+        case Msg::UnableToConnect:
+            return "Unable to connect to OPC server %s";
+        case Msg::BrowserNotFound:
+            return "Browser interface not found";
+        case Msg::UnknownError:
+            return "Unknown error : %d";
+        case Msg::GroupNotFound:
+            return "Group not found";
+        case Msg::GroupExists:
+            return "Group %s already exists";
+        case Msg::ItemNotExists:
+            return "Item %s not exists on OPC server";
+        case Msg::ItemExists:
+            return "Item %s already exists on OPC server";
+        case Msg::NotPossibleConnected:
+            return "Not possible if connected to OPC server";
+        case Msg::CannotWriteItems:
+            return "Cannot write Items:";
+        case Msg::CannotAddItems:
+            return "Cannot add Items:";
+        case Msg::ProtocolNotSupported:
+            return "Protocol not supported";
+        case Msg::NotImplemented:
+            return "Not implemented";
+        case Msg::UnknownConnectionType:
+            return "unknown connection type";
+        case Msg::OverrideCreateConnection:
+            return "please override CreateConnection";
+        case Msg::ServerListNotFound:
+            return "unknown error: interface IOPCServerList not found";
+        case Msg::WrongResultGetStatus:
+            return "wrong result from OPC Server (GetStatus)";
+        case Msg::WrongResultSubscribe:
+            return "wrong result from OPC Server (Subscribe)";
+        case Msg::ErrorGetEUType:
+            return "error GetEUType";
+        case Msg::ItemNotInList:
+            return "item not exists in list";
+        case Msg::FirstDefineServer:
+            return "first define server object";
+        case Msg::ServerNotActive:
+            return "OPC server not active";
+        case Msg::FirstCallSetBrowseList:
+            return "first call method SetBrowseList";
+        case Msg::OPCCommand:
+            return "OPC Command:";
     }
     return "";
 }

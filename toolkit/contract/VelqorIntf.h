@@ -18,14 +18,42 @@ enum tVelqorConnectionType : int32_t { coXML = 0, coCOM = 1 };
 
 // Requested and browse-filter data type; the ordinal is the variant type number.
 enum VelqorADatatype : int32_t {
-    vtEMPTY = 0, vtNULL = 1, vtI2 = 2, vtI4 = 3, vtR4 = 4, vtR8 = 5, vtCY = 6, vtDATE = 7,
-    vtBSTR = 8, vtDISPATCH = 9, vtERROR = 10, vtBOOL = 11, vtVARIANT = 12, vtUNKNOWN = 13,
-    vtDECIMAL = 14, vtundef = 15, vtI1 = 16, vtUI1 = 17, vtUI2 = 18, vtUI4 = 19, vtI8 = 20,
-    vtUI8 = 21, vtINT = 22, vtUINT = 23, vtVOID = 24, vtHRESULT = 25, vtPTR = 26,
-    vtSAFEARRAY = 27, vtCARRAY = 28, vtUSERDEFINED = 29, vtLPSTR = 30, vtLPWSTR = 31,
+    vtEMPTY = 0,
+    vtNULL = 1,
+    vtI2 = 2,
+    vtI4 = 3,
+    vtR4 = 4,
+    vtR8 = 5,
+    vtCY = 6,
+    vtDATE = 7,
+    vtBSTR = 8,
+    vtDISPATCH = 9,
+    vtERROR = 10,
+    vtBOOL = 11,
+    vtVARIANT = 12,
+    vtUNKNOWN = 13,
+    vtDECIMAL = 14,
+    vtundef = 15,
+    vtI1 = 16,
+    vtUI1 = 17,
+    vtUI2 = 18,
+    vtUI4 = 19,
+    vtI8 = 20,
+    vtUI8 = 21,
+    vtINT = 22,
+    vtUINT = 23,
+    vtVOID = 24,
+    vtHRESULT = 25,
+    vtPTR = 26,
+    vtSAFEARRAY = 27,
+    vtCARRAY = 28,
+    vtUSERDEFINED = 29,
+    vtLPSTR = 30,
+    vtLPWSTR = 31,
 };
-static_assert(int(vtI2) == int(VT_I2) && int(vtBSTR) == int(VT_BSTR) && int(vtBOOL) == int(VT_BOOL) &&
-              int(vtI1) == int(VT_I1) && int(vtUI8) == int(VT_UI8) && int(vtLPWSTR) == int(VT_LPWSTR));
+static_assert(int(vtI2) == int(VT_I2) && int(vtBSTR) == int(VT_BSTR) &&
+              int(vtBOOL) == int(VT_BOOL) && int(vtI1) == int(VT_I1) && int(vtUI8) == int(VT_UI8) &&
+              int(vtLPWSTR) == int(VT_LPWSTR));
 // The value sent to a server for a requested type.
 constexpr int32_t MaskedDatatype(int32_t t) { return t & 0x7F; }
 
@@ -35,8 +63,14 @@ using VelqorAcesstype = uint8_t;  // bit set of VelqorAcesstypeBit
 
 // Server types and their set (bit n = ordinal n).
 enum tVelqorServerType : uint8_t {
-    svr_DA10 = 0, svr_DA20 = 1, svr_DA30 = 2, svr_AE10 = 3, svr_BA10 = 4, svr_BA20 = 5,
-    svr_DX10 = 6, svr_HDA10 = 7,
+    svr_DA10 = 0,
+    svr_DA20 = 1,
+    svr_DA30 = 2,
+    svr_AE10 = 3,
+    svr_BA10 = 4,
+    svr_BA20 = 5,
+    svr_DX10 = 6,
+    svr_HDA10 = 7,
 };
 using tVelqorServerSet = uint8_t;
 constexpr tVelqorServerSet ServerSetOf(tVelqorServerType t) { return tVelqorServerSet(1u << t); }

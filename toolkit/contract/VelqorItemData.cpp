@@ -74,7 +74,8 @@ void TVelqorItemList::Report(const std::string& caption, bool raiseIt) const {
 
 void TVelqorItemList::CheckAllAdded() const {
     for (TVelqorItemData* item : items_)
-        if (item->FServerHandle == -1) throw EOPCServerException(MsgFormat(Msg::ItemNotExists, item->FItemID));
+        if (item->FServerHandle == -1)
+            throw EOPCServerException(MsgFormat(Msg::ItemNotExists, item->FItemID));
 }
 
 bool RaiseItemErrors() { return g_raiseItemErrors.load(); }

@@ -19,29 +19,29 @@ namespace velqor {
 // synchronous reads); values from other threads travel in ItemUpdatesPayload and are applied
 // by the component on the owning thread.
 class TVelqorItemData {
-public:
+  public:
     TVelqorItemData();
     virtual ~TVelqorItemData();
     TVelqorItemData(const TVelqorItemData&) = delete;
     TVelqorItemData& operator=(const TVelqorItemData&) = delete;
 
     bool FIsActive = true;
-    int32_t FEUType = -1;             // -1 not yet known, 0 none, 1 analog, 2 enumerated
-    int32_t FCanonicalDatatype = 0;   // variant type number reported by the server
-    double FTimeStamp = 0;            // local date-time
-    int32_t FServerHandle = -1;       // -1: not added to the server
-    int32_t FRequestedDatatype = 0;   // requested data type as set
-    int32_t FRequestDatatype = 0;     // the type sent to the server (masked with 0x7F)
+    int32_t FEUType = -1;            // -1 not yet known, 0 none, 1 analog, 2 enumerated
+    int32_t FCanonicalDatatype = 0;  // variant type number reported by the server
+    double FTimeStamp = 0;           // local date-time
+    int32_t FServerHandle = -1;      // -1: not added to the server
+    int32_t FRequestedDatatype = 0;  // requested data type as set
+    int32_t FRequestDatatype = 0;    // the type sent to the server (masked with 0x7F)
     std::string FItemID;
     std::string FAccessPath;
-    int32_t FAccessRights = 0;        // 1 readable, 2 writable
+    int32_t FAccessRights = 0;  // 1 readable, 2 writable
     int32_t FQuality = 0;
-    int32_t FError = 0;               // result of the last operation (0 = ok)
+    int32_t FError = 0;  // result of the last operation (0 = ok)
     void* FUserData = nullptr;
-    Variant FWriteValue;              // what the next write sends
+    Variant FWriteValue;  // what the next write sends
     int32_t FUpdateCount = 0;
-    int32_t FWriteQuality = -1;       // sent with the next write when not negative
-    double FWriteTimeStamp = -1.0;    // sent with the next write when > 0
+    int32_t FWriteQuality = -1;     // sent with the next write when not negative
+    double FWriteTimeStamp = -1.0;  // sent with the next write when > 0
     Variant FValue;
     Variant FEUInfo = Variant::Null();
 
@@ -68,7 +68,7 @@ public:
     // Text of the item's error; the component model words it through its connection.
     virtual std::string ErrorText() const;
 
-private:
+  private:
     uint32_t clientHandle_;
 };
 
@@ -77,7 +77,7 @@ TVelqorItemData* FindItemByClientHandle(uint32_t handle);
 
 // An ordered list of item references; it never owns the items.
 class TVelqorItemList {
-public:
+  public:
     TVelqorItemList() = default;
     explicit TVelqorItemList(TVelqorItemData* single) { items_.push_back(single); }
     template <class It>
@@ -102,7 +102,7 @@ public:
     // a server handle.
     void CheckAllAdded() const;
 
-private:
+  private:
     std::vector<TVelqorItemData*> items_;
 };
 
@@ -113,7 +113,10 @@ void SetRaiseItemErrors(bool on);
 // One item's new state as a transport decoded it.
 struct ItemUpdate {
     enum Field : uint32_t {
-        kValue = 1, kQuality = 2, kTimeStamp = 4, kError = 8,
+        kValue = 1,
+        kQuality = 2,
+        kTimeStamp = 4,
+        kError = 8,
         kCountUpdate = 16,     // increment the update counter
         kLearnCanonical = 32,  // the storing rule (StoreValue) applies to the value
     };
@@ -156,7 +159,7 @@ struct TVelqorBrowseItem {
 
 // An ordered list that owns its browse entries.
 class TVelqorBrowseItems {
-public:
+  public:
     int Count() const { return int(items_.size()); }
     TVelqorBrowseItem* Items(int index) const { return items_.at(size_t(index)).get(); }
     TVelqorBrowseItem* Add() {
@@ -171,7 +174,7 @@ public:
     auto begin() const { return items_.begin(); }
     auto end() const { return items_.end(); }
 
-private:
+  private:
     std::vector<std::unique_ptr<TVelqorBrowseItem>> items_;
 };
 

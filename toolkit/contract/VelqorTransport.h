@@ -19,7 +19,7 @@ using ParamLines = std::vector<std::string>;  // "name=value" lines
 class IVelqorBrowser;
 
 class IVelqorConnection : public com::IUnknown {
-public:
+  public:
     static constexpr com::IID IID_ = com::MakeGuid("2E0EDBB1-C374-4575-B7AC-0CCBAB0973B9");
     using Base = com::IUnknown;
 
@@ -27,21 +27,21 @@ public:
     virtual void Connect(const std::string& clientName, const std::string& serverName,
                          const std::string& computerName, const ParamLines& params,
                          NotifyWindow window, int32_t connectDelay) = 0;
-    virtual void Disconnect() = 0;                                // 4
-    virtual int32_t GetLocaleId() = 0;                            // 5
-    virtual void SetLocaleId(int32_t localeId) = 0;               // 6
-    virtual int32_t SpecVersion() = 0;                            // 7: 1, 2, 3 (COM DA), 4 (XML-DA)
-    virtual com::IUnknown* ConnectionObject() = 0;                // 8: the implementing object
-    virtual tVelqorConnectionType ConnectionType() = 0;           // 9
-    virtual bool SetClientName(const std::string& name) = 0;      // 10
-    virtual bool CheckConnection() = 0;                           // 11: keep-alive probe
+    virtual void Disconnect() = 0;                            // 4
+    virtual int32_t GetLocaleId() = 0;                        // 5
+    virtual void SetLocaleId(int32_t localeId) = 0;           // 6
+    virtual int32_t SpecVersion() = 0;                        // 7: 1, 2, 3 (COM DA), 4 (XML-DA)
+    virtual com::IUnknown* ConnectionObject() = 0;            // 8: the implementing object
+    virtual tVelqorConnectionType ConnectionType() = 0;       // 9
+    virtual bool SetClientName(const std::string& name) = 0;  // 10
+    virtual bool CheckConnection() = 0;                       // 11: keep-alive probe
 
-protected:
+  protected:
     ~IVelqorConnection() = default;
 };
 
 class IVelqorDAConnection : public IVelqorConnection {
-public:
+  public:
     static constexpr com::IID IID_ = com::MakeGuid("B64D9A7C-1FA9-4AC3-9049-3C36448580DD");
     using Base = IVelqorConnection;
 
@@ -52,64 +52,64 @@ public:
                                    const std::vector<std::string>& propertyFilter, bool withValues,
                                    bool raiseOnError) = 0;
     virtual void GetItemPropertyValue(const std::string& itemID, int32_t propertyID,
-                                      std::string& text) = 0;                // 15
-    virtual void GetStatus(tServerStateRecord& status) = 0;                  // 16
-    virtual void CreateBrowser(com::ComPtr<IVelqorBrowser>& browser) = 0;    // 17
+                                      std::string& text) = 0;              // 15
+    virtual void GetStatus(tServerStateRecord& status) = 0;                // 16
+    virtual void CreateBrowser(com::ComPtr<IVelqorBrowser>& browser) = 0;  // 17
 
-protected:
+  protected:
     ~IVelqorDAConnection() = default;
 };
 
 class IVelqorGroup : public com::IUnknown {
-public:
+  public:
     static constexpr com::IID IID_ = com::MakeGuid("0B39CD52-407F-4983-A1EF-33E36ACAA2C3");
     using Base = com::IUnknown;
 
-    virtual void Remove(bool serverShutDown, int32_t& serverHandle) = 0;                 // 3
-    virtual void SetName(const std::string& name) = 0;                                   // 4
-    virtual void GetState(tVelqorGroupStateRec& state) = 0;                              // 5
+    virtual void Remove(bool serverShutDown, int32_t& serverHandle) = 0;  // 3
+    virtual void SetName(const std::string& name) = 0;                    // 4
+    virtual void GetState(tVelqorGroupStateRec& state) = 0;               // 5
     virtual void SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand,
                           int32_t localeId, int32_t clientHandle, int32_t holdTime,
-                          int32_t waitTime) = 0;                                         // 6
-    virtual bool WriteSync(TVelqorItemList& items) = 0;                                  // 7
-    virtual bool WriteAsync(TVelqorItemList& items) = 0;                                 // 8
-    virtual bool ReadAsync(TVelqorItemList& items) = 0;                                  // 9
-    virtual bool ReadSync(TVelqorItemList& items, bool fromCache) = 0;                   // 10
-    virtual bool GetItemAttributes(TVelqorItemList& items) = 0;                          // 11
-    virtual void Cancel() = 0;                                                           // 12
-    virtual void Refresh(bool fromCache) = 0;                                            // 13
-    virtual bool AddItems(TVelqorItemList& items, bool add) = 0;                         // 14
-    virtual bool RemoveItems(bool serverShutDown, TVelqorItemList& items) = 0;           // 15
-    virtual bool SetActiveState(TVelqorItemList& items, bool active) = 0;                // 16
-    virtual bool SetDatatypes(TVelqorItemList& items) = 0;                               // 17
-    virtual void Reserved() = 0;                                                         // 18
+                          int32_t waitTime) = 0;                                // 6
+    virtual bool WriteSync(TVelqorItemList& items) = 0;                         // 7
+    virtual bool WriteAsync(TVelqorItemList& items) = 0;                        // 8
+    virtual bool ReadAsync(TVelqorItemList& items) = 0;                         // 9
+    virtual bool ReadSync(TVelqorItemList& items, bool fromCache) = 0;          // 10
+    virtual bool GetItemAttributes(TVelqorItemList& items) = 0;                 // 11
+    virtual void Cancel() = 0;                                                  // 12
+    virtual void Refresh(bool fromCache) = 0;                                   // 13
+    virtual bool AddItems(TVelqorItemList& items, bool add) = 0;                // 14
+    virtual bool RemoveItems(bool serverShutDown, TVelqorItemList& items) = 0;  // 15
+    virtual bool SetActiveState(TVelqorItemList& items, bool active) = 0;       // 16
+    virtual bool SetDatatypes(TVelqorItemList& items) = 0;                      // 17
+    virtual void Reserved() = 0;                                                // 18
     virtual void Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle,
                         bool active, float deadBand, int32_t timeBias, int32_t localeId,
                         int32_t& updateRate, bool subscribe, int32_t holdTime,
-                        int32_t waitTime) = 0;                                           // 19
+                        int32_t waitTime) = 0;  // 19
 
-protected:
+  protected:
     ~IVelqorGroup() = default;
 };
 
 class IVelqorBrowser : public com::IUnknown {
-public:
+  public:
     static constexpr com::IID IID_ = com::MakeGuid("B17D0EFD-A7E8-4DA3-BC3B-DE22AE3E73E9");
     using Base = com::IUnknown;
 
-    virtual int32_t Organization() = 0;                              // 3: 1 hierarchical, 2 flat
-    virtual bool MoveDown(const TVelqorBrowseItem& item) = 0;        // 4
-    virtual bool MoveTo(const TVelqorBrowseItem& item) = 0;          // 5
-    virtual bool MoveToRoot() = 0;                                   // 6
-    virtual bool MoveUp() = 0;                                       // 7
-    virtual TVelqorBrowseItem* Position() = 0;                       // 8: owned by the browser
+    virtual int32_t Organization() = 0;                        // 3: 1 hierarchical, 2 flat
+    virtual bool MoveDown(const TVelqorBrowseItem& item) = 0;  // 4
+    virtual bool MoveTo(const TVelqorBrowseItem& item) = 0;    // 5
+    virtual bool MoveToRoot() = 0;                             // 6
+    virtual bool MoveUp() = 0;                                 // 7
+    virtual TVelqorBrowseItem* Position() = 0;                 // 8: owned by the browser
     // 9: browseType 1 branches, 2 items, 3 both; accessRights bits (0 any); datatype (0 any).
     virtual void SetFilter(int32_t browseType, int32_t accessRights, int32_t datatype,
                            const std::string& filter) = 0;
-    virtual bool Browse(bool flat) = 0;                              // 10
-    virtual void SetBrowseList(TVelqorBrowseItems* list) = 0;        // 11
+    virtual bool Browse(bool flat) = 0;                        // 10
+    virtual void SetBrowseList(TVelqorBrowseItems* list) = 0;  // 11
 
-protected:
+  protected:
     ~IVelqorBrowser() = default;
 };
 
@@ -118,7 +118,7 @@ using TServerReport = std::function<void(const std::string& description, const s
                                          const std::string& clsid, uint32_t serverType)>;
 
 class IVelqorServerBrowser : public com::IUnknown {
-public:
+  public:
     static constexpr com::IID IID_ = com::MakeGuid("EE37583A-B0C2-41C2-A263-CEAE0601CD55");
     using Base = com::IUnknown;
 
@@ -126,7 +126,7 @@ public:
     virtual void GetServerList(tVelqorServerSet serverTypes, const std::string& computerName,
                                int32_t flags, const TServerReport& onServer) = 0;
 
-protected:
+  protected:
     ~IVelqorServerBrowser() = default;
 };
 

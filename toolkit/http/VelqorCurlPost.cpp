@@ -278,8 +278,8 @@ int TVelqorCurlPost::Perform(Transfer& t, std::string_view request) {
     curl_easy_setopt(h, CURLOPT_PREREQDATA, data);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, data);
     const long connectMs = ConnectTimeout() > 0 ? ConnectTimeout() : kDefaultConnectTimeoutMs;
-    const auto sendLimit = std::chrono::milliseconds(SendTimeout() > 0 ? SendTimeout()
-                                                                       : kDefaultSendTimeoutMs);
+    const auto sendLimit =
+        std::chrono::milliseconds(SendTimeout() > 0 ? SendTimeout() : kDefaultSendTimeoutMs);
     const auto receiveLimit = std::chrono::milliseconds(
         ReceiveTimeout() > 0 ? ReceiveTimeout() : kDefaultReceiveTimeoutMs);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectMs);

@@ -17,7 +17,7 @@ struct curl_slist;
 namespace velqor {
 
 class TVelqorCurlPost : public THTTPPost {
-public:
+  public:
     // URL schemes, numbered as the Windows internet library numbers them.
     enum TScheme : int { schemeNone = 0, schemeHTTP = 3, schemeHTTPS = 4 };
 
@@ -46,11 +46,11 @@ public:
 
     struct Transfer;  // the state of one exchange, seen by the libcurl callbacks
 
-protected:
+  protected:
     void DoConnect(bool open) override;
     void WakeUp() override;
 
-private:
+  private:
     void CrackURL();
     void ConfigureHandle();
     // Runs one transfer to its end; returns libcurl's result.

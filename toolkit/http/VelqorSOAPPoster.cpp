@@ -93,8 +93,8 @@ std::unique_ptr<THTTPPost> CreatePoster(const THTTPPostSettings& settings) {
 }
 
 void PostOnce(const std::string& url, const std::string& proxy, const std::string& user,
-              const std::string& password, const std::string& postBy,
-              const std::string& soapAction, std::string_view request, std::string& response) {
+              const std::string& password, const std::string& postBy, const std::string& soapAction,
+              std::string_view request, std::string& response) {
     auto poster = CreatePoster(url, proxy, user, postBy, password);
     poster->Post(soapAction, request, response);
 }

@@ -36,7 +36,7 @@ std::string SOAPActionHeader(std::string_view action);
 
 // The abstract poster.
 class THTTPPost {
-public:
+  public:
     THTTPPost() = default;
     virtual ~THTTPPost() = default;
     THTTPPost(const THTTPPost&) = delete;
@@ -87,14 +87,14 @@ public:
     void ResetAbort() { abort_.store(false); }
     bool AbortRequested() const { return abort_.load(); }
 
-protected:
+  protected:
     // Opens (true) or closes (false) the connection.
     virtual void DoConnect(bool open) = 0;
     // Wakes a blocked exchange so that it notices AbortRequested(). Any thread.
     virtual void WakeUp() {}
     void SetSOAPActionField(const std::string& value) { soapAction_ = value; }
 
-private:
+  private:
     bool connected_ = false;
     std::string proxy_, url_, proxyBypass_, soapAction_, userName_, password_, caFile_;
     int connectTimeout_ = 0, sendTimeout_ = 0, receiveTimeout_ = 0;
@@ -112,8 +112,8 @@ std::unique_ptr<THTTPPost> CreatePoster(const THTTPPostSettings& settings);
 
 // One exchange through a temporary poster, destroyed also on error.
 void PostOnce(const std::string& url, const std::string& proxy, const std::string& user,
-              const std::string& password, const std::string& postBy,
-              const std::string& soapAction, std::string_view request, std::string& response);
+              const std::string& password, const std::string& postBy, const std::string& soapAction,
+              std::string_view request, std::string& response);
 void PostOnce(const THTTPPostSettings& settings, const std::string& soapAction,
               std::string_view request, std::string& response);
 

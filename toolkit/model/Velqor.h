@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "model/VelqorComn.h"
 #include "contract/VelqorItemData.h"
+#include "model/VelqorComn.h"
 
 namespace velqor {
 
@@ -25,17 +25,19 @@ class TVelqorBrowser;
 
 // Data change, write error and write complete: the server component as sender and the items
 // concerned (the list does not own them and is gone after the call).
-using TOnOPCDataChangeEvent = std::function<void(TVelqorServer* sender, const TVelqorItemList& items)>;
+using TOnOPCDataChangeEvent =
+    std::function<void(TVelqorServer* sender, const TVelqorItemList& items)>;
 
 // The classes a server component builds its collections with; a descendant substitutes its own.
 using TVelqorGroupsClass = std::function<std::unique_ptr<TVelqorGroups>(TVelqorServer& owner)>;
-using TVelqorGroupClass = std::function<std::unique_ptr<TVelqorGroup>(TVelqorGroups& owner, int32_t id)>;
+using TVelqorGroupClass =
+    std::function<std::unique_ptr<TVelqorGroup>(TVelqorGroups& owner, int32_t id)>;
 using TVelqorItemsClass = std::function<std::unique_ptr<TVelqorItems>(TVelqorGroup& owner)>;
 using TVelqorItemClass = std::function<std::unique_ptr<TVelqorItem>(TVelqorItems& owner)>;
 
 // A manual-reset event with a unique decimal name, pulsed on each data change of its group.
 class TVelqorNamedEvent {
-public:
+  public:
     TVelqorNamedEvent();
     const std::string& Name() const { return name_; }
     void Set();
@@ -46,7 +48,7 @@ public:
     bool Wait(std::chrono::milliseconds timeout);
     bool IsSet() const;
 
-private:
+  private:
     std::string name_;
     mutable std::mutex mu_;
     std::condition_variable cv_;
@@ -56,7 +58,7 @@ private:
 
 // Template for new groups.
 class TVelqorDefaultGroup {
-public:
+  public:
     bool IsActive = true;
     int32_t UpdateRate = 1000;
     float DeadBand = 0;
@@ -67,7 +69,7 @@ public:
 
 // Template for items added to a group.
 class TVelqorDefaultItem {
-public:
+  public:
     bool IsActive = true;
     std::string AccessPath;
     VelqorADatatype RequestDataType = vtEMPTY;
@@ -76,7 +78,7 @@ public:
 // ---- items ---------------------------------------------------------------------------------
 
 class TVelqorItem : public TVelqorItemData {
-public:
+  public:
     explicit TVelqorItem(TVelqorItems& owner);
     ~TVelqorItem() override;
 
@@ -111,7 +113,7 @@ public:
     std::string ErrorText() const override;
     std::string DisplayName() const;
 
-private:
+  private:
     friend class TVelqorItems;
     enum class Op { Remove, Add, SetActive, Validate, SetDatatype };
     void RunOperation(Op op, bool active = false);
@@ -121,7 +123,7 @@ private:
 
 // The items of a group, in insertion order; owns them.
 class TVelqorItems {
-public:
+  public:
     explicit TVelqorItems(TVelqorGroup& owner) : owner_(owner) {}
     virtual ~TVelqorItems();
     TVelqorItems(const TVelqorItems&) = delete;
@@ -145,7 +147,7 @@ public:
     void Delete(int index);
     void RemoveItem(TVelqorItem* item);
 
-private:
+  private:
     TVelqorGroup& owner_;
     std::vector<std::unique_ptr<TVelqorItem>> items_;
 };
@@ -153,7 +155,7 @@ private:
 // ---- groups --------------------------------------------------------------------------------
 
 class TVelqorGroup {
-public:
+  public:
     TVelqorGroup(TVelqorGroups& owner, int32_t id);
     virtual ~TVelqorGroup();
     TVelqorGroup(const TVelqorGroup&) = delete;
@@ -222,7 +224,7 @@ public:
     // Clears the stored active flag without telling the transport (the subscription is gone).
     void MarkInactive() { isActive_ = false; }
 
-private:
+  private:
     struct Settings {
         int32_t updateRate;
         bool active;
@@ -259,7 +261,7 @@ private:
 
 // The groups of a server component, in insertion order; owns them.
 class TVelqorGroups {
-public:
+  public:
     explicit TVelqorGroups(TVelqorServer& owner) : owner_(owner) {}
     virtual ~TVelqorGroups();
     TVelqorGroups(const TVelqorGroups&) = delete;
@@ -283,7 +285,7 @@ public:
     void ConnectAll();
     void DisconnectAll();
 
-private:
+  private:
     friend class TVelqorGroup;
     TVelqorServer& owner_;
     std::vector<std::unique_ptr<TVelqorGroup>> groups_;
@@ -293,7 +295,7 @@ private:
 // ---- address-space browser -----------------------------------------------------------------
 
 class TVelqorBrowser {
-public:
+  public:
     explicit TVelqorBrowser(TVelqorServer* server = nullptr);
     virtual ~TVelqorBrowser();
     TVelqorBrowser(const TVelqorBrowser&) = delete;
@@ -303,9 +305,9 @@ public:
     // Binds to a server component (or none): clears the results and drops the transport browser.
     void SetOPCServer(TVelqorServer* server);
 
-    std::string Filter;                      // name pattern with * and ?
-    VelqorADatatype Datatype = vtEMPTY;      // vtEMPTY: any
-    VelqorAcesstype AccessRights = 0;        // empty set: any
+    std::string Filter;                  // name pattern with * and ?
+    VelqorADatatype Datatype = vtEMPTY;  // vtEMPTY: any
+    VelqorAcesstype AccessRights = 0;    // empty set: any
 
     // The transport browser, obtained on first use from an active server component.
     com::ComPtr<IVelqorBrowser> GetBrowser();
@@ -320,7 +322,7 @@ public:
     int32_t Organization();
     TVelqorBrowseItems& BrowseItems() { return items_; }
 
-private:
+  private:
     friend class TVelqorServer;
     // Drops the transport browser and the results, keeping the binding.
     void Reset();
@@ -333,7 +335,7 @@ private:
 // ---- server component ----------------------------------------------------------------------
 
 class TVelqorServer : public TVelqorSvr {
-public:
+  public:
     explicit TVelqorServer(EventLoop* loop = nullptr);
     ~TVelqorServer() override;
 
@@ -364,14 +366,15 @@ public:
     TOnOPCDataChangeEvent OnWriteError;
     TOnOPCDataChangeEvent OnWriteComplete;
 
-protected:
+  protected:
     com::ComPtr<IVelqorConnection> CreateConnection() override;
     void AfterConnect() override;
     void Activated() override;
     void Deactivating() override;
-    void WndProc(uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload) override;
+    void WndProc(uint32_t message, uintptr_t wParam,
+                 std::unique_ptr<MessagePayload> payload) override;
 
-private:
+  private:
     friend class TVelqorBrowser;
     void HandleDataChange(uintptr_t groupID, std::unique_ptr<MessagePayload> payload);
     void HandleWriteResult(uint32_t message, std::unique_ptr<MessagePayload> payload);

@@ -36,7 +36,8 @@ com::ComPtr<IVelqorBrowser> TVelqorBrowser::GetBrowser() {
 
 bool TVelqorBrowser::Browse(int32_t browseType, bool flat) {
     com::ComPtr<IVelqorBrowser> b = GetBrowser();
-    int32_t rights = ((AccessRights & opcReadable) ? 1 : 0) + ((AccessRights & opcWritable) ? 2 : 0);
+    int32_t rights =
+        ((AccessRights & opcReadable) ? 1 : 0) + ((AccessRights & opcWritable) ? 2 : 0);
     b->SetFilter(browseType, rights, Datatype, Filter);
     return b->Browse(flat);
 }

@@ -14,14 +14,14 @@ TVelqorHandleComponent::~TVelqorHandleComponent() { DestroyHandle(); }
 NotifyWindow TVelqorHandleComponent::Handle() {
     if (!window_) {
         EventLoop& loop = loop_ ? *loop_ : EventLoop::Default();
-        window_ = MessageWindow::Create(
-            loop, [this](uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload) {
-                if (message == WM_VELQOR_TIMER) {
-                    TimerTick();
-                } else {
-                    WndProc(message, wParam, std::move(payload));
-                }
-            });
+        window_ = MessageWindow::Create(loop, [this](uint32_t message, uintptr_t wParam,
+                                                     std::unique_ptr<MessagePayload> payload) {
+            if (message == WM_VELQOR_TIMER) {
+                TimerTick();
+            } else {
+                WndProc(message, wParam, std::move(payload));
+            }
+        });
     }
     return window_;
 }
@@ -125,7 +125,8 @@ void TVelqorSvr::Activate() {
     connection_ = CreateConnection();
     if (!connection_) throw Exception(MsgText(Msg::UnknownConnectionType));
     auto connect = [&] {
-        connection_->Connect(clientName_, serverName_, computerName_, params_, window, connectDelay_);
+        connection_->Connect(clientName_, serverName_, computerName_, params_, window,
+                             connectDelay_);
         AfterConnect();
         active_ = true;
         Activated();
@@ -191,7 +192,8 @@ void TVelqorSvr::TimerTick() {
     SetActive(false);
 }
 
-void TVelqorSvr::WndProc(uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload) {
+void TVelqorSvr::WndProc(uint32_t message, uintptr_t wParam,
+                         std::unique_ptr<MessagePayload> payload) {
     if (message == WM_VELQOR_SHUTDOWN) {
         HandleShutdown(std::move(payload));
     } else {

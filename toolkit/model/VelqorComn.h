@@ -17,7 +17,7 @@ namespace velqor {
 // Base of every toolkit component. There is no form designer here: design mode and the
 // loading state are set by code.
 class TVelqorComponent {
-public:
+  public:
     TVelqorComponent() = default;
     virtual ~TVelqorComponent() = default;
     TVelqorComponent(const TVelqorComponent&) = delete;
@@ -34,14 +34,14 @@ public:
     // Ends the loading state; descendants apply what was recorded.
     virtual void Loaded() { loading_ = false; }
 
-private:
+  private:
     bool designing_ = false;
     bool loading_ = false;
 };
 
 // A component that owns a hidden message window on the thread that creates it.
 class TVelqorHandleComponent : public TVelqorComponent {
-public:
+  public:
     // The loop the window is created on; nullptr means EventLoop::Default() at creation.
     explicit TVelqorHandleComponent(EventLoop* loop = nullptr) : loop_(loop) {}
     ~TVelqorHandleComponent() override;
@@ -53,25 +53,27 @@ public:
     // Called for each timer message of the window.
     virtual void TimerTick() {}
 
-protected:
+  protected:
     // Handles a message other than a timer; unhandled messages are ignored.
-    virtual void WndProc(uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload);
+    virtual void WndProc(uint32_t message, uintptr_t wParam,
+                         std::unique_ptr<MessagePayload> payload);
     // Destroys the window: queued messages are dropped, timers stop.
     void DestroyHandle();
 
-private:
+  private:
     EventLoop* loop_;
     NotifyWindow window_;
 };
 
 class TVelqorSvr;
-using TOnOPCServerShutdownEvent = std::function<void(TVelqorSvr* sender, const std::string& reason)>;
+using TOnOPCServerShutdownEvent =
+    std::function<void(TVelqorSvr* sender, const std::string& reason)>;
 using TOnOPCConnectEvent = std::function<void(TVelqorSvr* sender)>;
 using TOnOPCTimeoutEvent = std::function<void(TVelqorSvr* sender)>;
 
 // The connection life cycle of a server component.
 class TVelqorSvr : public TVelqorHandleComponent {
-public:
+  public:
     static constexpr int kKeepAliveTimer = 1;
 
     explicit TVelqorSvr(EventLoop* loop = nullptr);
@@ -113,7 +115,7 @@ public:
     TOnOPCConnectEvent OnDisconnect;
     TOnOPCTimeoutEvent OnTimeout;
 
-protected:
+  protected:
     // A new connection of the selected transport; the base has none to offer.
     virtual com::ComPtr<IVelqorConnection> CreateConnection();
     virtual void AfterConnect() {}
@@ -122,13 +124,14 @@ protected:
     // Stops the keep-alive timer.
     virtual void Deactivating();
 
-    void WndProc(uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload) override;
+    void WndProc(uint32_t message, uintptr_t wParam,
+                 std::unique_ptr<MessagePayload> payload) override;
     // Common part of every destructor down the hierarchy: no more messages, no OnDisconnect,
     // deactivate. Descendants call it first in their own destructor so that their overrides
     // still run.
     void Shutdown();
 
-private:
+  private:
     void Activate();
     void Deactivate();
     void HandleShutdown(std::unique_ptr<MessagePayload> payload);

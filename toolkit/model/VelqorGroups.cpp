@@ -96,8 +96,8 @@ TVelqorGroup::Settings TVelqorGroup::Current() const {
 
 int32_t TVelqorGroup::SendState(Settings s) {
     if (transport_ && !Server().ShutdownReceived())
-        transport_->SetState(s.updateRate, s.active, s.timeBias, s.deadBand, s.localeId, id_, s.holdTime,
-                             s.waitTime);
+        transport_->SetState(s.updateRate, s.active, s.timeBias, s.deadBand, s.localeId, id_,
+                             s.holdTime, s.waitTime);
     return s.updateRate;
 }
 
@@ -166,8 +166,8 @@ void TVelqorGroup::CreateOnServer() {
     com::ComPtr<IVelqorGroup> group = Server().CreateGroupObject();
     int32_t handle = -1;
     int32_t rate = updateRate_;
-    group->Create(handle, name_, id_, isActive_, deadBand_, timeBias_, localeId_, rate, subscribe_, holdTime_,
-                  waitTime_);
+    group->Create(handle, name_, id_, isActive_, deadBand_, timeBias_, localeId_, rate, subscribe_,
+                  holdTime_, waitTime_);
     // Held (with a new event) only once the server knows it, so that a failed create is
     // never removed later.
     event_ = std::make_shared<TVelqorNamedEvent>();
@@ -283,7 +283,8 @@ TVelqorGroup* TVelqorGroups::FindByID(int32_t id) const {
 }
 
 TVelqorGroup* TVelqorGroups::AddGroup(const std::string& name) {
-    if (IndexOfGroup(name) >= 0 || IsBlank(name)) throw EOPCGroupException(MsgFormat(Msg::GroupExists, name));
+    if (IndexOfGroup(name) >= 0 || IsBlank(name))
+        throw EOPCGroupException(MsgFormat(Msg::GroupExists, name));
     groups_.push_back(owner_.GroupClass()(*this, nextID_++));
     TVelqorGroup* group = groups_.back().get();
     group->SetName(name);

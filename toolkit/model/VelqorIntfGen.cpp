@@ -9,7 +9,8 @@ namespace velqor {
 
 namespace {
 [[noreturn]] void Unavailable(tVelqorConnectionType type) {
-    throw Exception(type == coXML ? "XML-DA transport not available" : "COM DA transport not available");
+    throw Exception(type == coXML ? "XML-DA transport not available"
+                                  : "COM DA transport not available");
 }
 [[noreturn]] void UnknownType() { throw Exception(MsgText(Msg::UnknownConnectionType)); }
 }  // namespace
@@ -20,8 +21,10 @@ com::ComPtr<IVelqorConnection> CreateVelqorConnection(tVelqorConnectionType type
         case coXML:
             c = com::MakeComObject<IVelqorConnection, TVelqorXMLDAConnection>(designing);
             break;
-        case coCOM: Unavailable(coCOM);
-        default: UnknownType();
+        case coCOM:
+            Unavailable(coCOM);
+        default:
+            UnknownType();
     }
     if (!c) UnknownType();
     return c;
@@ -34,14 +37,17 @@ com::ComPtr<IVelqorGroup> CreateVelqorGroup(const com::ComPtr<IVelqorDAConnectio
         case coXML:
             g = com::MakeComObject<IVelqorGroup, TVelqorXMLGroup>(connection);
             break;
-        case coCOM: Unavailable(coCOM);
-        default: UnknownType();
+        case coCOM:
+            Unavailable(coCOM);
+        default:
+            UnknownType();
     }
     if (!g) UnknownType();
     return g;
 }
 
-com::ComPtr<IVelqorBrowser> CreateVelqorBrowser(const com::ComPtr<IVelqorDAConnection>& connection) {
+com::ComPtr<IVelqorBrowser> CreateVelqorBrowser(
+    const com::ComPtr<IVelqorDAConnection>& connection) {
     com::ComPtr<IVelqorBrowser> b;
     if (connection) connection->CreateBrowser(b);
     if (!b) UnknownType();
@@ -54,8 +60,10 @@ com::ComPtr<IVelqorServerBrowser> CreateVelqorServerBrowser(tVelqorConnectionTyp
         case coXML:
             s = com::MakeComObject<IVelqorServerBrowser, tVelqorXMLServerBrowser>(0);
             break;
-        case coCOM: Unavailable(coCOM);
-        default: UnknownType();
+        case coCOM:
+            Unavailable(coCOM);
+        default:
+            UnknownType();
     }
     if (!s) UnknownType();
     return s;

@@ -25,7 +25,8 @@ TVelqorGroups& TVelqorServer::OPCGroups() {
 }
 
 TVelqorGroupClass TVelqorServer::GroupClass() const {
-    return [](TVelqorGroups& owner, int32_t id) { return std::make_unique<TVelqorGroup>(owner, id); };
+    return
+        [](TVelqorGroups& owner, int32_t id) { return std::make_unique<TVelqorGroup>(owner, id); };
 }
 TVelqorGroupsClass TVelqorServer::GroupsClass() const {
     return [](TVelqorServer& owner) { return std::make_unique<TVelqorGroups>(owner); };
@@ -56,7 +57,9 @@ com::ComPtr<IVelqorConnection> TVelqorServer::CreateConnection() {
     return CreateVelqorConnection(Protocol(), Designing());
 }
 
-com::ComPtr<IVelqorGroup> TVelqorServer::CreateGroupObject() { return CreateVelqorGroup(DAConnection()); }
+com::ComPtr<IVelqorGroup> TVelqorServer::CreateGroupObject() {
+    return CreateVelqorGroup(DAConnection());
+}
 
 void TVelqorServer::AfterConnect() {
     browser_->SetOPCServer(this);
@@ -78,12 +81,19 @@ void TVelqorServer::Deactivating() {
         if (b != browser_.get()) b->Reset();
 }
 
-void TVelqorServer::WndProc(uint32_t message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload) {
+void TVelqorServer::WndProc(uint32_t message, uintptr_t wParam,
+                            std::unique_ptr<MessagePayload> payload) {
     switch (message) {
-        case WM_VELQOR_DATACHANGE: HandleDataChange(wParam, std::move(payload)); break;
+        case WM_VELQOR_DATACHANGE:
+            HandleDataChange(wParam, std::move(payload));
+            break;
         case WM_VELQOR_WRITEERROR:
-        case WM_VELQOR_WRITECOMPLETE: HandleWriteResult(message, std::move(payload)); break;
-        default: TVelqorSvr::WndProc(message, wParam, std::move(payload)); break;
+        case WM_VELQOR_WRITECOMPLETE:
+            HandleWriteResult(message, std::move(payload));
+            break;
+        default:
+            TVelqorSvr::WndProc(message, wParam, std::move(payload));
+            break;
     }
 }
 
@@ -103,7 +113,8 @@ void ApplyUpdate(TVelqorItemData& item, const ItemUpdate& u) {
 }
 }  // namespace
 
-bool TVelqorServer::ApplyUpdates(const MessagePayload* payload, TVelqorGroup* group, TVelqorItemList& applied) {
+bool TVelqorServer::ApplyUpdates(const MessagePayload* payload, TVelqorGroup* group,
+                                 TVelqorItemList& applied) {
     auto* p = dynamic_cast<const ItemUpdatesPayload*>(payload);
     if (!p) return true;
     if (p->Cancelled && p->Cancelled->load()) return false;

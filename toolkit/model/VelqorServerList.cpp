@@ -13,11 +13,10 @@ com::ComPtr<IVelqorServerBrowser> TVelqorServerBrowser::CreateServerBrowserObjec
 void TVelqorServerBrowser::GetServers(bool perType) {
     com::ComPtr<IVelqorServerBrowser> browser = CreateServerBrowserObject();
     Clear();
-    browser->GetServerList(Servertype, ComputerName, perType ? 2 : 0,
-                           [this](const std::string& description, const std::string& progID,
-                                  const std::string& clsid, uint32_t serverType) {
-                               OnServer(description, progID, clsid, serverType);
-                           });
+    browser->GetServerList(
+        Servertype, ComputerName, perType ? 2 : 0,
+        [this](const std::string& description, const std::string& progID, const std::string& clsid,
+               uint32_t serverType) { OnServer(description, progID, clsid, serverType); });
 }
 
 void TVelqorServerBrowser::OnServer(const std::string& description, const std::string& progID,

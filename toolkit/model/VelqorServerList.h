@@ -11,20 +11,20 @@
 namespace velqor {
 
 class TVelqorServerItem {
-public:
+  public:
     std::string ComputerName;
     std::string Description;  // the server's readable name
     std::string ProgID;
-    std::string CLSID;        // registry form; the key of the entry
+    std::string CLSID;  // registry form; the key of the entry
     tVelqorServerSet ServerTypes = 0;
 };
 
 class TVelqorServerBrowser : public TVelqorComponent {
-public:
+  public:
     TVelqorServerBrowser() = default;
     ~TVelqorServerBrowser() override;
 
-    std::string ComputerName;                   // empty: this computer
+    std::string ComputerName;  // empty: this computer
     tVelqorServerSet Servertype = kDefaultServerSet;
     tVelqorConnectionType Transport() const { return coCOM; }
 
@@ -37,13 +37,13 @@ public:
     void ListProgIDs(std::vector<std::string>& strings) const;
     void Clear();
 
-protected:
+  protected:
     // The transport's server browser (the server-list factory).
     virtual com::ComPtr<IVelqorServerBrowser> CreateServerBrowserObject();
 
-private:
-    void OnServer(const std::string& description, const std::string& progID, const std::string& clsid,
-                  uint32_t serverType);
+  private:
+    void OnServer(const std::string& description, const std::string& progID,
+                  const std::string& clsid, uint32_t serverType);
     std::vector<std::unique_ptr<TVelqorServerItem>> items_;
 };
 

@@ -16,39 +16,55 @@ struct TypeName {
 
 // Reading direction: name -> kind.
 constexpr TypeName kReadTable[] = {
-    {"short", VT_I2},          {"int", VT_I4},
-    {"float", VT_R4},          {"double", VT_R8},
-    {"decimal", VT_CY},        {"dateTime", VT_DATE},
-    {"date", VT_DATE},         {"time", VT_DATE},
-    {"string", VT_BSTR},       {"boolean", VT_BOOL},
-    {"anyType", VT_VARIANT},   {"byte", VT_I1},
-    {"unsignedByte", VT_UI1},  {"unsignedShort", VT_UI2},
-    {"unsignedInt", VT_UI4},   {"long", VT_I8},
-    {"unsignedLong", VT_UI8},  {"base64Binary", VT_ARRAY | VT_UI1},
+    {"short", VT_I2},         {"int", VT_I4},
+    {"float", VT_R4},         {"double", VT_R8},
+    {"decimal", VT_CY},       {"dateTime", VT_DATE},
+    {"date", VT_DATE},        {"time", VT_DATE},
+    {"string", VT_BSTR},      {"boolean", VT_BOOL},
+    {"anyType", VT_VARIANT},  {"byte", VT_I1},
+    {"unsignedByte", VT_UI1}, {"unsignedShort", VT_UI2},
+    {"unsignedInt", VT_UI4},  {"long", VT_I8},
+    {"unsignedLong", VT_UI8}, {"base64Binary", VT_ARRAY | VT_UI1},
     {"duration", VT_BSTR},
 };
 
 // Writing direction: kind -> name.
 std::string_view WriteName(VARTYPE vt) {
     switch (vt) {
-        case VT_I2: return "short";
-        case VT_I4: return "int";
-        case VT_R4: return "float";
-        case VT_R8: return "double";
-        case VT_CY: return "decimal";
-        case VT_DATE: return "dateTime";
+        case VT_I2:
+            return "short";
+        case VT_I4:
+            return "int";
+        case VT_R4:
+            return "float";
+        case VT_R8:
+            return "double";
+        case VT_CY:
+            return "decimal";
+        case VT_DATE:
+            return "dateTime";
         case VT_BSTR:
-        case VT_STRING: return "string";
-        case VT_BOOL: return "boolean";
-        case VT_VARIANT: return "anyType";
-        case VT_I1: return "byte";
-        case VT_UI1: return "unsignedByte";
-        case VT_UI2: return "unsignedShort";
-        case VT_UI4: return "unsignedInt";
-        case VT_I8: return "long";
+        case VT_STRING:
+            return "string";
+        case VT_BOOL:
+            return "boolean";
+        case VT_VARIANT:
+            return "anyType";
+        case VT_I1:
+            return "byte";
+        case VT_UI1:
+            return "unsignedByte";
+        case VT_UI2:
+            return "unsignedShort";
+        case VT_UI4:
+            return "unsignedInt";
+        case VT_I8:
+            return "long";
         case VT_UI8:
-        case VT_INT: return "unsignedLong";
-        default: return "unknown";
+        case VT_INT:
+            return "unsignedLong";
+        default:
+            return "unknown";
     }
 }
 
@@ -148,8 +164,8 @@ void B64EncodeBlock(std::string_view in, std::string& out, int& column, bool las
     };
     size_t i = 0;
     for (; i + 3 <= in.size(); i += 3) {
-        uint32_t v = uint32_t(uint8_t(in[i])) << 16 | uint32_t(uint8_t(in[i + 1])) << 8 |
-                     uint8_t(in[i + 2]);
+        uint32_t v =
+            uint32_t(uint8_t(in[i])) << 16 | uint32_t(uint8_t(in[i + 1])) << 8 | uint8_t(in[i + 2]);
         put(kB64[v >> 18]);
         put(kB64[(v >> 12) & 63]);
         put(kB64[(v >> 6) & 63]);
@@ -278,9 +294,12 @@ std::string VariantToXSDText(const Variant& v) {
             if (d >= 1.7E308L) d = 1.7E308L;
             return XSDFloatText(d);
         }
-        case VT_DATE: return DateTimeToXSDDateTime(v.RawDouble(), true);
-        case VT_BOOL: return v.RawInt() ? "true" : "false";
-        default: return v.ToText();
+        case VT_DATE:
+            return DateTimeToXSDDateTime(v.RawDouble(), true);
+        case VT_BOOL:
+            return v.RawInt() ? "true" : "false";
+        default:
+            return v.ToText();
     }
 }
 
@@ -430,8 +449,10 @@ int64_t XSDToDecimal(std::string_view text) {
     for (; i < t.size() && IsDigit(t[i]); ++i) {
         digits = true;
         uint64_t next = whole * 10 + uint64_t(t[i] - '0');
-        if (tooBig || next > 922337203685477ULL) tooBig = true;
-        else whole = next;
+        if (tooBig || next > 922337203685477ULL)
+            tooBig = true;
+        else
+            whole = next;
     }
     uint64_t frac = 0;
     int fracDigits = 0;

@@ -18,8 +18,10 @@
 
 namespace velqor {
 
-inline constexpr std::string_view kSoapEnvelopeNamespace = "http://schemas.xmlsoap.org/soap/envelope/";
-inline constexpr std::string_view kSoap12EnvelopeNamespace = "http://www.w3.org/2003/05/soap-envelope";
+inline constexpr std::string_view kSoapEnvelopeNamespace =
+    "http://schemas.xmlsoap.org/soap/envelope/";
+inline constexpr std::string_view kSoap12EnvelopeNamespace =
+    "http://www.w3.org/2003/05/soap-envelope";
 inline constexpr std::string_view kXsdNamespace = "http://www.w3.org/2001/XMLSchema";
 inline constexpr std::string_view kXsiNamespace = "http://www.w3.org/2001/XMLSchema-instance";
 // Older toolkits still write the 1999 instance namespace; the reader accepts both.
@@ -55,7 +57,7 @@ double XSDDurationToSeconds(std::string_view text);
 
 // Conversion errors of number texts are EVariantError with the text quoted.
 double XSDToFloat(std::string_view text);
-int64_t XSDToDecimal(std::string_view text);  // currency, scaled by 10000
+int64_t XSDToDecimal(std::string_view text);    // currency, scaled by 10000
 uint32_t XSDToCardinal(std::string_view text);  // plain error "cardinal convert error"
 int32_t XSDToInteger(std::string_view text);    // 32-bit signed decimal
 

@@ -26,7 +26,8 @@ int64_t TruncatedNumber(std::string_view text) {
     int64_t i;
     if (ParseInt64(text, i)) return i;
     double d;
-    if (!ParseFloat(text, d)) throw EVariantError("'" + std::string(text) + "' is not a valid number");
+    if (!ParseFloat(text, d))
+        throw EVariantError("'" + std::string(text) + "' is not a valid number");
     if (!std::isfinite(d) || std::fabs(d) >= 9.2233720368547758e18) throw EVelqorRangeError();
     return int64_t(std::trunc(d));
 }
@@ -38,15 +39,18 @@ int64_t TruncatedNumber(const Variant& v) {
         case VT_R8:
         case VT_DATE: {
             double d = v.RawDouble();
-            if (!std::isfinite(d) || std::fabs(d) >= 9.2233720368547758e18) throw EVelqorRangeError();
+            if (!std::isfinite(d) || std::fabs(d) >= 9.2233720368547758e18)
+                throw EVelqorRangeError();
             return int64_t(std::trunc(d));
         }
-        case VT_CY: return v.RawInt() / 10000;
+        case VT_CY:
+            return v.RawInt() / 10000;
         case VT_UI8:
         case VT_UINT:
             if (v.RawUInt() > uint64_t(INT64_MAX)) throw EVelqorRangeError();
             return int64_t(v.RawUInt());
-        default: return v.AsInt64();
+        default:
+            return v.AsInt64();
     }
 }
 
@@ -62,12 +66,24 @@ void StoreInteger(const FieldInfo& f, TRemotable& r, int64_t v) {
         return;
     }
     switch (f.Int) {
-        case IntType::I8: *static_cast<int8_t*>(p) = int8_t(v); break;
-        case IntType::U8: *static_cast<uint8_t*>(p) = uint8_t(v); break;
-        case IntType::I16: *static_cast<int16_t*>(p) = int16_t(v); break;
-        case IntType::U16: *static_cast<uint16_t*>(p) = uint16_t(v); break;
-        case IntType::I32: *static_cast<int32_t*>(p) = int32_t(v); break;
-        case IntType::U32: *static_cast<uint32_t*>(p) = uint32_t(v); break;
+        case IntType::I8:
+            *static_cast<int8_t*>(p) = int8_t(v);
+            break;
+        case IntType::U8:
+            *static_cast<uint8_t*>(p) = uint8_t(v);
+            break;
+        case IntType::I16:
+            *static_cast<int16_t*>(p) = int16_t(v);
+            break;
+        case IntType::U16:
+            *static_cast<uint16_t*>(p) = uint16_t(v);
+            break;
+        case IntType::I32:
+            *static_cast<int32_t*>(p) = int32_t(v);
+            break;
+        case IntType::U32:
+            *static_cast<uint32_t*>(p) = uint32_t(v);
+            break;
     }
 }
 
@@ -86,7 +102,8 @@ uint32_t SetBits(const FieldInfo& f, std::string_view text) {
         if (!name.empty()) {
             int i = f.Enum->IndexOf(name);
             if (i < 0 || i >= 32)
-                throw EVariantError("'" + std::string(name) + "' is not a value of " + std::string(f.TypeName));
+                throw EVariantError("'" + std::string(name) + "' is not a value of " +
+                                    std::string(f.TypeName));
             bits |= 1u << unsigned(i);
         }
         if (comma == std::string_view::npos) break;
@@ -102,29 +119,45 @@ uint32_t SetBits(const FieldInfo& f, std::string_view text) {
 void TVelqorSOAPReader::StoreText(const FieldInfo& f, TRemotable& r, std::string_view text) {
     switch (f.Kind) {
         case FieldKind::AnsiString:
-        case FieldKind::WideString: static_cast<std::string*>(f.Storage(r))->assign(text); return;
-        case FieldKind::Variant: *static_cast<Variant*>(f.Storage(r)) = Variant::Str(std::string(text)); return;
+        case FieldKind::WideString:
+            static_cast<std::string*>(f.Storage(r))->assign(text);
+            return;
+        case FieldKind::Variant:
+            *static_cast<Variant*>(f.Storage(r)) = Variant::Str(std::string(text));
+            return;
         case FieldKind::Integer:
         case FieldKind::Int64:
-        case FieldKind::Char: StoreInteger(f, r, TruncatedNumber(text)); return;
+        case FieldKind::Char:
+            StoreInteger(f, r, TruncatedNumber(text));
+            return;
         case FieldKind::Boolean:
             *static_cast<bool*>(f.Storage(r)) = text == "1" || SameTextNoCase(text, "true");
             return;
         case FieldKind::Enumeration: {
             int i = f.Enum->IndexOf(text);
             if (i < 0)
-                throw EVariantError("'" + std::string(text) + "' is not a value of " + std::string(f.TypeName));
+                throw EVariantError("'" + std::string(text) + "' is not a value of " +
+                                    std::string(f.TypeName));
             f.SetOrdinal(r, i);
             return;
         }
         case FieldKind::Float:
             switch (f.Float) {
-                case FloatType::DateTime: StoreFloat(f, r, XSDDateTimeToDateTime(text)); return;
-                case FloatType::Duration: StoreFloat(f, r, XSDDurationToSeconds(text)); return;
-                default: StoreFloat(f, r, XSDToFloat(text)); return;
+                case FloatType::DateTime:
+                    StoreFloat(f, r, XSDDateTimeToDateTime(text));
+                    return;
+                case FloatType::Duration:
+                    StoreFloat(f, r, XSDDurationToSeconds(text));
+                    return;
+                default:
+                    StoreFloat(f, r, XSDToFloat(text));
+                    return;
             }
-        case FieldKind::Set: f.SetOrdinal(r, SetBits(f, text)); return;
-        default: throw EVariantError("invalid property type");
+        case FieldKind::Set:
+            f.SetOrdinal(r, SetBits(f, text));
+            return;
+        default:
+            throw EVariantError("invalid property type");
     }
 }
 
@@ -136,10 +169,14 @@ void TVelqorSOAPReader::StoreVariant(const FieldInfo& f, TRemotable& r, const Va
     if (v.IsString()) return StoreText(f, r, v.RawString());
     switch (f.Kind) {
         case FieldKind::AnsiString:
-        case FieldKind::WideString: *static_cast<std::string*>(f.Storage(r)) = v.ToText(); return;
+        case FieldKind::WideString:
+            *static_cast<std::string*>(f.Storage(r)) = v.ToText();
+            return;
         case FieldKind::Integer:
         case FieldKind::Int64:
-        case FieldKind::Char: StoreInteger(f, r, TruncatedNumber(v)); return;
+        case FieldKind::Char:
+            StoreInteger(f, r, TruncatedNumber(v));
+            return;
         case FieldKind::Boolean: {
             std::string t = v.ToText();
             *static_cast<bool*>(f.Storage(r)) = t == "1" || Lowered(t) == "true";
@@ -153,23 +190,25 @@ void TVelqorSOAPReader::StoreVariant(const FieldInfo& f, TRemotable& r, const Va
         }
         case FieldKind::Float:
             // A date-time variant is stored as it is; anything else goes by its text.
-            if (f.Float == FloatType::DateTime && v.Type() == VT_DATE) return StoreFloat(f, r, v.RawDouble());
+            if (f.Float == FloatType::DateTime && v.Type() == VT_DATE)
+                return StoreFloat(f, r, v.RawDouble());
             if (f.Float == FloatType::DateTime || f.Float == FloatType::Duration)
                 return StoreText(f, r, v.ToText());
             return StoreFloat(f, r, v.AsDouble());
         case FieldKind::Set:
-            if (v.Type() == VT_I4 || v.Type() == VT_UI4 || v.Type() == VT_I2 || v.Type() == VT_UI1 ||
-                v.Type() == VT_I8 || v.Type() == VT_INT)
+            if (v.Type() == VT_I4 || v.Type() == VT_UI4 || v.Type() == VT_I2 ||
+                v.Type() == VT_UI1 || v.Type() == VT_I8 || v.Type() == VT_INT)
                 return f.SetOrdinal(r, int64_t(uint32_t(v.AsInt64())));
             return StoreText(f, r, v.ToText());
-        default: throw EVariantError("invalid property type");
+        default:
+            throw EVariantError("invalid property type");
     }
 }
 
 // ---- parsing ---------------------------------------------------------------------------------
 
-void TVelqorSOAPReader::Parse(std::string_view bytes, std::string& methodName,
-                              dom::XmlNode& result, std::string& nsUri) {
+void TVelqorSOAPReader::Parse(std::string_view bytes, std::string& methodName, dom::XmlNode& result,
+                              std::string& nsUri) {
     methodName.clear();
     nsUri.clear();
     result = {};
@@ -186,7 +225,8 @@ void TVelqorSOAPReader::Parse(std::string_view bytes, std::string& methodName,
         size_t count = 0;
         for (dom::XmlNode k = c.FirstChild(); k; k = k.NextSibling()) {
             if (k.Type() == dom::NodeType::Other) continue;
-            if (k.Type() == dom::NodeType::Text && TrimBlanks(k.TextView(scratch_)).empty()) continue;
+            if (k.Type() == dom::NodeType::Text && TrimBlanks(k.TextView(scratch_)).empty())
+                continue;
             only = k;
             ++count;
         }
@@ -298,24 +338,31 @@ Variant TVelqorSOAPReader::ReadVariant(dom::XmlNode element) {
             Variant v = Variant::I4(XSDToInteger(text));
             return kind == VT_I4 ? v : v.ChangeType(kind);
         }
-        case VT_R4: return Variant::R8(XSDToFloat(text)).ChangeType(VT_R4);
-        case VT_R8: return Variant::R8(XSDToFloat(text));
-        case VT_CY: return Variant::Currency(XSDToDecimal(text));
-        case VT_DATE: return Variant::Date(XSDDateTimeToDateTime(text));
+        case VT_R4:
+            return Variant::R8(XSDToFloat(text)).ChangeType(VT_R4);
+        case VT_R8:
+            return Variant::R8(XSDToFloat(text));
+        case VT_CY:
+            return Variant::Currency(XSDToDecimal(text));
+        case VT_DATE:
+            return Variant::Date(XSDDateTimeToDateTime(text));
         case VT_BOOL: {
             std::string_view t = TrimBlanks(text);
             return Variant::Bool(t == "true" || t == "1");
         }
         case VT_UI2:
-        case VT_UI4: return Variant::UI4(XSDToCardinal(text)).ChangeType(kind);
+        case VT_UI4:
+            return Variant::UI4(XSDToCardinal(text)).ChangeType(kind);
         case VT_I8: {
             int64_t v;
             if (!ParseInt64(TrimBlanks(text), v))
                 throw EVariantError("'" + std::string(text) + "' is not a valid integer value");
             return Variant::I8(v);
         }
-        case VT_UI8: return Variant::AnsiStr(std::string(TrimBlanks(text))).ChangeType(VT_UI8);
-        default: return Variant::Str(std::string(text)).ChangeType(kind);
+        case VT_UI8:
+            return Variant::AnsiStr(std::string(TrimBlanks(text))).ChangeType(VT_UI8);
+        default:
+            return Variant::Str(std::string(text)).ChangeType(kind);
     }
 }
 
@@ -327,7 +374,8 @@ Variant TVelqorSOAPReader::ReadVariantArray(dom::XmlNode element, VARTYPE elemen
     }
     size_t count = element.ElementChildCount();
     if (count == 0) return Variant::Null();
-    VARTYPE arrayKind = elementKind == VT_I8 || elementKind == VT_UI8 ? VARTYPE(VT_BSTR) : elementKind;
+    VARTYPE arrayKind =
+        elementKind == VT_I8 || elementKind == VT_UI8 ? VARTYPE(VT_BSTR) : elementKind;
     std::vector<Variant> entries;
     entries.reserve(count);
     for (dom::XmlNode c = element.FirstChild(); c; c = c.NextSibling()) {
@@ -342,7 +390,8 @@ Variant TVelqorSOAPReader::ReadVariantArray(dom::XmlNode element, VARTYPE elemen
     return Variant::Array(arrayKind, std::move(entries), 0);
 }
 
-bool TVelqorSOAPReader::ReadFieldValue(dom::XmlNode element, std::string_view name, Variant& value) {
+bool TVelqorSOAPReader::ReadFieldValue(dom::XmlNode element, std::string_view name,
+                                       Variant& value) {
     std::string_view text;
     std::string scratch;
     if (element.Attribute(name, text, scratch)) {
@@ -418,7 +467,8 @@ void TVelqorSOAPReader::ReadArrayField(dom::XmlNode element, const FieldInfo& fi
             return;
         case FieldKind::StringArray:
             field.SetLength(record, matches.size());
-            for (size_t i = 0; i < matches.size(); ++i) *field.StringItem(record, i) = matches[i].Text();
+            for (size_t i = 0; i < matches.size(); ++i)
+                *field.StringItem(record, i) = matches[i].Text();
             return;
         default:
             if (field.TypeName == "array") throw Exception("dynarrays not supported");

@@ -25,12 +25,12 @@ namespace velqor {
 
 // An integer that does not fit its field.
 class EVelqorRangeError : public Exception {
-public:
+  public:
     EVelqorRangeError() : Exception("SRangeError") {}
 };
 
 class TVelqorSOAPReader {
-public:
+  public:
     TVelqorSOAPReader() = default;
     virtual ~TVelqorSOAPReader() = default;
     TVelqorSOAPReader(const TVelqorSOAPReader&) = delete;
@@ -69,7 +69,7 @@ public:
     dom::XmlDocument* Document() { return doc_ ? &*doc_ : nullptr; }
     dom::XmlNode ResultElement;
 
-private:
+  private:
     std::optional<dom::XmlDocument> doc_;
     std::string scratch_;
 };

@@ -38,12 +38,12 @@ class TRemotable;
 class RecordClass;
 
 enum class FieldKind {
-    AnsiString,   // 8-bit string (UTF-8 here, like every string of the toolkit)
+    AnsiString,  // 8-bit string (UTF-8 here, like every string of the toolkit)
     WideString,
     Char,
-    Integer,      // 8, 16 or 32 bits, signed or unsigned
+    Integer,  // 8, 16 or 32 bits, signed or unsigned
     Int64,
-    Float,        // single or double; see FloatType
+    Float,  // single or double; see FloatType
     Boolean,
     Enumeration,
     Set,
@@ -51,7 +51,7 @@ enum class FieldKind {
     Record,
     RecordArray,
     StringArray,
-    OtherArray,   // an array kind the SOAP layer does not handle (raises when met)
+    OtherArray,  // an array kind the SOAP layer does not handle (raises when met)
 };
 
 enum class FloatType { Single, Double, DateTime, Duration };
@@ -105,7 +105,7 @@ struct FieldInfo {
 
 // A record class: its name, its fields (base fields first) and how to make a new one.
 class RecordClass {
-public:
+  public:
     RecordClass(std::string_view name, const RecordClass* base, std::span<const FieldInfo> own,
                 std::unique_ptr<TRemotable> (*create)());
     std::string_view Name() const { return name_; }
@@ -114,7 +114,7 @@ public:
     const FieldInfo* Field(std::string_view name) const;
     std::unique_ptr<TRemotable> Create() const { return create_(); }
 
-private:
+  private:
     std::string_view name_;
     const RecordClass* base_;
     std::vector<const FieldInfo*> fields_;
@@ -122,7 +122,7 @@ private:
 };
 
 class TRemotable {
-public:
+  public:
     TRemotable() = default;
     virtual ~TRemotable() = default;
     TRemotable(const TRemotable&) = delete;
@@ -199,20 +199,34 @@ const auto& Member(const TRemotable& r) {
 
 template <class T>
 constexpr std::string_view ScalarTypeName() {
-    if constexpr (std::is_same_v<T, int8_t>) return "ShortInt";
-    else if constexpr (std::is_same_v<T, uint8_t>) return "Byte";
-    else if constexpr (std::is_same_v<T, int16_t>) return "SmallInt";
-    else if constexpr (std::is_same_v<T, uint16_t>) return "Word";
-    else if constexpr (std::is_same_v<T, int32_t>) return "Integer";
-    else if constexpr (std::is_same_v<T, uint32_t>) return "Cardinal";
-    else if constexpr (std::is_same_v<T, int64_t>) return "Int64";
-    else if constexpr (std::is_same_v<T, float>) return "Single";
-    else if constexpr (std::is_same_v<T, double>) return "Double";
-    else if constexpr (std::is_same_v<T, bool>) return "Boolean";
-    else if constexpr (std::is_same_v<T, char>) return "Char";
-    else if constexpr (std::is_same_v<T, std::string>) return "WideString";
-    else if constexpr (std::is_same_v<T, Variant>) return "Variant";
-    else return "Unknown";
+    if constexpr (std::is_same_v<T, int8_t>)
+        return "ShortInt";
+    else if constexpr (std::is_same_v<T, uint8_t>)
+        return "Byte";
+    else if constexpr (std::is_same_v<T, int16_t>)
+        return "SmallInt";
+    else if constexpr (std::is_same_v<T, uint16_t>)
+        return "Word";
+    else if constexpr (std::is_same_v<T, int32_t>)
+        return "Integer";
+    else if constexpr (std::is_same_v<T, uint32_t>)
+        return "Cardinal";
+    else if constexpr (std::is_same_v<T, int64_t>)
+        return "Int64";
+    else if constexpr (std::is_same_v<T, float>)
+        return "Single";
+    else if constexpr (std::is_same_v<T, double>)
+        return "Double";
+    else if constexpr (std::is_same_v<T, bool>)
+        return "Boolean";
+    else if constexpr (std::is_same_v<T, char>)
+        return "Char";
+    else if constexpr (std::is_same_v<T, std::string>)
+        return "WideString";
+    else if constexpr (std::is_same_v<T, Variant>)
+        return "Variant";
+    else
+        return "Unknown";
 }
 
 template <auto M, Tag tag = Tag::None>
@@ -244,19 +258,21 @@ FieldInfo MakeField(std::string_view name, bool attribute) {
         f.TypeName = ScalarTypeName<T>();
         f.Min = int64_t(std::numeric_limits<T>::min());
         f.Max = int64_t(std::numeric_limits<T>::max());
-        f.Int = sizeof(T) == 1 ? (std::is_signed_v<T> ? IntType::I8 : IntType::U8)
-              : sizeof(T) == 2 ? (std::is_signed_v<T> ? IntType::I16 : IntType::U16)
-                               : (std::is_signed_v<T> ? IntType::I32 : IntType::U32);
+        f.Int = sizeof(T) == 1   ? (std::is_signed_v<T> ? IntType::I8 : IntType::U8)
+                : sizeof(T) == 2 ? (std::is_signed_v<T> ? IntType::I16 : IntType::U16)
+                                 : (std::is_signed_v<T> ? IntType::I32 : IntType::U32);
     } else if constexpr (std::is_same_v<T, float>) {
         f.Kind = FieldKind::Float;
         f.Float = FloatType::Single;
         f.TypeName = "Single";
     } else if constexpr (std::is_same_v<T, double>) {
         f.Kind = FieldKind::Float;
-        f.Float = tag == Tag::DateTime ? FloatType::DateTime
-                : tag == Tag::Duration ? FloatType::Duration
-                                       : FloatType::Double;
-        f.TypeName = tag == Tag::DateTime ? "TDateTime" : tag == Tag::Duration ? "TDuration" : "Double";
+        f.Float = tag == Tag::DateTime   ? FloatType::DateTime
+                  : tag == Tag::Duration ? FloatType::Duration
+                                         : FloatType::Double;
+        f.TypeName = tag == Tag::DateTime   ? "TDateTime"
+                     : tag == Tag::Duration ? "TDuration"
+                                            : "Double";
     } else if constexpr (std::is_same_v<T, Variant>) {
         f.Kind = FieldKind::Variant;
         f.TypeName = "Variant";
@@ -293,7 +309,9 @@ FieldInfo MakeField(std::string_view name, bool attribute) {
         f.RecordType = []() -> const RecordClass* { return &R::StaticClass(); };
         f.Length = [](const TRemotable& r) -> size_t { return Member<M>(r).size(); };
         f.SetLength = [](TRemotable& r, size_t n) { Member<M>(r).resize(n); };
-        f.GetItem = [](const TRemotable& r, size_t i) -> TRemotable* { return Member<M>(r)[i].get(); };
+        f.GetItem = [](const TRemotable& r, size_t i) -> TRemotable* {
+            return Member<M>(r)[i].get();
+        };
         f.SetItem = [](TRemotable& r, size_t i, std::unique_ptr<TRemotable> v) {
             Member<M>(r)[i].reset(static_cast<R*>(v.release()));
         };
@@ -319,30 +337,30 @@ FieldInfo MakeField(std::string_view name, bool attribute) {
 }  // namespace detail
 
 // The field list of a record, in declaration order; Base is the record it derives from.
-#define VELQOR_RECORD(Class_, Base_, ...)                                                      \
-public:                                                                                        \
-    using Self = Class_;                                                                       \
-    static constexpr std::string_view ClassName = #Class_;                                     \
-    static const ::velqor::RecordClass& StaticClass() {                                        \
-        static const ::velqor::FieldInfo fields[] = {__VA_ARGS__};                             \
-        static const ::velqor::RecordClass cls(                                                \
-            ClassName, &Base_::StaticClass(), fields,                                          \
+#define VELQOR_RECORD(Class_, Base_, ...)                                                          \
+  public:                                                                                          \
+    using Self = Class_;                                                                           \
+    static constexpr std::string_view ClassName = #Class_;                                         \
+    static const ::velqor::RecordClass& StaticClass() {                                            \
+        static const ::velqor::FieldInfo fields[] = {__VA_ARGS__};                                 \
+        static const ::velqor::RecordClass cls(                                                    \
+            ClassName, &Base_::StaticClass(), fields,                                              \
             []() -> std::unique_ptr<::velqor::TRemotable> { return std::make_unique<Class_>(); }); \
-        return cls;                                                                            \
-    }                                                                                          \
+        return cls;                                                                                \
+    }                                                                                              \
     const ::velqor::RecordClass& Class() const override { return StaticClass(); }
 
 // A record without fields of its own.
-#define VELQOR_RECORD_EMPTY(Class_, Base_)                                                     \
-public:                                                                                        \
-    using Self = Class_;                                                                       \
-    static constexpr std::string_view ClassName = #Class_;                                     \
-    static const ::velqor::RecordClass& StaticClass() {                                        \
-        static const ::velqor::RecordClass cls(                                                \
-            ClassName, &Base_::StaticClass(), {},                                              \
+#define VELQOR_RECORD_EMPTY(Class_, Base_)                                                         \
+  public:                                                                                          \
+    using Self = Class_;                                                                           \
+    static constexpr std::string_view ClassName = #Class_;                                         \
+    static const ::velqor::RecordClass& StaticClass() {                                            \
+        static const ::velqor::RecordClass cls(                                                    \
+            ClassName, &Base_::StaticClass(), {},                                                  \
             []() -> std::unique_ptr<::velqor::TRemotable> { return std::make_unique<Class_>(); }); \
-        return cls;                                                                            \
-    }                                                                                          \
+        return cls;                                                                                \
+    }                                                                                              \
     const ::velqor::RecordClass& Class() const override { return StaticClass(); }
 
 #define VELQOR_ATTR(Name_) ::velqor::detail::MakeField<&Self::Name_>(#Name_, true)
@@ -362,12 +380,12 @@ public:                                                                         
 
 // An enumeration whose value names are the enumerators' own names, in order from 0:
 //   VELQOR_ENUM(browseFilter, all, branch, item)
-#define VELQOR_ENUM(Name_, ...)                                                              \
-    enum class Name_ : int32_t { __VA_ARGS__ };                                              \
-    inline const ::velqor::EnumTypeInfo& VelqorEnumInfo(Name_) {                             \
-        static const ::velqor::EnumTypeInfo info =                                           \
-            ::velqor::detail::MakeEnumInfo(#Name_, #__VA_ARGS__);                            \
-        return info;                                                                         \
+#define VELQOR_ENUM(Name_, ...)                                   \
+    enum class Name_ : int32_t { __VA_ARGS__ };                   \
+    inline const ::velqor::EnumTypeInfo& VelqorEnumInfo(Name_) {  \
+        static const ::velqor::EnumTypeInfo info =                \
+            ::velqor::detail::MakeEnumInfo(#Name_, #__VA_ARGS__); \
+        return info;                                              \
     }
 
 }  // namespace velqor

@@ -9,12 +9,18 @@ namespace {
 std::string IntegerText(const FieldInfo& f, TRemotable& r) {
     void* p = f.Storage(r);
     switch (f.Int) {
-        case IntType::I8: return std::to_string(*static_cast<int8_t*>(p));
-        case IntType::U8: return std::to_string(*static_cast<uint8_t*>(p));
-        case IntType::I16: return std::to_string(*static_cast<int16_t*>(p));
-        case IntType::U16: return std::to_string(*static_cast<uint16_t*>(p));
-        case IntType::I32: return std::to_string(*static_cast<int32_t*>(p));
-        case IntType::U32: return std::to_string(*static_cast<uint32_t*>(p));
+        case IntType::I8:
+            return std::to_string(*static_cast<int8_t*>(p));
+        case IntType::U8:
+            return std::to_string(*static_cast<uint8_t*>(p));
+        case IntType::I16:
+            return std::to_string(*static_cast<int16_t*>(p));
+        case IntType::U16:
+            return std::to_string(*static_cast<uint16_t*>(p));
+        case IntType::I32:
+            return std::to_string(*static_cast<int32_t*>(p));
+        case IntType::U32:
+            return std::to_string(*static_cast<uint32_t*>(p));
     }
     return "0";
 }
@@ -37,8 +43,8 @@ dom::XmlDocument& TVelqorSOAPWriter::Document() {
     return *doc_;
 }
 
-dom::XmlNode TVelqorSOAPWriter::WriteValue(dom::XmlNode parent, std::string_view name,
-                                           bool numeric, bool attribute, std::string_view text) {
+dom::XmlNode TVelqorSOAPWriter::WriteValue(dom::XmlNode parent, std::string_view name, bool numeric,
+                                           bool attribute, std::string_view text) {
     if (OmitEmpty && (text.empty() || (numeric && text == "0"))) return {};
     if (text == kEmptyValueMarker) text = {};
     if (!parent) return {};
@@ -133,19 +139,22 @@ void TVelqorSOAPWriter::WriteRecord(std::string_view elementName, dom::XmlNode p
                 break;
             }
             case FieldKind::Boolean:
-                WriteEnumField(el, f, f.IsAttribute, Variant::Bool(*static_cast<bool*>(f.Storage(rec))));
+                WriteEnumField(el, f, f.IsAttribute,
+                               Variant::Bool(*static_cast<bool*>(f.Storage(rec))));
                 break;
             case FieldKind::Enumeration:
                 WriteEnumField(el, f, f.IsAttribute, Variant::I4(int32_t(f.GetOrdinal(record))));
                 break;
             case FieldKind::Variant: {
                 const Variant& v = *static_cast<Variant*>(f.Storage(rec));
-                if ((!v.IsEmpty() && !v.IsNull()) || NilForEmptyVariants) WriteVariant(el, f.Name, v);
+                if ((!v.IsEmpty() && !v.IsNull()) || NilForEmptyVariants)
+                    WriteVariant(el, f.Name, v);
                 break;
             }
             case FieldKind::AnsiString:
             case FieldKind::WideString:
-                WriteValue(el, f.Name, false, f.IsAttribute, *static_cast<std::string*>(f.Storage(rec)));
+                WriteValue(el, f.Name, false, f.IsAttribute,
+                           *static_cast<std::string*>(f.Storage(rec)));
                 break;
             case FieldKind::Char:
                 WriteValue(el, f.Name, false, f.IsAttribute,
@@ -158,8 +167,8 @@ void TVelqorSOAPWriter::WriteRecord(std::string_view elementName, dom::XmlNode p
     }
 }
 
-void TVelqorSOAPWriter::WriteEnumField(dom::XmlNode parent, const FieldInfo& field,
-                                       bool attribute, const Variant& value) {
+void TVelqorSOAPWriter::WriteEnumField(dom::XmlNode parent, const FieldInfo& field, bool attribute,
+                                       const Variant& value) {
     if (field.Kind == FieldKind::Boolean) {
         if (value.AsBool()) WriteValue(parent, field.Name, true, attribute, "true");
         return;
@@ -178,7 +187,8 @@ void TVelqorSOAPWriter::WriteArrayField(dom::XmlNode parent, const FieldInfo& fi
     switch (field.Kind) {
         case FieldKind::RecordArray:
             for (size_t i = 0; i < n; ++i)
-                if (TRemotable* item = field.GetItem(record, i)) WriteRecord(field.Name, parent, *item);
+                if (TRemotable* item = field.GetItem(record, i))
+                    WriteRecord(field.Name, parent, *item);
             return;
         case FieldKind::StringArray:
             for (size_t i = 0; i < n; ++i) {

@@ -28,7 +28,7 @@ namespace velqor {
 inline constexpr std::string_view kEmptyValueMarker = "\"";
 
 class TVelqorSOAPWriter {
-public:
+  public:
     TVelqorSOAPWriter() = default;
     virtual ~TVelqorSOAPWriter() = default;
     TVelqorSOAPWriter(const TVelqorSOAPWriter&) = delete;
@@ -76,8 +76,9 @@ public:
     bool NilForEmptyVariants = true;
     std::string SOAPAction;
 
-private:
-    dom::XmlNode WriteVariantArray(dom::XmlNode parent, std::string_view name, const Variant& array);
+  private:
+    dom::XmlNode WriteVariantArray(dom::XmlNode parent, std::string_view name,
+                                   const Variant& array);
     dom::XmlNode AddNilElement(dom::XmlNode parent, std::string_view name);
 
     std::optional<dom::XmlDocument> doc_;

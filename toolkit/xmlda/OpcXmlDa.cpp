@@ -49,7 +49,8 @@ const Creator kCreators[] = {
 
 }  // namespace
 
-#define VELQOR_OP(Req_) {#Req_, &ClassOf<Req_>, &ClassOf<Req_##Response>}
+#define VELQOR_OP(Req_) \
+    { #Req_, &ClassOf < Req_>, &ClassOf < Req_##Response> }
 const XmlDaOperationInfo kXmlDaOperations[8] = {
     VELQOR_OP(GetStatus),
     VELQOR_OP(Read),

@@ -15,7 +15,8 @@
 namespace velqor::xmlda {
 
 // The message namespace of OPC XML-DA 1.0; SOAPAction = this URI + operation name.
-inline constexpr std::string_view kXmlDaNamespace = "http://opcfoundation.org/webservices/XMLDA/1.0/";
+inline constexpr std::string_view kXmlDaNamespace =
+    "http://opcfoundation.org/webservices/XMLDA/1.0/";
 
 VELQOR_ENUM(serverState, running, failed, noConfig, suspended, test, commFault)
 VELQOR_ENUM(interfaceVersion, XML_DA_Version_1_0)
@@ -42,15 +43,11 @@ struct RequestOptions : TRemotable {
     bool ReturnItemName = false;
     std::string ClientRequestHandle;
     std::string LocaleID;
-    VELQOR_RECORD(RequestOptions, TRemotable,
-        VELQOR_DATETIME_ATTR(RequestDeadline),
-        VELQOR_ATTR(ReturnErrorText),
-        VELQOR_ATTR(ReturnDiagnosticInfo),
-        VELQOR_ATTR(ReturnItemTime),
-        VELQOR_ATTR(ReturnItemPath),
-        VELQOR_ATTR(ReturnItemName),
-        VELQOR_ATTR(ClientRequestHandle),
-        VELQOR_ATTR(LocaleID))
+    VELQOR_RECORD(RequestOptions, TRemotable, VELQOR_DATETIME_ATTR(RequestDeadline),
+                  VELQOR_ATTR(ReturnErrorText), VELQOR_ATTR(ReturnDiagnosticInfo),
+                  VELQOR_ATTR(ReturnItemTime), VELQOR_ATTR(ReturnItemPath),
+                  VELQOR_ATTR(ReturnItemName), VELQOR_ATTR(ClientRequestHandle),
+                  VELQOR_ATTR(LocaleID))
 };
 
 struct ReplyBase : TRemotable {
@@ -59,30 +56,23 @@ struct ReplyBase : TRemotable {
     std::string ClientRequestHandle;
     std::string RevisedLocaleID;
     serverState ServerState = serverState::running;
-    VELQOR_RECORD(ReplyBase, TRemotable,
-        VELQOR_DATETIME_ATTR(RcvTime),
-        VELQOR_DATETIME_ATTR(ReplyTime),
-        VELQOR_ATTR(ClientRequestHandle),
-        VELQOR_ATTR(RevisedLocaleID),
-        VELQOR_ATTR(ServerState))
+    VELQOR_RECORD(ReplyBase, TRemotable, VELQOR_DATETIME_ATTR(RcvTime),
+                  VELQOR_DATETIME_ATTR(ReplyTime), VELQOR_ATTR(ClientRequestHandle),
+                  VELQOR_ATTR(RevisedLocaleID), VELQOR_ATTR(ServerState))
 };
 
 struct OPCError : TRemotable {
     std::string Text;
     std::string ID;
-    VELQOR_RECORD(OPCError, TRemotable,
-        VELQOR_ELEM(Text),
-        VELQOR_ATTR(ID))
+    VELQOR_RECORD(OPCError, TRemotable, VELQOR_ELEM(Text), VELQOR_ATTR(ID))
 };
 
 struct OPCQuality : TRemotable {
     qualityBits QualityField = qualityBits::good;
     std::string LimitField;
     uint8_t VendorField = 0;
-    VELQOR_RECORD(OPCQuality, TRemotable,
-        VELQOR_ATTR(QualityField),
-        VELQOR_ATTR(LimitField),
-        VELQOR_ATTR(VendorField))
+    VELQOR_RECORD(OPCQuality, TRemotable, VELQOR_ATTR(QualityField), VELQOR_ATTR(LimitField),
+                  VELQOR_ATTR(VendorField))
 };
 
 struct ItemValue : TRemotable {
@@ -97,18 +87,11 @@ struct ItemValue : TRemotable {
     std::string ValueTypeQualifier;
     std::string ReqType;
     int32_t MaxAge = 0;
-    VELQOR_RECORD(ItemValue, TRemotable,
-        VELQOR_ELEM(DiagnosticInfo),
-        VELQOR_ELEM(Value),
-        VELQOR_ELEM(Quality),
-        VELQOR_ATTR(ItemPath),
-        VELQOR_ATTR(ItemName),
-        VELQOR_ATTR(ClientItemHandle),
-        VELQOR_DATETIME_ATTR(Timestamp),
-        VELQOR_ATTR(ResultID),
-        VELQOR_ATTR(ValueTypeQualifier),
-        VELQOR_ATTR(ReqType),
-        VELQOR_ATTR(MaxAge))
+    VELQOR_RECORD(ItemValue, TRemotable, VELQOR_ELEM(DiagnosticInfo), VELQOR_ELEM(Value),
+                  VELQOR_ELEM(Quality), VELQOR_ATTR(ItemPath), VELQOR_ATTR(ItemName),
+                  VELQOR_ATTR(ClientItemHandle), VELQOR_DATETIME_ATTR(Timestamp),
+                  VELQOR_ATTR(ResultID), VELQOR_ATTR(ValueTypeQualifier), VELQOR_ATTR(ReqType),
+                  VELQOR_ATTR(MaxAge))
 };
 using Items = RecordArray<ItemValue>;
 using OPCErrors = RecordArray<OPCError>;
@@ -116,9 +99,7 @@ using OPCErrors = RecordArray<OPCError>;
 struct ItemIdentifier : TRemotable {
     std::string ItemPath;
     std::string ItemName;
-    VELQOR_RECORD(ItemIdentifier, TRemotable,
-        VELQOR_ATTR(ItemPath),
-        VELQOR_ATTR(ItemName))
+    VELQOR_RECORD(ItemIdentifier, TRemotable, VELQOR_ATTR(ItemPath), VELQOR_ATTR(ItemName))
 };
 using ItemIdentifiers = RecordArray<ItemIdentifier>;
 
@@ -129,13 +110,9 @@ struct ItemProperty : TRemotable {
     std::string ItemPath;
     std::string ItemName;
     std::string ResultID;
-    VELQOR_RECORD(ItemProperty, TRemotable,
-        VELQOR_ATTR(Name),
-        VELQOR_ELEM(Value),
-        VELQOR_ATTR(Description),
-        VELQOR_ATTR(ItemPath),
-        VELQOR_ATTR(ItemName),
-        VELQOR_ATTR(ResultID))
+    VELQOR_RECORD(ItemProperty, TRemotable, VELQOR_ATTR(Name), VELQOR_ELEM(Value),
+                  VELQOR_ATTR(Description), VELQOR_ATTR(ItemPath), VELQOR_ATTR(ItemName),
+                  VELQOR_ATTR(ResultID))
 };
 using Properties = RecordArray<ItemProperty>;
 
@@ -144,9 +121,7 @@ using Properties = RecordArray<ItemProperty>;
 struct GetStatus : TRemotable {
     std::string LocaleID;
     std::string ClientRequestHandle;
-    VELQOR_RECORD(GetStatus, TRemotable,
-        VELQOR_ATTR(LocaleID),
-        VELQOR_ATTR(ClientRequestHandle))
+    VELQOR_RECORD(GetStatus, TRemotable, VELQOR_ATTR(LocaleID), VELQOR_ATTR(ClientRequestHandle))
 };
 
 struct ServerStatus : TRemotable {
@@ -156,21 +131,15 @@ struct ServerStatus : TRemotable {
     interfaceVersion SupportedInterfaceVersions = interfaceVersion::XML_DA_Version_1_0;
     double StartTime = 0;
     std::string ProductVersion;
-    VELQOR_RECORD(ServerStatus, TRemotable,
-        VELQOR_ELEM(StatusInfo),
-        VELQOR_ELEM(VendorInfo),
-        VELQOR_ELEM(SupportedLocaleIDs),
-        VELQOR_ELEM(SupportedInterfaceVersions),
-        VELQOR_DATETIME_ATTR(StartTime),
-        VELQOR_ATTR(ProductVersion))
+    VELQOR_RECORD(ServerStatus, TRemotable, VELQOR_ELEM(StatusInfo), VELQOR_ELEM(VendorInfo),
+                  VELQOR_ELEM(SupportedLocaleIDs), VELQOR_ELEM(SupportedInterfaceVersions),
+                  VELQOR_DATETIME_ATTR(StartTime), VELQOR_ATTR(ProductVersion))
 };
 
 struct GetStatusResponse : TRemotable {
     std::unique_ptr<ReplyBase> GetStatusResult;
     std::unique_ptr<ServerStatus> Status;
-    VELQOR_RECORD(GetStatusResponse, TRemotable,
-        VELQOR_ELEM(GetStatusResult),
-        VELQOR_ELEM(Status))
+    VELQOR_RECORD(GetStatusResponse, TRemotable, VELQOR_ELEM(GetStatusResult), VELQOR_ELEM(Status))
 };
 
 // ---- Read ------------------------------------------------------------------------------------
@@ -180,28 +149,21 @@ struct ReadRequestItemList : TRemotable {
     std::string ReqType;
     int32_t MaxAge = 0;
     xmlda::Items Items;
-    VELQOR_RECORD(ReadRequestItemList, TRemotable,
-        VELQOR_ATTR(ItemPath),
-        VELQOR_ATTR(ReqType),
-        VELQOR_ATTR(MaxAge),
-        VELQOR_ELEM(Items))
+    VELQOR_RECORD(ReadRequestItemList, TRemotable, VELQOR_ATTR(ItemPath), VELQOR_ATTR(ReqType),
+                  VELQOR_ATTR(MaxAge), VELQOR_ELEM(Items))
 };
 using ReadRequestItemLists = RecordArray<ReadRequestItemList>;
 
 struct Read : TRemotable {
     std::unique_ptr<RequestOptions> Options;
     ReadRequestItemLists ItemList;
-    VELQOR_RECORD(Read, TRemotable,
-        VELQOR_ELEM(Options),
-        VELQOR_ELEM(ItemList))
+    VELQOR_RECORD(Read, TRemotable, VELQOR_ELEM(Options), VELQOR_ELEM(ItemList))
 };
 
 struct ReplyItemList : TRemotable {
     std::string Reserved;
     xmlda::Items Items;
-    VELQOR_RECORD(ReplyItemList, TRemotable,
-        VELQOR_ATTR(Reserved),
-        VELQOR_ELEM(Items))
+    VELQOR_RECORD(ReplyItemList, TRemotable, VELQOR_ATTR(Reserved), VELQOR_ELEM(Items))
 };
 using ReplyItemLists = RecordArray<ReplyItemList>;
 
@@ -209,10 +171,8 @@ struct ReadResponse : TRemotable {
     std::unique_ptr<ReplyBase> ReadResult;
     ReplyItemLists RItemList;
     OPCErrors Errors;
-    VELQOR_RECORD(ReadResponse, TRemotable,
-        VELQOR_ELEM(ReadResult),
-        VELQOR_ELEM(RItemList),
-        VELQOR_ELEM(Errors))
+    VELQOR_RECORD(ReadResponse, TRemotable, VELQOR_ELEM(ReadResult), VELQOR_ELEM(RItemList),
+                  VELQOR_ELEM(Errors))
 };
 
 // ---- Write -----------------------------------------------------------------------------------
@@ -220,9 +180,7 @@ struct ReadResponse : TRemotable {
 struct WriteRequestItemList : TRemotable {
     std::string ItemPath;
     xmlda::Items Items;
-    VELQOR_RECORD(WriteRequestItemList, TRemotable,
-        VELQOR_ATTR(ItemPath),
-        VELQOR_ELEM(Items))
+    VELQOR_RECORD(WriteRequestItemList, TRemotable, VELQOR_ATTR(ItemPath), VELQOR_ELEM(Items))
 };
 using WriteRequestItemLists = RecordArray<WriteRequestItemList>;
 
@@ -230,20 +188,16 @@ struct Write : TRemotable {
     std::unique_ptr<RequestOptions> Options;
     WriteRequestItemLists ItemList;
     bool ReturnValuesOnReply = false;
-    VELQOR_RECORD(Write, TRemotable,
-        VELQOR_ELEM(Options),
-        VELQOR_ELEM(ItemList),
-        VELQOR_ATTR(ReturnValuesOnReply))
+    VELQOR_RECORD(Write, TRemotable, VELQOR_ELEM(Options), VELQOR_ELEM(ItemList),
+                  VELQOR_ATTR(ReturnValuesOnReply))
 };
 
 struct WriteResponse : TRemotable {
     std::unique_ptr<ReplyBase> WriteResult;
     ReplyItemLists RItemList;
     OPCErrors Errors;
-    VELQOR_RECORD(WriteResponse, TRemotable,
-        VELQOR_ELEM(WriteResult),
-        VELQOR_ELEM(RItemList),
-        VELQOR_ELEM(Errors))
+    VELQOR_RECORD(WriteResponse, TRemotable, VELQOR_ELEM(WriteResult), VELQOR_ELEM(RItemList),
+                  VELQOR_ELEM(Errors))
 };
 
 // ---- Subscribe -------------------------------------------------------------------------------
@@ -256,14 +210,9 @@ struct SubscribeRequestItem : TRemotable {
     float Deadband = 0;
     int32_t RequestedSamplingRate = 0;
     bool EnableBuffering = false;
-    VELQOR_RECORD(SubscribeRequestItem, TRemotable,
-        VELQOR_ATTR(ItemPath),
-        VELQOR_ATTR(ReqType),
-        VELQOR_ATTR(ItemName),
-        VELQOR_ATTR(ClientItemHandle),
-        VELQOR_ATTR(Deadband),
-        VELQOR_ATTR(RequestedSamplingRate),
-        VELQOR_ATTR(EnableBuffering))
+    VELQOR_RECORD(SubscribeRequestItem, TRemotable, VELQOR_ATTR(ItemPath), VELQOR_ATTR(ReqType),
+                  VELQOR_ATTR(ItemName), VELQOR_ATTR(ClientItemHandle), VELQOR_ATTR(Deadband),
+                  VELQOR_ATTR(RequestedSamplingRate), VELQOR_ATTR(EnableBuffering))
 };
 using SubscribeRequestItems = RecordArray<SubscribeRequestItem>;
 
@@ -274,13 +223,9 @@ struct SubscribeRequestItemList : TRemotable {
     int32_t RequestedSamplingRate = 0;
     bool EnableBuffering = false;
     SubscribeRequestItems Items;
-    VELQOR_RECORD(SubscribeRequestItemList, TRemotable,
-        VELQOR_ATTR(ItemPath),
-        VELQOR_ATTR(ReqType),
-        VELQOR_ATTR(Deadband),
-        VELQOR_ATTR(RequestedSamplingRate),
-        VELQOR_ATTR(EnableBuffering),
-        VELQOR_ELEM(Items))
+    VELQOR_RECORD(SubscribeRequestItemList, TRemotable, VELQOR_ATTR(ItemPath), VELQOR_ATTR(ReqType),
+                  VELQOR_ATTR(Deadband), VELQOR_ATTR(RequestedSamplingRate),
+                  VELQOR_ATTR(EnableBuffering), VELQOR_ELEM(Items))
 };
 using SubscribeRequestItemLists = RecordArray<SubscribeRequestItemList>;
 
@@ -289,28 +234,23 @@ struct Subscribe : TRemotable {
     SubscribeRequestItemLists ItemList;
     bool ReturnValuesOnReply = false;
     int32_t SubscriptionPingRate = 0;
-    VELQOR_RECORD(Subscribe, TRemotable,
-        VELQOR_ELEM(Options),
-        VELQOR_ELEM(ItemList),
-        VELQOR_ATTR(ReturnValuesOnReply),
-        VELQOR_ATTR(SubscriptionPingRate))
+    VELQOR_RECORD(Subscribe, TRemotable, VELQOR_ELEM(Options), VELQOR_ELEM(ItemList),
+                  VELQOR_ATTR(ReturnValuesOnReply), VELQOR_ATTR(SubscriptionPingRate))
 };
 
 struct SubscribeItemValue : TRemotable {
     std::unique_ptr<xmlda::ItemValue> ItemValue;
     int32_t RevisedSamplingRate = 0;
-    VELQOR_RECORD(SubscribeItemValue, TRemotable,
-        VELQOR_ELEM(ItemValue),
-        VELQOR_ATTR(RevisedSamplingRate))
+    VELQOR_RECORD(SubscribeItemValue, TRemotable, VELQOR_ELEM(ItemValue),
+                  VELQOR_ATTR(RevisedSamplingRate))
 };
 using SubscribeItemValues = RecordArray<SubscribeItemValue>;
 
 struct SubscribeReplyItemList : TRemotable {
     int32_t RevisedSamplingRate = 0;
     SubscribeItemValues Items;
-    VELQOR_RECORD(SubscribeReplyItemList, TRemotable,
-        VELQOR_ATTR(RevisedSamplingRate),
-        VELQOR_ELEM(Items))
+    VELQOR_RECORD(SubscribeReplyItemList, TRemotable, VELQOR_ATTR(RevisedSamplingRate),
+                  VELQOR_ELEM(Items))
 };
 using SubscribeReplyItemLists = RecordArray<SubscribeReplyItemList>;
 
@@ -319,11 +259,8 @@ struct SubscribeResponse : TRemotable {
     SubscribeReplyItemLists RItemList;
     OPCErrors Errors;
     std::string ServerSubHandle;
-    VELQOR_RECORD(SubscribeResponse, TRemotable,
-        VELQOR_ELEM(SubscribeResult),
-        VELQOR_ELEM(RItemList),
-        VELQOR_ELEM(Errors),
-        VELQOR_ATTR(ServerSubHandle))
+    VELQOR_RECORD(SubscribeResponse, TRemotable, VELQOR_ELEM(SubscribeResult),
+                  VELQOR_ELEM(RItemList), VELQOR_ELEM(Errors), VELQOR_ATTR(ServerSubHandle))
 };
 
 // ---- SubscriptionPolledRefresh ---------------------------------------------------------------
@@ -334,20 +271,16 @@ struct SubscriptionPolledRefresh : TRemotable {
     double HoldTime = 0;
     int32_t WaitTime = 0;
     bool ReturnAllItems = false;
-    VELQOR_RECORD(SubscriptionPolledRefresh, TRemotable,
-        VELQOR_ELEM(Options),
-        VELQOR_ELEM(ServerSubHandles),
-        VELQOR_DATETIME_ATTR(HoldTime),
-        VELQOR_ATTR(WaitTime),
-        VELQOR_ATTR(ReturnAllItems))
+    VELQOR_RECORD(SubscriptionPolledRefresh, TRemotable, VELQOR_ELEM(Options),
+                  VELQOR_ELEM(ServerSubHandles), VELQOR_DATETIME_ATTR(HoldTime),
+                  VELQOR_ATTR(WaitTime), VELQOR_ATTR(ReturnAllItems))
 };
 
 struct SubscribePolledRefreshReplyItemList : TRemotable {
     std::string SubscriptionHandle;
     xmlda::Items Items;
-    VELQOR_RECORD(SubscribePolledRefreshReplyItemList, TRemotable,
-        VELQOR_ATTR(SubscriptionHandle),
-        VELQOR_ELEM(Items))
+    VELQOR_RECORD(SubscribePolledRefreshReplyItemList, TRemotable, VELQOR_ATTR(SubscriptionHandle),
+                  VELQOR_ELEM(Items))
 };
 using SubscribePolledRefreshReplyItemLists = RecordArray<SubscribePolledRefreshReplyItemList>;
 
@@ -358,11 +291,9 @@ struct SubscriptionPolledRefreshResponse : TRemotable {
     OPCErrors Errors;
     bool DataBufferOverflow = false;
     VELQOR_RECORD(SubscriptionPolledRefreshResponse, TRemotable,
-        VELQOR_ELEM(SubscriptionPolledRefreshResult),
-        VELQOR_ELEM(InvalidServerSubHandles),
-        VELQOR_ELEM(RItemList),
-        VELQOR_ELEM(Errors),
-        VELQOR_ATTR(DataBufferOverflow))
+                  VELQOR_ELEM(SubscriptionPolledRefreshResult),
+                  VELQOR_ELEM(InvalidServerSubHandles), VELQOR_ELEM(RItemList), VELQOR_ELEM(Errors),
+                  VELQOR_ATTR(DataBufferOverflow))
 };
 
 // ---- SubscriptionCancel ----------------------------------------------------------------------
@@ -370,15 +301,13 @@ struct SubscriptionPolledRefreshResponse : TRemotable {
 struct SubscriptionCancel : TRemotable {
     std::string ServerSubHandle;
     std::string ClientRequestHandle;
-    VELQOR_RECORD(SubscriptionCancel, TRemotable,
-        VELQOR_ATTR(ServerSubHandle),
-        VELQOR_ATTR(ClientRequestHandle))
+    VELQOR_RECORD(SubscriptionCancel, TRemotable, VELQOR_ATTR(ServerSubHandle),
+                  VELQOR_ATTR(ClientRequestHandle))
 };
 
 struct SubscriptionCancelResponse : TRemotable {
     std::string ClientRequestHandle;
-    VELQOR_RECORD(SubscriptionCancelResponse, TRemotable,
-        VELQOR_ATTR(ClientRequestHandle))
+    VELQOR_RECORD(SubscriptionCancelResponse, TRemotable, VELQOR_ATTR(ClientRequestHandle))
 };
 
 // ---- Browse ----------------------------------------------------------------------------------
@@ -397,20 +326,12 @@ struct Browse : TRemotable {
     bool ReturnPropertyValues = false;
     bool ReturnErrorText = false;
     xmlda::PropertyNames PropertyNames;
-    VELQOR_RECORD(Browse, TRemotable,
-        VELQOR_ATTR(LocaleID),
-        VELQOR_ATTR(ClientRequestHandle),
-        VELQOR_ATTR(ItemPath),
-        VELQOR_ATTR(ItemName),
-        VELQOR_ATTR(ContinuationPoint),
-        VELQOR_ATTR(MaxElementsReturned),
-        VELQOR_ATTR(BrowseFilter),
-        VELQOR_ATTR(ElementNameFilter),
-        VELQOR_ATTR(VendorFilter),
-        VELQOR_ATTR(ReturnAllProperties),
-        VELQOR_ATTR(ReturnPropertyValues),
-        VELQOR_ATTR(ReturnErrorText),
-        VELQOR_ELEM(PropertyNames))
+    VELQOR_RECORD(Browse, TRemotable, VELQOR_ATTR(LocaleID), VELQOR_ATTR(ClientRequestHandle),
+                  VELQOR_ATTR(ItemPath), VELQOR_ATTR(ItemName), VELQOR_ATTR(ContinuationPoint),
+                  VELQOR_ATTR(MaxElementsReturned), VELQOR_ATTR(BrowseFilter),
+                  VELQOR_ATTR(ElementNameFilter), VELQOR_ATTR(VendorFilter),
+                  VELQOR_ATTR(ReturnAllProperties), VELQOR_ATTR(ReturnPropertyValues),
+                  VELQOR_ATTR(ReturnErrorText), VELQOR_ELEM(PropertyNames))
 };
 
 struct BrowseElement : TRemotable {
@@ -420,13 +341,9 @@ struct BrowseElement : TRemotable {
     bool IsItem = false;
     bool HasChildren = false;
     xmlda::Properties Properties;
-    VELQOR_RECORD(BrowseElement, TRemotable,
-        VELQOR_ATTR(Name),
-        VELQOR_ATTR(ItemPath),
-        VELQOR_ATTR(ItemName),
-        VELQOR_ATTR(IsItem),
-        VELQOR_ATTR(HasChildren),
-        VELQOR_ELEM(Properties))
+    VELQOR_RECORD(BrowseElement, TRemotable, VELQOR_ATTR(Name), VELQOR_ATTR(ItemPath),
+                  VELQOR_ATTR(ItemName), VELQOR_ATTR(IsItem), VELQOR_ATTR(HasChildren),
+                  VELQOR_ELEM(Properties))
 };
 using BrowseElements = RecordArray<BrowseElement>;
 
@@ -436,12 +353,8 @@ struct BrowseResponse : TRemotable {
     OPCErrors Errors;
     std::string ContinuationPoint;
     bool MoreElements = false;
-    VELQOR_RECORD(BrowseResponse, TRemotable,
-        VELQOR_ELEM(BrowseResult),
-        VELQOR_ELEM(Elements),
-        VELQOR_ELEM(Errors),
-        VELQOR_ATTR(ContinuationPoint),
-        VELQOR_ATTR(MoreElements))
+    VELQOR_RECORD(BrowseResponse, TRemotable, VELQOR_ELEM(BrowseResult), VELQOR_ELEM(Elements),
+                  VELQOR_ELEM(Errors), VELQOR_ATTR(ContinuationPoint), VELQOR_ATTR(MoreElements))
 };
 
 // ---- GetProperties ---------------------------------------------------------------------------
@@ -455,15 +368,10 @@ struct GetProperties : TRemotable {
     bool ReturnAllProperties = false;
     bool ReturnPropertyValues = false;
     bool ReturnErrorText = false;
-    VELQOR_RECORD(GetProperties, TRemotable,
-        VELQOR_ELEM(ItemIDs),
-        VELQOR_ELEM(PropertyNames),
-        VELQOR_ATTR(LocaleID),
-        VELQOR_ATTR(ClientRequestHandle),
-        VELQOR_ATTR(ItemPath),
-        VELQOR_ATTR(ReturnAllProperties),
-        VELQOR_ATTR(ReturnPropertyValues),
-        VELQOR_ATTR(ReturnErrorText))
+    VELQOR_RECORD(GetProperties, TRemotable, VELQOR_ELEM(ItemIDs), VELQOR_ELEM(PropertyNames),
+                  VELQOR_ATTR(LocaleID), VELQOR_ATTR(ClientRequestHandle), VELQOR_ATTR(ItemPath),
+                  VELQOR_ATTR(ReturnAllProperties), VELQOR_ATTR(ReturnPropertyValues),
+                  VELQOR_ATTR(ReturnErrorText))
 };
 
 struct PropertyReplyList : TRemotable {
@@ -471,11 +379,8 @@ struct PropertyReplyList : TRemotable {
     std::string ItemName;
     std::string ResultID;
     xmlda::Properties Properties;
-    VELQOR_RECORD(PropertyReplyList, TRemotable,
-        VELQOR_ATTR(ItemPath),
-        VELQOR_ATTR(ItemName),
-        VELQOR_ATTR(ResultID),
-        VELQOR_ELEM(Properties))
+    VELQOR_RECORD(PropertyReplyList, TRemotable, VELQOR_ATTR(ItemPath), VELQOR_ATTR(ItemName),
+                  VELQOR_ATTR(ResultID), VELQOR_ELEM(Properties))
 };
 using PropertyReplyLists = RecordArray<PropertyReplyList>;
 
@@ -483,10 +388,8 @@ struct GetPropertiesResponse : TRemotable {
     std::unique_ptr<ReplyBase> GetPropertiesResult;
     PropertyReplyLists PropertyLists;
     OPCErrors Errors;
-    VELQOR_RECORD(GetPropertiesResponse, TRemotable,
-        VELQOR_ELEM(GetPropertiesResult),
-        VELQOR_ELEM(PropertyLists),
-        VELQOR_ELEM(Errors))
+    VELQOR_RECORD(GetPropertiesResponse, TRemotable, VELQOR_ELEM(GetPropertiesResult),
+                  VELQOR_ELEM(PropertyLists), VELQOR_ELEM(Errors))
 };
 
 // ---- operations ------------------------------------------------------------------------------
@@ -494,11 +397,11 @@ struct GetPropertiesResponse : TRemotable {
 // The reply record of each request record: XmlDaReply<GetStatus> is GetStatusResponse.
 template <class Request>
 struct XmlDaOperation;
-#define VELQOR_XMLDA_OPERATION(Req_)                  \
-    template <>                                       \
-    struct XmlDaOperation<Req_> {                     \
-        using Request = Req_;                         \
-        using Reply = Req_##Response;                 \
+#define VELQOR_XMLDA_OPERATION(Req_)                    \
+    template <>                                         \
+    struct XmlDaOperation<Req_> {                       \
+        using Request = Req_;                           \
+        using Reply = Req_##Response;                   \
         static constexpr std::string_view Name = #Req_; \
     };
 VELQOR_XMLDA_OPERATION(GetStatus)

@@ -22,7 +22,7 @@ namespace velqor {
 
 // Writes every ItemPath, empty or not, and never writes a quality bits field.
 class TVelqorClientSoapWriter : public TVelqorSOAPWriter {
-public:
+  public:
     dom::XmlNode WriteValue(dom::XmlNode parent, std::string_view name, bool numeric,
                             bool attribute, std::string_view text) override;
     void WriteEnumField(dom::XmlNode parent, const FieldInfo& field, bool attribute,
@@ -31,7 +31,7 @@ public:
 
 // Creates the nested XML-DA records of a reply by class name.
 class TVelqorSoapReader : public TVelqorSOAPReader {
-public:
+  public:
     std::unique_ptr<TRemotable> CreateObject(std::string_view className) override;
 };
 

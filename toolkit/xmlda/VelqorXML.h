@@ -17,8 +17,8 @@
 
 #include "com/runtime/Unknown.h"
 #include "contract/VelqorTransport.h"
-#include "xmlda/VelqorSOAPData.h"
 #include "xmlda/VelqorSOAPCall.h"
+#include "xmlda/VelqorSOAPData.h"
 
 namespace velqor {
 

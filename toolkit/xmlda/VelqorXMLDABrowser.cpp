@@ -23,8 +23,7 @@ constexpr int32_t kAccessRightsID = 5;
 
 // The text of a property value; nullopt for a failed or empty property.
 std::optional<std::string> ValueText(const xmlda::ItemProperty* p) {
-    if (!p || !p->ResultID.empty() || p->Value.IsEmpty() || p->Value.IsNull() ||
-        p->Value.IsArray())
+    if (!p || !p->ResultID.empty() || p->Value.IsEmpty() || p->Value.IsNull() || p->Value.IsArray())
         return std::nullopt;
     return p->Value.ToText();
 }
@@ -36,7 +35,11 @@ std::u32string CodePoints(std::string_view s) {
     out.reserve(s.size());
     for (size_t i = 0; i < s.size();) {
         const auto b = static_cast<unsigned char>(s[i]);
-        int len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        int len = b < 0x80           ? 1
+                  : (b >> 5) == 0x6  ? 2
+                  : (b >> 4) == 0xE  ? 3
+                  : (b >> 3) == 0x1E ? 4
+                                     : 0;
         char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
         bool ok = len > 0 && i + size_t(len) <= s.size();
         for (int k = 1; ok && k < len; ++k) {
@@ -204,8 +207,8 @@ bool TVelqorXMLDABrowser::MoveUp() {
 
 void TVelqorXMLDABrowser::SetFilter(int32_t browseType, int32_t accessRights, int32_t datatype,
                                     const std::string& filter) {
-    if (browseType != browseType_ || accessRights != accessFilter_ ||
-        datatype != datatypeFilter_ || filter != nameFilter_)
+    if (browseType != browseType_ || accessRights != accessFilter_ || datatype != datatypeFilter_ ||
+        filter != nameFilter_)
         changed_ = true;
     browseType_ = browseType;
     accessFilter_ = accessRights;

@@ -23,7 +23,7 @@
 namespace velqor {
 
 class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqorXMLDAComponent {
-public:
+  public:
     // Starts at the root with nothing listed yet; the list comes with SetBrowseList.
     explicit TVelqorXMLDABrowser(com::ComPtr<IVelqorDAConnection> connection);
 
@@ -53,7 +53,7 @@ public:
     // tree loops back on itself would otherwise never end the walk).
     static constexpr int kMaxWalkDepth = 64;
 
-private:
+  private:
     bool BrowseRequest();
     void FlatWalk();
     void Collect(const std::string& mask, std::vector<TVelqorBrowseItem>& into, int depth);

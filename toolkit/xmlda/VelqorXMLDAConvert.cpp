@@ -41,7 +41,8 @@ int32_t QualityFromBits(xmlda::qualityBits bits) {
         case Q::badOutOfService:
             return kQualityBadOutOfService;
         case Q::badWaitingForInitialData:
-            return kQualityBadConfigurationError;  // reported like badConfigurationError, as this toolkit always has
+            return kQualityBadConfigurationError;  // reported like badConfigurationError, as this
+                                                   // toolkit always has
         case Q::uncertain:
             return kQualityUncertain;
         case Q::uncertainLastUsableValue:
@@ -61,9 +62,12 @@ int32_t QualityFromBits(xmlda::qualityBits bits) {
 int32_t QualityOf(const xmlda::OPCQuality* quality) {
     if (!quality) return QualityFromBits(xmlda::qualityBits::good);
     int32_t limit = 0;
-    if (quality->LimitField == "low") limit = 1;
-    else if (quality->LimitField == "high") limit = 2;
-    else if (quality->LimitField == "constant") limit = 3;
+    if (quality->LimitField == "low")
+        limit = 1;
+    else if (quality->LimitField == "high")
+        limit = 2;
+    else if (quality->LimitField == "constant")
+        limit = 3;
     return QualityFromBits(quality->QualityField) | limit | (int32_t(quality->VendorField) << 8);
 }
 

@@ -55,9 +55,7 @@ std::unique_ptr<xmlda::ItemValue> RequestItem(const TVelqorItemData& item) {
     return v;
 }
 
-int32_t QualityOf(const xmlda::ItemValue& v) {
-    return QualityOf(v.Quality.get());
-}
+int32_t QualityOf(const xmlda::ItemValue& v) { return QualityOf(v.Quality.get()); }
 
 // A property of a result list by its ID, skipping failed ones; nullptr when absent.
 const TVelqorItemProperty* PropertyByID(const std::vector<TVelqorItemProperty>& list, int32_t id) {

@@ -34,8 +34,8 @@
 #include <vector>
 
 #include "contract/VelqorItemData.h"
-#include "xmlda/VelqorSOAPData.h"
 #include "xmlda/OpcXmlDa.h"
+#include "xmlda/VelqorSOAPData.h"
 
 namespace velqor {
 

@@ -11,7 +11,7 @@ namespace velqor {
 // The plain base exception class: configuration and programming errors are raised as it,
 // every other toolkit error derives from it.
 class Exception : public std::runtime_error {
-public:
+  public:
     explicit Exception(const std::string& message) : std::runtime_error(message) {}
     std::string Message() const { return what(); }
 };
@@ -19,12 +19,12 @@ public:
 // A COM-style call failed with a result code that has no toolkit text of its own
 // (for example E_NOINTERFACE when an object lacks an interface).
 class EOleSysError : public Exception {
-public:
+  public:
     EOleSysError(com::HRESULT code, const std::string& message) : Exception(message), code_(code) {}
     explicit EOleSysError(com::HRESULT code) : EOleSysError(code, com::SystemMessageText(code)) {}
     com::HRESULT ErrorCode() const { return code_; }
 
-private:
+  private:
     com::HRESULT code_;
 };
 

@@ -8,8 +8,8 @@ namespace velqor::com {
 std::string GUID::ToString() const {
     char buf[40];
     std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", Data1,
-                  unsigned(Data2), unsigned(Data3), Data4[0], Data4[1], Data4[2], Data4[3], Data4[4],
-                  Data4[5], Data4[6], Data4[7]);
+                  unsigned(Data2), unsigned(Data3), Data4[0], Data4[1], Data4[2], Data4[3],
+                  Data4[4], Data4[5], Data4[6], Data4[7]);
     return buf;
 }
 
@@ -39,7 +39,8 @@ std::optional<GUID> GUID::Parse(std::string_view text) {
         i += 2;
     }
     GUID g;
-    g.Data1 = uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
+    g.Data1 =
+        uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
     g.Data2 = uint16_t(bytes[4] << 8 | bytes[5]);
     g.Data3 = uint16_t(bytes[6] << 8 | bytes[7]);
     for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];

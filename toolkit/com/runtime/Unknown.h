@@ -2,8 +2,8 @@
 #pragma once
 
 #include <atomic>
-#include <tuple>
 #include <cstdint>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -15,7 +15,7 @@ namespace velqor::com {
 
 // Every interface declares `static constexpr IID IID_ = ...;` and `using Base = <parent>;`.
 class IUnknown {
-public:
+  public:
     static constexpr IID IID_ = MakeGuid("00000000-0000-0000-C000-000000000046");
     using Base = void;
 
@@ -23,7 +23,7 @@ public:
     virtual uint32_t AddRef() = 0;
     virtual uint32_t Release() = 0;
 
-protected:
+  protected:
     ~IUnknown() = default;  // objects die through Release only
 };
 
@@ -33,7 +33,7 @@ inline constexpr const IID& IIDOf = I::IID_;
 // Holds one reference to an interface; AddRef on copy, Release on destruction.
 template <class T>
 class ComPtr {
-public:
+  public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
     // Takes a new reference to p.
@@ -90,7 +90,7 @@ public:
     friend bool operator==(const ComPtr& a, const ComPtr& b) { return a.p_ == b.p_; }
     friend bool operator==(const ComPtr& a, std::nullptr_t) { return a.p_ == nullptr; }
 
-private:
+  private:
     T* p_ = nullptr;
 };
 
@@ -101,7 +101,8 @@ bool FindInterface(Self* self, const IID& iid, void** object) {
         *object = static_cast<I*>(self);
         return true;
     }
-    if constexpr (!std::is_void_v<typename I::Base> && !std::is_same_v<typename I::Base, IUnknown>) {
+    if constexpr (!std::is_void_v<typename I::Base> &&
+                  !std::is_same_v<typename I::Base, IUnknown>) {
         if (iid == IIDOf<typename I::Base>) {
             *object = static_cast<typename I::Base*>(static_cast<I*>(self));
             return true;
@@ -116,7 +117,7 @@ bool FindInterface(Self* self, const IID& iid, void** object) {
 // The object starts with no reference; hand it out through Make, which takes the first one.
 template <class... Interfaces>
 class ComObject : public Interfaces... {
-public:
+  public:
     HRESULT QueryInterface(const IID& iid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
@@ -145,13 +146,13 @@ public:
 
     using FirstInterface = std::tuple_element_t<0, std::tuple<Interfaces...>>;
 
-protected:
+  protected:
     ComObject() = default;
     virtual ~ComObject() = default;
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
 
-private:
+  private:
     std::atomic<uint32_t> refs_{0};
 };
 

@@ -226,8 +226,8 @@ void XmlNode::SetAttribute(std::string_view name, std::string_view value) {
     xmlSetProp(n_, X(Z(name).c_str()), X(Z(Checked(value)).c_str()));
 }
 
-void XmlNode::SetAttributeNS(std::string_view prefix, std::string_view nsUri,
-                             std::string_view name, std::string_view value) {
+void XmlNode::SetAttributeNS(std::string_view prefix, std::string_view nsUri, std::string_view name,
+                             std::string_view value) {
     std::string uri = Z(nsUri);
     xmlNs* ns = xmlSearchNsByHref(n_->doc, n_, X(uri.c_str()));
     if (!ns) ns = xmlNewNs(n_, X(uri.c_str()), X(Z(prefix).c_str()));
@@ -274,7 +274,8 @@ XmlDocument XmlDocument::Load(std::string_view bytes) {
     g.p->sax->internalSubset = &RefuseInternalSubset;
     const int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA |
                         XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    xmlDoc* doc = xmlCtxtReadMemory(g.p, bytes.data(), int(bytes.size()), nullptr, nullptr, options);
+    xmlDoc* doc =
+        xmlCtxtReadMemory(g.p, bytes.data(), int(bytes.size()), nullptr, nullptr, options);
     if (state.dtdSeen) {
         if (doc) xmlFreeDoc(doc);
         throw EXmlParseError("XML documents with a document type declaration are not accepted",
@@ -304,8 +305,8 @@ XmlNode XmlDocument::CreateDocumentElement(std::string_view qname, std::string_v
     if (!el) throw Exception("XML DOM: cannot create element " + std::string(qname));
     if (xmlNode* old = xmlDocSetRootElement(doc_, el)) xmlFreeNode(old);
     if (!nsUri.empty())
-        xmlSetNs(el, xmlNewNs(el, X(Z(nsUri).c_str()),
-                              prefix.empty() ? nullptr : X(Z(prefix).c_str())));
+        xmlSetNs(
+            el, xmlNewNs(el, X(Z(nsUri).c_str()), prefix.empty() ? nullptr : X(Z(prefix).c_str())));
     return XmlNode(el);
 }
 

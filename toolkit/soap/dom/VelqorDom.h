@@ -28,20 +28,20 @@ inline constexpr std::string_view kXsiNamespace = "http://www.w3.org/2001/XMLSch
 
 // A document that could not be loaded (not well-formed, or refused as unsafe).
 class EXmlParseError : public Exception {
-public:
+  public:
     EXmlParseError(const std::string& message, int line, int column)
         : Exception(message), line_(line), column_(column) {}
     int Line() const { return line_; }
     int Column() const { return column_; }
 
-private:
+  private:
     int line_, column_;
 };
 
 enum class NodeType { Element, Text, Other };
 
 class XmlNode {
-public:
+  public:
     XmlNode() = default;
     explicit XmlNode(_xmlNode* n) : n_(n) {}
 
@@ -94,12 +94,12 @@ public:
     // Replaces the children by one text node (no child for an empty text).
     void SetText(std::string_view text);
 
-private:
+  private:
     _xmlNode* n_ = nullptr;
 };
 
 class XmlDocument {
-public:
+  public:
     XmlDocument();  // empty, declared encoding "utf-8"
     ~XmlDocument();
     XmlDocument(const XmlDocument&) = delete;
@@ -121,7 +121,7 @@ public:
 
     _xmlDoc* Raw() const { return doc_; }
 
-private:
+  private:
     explicit XmlDocument(_xmlDoc* d) : doc_(d) {}
     _xmlDoc* doc_ = nullptr;
 };
