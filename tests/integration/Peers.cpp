@@ -1,0 +1,17 @@
+// The peers the integration suite runs against: every case runs once per entry.
+#include "IntegrationFixture.h"
+
+namespace velqor::integration {
+
+std::vector<PeerKind> AllPeers() {
+    return {
+        {"XmlDaSim", &MakeXmlDaSimPeer},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, IntegrationTest, ::testing::ValuesIn(AllPeers()),
+                         [](const ::testing::TestParamInfo<PeerKind>& kind) {
+                             return kind.param.Name;
+                         });
+
+}  // namespace velqor::integration
