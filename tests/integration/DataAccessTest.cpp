@@ -64,8 +64,8 @@ TEST_P(IntegrationTest, WrittenValuesReadBackAndRefusedWritesReportTheirErrors) 
             << r->ItemID() << ": " << (r->Value().IsArray() ? "array" : r->Value().ToText());
     }
 
-    // A read-only item refuses the write and keeps its value; a write-only item cannot be read.
-    // Neither failure touches the other items of the batch.
+    // A read-only item refuses the write and a write-only item cannot be read; neither failure
+    // touches the other item of its batch.
     messages.clear();
     const double midRange = (analog.LowEU + analog.HighEU) / 2;
     readOnly->SetWriteValue(Variant::R8(midRange));
@@ -90,7 +90,7 @@ TEST_P(IntegrationTest, WrittenValuesReadBackAndRefusedWritesReportTheirErrors) 
 }
 
 TEST_P(IntegrationTest, AsynchronousWritesCompleteAndAsynchronousReadsArrive) {
-    const WritableItem w = peer->Writables().at(1);
+    const WritableItem w = peer->Writables().front();
     const std::string readOnlyID = peer->Analog().ItemID;
     std::vector<std::string> complete, failed;
     server->OnWriteComplete = [&](TVelqorServer*, const TVelqorItemList& l) {
