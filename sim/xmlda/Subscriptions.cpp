@@ -61,6 +61,13 @@ std::size_t SubscriptionStore::count() {
     return subs_.size();
 }
 
+std::size_t SubscriptionStore::pollsWaiting() {
+    std::lock_guard lock(mutex_);
+    std::size_t n = 0;
+    for (const auto& [handle, s] : subs_) n += std::size_t(s.pollsWaiting);
+    return n;
+}
+
 void SubscriptionStore::expireIdle(SteadyClock::time_point now) {
     for (auto it = subs_.begin(); it != subs_.end();) {
         const Subscription& s = it->second;

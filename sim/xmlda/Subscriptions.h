@@ -55,6 +55,7 @@ class SubscriptionStore {
     std::string add(Subscription s);
     bool cancel(const std::string& handle);
     std::size_t count();
+    std::size_t pollsWaiting();
 
     // Holds until holdUntil, then waits up to waitMs for a change; returns the changed items
     // (all items when returnAll) of each valid handle and the invalid handles.

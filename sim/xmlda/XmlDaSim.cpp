@@ -293,6 +293,8 @@ void Service::dropAllSubscriptions() { impl_->subs.dropAll(); }
 
 std::size_t Service::subscriptionCount() const { return impl_->subs.count(); }
 
+std::size_t Service::pollsWaiting() const { return impl_->subs.pollsWaiting(); }
+
 std::size_t Service::requestCount() const { return impl_->requests.load(); }
 
 }  // namespace velqor::xmldasim

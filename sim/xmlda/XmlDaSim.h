@@ -69,6 +69,8 @@ class Service {
     // Drops every subscription, as a service that lost its state would.
     void dropAllSubscriptions();
     std::size_t subscriptionCount() const;
+    // Polls being held or waiting for a change right now (one per poll and handle).
+    std::size_t pollsWaiting() const;
     std::size_t requestCount() const;  // SOAP requests handled since construction
 
   private:

@@ -7,6 +7,7 @@
 
 #include "contract/EventLoop.h"
 #include "contract/VelqorError.h"
+#include "support/WaitUntil.h"
 
 namespace velqor {
 namespace {
@@ -190,8 +191,10 @@ TEST(PlainEventLoopThreads, AQuitBeforeRunEndsRunOnceAndIsConsumed) {
     loop.Quit();
     loop.Run();  // returns after the queued task instead of waiting forever
     EXPECT_EQ(ran, 1);
+    std::atomic<bool> running{false};
+    loop.Post([&] { running = true; });
     std::thread t([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_TRUE(test::WaitUntil([&] { return running.load(); }));
         loop.Quit();
     });
     loop.Run();  // the first request was consumed: this run ends only by the second Quit
@@ -200,9 +203,11 @@ TEST(PlainEventLoopThreads, AQuitBeforeRunEndsRunOnceAndIsConsumed) {
 
 TEST(PlainEventLoopThreads, RunUntilWakesForAPostFromAnotherThread) {
     PlainEventLoop loop;
-    std::atomic<bool> flag{false};
+    std::atomic<bool> flag{false}, running{false};
+    loop.Post([&] { running = true; });
     std::thread t([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Posts once the loop has begun waiting, so that the post has to wake it.
+        EXPECT_TRUE(test::WaitUntil([&] { return running.load(); }));
         loop.Post([&] { flag = true; });
     });
     EXPECT_TRUE(loop.RunUntil([&] { return flag.load(); }, std::chrono::seconds(30)));

@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "support/WaitUntil.h"
+
 namespace velqor::test {
 
 void ClearProxyEnvironment() {
@@ -40,8 +42,8 @@ void HttpServer::Start() {
     port_ = server_->bind_to_any_port("127.0.0.1");
     if (port_ <= 0) throw std::runtime_error("cannot bind the test server");
     thread_ = std::thread([this] { server_->listen_after_bind(); });
-    for (int i = 0; i < 500 && !server_->is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!WaitUntil([this] { return server_->is_running(); }))
+        throw std::runtime_error("the test server did not start");
 }
 
 std::string HttpServer::URL(const std::string& path) const {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "LoopbackServers.h"
 #include "contract/VelqorError.h"
 #include "http/VelqorSOAPPoster.h"
+#include "support/WaitUntil.h"
 
 namespace velqor {
 namespace {
@@ -38,10 +40,11 @@ std::string Outcome(THTTPPost& poster, std::string_view body = "<x/>") {
     return "ok:" + reply;
 }
 
-// Accepts, reads the request, never answers.
-RawServer::Handler Silent() {
-    return [](int fd) {
+// Accepts, reads the request (counting it in read when given), never answers.
+RawServer::Handler Silent(std::atomic<int>* read = nullptr) {
+    return [read](int fd) {
         test::ReadRequest(fd);
+        if (read) ++*read;
         test::WaitForClose(fd);
     };
 }
@@ -68,7 +71,7 @@ TEST_F(PosterTimeoutTest, SilentServerEndsWithReceiveTimeout) {
 TEST_F(PosterTimeoutTest, ServerThatNeverReadsEndsWithSendTimeout) {
     std::atomic<bool> done{false};
     RawServer deaf([&](int) {  // never reads
-        while (!done.load()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        test::WaitUntil([&] { return done.load(); }, std::chrono::seconds(60));
     });
     auto poster = CreatePoster(deaf.URL(), "", "", "", "");
     poster->SetSendTimeout(300);
@@ -93,7 +96,9 @@ TEST_F(PosterTimeoutTest, ServerThatNeverAcceptsEndsWithConnectTimeout) {
         ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
         fillers.push_back(fd);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The first connect fills the queue once its handshake is done.
+    pollfd first{fillers.front(), POLLOUT, 0};
+    ASSERT_EQ(::poll(&first, 1, 10000), 1);
     auto poster = CreatePoster(full.URL(), "", "", "", "");
     poster->SetConnectTimeout(300);
     const std::string out = Outcome(*poster);
@@ -111,12 +116,13 @@ TEST_F(PosterTimeoutTest, ServerThatNeverAcceptsEndsWithConnectTimeout) {
 }
 
 TEST_F(PosterTimeoutTest, AbortFromAnotherThreadStopsTheExchange) {
-    RawServer silent(Silent());
+    std::atomic<int> read{0};
+    RawServer silent(Silent(&read));
     auto poster = CreatePoster(silent.URL(), "", "", "", "");  // default receive time-out: minutes
     std::string out;
     std::thread poster_thread([&] { out = Outcome(*poster); });
-    while (silent.Accepted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Aborts while the poster waits for the reply to a request sent whole.
+    EXPECT_TRUE(test::WaitUntil([&] { return read.load() > 0; }));
     poster->Abort();
     poster_thread.join();
     EXPECT_EQ(out, "EAbort");
@@ -140,6 +146,8 @@ TEST_F(PosterTimeoutTest, AbortsArrivingAtAnyMomentLeaveThePosterUsable) {
     std::thread aborter([&] {
         while (!done.load()) {
             poster->Abort();
+            // Paces the aborts so that they fall at every stage of the exchanges; nothing to
+            // wait for.
             std::this_thread::sleep_for(std::chrono::microseconds(300));
         }
     });

@@ -3,9 +3,11 @@
 #include <thread>
 
 #include "SimClient.h"
+#include "support/WaitUntil.h"
 #include "xmlda/Values.h"
 
 using namespace simtest;
+using velqor::test::WaitUntil;
 using velqor::xmldasim::parseDateTime;
 
 namespace {
@@ -63,7 +65,12 @@ TEST_F(SimStatus, RestartGivesNewStartTimeOnTheSamePort) {
     int port = sim->port();
     sim->stop();
     EXPECT_FALSE(sim->running());
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Start times have millisecond resolution: restart once the clock has passed the first.
+    const auto started = parseDateTime(before.str("//o:Status/@StartTime"));
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(WaitUntil([&] {
+        return std::chrono::system_clock::now() >= *started + std::chrono::milliseconds(1);
+    }));
     sim->start();
     EXPECT_EQ(sim->port(), port);
     Reply after = call("GetStatus", "");
@@ -168,7 +175,12 @@ TEST_F(SimRead, ItemPathCombinesWithItemNameAndListDefaults) {
 TEST_F(SimRead, MaxAgeServesTheCachedValue) {
     // Dynamic values change every 100 ms here; a read with a long MaxAge keeps the cached one.
     Reply first = call("Read", "", readItems(item("Dynamic/String", "x", "MaxAge=\"0\"")));
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    // Values carry the start of their clock tick as their time stamp: wait for the next tick.
+    const auto sampled = parseDateTime(first.str(at("x") + "/@Timestamp"));
+    ASSERT_TRUE(sampled);
+    ASSERT_TRUE(WaitUntil([&] {
+        return std::chrono::system_clock::now() >= *sampled + std::chrono::milliseconds(100);
+    }));
     Reply cached = call("Read", "", readItems(item("Dynamic/String", "x", "MaxAge=\"3600000\"")));
     Reply fresh = call("Read", "", readItems(item("Dynamic/String", "x", "MaxAge=\"0\"")));
     EXPECT_EQ(cached.str(at("x") + "/o:Value"), first.str(at("x") + "/o:Value"));

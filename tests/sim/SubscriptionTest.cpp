@@ -3,9 +3,11 @@
 #include <thread>
 
 #include "SimClient.h"
+#include "support/WaitUntil.h"
 #include "xmlda/Values.h"
 
 using namespace simtest;
+using velqor::test::WaitUntil;
 using velqor::xmldasim::formatDateTime;
 using velqor::xmldasim::parseDateTime;
 
@@ -90,13 +92,16 @@ TEST_F(SimSubscribe, SubscribeReturnsValuesAndPerItemErrors) {
 TEST_F(SimSubscribe, PollsReportOnlyChanges) {
     std::string h = subscribe(subItem("Static/Int", "s") + subItem("Dynamic/Int", "d"));
     ASSERT_FALSE(h.empty());
-    // The subscribe reply carried the values; static values are never reported again.
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    Reply first = poll({h});
+    // The subscribe reply carried the values; static values are never reported again, the
+    // dynamic one once it has changed.
+    Reply first;
+    EXPECT_TRUE(WaitUntil([&] {
+        first = poll({h});
+        EXPECT_FALSE(first.has("//o:Items[@ClientItemHandle='s']"));
+        EXPECT_FALSE(first.has("//o:InvalidServerSubHandles"));
+        return first.has("//o:Items[@ClientItemHandle='d']");
+    }));
     EXPECT_EQ(first.str("//o:RItemList/@SubscriptionHandle"), h);
-    EXPECT_FALSE(first.has("//o:Items[@ClientItemHandle='s']"));
-    EXPECT_TRUE(first.has("//o:Items[@ClientItemHandle='d']"));
-    EXPECT_FALSE(first.has("//o:InvalidServerSubHandles"));
     Reply all = poll({h}, "ReturnAllItems=\"true\"");
     EXPECT_TRUE(all.has("//o:Items[@ClientItemHandle='s']/o:Value"));
     EXPECT_TRUE(all.has("//o:Items[@ClientItemHandle='d']/o:Value"));
@@ -132,7 +137,7 @@ TEST_F(SimSubscribe, AWriteEndsTheWaitWithTheNewValue) {
     auto pending = std::async(std::launch::async, [&] {
         return poll({h}, "HoldTime=\"" + holdIn(0) + "\" WaitTime=\"20000\"");
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(WaitUntil([&] { return sim->pollsWaiting() == 1; }));
     Reply w = call("Write", "",
                    "<ItemList><Items ItemName=\"Writable/Int\"><Value "
                    "xsi:type=\"xsd:int\">777</Value></Items></ItemList>");
@@ -147,10 +152,12 @@ TEST_F(SimSubscribe, DeadbandSuppressesSmallAnalogChanges) {
                                   "Deadband=\"100\" RequestedSamplingRate=\"50\"");
     std::string loud = subscribe(subItem("Plant/Area1/Tank1/Level", "l"),
                                  "Deadband=\"0\" RequestedSamplingRate=\"50\"");
-    std::this_thread::sleep_for(std::chrono::milliseconds(350));
-    Reply r = poll({quiet, loud});
-    EXPECT_FALSE(r.has("//o:RItemList[@SubscriptionHandle='" + quiet + "']"));
-    EXPECT_TRUE(r.has("//o:RItemList[@SubscriptionHandle='" + loud + "']/o:Items"));
+    // Polls until the level has moved for the list without a deadband; the other never reports.
+    EXPECT_TRUE(WaitUntil([&] {
+        Reply r = poll({quiet, loud});
+        EXPECT_FALSE(r.has("//o:RItemList[@SubscriptionHandle='" + quiet + "']"));
+        return r.has("//o:RItemList[@SubscriptionHandle='" + loud + "']/o:Items");
+    }));
 }
 
 TEST_F(SimSubscribe, SeveralHandlesInOnePollAndInvalidOnes) {
@@ -191,7 +198,7 @@ TEST_F(SimSubscribe, DropAllWakesAWaitingPoll) {
     std::string h = subscribe(subItem("Static/Int", "s"));
     auto pending = std::async(std::launch::async,
                               [&] { return poll({h}, "HoldTime=\"" + holdIn(30000) + "\""); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(WaitUntil([&] { return sim->pollsWaiting() == 1; }));
     sim->dropAllSubscriptions();
     Reply r = pending.get();
     EXPECT_EQ(r.str("//o:InvalidServerSubHandles"), h);
@@ -201,7 +208,8 @@ TEST_F(SimSubscribe, SubscriptionsExpireWhenNotPolledWithinThePingRate) {
     std::string h = subscribe(subItem("Static/Int", "s"), "",
                               "ReturnValuesOnReply=\"true\" SubscriptionPingRate=\"100\"");
     std::string kept = subscribe(subItem("Static/Int", "s"), "", "ReturnValuesOnReply=\"true\"");
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    // The first expires once it has gone unpolled for twice its ping rate.
+    ASSERT_TRUE(WaitUntil([&] { return sim->subscriptionCount() == 1; }));
     Reply r = poll({h, kept});
     EXPECT_EQ(r.count("//o:InvalidServerSubHandles"), 1);
     EXPECT_EQ(r.str("//o:InvalidServerSubHandles"), h);
@@ -219,8 +227,8 @@ TEST_F(SimSubscribe, WaitingPollsDoNotBlockOtherRequests) {
     std::vector<std::future<Reply>> polls;
     for (int i = 0; i < 12; ++i)
         polls.push_back(
-            std::async(std::launch::async, [&] { return poll({h}, "WaitTime=\"1500\""); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            std::async(std::launch::async, [&] { return poll({h}, "WaitTime=\"3000\""); }));
+    ASSERT_TRUE(WaitUntil([&] { return sim->pollsWaiting() == 12; }));
     Reply status = call("GetStatus", "");
     auto statusTime = parseDateTime(status.str("//o:GetStatusResult/@ReplyTime"));
     for (auto& p : polls) {
@@ -236,7 +244,7 @@ TEST_F(SimSubscribe, StopAnswersPendingPollsPromptly) {
     for (int i = 0; i < 4; ++i)
         polls.push_back(
             std::async(std::launch::async, [&] { return poll({h}, "WaitTime=\"600000\""); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(WaitUntil([&] { return sim->pollsWaiting() == 4; }));
     auto t0 = std::chrono::steady_clock::now();
     sim->stop();
     for (auto& p : polls) p.get();

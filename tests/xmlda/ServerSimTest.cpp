@@ -9,6 +9,7 @@
 #include "contract/VelqorError.h"
 #include "model/Velqor.h"
 #include "model/VelqorIntfGen.h"
+#include "support/WaitUntil.h"
 #include "xmlda/VelqorXMLDA.h"
 #include "xmlda/XmlDaSim.h"
 
@@ -78,7 +79,7 @@ TEST_F(ServerOnSimTest, ActivatesAndReadsTheStatus) {
     sim.setSwitches(sw);
     const double firstReply = c.ServerTimeAtFirstReply();
     // Reply times have millisecond resolution: let the next reply carry a later one.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(test::WaitUntil([&] { return Now() >= firstReply + 2.0 / 86400000; }));
     server->GetStatus(st);
     EXPECT_EQ(st.ServerState, 4);
     EXPECT_EQ(st.StateText, "The simulation is suspended.");

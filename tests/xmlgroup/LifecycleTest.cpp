@@ -5,6 +5,7 @@
 
 #include "XmlGroupFixture.h"
 #include "soap/VelqorSOAPEncoding.h"
+#include "support/WaitUntil.h"
 
 namespace velqor::xmlgrouptest {
 namespace {
@@ -184,10 +185,9 @@ TEST_F(XmlGroupTest, DroppedSubscriptionMakesItemsBadAndGroupInactiveWithOneData
     relay->Clear();
 
     sim->dropAllSubscriptions();
-    // The verdict arrives; asking the transport for its state before it is handled must not
-    // swallow it.
-    std::this_thread::sleep_for(300ms);
-    EXPECT_FALSE(Transport(g)->Active());
+    // The verdict arrives; asking the transport for its state (here, again and again) before
+    // it is handled must not swallow it.
+    EXPECT_TRUE(test::WaitUntil([&] { return !Transport(g)->Active(); }));
     ASSERT_TRUE(PumpUntil([&] { return !g->IsActive(); }));
     loop.RunFor(200ms);
     ASSERT_EQ(changes.size(), 1u);
@@ -238,8 +238,8 @@ TEST_F(XmlGroupTest, QueuedChangesOfAStoppedThreadChangeNothing) {
     changes.clear();
     // The thread posts while the owning thread does not look.
     const size_t polls = relay->Count("SubscriptionPolledRefresh");
-    while (relay->Count("SubscriptionPolledRefresh") < polls + 15)
-        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return relay->Count("SubscriptionPolledRefresh") >= polls + 15; }));
     const Variant before = item->Value();
     const double stamp = item->TimeStamp();
     ASSERT_GT(loop.PendingCount(), 0u) << "changes are queued";
@@ -254,7 +254,7 @@ TEST_F(XmlGroupTest, DestroyingAGroupWhoseThreadWaitsInAServerPacedPollReturnsPr
     // Constants never change: the service holds each poll for the whole wait time.
     TVelqorGroup* g = MakeGroup({"Static/Int"}, true, 100, 0, 60000);
     ASSERT_TRUE(PumpUntil([&] { return relay->Count("SubscriptionPolledRefresh") >= 1; }));
-    std::this_thread::sleep_for(100ms);  // the poll is held by now
+    ASSERT_TRUE(test::WaitUntil([&] { return sim->pollsWaiting() == 1; }));
     (void)g;
     const auto start = std::chrono::steady_clock::now();
     server->OPCGroups().RemoveGroup("G0");

@@ -1,6 +1,9 @@
 #include "Relay.h"
 
 #include <chrono>
+#include <stdexcept>
+
+#include "support/WaitUntil.h"
 
 namespace velqor::xmlgrouptest {
 
@@ -10,7 +13,8 @@ Relay::Relay(int targetPort, std::string path) : targetPort_(targetPort), path_(
                  [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (!test::WaitUntil([this] { return server_.is_running(); }))
+        throw std::runtime_error("the relay did not start");
 }
 
 Relay::~Relay() { Stop(); }
