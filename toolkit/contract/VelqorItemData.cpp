@@ -41,12 +41,28 @@ TVelqorItemData* FindItemByClientHandle(uint32_t handle) {
 }
 
 void TVelqorItemData::StoreValue(const Variant& v) {
-    if (v.Type() == VT_STRING) {
-        FValue = Variant::Str(v.RawString());
-    } else {
-        FValue = v;
+    ItemUpdate u;
+    u.Fields = ItemUpdate::kValue | ItemUpdate::kLearnCanonical;
+    u.Value = v;
+    ApplyUpdate(u);
+}
+
+void TVelqorItemData::ApplyUpdate(const ItemUpdate& u) {
+    if (u.Fields & ItemUpdate::kValue) {
+        const bool received = (u.Fields & ItemUpdate::kLearnCanonical) != 0;
+        if (received && u.Value.Type() == VT_STRING) {
+            FValue = Variant::Str(u.Value.RawString());  // 8-bit text is kept as wide text
+        } else {
+            FValue = u.Value;
+        }
+        if (received && FRequestDatatype == 0 && FCanonicalDatatype == 0)
+            FCanonicalDatatype = FValue.Type();
     }
-    if (FRequestDatatype == 0 && FCanonicalDatatype == 0) FCanonicalDatatype = FValue.Type();
+    if (u.Fields & ItemUpdate::kQuality) FQuality = u.Quality;
+    if (u.Fields & ItemUpdate::kTimeStamp) FTimeStamp = u.TimeStamp;
+    if (u.Fields & ItemUpdate::kError) FError = u.Error;
+    if (u.Fields & ItemUpdate::kCountUpdate)
+        FUpdateCount = FUpdateCount >= 0x7FFFFFFE ? 1 : FUpdateCount + 1;
 }
 
 std::string TVelqorItemData::ErrorText() const {
@@ -59,7 +75,7 @@ std::string TVelqorItemList::ReportText(const std::string& caption) const {
     std::string text = caption + "\r\n";
     int count = 0;
     for (TVelqorItemData* item : items_) {
-        if (item->FError == 0) continue;
+        if (item->Error() == 0) continue;
         if (++count <= 26) text += item->FItemID + "- " + item->ErrorText() + "\r\n";
     }
     return count == 0 ? std::string() : text;
