@@ -40,35 +40,28 @@ TVelqorItemData* FindItemByClientHandle(uint32_t handle) {
     return it == map.end() ? nullptr : it->second;
 }
 
-void TVelqorItemData::StoreValue(const Variant& v) {
-    ItemUpdate u;
-    u.Fields = ItemUpdate::kValue | ItemUpdate::kLearnCanonical;
-    u.Value = v;
-    ApplyUpdate(u);
-}
-
 void TVelqorItemData::ApplyUpdate(const ItemUpdate& u) {
     if (u.Fields & ItemUpdate::kValue) {
         const bool received = (u.Fields & ItemUpdate::kLearnCanonical) != 0;
         if (received && u.Value.Type() == VT_STRING) {
-            FValue = Variant::Str(u.Value.RawString());  // 8-bit text is kept as wide text
+            value_ = Variant::Str(u.Value.RawString());  // 8-bit text is kept as wide text
         } else {
-            FValue = u.Value;
+            value_ = u.Value;
         }
         if (received && FRequestDatatype == 0 && FCanonicalDatatype == 0)
-            FCanonicalDatatype = FValue.Type();
+            FCanonicalDatatype = value_.Type();
     }
-    if (u.Fields & ItemUpdate::kQuality) FQuality = u.Quality;
-    if (u.Fields & ItemUpdate::kTimeStamp) FTimeStamp = u.TimeStamp;
-    if (u.Fields & ItemUpdate::kError) FError = u.Error;
+    if (u.Fields & ItemUpdate::kQuality) quality_ = u.Quality;
+    if (u.Fields & ItemUpdate::kTimeStamp) timeStamp_ = u.TimeStamp;
+    if (u.Fields & ItemUpdate::kError) error_ = u.Error;
     if (u.Fields & ItemUpdate::kCountUpdate)
-        FUpdateCount = FUpdateCount >= 0x7FFFFFFE ? 1 : FUpdateCount + 1;
+        updateCount_ = updateCount_ >= 0x7FFFFFFE ? 1 : updateCount_ + 1;
 }
 
 std::string TVelqorItemData::ErrorText() const {
-    if (FError == 0) return "";
-    std::string t = ResultMessage(FError);
-    return t.empty() ? MsgFormat(Msg::UnknownError, FError) : t;
+    if (error_ == 0) return "";
+    std::string t = ResultMessage(error_);
+    return t.empty() ? MsgFormat(Msg::UnknownError, error_) : t;
 }
 
 std::string TVelqorItemList::ReportText(const std::string& caption) const {

@@ -73,11 +73,6 @@ class TVelqorItemData {
     int32_t FWriteQuality = -1;     // sent with the next write when not negative
     double FWriteTimeStamp = -1.0;  // sent with the next write when > 0
     Variant FEUInfo = Variant::Null();
-    Variant FValue;
-    int32_t FQuality = 0;
-    double FTimeStamp = 0;
-    int32_t FError = 0;
-    int32_t FUpdateCount = 0;
 
     // The process-unique 32-bit handle that transports give the server for this item; never
     // reused while the item lives.
@@ -88,29 +83,29 @@ class TVelqorItemData {
     bool IsActive() const { return FIsActive; }
     int32_t ServerHandle() const { return FServerHandle; }
     int32_t CanonicalDatatype() const { return FCanonicalDatatype; }
-    const Variant& Value() const { return FValue; }
-    int32_t Quality() const { return FQuality; }
-    double TimeStamp() const { return FTimeStamp; }  // local date-time
-    int32_t Error() const { return FError; }         // result of the last operation (0 = ok)
-    int32_t UpdateCount() const { return FUpdateCount; }
-    bool IsGood() const { return IsGoodQuality(FQuality); }
+    const Variant& Value() const { return value_; }
+    int32_t Quality() const { return quality_; }
+    double TimeStamp() const { return timeStamp_; }  // local date-time
+    int32_t Error() const { return error_; }         // result of the last operation (0 = ok)
+    int32_t UpdateCount() const { return updateCount_; }
+    bool IsGood() const { return IsGoodQuality(quality_); }
 
     // Stores the fields that the update names (see ItemUpdate). The update counter counts up
     // to 0x7FFFFFFE; the next count after it is 1.
     void ApplyUpdate(const ItemUpdate& u);
     // Starts the update counter again, from 0 or from a given count.
-    void ResetUpdateCount(int32_t count = 0) { FUpdateCount = count; }
-    // Increments the update counter; after 0x7FFFFFFE comes 1.
-    void CountUpdate() { FUpdateCount = FUpdateCount >= 0x7FFFFFFE ? 1 : FUpdateCount + 1; }
-    // Stores a received value: 8-bit text becomes wide text; a type is learnt as canonical
-    // when none is requested and none is known yet.
-    void StoreValue(const Variant& v);
+    void ResetUpdateCount(int32_t count = 0) { updateCount_ = count; }
 
     // Text of the item's error; the component model words it through its connection.
     virtual std::string ErrorText() const;
 
   private:
     uint32_t clientHandle_;
+    Variant value_;
+    int32_t quality_ = 0;
+    double timeStamp_ = 0;
+    int32_t error_ = 0;
+    int32_t updateCount_ = 0;
 };
 
 // The item with that client handle, or nullptr (items are looked up on the owning thread).
