@@ -40,24 +40,6 @@ TVelqorItemData* FindItemByClientHandle(uint32_t handle) {
     return it == map.end() ? nullptr : it->second;
 }
 
-void TVelqorItemData::ApplyUpdate(const ItemUpdate& u) {
-    if (u.Fields & ItemUpdate::kValue) {
-        const bool received = (u.Fields & ItemUpdate::kLearnCanonical) != 0;
-        if (received && u.Value.Type() == VT_STRING) {
-            value_ = Variant::Str(u.Value.RawString());  // 8-bit text is kept as wide text
-        } else {
-            value_ = u.Value;
-        }
-        if (received && FRequestDatatype == 0 && FCanonicalDatatype == 0)
-            FCanonicalDatatype = value_.Type();
-    }
-    if (u.Fields & ItemUpdate::kQuality) quality_ = u.Quality;
-    if (u.Fields & ItemUpdate::kTimeStamp) timeStamp_ = u.TimeStamp;
-    if (u.Fields & ItemUpdate::kError) error_ = u.Error;
-    if (u.Fields & ItemUpdate::kCountUpdate)
-        updateCount_ = updateCount_ >= 0x7FFFFFFE ? 1 : updateCount_ + 1;
-}
-
 std::string TVelqorItemData::ErrorText() const {
     if (error_ == 0) return "";
     std::string t = ResultMessage(error_);

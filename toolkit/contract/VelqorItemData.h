@@ -92,7 +92,23 @@ class TVelqorItemData {
 
     // Stores the fields that the update names (see ItemUpdate). The update counter counts up
     // to 0x7FFFFFFE; the next count after it is 1.
-    void ApplyUpdate(const ItemUpdate& u);
+    void ApplyUpdate(const ItemUpdate& u) {
+        if (u.Fields & ItemUpdate::kValue) {
+            const bool received = (u.Fields & ItemUpdate::kLearnCanonical) != 0;
+            if (received && u.Value.Type() == VT_STRING) {
+                value_ = Variant::Str(u.Value.RawString());  // 8-bit text is kept as wide text
+            } else {
+                value_ = u.Value;
+            }
+            if (received && FRequestDatatype == 0 && FCanonicalDatatype == 0)
+                FCanonicalDatatype = value_.Type();
+        }
+        if (u.Fields & ItemUpdate::kQuality) quality_ = u.Quality;
+        if (u.Fields & ItemUpdate::kTimeStamp) timeStamp_ = u.TimeStamp;
+        if (u.Fields & ItemUpdate::kError) error_ = u.Error;
+        if (u.Fields & ItemUpdate::kCountUpdate)
+            updateCount_ = updateCount_ >= 0x7FFFFFFE ? 1 : updateCount_ + 1;
+    }
     // Starts the update counter again, from 0 or from a given count.
     void ResetUpdateCount(int32_t count = 0) { updateCount_ = count; }
 
