@@ -114,17 +114,6 @@ TEST(ItemData, HandlesAreUniqueAndLookedUpWhileTheItemLives) {
     }
     EXPECT_EQ(FindItemByClientHandle(gone), nullptr);
     EXPECT_EQ(FindItemByClientHandle(0), nullptr);
-
-    TVelqorItemData item;
-    item.StoreValue(Variant::AnsiStr("abc"));
-    EXPECT_EQ(item.Value().Type(), VT_BSTR);
-    EXPECT_EQ(item.FCanonicalDatatype, VT_BSTR) << "learnt when nothing is known or requested";
-    item.StoreValue(Variant(int32_t(1)));
-    EXPECT_EQ(item.FCanonicalDatatype, VT_BSTR);
-    item.FUpdateCount = 0x7FFFFFFD;
-    item.CountUpdate();
-    item.CountUpdate();
-    EXPECT_EQ(item.FUpdateCount, 1);
 }
 
 TEST(ItemData, ReportListsAtMost26Failures) {
@@ -133,7 +122,7 @@ TEST(ItemData, ReportListsAtMost26Failures) {
     for (int i = 0; i < 30; ++i) {
         items.push_back(std::make_unique<TVelqorItemData>());
         items.back()->FItemID = "I" + std::to_string(i);
-        items.back()->FError = i == 3 ? 0 : OPC_E_RANGE;
+        items.back()->ApplyUpdate(ItemUpdate::OperationResult(i == 3 ? 0 : OPC_E_RANGE));
         list.Add(items.back().get());
     }
     std::string text = list.ReportText("Cannot add Items:");
@@ -154,7 +143,7 @@ TEST(ItemData, ReportListsAtMost26Failures) {
     } catch (const EOPCServerException& e) {
         EXPECT_STREQ(e.what(), "Item I1 not exists on OPC server");
     }
-    items[5]->FError = int32_t(0x80001234);
+    items[5]->ApplyUpdate(ItemUpdate::OperationResult(int32_t(0x80001234)));
     EXPECT_NE(list.ReportText("x").find("I5- Unknown error : -2147478988\r\n"), std::string::npos);
     EXPECT_EQ(TVelqorItemList().ReportText("x"), "");
 }

@@ -316,7 +316,7 @@ bool FakeGroup::PerItem(const std::string& op, TVelqorItemList& items,
     bool all = true;
     for (TVelqorItemData* i : items) {
         int32_t code = t_->ItemFailure(i->FItemID);
-        i->FError = code;
+        i->ApplyUpdate(ItemUpdate::OperationResult(code));
         if (code != 0) {
             all = false;
         } else {
@@ -435,7 +435,7 @@ bool FakeGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
     for (TVelqorItemData* i : items) {
         serverItems_.erase(i->FServerHandle);
         i->FServerHandle = -1;
-        i->FError = 0;
+        i->ApplyUpdate(ItemUpdate::OperationResult(0));
     }
     return true;
 }
@@ -451,10 +451,9 @@ bool FakeGroup::SetDatatypes(TVelqorItemList& items) {
 
 bool FakeGroup::ReadSync(TVelqorItemList& items, bool fromCache) {
     return PerItem(fromCache ? "ReadCache" : "ReadDevice", items, [&](TVelqorItemData& i) {
-        FakeTransport::ItemScript s = t_->Script(i.FItemID);
-        if (s.Value) i.StoreValue(*s.Value);
-        i.FQuality = s.Quality;
-        i.FTimeStamp = s.TimeStamp;
+        ItemUpdate u = t_->ValueUpdate(i);
+        u.Fields &= ~uint32_t(ItemUpdate::kError | ItemUpdate::kCountUpdate);  // a read
+        i.ApplyUpdate(u);
     });
 }
 
@@ -475,8 +474,8 @@ bool FakeGroup::WriteSync(TVelqorItemList& items) {
     t_->MaybeFail("WriteSync");
     bool all = true;
     for (TVelqorItemData* i : items) {
-        i->FError = t_->ItemFailure(i->FItemID);
-        if (i->FError) {
+        i->ApplyUpdate(ItemUpdate::OperationResult(t_->ItemFailure(i->FItemID)));
+        if (i->Error()) {
             all = false;
             continue;
         }

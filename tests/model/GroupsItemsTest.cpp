@@ -312,19 +312,23 @@ TEST(ItemValueText, ScalarsArraysAndNestedArrays) {
     TVelqorServer server(&loop);
     auto* item = server.OPCGroups().AddGroup("G")->OPCItems().AddItem("x");
     EXPECT_EQ(item->ValueText(), "");
-    item->FValue = Variant(int32_t(42));
-    EXPECT_EQ(item->ValueText(), "42");
-    item->FValue = Variant::Array(VT_I4, {Variant(int32_t(1)), Variant(int32_t(2))});
-    EXPECT_EQ(item->ValueText(), "1;2;");
-    item->FValue = Variant::Array(
-        VT_VARIANT,
-        {Variant::Array(VT_I4, {Variant(int32_t(1)), Variant(int32_t(2))}), Variant(int32_t(3))},
-        5);
-    EXPECT_EQ(item->ValueText(), "<1;2;>3;");
-    item->FValue = Variant::Array(VT_BOOL, {Variant(true), Variant(false)});
-    EXPECT_EQ(item->ValueText(), "True;False;");
-    item->FValue = Variant::Array(VT_R8, {});
-    EXPECT_EQ(item->ValueText(), "");
+    auto textOf = [item](Variant v) {
+        ItemUpdate u;
+        u.Fields = ItemUpdate::kValue;
+        u.Value = std::move(v);
+        item->ApplyUpdate(u);
+        return item->ValueText();
+    };
+    EXPECT_EQ(textOf(Variant(int32_t(42))), "42");
+    EXPECT_EQ(textOf(Variant::Array(VT_I4, {Variant(int32_t(1)), Variant(int32_t(2))})), "1;2;");
+    EXPECT_EQ(
+        textOf(Variant::Array(VT_VARIANT,
+                              {Variant::Array(VT_I4, {Variant(int32_t(1)), Variant(int32_t(2))}),
+                               Variant(int32_t(3))},
+                              5)),
+        "<1;2;>3;");
+    EXPECT_EQ(textOf(Variant::Array(VT_BOOL, {Variant(true), Variant(false)})), "True;False;");
+    EXPECT_EQ(textOf(Variant::Array(VT_R8, {})), "");
 }
 
 using GroupCalls = ModelTest;

@@ -64,7 +64,7 @@ TEST_F(DataChange, UpdatesCountAndLearnTheCanonicalType) {
     ItemUpdate u = ValueOf(a, 3);
     u.Fields |= ItemUpdate::kLearnCanonical | ItemUpdate::kError;
     u.Error = OPC_S_CLAMP;
-    a->FUpdateCount = 0x7FFFFFFE;
+    a->ResetUpdateCount(0x7FFFFFFE);
     fake->PostDataChange(g1->ID(), {u});
     Pump();
     EXPECT_EQ(a->CanonicalDatatype(), VT_I4);
@@ -166,7 +166,7 @@ TEST_F(WriteResults, AnUnhandledWriteErrorRaisesTheReport) {
     fake->FailItem("b", OPC_E_BADTYPE);
     a->SetWriteValue(Variant(int32_t(1)));
     b->SetWriteValue(Variant("nope"));
-    b->FQuality = 0xC0;
+    b->ApplyUpdate(ValueOf(b, 0));  // good before the write
     EXPECT_TRUE(g1->WriteAsync());
     Pump();
     ASSERT_EQ(shown.size(), 1u);

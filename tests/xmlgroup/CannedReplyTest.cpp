@@ -33,7 +33,7 @@ TEST_F(XmlGroupCanned, ReadAndWriteIgnoreReplyItemsOfForeignHandles) {
     TVelqorItem* a = g->OPCItems().Items(0);
     TVelqorItem* b = g->OPCItems().Items(1);
     TVelqorItem* foreign = other->OPCItems().Items(0);
-    b->FValue = Variant::I4(-1);
+    PresetValue(*b, Variant::I4(-1));
     const std::string ha = std::to_string(a->ClientHandle());
     const std::string hf = std::to_string(foreign->ClientHandle());
     Can("Read", [&] {
@@ -64,8 +64,8 @@ TEST_F(XmlGroupCanned, ReadAndWriteIgnoreReplyItemsOfForeignHandles) {
 TEST_F(XmlGroupCanned, ReadAndWriteRepliesWithoutItemListsFailAndChangeNothing) {
     TVelqorGroup* g = MakeGroup({"Static/Int"}, false);
     TVelqorItem* a = g->OPCItems().Items(0);
-    a->FValue = Variant::I4(-1);
-    a->FQuality = 0xC0;
+    PresetValue(*a, Variant::I4(-1));
+    PresetQuality(*a, 0xC0);
     Can("Read", [] { return ReplyEnvelope("ReadResponse", "", "<ReadResult " + kResult + "/>"); });
     TVelqorItemList one(a);
     EXPECT_FALSE(g->ReadSync(one, false));

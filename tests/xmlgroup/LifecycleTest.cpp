@@ -301,7 +301,7 @@ TEST_F(XmlGroupTest, RefreshResubscribesAndDeliversCurrentValuesOfActiveItems) {
 TEST_F(XmlGroupTest, RefusedSubscribeItemsGetTheirErrorAndStayOutOfTheChange) {
     SetRaiseItemErrors(false);
     TVelqorGroup* g = MakeGroup({}, false, 100);
-    g->OPCItems().AddItem("Static/Int")->FUpdateCount = 0x7FFFFFFE;
+    g->OPCItems().AddItem("Static/Int")->ResetUpdateCount(0x7FFFFFFE);
     g->OPCItems().AddItem("No/Such/Item");
     g->OPCItems().AddItem("WriteOnly/Int");
     g->SetIsActive(true);

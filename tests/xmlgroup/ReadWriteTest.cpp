@@ -17,7 +17,7 @@ TEST_F(XmlGroupReadWrite, ReadGivesValuesQualitiesAndPerItemErrorsWithRequestedT
     TVelqorGroup* g = Quiet({"Static/Int", "Static/Double", "No/Such/Item", "Special/BadQuality"});
     TVelqorItemList items = g->OPCItems().All();
     g->OPCItems().Items(0)->SetRequestDatatype(VT_BSTR);
-    g->OPCItems().Items(2)->FQuality = 0xC0;
+    PresetQuality(*g->OPCItems().Items(2), 0xC0);
 
     EXPECT_FALSE(g->ReadSync(false));
     TVelqorItem* asText = g->OPCItems().Items(0);
@@ -55,7 +55,7 @@ TEST_F(XmlGroupReadWrite, WriteReportsEachItemAndConvertsToTheRequestedType) {
     item(0)->SetWriteValue(Variant::I4(42));
     item(1)->SetWriteValue(Variant::I4(5));
     item(2)->SetWriteValue(Variant::I4(1));
-    item(2)->FValue = Variant::I4(-3);
+    PresetValue(*item(2), Variant::I4(-3));
     // item 3: no write value
     item(4)->SetRequestDatatype(VT_I2);
     item(4)->SetWriteValue(Variant::Str("12"));

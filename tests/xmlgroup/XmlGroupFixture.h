@@ -19,6 +19,20 @@ namespace velqor::xmlgrouptest {
 
 using namespace std::chrono_literals;
 
+// What an earlier exchange left in an item, stored as a transport stores it.
+inline void PresetValue(TVelqorItemData& item, const Variant& value) {
+    ItemUpdate u;
+    u.Fields = ItemUpdate::kValue;
+    u.Value = value;
+    item.ApplyUpdate(u);
+}
+inline void PresetQuality(TVelqorItemData& item, int32_t quality) {
+    ItemUpdate u;
+    u.Fields = ItemUpdate::kQuality;
+    u.Quality = quality;
+    item.ApplyUpdate(u);
+}
+
 // One data-change event as the application saw it.
 struct Change {
     std::vector<std::string> ItemIDs;
@@ -47,7 +61,7 @@ class XmlGroupTest : public ::testing::Test {
             Change c;
             for (TVelqorItemData* i : items) {
                 c.ItemIDs.push_back(i->FItemID);
-                c.Qualities.push_back(i->FQuality);
+                c.Qualities.push_back(i->Quality());
             }
             changes.push_back(c);
         };

@@ -40,26 +40,17 @@ TVelqorItemData* FindItemByClientHandle(uint32_t handle) {
     return it == map.end() ? nullptr : it->second;
 }
 
-void TVelqorItemData::StoreValue(const Variant& v) {
-    if (v.Type() == VT_STRING) {
-        FValue = Variant::Str(v.RawString());
-    } else {
-        FValue = v;
-    }
-    if (FRequestDatatype == 0 && FCanonicalDatatype == 0) FCanonicalDatatype = FValue.Type();
-}
-
 std::string TVelqorItemData::ErrorText() const {
-    if (FError == 0) return "";
-    std::string t = ResultMessage(FError);
-    return t.empty() ? MsgFormat(Msg::UnknownError, FError) : t;
+    if (error_ == 0) return "";
+    std::string t = ResultMessage(error_);
+    return t.empty() ? MsgFormat(Msg::UnknownError, error_) : t;
 }
 
 std::string TVelqorItemList::ReportText(const std::string& caption) const {
     std::string text = caption + "\r\n";
     int count = 0;
     for (TVelqorItemData* item : items_) {
-        if (item->FError == 0) continue;
+        if (item->Error() == 0) continue;
         if (++count <= 26) text += item->FItemID + "- " + item->ErrorText() + "\r\n";
     }
     return count == 0 ? std::string() : text;

@@ -15,9 +15,43 @@
 
 namespace velqor {
 
-// The data fields of an item. Transports write the F-fields on the owning thread (add results,
-// synchronous reads); values from other threads travel in ItemUpdatesPayload and are applied
-// by the component on the owning thread.
+// One item's new state as a transport decoded it, or the outcome of one operation on it. Only
+// the fields named in Fields are stored; the others keep what the item had.
+struct ItemUpdate {
+    enum Field : uint32_t {
+        kValue = 1,
+        kQuality = 2,
+        kTimeStamp = 4,
+        kError = 8,
+        kCountUpdate = 16,  // a data change: the update counter counts
+        // The value was received from the server: 8-bit text is stored as wide text, and its
+        // type becomes the canonical type when none is requested and none is known yet.
+        // Without it the value is stored as it is (a written value echoed back).
+        kLearnCanonical = 32,
+    };
+    uint32_t ClientHandle = 0;  // the item it is for, when it travels in a message
+    uint32_t Fields = 0;
+    Variant Value;
+    int32_t Quality = 0;
+    double TimeStamp = 0;
+    int32_t Error = 0;
+
+    // The result code of an operation that says nothing about the item's data.
+    static ItemUpdate OperationResult(int32_t error) {
+        ItemUpdate u;
+        u.Fields = kError;
+        u.Error = error;
+        return u;
+    }
+};
+
+// The data fields of an item. The configuration fields (identifier, access path, active flag,
+// requested type, write value) are set by the component model; the results of adding an item
+// (server handle, access rights, canonical type) and the engineering units by the transport.
+// What the server says about the item's data (value, quality, timestamp, result of the last
+// operation, update counter) is stored only through ApplyUpdate, on the owning thread:
+// transports apply synchronous results themselves, and values from other threads travel in
+// ItemUpdatesPayload and are applied by the component.
 class TVelqorItemData {
   public:
     TVelqorItemData();
@@ -28,21 +62,16 @@ class TVelqorItemData {
     bool FIsActive = true;
     int32_t FEUType = -1;            // -1 not yet known, 0 none, 1 analog, 2 enumerated
     int32_t FCanonicalDatatype = 0;  // variant type number reported by the server
-    double FTimeStamp = 0;           // local date-time
     int32_t FServerHandle = -1;      // -1: not added to the server
     int32_t FRequestedDatatype = 0;  // requested data type as set
     int32_t FRequestDatatype = 0;    // the type sent to the server (masked with 0x7F)
     std::string FItemID;
     std::string FAccessPath;
     int32_t FAccessRights = 0;  // 1 readable, 2 writable
-    int32_t FQuality = 0;
-    int32_t FError = 0;  // result of the last operation (0 = ok)
     void* FUserData = nullptr;
-    Variant FWriteValue;  // what the next write sends
-    int32_t FUpdateCount = 0;
+    Variant FWriteValue;            // what the next write sends
     int32_t FWriteQuality = -1;     // sent with the next write when not negative
     double FWriteTimeStamp = -1.0;  // sent with the next write when > 0
-    Variant FValue;
     Variant FEUInfo = Variant::Null();
 
     // The process-unique 32-bit handle that transports give the server for this item; never
@@ -53,23 +82,46 @@ class TVelqorItemData {
     const std::string& AccessPath() const { return FAccessPath; }
     bool IsActive() const { return FIsActive; }
     int32_t ServerHandle() const { return FServerHandle; }
-    const Variant& Value() const { return FValue; }
-    int32_t Quality() const { return FQuality; }
-    double TimeStamp() const { return FTimeStamp; }
-    int32_t Error() const { return FError; }
-    bool IsGood() const { return IsGoodQuality(FQuality); }
+    int32_t CanonicalDatatype() const { return FCanonicalDatatype; }
+    const Variant& Value() const { return value_; }
+    int32_t Quality() const { return quality_; }
+    double TimeStamp() const { return timeStamp_; }  // local date-time
+    int32_t Error() const { return error_; }         // result of the last operation (0 = ok)
+    int32_t UpdateCount() const { return updateCount_; }
+    bool IsGood() const { return IsGoodQuality(quality_); }
 
-    // Increments the update counter; after 0x7FFFFFFE comes 1.
-    void CountUpdate() { FUpdateCount = FUpdateCount >= 0x7FFFFFFE ? 1 : FUpdateCount + 1; }
-    // Stores a received value: 8-bit text becomes wide text; a type is learnt as canonical
-    // when none is requested and none is known yet.
-    void StoreValue(const Variant& v);
+    // Stores the fields that the update names (see ItemUpdate). The update counter counts up
+    // to 0x7FFFFFFE; the next count after it is 1.
+    void ApplyUpdate(const ItemUpdate& u) {
+        if (u.Fields & ItemUpdate::kValue) {
+            const bool received = (u.Fields & ItemUpdate::kLearnCanonical) != 0;
+            if (received && u.Value.Type() == VT_STRING) {
+                value_ = Variant::Str(u.Value.RawString());  // 8-bit text is kept as wide text
+            } else {
+                value_ = u.Value;
+            }
+            if (received && FRequestDatatype == 0 && FCanonicalDatatype == 0)
+                FCanonicalDatatype = value_.Type();
+        }
+        if (u.Fields & ItemUpdate::kQuality) quality_ = u.Quality;
+        if (u.Fields & ItemUpdate::kTimeStamp) timeStamp_ = u.TimeStamp;
+        if (u.Fields & ItemUpdate::kError) error_ = u.Error;
+        if (u.Fields & ItemUpdate::kCountUpdate)
+            updateCount_ = updateCount_ >= 0x7FFFFFFE ? 1 : updateCount_ + 1;
+    }
+    // Starts the update counter again, from 0 or from a given count.
+    void ResetUpdateCount(int32_t count = 0) { updateCount_ = count; }
 
     // Text of the item's error; the component model words it through its connection.
     virtual std::string ErrorText() const;
 
   private:
     uint32_t clientHandle_;
+    Variant value_;
+    int32_t quality_ = 0;
+    double timeStamp_ = 0;
+    int32_t error_ = 0;
+    int32_t updateCount_ = 0;
 };
 
 // The item with that client handle, or nullptr (items are looked up on the owning thread).
@@ -109,24 +161,6 @@ class TVelqorItemList {
 // The module-wide switch for "OPC Command:" and "Cannot add Items:" reports (off by default).
 bool RaiseItemErrors();
 void SetRaiseItemErrors(bool on);
-
-// One item's new state as a transport decoded it.
-struct ItemUpdate {
-    enum Field : uint32_t {
-        kValue = 1,
-        kQuality = 2,
-        kTimeStamp = 4,
-        kError = 8,
-        kCountUpdate = 16,     // increment the update counter
-        kLearnCanonical = 32,  // the storing rule (StoreValue) applies to the value
-    };
-    uint32_t ClientHandle = 0;
-    uint32_t Fields = 0;
-    Variant Value;
-    int32_t Quality = 0;
-    double TimeStamp = 0;
-    int32_t Error = 0;
-};
 
 // Payload of the data-change, write-error and write-complete messages. The component applies
 // the updates to the items that still exist, then raises its events with the list of them.

@@ -92,9 +92,7 @@ class TVelqorItem : public TVelqorItemData {
     int32_t RequestedDatatype() const { return FRequestedDatatype; }
     void SetRequestDatatype(int32_t type);
 
-    int32_t CanonicalDatatype() const { return FCanonicalDatatype; }
     int32_t AccessRights() const { return FAccessRights; }
-    int32_t UpdateCount() const { return FUpdateCount; }
     void* UserData() const { return FUserData; }
     void SetUserData(void* data) { FUserData = data; }
 

@@ -118,26 +118,27 @@ Variant TVelqorItem::EUInfo() {
 }
 
 std::string TVelqorItem::ValueText() const {
-    if (FValue.IsEmpty()) return "";
+    const Variant& v = Value();
+    if (v.IsEmpty()) return "";
     try {
-        return FValue.IsArray() ? ArrayText(FValue) : FValue.ToText();
+        return v.IsArray() ? ArrayText(v) : v.ToText();
     } catch (const std::exception&) {
         return "";
     }
 }
 
 std::string TVelqorItem::ErrorText() const {
-    if (FError == 0) return "";
+    if (Error() == 0) return "";
     // Without a connection (a late message after deactivation) the result table words it.
     const TVelqorServer& server = Group()->Server();
     if (!server.Connected()) return TVelqorItemData::ErrorText();
     std::string text;
     try {
-        server.DAConnection()->GetErrorString(FError, text);
+        server.DAConnection()->GetErrorString(Error(), text);
     } catch (const std::exception&) {
         return TVelqorItemData::ErrorText();
     }
-    return IsBlank(text) ? MsgFormat(Msg::UnknownError, FError) : text;
+    return IsBlank(text) ? MsgFormat(Msg::UnknownError, Error()) : text;
 }
 
 // ---- TVelqorItems --------------------------------------------------------------------------

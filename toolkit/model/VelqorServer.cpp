@@ -97,22 +97,6 @@ void TVelqorServer::WndProc(uint32_t message, uintptr_t wParam,
     }
 }
 
-namespace {
-void ApplyUpdate(TVelqorItemData& item, const ItemUpdate& u) {
-    if (u.Fields & ItemUpdate::kValue) {
-        if (u.Fields & ItemUpdate::kLearnCanonical) {
-            item.StoreValue(u.Value);
-        } else {
-            item.FValue = u.Value;
-        }
-    }
-    if (u.Fields & ItemUpdate::kQuality) item.FQuality = u.Quality;
-    if (u.Fields & ItemUpdate::kTimeStamp) item.FTimeStamp = u.TimeStamp;
-    if (u.Fields & ItemUpdate::kError) item.FError = u.Error;
-    if (u.Fields & ItemUpdate::kCountUpdate) item.CountUpdate();
-}
-}  // namespace
-
 bool TVelqorServer::ApplyUpdates(const MessagePayload* payload, TVelqorGroup* group,
                                  TVelqorItemList& applied) {
     auto* p = dynamic_cast<const ItemUpdatesPayload*>(payload);
@@ -125,7 +109,7 @@ bool TVelqorServer::ApplyUpdates(const MessagePayload* payload, TVelqorGroup* gr
         if (!item) continue;
         TVelqorGroup* owner = item->Group();
         if (group ? owner != group : &owner->Server() != this) continue;
-        ApplyUpdate(*item, u);
+        item->ApplyUpdate(u);
         applied.Add(item);
     }
     return true;

@@ -55,7 +55,20 @@ std::unique_ptr<xmlda::ItemValue> RequestItem(const TVelqorItemData& item) {
     return v;
 }
 
-int32_t QualityOf(const xmlda::ItemValue& v) { return QualityOf(v.Quality.get()); }
+// A reply item with a ResultID: the item keeps its value and is not good.
+ItemUpdate Refusal(const std::string& resultID) {
+    ItemUpdate u = ItemUpdate::OperationResult(ResultCodeFromID(resultID));
+    u.Fields |= ItemUpdate::kQuality;
+    u.Quality = 0;
+    return u;
+}
+
+// The record of a message whose items were already updated: it only names the item.
+ItemUpdate NamingOnly(const TVelqorItemData& item) {
+    ItemUpdate u;
+    u.ClientHandle = item.ClientHandle();
+    return u;
+}
 
 // A property of a result list by its ID, skipping failed ones; nullptr when absent.
 const TVelqorItemProperty* PropertyByID(const std::vector<TVelqorItemProperty>& list, int32_t id) {
@@ -189,19 +202,14 @@ bool TVelqorXMLGroup::Subscribe() {
         TVelqorItemData* item = Named(byHandle, v.ClientItemHandle);
         if (!item) continue;  // a handle this request did not send
         if (!v.ResultID.empty()) {
-            // A refused item keeps no value and is not good.
-            item->FQuality = 0;
-            item->FError = ResultCodeFromID(v.ResultID);
+            item->ApplyUpdate(Refusal(v.ResultID));
             ok = false;
             continue;
         }
-        item->StoreValue(v.Value);
-        item->FTimeStamp = v.Timestamp;
-        item->FQuality = QualityOf(v);
-        item->CountUpdate();
-        ItemUpdate u;  // already applied: the message only names the item
-        u.ClientHandle = item->ClientHandle();
-        changed->Items.push_back(std::move(u));
+        ItemUpdate u = UpdateFromItemValue(item->ClientHandle(), v);
+        u.Fields |= ItemUpdate::kCountUpdate;
+        item->ApplyUpdate(u);
+        changed->Items.push_back(NamingOnly(*item));
     }
     const NotifyWindow& window = Connection().NotifyWindow();
     if (!changed->Items.empty() && window)
@@ -378,11 +386,7 @@ bool TVelqorXMLGroup::WriteSync(TVelqorItemList& items) { return Write(items); }
 bool TVelqorXMLGroup::WriteAsync(TVelqorItemList& items) {
     const bool ok = Write(items);
     auto written = std::make_unique<ItemUpdatesPayload>();
-    for (TVelqorItemData* item : items) {
-        ItemUpdate u;  // already applied: the message only names the item
-        u.ClientHandle = item->ClientHandle();
-        written->Items.push_back(std::move(u));
-    }
+    for (TVelqorItemData* item : items) written->Items.push_back(NamingOnly(*item));
     if (const NotifyWindow& window = Connection().NotifyWindow())
         window->Post(ok ? WM_VELQOR_WRITECOMPLETE : WM_VELQOR_WRITEERROR, 0, std::move(written));
     return ok;
@@ -409,15 +413,14 @@ bool TVelqorXMLGroup::Read(TVelqorItemList& items) {
         TVelqorItemData* item = v ? Named(byHandle, v->ClientItemHandle) : nullptr;
         if (!item) continue;
         if (!v->ResultID.empty()) {
-            item->FQuality = 0;
-            item->FError = ResultCodeFromID(v->ResultID);
+            item->ApplyUpdate(Refusal(v->ResultID));
             ++failures;
             continue;
         }
-        item->StoreValue(v->Value);
-        item->FTimeStamp = v->Timestamp;
-        item->FQuality = QualityOf(*v);
-        item->FError = 0;
+        ItemUpdate u = UpdateFromItemValue(item->ClientHandle(), *v);
+        u.Fields |= ItemUpdate::kError;
+        u.Error = 0;
+        item->ApplyUpdate(u);
     }
     return failures == 0;
 }
@@ -440,7 +443,7 @@ bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
                 v->Value = item->FWriteValue.ChangeType(VARTYPE(item->FRequestDatatype));
             } catch (const std::exception&) {
                 // Not sent: the service would get a value the item did not ask for.
-                item->FError = kXmlDaBadType;
+                item->ApplyUpdate(ItemUpdate::OperationResult(kXmlDaBadType));
                 ++failures;
                 continue;
             }
@@ -460,16 +463,16 @@ bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
         TVelqorItemData* item = v ? Named(byHandle, v->ClientItemHandle) : nullptr;
         if (!item) continue;
         if (v->ResultID.empty() || v->ResultID == "E_WRITEONLY") {
-            if (v->Value.IsEmpty()) {
-                item->FValue = item->FWriteValue;
-            } else {
-                item->StoreValue(v->Value);
+            ItemUpdate u = UpdateFromItemValue(item->ClientHandle(), *v);
+            if (v->Value.IsEmpty()) {  // the service echoed nothing: the written value stands
+                u.Fields &= ~uint32_t(ItemUpdate::kLearnCanonical);
+                u.Value = item->FWriteValue;
             }
-            item->FTimeStamp = v->Timestamp;
-            item->FQuality = QualityOf(*v);
-            item->FError = item->FWriteValue.IsEmpty() ? kXmlDaBadType : 0;
+            u.Fields |= ItemUpdate::kError;
+            u.Error = item->FWriteValue.IsEmpty() ? kXmlDaBadType : 0;
+            item->ApplyUpdate(u);
         } else {
-            item->FError = ResultCodeFromID(v->ResultID);
+            item->ApplyUpdate(ItemUpdate::OperationResult(ResultCodeFromID(v->ResultID)));
             ++failures;
         }
     }
