@@ -4,6 +4,8 @@
 // by the toolkit's own runtime (velqor_runtime).
 #pragma once
 
+#include "com/runtime/Guid.h"
+
 #ifdef _WIN32
 
 #include <comcat.h>
@@ -505,3 +507,17 @@ void ReleaseStgMedium(STGMEDIUM* pmedium);
 BOOL MessageBeep(UINT uType);
 
 #endif  // _WIN32
+
+namespace velqor::com {
+// An interface or class identifier of the platform's own GUID type from its text without
+// braces, at compile time (the platform's GUID is a different type on Windows).
+consteval ::GUID MakeIid(const char (&text)[37]) {
+    const GUID g = MakeGuid(text);
+    ::GUID r{};
+    r.Data1 = g.Data1;
+    r.Data2 = g.Data2;
+    r.Data3 = g.Data3;
+    for (int i = 0; i < 8; ++i) r.Data4[i] = g.Data4[i];
+    return r;
+}
+}  // namespace velqor::com
