@@ -237,6 +237,14 @@ BSTR AllocBstr(std::string_view utf8) {
     return s;
 }
 
+LPWSTR AllocTaskString(std::string_view utf8) {
+    std::u16string w = com::Utf8ToUtf16(utf8);
+    auto* s = static_cast<LPWSTR>(CoTaskMemAlloc((w.size() + 1) * sizeof(WCHAR)));
+    if (!s) throw EOleSysError(E_OUTOFMEMORY);
+    std::memcpy(s, w.c_str(), (w.size() + 1) * sizeof(WCHAR));
+    return s;
+}
+
 std::string BstrToText(BSTR text) {
     if (!text) return {};
     return com::Utf16ToUtf8(std::u16string_view(text, SysStringLen(text)));

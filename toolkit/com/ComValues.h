@@ -20,6 +20,9 @@ void VariantToOle(const Variant& value, VARIANT& out);
 
 // A new BSTR of the text; the caller frees it with SysFreeString.
 BSTR AllocBstr(std::string_view utf8);
+// A zero-terminated copy of the text in task memory (what servers return for strings); the
+// receiver frees it with CoTaskMemFree.
+LPWSTR AllocTaskString(std::string_view utf8);
 // The text of a BSTR, all SysStringLen characters (embedded zeros included); null is empty.
 std::string BstrToText(BSTR text);
 // The text of a zero-terminated OLECHAR string; null is empty.
