@@ -114,7 +114,7 @@ TEST_F(ActivationTest, CreationByComputerNameWithPartialInterfaceResults) {
         {own, CO_S_NOTALLINTERFACES},
         {lowerOwn, CO_S_NOTALLINTERFACES},
         {u"PLANT-B", CO_S_NOTALLINTERFACES},
-        {u"plant-c", RPC_S_SERVER_UNAVAILABLE_HR},
+        {u"plant-c", com::RPC_S_SERVER_UNAVAILABLE_HR},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(com::Utf16ToUtf8(row.computer));
@@ -136,9 +136,9 @@ TEST_F(ActivationTest, CreationByComputerNameWithPartialInterfaceResults) {
             for (const auto& q : qi) EXPECT_EQ(q.hr, hr);
         }
     }
-    EXPECT_STREQ(com::SystemMessageText(RPC_S_SERVER_UNAVAILABLE_HR),
+    EXPECT_STREQ(com::SystemMessageText(com::RPC_S_SERVER_UNAVAILABLE_HR),
                  "The RPC server is unavailable.");
-    EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE_HR, HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE));
+    EXPECT_EQ(com::RPC_S_SERVER_UNAVAILABLE_HR, HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE));
 }
 
 TEST_F(ActivationTest, ClassContextsAggregationAndUninitialisedThreads) {

@@ -144,7 +144,6 @@ using velqor::com::OLE_E_NOCONNECTION;
 using velqor::com::REGDB_E_CLASSNOTREG;
 using velqor::com::REGDB_E_READREGDB;
 using velqor::com::RPC_E_CHANGED_MODE;
-using velqor::com::RPC_S_SERVER_UNAVAILABLE_HR;
 using velqor::com::S_FALSE;
 using velqor::com::S_OK;
 using velqor::com::SUCCEEDED;
@@ -156,7 +155,7 @@ inline constexpr LONG ERROR_INVALID_HANDLE = 6;
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_MORE_DATA = 234;
 inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
-inline constexpr LONG RPC_S_SERVER_UNAVAILABLE = 1722;
+inline constexpr LONG RPC_S_SERVER_UNAVAILABLE = 1722;  // as a result: HRESULT_FROM_WIN32
 constexpr HRESULT HRESULT_FROM_WIN32(LONG x) {
     return x <= 0 ? HRESULT(x) : HRESULT((uint32_t(x) & 0x0000FFFF) | (7u << 16) | 0x80000000u);
 }
@@ -479,7 +478,7 @@ int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize);
 BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
 
-// Registry below the classes root (read access).
+// Registry below the classes root (read access). 8-bit texts are UTF-8, the toolkit's text.
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    PHKEY phkResult);
