@@ -95,8 +95,17 @@ TEST_F(ValuesTest, ReferencesAreFollowedAndForeignKindsRefused) {
     matrix.v.vt = VT_ARRAY | VT_I4;
     matrix.v.parray = SafeArrayCreate(VT_I4, 2, bounds);
     expectRefused(matrix.v);
-    LONG locks = matrix.v.parray->cLocks;
-    EXPECT_EQ(locks, 0);
+
+    ScopedVariant mismatched;  // says doubles, holds 32-bit integers
+    mismatched.v.vt = VT_ARRAY | VT_R8;
+    mismatched.v.parray = SafeArrayCreateVector(VT_I4, 0, 3);
+    try {
+        VariantFromOle(mismatched.v);
+        ADD_FAILURE() << "read an array whose cells do not match its type";
+    } catch (const EOleSysError& e) {
+        EXPECT_EQ(e.ErrorCode(), DISP_E_TYPEMISMATCH);
+    }
+    EXPECT_EQ(mismatched.v.parray->cLocks, 0u) << "the array is left unlocked";
 }
 
 class PinnedZone {

@@ -89,11 +89,15 @@ Variant ArrayFromOle(VARTYPE elementVt, SAFEARRAY* array) {
     LONG low = 0, high = -1;
     Check(SafeArrayGetLBound(array, 1, &low));
     Check(SafeArrayGetUBound(array, 1, &high));
+    // A descriptor that does not match the VARIANT's element type is refused before any cell
+    // is read, so a malformed array cannot make the reader run past its data.
+    const size_t cell = SafeArrayGetElemsize(array);
+    if (cell != (elementVt == VT_VARIANT ? sizeof(VARIANT) : ScalarSize(elementVt)))
+        throw EOleSysError(DISP_E_TYPEMISMATCH);
     void* data = nullptr;
     Check(SafeArrayAccessData(array, &data));
     std::vector<Variant> elements;
     try {
-        const size_t cell = SafeArrayGetElemsize(array);
         for (int64_t i = 0; i <= int64_t(high) - low; ++i) {
             const char* at = static_cast<const char*>(data) + size_t(i) * cell;
             if (elementVt == VT_VARIANT) {
