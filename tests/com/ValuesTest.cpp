@@ -150,6 +150,9 @@ TEST(FileTimes, LocalDateTimesConvertWithTheZoneRulesOfTheirDate) {
     }
     EXPECT_EQ(FileTimeToLocalDateTime(FILETIME{0, 0}), 0.0);
     EXPECT_EQ(FileTimeToLocalDateTime(FILETIME{0xFFFFFFFF, 0xFFFFFFFF}), 0.0);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    EXPECT_NEAR(FileTimeToLocalDateTime(now), Now(), 1.0 / 1440) << "the system clock in UTC";
     FILETIME early = LocalDateTimeToFileTime(EncodeDateTime(1500, 1, 1));
     EXPECT_EQ(early.dwLowDateTime | early.dwHighDateTime, 0u) << "before 1601: all zero";
 }

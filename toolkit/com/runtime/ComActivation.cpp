@@ -283,27 +283,3 @@ int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
     std::char_traits<char16_t>::copy(lpsz, w.c_str(), w.size() + 1);
     return int(w.size() + 1);
 }
-
-BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
-    if (!nSize) return FALSE;
-    std::string name = detail::ComputerName();
-    if (!lpBuffer || *nSize < name.size() + 1) {
-        *nSize = DWORD(name.size() + 1);
-        return FALSE;
-    }
-    std::char_traits<char>::copy(lpBuffer, name.c_str(), name.size() + 1);
-    *nSize = DWORD(name.size());
-    return TRUE;
-}
-
-BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) {
-    if (!nSize) return FALSE;
-    std::u16string name = Utf8ToUtf16(detail::ComputerName());
-    if (!lpBuffer || *nSize < name.size() + 1) {
-        *nSize = DWORD(name.size() + 1);
-        return FALSE;
-    }
-    std::char_traits<char16_t>::copy(lpBuffer, name.c_str(), name.size() + 1);
-    *nSize = DWORD(name.size());
-    return TRUE;
-}

@@ -1,7 +1,4 @@
-// Apartment bookkeeping per thread, and the beep hook.
-#include <functional>
-#include <mutex>
-
+// Apartment bookkeeping per thread.
 #include "ComPlatform.h"
 #include "ComRuntimeControl.h"
 
@@ -12,12 +9,6 @@ struct Apartment {
     DWORD mode = 0;
 };
 thread_local Apartment t_apartment;
-
-std::mutex g_beepMu;
-std::function<void(UINT)>& BeepHook() {
-    static std::function<void(UINT)> hook;
-    return hook;
-}
 
 }  // namespace
 
@@ -41,23 +32,8 @@ void CoUninitialize() {
     if (t_apartment.count > 0) --t_apartment.count;
 }
 
-BOOL MessageBeep(UINT uType) {
-    std::function<void(UINT)> hook;
-    {
-        std::lock_guard lock(g_beepMu);
-        hook = BeepHook();
-    }
-    if (hook) hook(uType);
-    return TRUE;
-}
-
 namespace velqor::com {
 
 int ApartmentInitCount() { return t_apartment.count; }
-
-void SetBeepHook(std::function<void(UINT type)> hook) {
-    std::lock_guard lock(g_beepMu);
-    BeepHook() = std::move(hook);
-}
 
 }  // namespace velqor::com

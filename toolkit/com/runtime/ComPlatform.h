@@ -475,8 +475,6 @@ HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz);
 HRESULT StringFromIID(REFIID rclsid, LPOLESTR* lplpsz);
 int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
-BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize);
-BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
 
 // Registry below the classes root (read access). 8-bit texts are UTF-8, the toolkit's text.
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
@@ -502,7 +500,11 @@ UINT RegisterClipboardFormatA(LPCSTR lpszFormat);
 UINT RegisterClipboardFormatW(LPCWSTR lpszFormat);
 void ReleaseStgMedium(STGMEDIUM* pmedium);
 
-// The user's attention signal.
+// Kernel services.
+void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
+void Sleep(DWORD dwMilliseconds);
+BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize);
+BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
 BOOL MessageBeep(UINT uType);
 
 #endif  // _WIN32
