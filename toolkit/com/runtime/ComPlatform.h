@@ -8,6 +8,9 @@
 
 #ifdef _WIN32
 
+#ifndef NOMINMAX
+#define NOMINMAX  // keep std::min and std::max usable
+#endif
 #include <comcat.h>
 #include <objbase.h>
 #include <ocidl.h>
