@@ -255,7 +255,7 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
     } else if (!pv) {
         return E_INVALIDARG;
     }
-    unsigned char fresh[sizeof(VARIANT)];
+    alignas(VARIANT) unsigned char fresh[sizeof(VARIANT)];
     HRESULT hr = CopyElement(vt, fresh, source, psa->cbElements);
     if (FAILED(hr)) return hr;
     ClearElement(vt, cell);
