@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ComTestSupport.h"
+#include "com/runtime/ComEnumerators.h"
 #include "com/runtime/ComText.h"
 
 namespace velqor::test {
@@ -49,6 +50,19 @@ TEST_F(VariantTest, CopyAndClearOwnStringsAndArrays) {
     // Copying over a filled VARIANT frees what it held.
     ASSERT_EQ(VariantCopy(&copy.v, &arr.v), S_OK);
     EXPECT_EQ(copy.v.vt, VT_ARRAY | VT_BSTR);
+}
+
+TEST_F(VariantTest, InterfacesInVariantsAreCountedOncePerCopy) {
+    auto object = com::MakeObject<com::GuidEnumerator>(std::vector<GUID>{});
+    {
+        ScopedVariant a, b;
+        a.v.vt = VT_UNKNOWN;
+        a.v.punkVal = object.Get();
+        object->AddRef();
+        ASSERT_EQ(VariantCopy(&b.v, &a.v), S_OK);
+        EXPECT_EQ(object->RefCount(), 3u);
+    }
+    EXPECT_EQ(object->RefCount(), 1u);
 }
 
 TEST_F(VariantTest, ClearRefusesUnknownTypesWithoutTouchingThem) {

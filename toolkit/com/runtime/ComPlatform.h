@@ -298,6 +298,10 @@ typedef VARIANT* LPVARIANT;
 static_assert(sizeof(void*) == 8 ? sizeof(VARIANT) == 24 : sizeof(VARIANT) == 16,
               "VARIANT has the platform's size: 16 bytes on 32-bit, 24 on 64-bit systems");
 static_assert(sizeof(GUID) == 16 && sizeof(CY) == 8 && sizeof(DECIMAL) == 16);
+static_assert(offsetof(VARIANT, vt) == 0 && offsetof(VARIANT, llVal) == 8 &&
+              offsetof(VARIANT, decVal) == 0 && offsetof(VARIANT, pRecInfo) == 8 + sizeof(void*));
+static_assert(offsetof(SAFEARRAY, pvData) == (sizeof(void*) == 8 ? 16 : 12) &&
+              offsetof(SAFEARRAY, rgsabound) == (sizeof(void*) == 8 ? 24 : 16));
 
 // VariantChangeType flags.
 inline constexpr USHORT VARIANT_NOVALUEPROP = 0x1;
@@ -349,6 +353,7 @@ struct STGMEDIUM {
     IUnknown* pUnkForRelease;
 };
 typedef STGMEDIUM* LPSTGMEDIUM;
+static_assert(sizeof(void*) != 8 || (sizeof(FORMATETC) == 32 && sizeof(STGMEDIUM) == 24));
 
 enum : DWORD {
     TYMED_NULL = 0,
