@@ -108,6 +108,35 @@ TEST_F(ValuesTest, ReferencesAreFollowedAndForeignKindsRefused) {
     EXPECT_EQ(mismatched.v.parray->cLocks, 0u) << "the array is left unlocked";
 }
 
+// Every allocation failing in turn: each conversion either completes or reports running out
+// of memory, and leaves nothing allocated either way.
+TEST_F(ValuesTest, RunningOutOfMemoryAtAnyStepLeaksNothing) {
+    const Variant texts = Variant::Array(
+        VT_VARIANT,
+        {Variant::Str("one"), Variant::Array(VT_BSTR, {Variant::Str("two")}, 2), Variant::I4(3)});
+    int completed = 0, failed = 0;
+    for (int64_t budget = 0; budget < 40; ++budget) {
+        ScopedVariant v, copy, changed;
+        com::FailAllocationsAfter(budget);
+        try {
+            VariantToOle(texts, v.v);
+            ++completed;
+        } catch (const EOleSysError& e) {
+            EXPECT_EQ(e.ErrorCode(), E_OUTOFMEMORY);
+            ++failed;
+        }
+        if (v.v.vt != VT_EMPTY) {
+            HRESULT hr = VariantCopy(&copy.v, &v.v);
+            EXPECT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << hr;
+            hr = VariantChangeType(&changed.v, &v.v, 0, VT_ARRAY | VT_BSTR);
+            EXPECT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY || hr == DISP_E_TYPEMISMATCH) << hr;
+        }
+        com::FailAllocationsAfter(-1);
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_GT(completed, 0);
+}
+
 class PinnedZone {
   public:
     explicit PinnedZone(const char* tz) {

@@ -211,9 +211,14 @@ void VariantToOle(const Variant& value, VARIANT& out) {
     VARTYPE element =
         value.ElementType() == velqor::VT_STRING ? VARTYPE(VT_BSTR) : value.ElementType();
     SAFEARRAY* array = SafeArrayCreateVector(element, data.LowBound, ULONG(data.Elements.size()));
-    if (!array)
-        throw EOleSysError(element == VT_VARIANT || element == VT_BSTR ? E_OUTOFMEMORY
-                                                                       : DISP_E_BADVARTYPE);
+    if (!array) {
+        static constexpr VARTYPE kHeld[] = {VT_I1, VT_UI1,  VT_I2,   VT_UI2,   VT_I4,   VT_UI4,
+                                            VT_I8, VT_UI8,  VT_INT,  VT_UINT,  VT_R4,   VT_R8,
+                                            VT_CY, VT_DATE, VT_BOOL, VT_ERROR, VT_BSTR, VT_VARIANT};
+        bool held = false;
+        for (VARTYPE t : kHeld) held = held || t == element;
+        throw EOleSysError(held ? E_OUTOFMEMORY : DISP_E_BADVARTYPE);
+    }
     try {
         for (size_t i = 0; i < data.Elements.size(); ++i) {
             LONG index = LONG(data.LowBound + int64_t(i));

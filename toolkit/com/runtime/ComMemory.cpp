@@ -23,6 +23,7 @@ struct Accounting {
     std::mutex mu;
     std::unordered_map<void*, Block> blocks;
     velqor::com::AllocationStats stats;
+    int64_t allowed = -1;  // allocations left before failures start; -1: no failures
 };
 
 Accounting& Books() {
@@ -31,10 +32,12 @@ Accounting& Books() {
 }
 
 void* Allocate(Kind kind, size_t size) {
-    void* p = std::malloc(size ? size : 1);
-    if (!p) return nullptr;
     Accounting& a = Books();
     std::lock_guard lock(a.mu);
+    if (a.allowed == 0) return nullptr;
+    void* p = std::malloc(size ? size : 1);
+    if (!p) return nullptr;
+    if (a.allowed > 0) --a.allowed;
     a.blocks.emplace(p, Block{kind, size});
     auto& s = a.stats;
     switch (kind) {
@@ -109,6 +112,11 @@ namespace velqor::com {
 AllocationStats GetAllocationStats() {
     std::lock_guard lock(Books().mu);
     return Books().stats;
+}
+
+void FailAllocationsAfter(int64_t count) {
+    std::lock_guard lock(Books().mu);
+    Books().allowed = count < 0 ? -1 : count;
 }
 }  // namespace velqor::com
 

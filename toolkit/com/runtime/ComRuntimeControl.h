@@ -28,6 +28,11 @@ struct AllocationStats {
 };
 AllocationStats GetAllocationStats();
 
+// Torture mode: after `count` more successful allocations of task memory, strings or global
+// memory, every further one fails (returns null) until this is called again; a negative count
+// switches the failures off. Proves that callers survive and clean up when memory runs out.
+void FailAllocationsAfter(int64_t count);
+
 // One class as the registry knows it. Create makes a new object and queries it for riid.
 struct ClassRegistration {
     CLSID Clsid{};

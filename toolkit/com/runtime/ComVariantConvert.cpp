@@ -379,7 +379,31 @@ HRESULT ChangeArray(SAFEARRAY* src, VARTYPE elementVt, USHORT flags, SAFEARRAY*&
         count *= bounds[d].cElements;
     }
     out = SafeArrayCreate(elementVt, dims, bounds.data());
-    if (!out) return DISP_E_BADVARTYPE;
+    if (!out) {
+        switch (elementVt) {
+            case VT_I1:
+            case VT_UI1:
+            case VT_I2:
+            case VT_UI2:
+            case VT_I4:
+            case VT_UI4:
+            case VT_I8:
+            case VT_UI8:
+            case VT_INT:
+            case VT_UINT:
+            case VT_R4:
+            case VT_R8:
+            case VT_CY:
+            case VT_DATE:
+            case VT_BOOL:
+            case VT_ERROR:
+            case VT_BSTR:
+            case VT_VARIANT:
+                return E_OUTOFMEMORY;  // a type arrays hold: the memory ran out
+            default:
+                return DISP_E_BADVARTYPE;
+        }
+    }
     std::vector<LONG> index(dims);
     for (size_t n = 0; n < count; ++n) {
         size_t rest = n;
