@@ -417,9 +417,9 @@ HRESULT ChangeArray(SAFEARRAY* src, VARTYPE elementVt, USHORT flags, SAFEARRAY*&
         if (srcVt == VT_VARIANT) {
             hr = SafeArrayGetElement(src, index.data(), &from);
         } else {
+            // The cell lands in the value part of the VARIANT, where every member starts.
             hr = SafeArrayGetElement(src, index.data(), &from.llVal);
             from.vt = srcVt;
-            if (srcVt == VT_BSTR) from.bstrVal = *reinterpret_cast<BSTR*>(&from.llVal);
         }
         if (SUCCEEDED(hr)) {
             if (elementVt == VT_VARIANT) {
