@@ -233,6 +233,11 @@ struct IUnknown;
 struct IDispatch;
 struct IRecordInfo;
 
+// The platform's nameless members (v.vt, v.lVal) need nested anonymous types.
+#ifdef __clang__
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wnested-anon-types"
+#endif
 struct VARIANT {
     union {
         __extension__ struct {
@@ -293,6 +298,9 @@ struct VARIANT {
         DECIMAL decVal;
     };
 };
+#ifdef __clang__
+#pragma clang diagnostic pop
+#endif
 typedef VARIANT VARIANTARG;
 typedef VARIANT* LPVARIANT;
 static_assert(sizeof(void*) == 8 ? sizeof(VARIANT) == 24 : sizeof(VARIANT) == 16,
