@@ -34,6 +34,44 @@ const char* SystemMessageText(HRESULT hr) {
             return "Type mismatch.";
         case DISP_E_OVERFLOW:
             return "Out of present range.";
+        case E_HANDLE:
+            return "The handle is invalid.";
+        case E_ACCESSDENIED:
+            return "Access is denied.";
+        case CLASS_E_CLASSNOTAVAILABLE:
+            return "ClassFactory cannot supply requested class";
+        case REGDB_E_READREGDB:
+            return "Could not read key from registry";
+        case CO_E_NOTINITIALIZED:
+            return "CoInitialize has not been called.";
+        case CO_E_CLASSSTRING:
+            return "Invalid class string";
+        case CO_S_NOTALLINTERFACES:
+            return "Not all the requested interfaces were available";
+        case RPC_E_CHANGED_MODE:
+            return "Cannot change thread mode after it is set.";
+        case RPC_S_SERVER_UNAVAILABLE_HR:
+            return "The RPC server is unavailable.";
+        case CONNECT_E_NOCONNECTION:
+            return "There is no connection for this connection ID";
+        case CONNECT_E_ADVISELIMIT:
+            return "This implementation's limit for advisory connections has been reached";
+        case CONNECT_E_CANNOTCONNECT:
+            return "Connection attempt failed";
+        case OLE_E_ADVISENOTSUPPORTED:
+            return "This implementation doesn't take advises";
+        case OLE_E_NOCONNECTION:
+            return "There is no connection for this connection ID";
+        case DV_E_FORMATETC:
+            return "Invalid FORMATETC structure";
+        case DV_E_TYMED:
+            return "Invalid tymed";
+        case DISP_E_BADVARTYPE:
+            return "Bad variable type.";
+        case DISP_E_BADINDEX:
+            return "Invalid index.";
+        case DISP_E_ARRAYISLOCKED:
+            return "Memory is locked.";
         default:
             break;
     }

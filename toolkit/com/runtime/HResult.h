@@ -24,8 +24,28 @@ inline constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000E);
 inline constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057);
 inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110);
 inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154);
+inline constexpr HRESULT E_HANDLE = MakeHResult(0x80070006);
+inline constexpr HRESULT E_ACCESSDENIED = MakeHResult(0x80070005);
+inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHResult(0x80040111);
+inline constexpr HRESULT REGDB_E_READREGDB = MakeHResult(0x80040150);
+inline constexpr HRESULT CO_E_NOTINITIALIZED = MakeHResult(0x800401F0);
+inline constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3);
+inline constexpr HRESULT CO_S_NOTALLINTERFACES = MakeHResult(0x00080012);
+inline constexpr HRESULT RPC_E_CHANGED_MODE = MakeHResult(0x80010106);
+// The RPC error 1722 as a result code (HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)).
+inline constexpr HRESULT RPC_S_SERVER_UNAVAILABLE_HR = MakeHResult(0x800706BA);
+inline constexpr HRESULT CONNECT_E_NOCONNECTION = MakeHResult(0x80040200);
+inline constexpr HRESULT CONNECT_E_ADVISELIMIT = MakeHResult(0x80040201);
+inline constexpr HRESULT CONNECT_E_CANNOTCONNECT = MakeHResult(0x80040202);
+inline constexpr HRESULT OLE_E_ADVISENOTSUPPORTED = MakeHResult(0x80040003);
+inline constexpr HRESULT OLE_E_NOCONNECTION = MakeHResult(0x80040004);
+inline constexpr HRESULT DV_E_FORMATETC = MakeHResult(0x80040064);
+inline constexpr HRESULT DV_E_TYMED = MakeHResult(0x80040069);
 inline constexpr HRESULT DISP_E_TYPEMISMATCH = MakeHResult(0x80020005);
+inline constexpr HRESULT DISP_E_BADVARTYPE = MakeHResult(0x80020008);
 inline constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000A);
+inline constexpr HRESULT DISP_E_BADINDEX = MakeHResult(0x8002000B);
+inline constexpr HRESULT DISP_E_ARRAYISLOCKED = MakeHResult(0x8002000D);
 
 // The platform's own text for a code (what the system message table would say), e.g.
 // "No such interface supported" for E_NOINTERFACE; "Unknown error 0x%08X" otherwise.

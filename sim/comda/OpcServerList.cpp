@@ -1,0 +1,108 @@
+#include "OpcServerList.h"
+
+#include "com/OpcDaIntf.h"
+#include "com/runtime/ComEnumerators.h"
+#include "com/runtime/ComRuntimeControl.h"
+#include "com/runtime/ComText.h"
+
+namespace velqor::sim {
+
+namespace {
+
+using OpcGuidEnumerator = com::VectorEnumerator<IOPCEnumGUID, GUID, com::PlainCopy<GUID>>;
+
+LPOLESTR TaskText(const std::string& utf8) {
+    if (utf8.empty()) return nullptr;
+    std::u16string w = com::Utf8ToUtf16(utf8);
+    auto* s = static_cast<LPOLESTR>(CoTaskMemAlloc((w.size() + 1) * sizeof(OLECHAR)));
+    if (s) std::char_traits<char16_t>::copy(s, w.c_str(), w.size() + 1);
+    return s;
+}
+
+class ServerList : public com::PlatformObject<IOPCServerList, IOPCServerList2> {
+  public:
+    explicit ServerList(std::string computer) : computer_(std::move(computer)) {}
+
+    HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG cImplemented, CATID rgcatidImpl[],
+                                                      ULONG, CATID[], IEnumGUID** out) override {
+        if (!out) return E_POINTER;
+        std::vector<GUID> found;
+        HRESULT hr = Find(cImplemented, rgcatidImpl, found);
+        *out = SUCCEEDED(hr) ? com::MakeObject<com::GuidEnumerator>(found).Detach() : nullptr;
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG cImplemented, CATID rgcatidImpl[],
+                                                      ULONG, CATID[], IOPCEnumGUID** out) override {
+        if (!out) return E_POINTER;
+        std::vector<GUID> found;
+        HRESULT hr = Find(cImplemented, rgcatidImpl, found);
+        *out = SUCCEEDED(hr) ? com::MakeObject<OpcGuidEnumerator>(found).Detach() : nullptr;
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE GetClassDetails(REFCLSID clsid, LPOLESTR* progId,
+                                              LPOLESTR* userType) override {
+        return GetClassDetails(clsid, progId, userType, nullptr);
+    }
+    HRESULT STDMETHODCALLTYPE GetClassDetails(REFCLSID clsid, LPOLESTR* progId, LPOLESTR* userType,
+                                              LPOLESTR* versionIndependent) override {
+        for (LPOLESTR* out : {progId, userType, versionIndependent})
+            if (out) *out = nullptr;
+        if (!progId || !userType) return E_INVALIDARG;
+        for (const auto& reg : com::RegisteredClasses(computer_)) {
+            if (reg.Clsid != clsid) continue;
+            *progId = TaskText(reg.ProgId);
+            *userType = TaskText(reg.Description);
+            if (versionIndependent) *versionIndependent = TaskText(reg.VersionIndependentProgId);
+            return S_OK;
+        }
+        return REGDB_E_CLASSNOTREG;
+    }
+    HRESULT STDMETHODCALLTYPE CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid) override {
+        if (!progId || !clsid) return E_INVALIDARG;
+        *clsid = CLSID_NULL;
+        std::string wanted = com::Utf16ToUtf8(progId);
+        for (const auto& reg : com::RegisteredClasses(computer_)) {
+            if ((!reg.ProgId.empty() && reg.ProgId == wanted) ||
+                (!reg.VersionIndependentProgId.empty() && reg.VersionIndependentProgId == wanted)) {
+                *clsid = reg.Clsid;
+                return S_OK;
+            }
+        }
+        return CO_E_CLASSSTRING;
+    }
+
+  private:
+    HRESULT Find(ULONG count, const CATID* categories, std::vector<GUID>& found) const {
+        if (count != ULONG(-1) && count > 0 && !categories) return E_INVALIDARG;
+        for (const auto& reg : com::RegisteredClasses(computer_)) {
+            bool match = count == ULONG(-1);
+            for (ULONG i = 0; !match && i < count; ++i)
+                for (const auto& c : reg.Categories) match = match || c == categories[i];
+            if (match) found.push_back(reg.Clsid);
+        }
+        return S_OK;
+    }
+
+    std::string computer_;
+};
+
+}  // namespace
+
+void RegisterOpcServerList(const std::string& computer) {
+    com::ClassRegistration reg;
+    reg.Clsid = CLSID_OpcServerList;
+    reg.ProgId = "OPC.ServerList.1";
+    reg.VersionIndependentProgId = "OPC.ServerList";
+    reg.Description = "OpcServerList Class";
+    reg.LocalServer = true;
+    reg.Create = [computer](REFIID riid, void** object) {
+        return com::MakeObject<ServerList>(computer)->QueryInterface(riid, object);
+    };
+    com::RegisterComClass(reg, computer);
+}
+
+void UnregisterOpcServerList(const std::string& computer) {
+    com::UnregisterComClass(CLSID_OpcServerList, computer);
+}
+
+}  // namespace velqor::sim

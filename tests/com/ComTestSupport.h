@@ -1,0 +1,43 @@
+// Shared by the COM test programs: a fixture that runs each test in an initialised apartment
+// and fails it when task memory, a BSTR or global memory is left allocated, or freed twice.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "com/runtime/ComPlatform.h"
+#include "com/runtime/ComRuntimeControl.h"
+
+namespace velqor::test {
+
+class ComAccountedTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        start_ = com::GetAllocationStats();
+    }
+    void TearDown() override {
+        CoUninitialize();
+        com::AllocationStats now = com::GetAllocationStats();
+        EXPECT_EQ(now.Live(), start_.Live())
+            << "task blocks " << now.LiveTaskBlocks - start_.LiveTaskBlocks << ", strings "
+            << now.LiveStrings - start_.LiveStrings << ", global blocks "
+            << now.LiveGlobals - start_.LiveGlobals << " left allocated";
+        EXPECT_EQ(now.BadFrees, start_.BadFrees) << "a block was freed twice or never allocated";
+    }
+    // Marks what the test itself leaked or double-freed on purpose as expected.
+    void Rebase() { start_ = com::GetAllocationStats(); }
+
+  private:
+    com::AllocationStats start_;
+};
+
+// Holds a VARIANT and clears it at the end of the scope.
+struct ScopedVariant {
+    VARIANT v;
+    ScopedVariant() { VariantInit(&v); }
+    ~ScopedVariant() { VariantClear(&v); }
+    ScopedVariant(const ScopedVariant&) = delete;
+    ScopedVariant& operator=(const ScopedVariant&) = delete;
+};
+
+}  // namespace velqor::test
