@@ -9,7 +9,7 @@ captures="$here/../../../shared/testdata/xmlda-captures/responses"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
-for name in xsd_datetime xsd_duration xsd_number base64 soap_reply; do
+for name in xsd_datetime xsd_duration xsd_number base64 soap_reply xml_guard; do
     bin="$build/fuzz/soap/fuzz_$name"
     if [ ! -x "$bin" ]; then
         echo "missing $bin" >&2

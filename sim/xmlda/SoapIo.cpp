@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "xmlguard/VelqorXmlGuard.h"
+
 namespace velqor::xmldasim {
 namespace {
 
@@ -22,19 +24,25 @@ const xmlNode* firstElement(const xmlNode* n) {
     return nullptr;
 }
 
+constexpr char kDoctypeRefused[] = "Document type declarations are not accepted.";
+
 SoapFault clientFault(std::string text) { return SoapFault{true, "", std::move(text)}; }
 
 }  // namespace
 
 Request parseRequest(std::string_view body, bool* soap12) {
     if (body.empty()) throw clientFault("The request has no body.");
+    // Refused before parsing: markup that would cost the parser far more than its size.
+    if (const auto scan = xmlguard::ScanMarkup(body); !scan.ok) {
+        if (scan.kind == xmlguard::TRefusal::DocumentType) throw clientFault(kDoctypeRefused);
+        throw clientFault("The request is refused: " + scan.reason + ".");
+    }
     xmlDoc* raw = xmlReadMemory(body.data(), static_cast<int>(body.size()), "request.xml", nullptr,
                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (!raw) throw clientFault("The request is not well-formed XML.");
     Request r;
     r.doc.reset(raw);
-    if (raw->intSubset || raw->extSubset)
-        throw clientFault("Document type declarations are not accepted.");
+    if (raw->intSubset || raw->extSubset) throw clientFault(kDoctypeRefused);
     xmlNode* env = xmlDocGetRootElement(raw);
     if (!isElement(env, "Envelope")) throw clientFault("The request is not a SOAP envelope.");
     r.soap12 = inNs(env, kSoap12Ns);

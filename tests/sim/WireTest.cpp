@@ -250,6 +250,18 @@ TEST_F(SimWire, MangledRequestsNeverBreakTheService) {
     EXPECT_EQ(post(url, kStatus).status, 200);
 }
 
+TEST_F(SimWire, ManyAttributesOnOneElementAreRefusedBeforeParsing) {
+    // 200,000 attributes on one element: minutes of libxml2's duplicate check unguarded.
+    std::string attrs;
+    for (int i = 0; i < 200000; ++i) attrs += " a" + std::to_string(i) + "='0'";
+    Reply r = post(url, envelope("GetStatus", attrs));
+    EXPECT_EQ(r.status, 500);
+    EXPECT_EQ(r.str("/s:Envelope/s:Body/s:Fault/faultcode"), "soap:Client");
+    EXPECT_NE(r.str("/s:Envelope/s:Body/s:Fault/faultstring").find("too many attributes"),
+              std::string::npos);
+    EXPECT_EQ(post(url, kStatus).status, 200);
+}
+
 TEST_F(SimWire, OversizedBodiesAreRefused) {
     std::string huge =
         envelope("Read", "", "<ItemList>" + std::string(5 * 1024 * 1024, ' ') + "</ItemList>");

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "xmlguard/VelqorXmlGuard.h"
+
 namespace velqor::dom {
 
 namespace {
@@ -57,6 +59,9 @@ bool AttrValue(const xmlAttr* a, std::string_view& value, std::string& scratch) 
     }
     return true;
 }
+
+constexpr char kDoctypeRefused[] =
+    "XML documents with a document type declaration are not accepted";
 
 struct LoadState {
     bool dtdSeen = false;
@@ -265,6 +270,14 @@ XmlDocument& XmlDocument::operator=(XmlDocument&& o) noexcept {
 
 XmlDocument XmlDocument::Load(std::string_view bytes) {
     if (bytes.size() > size_t(INT_MAX)) throw EXmlParseError("XML document too large", 0, 0);
+    // Refused before parsing: markup that would cost the parser far more than its size.
+    if (const auto scan = xmlguard::ScanMarkup(bytes); !scan.ok) {
+        if (scan.kind == xmlguard::TRefusal::DocumentType)
+            throw EXmlParseError(kDoctypeRefused, 0, 0);
+        throw EXmlParseError(
+            "XML document refused at byte " + std::to_string(scan.offset) + ": " + scan.reason, 0,
+            0);
+    }
     EnsureLibxml();
     CtxtGuard g{xmlNewParserCtxt()};
     if (!g.p) throw Exception("XML DOM: cannot create parser");
@@ -278,8 +291,7 @@ XmlDocument XmlDocument::Load(std::string_view bytes) {
         xmlCtxtReadMemory(g.p, bytes.data(), int(bytes.size()), nullptr, nullptr, options);
     if (state.dtdSeen) {
         if (doc) xmlFreeDoc(doc);
-        throw EXmlParseError("XML documents with a document type declaration are not accepted",
-                             g.p->input ? g.p->input->line : 0, 0);
+        throw EXmlParseError(kDoctypeRefused, g.p->input ? g.p->input->line : 0, 0);
     }
     if (!doc || !g.p->wellFormed) {
         if (doc) xmlFreeDoc(doc);
