@@ -181,13 +181,74 @@ TEST_F(CannedBrowserTest, MoreElementsWithoutAPointIsTheEnd) {
     EXPECT_EQ(list.Count(), 1);
 }
 
-TEST_F(CannedBrowserTest, TheFlatWalkStopsAtAFixedDepthOnATreeThatLoops) {
-    // Every branch contains itself again.
+// Browse bounds against services that would otherwise keep the browser busy for ever.
+TEST_F(CannedBrowserTest, ABranchListingItselfIsWalkedOnce) {
     browseReply = BrowseReply(Element("Loop", false, "", true) + Element("Leaf", true));
     ASSERT_TRUE(browser->Browse(true));
-    EXPECT_EQ(list.Count(), TVelqorXMLDABrowser::kMaxWalkDepth);
-    EXPECT_EQ(BrowseRequests().size(), size_t(TVelqorXMLDABrowser::kMaxWalkDepth));
+    EXPECT_EQ(Names(), std::vector<std::string>{"Leaf"});
+    EXPECT_EQ(BrowseRequests().size(), 2u);  // the root and Loop, once
     EXPECT_TRUE(browser->Position()->ItemName.empty());
+}
+
+TEST_F(CannedBrowserTest, ACycleOfBranchesEndsAndEachItemIsListedOnce) {
+    // A lists B and an item, B lists A and the same item: the walk visits A and B once.
+    svc.SetResponder([this](const std::string& op) -> CannedReply {
+        if (op == "GetStatus") return {200, StatusReply(kReplyTime, "")};
+        const std::string body = svc.LastRequest().body;
+        const bool inA = body.find("ItemName=\"A\"") != std::string::npos;
+        return {200, BrowseReply(Element(inA ? "B" : "A", false, "", true) + Element("T", true))};
+    });
+    ASSERT_TRUE(browser->Browse(true));
+    EXPECT_EQ(Names(), std::vector<std::string>{"T"});
+    EXPECT_EQ(BrowseRequests().size(), 3u);  // the root, A, B
+}
+
+TEST_F(CannedBrowserTest, BoundsRaiseAClearErrorInsteadOfAShortList) {
+    auto* xb = dynamic_cast<TVelqorXMLDABrowser*>(browser.Get());
+    ASSERT_NE(xb, nullptr);
+    struct Case {
+        const char* what;
+        bool flat;
+        int64_t maxElements;  // 0: the default
+        const char* expected;
+        size_t requests;
+    };
+    const Case cases[] = {{"endless continuation", false, 0, "continuation requests", 20},
+                          {"endless continuation in a walk", true, 0, "continuation requests", 20},
+                          {"new branches without end", true, 50, "elements", 26},
+                          {"ever deeper", true, 0, "levels", TVelqorXMLDABrowser::kMaxWalkDepth}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        int served = 0;
+        const std::string what = c.what;
+        svc.SetResponder([&](const std::string& op) -> CannedReply {
+            if (op == "GetStatus") return {200, StatusReply(kReplyTime, "")};
+            const std::string n = std::to_string(++served);
+            if (what.rfind("endless continuation", 0) == 0)
+                return {200, BrowseReply(Element("X" + n, true), " ContinuationPoint=\"cp-" + n +
+                                                                     "\" MoreElements=\"true\"")};
+            if (what == "ever deeper") return {200, BrowseReply(Element("D" + n, false, "", true))};
+            return {200, BrowseReply(Element("B" + n + "a", false, "", true) +
+                                     Element("B" + n + "b", false, "", true))};
+        });
+        xb->SetMaxContinuationRounds(20);
+        xb->SetMaxBrowseElements(c.maxElements);
+        list.Clear();
+        list.Add(TVelqorBrowseItem{});
+        browser->MoveToRoot();
+        const size_t before = BrowseRequests().size();
+        try {
+            browser->Browse(c.flat);
+            ADD_FAILURE() << "no error";
+        } catch (const EBrowseLimit& e) {
+            EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(BrowseRequests().size() - before, c.requests);
+        if (!c.flat) {
+            EXPECT_EQ(list.Count(), 1) << "a failed level leaves the list";
+        }
+        EXPECT_TRUE(browser->Position()->ItemName.empty()) << "the walk ends where it began";
+    }
 }
 
 TEST(WildcardMask, StarsQuestionMarksAndSets) {

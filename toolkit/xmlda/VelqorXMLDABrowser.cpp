@@ -156,7 +156,9 @@ bool CheckElementFilter(const xmlda::Properties& properties, int32_t accessFilte
 TVelqorXMLDABrowser::TVelqorXMLDABrowser(com::ComPtr<IVelqorDAConnection> connection)
     : TVelqorXMLDAComponent(std::move(connection)), current_(RootItem()), target_(current_) {}
 
-bool TVelqorXMLDABrowser::MoveDown(const TVelqorBrowseItem& item) {
+bool TVelqorXMLDABrowser::MoveDown(const TVelqorBrowseItem& item) { return Descend(item, false); }
+
+bool TVelqorXMLDABrowser::Descend(const TVelqorBrowseItem& item, bool passLimits) {
     if (item.ItemName.empty() && item.ItemPath.empty()) return false;
     target_ = item;
     changed_ = true;
@@ -164,6 +166,9 @@ bool TVelqorXMLDABrowser::MoveDown(const TVelqorBrowseItem& item) {
     bool ok = false;
     try {
         ok = BrowseRequest();
+    } catch (const EBrowseLimit&) {
+        if (passLimits) throw;
+        return false;
     } catch (const std::exception&) {
         return false;  // Target stays, so the next Browse retries this position
     }
@@ -250,8 +255,14 @@ bool TVelqorXMLDABrowser::BrowseRequest() {
     // The whole level is gathered before the list changes, so a failing exchange part-way
     // leaves the list and the position as they were.
     std::vector<TVelqorBrowseItem> level;
-    for (;;) {
+    if (!walking_) elementsSeen_ = 0;
+    const std::string where = target_.CombinedID().empty() ? "the root" : target_.CombinedID();
+    for (int32_t round = 1;; ++round) {
         auto reply = Connection().Call(request);
+        elementsSeen_ += int64_t(reply->Elements.size());
+        if (elementsSeen_ > maxElementsTotal_)
+            throw EBrowseLimit("Browse: the server sent more than " +
+                               std::to_string(maxElementsTotal_) + " elements (at " + where + ")");
         if (!reply->Elements.empty()) {
             Connection().UpdateClock(reply->BrowseResult.get());
             for (const auto& e : reply->Elements) {
@@ -273,6 +284,9 @@ bool TVelqorXMLDABrowser::BrowseRequest() {
         if (!reply->MoreElements || reply->ContinuationPoint.empty() ||
             reply->ContinuationPoint == request.ContinuationPoint)
             break;
+        if (round >= maxRounds_)
+            throw EBrowseLimit("Browse: " + where + " was not complete after " +
+                               std::to_string(maxRounds_) + " continuation requests");
         request.ContinuationPoint = reply->ContinuationPoint;
     }
 
@@ -286,20 +300,33 @@ bool TVelqorXMLDABrowser::BrowseRequest() {
 void TVelqorXMLDABrowser::FlatWalk() {
     // The name filter becomes the mask on combined IDs; the walk itself asks for every element
     // of both kinds so that it can descend whatever browse type was set.
+    // Whatever happens, the walk ends where it began (a limit error may strike deep inside).
     struct Restore {
         TVelqorXMLDABrowser& b;
         std::string name;
         int32_t type;
+        TVelqorBrowseItem current, target;
+        std::vector<TVelqorBrowseItem> stack;
         ~Restore() {
             b.nameFilter_ = std::move(name);
             b.browseType_ = type;
+            b.current_ = std::move(current);
+            b.target_ = std::move(target);
+            b.stack_ = std::move(stack);
             b.changed_ = true;
+            b.walking_ = false;
+            b.visited_.clear();
+            b.listed_.clear();
         }
-    } restore{*this, nameFilter_, browseType_};
+    } restore{*this, nameFilter_, browseType_, current_, target_, stack_};
     if (!nameFilter_.empty() || browseType_ != 3) changed_ = true;
     nameFilter_.clear();
     browseType_ = 3;
 
+    walking_ = true;
+    elementsSeen_ = 0;
+    visited_ = {target_.CombinedID()};
+    listed_.clear();
     std::vector<TVelqorBrowseItem> collected;
     Collect(restore.name, collected, 0);
 
@@ -313,10 +340,15 @@ void TVelqorXMLDABrowser::Collect(const std::string& mask, std::vector<TVelqorBr
     std::vector<TVelqorBrowseItem> work;
     for (const auto& b : *browseList_) work.push_back(*b);
     for (const auto& entry : work) {
-        if (entry.IsItem && (mask.empty() || MatchesMask(entry.CombinedID(), mask)))
+        const std::string id = entry.CombinedID();
+        // An item reached again by another path (or a branch listing itself) is listed once.
+        if (entry.IsItem && (mask.empty() || MatchesMask(id, mask)) && listed_.insert(id).second)
             into.push_back(entry);
-        if (!entry.IsBranch || depth + 1 >= kMaxWalkDepth) continue;
-        if (MoveDown(entry)) {
+        if (!entry.IsBranch || !visited_.insert(id).second) continue;
+        if (depth + 1 >= kMaxWalkDepth)
+            throw EBrowseLimit("Browse: the flat walk reached " + std::to_string(kMaxWalkDepth) +
+                               " levels at " + id);
+        if (Descend(entry, true)) {
             Collect(mask, into, depth + 1);
             MoveUp();
         } else {

@@ -8,12 +8,18 @@
 // the tree depth first from the current position and keeps the items whose combined ID matches
 // the name filter, used as a wildcard mask.
 //
+// Bounds: a service that never completes a level (a new continuation point every time), sends
+// endless elements or lists a branch inside itself cannot keep a Browse going. Requests per level
+// and elements per Browse are limited, and the flat walk enters each branch once; hitting a limit
+// raises EBrowseLimit, never a shortened list.
+//
 // Threads: owning thread only, like the connection it was made for.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "contract/VelqorItemData.h"
@@ -21,6 +27,12 @@
 #include "xmlda/VelqorXMLDA.h"
 
 namespace velqor {
+
+// A Browse hit one of the browser's bounds; the message names the bound and the position.
+class EBrowseLimit : public EOPCBrowserException {
+  public:
+    using EOPCBrowserException::EOPCBrowserException;
+};
 
 class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqorXMLDAComponent {
   public:
@@ -49,12 +61,26 @@ class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     void SetMaxElementsReturned(int32_t n) { maxElements_ = n < 0 ? 0 : n; }
     int32_t MaxElementsReturned() const { return maxElements_; }
 
-    // Deepest level the flat walk enters; deeper branches are not walked (a service whose
-    // tree loops back on itself would otherwise never end the walk).
+    // Requests for one level (the first and its continuations) before EBrowseLimit.
+    static constexpr int32_t kDefaultMaxContinuationRounds = 1000;
+    void SetMaxContinuationRounds(int32_t n) {
+        maxRounds_ = n > 0 ? n : kDefaultMaxContinuationRounds;
+    }
+    int32_t MaxContinuationRounds() const { return maxRounds_; }
+    // Elements received by one Browse (all levels of a flat walk) before EBrowseLimit.
+    static constexpr int64_t kDefaultMaxBrowseElements = 1000000;
+    void SetMaxBrowseElements(int64_t n) {
+        maxElementsTotal_ = n > 0 ? n : kDefaultMaxBrowseElements;
+    }
+    int64_t MaxBrowseElements() const { return maxElementsTotal_; }
+
+    // Deepest level the flat walk enters; a deeper branch raises EBrowseLimit.
     static constexpr int kMaxWalkDepth = 64;
 
   private:
     bool BrowseRequest();
+    // MoveDown; limit errors pass through when passLimits, other errors give false.
+    bool Descend(const TVelqorBrowseItem& item, bool passLimits);
     void FlatWalk();
     void Collect(const std::string& mask, std::vector<TVelqorBrowseItem>& into, int depth);
     void EmptyStack() { stack_.clear(); }
@@ -69,6 +95,12 @@ class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     std::vector<TVelqorBrowseItem> stack_;  // last entry on top
     TVelqorBrowseItems* browseList_ = nullptr;
     bool changed_ = true;
+    int32_t maxRounds_ = kDefaultMaxContinuationRounds;
+    int64_t maxElementsTotal_ = kDefaultMaxBrowseElements;
+    // State of one flat walk: elements received, branches entered, item IDs listed.
+    bool walking_ = false;
+    int64_t elementsSeen_ = 0;
+    std::unordered_set<std::string> visited_, listed_;
 };
 
 // Whether an item element of a Browse reply passes the data-type and access-rights filters
