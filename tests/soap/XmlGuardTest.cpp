@@ -1,6 +1,7 @@
 // The markup pre-scan that refuses documents too costly for the parser: what counts as an
 // attribute, what hides markup from it (comments, CDATA, instructions, quoted values), the
-// encodings it reads, and the DOM loader refusing a many-attribute reply.
+// encodings it reads, and the DOM loader refusing many-attribute replies (one element far over
+// the limit, or many just under it).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -88,6 +89,16 @@ TEST(XmlGuard, TheDomRefusesAManyAttributeReplyBeforeParsing) {
         EXPECT_NE(std::string(e.what()).find("too many attributes on one element"),
                   std::string::npos)
             << e.what();
+    }
+    // Elements each just under the limit: the parser's cost adds up, the budget refuses them.
+    std::string under = "<r>";
+    for (int i = 0; i < 200; ++i) under += "<e" + Attrs(1000, "0") + "/>";
+    under += "</r>";
+    try {
+        velqor::dom::XmlDocument::Load(under);
+        FAIL() << "loaded";
+    } catch (const velqor::dom::EXmlParseError& e) {
+        EXPECT_NE(std::string(e.what()).find("too many attributes"), std::string::npos) << e.what();
     }
     // An ordinary document with many elements of a few attributes each still loads.
     std::string many = "<r>";

@@ -135,6 +135,8 @@ TScanResult ScanMarkup(std::string_view bytes, std::size_t maxAttributes) {
     }
 
     const std::size_t n = u.size();
+    const std::size_t pairBudget = kAttributePairsBase + kAttributePairsPerByte * bytes.size();
+    std::size_t pairs = 0;
     std::size_t i = 0;
     while (i < n) {
         if (u[i] != '<') {
@@ -173,6 +175,10 @@ TScanResult ScanMarkup(std::string_view bytes, std::size_t maxAttributes) {
                                       std::to_string(maxAttributes) + ")");
                 ++i;
             }
+            if (count > 1) pairs += count * (count - 1) / 2;
+            if (pairs > pairBudget)
+                return Refuse(TRefusal::TooManyAttributes, u.ByteOffset(tag),
+                              "too many attributes on the document's elements for its size");
         }
     }
     return {};
