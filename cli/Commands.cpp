@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "Format.h"
+#include "Interrupt.h"
 #include "Session.h"
 #include "contract/VelqorDateTime.h"
 #include "contract/VelqorError.h"
@@ -20,10 +21,16 @@ template <class Body>
 int Guarded(Streams s, Body body) {
     try {
         return body();
-    } catch (const EAbort&) {
-        s.err << "error: cancelled\n";
-        return kExitError;
     } catch (const std::exception& e) {
+        // Whatever an interrupted exchange turned into on its way up.
+        if (s.stop.load()) {
+            s.err << "interrupted\n";
+            return kExitInterrupted;
+        }
+        if (dynamic_cast<const EAbort*>(&e)) {
+            s.err << "error: cancelled\n";
+            return kExitError;
+        }
         std::string text = e.what();
         std::erase(text, '\r');
         s.err << "error: " << text << '\n';
@@ -334,11 +341,15 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
                                   ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                        std::chrono::duration<double>(w.seconds))
                                   : Clock::time_point::max();
-        // Short slices, so that Ctrl-C (a flag set by the signal handler) ends the watch soon.
+        // Sleeps until a change, the end of the time or Ctrl-C (which wakes the loop).
+        CleanStopScope cleanStop(session.Loop());
         while (!done && !s.stop.load() && !session.Lost() && s.out.good() &&
                Clock::now() < deadline)
-            session.Loop().RunUntil([&] { return done || session.Lost(); },
-                                    std::chrono::milliseconds(100));
+            session.Loop().RunUntil(
+                [&] { return done || session.Lost() || s.stop.load(); },
+                std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::min<Clock::duration>(deadline - Clock::now(), std::chrono::hours(1))) +
+                    std::chrono::milliseconds(1));
         session.Server().OnDatachange = nullptr;
         if (session.Lost()) throw Exception(session.LostReason());
         return kExitOk;

@@ -13,15 +13,17 @@ namespace tagscope::cli {
 
 // Exit codes.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitError = 1;       // connection, server or usage of the server failed
-inline constexpr int kExitUsage = 2;       // command line not understood
-inline constexpr int kExitItemErrors = 3;  // the command ran, but some items failed
+inline constexpr int kExitError = 1;          // connection, server or usage of the server failed
+inline constexpr int kExitUsage = 2;          // command line not understood
+inline constexpr int kExitItemErrors = 3;     // the command ran, but some items failed
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C cut the command short
 
 // What every command needs to reach a server.
 struct ConnectOptions {
     std::string server;    // an "http://"/"https://" URL or a COM server name
     std::string computer;  // remote computer of a COM server
     std::string user, password, proxy, cafile;
+    double timeoutSeconds = 0;  // limit of each XML-DA exchange; 0: the toolkit's default
 };
 
 struct BrowseOptions {
@@ -45,7 +47,7 @@ struct WatchOptions {
 struct Streams {
     std::ostream& out;
     std::ostream& err;
-    // Set (from a signal handler) to end a running command cleanly.
+    // Set when the user interrupts the program (see Interrupt.h).
     const std::atomic<bool>& stop;
 };
 

@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include <algorithm>
+#include <cmath>
 #include <ostream>
 
 #include "contract/VelqorError.h"
@@ -21,6 +23,9 @@ ParamLines ParamsOf(const ConnectOptions& o) {
     add("xml-pass", o.password);
     add("xml-proxy", o.proxy);
     add("xml-cafile", o.cafile);
+    if (o.timeoutSeconds > 0)
+        add("xml-timeout",
+            std::to_string(std::max<long long>(1, std::llround(o.timeoutSeconds * 1000))));
     return lines;
 }
 
@@ -59,7 +64,8 @@ Session::~Session() {
         server_->OnDisconnect = nullptr;
         server_->SetActive(false);
     } catch (const std::exception& e) {
-        streams_.err << "error: " << e.what() << '\n';
+        // After Ctrl-C the leave-taking exchanges are aborted on purpose.
+        if (!streams_.stop.load()) streams_.err << "error: " << e.what() << '\n';
     }
     server_.reset();
     g_quietReports = false;

@@ -1,35 +1,14 @@
 // tagscope-cli: the Tagscope client on the command line. One command per run against one server
 // (an OPC XML-DA URL, or a COM server name): status, browse, props, read, write, watch.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <atomic>
-#include <csignal>
 #include <cstdlib>
 #include <iostream>
 
 #include "Commands.h"
 #include "Format.h"
+#include "Interrupt.h"
 
 namespace {
-
-std::atomic<bool> g_stop{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
-
-// The first Ctrl-C asks the running command to end cleanly; a second one ends the program at once.
-extern "C" void OnSignal(int) {
-    if (g_stop.exchange(true)) _exit(130);
-}
-
-void InstallSignalHandlers() {
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    // A closed pipe (| head) shows as a failing stream instead of ending the process mid-exchange.
-    std::signal(SIGPIPE, SIG_IGN);
-}
 
 using tagscope::cli::ConnectOptions;
 
@@ -52,6 +31,10 @@ void AddConnectOptions(CLI::App* cmd, Common& c) {
         "read the password from this environment variable (default: TAGSCOPE_PASSWORD when set)");
     cmd->add_option("--proxy", c.connect.proxy, "HTTP proxy, host:port (Params xml-proxy)");
     cmd->add_option("--cafile", c.connect.cafile, "CA certificates for HTTPS (Params xml-cafile)");
+    cmd->add_option("--timeout", c.connect.timeoutSeconds,
+                    "time limit of each XML-DA exchange, seconds (default: 390, the sum of the "
+                    "connect, send and receive limits)")
+        ->check(CLI::Range(0.001, 86400.0));
 }
 
 // --type given as text; nullopt when absent. Raises CLI::ValidationError for an unknown name.
@@ -73,7 +56,8 @@ int main(int argc, char** argv) {
     CLI::App app{
         "tagscope-cli: look into an OPC Data Access server from the shell.\n"
         "SERVER is an OPC XML-DA address (http://host:port/path) or a COM server name.\n"
-        "Exit codes: 0 ok, 1 error, 2 command line not understood, 3 some items failed."};
+        "Exit codes: 0 ok, 1 error, 2 command line not understood, 3 some items failed,\n"
+        "130 interrupted (Ctrl-C; watch ends cleanly with 0 on the first Ctrl-C)."};
     app.require_subcommand(1);
     Common common;
 
@@ -171,8 +155,8 @@ int main(int argc, char** argv) {
     }
     browse.type = browseVt;
 
-    InstallSignalHandlers();
-    Streams s{std::cout, std::cerr, g_stop};
+    InstallInterruptHandling();
+    Streams s{std::cout, std::cerr, InterruptFlag()};
     if (status->parsed()) return RunStatus(c, s);
     if (browseCmd->parsed()) return RunBrowse(c, browse, s);
     if (props->parsed()) return RunProps(c, propItems, propValues, s);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
+#include "LoopbackServers.h"
 #include "xmlda/XmlDaSim.h"
 
 namespace tagscope::clitest {
@@ -302,6 +303,28 @@ TEST_F(CliTest, CtrlCEndsAWatchCleanlyAndTheSubscriptionGoes) {
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
     EXPECT_TRUE(r.err.empty()) << r.err;
     EXPECT_EQ(sim.subscriptionCount(), 0u);
+}
+
+TEST_F(CliTest, TimeoutBoundsASilentServerAndCtrlCCancelsAnyCommandAtOnce) {
+    velqor::test::ClearProxyEnvironment();
+    velqor::test::RawServer silent([](int fd) {
+        velqor::test::ReadRequest(fd);
+        velqor::test::WaitForClose(fd);
+    });
+    const std::string url = silent.URL("/opc/xmlda");
+    Result r = Cli({"status", url, "--timeout", "0.5"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("Timeout: the exchange did not complete within 500 ms"), std::string::npos)
+        << r.err;
+
+    const int before = silent.Accepted();
+    ChildProcess p(kCli, {"read", url, "Static/Int"});  // default limit: minutes
+    for (int i = 0; i < 1000 && silent.Accepted() == before; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_GT(silent.Accepted(), before) << "the read never reached the server";
+    p.Signal(SIGINT);
+    Result c = p.Finish(10s);
+    EXPECT_EQ(c.exitCode, 130) << c.err;
+    EXPECT_NE(c.err.find("interrupted"), std::string::npos) << c.err;
 }
 
 TEST_F(CliTest, WatchForSecondsEndsAndALostServiceIsAnError) {

@@ -115,6 +115,27 @@ TEST_F(PosterTimeoutTest, ServerThatNeverAcceptsEndsWithConnectTimeout) {
     EXPECT_NE(out.find(" - URL:" + full.URL() + " - SOAPAction:act"), std::string::npos) << out;
 }
 
+TEST_F(PosterTimeoutTest, TricklingServerEndsWithTheTotalTimeout) {
+    // One body byte every 50 ms: never silent long enough for the receive time-out.
+    RawServer trickling([](int fd) {
+        test::ReadRequest(fd);
+        bool open = test::SendAll(
+            fd, "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 100000\r\n\r\n");
+        while (open) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            open = test::SendAll(fd, " ");
+        }
+    });
+    THTTPPostSettings settings;
+    settings.URL = trickling.URL();
+    settings.ReceiveTimeout = 300;
+    settings.TotalTimeout = 600;
+    auto poster = CreatePoster(settings);
+    EXPECT_EQ(Outcome(*poster), "Timeout: the exchange did not complete within 600 ms - URL:" +
+                                    trickling.URL() + " - SOAPAction:act");
+    EXPECT_FALSE(poster->Connected());
+}
+
 TEST_F(PosterTimeoutTest, AbortFromAnotherThreadStopsTheExchange) {
     std::atomic<int> read{0};
     RawServer silent(Silent(&read));

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -21,8 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr char kContentTypeLine[] = "Content-Type: text/xml; charset=\"utf-8\"";
 constexpr char kInvalidURL[] = "no or invalid url";
-// How long one wait for socket activity lasts at most, so time-outs are checked regularly.
-constexpr int kPollSliceMs = 1;
 
 void GlobalInit() {
     static std::once_flag once;
@@ -152,9 +151,15 @@ struct TVelqorCurlPost::Transfer {
     }
 };
 
-TVelqorCurlPost::TVelqorCurlPost() { GlobalInit(); }
+TVelqorCurlPost::TVelqorCurlPost() {
+    GlobalInit();
+    EnterLive(this);
+}
 
-TVelqorCurlPost::~TVelqorCurlPost() { DoConnect(false); }
+TVelqorCurlPost::~TVelqorCurlPost() {
+    LeaveLive(this);
+    DoConnect(false);
+}
 
 void TVelqorCurlPost::DoConnect(bool open) {
     if (!open) {
@@ -283,6 +288,9 @@ int TVelqorCurlPost::Perform(Transfer& t, std::string_view request) {
     const auto receiveLimit = std::chrono::milliseconds(
         ReceiveTimeout() > 0 ? ReceiveTimeout() : kDefaultReceiveTimeoutMs);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+    const auto totalLimit = std::chrono::milliseconds(
+        TotalTimeout() > 0 ? int64_t(TotalTimeout())
+                           : int64_t(connectMs) + sendLimit.count() + receiveLimit.count());
 
     // The headers of this request; "Expect:" keeps libcurl from waiting for 100 Continue.
     struct curl_slist* headers = nullptr;
@@ -326,14 +334,20 @@ int TVelqorCurlPost::Perform(Transfer& t, std::string_view request) {
     } remove{multi, h};
 
     t.lastActivity = Clock::now();
+    const auto deadline = t.lastActivity + totalLimit;
     int running = 1;
     while (true) {
         CURLMcode mc = curl_multi_perform(multi, &running);
         if (mc != CURLM_OK) Fail(curl_multi_strerror(mc));
         if (!running) break;
         if (AbortRequested()) throw EAbort();
+        const auto now = Clock::now();
+        if (now >= deadline)
+            Fail("Timeout: the exchange did not complete within " +
+                 std::to_string(totalLimit.count()) + " ms");
+        auto wakeAt = deadline;
         if (t.requestStarted) {
-            const auto idle = Clock::now() - t.lastActivity;
+            const auto idle = now - t.lastActivity;
             const bool sending = t.ulnow < static_cast<curl_off_t>(t.bodySize);
             if (sending && idle > sendLimit)
                 Fail("Send timeout: the request was not sent within " +
@@ -341,8 +355,14 @@ int TVelqorCurlPost::Perform(Transfer& t, std::string_view request) {
             if (!sending && idle > receiveLimit)
                 Fail("Receive timeout: no reply data within " +
                      std::to_string(receiveLimit.count()) + " ms");
+            wakeAt = std::min(wakeAt, t.lastActivity + (sending ? sendLimit : receiveLimit) +
+                                          std::chrono::milliseconds(1));
         }
-        mc = curl_multi_poll(multi, nullptr, 0, kPollSliceMs, nullptr);
+        // Sleeps until socket activity, libcurl's own next timer, the next limit or a wake-up
+        // from Abort, whichever comes first.
+        const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now).count();
+        mc = curl_multi_poll(multi, nullptr, 0, int(std::clamp<int64_t>(waitMs, 1, INT_MAX)),
+                             nullptr);
         if (mc != CURLM_OK) Fail(curl_multi_strerror(mc));
     }
     if (AbortRequested()) throw EAbort();

@@ -1,8 +1,45 @@
 #include "http/VelqorSOAPPoster.h"
 
+#include <mutex>
+#include <set>
+
 #include "http/VelqorCurlPost.h"
 
 namespace velqor {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+struct LivePosters {
+    std::mutex mu;
+    std::set<THTTPPost*> posters;
+};
+
+LivePosters& Live() {
+    static LivePosters live;  // never destroyed before a poster that outlives main
+    return live;
+}
+
+}  // namespace
+
+void THTTPPost::EnterLive(THTTPPost* poster) {
+    std::lock_guard lock(Live().mu);
+    Live().posters.insert(poster);
+}
+
+void THTTPPost::LeaveLive(THTTPPost* poster) {
+    std::lock_guard lock(Live().mu);
+    Live().posters.erase(poster);
+}
+
+bool THTTPPost::AbortRequested() const { return abort_.load() || g_interrupted.load(); }
+
+void InterruptAllPosts() {
+    g_interrupted.store(true);
+    std::lock_guard lock(Live().mu);
+    for (THTTPPost* p : Live().posters) p->Abort();
+}
 
 std::string SOAPActionHeader(std::string_view action) {
     if (action.empty()) return "SOAPAction:";
@@ -89,6 +126,7 @@ std::unique_ptr<THTTPPost> CreatePoster(const THTTPPostSettings& settings) {
     poster->SetConnectTimeout(settings.ConnectTimeout);
     poster->SetSendTimeout(settings.SendTimeout);
     poster->SetReceiveTimeout(settings.ReceiveTimeout);
+    poster->SetTotalTimeout(settings.TotalTimeout);
     return poster;
 }
 

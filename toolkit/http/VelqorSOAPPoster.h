@@ -3,7 +3,8 @@
 // any failure and reopens it on the next request.
 //
 // Threads: a poster serves one thread at a time. Only Abort() may be called from another thread
-// (to stop an exchange promptly, for example when a poll thread is asked to stop).
+// (to stop an exchange promptly, for example when a poll thread is asked to stop), and
+// InterruptAllPosts() from any thread.
 #pragma once
 
 #include <atomic>
@@ -16,7 +17,10 @@
 namespace velqor {
 
 // Where and how a poster posts: a plain record that callers copy whole. Strings start empty,
-// time-outs at 0 (the poster's finite default).
+// time-outs at 0 (the poster's finite default). ConnectTimeout bounds the connect, SendTimeout
+// and ReceiveTimeout a silence while sending or receiving; TotalTimeout bounds the whole
+// request/response, so that a peer trickling a byte now and then cannot hold a post for ever
+// (0: the sum of the other three in effect).
 struct THTTPPostSettings {
     std::string URL;       // the web service's address
     std::string Proxy;     // proxy server ("host:port"), empty for none
@@ -25,6 +29,7 @@ struct THTTPPostSettings {
     std::string PostBy;    // name of the poster implementation
     std::string CAFile;    // extra trusted authorities (PEM file) for HTTPS, empty for none
     int ConnectTimeout = 0, SendTimeout = 0, ReceiveTimeout = 0;  // milliseconds
+    int TotalTimeout = 0;                                         // milliseconds
 };
 
 // The default user-agent text.
@@ -68,6 +73,7 @@ class THTTPPost {
     void SetConnectTimeout(int ms) { connectTimeout_ = ms; }
     void SetSendTimeout(int ms) { sendTimeout_ = ms; }
     void SetReceiveTimeout(int ms) { receiveTimeout_ = ms; }
+    void SetTotalTimeout(int ms) { totalTimeout_ = ms; }
 
     const std::string& URL() const { return url_; }
     const std::string& Proxy() const { return proxy_; }
@@ -80,12 +86,14 @@ class THTTPPost {
     int ConnectTimeout() const { return connectTimeout_; }
     int SendTimeout() const { return sendTimeout_; }
     int ReceiveTimeout() const { return receiveTimeout_; }
+    int TotalTimeout() const { return totalTimeout_; }
 
     // Stops the running exchange (and every later one until ResetAbort) with EAbort. The only
     // operation that may be called from another thread; the poster must outlive the call.
     void Abort();
     void ResetAbort() { abort_.store(false); }
-    bool AbortRequested() const { return abort_.load(); }
+    // Also true for every poster once InterruptAllPosts() was called.
+    bool AbortRequested() const;
 
   protected:
     // Opens (true) or closes (false) the connection.
@@ -93,14 +101,22 @@ class THTTPPost {
     // Wakes a blocked exchange so that it notices AbortRequested(). Any thread.
     virtual void WakeUp() {}
     void SetSOAPActionField(const std::string& value) { soapAction_ = value; }
+    // A poster that can be woken enters itself once fully built and leaves before it is taken
+    // apart, so that InterruptAllPosts() only reaches whole objects.
+    static void EnterLive(THTTPPost* poster);
+    static void LeaveLive(THTTPPost* poster);
 
   private:
     bool connected_ = false;
     std::string proxy_, url_, proxyBypass_, soapAction_, userName_, password_, caFile_;
-    int connectTimeout_ = 0, sendTimeout_ = 0, receiveTimeout_ = 0;
+    int connectTimeout_ = 0, sendTimeout_ = 0, receiveTimeout_ = 0, totalTimeout_ = 0;
     std::string userAgent_{kDefaultUserAgent};
     std::atomic<bool> abort_{false};
 };
+
+// Aborts every exchange under way in this process and every later one (EAbort): what a
+// program does when its user interrupts it. Any thread; never undone.
+void InterruptAllPosts();
 
 // A new poster. Every PostBy value gives the libcurl poster (it is the only implementation);
 // then user name, password, URL, proxy are set in this order, and the default user agent.

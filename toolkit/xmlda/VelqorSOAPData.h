@@ -29,6 +29,9 @@ inline constexpr std::string_view kParamPassword = "xml-pass";
 inline constexpr std::string_view kParamProxy = "xml-proxy";
 inline constexpr std::string_view kParamPostBy = "xml-postby";
 inline constexpr std::string_view kParamCAFile = "xml-cafile";
+// Time limit of one whole exchange in milliseconds (THTTPPostSettings::TotalTimeout); absent,
+// not a number or not above 0: the poster's default.
+inline constexpr std::string_view kParamTimeout = "xml-timeout";
 
 // Value of a "name=value" line looked up by name without regard to case, trimmed of blanks;
 // "" when the name is absent.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "contract/VelqorError.h"
 #include "soap/VelqorSOAPEncoding.h"
@@ -25,6 +26,11 @@ void TVelqorXMLConnection::Connect(const std::string& clientName, const std::str
     std::transform(postBy_.begin(), postBy_.end(), postBy_.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     caFile_ = CallParam(params, kParamCAFile);
+    const std::string timeout = CallParam(params, kParamTimeout);
+    char* end = nullptr;
+    const long long ms = std::strtoll(timeout.c_str(), &end, 10);
+    totalTimeout_ =
+        !timeout.empty() && *end == '\0' && ms > 0 ? int(std::min<long long>(ms, INT32_MAX)) : 0;
     StatusCheck();
 }
 
@@ -53,6 +59,7 @@ TVelqorSOAPData& TVelqorXMLConnection::GetCallSettings() {
     s.User = user_;
     s.Password = password_;
     s.CAFile = caFile_;
+    s.TotalTimeout = totalTimeout_;
     s.NotifyWindow = notifyWindow_;
     s.PostBy = postBy_;
     if (create) s.Poster = CreatePoster(s);

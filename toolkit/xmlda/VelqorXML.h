@@ -65,8 +65,8 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
     bool CheckConnection() override { return true; }
 
     // The call settings, created with their poster on first use; URL, Namespace, Proxy, User,
-    // Password, CAFile, NotifyWindow and PostBy are copied in on every call (the poster made at
-    // creation keeps its own address and credentials).
+    // Password, CAFile, TotalTimeout, NotifyWindow and PostBy are copied in on every call (the
+    // poster made at creation keeps its own address and credentials).
     TVelqorSOAPData& GetCallSettings();
     // A copy of the call settings' fields without a poster, for a poll thread's own settings.
     // Owning thread only.
@@ -88,6 +88,7 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
     const std::string& ComputerName() const { return computerName_; }
     const std::string& PostBy() const { return postBy_; }
     const std::string& CAFile() const { return caFile_; }  // "xml-cafile"
+    int TotalTimeout() const { return totalTimeout_; }     // "xml-timeout", ms; 0 default
     const velqor::NotifyWindow& NotifyWindow() const { return notifyWindow_; }
     std::string_view LocaleText() const { return kXmlDaLocale; }
 
@@ -99,6 +100,7 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
   private:
     int32_t localeId_ = 0;
     std::string url_, clientName_, user_, password_, proxy_, computerName_, postBy_, caFile_;
+    int totalTimeout_ = 0;
     velqor::NotifyWindow notifyWindow_;
     std::unique_ptr<TVelqorSOAPData> callSettings_;
 };

@@ -58,10 +58,15 @@ TVelqorPollRefresh::TVelqorPollRefresh(TPollSnapshot snapshot) : snap_(std::move
     // A server-paced poll is held open for the hold and wait times: the receive time-out
     // must outlast them.
     const int64_t paced = int64_t(std::max(snap_.HoldTime, 0)) + std::max(snap_.WaitTime, 0);
-    if (paced > 0)
+    if (paced > 0) {
         snap_.Settings.Poster->SetReceiveTimeout(int(std::min<int64_t>(
             std::max<int64_t>(TVelqorCurlPost::kDefaultReceiveTimeoutMs, paced + 60000),
             INT32_MAX)));
+        // A whole-exchange limit the user set must outlast a poll held for these times too.
+        if (snap_.Settings.TotalTimeout > 0)
+            snap_.Settings.Poster->SetTotalTimeout(int(std::min<int64_t>(
+                std::max<int64_t>(snap_.Settings.TotalTimeout, paced + 60000), INT32_MAX)));
+    }
     thread_ = std::thread([this] { Run(); });
 }
 
