@@ -1,0 +1,26 @@
+// The simulated OPC DA servers: the built-in servers a new user explores and the peers of the
+// COM transport's tests. One call registers them all with the COM runtime, on this computer or
+// on a simulated remote one; Tagscope, tagscope-cli and the tests make it at start-up.
+#pragma once
+
+#include <string>
+
+#include "com/runtime/ComPlatform.h"
+
+namespace velqor::sim {
+
+// "Velqor.SimDA20.1": OPC DA 2.0, hierarchical address space.
+inline constexpr CLSID CLSID_VelqorSimDA20 =
+    velqor::com::MakeIid("727DF4D6-E3F2-4F4B-A6EC-D30E32960E30");
+
+// Registers every simulated server (and leaves the server enumerator alone: that is
+// RegisterOpcServerList's). Calling it again replaces the registrations.
+void RegisterSimulatedServers(const std::string& computer = "");
+void UnregisterSimulatedServers(const std::string& computer = "");
+
+// Fault switch: every live simulated server asks its clients to disconnect, once per advised
+// shutdown sink, on the event loop the server object was created on. Returns the number of
+// server objects that queued the request. Thread-safe.
+int RequestSimulatedShutdown(const std::string& reason);
+
+}  // namespace velqor::sim
