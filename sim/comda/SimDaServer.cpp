@@ -284,11 +284,12 @@ HRESULT SimDaServer::LookupItemIDs(LPWSTR itemId, DWORD count, DWORD* ids, LPWST
 
 HRESULT SimDaServer::QueryOrganization(OPCNAMESPACETYPE* type) {
     if (!type) return E_INVALIDARG;
-    *type = OPC_NS_HIERARCHIAL;
+    *type = identity_.FlatSpace ? OPC_NS_FLAT : OPC_NS_HIERARCHIAL;
     return S_OK;
 }
 
 HRESULT SimDaServer::ChangeBrowsePosition(OPCBROWSEDIRECTION direction, LPCWSTR name) {
+    if (identity_.FlatSpace) return E_FAIL;  // one level: nowhere to move
     switch (direction) {
         case OPC_BROWSE_UP:
             if (position_ == space_->Root()) return E_FAIL;
@@ -327,15 +328,17 @@ HRESULT SimDaServer::BrowseOPCItemIDs(OPCBROWSETYPE filterType, LPCWSTR criteria
         return (rights & accessRights) == accessRights;
     };
     std::vector<std::u16string> names;
-    if (filterType == OPC_FLAT) {
-        // Every item below the position, by full ID.
+    if (identity_.FlatSpace && filterType == OPC_BRANCH) {
+        // no branches
+    } else if (filterType == OPC_FLAT || identity_.FlatSpace) {
+        // Every item below the position, by full ID (the filter applies to that ID).
         std::vector<int> pending{position_};
         while (!pending.empty()) {
             int n = pending.back();
             pending.pop_back();
             const auto& node = space_->Node(n);
             if (node.isItem) {
-                if (itemMatches(node) && MatchesBrowseFilter(node.name, filter))
+                if (itemMatches(node) && MatchesBrowseFilter(node.id, filter))
                     names.push_back(com::Utf8ToUtf16(node.id));
                 continue;
             }

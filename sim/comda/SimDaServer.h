@@ -1,6 +1,6 @@
-// The server object of the simulated OPC DA 2.0 server: status, error texts, locale, item
-// properties, hierarchical browsing and the shutdown connection point. Groups are not offered
-// yet (AddGroup answers E_NOTIMPL).
+// The server object of the simulated OPC DA 2.0 servers: status, error texts, locale, item
+// properties, browsing (hierarchical, or flat) and the shutdown connection point. Groups are not
+// offered yet (AddGroup answers E_NOTIMPL).
 #pragma once
 
 #include <memory>
@@ -17,6 +17,7 @@ struct SimServerIdentity {
     std::string VendorInfo;
     WORD MajorVersion = 0, MinorVersion = 0, BuildNumber = 0;
     FILETIME StartTime{};
+    bool FlatSpace = false;  // offers every item by full ID at one level, without branches
 };
 
 class SimDaServer

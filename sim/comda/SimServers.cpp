@@ -59,11 +59,13 @@ FILETIME ProcessStartTime() {
     return start;
 }
 
-HRESULT CreateDa20(REFIID riid, void** object) {
+HRESULT CreateDa20(REFIID riid, void** object, bool flat) {
     if (!object) return E_POINTER;
     *object = nullptr;
     SimServerIdentity id;
-    id.VendorInfo = "Velqor simulated OPC DA 2.0 server";
+    id.VendorInfo = flat ? "Velqor simulated OPC DA 2.0 server (flat address space)"
+                         : "Velqor simulated OPC DA 2.0 server";
+    id.FlatSpace = flat;
     id.MajorVersion = 2;
     id.MinorVersion = 5;
     id.BuildNumber = 1;
@@ -84,12 +86,21 @@ void RegisterSimulatedServers(const std::string& computer) {
     da20.Description = "Velqor Simulated OPC DA 2.0 Server";
     da20.Categories = {CATID_OPCDAServer20};
     da20.LocalServer = true;
-    da20.Create = CreateDa20;
+    da20.Create = [](REFIID riid, void** object) { return CreateDa20(riid, object, false); };
     com::RegisterComClass(da20, computer);
+
+    com::ClassRegistration flat = da20;
+    flat.Clsid = CLSID_VelqorSimDA20Flat;
+    flat.ProgId = "Velqor.SimDA20Flat.1";
+    flat.VersionIndependentProgId = "Velqor.SimDA20Flat";
+    flat.Description = "Velqor Simulated OPC DA 2.0 Server (Flat)";
+    flat.Create = [](REFIID riid, void** object) { return CreateDa20(riid, object, true); };
+    com::RegisterComClass(flat, computer);
 }
 
 void UnregisterSimulatedServers(const std::string& computer) {
     com::UnregisterComClass(CLSID_VelqorSimDA20, computer);
+    com::UnregisterComClass(CLSID_VelqorSimDA20Flat, computer);
 }
 
 int RequestSimulatedShutdown(const std::string& reason) {

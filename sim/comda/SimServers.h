@@ -13,6 +13,10 @@ namespace velqor::sim {
 inline constexpr CLSID CLSID_VelqorSimDA20 =
     velqor::com::MakeIid("727DF4D6-E3F2-4F4B-A6EC-D30E32960E30");
 
+// "Velqor.SimDA20Flat.1": OPC DA 2.0, the same items in a flat address space.
+inline constexpr CLSID CLSID_VelqorSimDA20Flat =
+    velqor::com::MakeIid("A84F4755-15D8-42FC-B008-4D6642B93095");
+
 // Registers every simulated server (and leaves the server enumerator alone: that is
 // RegisterOpcServerList's). Calling it again replaces the registrations.
 void RegisterSimulatedServers(const std::string& computer = "");

@@ -223,6 +223,22 @@ TEST_F(SimDa20Test, WriteOnlyAndUnknownItemsAnswerWithTheirErrors) {
     }
 }
 
+TEST_F(SimDa20Test, FlatServerListsEveryItemByFullIdWithoutBranches) {
+    com::ComPtr<IOPCBrowseServerAddressSpace> flat;
+    ASSERT_EQ(
+        CoCreateInstance(sim::CLSID_VelqorSimDA20Flat, nullptr, CLSCTX_ALL,
+                         IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void**>(flat.Put())),
+        S_OK);
+    browse_ = flat;
+    OPCNAMESPACETYPE ns{};
+    ASSERT_EQ(browse_->QueryOrganization(&ns), S_OK);
+    EXPECT_EQ(ns, OPC_NS_FLAT);
+    EXPECT_TRUE(Browse(OPC_BRANCH).empty());
+    EXPECT_EQ(Browse(OPC_LEAF, u"Plant/*/Level"),
+              (std::vector<std::string>{"Plant/Area1/Tank1/Level"}));
+    EXPECT_EQ(browse_->ChangeBrowsePosition(OPC_BROWSE_DOWN, u"Plant"), E_FAIL);
+}
+
 class ShutdownSink : public com::PlatformObject<IOPCShutdown> {
   public:
     HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR reason) override {
