@@ -193,6 +193,33 @@ TEST_F(SimDa20Test, AnalogItemPropertiesCarryItsRangeAndUnits) {
     CoTaskMemFree(errors);
 }
 
+TEST_F(SimDa20Test, EveryValueComesInItsCanonicalType) {
+    ASSERT_EQ(browse_->ChangeBrowsePosition(OPC_BROWSE_TO, u"Static"), S_OK);
+    auto ids = Browse(OPC_FLAT);
+    ASSERT_GE(ids.size(), 28u) << "every scalar and array type";
+    for (const auto& id : ids) {
+        std::u16string wide = com::Utf8ToUtf16(id);
+        DWORD wanted[] = {1, 2};
+        VARIANT* values = nullptr;
+        HRESULT* errors = nullptr;
+        ASSERT_EQ(props_->GetItemProperties(wide.data(), 2, wanted, &values, &errors), S_OK) << id;
+        EXPECT_EQ(VARTYPE(values[0].iVal), values[1].vt) << id;
+        if (values[1].vt & VT_ARRAY) {
+            LONG lo = 0, hi = -1;
+            SafeArrayGetLBound(values[1].parray, 1, &lo);
+            SafeArrayGetUBound(values[1].parray, 1, &hi);
+            EXPECT_GT(hi - lo + 1, 0) << id;
+            VARTYPE element = VT_EMPTY;
+            SafeArrayGetVartype(values[1].parray, &element);
+            EXPECT_EQ(element, VARTYPE(values[1].vt & ~VT_ARRAY)) << id;
+        }
+        VariantClear(&values[0]);
+        VariantClear(&values[1]);
+        CoTaskMemFree(values);
+        CoTaskMemFree(errors);
+    }
+}
+
 TEST_F(SimDa20Test, WriteOnlyAndUnknownItemsAnswerWithTheirErrors) {
     DWORD wanted[] = {5, 2, 3, 1};
     VARIANT* values = nullptr;
