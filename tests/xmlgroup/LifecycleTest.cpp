@@ -59,7 +59,7 @@ TEST_F(XmlGroupTest, SubscribeRequestCarriesGroupSettingsAndOnlyActiveItems) {
     EXPECT_EQ(Occurrences(body, "<Items "), 2u) << body;
     EXPECT_EQ(Attribute(body, "RequestedSamplingRate"), "250");
     EXPECT_EQ(Attribute(body, "Deadband"), "5");
-    EXPECT_EQ(Attribute(body, "SubscriptionPingRate"), "10000");
+    EXPECT_EQ(Attribute(body, "SubscriptionPingRate"), "10000") << "the least ping rate";
     EXPECT_EQ(Attribute(body, "ReturnValuesOnReply"), "true");
     EXPECT_EQ(Attribute(body, "LocaleID"), "en");
     EXPECT_EQ(Attribute(body, "ClientRequestHandle"), std::to_string(Transport(g)->ServerHandle()));
@@ -71,6 +71,25 @@ TEST_F(XmlGroupTest, SubscribeRequestCarriesGroupSettingsAndOnlyActiveItems) {
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(g->OPCItems().Items(i)->ServerHandle(), Transport(g)->ServerHandle());
     EXPECT_EQ(Transport(g)->ActiveItemCount(), 2);
+}
+
+// A service may drop a subscription not polled within its ping rate, and refuse a wait that
+// does not fit it: the ping rate must leave room for the group's own pacing.
+TEST_F(XmlGroupTest, SubscribePingRateLeavesRoomForThePollPacing) {
+    struct Case {
+        int32_t rate, hold, wait;
+    };
+    for (const Case c : {Case{100, 0, 0}, Case{15000, 0, 0}, Case{1000, 2000, 12000}}) {
+        relay->Clear();
+        TVelqorGroup* g = MakeGroup({"Dynamic/Int"}, true, c.rate, c.hold, c.wait);
+        const auto subs = relay->Requests("Subscribe");
+        ASSERT_FALSE(subs.empty()) << c.rate;
+        const long ping =
+            std::stol(Attribute(subs.back().Body, "SubscriptionPingRate").value_or("0"));
+        EXPECT_GE(ping, 10000) << c.rate;
+        EXPECT_GE(ping, 2L * (c.rate + c.hold + c.wait)) << c.rate << " " << c.wait;
+        server->OPCGroups().RemoveGroup(g->Name());
+    }
 }
 
 TEST_F(XmlGroupTest, EveryItemOrSettingChangeResubscribesAndRemovingInactiveSendsNothing) {
