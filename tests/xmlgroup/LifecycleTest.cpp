@@ -231,6 +231,31 @@ TEST_F(XmlGroupTest, DroppedSubscriptionMakesItemsBadAndGroupInactiveWithOneData
     EXPECT_TRUE(g->IsActive());
 }
 
+// A failed poll tells the user what went wrong: the fault, or the lost connection.
+TEST_F(XmlGroupTest, FailedPollNamesItsCause) {
+    struct Case {
+        xmldasim::FaultStyle fault;
+        bool closeMidReply;
+        const char* said;
+    };
+    for (const Case c : {Case{xmldasim::FaultStyle::Soap11, false, "E_FAIL"},
+                         Case{xmldasim::FaultStyle::None, true, "connection to the server lost"}}) {
+        std::vector<std::string> reasons;
+        server->OnServerShutdown = [&](TVelqorSvr*, const std::string& r) { reasons.push_back(r); };
+        MakeGroup({"Dynamic/Int"}, true, 50);
+        xmldasim::Switches s;
+        s.fault = c.fault;
+        s.closeMidReply = c.closeMidReply;
+        s.onlyOperation = "SubscriptionPolledRefresh";
+        sim->setSwitches(s);
+        ASSERT_TRUE(PumpUntil([&] { return !reasons.empty(); })) << c.said;
+        EXPECT_NE(reasons.front().find(c.said), std::string::npos) << reasons.front();
+        EXPECT_EQ(reasons.front().find("shut down"), std::string::npos) << reasons.front();
+        sim->setSwitches({});
+        server->SetActive(false);
+    }
+}
+
 TEST_F(XmlGroupTest, FailedPollPostsOneShutdownAndDeactivatesTheComponent) {
     int disconnects = 0;
     server->OnDisconnect = [&](TVelqorSvr*) { ++disconnects; };
