@@ -327,14 +327,21 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
             session.MakeGroup(w.items, true, w.rateMs, w.deadband, w.holdMs, w.waitMs, 0);
         session.SetQuietReports(false);
         int added = 0;
+        int rc = kExitOk;
         for (int i = 0; i < g.OPCItems().Count(); ++i) {
             const TVelqorItem& item = *g.OPCItems().Items(i);
-            if (item.Error() < 0 || item.ServerHandle() == -1)
+            if (item.Error() < 0 || item.ServerHandle() == -1) {
                 s.err << item.ItemID() << ": " << ErrorOf(item) << '\n';
-            else
+                rc = kExitItemErrors;
+            } else {
                 ++added;
+            }
         }
         if (added == 0) throw Exception("no item could be added");
+        bool subscriptionLost = false;
+        session.Server().OnSubscriptionLost = [&](TVelqorServer*, TVelqorGroup*) {
+            subscriptionLost = true;
+        };
 
         using Clock = std::chrono::steady_clock;
         const auto deadline = w.seconds > 0
@@ -343,16 +350,19 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
                                   : Clock::time_point::max();
         // Sleeps until a change, the end of the time or Ctrl-C (which wakes the loop).
         CleanStopScope cleanStop(session.Loop());
-        while (!done && !s.stop.load() && !session.Lost() && s.out.good() &&
-               Clock::now() < deadline)
+        const auto over = [&] { return done || session.Lost() || subscriptionLost; };
+        while (!over() && !s.stop.load() && s.out.good() && Clock::now() < deadline)
             session.Loop().RunUntil(
-                [&] { return done || session.Lost() || s.stop.load(); },
+                [&] { return over() || s.stop.load(); },
                 std::chrono::duration_cast<std::chrono::milliseconds>(
                     std::min<Clock::duration>(deadline - Clock::now(), std::chrono::hours(1))) +
                     std::chrono::milliseconds(1));
         session.Server().OnDatachange = nullptr;
+        session.Server().OnSubscriptionLost = nullptr;
         if (session.Lost()) throw Exception(session.LostReason());
-        return kExitOk;
+        if (subscriptionLost && !done)
+            throw Exception("the server dropped the subscription; no more values will come");
+        return rc;
     });
 }
 

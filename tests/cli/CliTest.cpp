@@ -249,7 +249,7 @@ TEST_F(CliTest, WatchPrintsTheRequestedNumberOfChangesAndCancelsItsSubscription)
 
     // Unknown items are reported and left out; with none left the watch fails.
     Result partly = On("watch", {"No/Such", "Dynamic/Int", "--count", "2", "--rate", "100"});
-    EXPECT_EQ(partly.exitCode, 0);
+    EXPECT_EQ(partly.exitCode, 3) << "as read, write and props do";
     EXPECT_EQ(Lines(partly.out).size(), 2u);
     EXPECT_EQ(Lines(partly.err).size(), 1u) << partly.err;
     EXPECT_EQ(partly.err.rfind("No/Such: ", 0), 0u) << partly.err;
@@ -337,8 +337,16 @@ TEST_F(CliTest, WatchForSecondsEndsAndALostServiceIsAnError) {
     sim.stop();
     Result lost = p.Finish(20s);
     EXPECT_EQ(lost.exitCode, 1) << lost.out << lost.err;
-    EXPECT_NE(lost.err.find("error: "), std::string::npos) << lost.err;
+    EXPECT_NE(lost.err.find("error: connection to the server lost"), std::string::npos) << lost.err;
     sim.start();
+
+    // A subscription the server dropped ends the watch as an error, not silently.
+    ChildProcess dropped(kCli, {"watch", sim.url(), "Dynamic/Int", "--rate", "100"});
+    ASSERT_TRUE(dropped.WaitForLines(1, 10s)) << dropped.Out();
+    sim.dropAllSubscriptions();
+    Result gone = dropped.Finish(20s);
+    EXPECT_EQ(gone.exitCode, 1) << gone.out << gone.err;
+    EXPECT_NE(gone.err.find("dropped the subscription"), std::string::npos) << gone.err;
 }
 
 TEST_F(CliTest, CredentialsFromOptionsOrTheEnvironmentAreNeverEchoed) {

@@ -59,7 +59,7 @@ TEST_F(XmlGroupTest, SubscribeRequestCarriesGroupSettingsAndOnlyActiveItems) {
     EXPECT_EQ(Occurrences(body, "<Items "), 2u) << body;
     EXPECT_EQ(Attribute(body, "RequestedSamplingRate"), "250");
     EXPECT_EQ(Attribute(body, "Deadband"), "5");
-    EXPECT_EQ(Attribute(body, "SubscriptionPingRate"), "10000");
+    EXPECT_EQ(Attribute(body, "SubscriptionPingRate"), "10000") << "the least ping rate";
     EXPECT_EQ(Attribute(body, "ReturnValuesOnReply"), "true");
     EXPECT_EQ(Attribute(body, "LocaleID"), "en");
     EXPECT_EQ(Attribute(body, "ClientRequestHandle"), std::to_string(Transport(g)->ServerHandle()));
@@ -71,6 +71,25 @@ TEST_F(XmlGroupTest, SubscribeRequestCarriesGroupSettingsAndOnlyActiveItems) {
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(g->OPCItems().Items(i)->ServerHandle(), Transport(g)->ServerHandle());
     EXPECT_EQ(Transport(g)->ActiveItemCount(), 2);
+}
+
+// A service may drop a subscription not polled within its ping rate, and refuse a wait that
+// does not fit it: the ping rate must leave room for the group's own pacing.
+TEST_F(XmlGroupTest, SubscribePingRateLeavesRoomForThePollPacing) {
+    struct Case {
+        int32_t rate, hold, wait;
+    };
+    for (const Case c : {Case{100, 0, 0}, Case{15000, 0, 0}, Case{1000, 2000, 12000}}) {
+        relay->Clear();
+        TVelqorGroup* g = MakeGroup({"Dynamic/Int"}, true, c.rate, c.hold, c.wait);
+        const auto subs = relay->Requests("Subscribe");
+        ASSERT_FALSE(subs.empty()) << c.rate;
+        const long ping =
+            std::stol(Attribute(subs.back().Body, "SubscriptionPingRate").value_or("0"));
+        EXPECT_GE(ping, 10000) << c.rate;
+        EXPECT_GE(ping, 2L * (c.rate + c.hold + c.wait)) << c.rate << " " << c.wait;
+        server->OPCGroups().RemoveGroup(g->Name());
+    }
 }
 
 TEST_F(XmlGroupTest, EveryItemOrSettingChangeResubscribesAndRemovingInactiveSendsNothing) {
@@ -210,6 +229,31 @@ TEST_F(XmlGroupTest, DroppedSubscriptionMakesItemsBadAndGroupInactiveWithOneData
     EXPECT_EQ(g->OPCItems().Items(0)->Quality(), 0xC0);
     ASSERT_TRUE(PumpUntil([&] { return ChangesOf("Dynamic/Int") >= 2; }));
     EXPECT_TRUE(g->IsActive());
+}
+
+// A failed poll tells the user what went wrong: the fault, or the lost connection.
+TEST_F(XmlGroupTest, FailedPollNamesItsCause) {
+    struct Case {
+        xmldasim::FaultStyle fault;
+        bool closeMidReply;
+        const char* said;
+    };
+    for (const Case c : {Case{xmldasim::FaultStyle::Soap11, false, "E_FAIL"},
+                         Case{xmldasim::FaultStyle::None, true, "connection to the server lost"}}) {
+        std::vector<std::string> reasons;
+        server->OnServerShutdown = [&](TVelqorSvr*, const std::string& r) { reasons.push_back(r); };
+        MakeGroup({"Dynamic/Int"}, true, 50);
+        xmldasim::Switches s;
+        s.fault = c.fault;
+        s.closeMidReply = c.closeMidReply;
+        s.onlyOperation = "SubscriptionPolledRefresh";
+        sim->setSwitches(s);
+        ASSERT_TRUE(PumpUntil([&] { return !reasons.empty(); })) << c.said;
+        EXPECT_NE(reasons.front().find(c.said), std::string::npos) << reasons.front();
+        EXPECT_EQ(reasons.front().find("shut down"), std::string::npos) << reasons.front();
+        sim->setSwitches({});
+        server->SetActive(false);
+    }
 }
 
 TEST_F(XmlGroupTest, FailedPollPostsOneShutdownAndDeactivatesTheComponent) {

@@ -27,6 +27,8 @@ class TVelqorBrowser;
 // concerned (the list does not own them and is gone after the call).
 using TOnOPCDataChangeEvent =
     std::function<void(TVelqorServer* sender, const TVelqorItemList& items)>;
+// The service dropped the subscription behind a group: the group is inactive from now on.
+using TOnSubscriptionLostEvent = std::function<void(TVelqorServer* sender, TVelqorGroup* group)>;
 
 // The classes a server component builds its collections with; a descendant substitutes its own.
 using TVelqorGroupsClass = std::function<std::unique_ptr<TVelqorGroups>(TVelqorServer& owner)>;
@@ -363,6 +365,7 @@ class TVelqorServer : public TVelqorSvr {
     TOnOPCDataChangeEvent OnDatachange;
     TOnOPCDataChangeEvent OnWriteError;
     TOnOPCDataChangeEvent OnWriteComplete;
+    TOnSubscriptionLostEvent OnSubscriptionLost;
 
   protected:
     com::ComPtr<IVelqorConnection> CreateConnection() override;
@@ -375,6 +378,8 @@ class TVelqorServer : public TVelqorSvr {
   private:
     friend class TVelqorBrowser;
     void HandleDataChange(uintptr_t groupID, std::unique_ptr<MessagePayload> payload);
+    // The group's and the server's data-change events for the items (the list may shrink).
+    void RaiseDataChange(TVelqorGroup* group, TVelqorItemList& items);
     void HandleWriteResult(uint32_t message, std::unique_ptr<MessagePayload> payload);
     // Applies a payload's updates to this server's items that still exist (and, given a group,
     // belong to it); false when the payload was cancelled.

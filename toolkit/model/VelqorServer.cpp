@@ -121,9 +121,17 @@ void TVelqorServer::HandleDataChange(uintptr_t groupID, std::unique_ptr<MessageP
     TVelqorItemList items;
     if (!ApplyUpdates(payload.get(), group, items)) return;
     auto* p = dynamic_cast<const ItemUpdatesPayload*>(payload.get());
-    if (p && p->SubscriptionInvalid) group->MarkInactive();
+    const bool lost = p && p->SubscriptionInvalid;
+    if (lost) group->MarkInactive();
     // A change whose items have all gone since it was posted raises nothing.
-    if (p && !p->Items.empty() && items.Empty()) return;
+    if (!(p && !p->Items.empty() && items.Empty())) RaiseDataChange(group, items);
+    if (!lost || !OnSubscriptionLost) return;
+    // The data-change handlers may have removed the group.
+    if (TVelqorGroup* still = OPCGroups().FindByID(int32_t(groupID)))
+        OnSubscriptionLost(this, still);
+}
+
+void TVelqorServer::RaiseDataChange(TVelqorGroup* group, TVelqorItemList& items) {
     group->PulseEvent();
     if (group->OnDatachange) {
         std::vector<uint32_t> handles;

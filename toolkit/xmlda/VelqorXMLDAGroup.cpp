@@ -93,6 +93,12 @@ int32_t EUTypeOfValue(const Variant& v) {
 
 }  // namespace
 
+int32_t SubscriptionPingRateFor(int32_t updateRate, int32_t holdTime, int32_t waitTime) {
+    const int64_t cycle =
+        int64_t(std::max(updateRate, 0)) + std::max(holdTime, 0) + std::max(waitTime, 0);
+    return int32_t(std::clamp<int64_t>(3 * cycle, kSubscriptionPingRate, INT32_MAX));
+}
+
 TVelqorXMLGroup::TVelqorXMLGroup(com::ComPtr<IVelqorDAConnection> connection)
     : TVelqorXMLDAComponent(std::move(connection)), serverHandle_(NewGroupIdentity()) {}
 
@@ -165,7 +171,7 @@ bool TVelqorXMLGroup::Subscribe() {
     request.Options->ClientRequestHandle = RequestHandle();
     request.Options->LocaleID = std::string(Connection().LocaleText());
     request.ReturnValuesOnReply = true;
-    request.SubscriptionPingRate = kSubscriptionPingRate;
+    request.SubscriptionPingRate = SubscriptionPingRateFor(updateRate_, holdTime_, waitTime_);
     auto list = std::make_unique<xmlda::SubscribeRequestItemList>();
     list->Deadband = deadBand_;
     list->RequestedSamplingRate = updateRate_;

@@ -32,8 +32,14 @@ namespace velqor {
 // The toolkit's code for "E_BADTYPE": a written item with no value, or a pending write value
 // that cannot be converted to the item's requested type.
 inline constexpr int32_t kXmlDaBadType = int32_t(0xC0040004U);
-// Ping rate asked for every subscription, in milliseconds.
+// The least ping rate asked for a subscription, in milliseconds.
 inline constexpr int32_t kSubscriptionPingRate = 10000;
+
+// The ping rate to ask for a subscription polled every updateRate ms, each poll held open
+// for up to holdTime + waitTime ms: a service may drop a subscription that is not polled within
+// its ping rate and may refuse a wait that does not fit into it, so the ping rate leaves room
+// for several polls (never less than kSubscriptionPingRate).
+int32_t SubscriptionPingRateFor(int32_t updateRate, int32_t holdTime, int32_t waitTime);
 
 class TVelqorXMLGroup : public com::ComObject<IVelqorGroup>, public TVelqorXMLDAComponent {
   public:

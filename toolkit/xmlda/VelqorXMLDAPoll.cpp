@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "contract/VelqorDateTime.h"
+#include "contract/VelqorError.h"
 #include "http/VelqorCurlPost.h"
 #include "xmlda/VelqorSOAPCall.h"
 #include "xmlda/VelqorXMLDAConvert.h"
@@ -128,7 +129,7 @@ void TVelqorPollRefresh::Run() {
             go = PollOnce();
         } catch (...) {
             // Whatever escaped the exchange ends polling as a failed exchange would.
-            Finish(TOutcome::Failed, nullptr);
+            Finish(TOutcome::Failed, nullptr, "polling the server failed");
         }
         if (!go) break;
     }
@@ -151,7 +152,8 @@ bool TVelqorPollRefresh::Deliver(std::unique_ptr<ItemUpdatesPayload> payload) {
     return true;
 }
 
-void TVelqorPollRefresh::Finish(TOutcome outcome, std::unique_ptr<ItemUpdatesPayload> verdict) {
+void TVelqorPollRefresh::Finish(TOutcome outcome, std::unique_ptr<ItemUpdatesPayload> verdict,
+                                std::string reason) {
     std::lock_guard lock(mu_);
     if (terminate_ || ended_) return;  // stopped first: nothing more is said
     terminate_ = true;
@@ -161,7 +163,8 @@ void TVelqorPollRefresh::Finish(TOutcome outcome, std::unique_ptr<ItemUpdatesPay
     if (verdict) {
         snap_.Window->Post(WM_VELQOR_DATACHANGE, snap_.GroupClientHandle, std::move(verdict));
     } else {
-        snap_.Window->Post(WM_VELQOR_SHUTDOWN, 0);
+        snap_.Window->Post(WM_VELQOR_SHUTDOWN, 0,
+                           std::make_unique<ShutdownPayload>(std::move(reason)));
     }
 }
 
@@ -169,14 +172,23 @@ bool TVelqorPollRefresh::PollOnce() {
     auto request =
         BuildPolledRefresh(snap_.ServerSubHandle, snap_.HoldTime, snap_.WaitTime, ServerNow());
     std::unique_ptr<xmlda::SubscriptionPolledRefreshResponse> reply;
+    std::string failure;
     try {
         reply = CallOperation(snap_.Settings, *request);
+    } catch (const EVelqorSOAPFault& e) {
+        failure = "the server answered the poll with a fault: " + e.FaultCode() + ": " +
+                  (e.FaultString().empty() ? std::string(e.what()) : e.FaultString());
+    } catch (const EVelqorSOAPConnect& e) {
+        failure = std::string("connection to the server lost: ") + e.what();
+    } catch (const std::exception& e) {
+        failure = std::string("polling the server failed: ") + e.what();
     } catch (...) {
-        reply.reset();  // any failure counts as no reply
+        failure = "polling the server failed";
     }
     polls_.fetch_add(1);
     if (!reply) {
-        Finish(TOutcome::Failed, nullptr);
+        Finish(TOutcome::Failed, nullptr,
+               failure.empty() ? "polling the server failed: no reply" : failure);
         return false;
     }
     if (!reply->InvalidServerSubHandles.empty()) {

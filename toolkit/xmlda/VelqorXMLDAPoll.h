@@ -77,7 +77,7 @@ class TVelqorPollRefresh {
     enum class TOutcome {
         Running,        // still polling
         Stopped,        // told to stop
-        Failed,         // an exchange failed: the shutdown message was posted
+        Failed,         // an exchange failed: the shutdown message (with the cause) was posted
         InvalidHandle,  // the service dropped the subscription: the verdict was posted
     };
 
@@ -109,8 +109,10 @@ class TVelqorPollRefresh {
     double ServerNow() const;
     // Posts a data change unless the thread has been told to stop; false when it has.
     bool Deliver(std::unique_ptr<ItemUpdatesPayload> payload);
-    // Ends polling with the outcome, posting its message (if any) unless stopped first.
-    void Finish(TOutcome outcome, std::unique_ptr<ItemUpdatesPayload> verdict);
+    // Ends polling with the outcome, posting its message unless stopped first: the verdict, or
+    // without one the shutdown message carrying the reason (what went wrong, for the user).
+    void Finish(TOutcome outcome, std::unique_ptr<ItemUpdatesPayload> verdict,
+                std::string reason = {});
     std::unique_ptr<ItemUpdatesPayload> NewPayload() const;
 
     TPollSnapshot snap_;
