@@ -204,6 +204,11 @@ TEST(XmlDaProperty, OtherPropertiesKeepTheirValueAndType) {
     auto failed = MakeProp("value", Variant::Null());
     failed->ResultID = "E_BADTYPE";
     EXPECT_EQ(PropertyFromReply(*failed).Error, ResultCodeFromName("E_BADTYPE"));
+
+    auto unreadable = MakeProp("highEU", Variant::Null());
+    unreadable->ValueError = "invalid xsd:double value \"1e400\": out of range";
+    EXPECT_EQ(PropertyFromReply(*unreadable).Error, kXmlDaInvalidDataType)
+        << "no empty value in place of one the reader could not decode";
 }
 
 TEST(XmlDaProperty, AValueThatCannotBeConvertedIsStillReportedWithInvalidDataType) {

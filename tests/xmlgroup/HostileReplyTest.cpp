@@ -129,6 +129,22 @@ TEST_F(XmlGroupHostile, AReplyOfAnotherOperationIsAnErrorForTheCall) {
     }
 }
 
+// The reason travels with the data change from the poll thread to the item.
+TEST_F(XmlGroupHostile, APolledValueThatCannotBeReadTurnsTheItemBadWithTheReason) {
+    TVelqorGroup* g = MakeGroup({"Static/Int"}, true, 20);
+    TVelqorItem* item = g->OPCItems().Items(0);
+    const std::string h = std::to_string(item->ClientHandle());
+    Can("SubscriptionPolledRefresh",
+        ReplyEnvelope("SubscriptionPolledRefreshResponse", "",
+                      "<SubscriptionPolledRefreshResult " + kResult + "/><RItemList>" +
+                          WithHandle(Valued("int", "12abc"), h) + "</RItemList>"));
+    ASSERT_TRUE(PumpUntil([&] { return item->Error() != 0; }));
+    EXPECT_LT(item->Error(), 0);
+    EXPECT_FALSE(item->IsGood());
+    EXPECT_TRUE(item->Value().IsEmpty());
+    EXPECT_EQ(item->ErrorText(), "invalid xsd:int value \"12abc\"");
+}
+
 TEST_F(XmlGroupHostile, SubscribeReplyWithoutServerSubHandleFailsTheSubscribe) {
     relay->SetCanned([](const Exchange& e) -> std::optional<std::string> {
         if (e.Operation != "Subscribe") return std::nullopt;

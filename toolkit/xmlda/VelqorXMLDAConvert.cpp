@@ -175,6 +175,12 @@ TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property) {
     p.Error = property.ResultID.empty() ? 0 : ResultCodeFromID(property.ResultID);
     p.PropertyID = PropertyIdFromName(property.Name);
     p.Description = property.Description.empty() ? property.Name : property.Description;
+    if (!property.ValueError.empty()) {
+        // A value that could not be read is no empty value.
+        p.Error = kXmlDaInvalidDataType;
+        p.DataType = -1;
+        return p;
+    }
     try {
         switch (p.PropertyID) {
             case 1:

@@ -45,8 +45,8 @@ std::string XmlDaErrorString(int32_t code);
 // table, else a decimal type code, else the lenient answer.
 int32_t DataTypeFromXmlName(std::string_view name);
 // One property of a GetProperties or Browse reply as the toolkit's property object (ID from
-// the name, description, value and data type by ID); a value that cannot be converted leaves
-// the property with error 0xC004100A.
+// the name, description, value and data type by ID); a value that cannot be read or converted
+// leaves the property with error 0xC004100A.
 TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property);
 
 // The toolkit's code for an XML-DA property value of the wrong type ("E_INVALIDDATATYPE").
