@@ -31,9 +31,16 @@ int Guarded(Streams s, Body body) {
             s.err << "error: cancelled\n";
             return kExitError;
         }
-        std::string text = e.what();
-        std::erase(text, '\r');
-        s.err << "error: " << text << '\n';
+        // The toolkit's CR LF line breaks stay line breaks; anything else the server put in
+        // the text is escaped.
+        const std::string_view text = e.what();
+        s.err << "error: ";
+        for (size_t start = 0;;) {
+            const size_t end = text.find("\r\n", start);
+            s.err << HumanText(text.substr(start, end - start)) << '\n';
+            if (end == std::string_view::npos) break;
+            start = end + 2;
+        }
         return kExitError;
     }
 }
@@ -113,9 +120,9 @@ class WatchPrinter {
             if (item.Error() != 0) out_ << ",\"error\":" << JsonString(ErrorOf(item));
             out_ << "}\n";
         } else {
-            out_ << now << "  " << item.ItemID() << "  " << value << "  " << quality << " (" << code
-                 << ")  " << stamp;
-            if (item.Error() != 0) out_ << "  " << ErrorOf(item);
+            out_ << now << "  " << HumanText(item.ItemID()) << "  " << HumanText(value) << "  "
+                 << quality << " (" << code << ")  " << stamp;
+            if (item.Error() != 0) out_ << "  " << HumanText(ErrorOf(item));
             out_ << '\n';
         }
         out_.flush();  // each change as it arrives, also into a pipe
@@ -140,14 +147,14 @@ int RunStatus(const ConnectOptions& c, Streams s) {
               << "Start time:   " << DateText(st.StartTime) << '\n'
               << "Current time: " << DateText(st.CurrentTime) << '\n'
               << "Last update:  " << DateText(st.LastUpdateTime) << '\n'
-              << "Vendor info:  " << st.VendorInfo << '\n'
+              << "Vendor info:  " << HumanText(st.VendorInfo) << '\n'
               << "Version:      ";
         if (!st.VersionText.empty())
-            s.out << st.VersionText;
+            s.out << HumanText(st.VersionText);
         else
             s.out << st.MajorVersion << '.' << st.MinorVersion << '.' << st.BuildNumber;
         s.out << '\n';
-        if (!st.StateText.empty()) s.out << "Status info:  " << st.StateText << '\n';
+        if (!st.StateText.empty()) s.out << "Status info:  " << HumanText(st.StateText) << '\n';
         if (st.GroupCount != 0) s.out << "Groups:       " << st.GroupCount << '\n';
         return kExitOk;
     });
@@ -177,7 +184,8 @@ int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s) {
         }
         br.BrowseAll(b.flat);
         for (const auto& e : br.BrowseItems())
-            s.out << KindOf(*e) << '\t' << e->Name << '\t' << e->CombinedID() << '\n';
+            s.out << KindOf(*e) << '\t' << HumanText(e->Name) << '\t' << HumanText(e->CombinedID())
+                  << '\n';
         return kExitOk;
     });
 }
@@ -192,19 +200,19 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
             throw Exception("the server returned no properties");
         int rc = kExitOk;
         for (const auto& q : queries) {
-            s.out << q.ItemID << '\n';
+            s.out << HumanText(q.ItemID) << '\n';
             if (q.Properties.empty()) s.out << "  (no properties)\n";
             for (const auto& p : q.Properties) {
                 if (p.PropertyID == 0 && p.Error != 0) {  // the item itself failed
                     std::string text;
                     session.Server().DAConnection()->GetErrorString(p.Error, text);
-                    s.err << q.ItemID << ": " << (p.Description.empty() ? text : p.Description)
-                          << '\n';
-                    s.out << "  error: " << text << '\n';
+                    s.err << HumanText(q.ItemID) << ": "
+                          << HumanText(p.Description.empty() ? text : p.Description) << '\n';
+                    s.out << "  error: " << HumanText(text) << '\n';
                     rc = kExitItemErrors;
                     continue;
                 }
-                s.out << "  " << p.PropertyID << '\t' << p.Description << '\t'
+                s.out << "  " << p.PropertyID << '\t' << HumanText(p.Description) << '\t'
                       << VarTypeName(p.DataType);
                 std::string note;  // the data type and quality numbers in words
                 try {
@@ -217,7 +225,7 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
                 if (p.Error != 0) {
                     std::string text;
                     session.Server().DAConnection()->GetErrorString(p.Error, text);
-                    s.out << "\terror: " << text;
+                    s.out << "\terror: " << HumanText(text);
                 } else if (values) {
                     std::string v;
                     try {
@@ -225,7 +233,7 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
                     } catch (const std::exception&) {
                         v = "(no text)";
                     }
-                    s.out << '\t' << v << note;
+                    s.out << '\t' << HumanText(v) << note;
                 }
                 s.out << '\n';
             }
@@ -245,14 +253,16 @@ int RunRead(const ConnectOptions& c, const std::vector<std::string>& items,
         for (int i = 0; i < g.OPCItems().Count(); ++i) {
             const TVelqorItem& item = *g.OPCItems().Items(i);
             if (item.Error() < 0) {  // a failure; positive codes are notes beside a value
-                s.out << item.ItemID() << "\terror: " << ErrorOf(item) << '\n';
-                s.err << item.ItemID() << ": " << ErrorOf(item) << '\n';
+                s.out << HumanText(item.ItemID()) << "\terror: " << HumanText(ErrorOf(item))
+                      << '\n';
+                s.err << HumanText(item.ItemID()) << ": " << HumanText(ErrorOf(item)) << '\n';
                 rc = kExitItemErrors;
                 continue;
             }
-            s.out << item.ItemID() << '\t' << ValueOf(item) << '\t' << QualityText(item.Quality())
-                  << ' ' << QualityCode(item.Quality()) << '\t' << DateText(item.TimeStamp());
-            if (item.Error() != 0) s.out << '\t' << ErrorOf(item);
+            s.out << HumanText(item.ItemID()) << '\t' << HumanText(ValueOf(item)) << '\t'
+                  << QualityText(item.Quality()) << ' ' << QualityCode(item.Quality()) << '\t'
+                  << DateText(item.TimeStamp());
+            if (item.Error() != 0) s.out << '\t' << HumanText(ErrorOf(item));
             s.out << '\n';
         }
         return rc;
@@ -298,10 +308,10 @@ int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignment
             std::string why = failed[size_t(i)];
             if (why.empty() && item.Error() < 0) why = ErrorOf(item);
             if (why.empty()) {
-                s.out << item.ItemID() << "\tok\n";
+                s.out << HumanText(item.ItemID()) << "\tok\n";
             } else {
-                s.out << item.ItemID() << "\tfailed: " << why << '\n';
-                s.err << item.ItemID() << ": " << why << '\n';
+                s.out << HumanText(item.ItemID()) << "\tfailed: " << HumanText(why) << '\n';
+                s.err << HumanText(item.ItemID()) << ": " << HumanText(why) << '\n';
                 rc = kExitItemErrors;
             }
         }
@@ -331,7 +341,7 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
         for (int i = 0; i < g.OPCItems().Count(); ++i) {
             const TVelqorItem& item = *g.OPCItems().Items(i);
             if (item.Error() < 0 || item.ServerHandle() == -1) {
-                s.err << item.ItemID() << ": " << ErrorOf(item) << '\n';
+                s.err << HumanText(item.ItemID()) << ": " << HumanText(ErrorOf(item)) << '\n';
                 rc = kExitItemErrors;
             } else {
                 ++added;

@@ -151,6 +151,52 @@ std::string QualityCode(int32_t quality) {
     return buf;
 }
 
+std::string HumanText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    char buf[16];
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c >= 0x20 && c != 0x7F) {
+                out += char(c);
+            } else if (c == '\n') {
+                out += "\\n";
+            } else if (c == '\r') {
+                out += "\\r";
+            } else if (c == '\t') {
+                out += "\\t";
+            } else {
+                std::snprintf(buf, sizeof buf, "\\x%02x", unsigned(c));
+                out += buf;
+            }
+            ++i;
+            continue;
+        }
+        const size_t len = Utf8Length(text, i);
+        if (len == 0) {
+            std::snprintf(buf, sizeof buf, "\\x%02x", unsigned(c));
+            out += buf;
+            ++i;
+            continue;
+        }
+        uint32_t cp = c & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
+        for (size_t k = 1; k < len; ++k)
+            cp = cp << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        const bool control = (cp >= 0x80 && cp <= 0x9F) || cp == 0x61C || cp == 0x200E ||
+                             cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
+                             (cp >= 0x2066 && cp <= 0x2069);
+        if (control) {
+            std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(cp));
+            out += buf;
+        } else {
+            out.append(text.substr(i, len));
+        }
+        i += len;
+    }
+    return out;
+}
+
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
     for (size_t i = 0; i < text.size();) {

@@ -29,6 +29,11 @@ std::string JsonString(std::string_view text);
 // A value as JSON: numbers (finite) as numbers, booleans as true/false, empty and null as null,
 // everything else (texts, dates, arrays) as its text in a string.
 std::string JsonValue(const velqor::Variant& value, const std::string& text);
+// A text for a terminal line: control characters (C0 with CR, LF and TAB, DEL, C1 such as
+// U+009B) and the direction controls (U+202A..U+202E, U+2066..U+2069, U+200E, U+200F, U+061C)
+// become escapes ("\r", "\x1b", "\u009b", "\u202e"), invalid UTF-8 bytes "\xNN"; the text
+// then stays on its line and cannot steer the terminal.
+std::string HumanText(std::string_view text);
 // A CSV field (RFC 4180): quoted when it holds a comma, a quote, CR or LF, quotes doubled.
 std::string CsvField(std::string_view text);
 

@@ -79,7 +79,7 @@ void ErrorList::write(ReplyWriter& w, xmlNode* parent, bool withText) const {
         xmlNode* e = w.element(parent, "Errors");
         w.attr(e, "ID", id);
         if (withText) {
-            std::string t = resultText(id);
+            std::string t = w.style().errorText.empty() ? resultText(id) : w.style().errorText;
             w.element(e, "Text", &t);
         }
     }

@@ -233,6 +233,7 @@ xmlNode* ReplyWriter::value(xmlNode* parent, const char* name, const Value& v) {
 void ReplyWriter::fault(const SoapFault& f) {
     xmlNode* fault = xmlNewChild(body_, env_, xs("Fault"), nullptr);
     xmlNs* opcPrefixed = style_.prefixed ? opc_ : xmlNewNs(fault, xs(kOpcNs), xs("opc"));
+    if (f.bare) return;
     std::string opcCode =
         f.opcCode.empty() ? "" : std::string(cs(opcPrefixed->prefix)) + ":" + f.opcCode;
     if (!style_.soap12) {

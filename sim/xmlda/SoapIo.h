@@ -31,6 +31,7 @@ struct SoapFault {
     bool client = false;
     std::string opcCode;
     std::string text;
+    bool bare = false;  // a Fault element without code or text
 };
 
 // A parsed request: the operation element is the first element child of the Body.
@@ -65,12 +66,14 @@ std::optional<Value> readValue(const xmlNode* valueElem, std::string* resultId);
 struct ReplyStyle {
     bool prefixed = false;  // OPC elements as ns1:Name instead of a default namespace
     bool soap12 = false;
+    std::string errorText;  // when set, the Text of every Errors entry
 };
 
 // Builds one reply envelope.
 class ReplyWriter {
   public:
     explicit ReplyWriter(ReplyStyle style);
+    const ReplyStyle& style() const { return style_; }
     ReplyWriter(const ReplyWriter&) = delete;
     ReplyWriter& operator=(const ReplyWriter&) = delete;
 

@@ -145,11 +145,12 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
         if (s.httpStatus == 503) res.set_header("Retry-After", "1");
         res.set_content(
             "<html><body>Simulated HTTP status " + std::to_string(s.httpStatus) + "</body></html>",
-            "text/html");
+            s.errorPageType);
         return;
     }
     if (!fault && applies && s.fault != FaultStyle::None) {
         fault = SoapFault{false, "E_FAIL", "Simulated fault."};
+        fault->bare = s.fault == FaultStyle::Bare;
         soap12 = s.fault == FaultStyle::Soap12;
     }
 
@@ -161,7 +162,7 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
             st.startTime = startTime;
             st.tag = tag;
         }
-        ReplyWriter w({s.prefixed, soap12});
+        ReplyWriter w({s.prefixed, soap12, s.errorText});
         Call c{st, req, w, rcv};
         try {
             dispatch(c);
@@ -174,7 +175,7 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
     }
     int status = 200;
     if (fault) {
-        ReplyWriter fw({s.prefixed, soap12});
+        ReplyWriter fw({s.prefixed, soap12, {}});
         fw.fault(*fault);
         body = fw.serialize(s.utf16);
         status = 500;

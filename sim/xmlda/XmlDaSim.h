@@ -14,7 +14,7 @@
 
 namespace velqor::xmldasim {
 
-enum class FaultStyle { None, Soap11, Soap12 };
+enum class FaultStyle { None, Soap11, Soap12, Bare };  // Bare: a Fault without code or text
 
 // Wire styles and faults; they can be changed while the service runs.
 struct Switches {
@@ -22,8 +22,10 @@ struct Switches {
     bool utf16 = false;     // reply bodies in UTF-16 (with byte order mark)
     bool chunked = false;   // replies with chunked transfer encoding
     FaultStyle fault = FaultStyle::None;  // answer with a SOAP fault (E_FAIL) instead of a reply
-    int httpStatus = 0;          // 404, 500 or 503: answer with this HTTP status and no SOAP body
-    int delayMs = 0;             // wait this long before answering
+    int httpStatus = 0;  // 404, 500 or 503: answer with this HTTP status and no SOAP body
+    std::string errorPageType = "text/html";  // the content type of that status's HTML page
+    std::string errorText;                    // when set, the Text of every Errors entry of a reply
+    int delayMs = 0;                          // wait this long before answering
     bool closeMidReply = false;  // send the headers and half the body, then close the connection
     // When set, fault, httpStatus, delayMs and closeMidReply apply to this operation only
     // (for example "SubscriptionPolledRefresh"); otherwise to every request.

@@ -29,11 +29,15 @@ int main(int argc, char** argv) {
     app.add_flag("--prefixed", s.prefixed, "write reply elements with the ns1: prefix");
     app.add_flag("--utf16", s.utf16, "write reply bodies in UTF-16");
     app.add_flag("--chunked", s.chunked, "send replies with chunked transfer encoding");
-    app.add_option("--soap-fault", fault, "answer every request with a SOAP fault: 1.1 or 1.2")
-        ->check(CLI::IsMember({"1.1", "1.2"}));
+    app.add_option("--soap-fault", fault,
+                   "answer every request with a SOAP fault: 1.1, 1.2, or bare (no code, no text)")
+        ->check(CLI::IsMember({"1.1", "1.2", "bare"}));
     app.add_option("--http-status", s.httpStatus,
                    "answer every request with this HTTP status (404, 500, 503)")
         ->check(CLI::IsMember({404, 500, 503}));
+    app.add_option("--error-page-type", s.errorPageType, "content type of the --http-status page")
+        ->capture_default_str();
+    app.add_option("--error-text", s.errorText, "the Text of every Errors entry of a reply");
     app.add_option("--delay-ms", s.delayMs, "wait this long before every reply");
     app.add_flag("--close-mid-reply", s.closeMidReply,
                  "close the connection halfway through every reply");
@@ -49,6 +53,7 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
     if (fault == "1.1") s.fault = FaultStyle::Soap11;
     if (fault == "1.2") s.fault = FaultStyle::Soap12;
+    if (fault == "bare") s.fault = FaultStyle::Bare;
 
     // Signals are taken by this thread alone; the service's threads inherit the blocked mask.
     sigset_t set;

@@ -234,6 +234,49 @@ TEST_F(CliTest, WriteConvertsToTheItemsTypeAndReportsEachItem) {
     // An explicit type is what is sent.
     Result typed = On("write", {"Writable/String=42", "--type", "I4"});
     EXPECT_EQ(typed.exitCode, 0) << typed.out << typed.err;
+
+    // A result name the client's table does not know is a failure, in the server's words.
+    Result path = On("write", {"NoSuchPath//Writable/Double=5"});
+    EXPECT_EQ(path.exitCode, 3) << path.out;
+    EXPECT_EQ(path.out,
+              "NoSuchPath//Writable/Double\tfailed: E_UNKNOWNITEMPATH: The item path is no longer "
+              "available in the server address space.\n");
+}
+
+TEST_F(CliTest, ErrorMessagesSayWhatHappenedAndServerTextsCannotSteerTheTerminal) {
+    velqor::xmldasim::Switches s;
+    s.fault = velqor::xmldasim::FaultStyle::Bare;
+    sim.setSwitches(s);
+    Result bare = On("status", {});
+    EXPECT_EQ(bare.exitCode, 1);
+    EXPECT_NE(bare.err.find("\nSOAP fault without code or text\n"), std::string::npos) << bare.err;
+
+    // An HTML page under status 500 is an HTTP error, whatever content type it claims.
+    for (const char* type : {"text/html; charset=utf-8", "Text/HTML", "text/xml"}) {
+        s = {};
+        s.httpStatus = 500;
+        s.errorPageType = type;
+        sim.setSwitches(s);
+        Result page = On("status", {});
+        EXPECT_EQ(page.exitCode, 1) << type;
+        EXPECT_NE(page.err.find("(500) - '" + sim.url() + "'"), std::string::npos)
+            << type << ": " << page.err;
+    }
+
+    s = {};
+    // XML carries no ESC; CR, LF, TAB, C1 controls and direction overrides it does.
+    s.errorText =
+        "bad\r\xc2\x9b"
+        "31m\xe2\x80\xae"
+        "evil\tx\nline";
+    sim.setSwitches(s);
+    Result w = On("write", {"NoSuchPath//Writable/Double=5", "Writable/Int=1"});
+    EXPECT_EQ(w.exitCode, 3);
+    EXPECT_EQ(Lines(w.out),
+              (std::vector<std::string>{"NoSuchPath//Writable/Double\tfailed: E_UNKNOWNITEMPATH: "
+                                        "bad\\r\\u009b31m\\u202eevil\\tx\\nline",
+                                        "Writable/Int\tok"}));
+    EXPECT_EQ(Lines(w.err).size(), 1u) << w.err;
 }
 
 TEST_F(CliTest, WatchPrintsTheRequestedNumberOfChangesAndCancelsItsSubscription) {

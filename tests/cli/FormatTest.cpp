@@ -75,6 +75,23 @@ TEST(CliFormat, JsonValuesByKind) {
     EXPECT_EQ(JsonValue(Variant::Date(1.5), "1899-12-31 12:00:00"), "\"1899-12-31 12:00:00\"");
 }
 
+TEST(CliFormat, HumanTextKeepsServerTextsOnTheirLine) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"plain text, \xc3\xa4\xe2\x82\xac", "plain text, \xc3\xa4\xe2\x82\xac"},
+        {"a\r\nb\tc", "a\\r\\nb\\tc"},
+        {"\x1b[2J\x07\x7f", "\\x1b[2J\\x07\\x7f"},
+        {"\xc2\x9b"
+         "31m",
+         "\\u009b31m"},  // C1 CSI
+        {"\xe2\x80\xae"
+         "evil \xe2\x81\xa6x\xe2\x80\x8f",
+         "\\u202eevil \\u2066x\\u200f"},
+        {"\xff\xc3", "\\xff\\xc3"},  // not UTF-8
+        {std::string("nul\0", 4), "nul\\x00"},
+    };
+    for (const auto& [in, out] : rows) EXPECT_EQ(HumanText(in), out) << out;
+}
+
 TEST(CliFormat, CsvFieldsQuotedOnlyWhenNeeded) {
     EXPECT_EQ(CsvField("plain text"), "plain text");
     EXPECT_EQ(CsvField("a,b"), "\"a,b\"");

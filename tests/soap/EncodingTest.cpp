@@ -226,6 +226,33 @@ TEST(XsdDateTime, Errors) {
     EXPECT_EQ(DateError("2026-01-01T24:00:00Z"), "invalid time string: 24:00:00Z");
     EXPECT_EQ(DateError("2026-01-01T12:60:00Z"), "invalid time string: 12:60:00Z");
     EXPECT_EQ(DateError("2024-02-29T12:00:00Z"), "accepted");
+    // Zone offsets run from -14:00 to +14:00.
+    EXPECT_EQ(DateError("2026-01-01T12:00:00+99:99"), "invalid time offset");
+    EXPECT_EQ(DateError("2026-01-01T12:00:00-14:01"), "invalid time offset");
+    EXPECT_EQ(DateError("2026-01-01T12:00:00+01:60"), "invalid time offset");
+    EXPECT_EQ(DateError("2026-01-01T12:00:00-14:00"), "accepted");
+}
+
+// Instants at the edges of the years 1 to 9999 moved by their offset are still those instants,
+// in any zone, never 1899-12-30.
+TEST(XsdDateTime, EdgesWithOffsets) {
+    for (const char* zone : {"UTC", "Pacific/Kiritimati", "Etc/GMT+12"}) {
+        ScopedTimeZone tz(zone);
+        SCOPED_TRACE(zone);
+        const struct {
+            const char* text;
+            int64_t utcMs;  // since 1899-12-30 00:00 UTC
+        } rows[] = {
+            {"9999-12-31T23:59:59.999-14:00",
+             DateTimeToMs(EncodeDateTime(9999, 12, 31, 23, 59, 59, 999)) + 14 * 3600000LL},
+            {"0001-01-01T00:00:00.000+14:00",
+             DateTimeToMs(EncodeDateTime(1, 1, 1)) - 14 * 3600000LL},
+        };
+        for (const auto& r : rows) {
+            const double local = XSDDateTimeToDateTime(r.text);
+            EXPECT_EQ(DateTimeToMs(LocalToUtc(local)), r.utcMs) << r.text;
+        }
+    }
 }
 
 // ---- durations -------------------------------------------------------------------------------

@@ -447,8 +447,10 @@ TEST(SoapReaderEnvelope, Soap11Fault) {
     EXPECT_EQ(reason, "x");
     EXPECT_EQ(FaultMessage(Env("<SOAP-ENV:Fault xmlns:SOAP-ENV=\"" + kSoap11 +
                                "\"><FaultString>only text</FaultString></SOAP-ENV:Fault>")),
-              "\r\nonly text");
-    EXPECT_EQ(FaultMessage(Env("<fault/>")), "\r\n");
+              "only text");
+    EXPECT_EQ(FaultMessage(Env("<soap:Fault><faultcode>soap:Server</faultcode></soap:Fault>")),
+              "soap:Server");
+    EXPECT_EQ(FaultMessage(Env("<fault/>")), "SOAP fault without code or text");
 }
 
 TEST(SoapReaderEnvelope, Soap12Fault) {

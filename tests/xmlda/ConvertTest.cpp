@@ -93,10 +93,39 @@ TEST(XmlDaErrors, TableTextsAndTheUnknownFallback) {
     const std::string known = XmlDaErrorString(OPC_E_UNKNOWNITEMID);
     EXPECT_EQ(known, ResultMessage(OPC_E_UNKNOWNITEMID));
     EXPECT_FALSE(known.empty());
-    EXPECT_EQ(ResultCodeFromID(""), 0);
-    EXPECT_EQ(ResultCodeFromID("E_NO_SUCH_RESULT"), 1);
-    EXPECT_EQ(ResultCodeFromID("E_UNKNOWNITEMNAME"), ResultCodeFromName("E_UNKNOWNITEMNAME"));
-    EXPECT_NE(ResultCodeFromID("E_UNKNOWNITEMNAME"), 1);
+}
+
+// A result the client cannot name is a failure, never a success; the server's words are kept.
+TEST(XmlDaErrors, ResultIDsToCodesAndDetails) {
+    xmlda::OPCErrors errors;
+    auto add = [&](const std::string& id, const std::string& text) {
+        errors.push_back(std::make_unique<xmlda::OPCError>());
+        errors.back()->ID = id;
+        errors.back()->Text = text;
+    };
+    add("E_UNKNOWNITEMPATH", "no such path");
+    add("opc:E_VENDOR", "vendor says no");
+    const struct {
+        const char* id;
+        int32_t code;
+        const char* detail;
+    } rows[] = {
+        {"", 0, ""},
+        {"E_UNKNOWNITEMNAME", OPC_E_UNKNOWNITEMID, ""},
+        {"opc:E_READONLY", OPC_E_READONLY, ""},
+        {"S_CLAMP", OPC_S_CLAMP, ""},
+        {"E_UNKNOWNITEMPATH", OPC_E_FAIL, "E_UNKNOWNITEMPATH: no such path"},
+        {"E_FAIL", OPC_E_FAIL, "E_FAIL"},
+        {"E_TIMEDOUT", OPC_E_FAIL, "E_TIMEDOUT"},
+        {"x:E_VENDOR", OPC_E_FAIL, "x:E_VENDOR: vendor says no"},
+        {"e_badtype", OPC_E_FAIL, "e_badtype"},
+        {"VENDOR_17", OPC_E_FAIL, "VENDOR_17"},
+        {"S_VENDORNOTE", 1, "S_VENDORNOTE"},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(ResultCodeFromID(r.id), r.code) << r.id;
+        EXPECT_EQ(ResultDetail(r.id, errors), r.detail) << r.id;
+    }
 }
 
 TEST(XmlDaItemIdentifier, SplitsAtTheFirstDoubleSlash) {
@@ -175,6 +204,11 @@ TEST(XmlDaProperty, OtherPropertiesKeepTheirValueAndType) {
     auto failed = MakeProp("value", Variant::Null());
     failed->ResultID = "E_BADTYPE";
     EXPECT_EQ(PropertyFromReply(*failed).Error, ResultCodeFromName("E_BADTYPE"));
+
+    auto unreadable = MakeProp("highEU", Variant::Null());
+    unreadable->ValueError = "invalid xsd:double value \"1e400\": out of range";
+    EXPECT_EQ(PropertyFromReply(*unreadable).Error, kXmlDaInvalidDataType)
+        << "no empty value in place of one the reader could not decode";
 }
 
 TEST(XmlDaProperty, AValueThatCannotBeConvertedIsStillReportedWithInvalidDataType) {

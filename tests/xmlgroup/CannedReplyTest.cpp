@@ -43,10 +43,12 @@ TEST_F(XmlGroupCanned, ReadAndWriteIgnoreReplyItemsOfForeignHandles) {
                                  ValueItem("4294967296", "10") + "</RItemList>");
     });
     TVelqorItemList both = g->OPCItems().All();
-    EXPECT_TRUE(g->ReadSync(both, false));
+    EXPECT_FALSE(g->ReadSync(both, false)) << "b has no answer";
     EXPECT_EQ(a->Value(), Variant::I4(7));
     EXPECT_EQ(a->Quality(), 0x40);
-    EXPECT_EQ(b->Value(), Variant::I4(-1)) << "no reply item, no change";
+    EXPECT_EQ(b->Value(), Variant::I4(-1)) << "no reply item, no new value";
+    EXPECT_FALSE(b->IsGood());
+    EXPECT_EQ(b->ErrorText(), "no result from the server");
     EXPECT_TRUE(foreign->Value().IsEmpty()) << "an item of another group is not touched";
 
     Can("Write", [&] {
@@ -56,12 +58,13 @@ TEST_F(XmlGroupCanned, ReadAndWriteIgnoreReplyItemsOfForeignHandles) {
     });
     a->SetWriteValue(Variant::I4(3));
     TVelqorItemList one(a);
-    EXPECT_TRUE(g->WriteSync(one));
+    EXPECT_FALSE(g->WriteSync(one)) << "only a foreign handle was answered";
     EXPECT_EQ(a->Value(), Variant::I4(7));
+    EXPECT_LT(a->Error(), 0);
     EXPECT_TRUE(foreign->Value().IsEmpty());
 }
 
-TEST_F(XmlGroupCanned, ReadAndWriteRepliesWithoutItemListsFailAndChangeNothing) {
+TEST_F(XmlGroupCanned, ReadAndWriteRepliesWithoutItemListsFailEveryItem) {
     TVelqorGroup* g = MakeGroup({"Static/Int"}, false);
     TVelqorItem* a = g->OPCItems().Items(0);
     PresetValue(*a, Variant::I4(-1));
@@ -70,13 +73,14 @@ TEST_F(XmlGroupCanned, ReadAndWriteRepliesWithoutItemListsFailAndChangeNothing) 
     TVelqorItemList one(a);
     EXPECT_FALSE(g->ReadSync(one, false));
     EXPECT_EQ(a->Value(), Variant::I4(-1));
-    EXPECT_EQ(a->Quality(), 0xC0);
+    EXPECT_FALSE(a->IsGood()) << "an unanswered item is not good";
+    EXPECT_EQ(a->ErrorText(), "no result from the server");
     Can("Write",
         [] { return ReplyEnvelope("WriteResponse", "", "<WriteResult " + kResult + "/>"); });
     a->SetWriteValue(Variant::I4(5));
     EXPECT_FALSE(g->WriteSync(one));
     EXPECT_EQ(a->Value(), Variant::I4(-1));
-    EXPECT_EQ(a->Error(), 0);
+    EXPECT_EQ(a->ErrorText(), "no result from the server");
 }
 
 TEST_F(XmlGroupCanned, EngineeringUnitsAreMatchedByPropertyNameNotPosition) {

@@ -102,23 +102,6 @@ DateTimeParts DecodeDateTime(double dt) {
     return p;
 }
 
-double UnixSecondsToLocal(double unixSeconds) {
-    double whole = std::floor(unixSeconds);
-    int ms = int(std::llround((unixSeconds - whole) * 1000.0));
-    time_t t = time_t(whole);
-    if (ms >= 1000) {
-        t += 1;
-        ms -= 1000;
-    }
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    double out = 0;
-    TryEncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                       tm.tm_sec > 59 ? 59 : tm.tm_sec, ms},
-                      out);
-    return out;
-}
-
 namespace {
 // UTC offset in seconds in force at a Unix time. localtime_r reads the zone without re-reading
 // TZ (mktime re-reads it on every call, which races with other threads converting times).
@@ -128,6 +111,17 @@ long GmtOffsetAt(time_t t) {
     return tm.tm_gmtoff;
 }
 }  // namespace
+
+double UnixSecondsToLocal(double unixSeconds) {
+    // The instant plus the zone's offset at that instant, in whole milliseconds; also outside
+    // the years 1 to 9999 (an instant near an edge moved by the zone offset stays that instant).
+    if (!std::isfinite(unixSeconds) || std::fabs(unixSeconds) > 1e15) return 0;
+    const double whole = std::floor(unixSeconds);
+    const int64_t ms = int64_t(std::llround((unixSeconds - whole) * 1000.0));
+    const time_t t = time_t(whole);
+    const int64_t local = (int64_t(t) + GmtOffsetAt(t)) * 1000 + ms;
+    return DateTimeFromMs(local + int64_t(25569) * 86400000LL);
+}
 
 double LocalToUnixSeconds(double local) {
     DateTimeParts p = DecodeDateTime(local);
@@ -180,8 +174,10 @@ int LocalTimeZoneBias() {
 }
 
 int LocalTimeZoneBiasAt(double local) {
-    return int(
-        std::llround((LocalToUnixSeconds(local) - (local - kUnixEpochDays) * 86400.0) / 60.0));
+    // The wall time in milliseconds since the Unix epoch (exact also before 1899-12-30, where
+    // the fraction runs forward) against the instant it stands for.
+    const double wallMs = double(DateTimeToMs(local) - int64_t(25569) * 86400000LL);
+    return int(std::llround((LocalToUnixSeconds(local) * 1000.0 - wallMs) / 60000.0));
 }
 
 std::string FormatDateTimeText(double dt) {

@@ -56,6 +56,10 @@ const char* MsgText(Msg id) {
             return "first call method SetBrowseList";
         case Msg::OPCCommand:
             return "OPC Command:";
+        case Msg::NoResult:
+            return "no result from the server";
+        case Msg::WrongResult:
+            return "wrong result from OPC Server (%s)";
     }
     return "";
 }

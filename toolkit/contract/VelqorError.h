@@ -95,6 +95,8 @@ enum class Msg {
     ServerNotActive,           // "OPC server not active"
     FirstCallSetBrowseList,    // "first call method SetBrowseList"
     OPCCommand,                // "OPC Command:"
+    NoResult,                  // "no result from the server"
+    WrongResult,               // "wrong result from OPC Server (%s)"
 };
 
 // The catalogue text of a message, unformatted.

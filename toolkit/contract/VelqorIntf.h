@@ -114,6 +114,8 @@ struct TVelqorItemProperty {
 
 // Result codes as they travel (32-bit).
 using OPCResult = int32_t;
+// The general failure of COM (E_FAIL): a failure the result table has no name for.
+inline constexpr OPCResult OPC_E_FAIL = int32_t(0x80004005U);
 inline constexpr OPCResult OPC_E_INVALIDHANDLE = int32_t(0xC0040001U);
 inline constexpr OPCResult OPC_E_BADTYPE = int32_t(0xC0040004U);
 inline constexpr OPCResult OPC_E_BADRIGHTS = int32_t(0xC0040006U);

@@ -42,6 +42,7 @@ TVelqorItemData* FindItemByClientHandle(uint32_t handle) {
 
 std::string TVelqorItemData::ErrorText() const {
     if (error_ == 0) return "";
+    if (!errorDetail_.empty()) return errorDetail_;
     std::string t = ResultMessage(error_);
     return t.empty() ? MsgFormat(Msg::UnknownError, error_) : t;
 }

@@ -35,12 +35,17 @@ struct ItemUpdate {
     int32_t Quality = 0;
     double TimeStamp = 0;
     int32_t Error = 0;
+    // What the server said about that result when the code alone cannot say it (a result name
+    // the table does not know, with the server's text; a value that could not be read); stored
+    // with Error.
+    std::string ErrorDetail;
 
     // The result code of an operation that says nothing about the item's data.
-    static ItemUpdate OperationResult(int32_t error) {
+    static ItemUpdate OperationResult(int32_t error, std::string detail = {}) {
         ItemUpdate u;
         u.Fields = kError;
         u.Error = error;
+        u.ErrorDetail = std::move(detail);
         return u;
     }
 };
@@ -87,6 +92,7 @@ class TVelqorItemData {
     int32_t Quality() const { return quality_; }
     double TimeStamp() const { return timeStamp_; }  // local date-time
     int32_t Error() const { return error_; }         // result of the last operation (0 = ok)
+    const std::string& ErrorDetail() const { return errorDetail_; }  // see ItemUpdate
     int32_t UpdateCount() const { return updateCount_; }
     bool IsGood() const { return IsGoodQuality(quality_); }
 
@@ -105,14 +111,18 @@ class TVelqorItemData {
         }
         if (u.Fields & ItemUpdate::kQuality) quality_ = u.Quality;
         if (u.Fields & ItemUpdate::kTimeStamp) timeStamp_ = u.TimeStamp;
-        if (u.Fields & ItemUpdate::kError) error_ = u.Error;
+        if (u.Fields & ItemUpdate::kError) {
+            error_ = u.Error;
+            errorDetail_ = u.ErrorDetail;
+        }
         if (u.Fields & ItemUpdate::kCountUpdate)
             updateCount_ = updateCount_ >= 0x7FFFFFFE ? 1 : updateCount_ + 1;
     }
     // Starts the update counter again, from 0 or from a given count.
     void ResetUpdateCount(int32_t count = 0) { updateCount_ = count; }
 
-    // Text of the item's error; the component model words it through its connection.
+    // Text of the item's error: its detail when there is one, else the result table's message;
+    // the component model words codes through its connection.
     virtual std::string ErrorText() const;
 
   private:
@@ -121,6 +131,7 @@ class TVelqorItemData {
     int32_t quality_ = 0;
     double timeStamp_ = 0;
     int32_t error_ = 0;
+    std::string errorDetail_;
     int32_t updateCount_ = 0;
 };
 

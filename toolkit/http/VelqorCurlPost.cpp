@@ -34,6 +34,15 @@ std::string Lower(std::string_view s) {
     return out;
 }
 
+// The media type of a Content-Type value: type/subtype in lower case, parameters and blanks
+// dropped ("Text/HTML ; charset=utf-8" gives "text/html").
+std::string MediaType(std::string_view contentType) {
+    std::string_view t = contentType.substr(0, contentType.find(';'));
+    while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
+    return Lower(t);
+}
+
 std::string_view TrimSpace(std::string_view s) {
     while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
     while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
@@ -434,20 +443,19 @@ void TVelqorCurlPost::Post(const std::string& soapAction, std::string_view reque
                 response.resize(start);
                 continue;
             }
-            // Status 500 carries SOAP faults: the reader raises them from the body.
-            if (code >= 300 && code != 500) {
-                char text[64];
-                std::snprintf(text, sizeof text, " (%ld) - '", code);
-                throw Exception(t.statusText + text + URL() + "'");
-            }
             char* contentType = nullptr;
             curl_easy_getinfo(easy_, CURLINFO_CONTENT_TYPE, &contentType);
-            if (contentType) {
-                const std::string type = Lower(TrimSpace(contentType));
-                if (type == "text/plain" || type == "text/html")
-                    throw Exception(std::string("invalid content type: ") + contentType +
-                                    " - SOAP required \"text/xml\"");
-            }
+            const std::string mediaType = contentType ? MediaType(contentType) : std::string();
+            const bool textPage = mediaType == "text/plain" || mediaType == "text/html";
+            char text[64];
+            std::snprintf(text, sizeof text, " (%ld) - '", code);
+            SetLastStatus(int(code), t.statusText + text + URL() + "'");
+            // Status 500 carries SOAP faults, which the reader raises from the body; a page of
+            // text or HTML under it is an HTTP error like any other status.
+            if (code >= 300 && (code != 500 || textPage)) throw Exception(LastStatusText());
+            if (textPage)
+                throw Exception(std::string("invalid content type: ") + contentType +
+                                " - SOAP required \"text/xml\"");
             return;
         }
     } catch (...) {

@@ -95,6 +95,11 @@ class THTTPPost {
     // Also true for every poster once InterruptAllPosts() was called.
     bool AbortRequested() const;
 
+    // The HTTP status of the last response that arrived (0 before any), and its words for an
+    // error text: "Internal Server Error (500) - '<URL>'".
+    int LastStatus() const { return lastStatus_; }
+    const std::string& LastStatusText() const { return lastStatusText_; }
+
   protected:
     // Opens (true) or closes (false) the connection.
     virtual void DoConnect(bool open) = 0;
@@ -105,11 +110,17 @@ class THTTPPost {
     // apart, so that InterruptAllPosts() only reaches whole objects.
     static void EnterLive(THTTPPost* poster);
     static void LeaveLive(THTTPPost* poster);
+    void SetLastStatus(int status, std::string text) {
+        lastStatus_ = status;
+        lastStatusText_ = std::move(text);
+    }
 
   private:
     bool connected_ = false;
     std::string proxy_, url_, proxyBypass_, soapAction_, userName_, password_, caFile_;
     int connectTimeout_ = 0, sendTimeout_ = 0, receiveTimeout_ = 0, totalTimeout_ = 0;
+    int lastStatus_ = 0;
+    std::string lastStatusText_;
     std::string userAgent_{kDefaultUserAgent};
     std::atomic<bool> abort_{false};
 };

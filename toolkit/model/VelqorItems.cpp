@@ -129,6 +129,7 @@ std::string TVelqorItem::ValueText() const {
 
 std::string TVelqorItem::ErrorText() const {
     if (Error() == 0) return "";
+    if (!ErrorDetail().empty()) return ErrorDetail();
     // Without a connection (a late message after deactivation) the result table words it.
     const TVelqorServer& server = Group()->Server();
     if (!server.Connected()) return TVelqorItemData::ErrorText();

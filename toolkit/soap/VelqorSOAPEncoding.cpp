@@ -362,6 +362,9 @@ double XSDDateTimeToDateTime(std::string_view text) {
             if (timePart.size() < 13 + fractionLen) TimeError(timePart);
             if (!Digits(timePart, pos + 2, 2, offH) || !Digits(timePart, pos + 5, 2, offM))
                 throw EVelqorDateTimeException("invalid time offset");
+            // Zone offsets run from -14:00 to +14:00.
+            if (offM > 59 || offH * 60 + offM > 14 * 60)
+                throw EVelqorDateTimeException("invalid time offset");
             if (timePart[pos] == '-') {
                 offH = -offH;
                 offM = -offM;

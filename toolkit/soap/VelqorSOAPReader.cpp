@@ -112,7 +112,55 @@ uint32_t SetBits(const FieldInfo& f, std::string_view text) {
     return bits;
 }
 
+// A 32-bit unsigned decimal; a text outside 0..4294967295 is refused, not wrapped.
+uint32_t UnsignedInt(std::string_view text) {
+    int64_t v;
+    if (!ParseInt64(text, v)) throw Exception("not an integer");
+    if (v < 0 || v > int64_t(UINT32_MAX)) throw Exception("out of range");
+    return uint32_t(v);
+}
+
+// A float or double; a finite text too large for the type is refused (INF is written INF).
+double FloatValue(std::string_view text, bool single) {
+    const double v = XSDToFloat(text);
+    if (std::isinf(v) || (single && std::isfinite(v) && std::fabs(v) > 3.4028234663852886e38)) {
+        std::string_view t = TrimBlanks(text);
+        if (!t.empty() && (t[0] == '+' || t[0] == '-')) t.remove_prefix(1);
+        if (!SameTextNoCase(t, "INF") && !SameTextNoCase(t, "Infinity"))
+            throw Exception("out of range");
+    }
+    return v;
+}
+
+// Base64 text: the alphabet, padding and white space; anything else is not base64.
+void CheckBase64(std::string_view text) {
+    for (char c : text) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '=' || c == ' ' ||
+                        c == '\t' || c == '\r' || c == '\n';
+        if (!ok) throw Exception("not base64");
+    }
+}
+
+// At most 40 bytes of a text for a message, cut at a character boundary.
+std::string Shortened(std::string_view text) {
+    constexpr size_t kMax = 40;
+    if (text.size() <= kMax) return std::string(text);
+    size_t n = kMax;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    return std::string(text.substr(0, n)) + "...";
+}
+
 }  // namespace
+
+std::string ValueErrorText(std::string_view typeName, std::string_view text,
+                           std::string_view reason) {
+    std::string s = "invalid xsd:" + std::string(typeName) + " value \"" + Shortened(text) + "\"";
+    // The reason adds something only when it does not just repeat the text.
+    if (!reason.empty() && (text.empty() || reason.find(text) == std::string_view::npos))
+        s += ": " + std::string(reason);
+    return s;
+}
 
 // ---- storing ---------------------------------------------------------------------------------
 
@@ -266,7 +314,15 @@ void TVelqorSOAPReader::RaiseFault(dom::XmlNode fault) {
             reason = t ? t.Text() : rs.Text();
         }
     }
-    throw EVelqorSOAPFault(code + "\r\n" + reason, code, reason);
+    // A fault that says nothing still says that it is a fault; one part alone stands alone.
+    std::string message = code + "\r\n" + reason;
+    if (TrimBlanks(code).empty() && TrimBlanks(reason).empty())
+        message = "SOAP fault without code or text";
+    else if (TrimBlanks(code).empty())
+        message = reason;
+    else if (TrimBlanks(reason).empty())
+        message = code;
+    throw EVelqorSOAPFault(message, code, reason);
 }
 
 // ---- element helpers -------------------------------------------------------------------------
@@ -330,6 +386,15 @@ Variant TVelqorSOAPReader::ReadVariant(dom::XmlNode element) {
     if (kind & VT_ARRAY) return ReadVariantArray(element, VARTYPE(kind & ~VT_ARRAY));
     std::string scratch;
     std::string_view text = element.TextView(scratch);
+    const std::string type(typeView);  // typeView may live in scratch_, which reading reuses
+    try {
+        return ReadScalar(kind, text);
+    } catch (const std::exception& e) {
+        throw EVelqorValueError(ValueErrorText(type, text, e.what()));
+    }
+}
+
+Variant TVelqorSOAPReader::ReadScalar(VARTYPE kind, std::string_view text) {
     switch (kind) {
         case VT_I2:
         case VT_I4:
@@ -339,9 +404,9 @@ Variant TVelqorSOAPReader::ReadVariant(dom::XmlNode element) {
             return kind == VT_I4 ? v : v.ChangeType(kind);
         }
         case VT_R4:
-            return Variant::R8(XSDToFloat(text)).ChangeType(VT_R4);
+            return Variant::R8(FloatValue(text, true)).ChangeType(VT_R4);
         case VT_R8:
-            return Variant::R8(XSDToFloat(text));
+            return Variant::R8(FloatValue(text, false));
         case VT_CY:
             return Variant::Currency(XSDToDecimal(text));
         case VT_DATE:
@@ -352,7 +417,7 @@ Variant TVelqorSOAPReader::ReadVariant(dom::XmlNode element) {
         }
         case VT_UI2:
         case VT_UI4:
-            return Variant::UI4(XSDToCardinal(text)).ChangeType(kind);
+            return Variant::UI4(UnsignedInt(text)).ChangeType(kind);
         case VT_I8: {
             int64_t v;
             if (!ParseInt64(TrimBlanks(text), v))
@@ -369,7 +434,13 @@ Variant TVelqorSOAPReader::ReadVariant(dom::XmlNode element) {
 Variant TVelqorSOAPReader::ReadVariantArray(dom::XmlNode element, VARTYPE elementKind) {
     if (elementKind == VT_UI1) {
         std::string scratch;
-        std::string bytes = Base64Decode(element.TextView(scratch));
+        const std::string_view text = element.TextView(scratch);
+        try {
+            CheckBase64(text);
+        } catch (const std::exception& e) {
+            throw EVelqorValueError(ValueErrorText("base64Binary", text, e.what()));
+        }
+        std::string bytes = Base64Decode(text);
         return bytes.empty() ? Variant::Null() : Variant::Bytes(bytes);
     }
     size_t count = element.ElementChildCount();
@@ -443,8 +514,9 @@ void TVelqorSOAPReader::ReadRecord(dom::XmlNode element, TRemotable& record) {
                 Variant v;
                 try {
                     v = ReadVariant(child);
-                } catch (const std::exception&) {
+                } catch (const std::exception& e) {
                     v = Variant::Null();
+                    record.ValueUnreadable(f, e.what());
                 }
                 StoreVariant(f, record, v);
                 break;

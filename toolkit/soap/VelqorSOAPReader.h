@@ -29,6 +29,17 @@ class EVelqorRangeError : public Exception {
     EVelqorRangeError() : Exception("SRangeError") {}
 };
 
+// A value text that cannot be read as its XML Schema type; the message names the type, the
+// text (shortened) and the reason.
+class EVelqorValueError : public Exception {
+  public:
+    using Exception::Exception;
+};
+
+// The message of EVelqorValueError: invalid xsd:int value "12abc": <reason>.
+std::string ValueErrorText(std::string_view typeName, std::string_view text,
+                           std::string_view reason);
+
 class TVelqorSOAPReader {
   public:
     TVelqorSOAPReader() = default;
@@ -54,6 +65,8 @@ class TVelqorSOAPReader {
     bool ReadFieldValue(dom::XmlNode element, std::string_view name, Variant& value);
     Variant ReadVariant(dom::XmlNode element);
     Variant ReadVariantArray(dom::XmlNode element, VARTYPE elementKind);
+    // The text of a scalar element read as its kind; raises on a text the kind cannot hold.
+    static Variant ReadScalar(VARTYPE kind, std::string_view text);
     // Kind from xsi:type (prefix removed) or else the element's own name; typeName views the
     // document.
     VARTYPE ElementType(dom::XmlNode element, std::string_view& typeName);

@@ -131,6 +131,10 @@ class TRemotable {
     static constexpr std::string_view ClassName = "TRemotable";
     static const RecordClass& StaticClass();
     virtual const RecordClass& Class() const { return StaticClass(); }
+
+    // The reader met a variant field whose value it could not decode (why: the type, the text
+    // and the reason); the field is left null. A record whose values matter keeps the reason.
+    virtual void ValueUnreadable(const FieldInfo& /*field*/, const std::string& /*why*/) {}
 };
 
 // The record classes created so far by StaticClass(), found by name; nullptr when unknown.

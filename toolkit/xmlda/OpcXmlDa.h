@@ -87,6 +87,11 @@ struct ItemValue : TRemotable {
     std::string ValueTypeQualifier;
     std::string ReqType;
     int32_t MaxAge = 0;
+    // Not on the wire: why the reader could not decode Value ("" when it could).
+    std::string ValueError;
+    void ValueUnreadable(const FieldInfo& field, const std::string& why) override {
+        if (field.Name == "Value") ValueError = why;
+    }
     VELQOR_RECORD(ItemValue, TRemotable, VELQOR_ELEM(DiagnosticInfo), VELQOR_ELEM(Value),
                   VELQOR_ELEM(Quality), VELQOR_ATTR(ItemPath), VELQOR_ATTR(ItemName),
                   VELQOR_ATTR(ClientItemHandle), VELQOR_DATETIME_ATTR(Timestamp),
@@ -110,6 +115,11 @@ struct ItemProperty : TRemotable {
     std::string ItemPath;
     std::string ItemName;
     std::string ResultID;
+    // Not on the wire: why the reader could not decode Value ("" when it could).
+    std::string ValueError;
+    void ValueUnreadable(const FieldInfo& field, const std::string& why) override {
+        if (field.Name == "Value") ValueError = why;
+    }
     VELQOR_RECORD(ItemProperty, TRemotable, VELQOR_ATTR(Name), VELQOR_ELEM(Value),
                   VELQOR_ATTR(Description), VELQOR_ATTR(ItemPath), VELQOR_ATTR(ItemName),
                   VELQOR_ATTR(ResultID))

@@ -61,8 +61,23 @@ void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
     Post(settings, soapAction, body, response);
 
     TVelqorSoapReader reader;
-    reader.Parse(response);  // a SOAP fault raises here
+    try {
+        reader.Parse(response);  // a SOAP fault raises here
+    } catch (const EVelqorSOAPFault&) {
+        throw;
+    } catch (const std::exception& e) {
+        // A body that is no SOAP reply under an HTTP error status: the status says what it is.
+        if (settings.Poster && settings.Poster->LastStatus() >= 300)
+            throw EVelqorSOAPConvertError(settings.Poster->LastStatusText() + ": " + e.what());
+        throw;
+    }
     if (!reader.ResultElement) return;
+    // The reply of another operation, or anything else in the body, answers nothing asked.
+    const std::string expected = std::string(operation) + "Response";
+    if (!SameTextNoCase(reader.ResultElement.LocalName(), expected))
+        throw EOPCServerException(MsgFormat(Msg::WrongResult, operation) + ": " +
+                                  std::string(reader.ResultElement.LocalName()) + " instead of " +
+                                  expected);
     reader.ReadRecord(reader.ResultElement, reply);
     if (shape) {
         shape->HasResult = true;

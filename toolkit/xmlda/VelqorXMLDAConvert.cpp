@@ -124,6 +124,31 @@ int32_t ServerStateFromXml(xmlda::serverState state) {
     return 0;
 }
 
+int32_t ResultCodeFromID(std::string_view resultID) {
+    const std::string_view name = StripNamespacePrefix(resultID);
+    const int32_t code = ResultCodeFromName(name);
+    if (!IsUnknownResultID(name)) return code;
+    return name.starts_with("S_") ? code : OPC_E_FAIL;
+}
+
+bool IsUnknownResultID(std::string_view resultID) {
+    const std::string_view name = StripNamespacePrefix(resultID);
+    // The table answers 1 only for names it does not hold (no row has the code 1).
+    return !name.empty() && ResultCodeFromName(name) == 1;
+}
+
+std::string ResultDetail(std::string_view resultID, const xmlda::OPCErrors& errors) {
+    if (!IsUnknownResultID(resultID)) return {};
+    std::string detail(resultID);
+    for (const auto& e : errors)
+        if (e &&
+            (e->ID == resultID || StripNamespacePrefix(e->ID) == StripNamespacePrefix(resultID))) {
+            if (!e->Text.empty()) detail += ": " + e->Text;
+            break;
+        }
+    return detail;
+}
+
 std::unique_ptr<xmlda::ItemIdentifier> ItemIdentifierOf(std::string_view itemID) {
     auto id = std::make_unique<xmlda::ItemIdentifier>();
     auto [path, name] = SplitItemID(itemID);
@@ -150,6 +175,12 @@ TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property) {
     p.Error = property.ResultID.empty() ? 0 : ResultCodeFromID(property.ResultID);
     p.PropertyID = PropertyIdFromName(property.Name);
     p.Description = property.Description.empty() ? property.Name : property.Description;
+    if (!property.ValueError.empty()) {
+        // A value that could not be read is no empty value.
+        p.Error = kXmlDaInvalidDataType;
+        p.DataType = -1;
+        return p;
+    }
     try {
         switch (p.PropertyID) {
             case 1:

@@ -27,8 +27,16 @@ int32_t AccessRightsFromName(std::string_view name);
 inline int32_t EUTypeFromXmlName(std::string_view name) { return EUTypeFromName(name); }
 // Server status code of a serverState value: running 1 .. commFault 6, else 0.
 int32_t ServerStateFromXml(xmlda::serverState state);
-// Error code of a ResultID: "" 0 (success), a name of the result table its code, else 1.
-inline int32_t ResultCodeFromID(std::string_view resultID) { return ResultCodeFromName(resultID); }
+// Error code of a ResultID, any namespace prefix ("opc:E_READONLY") removed first: "" 0
+// (success), a name of the result table its code, another "S_" name 1 (success with a note),
+// any other name E_FAIL: a result the client cannot name is never taken for success.
+int32_t ResultCodeFromID(std::string_view resultID);
+// True when the result table does not know the ResultID (prefix removed); "" is known.
+bool IsUnknownResultID(std::string_view resultID);
+// The words of a ResultID for a report when its code alone cannot carry them: for a name the
+// table does not know, the name and the server's text for it from the reply's Errors (when
+// there is one), "E_UNKNOWNITEMPATH: no such path"; "" for a known name.
+std::string ResultDetail(std::string_view resultID, const xmlda::OPCErrors& errors);
 // The request identifier of a combined item ID, split at the first "//" (SplitItemID).
 std::unique_ptr<xmlda::ItemIdentifier> ItemIdentifierOf(std::string_view itemID);
 // Text of an error code: the toolkit's message, else "unknown errorcode: " + signed decimal.
@@ -37,8 +45,8 @@ std::string XmlDaErrorString(int32_t code);
 // table, else a decimal type code, else the lenient answer.
 int32_t DataTypeFromXmlName(std::string_view name);
 // One property of a GetProperties or Browse reply as the toolkit's property object (ID from
-// the name, description, value and data type by ID); a value that cannot be converted leaves
-// the property with error 0xC004100A.
+// the name, description, value and data type by ID); a value that cannot be read or converted
+// leaves the property with error 0xC004100A.
 TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property);
 
 // The toolkit's code for an XML-DA property value of the wrong type ("E_INVALIDDATATYPE").

@@ -55,13 +55,44 @@ std::unique_ptr<xmlda::ItemValue> RequestItem(const TVelqorItemData& item) {
     return v;
 }
 
-// A reply item with a ResultID: the item keeps its value and is not good.
-ItemUpdate Refusal(const std::string& resultID) {
-    ItemUpdate u = ItemUpdate::OperationResult(ResultCodeFromID(resultID));
-    u.Fields |= ItemUpdate::kQuality;
-    u.Quality = 0;
+// A reply item with a ResultID: the code and, for a name the client does not know, the
+// server's name and text.
+ItemUpdate Refusal(const xmlda::ItemValue& v, const xmlda::OPCErrors& errors) {
+    ItemUpdate u;
+    u.Fields = ItemUpdate::kError;
+    u.Error = ResultCodeFromID(v.ResultID);
+    u.ErrorDetail = ResultDetail(v.ResultID, errors);
     return u;
 }
+
+// The outcome of an item the reply did not answer.
+ItemUpdate Unanswered() {
+    ItemUpdate u;
+    u.Fields = ItemUpdate::kError;
+    u.Error = OPC_E_FAIL;
+    u.ErrorDetail = MsgText(Msg::NoResult);
+    return u;
+}
+
+// Items of a request that the reply answered, by client handle; each answers once.
+class TAnswered {
+  public:
+    explicit TAnswered(const std::vector<TVelqorItemData*>& sent) : byHandle_(ByHandle(sent)) {}
+    // The item a reply item names, the first time it is named; nullptr for a handle not sent
+    // or already answered.
+    TVelqorItemData* Take(const std::string& handleText) {
+        TVelqorItemData* item = Named(byHandle_, handleText);
+        if (!item || !answered_.insert(item->ClientHandle()).second) return nullptr;
+        return item;
+    }
+    bool Answered(const TVelqorItemData* item) const {
+        return answered_.count(item->ClientHandle()) != 0;
+    }
+
+  private:
+    std::unordered_map<uint32_t, TVelqorItemData*> byHandle_;
+    std::unordered_set<uint32_t> answered_;
+};
 
 // The record of a message whose items were already updated: it only names the item.
 ItemUpdate NamingOnly(const TVelqorItemData& item) {
@@ -196,27 +227,49 @@ bool TVelqorXMLGroup::Subscribe() {
     auto reply = Connection().Call(request);
     if (!reply || reply->RItemList.empty() || !reply->RItemList.front() || !reply->SubscribeResult)
         throw EOPCServerException(MsgText(Msg::WrongResultSubscribe));
-    Connection().UpdateClock(reply->SubscribeResult.get());
-    serverSubHandle_ = reply->ServerSubHandle;
 
     bool ok = true;
-    const auto byHandle = ByHandle(subscribed);
-    auto changed = std::make_unique<ItemUpdatesPayload>();
+    TAnswered answered(subscribed);
+    std::vector<std::pair<TVelqorItemData*, ItemUpdate>> results;
     for (const auto& siv : reply->RItemList.front()->Items) {
         if (!siv || !siv->ItemValue) continue;
         const xmlda::ItemValue& v = *siv->ItemValue;
-        TVelqorItemData* item = Named(byHandle, v.ClientItemHandle);
+        TVelqorItemData* item = answered.Take(v.ClientItemHandle);
         if (!item) continue;  // a handle this request did not send
         if (!v.ResultID.empty()) {
-            item->ApplyUpdate(Refusal(v.ResultID));
+            // A refused item keeps no value and is not good.
+            ItemUpdate u = Refusal(v, reply->Errors);
+            u.Fields |= ItemUpdate::kQuality;
+            u.Quality = kQualityBad;
+            results.emplace_back(item, std::move(u));
             ok = false;
             continue;
         }
         ItemUpdate u = UpdateFromItemValue(item->ClientHandle(), v);
         u.Fields |= ItemUpdate::kCountUpdate;
+        if (u.Fields & ItemUpdate::kError) ok = false;  // a value that is no good value
+        results.emplace_back(item, std::move(u));
+    }
+    // A subscription the service accepted items into must have a handle to poll it by.
+    const bool anyAccepted = std::any_of(results.begin(), results.end(), [](const auto& r) {
+        return !(r.second.Fields & ItemUpdate::kError);
+    });
+    if (reply->ServerSubHandle.empty() && anyAccepted)
+        throw EOPCServerException(MsgText(Msg::WrongResultSubscribe));
+    Connection().UpdateClock(reply->SubscribeResult.get());
+    serverSubHandle_ = reply->ServerSubHandle;
+
+    auto changed = std::make_unique<ItemUpdatesPayload>();
+    for (auto& [item, u] : results) {
         item->ApplyUpdate(u);
+        if (u.Fields & ItemUpdate::kError) continue;  // failed items are not data changes
         changed->Items.push_back(NamingOnly(*item));
     }
+    for (TVelqorItemData* item : subscribed)
+        if (!answered.Answered(item)) {
+            item->ApplyUpdate(Unanswered());
+            ok = false;
+        }
     const NotifyWindow& window = Connection().NotifyWindow();
     if (!changed->Items.empty() && window)
         window->Post(WM_VELQOR_DATACHANGE, uintptr_t(clientHandle_), std::move(changed));
@@ -411,22 +464,36 @@ bool TVelqorXMLGroup::Read(TVelqorItemList& items) {
     request.ItemList.push_back(std::move(list));
 
     auto reply = Connection().Call(request);
-    // A reply without an item list tells nothing about any item.
-    if (!reply || reply->RItemList.empty() || !reply->RItemList.front()) return false;
-    const auto byHandle = ByHandle(sent);
+    TAnswered answered(sent);
     int failures = 0;
-    for (const auto& v : reply->RItemList.front()->Items) {
-        TVelqorItemData* item = v ? Named(byHandle, v->ClientItemHandle) : nullptr;
-        if (!item) continue;
-        if (!v->ResultID.empty()) {
-            item->ApplyUpdate(Refusal(v->ResultID));
-            ++failures;
-            continue;
+    if (reply && !reply->RItemList.empty() && reply->RItemList.front()) {
+        for (const auto& v : reply->RItemList.front()->Items) {
+            TVelqorItemData* item = v ? answered.Take(v->ClientItemHandle) : nullptr;
+            if (!item) continue;
+            if (!v->ResultID.empty()) {
+                ItemUpdate u = Refusal(*v, reply->Errors);
+                u.Fields |= ItemUpdate::kQuality;
+                u.Quality = kQualityBad;
+                item->ApplyUpdate(u);
+                ++failures;
+                continue;
+            }
+            ItemUpdate u = UpdateFromItemValue(item->ClientHandle(), *v);
+            if (u.Fields & ItemUpdate::kError)
+                ++failures;  // a value that could not be read, or none
+            else
+                u.Fields |= ItemUpdate::kError;  // success: the error is cleared
+            item->ApplyUpdate(u);
         }
-        ItemUpdate u = UpdateFromItemValue(item->ClientHandle(), *v);
-        u.Fields |= ItemUpdate::kError;
-        u.Error = 0;
+    }
+    // An item the reply did not answer is not good, whatever it held before.
+    for (TVelqorItemData* item : sent) {
+        if (answered.Answered(item)) continue;
+        ItemUpdate u = Unanswered();
+        u.Fields |= ItemUpdate::kQuality;
+        u.Quality = kQualityBad;
         item->ApplyUpdate(u);
+        ++failures;
     }
     return failures == 0;
 }
@@ -463,25 +530,37 @@ bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
     request.ItemList.push_back(std::move(list));
 
     auto reply = Connection().Call(request);
-    if (!reply || reply->RItemList.empty() || !reply->RItemList.front()) return false;
-    const auto byHandle = ByHandle(sent);
-    for (const auto& v : reply->RItemList.front()->Items) {
-        TVelqorItemData* item = v ? Named(byHandle, v->ClientItemHandle) : nullptr;
-        if (!item) continue;
-        if (v->ResultID.empty() || v->ResultID == "E_WRITEONLY") {
-            ItemUpdate u = UpdateFromItemValue(item->ClientHandle(), *v);
-            if (v->Value.IsEmpty()) {  // the service echoed nothing: the written value stands
-                u.Fields &= ~uint32_t(ItemUpdate::kLearnCanonical);
-                u.Value = item->FWriteValue;
+    TAnswered answered(sent);
+    if (reply && !reply->RItemList.empty() && reply->RItemList.front()) {
+        for (const auto& v : reply->RItemList.front()->Items) {
+            TVelqorItemData* item = v ? answered.Take(v->ClientItemHandle) : nullptr;
+            if (!item) continue;
+            const int32_t code = ResultCodeFromID(v->ResultID);
+            if (v->ResultID.empty() || code == OPC_E_WRITEONLY) {
+                ItemUpdate u = UpdateFromItemValue(item->ClientHandle(), *v);
+                if (v->Value.IsEmpty() || !v->ValueError.empty()) {
+                    // Nothing usable echoed back: the written value stands, with the quality
+                    // the service gave.
+                    u.Fields &= ~uint32_t(ItemUpdate::kLearnCanonical);
+                    u.Value = item->FWriteValue;
+                    u.Quality = QualityOf(v->Quality.get());
+                }
+                u.Fields |= ItemUpdate::kError;
+                u.Error = item->FWriteValue.IsEmpty() ? kXmlDaBadType : 0;
+                u.ErrorDetail.clear();
+                item->ApplyUpdate(u);
+            } else {
+                item->ApplyUpdate(Refusal(*v, reply->Errors));
+                ++failures;
             }
-            u.Fields |= ItemUpdate::kError;
-            u.Error = item->FWriteValue.IsEmpty() ? kXmlDaBadType : 0;
-            item->ApplyUpdate(u);
-        } else {
-            item->ApplyUpdate(ItemUpdate::OperationResult(ResultCodeFromID(v->ResultID)));
-            ++failures;
         }
     }
+    // An item the reply did not answer was not written, as far as anyone can tell.
+    for (TVelqorItemData* item : sent)
+        if (!answered.Answered(item)) {
+            item->ApplyUpdate(Unanswered());
+            ++failures;
+        }
     return failures == 0;
 }
 

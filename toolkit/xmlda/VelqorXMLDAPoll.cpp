@@ -30,6 +30,14 @@ ItemUpdate UpdateFromItemValue(uint32_t handle, const xmlda::ItemValue& value) {
     u.Value = value.Value;
     u.Quality = QualityOf(value.Quality.get());
     u.TimeStamp = value.Timestamp;
+    const bool unreadable = !value.ValueError.empty();
+    if (unreadable || (value.Value.IsEmpty() && IsGoodQuality(u.Quality))) {
+        u.Fields |= ItemUpdate::kError;
+        u.Value = Variant();
+        u.Quality = kQualityBad;
+        u.Error = unreadable ? kXmlDaUnreadableValue : OPC_E_FAIL;
+        u.ErrorDetail = unreadable ? value.ValueError : std::string(kNoValueFromServer);
+    }
     return u;
 }
 

@@ -62,8 +62,15 @@ std::string ClientHandleText(uint32_t handle);
 bool ParseClientHandle(std::string_view text, uint32_t& handle);
 
 // One received item value as an update: the value (under the storing rule), the quality
-// (an item without a Quality element is good) and the timestamp.
+// (an item without a Quality element is good) and the timestamp. A value the reader could not
+// decode, or no value at all beside a good quality, is never a good value: the update then
+// carries an empty value, bad quality and an error with the reason (kError).
 ItemUpdate UpdateFromItemValue(uint32_t handle, const xmlda::ItemValue& value);
+
+// The toolkit's code for a value that could not be read ("E_INVALIDDATATYPE").
+inline constexpr int32_t kXmlDaUnreadableValue = int32_t(0xC004100AU);
+// The detail of a good reply item without a value.
+inline constexpr std::string_view kNoValueFromServer = "no value from the server";
 
 // The polled-refresh request: only ReturnItemTime set in Options; HoldTime = serverNow +
 // holdTime when either pacing time is not 0, else absent; WaitTime = waitTime.
