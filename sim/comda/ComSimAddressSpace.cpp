@@ -296,6 +296,116 @@ HRESULT ValueToVariant(const xmldasim::Value& value, VARIANT& out) {
     return S_OK;
 }
 
+namespace {
+
+// The plant kind of a VARTYPE, for the scalar kinds a client may write.
+bool KindOf(VARTYPE vt, Kind& kind) {
+    static const std::pair<VARTYPE, Kind> kinds[] = {
+        {VT_I1, Kind::Byte},           {VT_UI1, Kind::UnsignedByte}, {VT_I2, Kind::Short},
+        {VT_UI2, Kind::UnsignedShort}, {VT_I4, Kind::Int},           {VT_INT, Kind::Int},
+        {VT_UI4, Kind::UnsignedInt},   {VT_UINT, Kind::UnsignedInt}, {VT_I8, Kind::Long},
+        {VT_UI8, Kind::UnsignedLong},  {VT_R4, Kind::Float},         {VT_R8, Kind::Double},
+        {VT_CY, Kind::Decimal},        {VT_BSTR, Kind::String},      {VT_BOOL, Kind::Boolean},
+        {VT_DATE, Kind::DateTime},
+    };
+    for (const auto& [v, k] : kinds)
+        if (v == vt) {
+            kind = k;
+            return true;
+        }
+    return false;
+}
+
+// One scalar of type vt stored at cell.
+Scalar TakeScalar(VARTYPE vt, const void* cell) {
+    switch (vt) {
+        case VT_I1:
+            return std::int64_t{*static_cast<const CHAR*>(cell)};
+        case VT_UI1:
+            return std::uint64_t{*static_cast<const BYTE*>(cell)};
+        case VT_I2:
+            return std::int64_t{*static_cast<const SHORT*>(cell)};
+        case VT_UI2:
+            return std::uint64_t{*static_cast<const USHORT*>(cell)};
+        case VT_I4:
+        case VT_INT:
+            return std::int64_t{*static_cast<const LONG*>(cell)};
+        case VT_UI4:
+        case VT_UINT:
+            return std::uint64_t{*static_cast<const ULONG*>(cell)};
+        case VT_I8:
+            return std::int64_t{*static_cast<const LONGLONG*>(cell)};
+        case VT_UI8:
+            return std::uint64_t{*static_cast<const ULONGLONG*>(cell)};
+        case VT_R4:
+            return double{*static_cast<const FLOAT*>(cell)};
+        case VT_R8:
+            return *static_cast<const DOUBLE*>(cell);
+        case VT_CY:
+            return static_cast<double>(static_cast<const CY*>(cell)->int64) / 10000.0;
+        case VT_BOOL:
+            return *static_cast<const VARIANT_BOOL*>(cell) != VARIANT_FALSE;
+        case VT_DATE: {
+            double days = *static_cast<const DATE*>(cell) - 25569.0;
+            return xmldasim::DateTimeValue{
+                xmldasim::TimePoint(std::chrono::milliseconds(std::llround(days * 86400000.0)))};
+        }
+        default:
+            return velqor::BstrToText(*static_cast<const BSTR*>(cell));
+    }
+}
+
+}  // namespace
+
+HRESULT VariantToValue(const VARIANT& in, xmldasim::DataType target, xmldasim::Value& out) {
+    Kind kind{};
+    VARTYPE element = static_cast<VARTYPE>(in.vt & ~VT_ARRAY);
+    if ((in.vt & VT_BYREF) || !KindOf(element, kind)) return OPC_E_BADTYPE;
+    xmldasim::Value given{{kind, (in.vt & VT_ARRAY) != 0}, {}};
+    if (in.vt & VT_ARRAY) {
+        SAFEARRAY* sa = in.parray;
+        LONG lo = 0, hi = -1;
+        void* data = nullptr;
+        if (!sa || SafeArrayGetDim(sa) != 1 || FAILED(SafeArrayGetLBound(sa, 1, &lo)) ||
+            FAILED(SafeArrayGetUBound(sa, 1, &hi)) || FAILED(SafeArrayAccessData(sa, &data)))
+            return OPC_E_BADTYPE;
+        UINT size = SafeArrayGetElemsize(sa);
+        for (LONG i = 0; i <= hi - lo; ++i)
+            given.elems.push_back(TakeScalar(element, static_cast<BYTE*>(data) + i * size));
+        SafeArrayUnaccessData(sa);
+        if (target.kind == Kind::Base64Binary && kind == Kind::UnsignedByte) {
+            xmldasim::Bytes bytes;
+            for (const auto& e : given.elems)
+                bytes.push_back(static_cast<std::uint8_t>(std::get<std::uint64_t>(e)));
+            out = {target, {std::move(bytes)}};
+            return S_OK;
+        }
+    } else {
+        given.elems.push_back(TakeScalar(element, ScalarCell(const_cast<VARIANT&>(in))));
+    }
+    xmldasim::Converted c = xmldasim::convert(given, target);
+    if (c.resultId == "E_RANGE") return OPC_E_RANGE;
+    if (!c.resultId.empty()) return OPC_E_BADTYPE;
+    out = std::move(c.value);
+    return S_OK;
+}
+
+// FILETIME counts 100 ns from 1601-01-01; the plant counts milliseconds from 1970-01-01.
+constexpr long long kFileTimeUnixEpochMs = 11644473600000LL;
+
+FILETIME FileTimeOf(xmldasim::TimePoint t) {
+    long long ms = t.time_since_epoch().count() + kFileTimeUnixEpochMs;
+    auto ticks = static_cast<unsigned long long>(ms < 0 ? 0 : ms) * 10000ULL;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+xmldasim::TimePoint TimePointOf(const FILETIME& ft) {
+    unsigned long long ticks =
+        (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return xmldasim::TimePoint(
+        std::chrono::milliseconds(static_cast<long long>(ticks / 10000ULL) - kFileTimeUnixEpochMs));
+}
+
 ComSimAddressSpace::ComSimAddressSpace(int loadItems, int clockPeriodMs)
     : plant_(std::make_unique<xmldasim::AddressSpace>(
           std::chrono::time_point_cast<std::chrono::milliseconds>(xmldasim::Clock::now()),

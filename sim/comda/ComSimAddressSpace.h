@@ -32,6 +32,11 @@ DWORD AccessRightsOf(xmldasim::Access access);
 WORD QualityWordOf(const xmldasim::Quality& quality);
 // Fills an initialised (empty) VARIANT; E_OUTOFMEMORY leaves it empty.
 HRESULT ValueToVariant(const xmldasim::Value& value, VARIANT& out);
+// A written VARIANT as a value of the item's type: S_OK, OPC_E_BADTYPE for a kind the item
+// cannot take, OPC_E_RANGE for a number outside the type's range.
+HRESULT VariantToValue(const VARIANT& in, xmldasim::DataType target, xmldasim::Value& out);
+FILETIME FileTimeOf(xmldasim::TimePoint t);
+xmldasim::TimePoint TimePointOf(const FILETIME& ft);
 
 class ComSimAddressSpace {
   public:

@@ -1,10 +1,10 @@
 #include "SimServers.h"
 
+#include <iostream>
 #include <memory>
 #include <mutex>
-#include <set>
 
-#include "SimDaServer.h"
+#include "SimServerParts.h"
 #include "com/runtime/ComRuntimeControl.h"
 
 namespace velqor::sim {
@@ -12,30 +12,6 @@ namespace {
 
 constexpr int kLoadItems = 10000;
 constexpr int kClockPeriodMs = 500;
-
-// The live server objects, so a fault switch can reach them from any thread. A server leaves
-// before its members are destroyed, and requests are made under the same lock.
-struct LiveServers {
-    std::mutex mu;
-    std::set<SimDaServer*> servers;
-};
-LiveServers& Live() {
-    static LiveServers live;
-    return live;
-}
-
-class TrackedServer : public SimDaServer {
-  public:
-    using SimDaServer::SimDaServer;
-    void Track() {
-        std::lock_guard lock(Live().mu);
-        Live().servers.insert(this);
-    }
-    ~TrackedServer() override {
-        std::lock_guard lock(Live().mu);
-        Live().servers.erase(this);
-    }
-};
 
 // One plant for every server object of the process, as one device behind one server.
 std::shared_ptr<ComSimAddressSpace> SharedSpace() {
@@ -59,54 +35,75 @@ FILETIME ProcessStartTime() {
     return start;
 }
 
-HRESULT CreateDa20(REFIID riid, void** object, bool flat) {
+template <class Server>
+HRESULT Create(REFIID riid, void** object, SimServerIdentity id) {
     if (!object) return E_POINTER;
     *object = nullptr;
-    SimServerIdentity id;
-    id.VendorInfo = flat ? "Velqor simulated OPC DA 2.0 server (flat address space)"
-                         : "Velqor simulated OPC DA 2.0 server";
-    id.FlatSpace = flat;
-    id.MajorVersion = 2;
-    id.MinorVersion = 5;
-    id.BuildNumber = 1;
     id.StartTime = ProcessStartTime();
-    auto server = com::MakeObject<TrackedServer>(SharedSpace(), id);
-    server->Track();
+    auto server = com::MakeObject<Server>(SharedSpace(), std::move(id));
     return server->QueryInterface(riid, object);
 }
+
+// One simulated server: its registration and the identity its objects report.
+struct SimServerEntry {
+    CLSID Clsid;
+    const char* ProgId;
+    const char* Description;
+    CATID Category;
+    const char* VendorInfo;
+    WORD Major, Minor, Build;
+    bool Flat;
+    HRESULT (*Make)(REFIID, void**, SimServerIdentity);
+};
+
+const SimServerEntry kServers[] = {
+    {CLSID_VelqorSimDA10, "Velqor.SimDA10", "Velqor Simulated OPC DA 1.0 Server",
+     CATID_OPCDAServer10, "Velqor simulated OPC DA 1.0 server", 1, 0, 1, false,
+     &Create<SimDa10Server>},
+    {CLSID_VelqorSimDA20, "Velqor.SimDA20", "Velqor Simulated OPC DA 2.0 Server",
+     CATID_OPCDAServer20, "Velqor simulated OPC DA 2.0 server", 2, 5, 1, false,
+     &Create<SimDa20Server>},
+    {CLSID_VelqorSimDA20Flat, "Velqor.SimDA20Flat", "Velqor Simulated OPC DA 2.0 Server (Flat)",
+     CATID_OPCDAServer20, "Velqor simulated OPC DA 2.0 server (flat address space)", 2, 5, 1, true,
+     &Create<SimDa20Server>},
+    {CLSID_VelqorSimDA30, "Velqor.SimDA30", "Velqor Simulated OPC DA 3.0 Server",
+     CATID_OPCDAServer30, "Velqor simulated OPC DA 3.0 server", 3, 0, 1, false,
+     &Create<SimDa30Server>},
+};
 
 }  // namespace
 
 void RegisterSimulatedServers(const std::string& computer) {
     ProcessStartTime();
-    com::ClassRegistration da20;
-    da20.Clsid = CLSID_VelqorSimDA20;
-    da20.ProgId = "Velqor.SimDA20.1";
-    da20.VersionIndependentProgId = "Velqor.SimDA20";
-    da20.Description = "Velqor Simulated OPC DA 2.0 Server";
-    da20.Categories = {CATID_OPCDAServer20};
-    da20.LocalServer = true;
-    da20.Create = [](REFIID riid, void** object) { return CreateDa20(riid, object, false); };
-    com::RegisterComClass(da20, computer);
-
-    com::ClassRegistration flat = da20;
-    flat.Clsid = CLSID_VelqorSimDA20Flat;
-    flat.ProgId = "Velqor.SimDA20Flat.1";
-    flat.VersionIndependentProgId = "Velqor.SimDA20Flat";
-    flat.Description = "Velqor Simulated OPC DA 2.0 Server (Flat)";
-    flat.Create = [](REFIID riid, void** object) { return CreateDa20(riid, object, true); };
-    com::RegisterComClass(flat, computer);
+    if (std::string refused = ApplySimFaultsFromEnvironment(); !refused.empty())
+        std::cerr << refused << "; no fault switches set from it\n";
+    for (const SimServerEntry& s : kServers) {
+        com::ClassRegistration reg;
+        reg.Clsid = s.Clsid;
+        reg.ProgId = std::string(s.ProgId) + ".1";
+        reg.VersionIndependentProgId = s.ProgId;
+        reg.Description = s.Description;
+        reg.Categories = {s.Category};
+        reg.LocalServer = true;
+        SimServerIdentity id;
+        id.VendorInfo = s.VendorInfo;
+        id.MajorVersion = s.Major;
+        id.MinorVersion = s.Minor;
+        id.BuildNumber = s.Build;
+        id.FlatSpace = s.Flat;
+        reg.Create = [make = s.Make, id](REFIID riid, void** object) {
+            return make(riid, object, id);
+        };
+        com::RegisterComClass(reg, computer);
+    }
 }
 
 void UnregisterSimulatedServers(const std::string& computer) {
-    com::UnregisterComClass(CLSID_VelqorSimDA20, computer);
-    com::UnregisterComClass(CLSID_VelqorSimDA20Flat, computer);
+    for (const SimServerEntry& s : kServers) com::UnregisterComClass(s.Clsid, computer);
 }
 
 int RequestSimulatedShutdown(const std::string& reason) {
-    std::lock_guard lock(Live().mu);
-    for (SimDaServer* s : Live().servers) s->RequestShutdown(reason);
-    return static_cast<int>(Live().servers.size());
+    return ShutdownPart::RequestShutdownOfAll(reason);
 }
 
 }  // namespace velqor::sim

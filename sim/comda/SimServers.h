@@ -17,8 +17,19 @@ inline constexpr CLSID CLSID_VelqorSimDA20 =
 inline constexpr CLSID CLSID_VelqorSimDA20Flat =
     velqor::com::MakeIid("A84F4755-15D8-42FC-B008-4D6642B93095");
 
+// "Velqor.SimDA30.1": OPC DA 3.0, browsed through IOPCBrowse, read and written by item ID.
+inline constexpr CLSID CLSID_VelqorSimDA30 =
+    velqor::com::MakeIid("40A1578C-1A37-462A-8444-791ABA675002");
+
+// "Velqor.SimDA10.1": OPC DA 1.0, hierarchical address space, no common interface, no
+// connection points.
+inline constexpr CLSID CLSID_VelqorSimDA10 =
+    velqor::com::MakeIid("407C186B-9B67-4EAE-AEA5-F3F64EBBC460");
+
 // Registers every simulated server (and leaves the server enumerator alone: that is
-// RegisterOpcServerList's). Calling it again replaces the registrations.
+// RegisterOpcServerList's). Calling it again replaces the registrations. Applies the fault
+// switches of VELQOR_COMSIM_FAULTS when that is set (SimFaults.h); a value it cannot take is
+// refused as a whole with a message on the standard error stream.
 void RegisterSimulatedServers(const std::string& computer = "");
 void UnregisterSimulatedServers(const std::string& computer = "");
 

@@ -1,0 +1,113 @@
+#include "SimFaults.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <mutex>
+#include <stdexcept>
+
+namespace velqor::sim {
+namespace {
+
+struct FaultStore {
+    std::mutex mu;
+    std::shared_ptr<const SimFaults> current = std::make_shared<const SimFaults>();
+};
+FaultStore& Store() {
+    static FaultStore store;
+    return store;
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+constexpr const char* kKnownWords =
+    "slow=MS, property-error=ID, read-error=ID, write-error=ID, add-error=ID, refuse-browse=ID, "
+    "sfalse, arrays=null, arrays=short, callbacks-after-unadvise";
+
+[[noreturn]] void Refuse(std::string_view word, const char* why) {
+    throw std::invalid_argument(std::string(kSimFaultsVariable) + ": " + why + " \"" +
+                                std::string(word) + "\" (known: " + kKnownWords + ")");
+}
+
+void ApplyWord(std::string_view word, SimFaults& f) {
+    std::size_t eq = word.find('=');
+    std::string_view key = Trim(word.substr(0, eq));
+    std::string_view arg =
+        eq == std::string_view::npos ? std::string_view{} : Trim(word.substr(eq + 1));
+    bool hasArg = eq != std::string_view::npos;
+    struct ItemSwitch {
+        const char* key;
+        std::set<std::string> SimFaults::*items;
+    };
+    static const ItemSwitch itemSwitches[] = {
+        {"property-error", &SimFaults::PropertyErrorItems},
+        {"read-error", &SimFaults::ReadErrorItems},
+        {"write-error", &SimFaults::WriteErrorItems},
+        {"add-error", &SimFaults::AddErrorItems},
+        {"refuse-browse", &SimFaults::RefusedBrowsePositions},
+    };
+    for (const auto& s : itemSwitches) {
+        if (key != s.key) continue;
+        if (arg.empty()) Refuse(word, "an item ID is missing in");
+        (f.*s.items).insert(std::string(arg));
+        return;
+    }
+    if (key == "slow") {
+        int ms = -1;
+        auto [end, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), ms);
+        if (ec != std::errc{} || end != arg.data() + arg.size() || ms < 0 || ms > 60000)
+            Refuse(word, "a delay of 0..60000 ms is needed in");
+        f.SlowCallMs = ms;
+    } else if (key == "arrays" && (arg == "null" || arg == "short")) {
+        f.OutArrays = arg == "null" ? OutArrayFault::Null : OutArrayFault::Short;
+    } else if (key == "sfalse" && !hasArg) {
+        f.SFalseWithErrors = true;
+    } else if (key == "callbacks-after-unadvise" && !hasArg) {
+        f.CallbacksAfterUnadvise = true;
+    } else {
+        Refuse(word, "unknown switch");
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<const SimFaults> CurrentSimFaults() {
+    std::lock_guard lock(Store().mu);
+    return Store().current;
+}
+
+void SetSimFaults(SimFaults faults) {
+    auto next = std::make_shared<const SimFaults>(std::move(faults));
+    std::lock_guard lock(Store().mu);
+    Store().current = std::move(next);
+}
+
+void ClearSimFaults() { SetSimFaults({}); }
+
+SimFaults ParseSimFaults(std::string_view text) {
+    SimFaults f;
+    while (!text.empty()) {
+        std::size_t comma = text.find(',');
+        std::string_view word = Trim(text.substr(0, comma));
+        if (!word.empty()) ApplyWord(word, f);
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+    }
+    return f;
+}
+
+std::string ApplySimFaultsFromEnvironment() {
+    const char* value = std::getenv(kSimFaultsVariable);
+    if (!value || Trim(value).empty()) return {};
+    try {
+        SetSimFaults(ParseSimFaults(value));
+    } catch (const std::invalid_argument& e) {
+        return e.what();
+    }
+    return {};
+}
+
+}  // namespace velqor::sim

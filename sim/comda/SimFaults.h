@@ -1,0 +1,60 @@
+// Fault switches of the simulated OPC DA servers: one settings record for every simulated server
+// of the process, read at the start of each server call, so a client's handling of a misbehaving
+// server can be explored and tested. Settable from any thread, by tests through SetSimFaults and
+// by a person through the VELQOR_COMSIM_FAULTS environment variable (read at registration).
+#pragma once
+
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "com/runtime/ComPlatform.h"
+
+namespace velqor::sim {
+
+// How the servers hand out the arrays of a call that answers per item.
+enum class OutArrayFault {
+    None,
+    Null,   // success code, out-arrays left null
+    Short,  // lists that state their own length hold one entry fewer than asked for
+};
+
+struct SimFaults {
+    // Items whose property queries, reads or writes fail with kSimItemFault.
+    std::set<std::string> PropertyErrorItems, ReadErrorItems, WriteErrorItems;
+    // Items that groups refuse to add (acted on once the servers offer groups).
+    std::set<std::string> AddErrorItems;
+    // Branches the servers refuse to browse into or list (E_ACCESSDENIED).
+    std::set<std::string> RefusedBrowsePositions;
+    int SlowCallMs = 0;  // every server call waits this long first
+    // Calls that answer per item return S_FALSE with every item failed (kSimItemFault).
+    bool SFalseWithErrors = false;
+    OutArrayFault OutArrays = OutArrayFault::None;
+    // Data callbacks keep coming after unadvise (acted on once the servers offer groups).
+    bool CallbacksAfterUnadvise = false;
+
+    bool operator==(const SimFaults&) const = default;
+};
+
+// The error an item gets from an item fault switch.
+inline constexpr HRESULT kSimItemFault = E_FAIL;
+
+inline constexpr const char* kSimFaultsVariable = "VELQOR_COMSIM_FAULTS";
+
+// The switches in force; never null. Thread-safe.
+std::shared_ptr<const SimFaults> CurrentSimFaults();
+void SetSimFaults(SimFaults faults);
+void ClearSimFaults();
+
+// Parses comma-separated switches: "slow=MS", "property-error=ID", "read-error=ID",
+// "write-error=ID", "add-error=ID", "refuse-browse=ID" (the ID switches may repeat),
+// "sfalse", "arrays=null", "arrays=short", "callbacks-after-unadvise". Blanks around words
+// are ignored. Throws std::invalid_argument naming the word it cannot take.
+SimFaults ParseSimFaults(std::string_view text);
+
+// Applies VELQOR_COMSIM_FAULTS when it is set and not blank. Returns "" on success (or when the
+// variable is absent), else the message of the refusal; the switches then stay as they were.
+std::string ApplySimFaultsFromEnvironment();
+
+}  // namespace velqor::sim

@@ -1,0 +1,104 @@
+// IOPCItemIO: reads by item ID honouring a maximum age per item, and writes of value, quality
+// and timestamp, straight on the plant without a group.
+#include "SimServerParts.h"
+#include "com/ComValues.h"
+
+namespace velqor::sim {
+namespace {
+
+xmldasim::TimePoint Now() {
+    return std::chrono::time_point_cast<std::chrono::milliseconds>(xmldasim::Clock::now());
+}
+
+}  // namespace
+
+HRESULT ItemIOPart::Read(DWORD count, LPCWSTR* itemIds, DWORD* maxAge, VARIANT** values,
+                         WORD** qualities, FILETIME** timeStamps, HRESULT** errors) {
+    auto faults = State().Enter();
+    if (!values || !qualities || !timeStamps || !errors) return E_INVALIDARG;
+    *values = nullptr;
+    *qualities = nullptr;
+    *timeStamps = nullptr;
+    *errors = nullptr;
+    if (count == 0 || !itemIds || !maxAge) return E_INVALIDARG;
+    if (faults->OutArrays == OutArrayFault::Null) return S_OK;
+    auto* v = TaskArray<VARIANT>(count);
+    auto* q = TaskArray<WORD>(count);
+    auto* t = TaskArray<FILETIME>(count);
+    auto* e = TaskArray<HRESULT>(count);
+    if (!v || !q || !t || !e) {
+        for (void* p : {static_cast<void*>(v), static_cast<void*>(q), static_cast<void*>(t),
+                        static_cast<void*>(e)})
+            CoTaskMemFree(p);
+        return E_OUTOFMEMORY;
+    }
+    HRESULT result = S_OK;
+    for (DWORD i = 0; i < count; ++i) {
+        VariantInit(&v[i]);
+        int node;
+        HRESULT hr = State().FindItem(itemIds[i], node);
+        if (SUCCEEDED(hr) && (faults->SFalseWithErrors ||
+                              faults->ReadErrorItems.count(velqor::OleStrToText(itemIds[i]))))
+            hr = kSimItemFault;
+        if (SUCCEEDED(hr) && Space().Node(node).item.access == xmldasim::Access::Write)
+            hr = OPC_E_BADRIGHTS;
+        if (SUCCEEDED(hr)) {
+            xmldasim::Sample s = Space().Plant().read(node, Now(), maxAge[i]);
+            hr = ValueToVariant(s.value, v[i]);
+            q[i] = QualityWordOf(s.quality);
+            t[i] = FileTimeOf(s.timestamp);
+        }
+        e[i] = hr;
+        if (FAILED(hr)) {
+            q[i] = OPC_QUALITY_BAD;
+            result = S_FALSE;
+        }
+    }
+    *values = v;
+    *qualities = q;
+    *timeStamps = t;
+    *errors = e;
+    return result;
+}
+
+HRESULT ItemIOPart::WriteVQT(DWORD count, LPCWSTR* itemIds, OPCITEMVQT* vqts, HRESULT** errors) {
+    auto faults = State().Enter();
+    if (!errors) return E_INVALIDARG;
+    *errors = nullptr;
+    if (count == 0 || !itemIds || !vqts) return E_INVALIDARG;
+    auto* e = TaskArray<HRESULT>(count);
+    if (!e) return E_OUTOFMEMORY;
+    HRESULT result = S_OK;
+    for (DWORD i = 0; i < count; ++i) {
+        int node;
+        HRESULT hr = State().FindItem(itemIds[i], node);
+        if (SUCCEEDED(hr) && (faults->SFalseWithErrors ||
+                              faults->WriteErrorItems.count(velqor::OleStrToText(itemIds[i]))))
+            hr = kSimItemFault;
+        const OPCITEMVQT& w = vqts[i];
+        if (SUCCEEDED(hr) && Space().Node(node).item.access == xmldasim::Access::Read)
+            hr = OPC_E_BADRIGHTS;
+        // The plant keeps a quality per item, not per written value.
+        if (SUCCEEDED(hr) && w.bQualitySpecified) hr = OPC_E_NOTSUPPORTED;
+        xmldasim::Value value;
+        if (SUCCEEDED(hr)) hr = VariantToValue(w.vDataValue, Space().Node(node).item.type, value);
+        if (SUCCEEDED(hr)) {
+            auto at = w.bTimeStampSpecified ? TimePointOf(w.ftTimeStamp) : Now();
+            std::string refused = Space().Plant().write(node, value, at);
+            if (refused == "E_RANGE")
+                hr = OPC_E_RANGE;
+            else if (!refused.empty())
+                hr = OPC_E_BADRIGHTS;
+        }
+        e[i] = hr;
+        if (FAILED(hr)) result = S_FALSE;
+    }
+    if (faults->OutArrays == OutArrayFault::Null) {
+        CoTaskMemFree(e);
+        return S_OK;
+    }
+    *errors = e;
+    return result;
+}
+
+}  // namespace velqor::sim
