@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "com/ComValues.h"
+#include "com/runtime/ComText.h"
 
 namespace velqor::sim {
 namespace {
@@ -85,7 +86,7 @@ bool PutScalar(VARTYPE vt, const Scalar& s, void* cell) {
         }
         case VT_BSTR: {
             auto p = std::get_if<std::string>(&s);
-            BSTR b = velqor::AllocBstr(p ? *p : std::string{});
+            BSTR b = NewBstr(p ? *p : std::string{});
             *static_cast<BSTR*>(cell) = b;
             return b != nullptr;
         }
@@ -148,6 +149,18 @@ HRESULT ArrayToVariant(VARTYPE element, const std::vector<Scalar>& items, VARIAN
 }
 
 }  // namespace
+
+LPWSTR TaskString(std::string_view utf8) {
+    std::u16string w = com::Utf8ToUtf16(utf8);
+    auto* s = static_cast<LPWSTR>(CoTaskMemAlloc((w.size() + 1) * sizeof(OLECHAR)));
+    if (s) std::char_traits<char16_t>::copy(s, w.c_str(), w.size() + 1);
+    return s;
+}
+
+BSTR NewBstr(std::string_view utf8) {
+    std::u16string w = com::Utf8ToUtf16(utf8);
+    return SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
+}
 
 const std::vector<ComPropertyDef>& ComPropertyTable() {
     static const std::vector<ComPropertyDef> table{
@@ -436,7 +449,7 @@ HRESULT ComSimAddressSpace::Property(int item, DWORD id, VARIANT& out) const {
     auto now = std::chrono::time_point_cast<std::chrono::milliseconds>(xmldasim::Clock::now());
     auto text = [&](const std::string& s) {
         out.vt = VT_BSTR;
-        out.bstrVal = velqor::AllocBstr(s);
+        out.bstrVal = NewBstr(s);
         if (!out.bstrVal) out.vt = VT_EMPTY;
         return out.bstrVal ? S_OK : E_OUTOFMEMORY;
     };

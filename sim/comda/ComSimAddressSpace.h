@@ -27,6 +27,11 @@ struct ComPropertyDef {
 const std::vector<ComPropertyDef>& ComPropertyTable();
 const ComPropertyDef* FindComProperty(DWORD id);
 
+// Strings for the client, in task memory or as BSTR; null when memory runs out (a server call
+// answers E_OUTOFMEMORY then: nothing may be thrown across the interface).
+LPWSTR TaskString(std::string_view utf8);
+BSTR NewBstr(std::string_view utf8);
+
 VARTYPE VarTypeOf(xmldasim::DataType type);
 DWORD AccessRightsOf(xmldasim::Access access);
 WORD QualityWordOf(const xmldasim::Quality& quality);

@@ -42,7 +42,7 @@ HRESULT ItemPropertiesPart::QueryAvailableProperties(LPWSTR itemId, DWORD* count
         const ComPropertyDef* def = FindComProperty(found[i]);
         outIds[i] = found[i];
         outTypes[i] = def->Type;
-        outTexts[i] = velqor::AllocTaskString(def->Description);
+        outTexts[i] = TaskString(def->Description);
         ok = outTexts[i] != nullptr;
     }
     if (!ok) {
@@ -211,7 +211,7 @@ HRESULT BrowseSpacePart::GetItemID(LPWSTR itemDataId, LPWSTR* itemId) {
                        : here.id.empty() ? name
                                          : here.id + kItemSeparator + name;
     if (Space().Find(full) < 0) return E_INVALIDARG;
-    *itemId = velqor::AllocTaskString(full);
+    *itemId = TaskString(full);
     return *itemId ? S_OK : E_OUTOFMEMORY;
 }
 

@@ -48,7 +48,7 @@ HRESULT FillProperties(const ComSimAddressSpace& space, int node, const std::vec
             continue;
         }
         p.vtDataType = def->Type;
-        p.szDescription = velqor::AllocTaskString(def->Description);
+        p.szDescription = TaskString(def->Description);
         if (!p.szDescription) return E_OUTOFMEMORY;
         if (withValues) {
             p.hrErrorID = space.Property(node, id, p.vValue);
@@ -172,8 +172,8 @@ HRESULT Da3BrowsePart::Browse(LPWSTR itemId, LPWSTR* continuationPoint, DWORD ma
         int node = listed[first + i];
         const auto& def = space.Node(node);
         OPCBROWSEELEMENT& e = out[i];
-        e.szName = velqor::AllocTaskString(def.name);
-        e.szItemID = velqor::AllocTaskString(def.id);
+        e.szName = TaskString(def.name);
+        e.szItemID = TaskString(def.id);
         bool ok = e.szName && e.szItemID;
         if (def.isItem) {
             e.dwFlagValue = OPC_BROWSE_ISITEM;
@@ -194,7 +194,7 @@ HRESULT Da3BrowsePart::Browse(LPWSTR itemId, LPWSTR* continuationPoint, DWORD ma
         }
     }
     if (last < listed.size()) {
-        *continuationPoint = velqor::AllocTaskString(MakeContinuation(last, position));
+        *continuationPoint = TaskString(MakeContinuation(last, position));
         if (!*continuationPoint) {
             FreeElements(out, n);
             return E_OUTOFMEMORY;

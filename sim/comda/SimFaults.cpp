@@ -1,14 +1,18 @@
 #include "SimFaults.h"
 
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace velqor::sim {
 namespace {
 
 struct FaultStore {
+    std::atomic<std::uint64_t> delayedCalls{0};
     std::mutex mu;
     std::shared_ptr<const SimFaults> current = std::make_shared<const SimFaults>();
 };
@@ -86,6 +90,17 @@ void SetSimFaults(SimFaults faults) {
 }
 
 void ClearSimFaults() { SetSimFaults({}); }
+
+std::shared_ptr<const SimFaults> EnterSimCall() {
+    auto faults = CurrentSimFaults();
+    if (faults->SlowCallMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(faults->SlowCallMs));
+        ++Store().delayedCalls;
+    }
+    return faults;
+}
+
+std::uint64_t SimDelayedCalls() { return Store().delayedCalls.load(); }
 
 SimFaults ParseSimFaults(std::string_view text) {
     SimFaults f;

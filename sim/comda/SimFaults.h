@@ -4,6 +4,7 @@
 // by a person through the VELQOR_COMSIM_FAULTS environment variable (read at registration).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
@@ -46,6 +47,11 @@ inline constexpr const char* kSimFaultsVariable = "VELQOR_COMSIM_FAULTS";
 std::shared_ptr<const SimFaults> CurrentSimFaults();
 void SetSimFaults(SimFaults faults);
 void ClearSimFaults();
+
+// Starts a server call: waits out the slow-call switch and returns the switches for this call.
+std::shared_ptr<const SimFaults> EnterSimCall();
+// How many server calls have waited out the slow-call switch so far.
+std::uint64_t SimDelayedCalls();
 
 // Parses comma-separated switches: "slow=MS", "property-error=ID", "read-error=ID",
 // "write-error=ID", "add-error=ID", "refuse-browse=ID" (the ID switches may repeat),

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "SimServerParts.h"
 #include "com/ComValues.h"
@@ -60,7 +59,7 @@ HRESULT ErrorText(HRESULT error, LCID locale, LPWSTR* text) {
     if (!IsSupportedLocale(locale)) return E_INVALIDARG;
     const char* t = OpcErrorText(error);
     if (!t) return E_INVALIDARG;
-    *text = velqor::AllocTaskString(t);
+    *text = TaskString(t);
     return *text ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -77,12 +76,7 @@ LiveServers& Live() {
 
 }  // namespace
 
-std::shared_ptr<const SimFaults> SimServerState::Enter() const {
-    auto faults = CurrentSimFaults();
-    if (faults->SlowCallMs > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(faults->SlowCallMs));
-    return faults;
-}
+std::shared_ptr<const SimFaults> SimServerState::Enter() const { return EnterSimCall(); }
 
 HRESULT SimServerState::FindItem(LPCWSTR itemId, int& node) const {
     node = -1;
@@ -157,7 +151,7 @@ HRESULT OpcServerPart::GetStatus(OPCSERVERSTATUS** status) {
     s->wMajorVersion = id.MajorVersion;
     s->wMinorVersion = id.MinorVersion;
     s->wBuildNumber = id.BuildNumber;
-    s->szVendorInfo = velqor::AllocTaskString(id.VendorInfo);
+    s->szVendorInfo = TaskString(id.VendorInfo);
     if (!s->szVendorInfo) {
         CoTaskMemFree(s);
         return E_OUTOFMEMORY;
