@@ -74,69 +74,6 @@ TEST_F(SimFaultsTest, SlowCallsWaitOnEveryInterfaceOfEveryGeneration) {
     EXPECT_EQ(sim::SimDelayedCalls() - before, 3u);
 }
 
-TEST_F(SimFaultsTest, ItemErrorsFailTheNamedItemsOnly) {
-    auto da30 = Create<IOPCBrowse>(u"Velqor.SimDA30");
-    auto io = com::QueryAs<IOPCItemIO>(da30);
-    auto props = Create<IOPCItemProperties>(u"Velqor.SimDA20");
-    SetFaults("read-error=Static/Int,write-error=Writable/Int,property-error=Static/Int");
-    LPCWSTR ids[] = {u"Static/Int", u"Static/Double"};
-
-    VARIANT* v = nullptr;
-    WORD* q = nullptr;
-    FILETIME* t = nullptr;
-    HRESULT* e = nullptr;
-    DWORD ages[] = {0, 0};
-    ASSERT_EQ(io->Read(2, ids, ages, &v, &q, &t, &e), S_FALSE);
-    EXPECT_EQ(e[0], sim::kSimItemFault);
-    EXPECT_EQ(q[0], OPC_QUALITY_BAD);
-    EXPECT_EQ(v[0].vt, VT_EMPTY);
-    EXPECT_EQ(e[1], S_OK);
-    EXPECT_EQ(v[1].vt, VT_R8);
-    for (int i = 0; i < 2; ++i) VariantClear(&v[i]);
-    for (void* a : {static_cast<void*>(v), static_cast<void*>(q), static_cast<void*>(t),
-                    static_cast<void*>(e)})
-        CoTaskMemFree(a);
-
-    LPCWSTR written[] = {u"Writable/Int", u"Writable/Long"};
-    OPCITEMVQT vqt[2]{};
-    vqt[0].vDataValue.vt = vqt[1].vDataValue.vt = VT_I4;
-    vqt[0].vDataValue.lVal = vqt[1].vDataValue.lVal = 7;
-    ASSERT_EQ(io->WriteVQT(2, written, vqt, &e), S_FALSE);
-    EXPECT_EQ(e[0], sim::kSimItemFault);
-    EXPECT_EQ(e[1], S_OK);
-    CoTaskMemFree(e);
-
-    LPWSTR asked[] = {const_cast<LPWSTR>(ids[0]), const_cast<LPWSTR>(ids[1])};
-    OPCITEMPROPERTIES* results = nullptr;
-    ASSERT_EQ(da30->GetProperties(2, asked, TRUE, 0, nullptr, &results), S_FALSE);
-    ItemPropertiesCopy failed = TakeProperties(results[0]), good = TakeProperties(results[1]);
-    CoTaskMemFree(results);
-    EXPECT_EQ(failed.Error, sim::kSimItemFault);
-    EXPECT_TRUE(failed.Properties.empty());
-    EXPECT_EQ(good.Error, S_OK);
-
-    BrowseRequest r;
-    r.ItemId = u"Static";
-    r.NameFilter = u"Int";
-    r.PropertyIds = {OPC_PROPERTY_DATATYPE};
-    BrowseCopy b = Browse(da30.Get(), r);
-    ASSERT_EQ(b.Elements.size(), 1u);
-    EXPECT_EQ(b.Elements[0].Properties.Error, sim::kSimItemFault);
-
-    DWORD count = 0;
-    DWORD* pids = nullptr;
-    LPWSTR* texts = nullptr;
-    VARTYPE* types = nullptr;
-    EXPECT_EQ(props->QueryAvailableProperties(asked[0], &count, &pids, &texts, &types),
-              sim::kSimItemFault);
-    EXPECT_EQ(pids, nullptr);
-    DWORD one[] = {OPC_PROPERTY_DATATYPE};
-    ASSERT_EQ(props->GetItemProperties(asked[0], 1, one, &v, &e), S_FALSE);
-    EXPECT_EQ(e[0], sim::kSimItemFault);
-    CoTaskMemFree(v);
-    CoTaskMemFree(e);
-}
-
 TEST_F(SimFaultsTest, ARefusedBrowsePositionCannotBeEnteredOrListed) {
     SetFaults("refuse-browse=Plant/Area1");
     for (const char16_t* progId : {u"Velqor.SimDA10", u"Velqor.SimDA20"}) {
@@ -245,7 +182,7 @@ class ArrayFaults : public SimFaultsTest {
     com::ComPtr<IOPCItemProperties> props_;
 };
 
-TEST_F(ArrayFaults, EachSwitchShowsInEveryPerItemAnswer) {
+TEST_F(ArrayFaults, EachSwitchShowsInEveryPerItemAnswerAndItemErrorsInTheNamedItemsOnly) {
     const HRESULT f = sim::kSimItemFault;
     struct Case {
         const char* faults;
@@ -257,6 +194,12 @@ TEST_F(ArrayFaults, EachSwitchShowsInEveryPerItemAnswer) {
           {S_OK, false, {S_OK, S_OK}},
           {S_OK, false, {S_OK}},
           {S_OK, false, {S_OK, S_OK}}}},
+        {"read-error=Writable/Int,write-error=Writable/Int,"
+         "property-error=Plant/Area1/Tank1/Level",
+         {{S_FALSE, false, {S_OK, f}},
+          {S_FALSE, false, {f, S_OK}},
+          {S_FALSE, false, {f}},
+          {S_FALSE, false, {f, f}}}},
         {"sfalse",
          {{S_FALSE, false, {f, f}},
           {S_FALSE, false, {f, f}},
@@ -276,19 +219,26 @@ TEST_F(ArrayFaults, EachSwitchShowsInEveryPerItemAnswer) {
     }
 }
 
-TEST_F(ArrayFaults, NullAndShortListsWhereTheAnswerStatesItsLength) {
-    SetFaults("arrays=null");
-    BrowseRequest r;
-    r.ItemId = u"Plant/Area1/Tank1";
-    BrowseCopy b = Browse(da30_.Get(), r);
-    EXPECT_EQ(b.Result, S_OK);
-    EXPECT_EQ(b.Count, 4u);
-    EXPECT_TRUE(b.NullElements);
+TEST_F(ArrayFaults, ListsThatStateTheirLength) {
+    SetFaults("property-error=Plant/Area1/Tank1/Level");
+    LPWSTR level = const_cast<LPWSTR>(u"Plant/Area1/Tank1/Level");
     DWORD count = 0;
     DWORD* ids = nullptr;
     LPWSTR* texts = nullptr;
     VARTYPE* types = nullptr;
-    LPWSTR level = const_cast<LPWSTR>(u"Plant/Area1/Tank1/Level");
+    EXPECT_EQ(props_->QueryAvailableProperties(level, &count, &ids, &texts, &types),
+              sim::kSimItemFault);
+    BrowseRequest r;
+    r.ItemId = u"Plant/Area1/Tank1";
+    r.PropertyIds = {OPC_PROPERTY_DATATYPE};
+    EXPECT_EQ(Browse(da30_.Get(), r).Elements.at(0).Properties.Error, sim::kSimItemFault);
+
+    SetFaults("arrays=null");
+    r.PropertyIds = {};
+    BrowseCopy b = Browse(da30_.Get(), r);
+    EXPECT_EQ(b.Result, S_OK);
+    EXPECT_EQ(b.Count, 4u);
+    EXPECT_TRUE(b.NullElements);
     EXPECT_EQ(props_->QueryAvailableProperties(level, &count, &ids, &texts, &types), S_OK);
     EXPECT_GT(count, 0u);
     EXPECT_TRUE(!ids && !texts && !types);
