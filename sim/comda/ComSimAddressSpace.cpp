@@ -394,7 +394,10 @@ HRESULT VariantToValue(const VARIANT& in, xmldasim::DataType target, xmldasim::V
             return S_OK;
         }
     } else {
-        given.elems.push_back(TakeScalar(element, ScalarCell(const_cast<VARIANT&>(in))));
+        VARIANT shallow = in;  // INT and UINT share the storage of I4 and UI4
+        if (shallow.vt == VT_INT) shallow.vt = VT_I4;
+        if (shallow.vt == VT_UINT) shallow.vt = VT_UI4;
+        given.elems.push_back(TakeScalar(shallow.vt, ScalarCell(shallow)));
     }
     xmldasim::Converted c = xmldasim::convert(given, target);
     if (c.resultId == "E_RANGE") return OPC_E_RANGE;

@@ -303,6 +303,7 @@ TEST_F(SimDa30Test, WritesValueAndTimestampAndRefusesWhatTheItemCannotTake) {
     const Case cases[] = {
         {u"Writable/Int", Variant::I4(42), -1, {}, S_OK},
         {u"Writable/Int", Variant::Str("12"), -1, {}, S_OK},
+        {u"Writable/Long", Variant::Int(-5), -1, {}, S_OK},
         {u"Writable/Int", Variant::Str("twelve"), -1, {}, OPC_E_BADTYPE},
         {u"Writable/Short", Variant::I4(70000), -1, {}, OPC_E_RANGE},
         {u"Plant/Area1/Tank1/Setpoint", Variant::R8(20.0), -1, {}, OPC_E_RANGE},
