@@ -113,7 +113,7 @@ TEST_F(SimDa30Test, BrowsesByItemIdWithFiltersAndFlags) {
         {u"Plant", OPC_BROWSE_FILTER_ITEMS, u"", u"", S_FALSE, {}},
         {u"Plant/Area1/Tank1/Level", OPC_BROWSE_FILTER_ALL, u"", u"", S_FALSE, {}},
         {u"Plant/Nowhere", OPC_BROWSE_FILTER_ALL, u"", u"", OPC_E_UNKNOWNITEMID, {}},
-        {u"Plant", OPCBROWSEFILTER(7), u"", u"", E_INVALIDARG, {}},
+        {u"Plant", OPCBROWSEFILTER(0), u"", u"", E_INVALIDARG, {}},
     };
     for (const Case& c : cases) {
         BrowseRequest r;
