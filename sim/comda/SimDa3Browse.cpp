@@ -104,8 +104,8 @@ HRESULT Da3BrowsePart::GetProperties(DWORD itemCount, LPWSTR* itemIds, BOOL with
                               faults->PropertyErrorItems.count(velqor::OleStrToText(itemIds[i]))))
             hr = kSimItemFault;
         if (SUCCEEDED(hr)) {
-            auto wanted = WantedProperties(Space(), node, propertyCount == 0, propertyCount,
-                                           propertyIds, *faults);
+            bool all = propertyCount == 0 && !faults->EmptyProperties;
+            auto wanted = WantedProperties(Space(), node, all, propertyCount, propertyIds, *faults);
             hr = FillProperties(Space(), node, wanted, withValues != FALSE, out[i]);
             if (hr == E_OUTOFMEMORY) {
                 for (DWORD k = 0; k <= i; ++k) FreeProperties(out[k]);

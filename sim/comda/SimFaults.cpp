@@ -29,7 +29,7 @@ std::string_view Trim(std::string_view s) {
 
 constexpr const char* kKnownWords =
     "slow=MS, property-error=ID, read-error=ID, write-error=ID, add-error=ID, refuse-browse=ID, "
-    "sfalse, arrays=null, arrays=short, callbacks-after-unadvise";
+    "sfalse, arrays=null, arrays=short, empty-properties, callbacks-after-unadvise";
 
 [[noreturn]] void Refuse(std::string_view word, const char* why) {
     throw std::invalid_argument(std::string(kSimFaultsVariable) + ": " + why + " \"" +
@@ -69,6 +69,8 @@ void ApplyWord(std::string_view word, SimFaults& f) {
         f.OutArrays = arg == "null" ? OutArrayFault::Null : OutArrayFault::Short;
     } else if (key == "sfalse" && !hasArg) {
         f.SFalseWithErrors = true;
+    } else if (key == "empty-properties" && !hasArg) {
+        f.EmptyProperties = true;
     } else if (key == "callbacks-after-unadvise" && !hasArg) {
         f.CallbacksAfterUnadvise = true;
     } else {

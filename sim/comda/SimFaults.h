@@ -32,6 +32,8 @@ struct SimFaults {
     // Calls that answer per item return S_FALSE with every item failed (kSimItemFault).
     bool SFalseWithErrors = false;
     OutArrayFault OutArrays = OutArrayFault::None;
+    // IOPCBrowse::GetProperties answers a request for all properties with empty lists.
+    bool EmptyProperties = false;
     // Data callbacks keep coming after unadvise (acted on once the servers offer groups).
     bool CallbacksAfterUnadvise = false;
 
@@ -55,8 +57,8 @@ std::uint64_t SimDelayedCalls();
 
 // Parses comma-separated switches: "slow=MS", "property-error=ID", "read-error=ID",
 // "write-error=ID", "add-error=ID", "refuse-browse=ID" (the ID switches may repeat),
-// "sfalse", "arrays=null", "arrays=short", "callbacks-after-unadvise". Blanks around words
-// are ignored. Throws std::invalid_argument naming the word it cannot take.
+// "sfalse", "arrays=null", "arrays=short", "empty-properties", "callbacks-after-unadvise". Blanks
+// around words are ignored. Throws std::invalid_argument naming the word it cannot take.
 SimFaults ParseSimFaults(std::string_view text);
 
 // Applies VELQOR_COMSIM_FAULTS when it is set and not blank. Returns "" on success (or when the

@@ -203,7 +203,9 @@ class SimServerObject final : public com::PlatformObject<Parts...> {
 using SimDa10Server = SimServerObject<OpcServerPart, BrowseSpacePart>;
 using SimDa20Server = SimServerObject<OpcServerPart, OpcCommonPart, ItemPropertiesPart,
                                       BrowseSpacePart, ShutdownPart>;
-using SimDa30Server =
-    SimServerObject<OpcServerPart, OpcCommonPart, ShutdownPart, Da3BrowsePart, ItemIOPart>;
+// DA 3.0 keeps the DA 2.0 item properties beside IOPCBrowse, as DA 3.0 servers do for clients
+// of the earlier generation; its address space is browsed through IOPCBrowse only.
+using SimDa30Server = SimServerObject<OpcServerPart, OpcCommonPart, ShutdownPart, Da3BrowsePart,
+                                      ItemIOPart, ItemPropertiesPart>;
 
 }  // namespace velqor::sim

@@ -19,10 +19,11 @@ TEST(SimFaultSwitches, ParseEveryWordAndRefuseWhatTheyCannotTake) {
     expected.SFalseWithErrors = true;
     expected.OutArrays = sim::OutArrayFault::Short;
     expected.CallbacksAfterUnadvise = true;
+    expected.EmptyProperties = true;
     EXPECT_EQ(sim::ParseSimFaults(" slow=200, refuse-browse=Plant/Area1,read-error=Static/Int,"
                                   "read-error = Static/Double,write-error=Writable/Int,,"
                                   "property-error=Plant/Area1/Tank1/Level,add-error=Load/Item00001,"
-                                  "sfalse,arrays=short,callbacks-after-unadvise"),
+                                  "sfalse,arrays=short,callbacks-after-unadvise,empty-properties"),
               expected);
     EXPECT_EQ(sim::ParseSimFaults("arrays=null").OutArrays, sim::OutArrayFault::Null);
     EXPECT_EQ(sim::ParseSimFaults(""), sim::SimFaults{});
@@ -259,6 +260,19 @@ TEST_F(ArrayFaults, ListsThatStateTheirLength) {
     CoTaskMemFree(results);
     ASSERT_EQ(got.Properties.size(), 2u) << "one fewer than asked for, and says so";
     EXPECT_EQ(got.Properties[1].Id, OPC_PROPERTY_VALUE);
+
+    SetFaults("empty-properties");
+    for (DWORD asked : {0u, 1u}) {
+        ASSERT_EQ(da30_->GetProperties(1, &level, FALSE, asked, pids, &results), S_OK);
+        EXPECT_EQ(TakeProperties(results[0]).Properties.size(), asked) << "only what was named";
+        CoTaskMemFree(results);
+    }
+    auto da2Way = com::QueryAs<IOPCItemProperties>(da30_);
+    ASSERT_EQ(da2Way->QueryAvailableProperties(level, &count, &ids, &texts, &types), S_OK);
+    for (DWORD i = 0; i < count; ++i) CoTaskMemFree(texts[i]);
+    for (void* p : {static_cast<void*>(ids), static_cast<void*>(texts), static_cast<void*>(types)})
+        CoTaskMemFree(p);
+    EXPECT_GT(count, 5u) << "the DA 2.0 way still answers";
 }
 
 }  // namespace

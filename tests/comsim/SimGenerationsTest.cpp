@@ -37,7 +37,7 @@ TEST_F(Generations, EachAnswersQueryInterfaceForExactlyItsInterfaces) {
         {u"Velqor.SimDA30",
          3,
          {&IID_IOPCServer, &IID_IOPCCommon, &IID_IConnectionPointContainer, &IID_IOPCBrowse,
-          &IID_IOPCItemIO}},
+          &IID_IOPCItemIO, &IID_IOPCItemProperties}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(com::Utf16ToUtf8(c.progId));
