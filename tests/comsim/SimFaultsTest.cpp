@@ -1,7 +1,9 @@
 // The fault switches of the simulated servers: how they are written, and what each does to the
 // answers a client gets.
+#include <atomic>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 #include "SimServerTestSupport.h"
 
@@ -60,6 +62,31 @@ TEST_F(SimFaultsTest, TheEnvironmentSetsTheSwitchesAtRegistrationOrIsRefusedWhol
     EXPECT_NE(message.find("unknown switch \"sloww=5\""), std::string::npos) << message;
     EXPECT_EQ(sim::CurrentSimFaults()->ReadErrorItems, std::set<std::string>{"Static/Int"})
         << "a refused value changes nothing";
+}
+
+TEST_F(SimFaultsTest, SwitchesChangedFromAnotherThreadHoldWholeForEachCall) {
+    auto io = Create<IOPCItemIO>(u"Velqor.SimDA30");
+    std::atomic<bool> done{false};
+    std::thread setter([&] {
+        for (int i = 0; !done; ++i) SetFaults(i % 2 ? "read-error=Static/Int" : "sfalse");
+    });
+    LPCWSTR ids[] = {u"Static/Int", u"Static/Double"};
+    DWORD ages[] = {0, 0};
+    for (int call = 0; call < 200; ++call) {
+        VARIANT* v = nullptr;
+        WORD* q = nullptr;
+        FILETIME* t = nullptr;
+        HRESULT* e = nullptr;
+        EXPECT_EQ(io->Read(2, ids, ages, &v, &q, &t, &e), S_FALSE);
+        EXPECT_EQ(e[0], sim::kSimItemFault);
+        EXPECT_TRUE(e[1] == S_OK || e[1] == sim::kSimItemFault);
+        for (int i = 0; i < 2; ++i) VariantClear(&v[i]);
+        for (void* a : {static_cast<void*>(v), static_cast<void*>(q), static_cast<void*>(t),
+                        static_cast<void*>(e)})
+            CoTaskMemFree(a);
+    }
+    done = true;
+    setter.join();
 }
 
 TEST_F(SimFaultsTest, SlowCallsWaitOnEveryInterfaceOfEveryGeneration) {
