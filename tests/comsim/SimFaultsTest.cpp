@@ -66,6 +66,7 @@ TEST_F(SimFaultsTest, TheEnvironmentSetsTheSwitchesAtRegistrationOrIsRefusedWhol
 
 TEST_F(SimFaultsTest, SwitchesChangedFromAnotherThreadHoldWholeForEachCall) {
     auto io = Create<IOPCItemIO>(u"Velqor.SimDA30");
+    SetFaults("sfalse");
     std::atomic<bool> done{false};
     std::thread setter([&] {
         for (int i = 0; !done; ++i) SetFaults(i % 2 ? "read-error=Static/Int" : "sfalse");
