@@ -60,10 +60,23 @@ void QtEventLoop::Drain() {
     [[maybe_unused]] ssize_t r = ::read(wakeFd_, &count, sizeof count);
     size_t n = 0;
     if (Held()) {
-        // Release drains; later posts wake us again.
+        // Release wakes us again.
         std::lock_guard lock(mu_);
         wakePending_ = false;
         return;
+    }
+    // Timer ticks that fell due while held, once each, before the queued work.
+    std::vector<int> ticks;
+    ticks.swap(ticksWhileHeld_);
+    for (size_t i = 0; i < ticks.size(); ++i) {
+        if (Held()) {
+            // A tick started a busy call; its release carries on with the rest.
+            ticksWhileHeld_.insert(ticksWhileHeld_.end(), ticks.begin() + long(i), ticks.end());
+            std::lock_guard lock(mu_);
+            wakePending_ = false;
+            return;
+        }
+        Tick(ticks[i]);
     }
     {
         std::lock_guard lock(mu_);
@@ -141,15 +154,12 @@ void QtEventLoop::Hold() { ++holds_; }
 
 void QtEventLoop::Release() {
     if (holds_ == 0 || --holds_ > 0) return;
-    std::vector<int> ticks;
-    ticks.swap(ticksWhileHeld_);
-    for (size_t i = 0; i < ticks.size(); ++i) {
-        if (Held()) {
-            // A tick started another busy call; its release carries on with the rest.
-            ticksWhileHeld_.insert(ticksWhileHeld_.end(), ticks.begin() + long(i), ticks.end());
-            return;
-        }
-        Tick(ticks[i]);
+    // What waited runs on the next turn of the loop, after the code that released it: the
+    // window first takes in the call's results (new rows), then the messages about them.
+    std::lock_guard lock(mu_);
+    if (!wakePending_) {
+        wakePending_ = true;
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
     }
-    Drain();
 }

@@ -33,8 +33,9 @@ class QtEventLoop : public QObject, public velqor::EventLoop {
     void StopTimer(int id) override;
 
     // While held (GUI thread only), posted work waits in the queue and timer ticks are noted;
-    // Release runs each noted timer once, then the queue, in order. Used while a server call
-    // runs on a worker thread, so that nothing re-enters the component under it. Holds nest.
+    // on the loop's next turn after the last Release, each noted timer ticks once, then the
+    // queue runs in order. Used while a server call runs on a worker thread, so that nothing
+    // re-enters the component under it. Holds nest.
     void Hold();
     void Release();
     bool Held() const { return holds_ > 0; }

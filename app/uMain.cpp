@@ -516,9 +516,10 @@ void TForm1::RowSetup(TItemRow& r) const {
     r.Text[colValue] = r.Text[colTime] = r.Text[colQuality] = "-";
     r.State = RowState::Current;
     r.Problem.clear();
-    if (OPCServer->Active() && item->ServerHandle() == -1 && item->Error() != 0) {
+    // The add's own result: an item the server refused says so until it delivers data.
+    if (OPCServer->Active() && item->Error() != 0) {
         r.State = RowState::Failed;
-        r.Text[colQuality] = "not added";
+        r.Text[colQuality] = "refused";
         r.Problem = QString::fromStdString(item->ErrorText());
     }
 }
@@ -528,8 +529,8 @@ void TForm1::RowValues(TItemRow& r) const {
     r.Text[colValue] = QString::fromStdString(item->ValueText());
     r.Text[colTime] = TimeText(item->TimeStamp());
     r.Text[colQuality] = item->IsGood() ? QStringLiteral("good") : QStringLiteral("bad");
-    if (r.State == RowState::Failed) {
-        r.Text[colQuality] = "not added";
+    if (r.State == RowState::Failed && item->Error() != 0) {
+        r.Text[colQuality] = "refused";
         return;
     }
     if (!OPCServer->Active()) {
