@@ -120,6 +120,28 @@ TEST_F(MainWindowTest, FailedConnectIsShownAndWritesNothing) {
     EXPECT_TRUE(form->isVisible()) << "the window stays usable";
 }
 
+TEST_F(MainWindowTest, MistypedAddressesAreNamedAndEnterConnects) {
+    form->show();
+    form->Timer1->stop();
+    const char* bad[] = {"htp:/host", "http:/host", "http://", "ftp://host/x", "Sim/Server"};
+    for (const char* text : bad) {
+        Recorded().errors.clear();
+        form->ServerCombo->setEditText(text);
+        form->bConnect->click();
+        EXPECT_FALSE(Server().Active()) << text;
+        ASSERT_EQ(Recorded().errors.size(), 1u) << text;
+        EXPECT_NE(Recorded().errors[0].find("is not a valid server address"), std::string::npos)
+            << Recorded().errors[0];
+    }
+    EXPECT_EQ(fake->CountCalls("Connect"), 0) << "nothing was sent for a bad address";
+    // Enter in the server box connects.
+    form->ServerCombo->setEditText("Sim.Server.1");
+    QTest::keyClick(form->ServerCombo->lineEdit(), Qt::Key_Return);
+    EXPECT_TRUE(Server().Active());
+    EXPECT_FALSE(form->bConnect->isEnabled());
+    EXPECT_TRUE(form->BDisconnect->isEnabled());
+}
+
 TEST_F(MainWindowTest, RemoteConnectAsksForComputerNameBlankConnectsLocally) {
     form->show();
     form->ServerCombo->setEditText("Sim.Server.1");
