@@ -51,8 +51,8 @@ bool IsUserInput(QEvent::Type t) {
 // Worth delivering after a background call: what the user did, not where the pointer went.
 bool IsReplayable(QEvent::Type t) {
     return t == QEvent::MouseButtonPress || t == QEvent::MouseButtonRelease ||
-           t == QEvent::MouseButtonDblClick || t == QEvent::KeyPress ||
-           t == QEvent::KeyRelease || t == QEvent::Wheel;
+           t == QEvent::MouseButtonDblClick || t == QEvent::KeyPress || t == QEvent::KeyRelease ||
+           t == QEvent::Wheel;
 }
 
 // The worker's cancel scope, reachable from the GUI thread for as long as it exists.
@@ -197,7 +197,8 @@ bool RunBusy(const QString& what, const std::function<void()>& call, BusyKind ki
             std::lock_guard lock(link.mu);
             link.scope = nullptr;
         }
-        QMetaObject::invokeMethod(&wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
     });
 
     {

@@ -124,8 +124,8 @@ int QtEventLoop::StartTimer(int intervalMs, std::function<void()> fn) {
 
 void QtEventLoop::StopTimer(int id) {
     if (!OnOwnThread()) {
-        QMetaObject::invokeMethod(this, [this, id] { StopTimer(id); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, id] { StopTimer(id); }, Qt::BlockingQueuedConnection);
         return;
     }
     auto it = timers_.find(id);
@@ -139,8 +139,7 @@ void QtEventLoop::StopTimer(int id) {
 
 void QtEventLoop::Tick(int id) {
     if (Held()) {
-        if (std::find(ticksWhileHeld_.begin(), ticksWhileHeld_.end(), id) ==
-            ticksWhileHeld_.end())
+        if (std::find(ticksWhileHeld_.begin(), ticksWhileHeld_.end(), id) == ticksWhileHeld_.end())
             ticksWhileHeld_.push_back(id);
         return;
     }

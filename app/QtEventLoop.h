@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -38,7 +39,7 @@ class QtEventLoop : public QObject, public velqor::EventLoop {
     // re-enters the component under it. Holds nest.
     void Hold();
     void Release();
-    bool Held() const { return holds_ > 0; }
+    bool Held() const { return holds_.load() > 0; }  // any thread
 
     size_t TimerCount() const { return timers_.size(); }
 
@@ -62,7 +63,7 @@ class QtEventLoop : public QObject, public velqor::EventLoop {
     std::map<int, QTimer*> timers_;
     std::map<int, std::function<void()>> tickFns_;
     std::vector<int> ticksWhileHeld_;
-    int holds_ = 0;
+    std::atomic<int> holds_{0};
     int nextTimer_ = 1;
     bool installed_ = false;
 };

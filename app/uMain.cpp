@@ -78,8 +78,7 @@ void CheckServerAddress(const QString& name) {
     if (!text.contains(':') && !text.contains('/')) return;
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    if (url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty())
-        return;
+    if (url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty()) return;
     throw Exception(QString("\"%1\" is not a valid server address. An XML-DA server is "
                             "named by its address, as http://host:port/path; a COM server by "
                             "its program identifier, as Velqor.SimDA20.1.")
@@ -727,7 +726,7 @@ void TForm1::A1Click() {
     // come in one report.
     std::vector<TVelqorItem*> added;
     const QString what = ids.size() == 1 ? "Adding " + QString::fromStdString(ids.front()) + "..."
-                                          : QString("Adding %1 items...").arg(ids.size());
+                                         : QString("Adding %1 items...").arg(ids.size());
     try {
         Busy(what, [&] {
             const bool batch = OPCServer->BatchMode();

@@ -77,8 +77,10 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     int delayMs = 2000, items = 1000;
     for (int i = 1; i + 1 < argc; ++i) {
-        if (!std::strcmp(argv[i], "--delay-ms")) delayMs = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--items")) items = std::atoi(argv[++i]);
+        if (!std::strcmp(argv[i], "--delay-ms"))
+            delayMs = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--items"))
+            items = std::atoi(argv[++i]);
     }
     TagscopeApplication app(argc, argv);
     QtEventLoop loop;

@@ -1,6 +1,12 @@
 // The main window against the real XML-DA transport and the simulation service on loopback:
 // connect, add a group and items through the dialogs, and watch live values arrive. With
 // TAGSCOPE_SHOT set, the window is saved there as a picture once values are shown.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -8,15 +14,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolButton>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <QApplication>
 #include <QTimer>
+#include <QToolButton>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -152,7 +151,8 @@ TEST(XmlDaLive, ConnectAddGroupAndItemsAndWatchValues) {
     form.Timer1Timer();  // the refresh finds the server gone
     EXPECT_FALSE(form.OPCServer->Active());
     EXPECT_TRUE(noneCurrent());
-    EXPECT_TRUE(form.StatusLine->text().contains("Last error")) << form.StatusLine->text().toStdString();
+    EXPECT_TRUE(form.StatusLine->text().contains("Last error"))
+        << form.StatusLine->text().toStdString();
 }
 
 // Accepts connections and never answers: a server that hangs.
