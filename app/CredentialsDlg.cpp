@@ -86,7 +86,10 @@ void InstallCredentialsProvider(int waitMs) {
             auto promise = std::make_shared<std::promise<std::optional<velqor::TCredentials>>>();
             auto future = promise->get_future();
             auto ask = [promise, request] { promise->set_value(AskCredentials(request)); };
-            if (QtEventLoop* loop = QtEventLoop::Installed())
+            // A held loop means a server call from the window is waiting for this answer:
+            // the question must not wait behind the call.
+            QtEventLoop* loop = QtEventLoop::Installed();
+            if (loop && !loop->Held())
                 loop->Post(ask);
             else
                 QMetaObject::invokeMethod(qApp, ask, Qt::QueuedConnection);

@@ -1,5 +1,9 @@
 #include "ItemListModel.h"
 
+#include <QApplication>
+#include <QBrush>
+#include <QStyle>
+
 #include "contract/VelqorItemData.h"
 
 namespace {
@@ -24,6 +28,11 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
     const TItemRow& r = *rows_[size_t(index.row())];
     if (role == Qt::DisplayRole) return r.Text[size_t(index.column())];
     if (role == ItemRole) return QVariant::fromValue(quintptr(r.Item));
+    if (role == Qt::ToolTipRole && !r.Problem.isEmpty()) return r.Problem;
+    if (role == Qt::ForegroundRole && r.State != RowState::Current)
+        return QBrush(r.State == RowState::Failed ? QColor(0xB0, 0x20, 0x20) : QColor(Qt::gray));
+    if (role == Qt::DecorationRole && index.column() == colItemId && r.State == RowState::Failed)
+        return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
     return {};
 }
 

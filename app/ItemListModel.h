@@ -24,11 +24,20 @@ enum ItemColumn {
     kItemColumns
 };
 
+// How far a row's value can be trusted.
+enum class RowState {
+    Current,  // as the server last delivered it
+    Stale,    // not current: no connection or no subscription behind it (shown greyed)
+    Failed,   // the server refused the item (marked, the reason in the tooltip)
+};
+
 struct TItemRow {
     velqor::TVelqorItemData* Item = nullptr;
     uint32_t Handle = 0;  // the item's client handle: tells whether Item still lives
     int Index = -1;       // position in the list
     std::array<QString, kItemColumns> Text;
+    RowState State = RowState::Current;
+    QString Problem;  // why the row is not current, for the tooltip
 };
 
 class ItemListModel : public QAbstractTableModel {

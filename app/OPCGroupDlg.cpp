@@ -58,6 +58,7 @@ TEditGroupDlg::TEditGroupDlg(QWidget* parent) : QDialog(parent) {
 
     eGroupName = new QLineEdit(this);
     eGroupName->setObjectName("eGroupName");
+    eGroupName->setMinimumWidth(200);  // room for the whole caption
     eUpdateRate = new QLineEdit("1000", this);
     eUpdateRate->setObjectName("eUpdateRate");
     eDeadBand = new QLineEdit("0", this);
@@ -111,16 +112,43 @@ void TEditGroupDlg::bOkClick() {
         eGroupName->setFocus();
         return;
     }
-    Rec.UpdateRate = StrToInt(eUpdateRate->text());
-    Rec.Name = eGroupName->text().toStdString();  // as typed, blanks included
-    Rec.DeadBand = StrToFloat(eDeadBand->text());
-    Rec.Active = cActive->isChecked();
+    // A text that is not a number leaves the focus on its field, selected for retyping.
+    auto focusOn = [](QLineEdit* e) {
+        e->setFocus();
+        e->selectAll();
+    };
+    velqor::tVelqorGroupStateRec rec = Rec;
+    try {
+        rec.UpdateRate = StrToInt(eUpdateRate->text());
+    } catch (...) {
+        focusOn(eUpdateRate);
+        throw;
+    }
+    rec.Name = eGroupName->text().toStdString();  // as typed, blanks included
+    try {
+        rec.DeadBand = StrToFloat(eDeadBand->text());
+    } catch (...) {
+        focusOn(eDeadBand);
+        throw;
+    }
+    rec.Active = cActive->isChecked();
+    if (Check) {
+        QString why = Check(rec);
+        if (!why.isEmpty()) {
+            focusOn(eGroupName);
+            ShowMessageText(why);
+            return;
+        }
+    }
+    Rec = rec;
     accept();
 }
 
-bool EditGroup(velqor::tVelqorGroupStateRec& rec, QWidget* parent) {
+bool EditGroup(velqor::tVelqorGroupStateRec& rec, QWidget* parent,
+               std::function<QString(const velqor::tVelqorGroupStateRec&)> check) {
     TEditGroupDlg dlg(parent);
     dlg.Rec = rec;
+    dlg.Check = std::move(check);
     if (dlg.exec() != QDialog::Accepted) return false;
     rec = dlg.Rec;
     return true;

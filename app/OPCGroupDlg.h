@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 #include "contract/VelqorIntf.h"
 
@@ -17,6 +18,9 @@ class TEditGroupDlg : public QDialog {
 
     // The dialog's own copy; fields it does not show are carried through unchanged.
     velqor::tVelqorGroupStateRec Rec;
+    // The caller's check of a record about to be accepted: a text says why it cannot be (the
+    // dialog shows it and stays open), an empty text accepts.
+    std::function<QString(const velqor::tVelqorGroupStateRec&)> Check;
 
     QLineEdit* eGroupName;
     QLineEdit* eUpdateRate;
@@ -35,7 +39,8 @@ class TEditGroupDlg : public QDialog {
 };
 
 // Shows the dialog modally on a copy of rec; on OK copies it back and returns true.
-bool EditGroup(velqor::tVelqorGroupStateRec& rec, QWidget* parent = nullptr);
+bool EditGroup(velqor::tVelqorGroupStateRec& rec, QWidget* parent = nullptr,
+               std::function<QString(const velqor::tVelqorGroupStateRec&)> check = {});
 
 // Conversions of the dialog's edits, raising EConvertError with the user-visible text.
 int32_t StrToInt(const QString& text);

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <stdexcept>
@@ -57,6 +59,25 @@ void QtEventLoop::Drain() {
     uint64_t count = 0;
     [[maybe_unused]] ssize_t r = ::read(wakeFd_, &count, sizeof count);
     size_t n = 0;
+    if (Held()) {
+        // Release wakes us again.
+        std::lock_guard lock(mu_);
+        wakePending_ = false;
+        return;
+    }
+    // Timer ticks that fell due while held, once each, before the queued work.
+    std::vector<int> ticks;
+    ticks.swap(ticksWhileHeld_);
+    for (size_t i = 0; i < ticks.size(); ++i) {
+        if (Held()) {
+            // A tick started a busy call; its release carries on with the rest.
+            ticksWhileHeld_.insert(ticksWhileHeld_.end(), ticks.begin() + long(i), ticks.end());
+            std::lock_guard lock(mu_);
+            wakePending_ = false;
+            return;
+        }
+        Tick(ticks[i]);
+    }
     {
         std::lock_guard lock(mu_);
         wakePending_ = false;
@@ -72,24 +93,72 @@ void QtEventLoop::Drain() {
             queue_.pop_front();
         }
         Guarded(fn);
+        if (Held()) {
+            // The work just run started a busy call; the rest waits for its end.
+            std::lock_guard lock(mu_);
+            wakePending_ = false;
+            return;
+        }
     }
 }
 
+bool QtEventLoop::OnOwnThread() const { return QThread::currentThread() == thread(); }
+
 int QtEventLoop::StartTimer(int intervalMs, std::function<void()> fn) {
+    if (!OnOwnThread()) {
+        int id = 0;
+        QMetaObject::invokeMethod(
+            this, [&] { id = StartTimer(intervalMs, std::move(fn)); },
+            Qt::BlockingQueuedConnection);
+        return id;
+    }
     int id = nextTimer_++;
     auto* timer = new QTimer(this);
     timer->setInterval(intervalMs < 1 ? 1 : intervalMs);
-    connect(timer, &QTimer::timeout, this, [fn = std::move(fn)] { Guarded(fn); });
+    connect(timer, &QTimer::timeout, this, [this, id] { Tick(id); });
     timers_[id] = timer;
+    tickFns_[id] = std::move(fn);
     timer->start();
     return id;
 }
 
 void QtEventLoop::StopTimer(int id) {
+    if (!OnOwnThread()) {
+        QMetaObject::invokeMethod(
+            this, [this, id] { StopTimer(id); }, Qt::BlockingQueuedConnection);
+        return;
+    }
     auto it = timers_.find(id);
     if (it == timers_.end()) return;
     it->second->stop();
     // The timer may be the one whose tick is running right now.
     it->second->deleteLater();
     timers_.erase(it);
+    tickFns_.erase(id);
+}
+
+void QtEventLoop::Tick(int id) {
+    if (Held()) {
+        if (std::find(ticksWhileHeld_.begin(), ticksWhileHeld_.end(), id) == ticksWhileHeld_.end())
+            ticksWhileHeld_.push_back(id);
+        return;
+    }
+    auto it = tickFns_.find(id);
+    if (it == tickFns_.end()) return;
+    std::function<void()> fn = it->second;  // the tick may stop its own timer
+    Guarded(fn);
+}
+
+void QtEventLoop::Hold() { ++holds_; }
+
+void QtEventLoop::Release() {
+    if (holds_ == 0 || --holds_ > 0) return;
+    // What waited runs on the next turn of the loop, after the code that released it: the
+    // window first takes in the call's results (new rows), then the messages about them.
+    std::lock_guard lock(mu_);
+    if (!wakePending_) {
+        wakePending_ = true;
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    }
 }

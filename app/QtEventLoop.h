@@ -7,10 +7,12 @@
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "contract/EventLoop.h"
 
@@ -26,9 +28,18 @@ class QtEventLoop : public QObject, public velqor::EventLoop {
 
     // Thread-safe. An exception escaping fn goes to the application's error display.
     void Post(std::function<void()> fn) override;
-    // Owning thread only.
+    // Any thread: from another thread the call is carried out on the GUI thread and waited
+    // for (the GUI thread must be running an event loop, as it does during a busy call).
     int StartTimer(int intervalMs, std::function<void()> fn) override;
     void StopTimer(int id) override;
+
+    // While held (GUI thread only), posted work waits in the queue and timer ticks are noted;
+    // on the loop's next turn after the last Release, each noted timer ticks once, then the
+    // queue runs in order. Used while a server call runs on a worker thread, so that nothing
+    // re-enters the component under it. Holds nest.
+    void Hold();
+    void Release();
+    bool Held() const { return holds_.load() > 0; }  // any thread
 
     size_t TimerCount() const { return timers_.size(); }
 
@@ -46,7 +57,13 @@ class QtEventLoop : public QObject, public velqor::EventLoop {
     bool wakePending_ = false;
     int wakeFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
+    void Tick(int id);
+    bool OnOwnThread() const;
+
     std::map<int, QTimer*> timers_;
+    std::map<int, std::function<void()>> tickFns_;
+    std::vector<int> ticksWhileHeld_;
+    std::atomic<int> holds_{0};
     int nextTimer_ = 1;
     bool installed_ = false;
 };

@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "BusyCall.h"
 #include "ErrorDisplay.h"
 
 using namespace velqor;
@@ -48,6 +49,7 @@ TVelqorDlgBrowse::TVelqorDlgBrowse(TVelqorBrowser& browser, std::vector<std::str
     bBack->setAutoRaise(true);
     bBack->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
     bBack->setToolTip("Up one level");
+    bBack->setFocusPolicy(Qt::NoFocus);  // a tool button: the keys go to the list (Backspace)
     ePath = new QLineEdit(this);
     ePath->setObjectName("ePath");
     ePath->setReadOnly(true);
@@ -141,8 +143,9 @@ bool TVelqorDlgBrowse::eventFilter(QObject* watched, QEvent* event) {
 
 void TVelqorDlgBrowse::FormShow() {
     cDataType->setCurrentIndex(0);
-    if (startAtRoot_) browser_.MoveToRoot();
+    if (startAtRoot_) RunBusy("Browsing...", [this] { browser_.MoveToRoot(); });
     Refresh();
+    ListView->setFocus();
 }
 
 void TVelqorDlgBrowse::Refresh() {
@@ -155,7 +158,7 @@ void TVelqorDlgBrowse::Refresh() {
     TVelqorBrowseItem* pos = browser_.Position();
     QString path = pos ? QString::fromStdString(pos->Name) : QString();
     ePath->setText(path.isEmpty() ? "root" : path);
-    browser_.BrowseAll(false);
+    RunBusy("Browsing " + ePath->text() + "...", [this] { browser_.BrowseAll(false); });
     const QIcon branch = style()->standardIcon(QStyle::SP_DirIcon);
     const QIcon item = style()->standardIcon(QStyle::SP_FileIcon);
     for (const auto& b : browser_.BrowseItems()) {
@@ -177,7 +180,7 @@ TVelqorBrowseItem* TVelqorDlgBrowse::BrowseItemOf(QListWidgetItem* entry) const 
 void TVelqorDlgBrowse::bBackClick() {
     TVelqorBrowseItem* pos = browser_.Position();
     if (pos && !pos->ItemName.empty()) {
-        browser_.MoveUp();
+        RunBusy("Browsing...", [this] { browser_.MoveUp(); });
         Refresh();
     }
 }
@@ -189,7 +192,7 @@ bool TVelqorDlgBrowse::EnterSelectedBranch() {
     if (!first || first->data(PictureRole).toInt() != kBranch) return false;
     // The entry's browse item lives in the list that the next browse clears: copy it first.
     TVelqorBrowseItem target = *BrowseItemOf(first);
-    browser_.MoveDown(&target);
+    RunBusy("Browsing...", [&] { browser_.MoveDown(&target); });
     Refresh();
     return true;
 }

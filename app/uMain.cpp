@@ -14,13 +14,16 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include "BusyCall.h"
 #include "ErrorDisplay.h"
 #include "OPCGroupDlg.h"
 #include "VelqorDlgBrowse.h"
@@ -66,6 +69,29 @@ QString WithoutZone(QString f) {
 }
 
 TVelqorItem* ItemOf(const TItemRow& r) { return static_cast<TVelqorItem*>(r.Item); }
+
+// A server name that reads like an address (it has a ':' or '/', which no program identifier
+// has) must be a whole http or https address; a mistyped one gets a clear word here instead of
+// a transport's puzzled reply.
+void CheckServerAddress(const QString& name) {
+    const QString text = name.trimmed();
+    if (!text.contains(':') && !text.contains('/')) return;
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty()) return;
+    throw Exception(QString("\"%1\" is not a valid server address. An XML-DA server is "
+                            "named by its address, as http://host:port/path; a COM server by "
+                            "its program identifier, as Velqor.SimDA20.1.")
+                        .arg(text)
+                        .toStdString());
+}
+
+float ClampedDeadBand(float v) { return v >= 0 ? (v <= 100 ? v : 100) : 0; }
+
+QString DuplicateGroupText(const std::string& name) {
+    return QString("A group named \"%1\" already exists. Choose another name.")
+        .arg(QString::fromStdString(name));
+}
 }  // namespace
 
 void TServerCombo::showPopup() {
@@ -101,6 +127,9 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     };
     OPCServer->OnDatachange = [this](TVelqorServer*, const TVelqorItemList& l) {
         OPCServerDatachange(l);
+    };
+    OPCServer->OnSubscriptionLost = [this](TVelqorServer*, TVelqorGroup* g) {
+        if (g == SelectedGroup()) MarkRowsStale("the server dropped the group's subscription");
     };
 
     ListServers = [](std::vector<std::string>& s) { ListLocalServers(s); };
@@ -210,7 +239,12 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     setCentralWidget(central);
 
     BuildMenus();
+    StatusLine = new QLabel(this);
+    StatusLine->setObjectName("StatusLine");
+    statusBar()->addWidget(StatusLine, 1);
 
+    connect(ServerCombo->lineEdit(), &QLineEdit::returnPressed, this,
+            Handler([this] { bConnectClick(); }));
     connect(ServerCombo, &TServerCombo::dropDown, this, Handler([this] { ServerComboDropDown(); }));
     connect(bConnect, &QToolButton::clicked, this, Handler([this] { bConnectClick(); }));
     connect(bRemoteConnect, &QToolButton::clicked, this,
@@ -228,6 +262,7 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, Handler([this] { Timer1Timer(); }));
     Timer1->start();
+    UpdateConnectionState();
 }
 
 TForm1::~TForm1() {
@@ -235,6 +270,7 @@ TForm1::~TForm1() {
     // No more events into a window that is going away; the component deactivates itself.
     OPCServer->OnDatachange = nullptr;
     OPCServer->OnServerShutdown = nullptr;
+    OPCServer->OnSubscriptionLost = nullptr;
     for (int i = 0; i < ItemModel->Count(); ++i) {
         TItemRow* r = ItemModel->Row(i);
         if (FindItemByClientHandle(r->Handle) == r->Item) r->Item->FUserData = nullptr;
@@ -243,11 +279,11 @@ TForm1::~TForm1() {
 }
 
 void TForm1::BuildMenus() {
-    QMenu* file = menuBar()->addMenu("File");
+    QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("File1");
-    Export1 = file->addAction("Export");
+    Export1 = file->addAction("&Export");
     Export1->setObjectName("Export1");
-    Exit1 = file->addAction("Exit");
+    Exit1 = file->addAction("E&xit");
     Exit1->setObjectName("Exit1");
     Exit1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
     N1 = menuBar()->addAction("О программе");
@@ -258,10 +294,10 @@ void TForm1::BuildMenus() {
 
     GroupPopup = new QMenu(this);
     GroupPopup->setObjectName("GroupPopup");
-    AddGroup1 = GroupPopup->addAction("Add Group...");
-    RemoveGroup1 = GroupPopup->addAction("Remove Group");
-    RemoveallGroups1 = GroupPopup->addAction("Remove all Groups");
-    Properties1 = GroupPopup->addAction("Properties...");
+    AddGroup1 = GroupPopup->addAction("&Add Group...");
+    RemoveGroup1 = GroupPopup->addAction("&Remove Group");
+    RemoveallGroups1 = GroupPopup->addAction("Remove a&ll Groups");
+    Properties1 = GroupPopup->addAction("&Properties...");
     connect(AddGroup1, &QAction::triggered, this, Handler([this] { AddGroup1Click(); }));
     connect(RemoveGroup1, &QAction::triggered, this, Handler([this] { RemoveGroup1Click(); }));
     connect(RemoveallGroups1, &QAction::triggered, this,
@@ -270,10 +306,10 @@ void TForm1::BuildMenus() {
 
     ItemPopup = new QMenu(this);
     ItemPopup->setObjectName("ItemPopup");
-    A1 = ItemPopup->addAction("Add Item..");
-    RemoveItem1 = ItemPopup->addAction("Remove Item");
-    RemoveallItems1 = ItemPopup->addAction("Remove all Items");
-    Active1 = ItemPopup->addAction("Active");
+    A1 = ItemPopup->addAction("&Add Item..");
+    RemoveItem1 = ItemPopup->addAction("&Remove Item");
+    RemoveallItems1 = ItemPopup->addAction("Remove a&ll Items");
+    Active1 = ItemPopup->addAction("A&ctive");
     Active1->setCheckable(true);
     connect(ItemPopup, &QMenu::aboutToShow, this, Handler([this] { ItemPopupPopup(); }));
     connect(A1, &QAction::triggered, this, Handler([this] { A1Click(); }));
@@ -306,12 +342,8 @@ void TForm1::ServerComboDropDown() {
     QStringList current;
     for (int i = 0; i < ServerCombo->count(); ++i) current << ServerCombo->itemText(i);
     if (!current.join("\n").trimmed().isEmpty()) return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    struct Restore {
-        ~Restore() { QApplication::restoreOverrideCursor(); }
-    } restore;
     std::vector<std::string> servers;
-    ListServers(servers);
+    Busy("Looking for OPC servers...", [&] { ListServers(servers); });
     QString text = ServerCombo->currentText();
     ServerCombo->clear();
     for (const auto& s : servers) ServerCombo->addItem(QString::fromStdString(s));
@@ -319,11 +351,57 @@ void TForm1::ServerComboDropDown() {
 }
 
 void TForm1::Connect(const QString& computerName) {
-    OPCServer->SetComputerName(computerName.toStdString());
-    OPCServer->SetServerName(ServerCombo->currentText().toStdString());
-    OPCServer->SetActive(true);
+    const QString name = ServerCombo->currentText();
+    CheckServerAddress(name);
+    struct Update {
+        TForm1* f;
+        ~Update() { f->UpdateConnectionState(); }
+    } update{this};
+    Busy("Connecting to " + name.trimmed() + "...", [&] {
+        OPCServer->SetComputerName(computerName.toStdString());
+        OPCServer->SetServerName(name.toStdString());
+        OPCServer->SetActive(true);
+    });
     Timer1->start();
     Ini.WriteLast(QString::fromStdString(OPCServer->ServerName()));
+}
+
+void TForm1::Busy(const QString& what, const std::function<void()>& call) {
+    try {
+        RunBusy(what, call);
+    } catch (const EAbort&) {
+        lastError_ = "cancelled";
+        UpdateConnectionState();
+        throw;
+    } catch (const std::exception& e) {
+        lastError_ = QString::fromUtf8(e.what()).simplified();
+        UpdateConnectionState();
+        throw;
+    }
+}
+
+void TForm1::UpdateConnectionState() {
+    const bool active = OPCServer->Active();
+    bConnect->setEnabled(!active);
+    bRemoteConnect->setEnabled(!active);
+    ServerCombo->setEnabled(!active);
+    BDisconnect->setEnabled(active);
+    QString text = active ? "Connected to " + QString::fromStdString(OPCServer->ServerName())
+                          : QString("Not connected");
+    if (!lastError_.isEmpty()) text += "  |  Last error: " + lastError_;
+    StatusLine->setText(text);
+}
+
+void TForm1::MarkRowsStale(const QString& why) {
+    if (ItemModel->Count() == 0) return;
+    for (int i = 0; i < ItemModel->Count(); ++i) {
+        TItemRow& r = *ItemModel->Row(i);
+        if (r.State == RowState::Failed) continue;
+        r.State = RowState::Stale;
+        r.Text[colQuality] = "not current";
+        r.Problem = "Not current: " + why + ". The value is the last one received.";
+    }
+    ItemModel->RowsChanged(0, ItemModel->Count() - 1, true);
 }
 
 void TForm1::bConnectClick() { Connect(QString()); }
@@ -333,7 +411,17 @@ void TForm1::bRemoteConnectClick() {
     if (AskComputerName(name)) Connect(name);
 }
 
-void TForm1::bDisconnectClick() { OPCServer->SetActive(false); }
+void TForm1::bDisconnectClick() {
+    struct Update {
+        TForm1* f;
+        ~Update() {
+            f->MarkRowsStale("disconnected");
+            f->UpdateConnectionState();
+        }
+    } update{this};
+    Busy("Disconnecting...", [this] { OPCServer->SetActive(false); });
+    ClearStatus();
+}
 
 void TForm1::Exit1Click() { close(); }
 
@@ -345,14 +433,28 @@ void TForm1::ClearStatus() {
 
 void TForm1::Timer1Timer() {
     Timer1->stop();
+    if (BusyCallRunning()) {
+        // Another call has the component; the next refresh comes after it.
+        Timer1->start();
+        return;
+    }
     if (!OPCServer->Active()) {
         ClearStatus();
         return;
     }
     try {
-        if (TVelqorGroup* g = SelectedGroup()) {
-            tVelqorGroupStateRec st;
-            g->GetGroupState(st);
+        TVelqorGroup* g = SelectedGroup();
+        tVelqorGroupStateRec st;
+        tServerStateRecord s;
+        // In the background: a click meanwhile cancels the refresh and is then handled.
+        RunBusy(
+            "Refreshing the status...",
+            [&] {
+                if (g) g->GetGroupState(st);
+                OPCServer->GetStatus(s);
+            },
+            BusyKind::Background);
+        if (g) {
             LName->setText(QString::fromStdString(st.Name));
             LUpdate->setText(QString::number(st.UpdateRate));
             LDeadBand->setText(FormatDeadBand(st.DeadBand));
@@ -360,28 +462,34 @@ void TForm1::Timer1Timer() {
         } else {
             ClearStatus();
         }
-        tServerStateRecord s;
-        OPCServer->GetStatus(s);
         LServer->setText(QString::fromStdString(OPCServer->ServerName()));
         LState->setText(QString::fromStdString(ServerStateText(s.ServerState)));
         LInfo->setText(QString::fromStdString(s.VendorInfo));
         LStartTime->setText(DateTimeText(s.StartTime));
         LUpdateTime->setText(DateTimeText(s.LastUpdateTime));
         Timer1->start();
-    } catch (...) {
-        // A failed refresh disconnects silently.
+    } catch (const EAbort&) {
+        Timer1->start();  // cancelled by the user's input: try again next time
+    } catch (const std::exception& e) {
+        // A failed refresh disconnects without a message box; the status bar tells why.
         Timer1->stop();
+        lastError_ = QString::fromUtf8(e.what()).simplified();
         try {
-            OPCServer->SetActive(false);
+            RunBusy("Disconnecting...", [this] { OPCServer->SetActive(false); });
         } catch (...) {
         }
         ClearStatus();
+        MarkRowsStale("the connection to the server was lost");
+        UpdateConnectionState();
     }
 }
 
 void TForm1::OPCServerServerShutdown() {
     Timer1->stop();
     ClearStatus();
+    lastError_ = "the server shut down";
+    MarkRowsStale("the server shut down");
+    UpdateConnectionState();
 }
 
 void TForm1::OPCServerDatachange(const TVelqorItemList& items) {
@@ -405,6 +513,14 @@ void TForm1::RowSetup(TItemRow& r) const {
     r.Text[colAccessPath] = QString::fromStdString(item->AccessPath());
     r.Text[colActive] = item->IsActive() ? "X" : " ";
     r.Text[colValue] = r.Text[colTime] = r.Text[colQuality] = "-";
+    r.State = RowState::Current;
+    r.Problem.clear();
+    // The add's own result: an item the server refused says so until it delivers data.
+    if (OPCServer->Active() && item->Error() != 0) {
+        r.State = RowState::Failed;
+        r.Text[colQuality] = "refused";
+        r.Problem = QString::fromStdString(item->ErrorText());
+    }
 }
 
 void TForm1::RowValues(TItemRow& r) const {
@@ -412,6 +528,18 @@ void TForm1::RowValues(TItemRow& r) const {
     r.Text[colValue] = QString::fromStdString(item->ValueText());
     r.Text[colTime] = TimeText(item->TimeStamp());
     r.Text[colQuality] = item->IsGood() ? QStringLiteral("good") : QStringLiteral("bad");
+    if (r.State == RowState::Failed && item->Error() != 0) {
+        r.Text[colQuality] = "refused";
+        return;
+    }
+    if (!OPCServer->Active()) {
+        r.State = RowState::Stale;
+        r.Text[colQuality] = "not current";
+        r.Problem = "Not current: not connected. The value is the last one received.";
+        return;
+    }
+    r.State = RowState::Current;
+    r.Problem = item->Error() != 0 ? QString::fromStdString(item->ErrorText()) : QString();
 }
 
 QString TForm1::TimeText(double dateTime) const {
@@ -472,6 +600,11 @@ TVelqorGroup* TForm1::SelectedGroup() const {
     return n ? OPCServer->OPCGroups().FindGroup(n->text(0).toStdString()) : nullptr;
 }
 
+TVelqorGroup* TForm1::OtherGroupNamed(const std::string& name, const TVelqorGroup* except) const {
+    TVelqorGroup* g = OPCServer->OPCGroups().FindGroup(name);
+    return g != except ? g : nullptr;
+}
+
 void TForm1::AddGroup1Click() {
     TVelqorDefaultGroup& def = OPCServer->OPCGroupDefault();
     tVelqorGroupStateRec rec;
@@ -480,13 +613,18 @@ void TForm1::AddGroup1Click() {
     rec.LocaleId = def.LocaleId;
     rec.DeadBand = def.DeadBand;
     rec.TimeBias = def.TimeBias;
-    if (!EditGroup(rec, this)) return;
+    auto unique = [this](const tVelqorGroupStateRec& r) {
+        return OtherGroupNamed(r.Name, nullptr) ? DuplicateGroupText(r.Name) : QString();
+    };
+    if (!EditGroup(rec, this, unique)) return;
     def.UpdateRate = rec.UpdateRate;
     def.IsActive = rec.Active;
     def.LocaleId = rec.LocaleId;
-    def.DeadBand = rec.DeadBand;
+    // The group's own rule for a deadband, also for the template new groups start from.
+    def.DeadBand = ClampedDeadBand(rec.DeadBand);
     def.TimeBias = rec.TimeBias;
-    OPCServer->OPCGroups().AddGroup(rec.Name);
+    Busy("Adding group " + QString::fromStdString(rec.Name) + "...",
+         [&] { OPCServer->OPCGroups().AddGroup(rec.Name); });
     auto* node = new QTreeWidgetItem(QStringList{QString::fromStdString(rec.Name)});
     TreeView1->addTopLevelItem(node);
     TreeView1->setCurrentItem(node);
@@ -497,7 +635,8 @@ void TForm1::RemoveGroup1Click() {
     QTreeWidgetItem* node = SelectedNode();
     if (!node) return;
     try {
-        OPCServer->OPCGroups().RemoveGroup(node->text(0).toStdString());
+        Busy("Removing group " + node->text(0) + "...",
+             [&] { OPCServer->OPCGroups().RemoveGroup(node->text(0).toStdString()); });
     } catch (...) {
         PruneDeadRows();
         throw;
@@ -508,7 +647,7 @@ void TForm1::RemoveGroup1Click() {
 
 void TForm1::RemoveallGroups1Click() {
     try {
-        OPCServer->OPCGroups().RemoveAll();
+        Busy("Removing all groups...", [this] { OPCServer->OPCGroups().RemoveAll(); });
     } catch (...) {
         PruneDeadRows();
         throw;
@@ -535,14 +674,19 @@ void TForm1::Properties1Click() {
     rec.LocaleId = g->LocaleId();
     rec.DeadBand = g->DeadBand();
     rec.TimeBias = g->TimeBias();
-    if (!EditGroup(rec, this)) return;
+    auto unique = [this, g](const tVelqorGroupStateRec& r) {
+        return OtherGroupNamed(r.Name, g) ? DuplicateGroupText(r.Name) : QString();
+    };
+    if (!EditGroup(rec, this, unique)) return;
     g->SetName(rec.Name);
     node->setText(0, QString::fromStdString(rec.Name));
-    g->SetUpdateRate(rec.UpdateRate);
-    g->SetIsActive(rec.Active);
-    g->SetLocaleId(rec.LocaleId);
-    g->SetDeadBand(rec.DeadBand);
-    g->SetTimeBias(rec.TimeBias);
+    Busy("Changing group " + QString::fromStdString(rec.Name) + "...", [&] {
+        g->SetUpdateRate(rec.UpdateRate);
+        g->SetIsActive(rec.Active);
+        g->SetLocaleId(rec.LocaleId);
+        g->SetDeadBand(rec.DeadBand);
+        g->SetTimeBias(rec.TimeBias);
+    });
 }
 
 void TForm1::TreeView1Change() {
@@ -577,13 +721,26 @@ void TForm1::A1Click() {
     std::vector<std::string> ids;
     if (!TVelqorDlgBrowse::Execute(OPCServer->Browser(), ids, false, this)) return;
     TVelqorGroup* g = SelectedGroup();
-    if (!g) return;
+    if (!g || ids.empty()) return;
+    // One batch: the items are made first and added to the server in one call, whose failures
+    // come in one report.
     std::vector<TVelqorItem*> added;
+    const QString what = ids.size() == 1 ? "Adding " + QString::fromStdString(ids.front()) + "..."
+                                         : QString("Adding %1 items...").arg(ids.size());
     try {
-        for (const auto& id : ids) {
+        Busy(what, [&] {
+            const bool batch = OPCServer->BatchMode();
+            struct Restore {
+                TVelqorServer& s;
+                bool on;
+                ~Restore() { s.SetBatchMode(on); }
+            } restore{*OPCServer, batch};
+            OPCServer->SetBatchMode(true);
             g->DefaultItem().IsActive = true;
-            added.push_back(g->OPCItems().AddItem(id));
-        }
+            for (const auto& id : ids) added.push_back(g->OPCItems().AddItem(id));
+            OPCServer->SetBatchMode(batch);
+            g->OPCItems().AddAll();
+        });
     } catch (...) {
         AddRowsFor(added, false);
         throw;
@@ -596,7 +753,8 @@ void TForm1::RemoveItem1Click() {
     if (!r) return;
     TVelqorItem* item = ItemOf(*r);
     try {
-        item->Collection().RemoveItem(item);
+        Busy("Removing " + QString::fromStdString(item->ItemID()) + "...",
+             [&] { item->Collection().RemoveItem(item); });
     } catch (...) {
         PruneDeadRows();
         throw;
@@ -608,7 +766,7 @@ void TForm1::RemoveallItems1Click() {
     TVelqorGroup* g = SelectedGroup();
     if (!g) return;
     try {
-        g->OPCItems().RemoveAll();
+        Busy("Removing all items...", [&] { g->OPCItems().RemoveAll(); });
     } catch (...) {
         PruneDeadRows();
         throw;
@@ -619,7 +777,9 @@ void TForm1::RemoveallItems1Click() {
 void TForm1::Active1Click(bool markBefore) {
     TItemRow* r = SelectedRow();
     if (!r) return;
-    ItemOf(*r)->SetIsActive(!markBefore);
+    TVelqorItem* item = ItemOf(*r);
+    Busy(markBefore ? "Deactivating the item..." : "Activating the item...",
+         [&] { item->SetIsActive(!markBefore); });
     RowSetup(*r);
     RowValues(*r);
     ItemModel->RowChanged(r);

@@ -62,6 +62,7 @@ class TForm1 : public QMainWindow {
     QMenu* ItemPopup;
     QAction *A1, *RemoveItem1, *RemoveallItems1, *Active1;
     QTimer* Timer1;
+    QLabel* StatusLine;  // connection state and the last error, in the status bar
     std::unique_ptr<velqor::TVelqorServer> OPCServer;
     IniMemory Ini;
 
@@ -103,6 +104,15 @@ class TForm1 : public QMainWindow {
     // The selected list row, or nullptr.
     TItemRow* SelectedRow() const;
     void ClearStatus();
+    // Enables Connect or Disconnect by the component's state and words it in the status bar.
+    void UpdateConnectionState();
+    // Every row shows that its value is no longer current, and why.
+    void MarkRowsStale(const QString& why);
+    // Runs a server call through the busy path; a failure is noted in the status bar and goes on.
+    void Busy(const QString& what, const std::function<void()>& call);
+    // A group name already used by a group other than except, or nullptr.
+    velqor::TVelqorGroup* OtherGroupNamed(const std::string& name,
+                                          const velqor::TVelqorGroup* except) const;
     void RowSetup(TItemRow& row) const;
     void RowValues(TItemRow& row) const;
     // Time of day and date-and-time texts in the user's formats.
@@ -128,4 +138,5 @@ class TForm1 : public QMainWindow {
     bool shown_ = false;
     QString timeFormat_, dateFormat_;
     bool plainTimeFormat_ = false;  // "HH:mm:ss": formatted without QTime
+    QString lastError_;
 };

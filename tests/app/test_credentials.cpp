@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "BusyCall.h"
 #include "CredentialsDlg.h"
 #include "QtEventLoop.h"
 
@@ -57,6 +58,26 @@ TEST(Credentials, PollThreadAsksGuiOnceThenReusesAnswer) {
     r.Attempt = 2;
     apptest::WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
     EXPECT_FALSE(AskFromThread(r));
+    velqor::SetCredentialsProvider(nullptr);
+}
+
+TEST(Credentials, ACallFromTheWindowIsAskedAlthoughTheLoopIsHeld) {
+    QtEventLoop loop;
+    loop.InstallAsDefault();
+    ForgetEnteredCredentials();
+    InstallCredentialsProvider(/*waitMs=*/10000);
+    TCredentialsRequest r;
+    r.URL = "http://127.0.0.1:1/held";
+    apptest::WhenModal([](QWidget* w) {
+        auto* dlg = qobject_cast<TCredentialsDlg*>(w);
+        ASSERT_NE(dlg, nullptr);
+        dlg->eUser->setText("engineer");
+        dlg->bOk->click();
+    });
+    std::optional<TCredentials> answer;
+    RunBusy("Connecting...", [&] { answer = velqor::GetCredentialsProvider()(r); });
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->User, "engineer");
     velqor::SetCredentialsProvider(nullptr);
 }
 

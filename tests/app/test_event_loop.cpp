@@ -1,8 +1,11 @@
 // The Qt-backed event loop: order of posted work across threads, timers, message windows and
 // the error display for exceptions raised in message handlers.
 #include <QThread>
+#include <algorithm>
 #include <atomic>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "AppTestSupport.h"
 #include "ErrorDisplay.h"
@@ -53,6 +56,56 @@ TEST(QtEventLoop, TimerMayStopItselfFromItsTick) {
     });
     apptest::ProcessFor(40);
     EXPECT_EQ(ticks, 1);
+}
+
+TEST(QtEventLoop, HeldLoopKeepsWorkAndTicksUntilReleased) {
+    QtEventLoop loop;
+    std::vector<std::string> seen;
+    int id = loop.StartTimer(1, [&] { seen.push_back("tick"); });
+    loop.Hold();
+    loop.Post([&] { seen.push_back("a"); });
+    loop.Post([&] { seen.push_back("b"); });
+    apptest::ProcessFor(30);  // several ticks fall due and the queue is woken
+    EXPECT_TRUE(seen.empty());
+    loop.StopTimer(id);  // a timer stopped while held does not tick at release
+    int other = loop.StartTimer(1, [&] { seen.push_back("other"); });
+    apptest::ProcessFor(10);
+    loop.Release();
+    EXPECT_TRUE(seen.empty()) << "the code after the release runs first";
+    ASSERT_TRUE(apptest::ProcessUntil(
+        [&] { return std::find(seen.begin(), seen.end(), "b") != seen.end(); }));
+    // The noted tick came first, the queue kept its order, the stopped timer never ticked.
+    auto a = std::find(seen.begin(), seen.end(), "a");
+    ASSERT_NE(a, seen.end());
+    EXPECT_EQ(seen.front(), "other");
+    EXPECT_EQ(*(a + 1), "b");
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "tick"), 0);
+    loop.StopTimer(other);
+}
+
+TEST(QtEventLoop, TimersCanBeStartedAndStoppedFromAWorkerThread) {
+    QtEventLoop loop;
+    std::atomic<int> ticks{0};
+    std::atomic<bool> wrongThread{false};
+    QThread* gui = QThread::currentThread();
+    std::atomic<int> id{0};
+    std::atomic<bool> stopped{false};
+    std::thread worker([&] {
+        id = loop.StartTimer(1, [&] {
+            if (QThread::currentThread() != gui) wrongThread = true;
+            ++ticks;
+        });
+    });
+    ASSERT_TRUE(apptest::ProcessUntil([&] { return ticks.load() >= 2; }));
+    worker.join();
+    std::thread stopper([&] {
+        loop.StopTimer(id);
+        stopped = true;
+    });
+    ASSERT_TRUE(apptest::ProcessUntil([&] { return stopped.load(); }));
+    stopper.join();
+    EXPECT_EQ(loop.TimerCount(), 0u);
+    EXPECT_FALSE(wrongThread);
 }
 
 TEST(QtEventLoop, MessageWindowDeliversInOrderAndShowsHandlerErrors) {

@@ -46,12 +46,13 @@ TEST_F(MainWindowTest, StartsWithCaptionsAndEmptyServerBoxWithoutIni) {
         cols << form->ItemModel->headerData(c, Qt::Horizontal).toString();
     EXPECT_EQ(cols, QStringList({"ItemId", "Accesspath", "Active", "Value", "Time", "Quality"}));
     QStringList menus;
-    for (QAction* a : form->menuBar()->actions()) menus << a->text();
+    // Captions as shown: the mnemonic markers are not part of them.
+    for (QAction* a : form->menuBar()->actions()) menus << a->text().remove('&');
     EXPECT_EQ(menus, QStringList({"File", QString::fromUtf8("О программе")}));
     EXPECT_EQ(form->Exit1->shortcut(), QKeySequence(Qt::ALT | Qt::Key_F4));
     QStringList group, item;
-    for (QAction* a : form->GroupPopup->actions()) group << a->text();
-    for (QAction* a : form->ItemPopup->actions()) item << a->text();
+    for (QAction* a : form->GroupPopup->actions()) group << a->text().remove('&');
+    for (QAction* a : form->ItemPopup->actions()) item << a->text().remove('&');
     EXPECT_EQ(group,
               QStringList({"Add Group...", "Remove Group", "Remove all Groups", "Properties..."}));
     EXPECT_EQ(item, QStringList({"Add Item..", "Remove Item", "Remove all Items", "Active"}));
@@ -117,6 +118,28 @@ TEST_F(MainWindowTest, FailedConnectIsShownAndWritesNothing) {
     EXPECT_EQ(form->Ini.ReadLast(), "Old.Server");
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_TRUE(form->isVisible()) << "the window stays usable";
+}
+
+TEST_F(MainWindowTest, MistypedAddressesAreNamedAndEnterConnects) {
+    form->show();
+    form->Timer1->stop();
+    const char* bad[] = {"htp:/host", "http:/host", "http://", "ftp://host/x", "Sim/Server"};
+    for (const char* text : bad) {
+        Recorded().errors.clear();
+        form->ServerCombo->setEditText(text);
+        form->bConnect->click();
+        EXPECT_FALSE(Server().Active()) << text;
+        ASSERT_EQ(Recorded().errors.size(), 1u) << text;
+        EXPECT_NE(Recorded().errors[0].find("is not a valid server address"), std::string::npos)
+            << Recorded().errors[0];
+    }
+    EXPECT_EQ(fake->CountCalls("Connect"), 0) << "nothing was sent for a bad address";
+    // Enter in the server box connects.
+    form->ServerCombo->setEditText("Sim.Server.1");
+    QTest::keyClick(form->ServerCombo->lineEdit(), Qt::Key_Return);
+    EXPECT_TRUE(Server().Active());
+    EXPECT_FALSE(form->bConnect->isEnabled());
+    EXPECT_TRUE(form->BDisconnect->isEnabled());
 }
 
 TEST_F(MainWindowTest, RemoteConnectAsksForComputerNameBlankConnectsLocally) {
@@ -206,17 +229,41 @@ TEST_F(MainWindowTest, AddGroupCreatesNodeAndUpdatesTemplate) {
     EXPECT_NE(fake->GroupNamed("G1"), nullptr);
     EXPECT_EQ(form->SelectedGroup(), g);
 
-    // A duplicate name is refused and shown; no second node.
-    AddGroupViaDialog("G1");
-    ASSERT_EQ(Recorded().errors.size(), 1u);
-    EXPECT_EQ(Recorded().errors[0], "Group G1 already exists");
+    // A duplicate name is refused in the dialog, which stays open for another name.
+    bool stayedOpen = false;
+    apptest::WhenModal([&stayedOpen](QWidget* w) {
+        auto* dlg = qobject_cast<TEditGroupDlg*>(w);
+        ASSERT_NE(dlg, nullptr);
+        dlg->eGroupName->setText("G1");
+        dlg->bOk->click();
+        stayedOpen = dlg->isVisible() && dlg->result() != QDialog::Accepted;
+        dlg->reject();
+    });
+    form->AddGroup1->trigger();
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_EQ(Recorded().messages.size(), 1u);
+    EXPECT_EQ(Recorded().messages[0], "A group named \"G1\" already exists. Choose another name.");
     EXPECT_EQ(form->TreeView1->topLevelItemCount(), 1);
     EXPECT_EQ(Server().OPCGroups().Count(), 1);
+    // Renaming another group to a used name is refused the same way.
+    AddGroupViaDialog("G2");
+    ASSERT_EQ(form->TreeView1->topLevelItemCount(), 2);
+    apptest::WhenModal([](QWidget* w) {
+        auto* dlg = qobject_cast<TEditGroupDlg*>(w);
+        ASSERT_NE(dlg, nullptr);
+        dlg->eGroupName->setText("G1");
+        dlg->bOk->click();
+        dlg->reject();
+    });
+    form->Properties1->trigger();
+    EXPECT_EQ(Recorded().messages.size(), 2u);
+    EXPECT_NE(Server().OPCGroups().FindGroup("G2"), nullptr);
+    EXPECT_EQ(form->TreeView1->currentItem()->text(0), "G2");
 
     // Cancel adds nothing.
     apptest::WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
     form->AddGroup1->trigger();
-    EXPECT_EQ(form->TreeView1->topLevelItemCount(), 1);
+    EXPECT_EQ(form->TreeView1->topLevelItemCount(), 2);
 }
 
 TEST_F(MainWindowTest, RemoveGroupAndRemoveAllGroups) {

@@ -1,6 +1,12 @@
 // The main window against the real XML-DA transport and the simulation service on loopback:
 // connect, add a group and items through the dialogs, and watch live values arrive. With
 // TAGSCOPE_SHOT set, the window is saved there as a picture once values are shown.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -8,9 +14,14 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include "AppTestSupport.h"
+#include "BusyCall.h"
 #include "OPCGroupDlg.h"
 #include "QtEventLoop.h"
 #include "VelqorDlgBrowse.h"
@@ -116,6 +127,173 @@ TEST(XmlDaLive, ConnectAddGroupAndItemsAndWatchValues) {
         EXPECT_TRUE(form.grab().save(qEnvironmentVariable("TAGSCOPE_SHOT")));
     }
     EXPECT_TRUE(apptest::Recorded().errors.empty()) << apptest::Recorded().errors[0];
+    EXPECT_FALSE(form.bConnect->isEnabled());
+
+    // Disconnected, no row still claims a good current value.
+    auto noneCurrent = [&] {
+        for (int i = 0; i < form.ItemModel->Count(); ++i) {
+            const TItemRow& r = *form.ItemModel->Row(i);
+            if (r.State == RowState::Current || r.Text[colQuality] == "good") return false;
+        }
+        return true;
+    };
+    form.bDisconnectClick();
+    EXPECT_TRUE(noneCurrent());
+    EXPECT_TRUE(form.bConnect->isEnabled());
+    EXPECT_FALSE(form.BDisconnect->isEnabled());
+
+    // Connected again, values come back; then the server dies under the window.
+    form.bConnect->click();
+    ASSERT_TRUE(form.OPCServer->Active());
+    ASSERT_TRUE(apptest::ProcessUntil(
+        [&] { return form.ItemModel->Row(level)->Text[colQuality] == "good"; }, 10000));
+    sim.stop();
+    form.Timer1Timer();  // the refresh finds the server gone
+    EXPECT_FALSE(form.OPCServer->Active());
+    EXPECT_TRUE(noneCurrent());
+    EXPECT_TRUE(form.StatusLine->text().contains("Last error"))
+        << form.StatusLine->text().toStdString();
+}
+
+// Accepts connections and never answers: a server that hangs.
+class SilentServer {
+  public:
+    SilentServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd_, 8) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("cannot listen on loopback");
+        port_ = ntohs(a.sin_port);
+        acceptor_ = std::thread([this] {
+            while (true) {
+                int c = ::accept(fd_, nullptr, nullptr);
+                if (c < 0) return;  // the listening socket was shut down
+                clients_.push_back(c);
+            }
+        });
+    }
+    ~SilentServer() {
+        ::shutdown(fd_, SHUT_RDWR);
+        acceptor_.join();
+        ::close(fd_);
+        for (int c : clients_) ::close(c);
+    }
+    std::string URL() const { return "http://127.0.0.1:" + std::to_string(port_) + "/opc/xmlda"; }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::thread acceptor_;
+    std::vector<int> clients_;  // the acceptor's own until it has ended
+};
+
+TEST(XmlDaLive, ConnectToAHangingServerCanBeCancelledAndTheWindowStaysUsable) {
+    apptest::RecordDisplays();
+    SilentServer silent;
+    QtEventLoop loop;
+    loop.InstallAsDefault();
+    QTemporaryDir prog, conf;
+    TForm1 form;
+    form.Ini = IniMemory(prog.path(), "tagscope", conf.path());
+    form.show();
+    form.ServerCombo->setEditText(QString::fromStdString(silent.URL()));
+    SetBusyIndicatorDelay(0);
+
+    // While the call hangs, the window's thread keeps turning: a timer finds the busy indicator,
+    // sees that user input to the main window is refused, and presses Cancel.
+    bool sawIndicator = false, inputRefused = false;
+    int turns = 0;
+    QTimer driver;
+    driver.setInterval(20);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        ++turns;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->objectName() != "BusyIndicator" || !w->isVisible() || turns < 5) continue;
+            sawIndicator = true;
+            QTest::mouseClick(form.BDisconnect, Qt::LeftButton);  // would fail if it got through
+            QTest::keyClick(form.ServerCombo, Qt::Key_Z);
+            inputRefused = !form.ServerCombo->currentText().endsWith('z');
+            w->findChild<QPushButton*>("BusyCancel")->click();
+            driver.stop();
+        }
+    });
+    driver.start();
+    form.bConnect->click();
+    driver.stop();
+    SetBusyIndicatorDelay(300);
+
+    EXPECT_TRUE(sawIndicator);
+    EXPECT_TRUE(inputRefused);
+    EXPECT_GE(turns, 5) << "the window's thread was blocked";
+    EXPECT_FALSE(form.OPCServer->Active()) << "a cancelled connect is not connected";
+    EXPECT_TRUE(form.bConnect->isEnabled());
+    EXPECT_TRUE(apptest::Recorded().errors.empty()) << "a cancel is not an error";
+    EXPECT_TRUE(form.StatusLine->text().contains("cancelled"));
+    EXPECT_FALSE(BusyCallRunning());
+}
+
+TEST(XmlDaLive, BrowseSelectionIsAddedInOneBatchWithOneReport) {
+    apptest::RecordDisplays();
+    xmldasim::Options opt;
+    opt.loadItems = 10;
+    xmldasim::Service sim(opt);
+    sim.start();
+    QtEventLoop loop;
+    loop.InstallAsDefault();
+    QTemporaryDir prog, conf;
+    TForm1 form;
+    form.Ini = IniMemory(prog.path(), "tagscope", conf.path());
+    form.show();
+    form.ServerCombo->setEditText(QString::fromStdString(sim.url()));
+    form.bConnect->click();
+    ASSERT_TRUE(form.OPCServer->Active());
+    apptest::WhenModal([](QWidget* w) {
+        auto* dlg = qobject_cast<TEditGroupDlg*>(w);
+        ASSERT_NE(dlg, nullptr);
+        dlg->eGroupName->setText("G");
+        dlg->bOk->click();
+    });
+    form.AddGroup1->trigger();
+    ASSERT_NE(form.SelectedGroup(), nullptr);
+
+    // Every item of the Load branch and the write-only ones: the latter cannot be subscribed.
+    auto addAllOf = [&](const char* branch) {
+        apptest::WhenModal([branch](QWidget* w) {
+            auto* dlg = qobject_cast<TVelqorDlgBrowse*>(w);
+            ASSERT_NE(dlg, nullptr);
+            for (int up = 0; up < 5 && dlg->ePath->text() != "root"; ++up) dlg->bBackClick();
+            Enter(dlg, branch);
+            dlg->ListView->selectAll();
+            dlg->bOk->click();
+            if (dlg->isVisible()) dlg->reject();
+        });
+        form.A1->trigger();
+    };
+    const std::size_t before = sim.requestCount();
+    addAllOf("Load");
+    const std::size_t forLoad = sim.requestCount() - before;
+    EXPECT_EQ(form.ItemModel->Count(), 10);
+    EXPECT_LE(forLoad, 4u) << "a constant number of exchanges, not two per item";
+
+    const int rowsBefore = form.ItemModel->Count();
+    addAllOf("WriteOnly");
+    const int added = form.ItemModel->Count() - rowsBefore;
+    ASSERT_GE(added, 2);
+    int reports = 0;
+    for (const auto& m : apptest::Recorded().messages)
+        if (m.rfind("Cannot add Items:", 0) == 0) ++reports;
+    for (const auto& m : apptest::Recorded().errors)
+        if (m.rfind("Cannot add Items:", 0) == 0) ++reports;
+    EXPECT_EQ(reports, 1) << "one report for the whole selection";
+    for (int i = rowsBefore; i < form.ItemModel->Count(); ++i) {
+        const TItemRow& r = *form.ItemModel->Row(i);
+        EXPECT_EQ(r.State, RowState::Failed) << r.Text[colItemId].toStdString();
+        EXPECT_FALSE(r.Problem.isEmpty());
+    }
     form.bDisconnectClick();
     sim.stop();
 }

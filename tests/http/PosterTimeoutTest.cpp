@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "LoopbackServers.h"
+#include "contract/CallCancel.h"
 #include "contract/VelqorError.h"
 #include "http/VelqorSOAPPoster.h"
 #include "support/WaitUntil.h"
@@ -158,6 +159,38 @@ TEST_F(PosterTimeoutTest, AbortStaysUntilReset) {
     EXPECT_EQ(answering.Accepted(), 0);  // stopped before connecting
     poster->ResetAbort();
     EXPECT_EQ(Outcome(*poster), "ok:<ok/>");
+}
+
+TEST_F(PosterTimeoutTest, CancelledScopeStopsOnlyItsOwnThreadsExchanges) {
+    std::atomic<int> read{0};
+    RawServer silent(Silent(&read));
+    auto mine = CreatePoster(silent.URL(), "", "", "", "");
+    auto other = CreatePoster(silent.URL(), "", "", "", "");
+    std::string mineOut, otherOut, afterOut;
+    std::atomic<bool> otherDone{false};
+    CallCancelScope* scope = nullptr;
+    std::atomic<bool> scopeReady{false};
+    std::thread otherThread([&] {
+        otherOut = Outcome(*other);
+        otherDone = true;
+    });
+    std::thread mineThread([&] {
+        CallCancelScope s;
+        scope = &s;
+        scopeReady = true;
+        mineOut = Outcome(*mine);
+        afterOut = Outcome(*mine);  // a later exchange in the cancelled scope stops at once
+    });
+    ASSERT_TRUE(test::WaitUntil([&] { return read.load() == 2 && scopeReady.load(); }));
+    scope->Cancel();
+    mineThread.join();
+    EXPECT_EQ(mineOut, "EAbort");
+    EXPECT_EQ(afterOut, "EAbort");
+    EXPECT_EQ(read.load(), 2);       // the second exchange never reached the server
+    EXPECT_FALSE(otherDone.load());  // the other thread's exchange still waits for its reply
+    other->Abort();
+    otherThread.join();
+    EXPECT_EQ(otherOut, "EAbort");
 }
 
 TEST_F(PosterTimeoutTest, AbortsArrivingAtAnyMomentLeaveThePosterUsable) {

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <set>
 
+#include "contract/CallCancel.h"
 #include "http/VelqorCurlPost.h"
 
 namespace velqor {
@@ -24,6 +25,13 @@ LivePosters& Live() {
 }  // namespace
 
 void THTTPPost::EnterLive(THTTPPost* poster) {
+    // A cancelled call scope wakes every live poster; each goes back to sleep unless the
+    // exchange it runs belongs to the cancelled scope's thread.
+    static const int waker = CallCancelScope::AddWaker([] {
+        std::lock_guard lock(Live().mu);
+        for (THTTPPost* p : Live().posters) p->WakeUp();
+    });
+    (void)waker;
     std::lock_guard lock(Live().mu);
     Live().posters.insert(poster);
 }
@@ -33,7 +41,9 @@ void THTTPPost::LeaveLive(THTTPPost* poster) {
     Live().posters.erase(poster);
 }
 
-bool THTTPPost::AbortRequested() const { return abort_.load() || g_interrupted.load(); }
+bool THTTPPost::AbortRequested() const {
+    return abort_.load() || g_interrupted.load() || CallCancelScope::CurrentCancelled();
+}
 
 void InterruptAllPosts() {
     g_interrupted.store(true);
