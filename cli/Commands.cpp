@@ -103,25 +103,28 @@ class WatchPrinter {
             out_ << "time,item,value,quality,quality_code,timestamp\n" << std::flush;
     }
     void Print(const TVelqorItem& item) {
-        const std::string now = FormatDateTimeText(Now());
-        const std::string value = ValueOf(item);
+        const double now = Now();
         const std::string quality = QualityText(item.Quality());
         const std::string code = QualityCode(item.Quality());
-        const std::string stamp = DateText(item.TimeStamp());
+        // Machines get one fixed date form and unambiguous arrays; people get the usual texts.
         if (format_ == "csv") {
-            out_ << CsvField(now) << ',' << CsvField(item.ItemID()) << ',' << CsvField(value) << ','
-                 << CsvField(quality) << ',' << code << ',' << CsvField(stamp) << '\n';
+            out_ << MachineDateText(now) << ',' << CsvField(item.ItemID()) << ','
+                 << CsvField(CsvValueText(item.Value())) << ',' << CsvField(quality) << ',' << code
+                 << ',' << MachineDateText(item.TimeStamp()) << '\n';
         } else if (format_ == "jsonl") {
-            out_ << "{\"time\":" << JsonString(now) << ",\"item\":" << JsonString(item.ItemID())
-                 << ",\"value\":" << JsonValue(item.Value(), value)
+            const double stamp = item.TimeStamp();
+            out_ << "{\"time\":" << JsonString(MachineDateText(now))
+                 << ",\"item\":" << JsonString(item.ItemID())
+                 << ",\"value\":" << JsonValue(item.Value())
                  << ",\"quality\":" << JsonString(quality)
                  << ",\"quality_code\":" << (item.Quality() & 0xFFFF)
-                 << ",\"timestamp\":" << JsonString(stamp);
+                 << ",\"timestamp\":" << (stamp == 0 ? "null" : JsonString(MachineDateText(stamp)));
             if (item.Error() != 0) out_ << ",\"error\":" << JsonString(ErrorOf(item));
             out_ << "}\n";
         } else {
-            out_ << now << "  " << HumanText(item.ItemID()) << "  " << HumanText(value) << "  "
-                 << quality << " (" << code << ")  " << stamp;
+            out_ << FormatDateTimeText(now) << "  " << HumanText(item.ItemID()) << "  "
+                 << HumanText(ValueOf(item)) << "  " << quality << " (" << code << ")  "
+                 << DateText(item.TimeStamp());
             if (item.Error() != 0) out_ << "  " << HumanText(ErrorOf(item));
             out_ << '\n';
         }
@@ -182,7 +185,7 @@ int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s) {
                 throw Exception("cannot browse " + b.path);
             }
         }
-        br.BrowseAll(b.flat);
+        br.Browse(b.branchesOnly ? 1 : b.itemsOnly ? 2 : 3, b.flat);
         for (const auto& e : br.BrowseItems())
             s.out << KindOf(*e) << '\t' << HumanText(e->Name) << '\t' << HumanText(e->CombinedID())
                   << '\n';
@@ -229,7 +232,7 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
                 } else if (values) {
                     std::string v;
                     try {
-                        v = p.Value.IsArray() ? "(array)" : p.Value.ToText();
+                        v = p.Value.IsArray() ? ValueTextOf(p.Value) : p.Value.ToText();
                     } catch (const std::exception&) {
                         v = "(no text)";
                     }

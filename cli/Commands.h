@@ -32,6 +32,7 @@ struct BrowseOptions {
     std::string filter;
     std::optional<int32_t> type;
     bool readable = false, writable = false;
+    bool itemsOnly = false, branchesOnly = false;
 };
 
 struct WatchOptions {

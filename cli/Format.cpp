@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "contract/VelqorDateTime.h"
 #include "contract/VelqorIntf.h"
 
 namespace tagscope::cli {
@@ -248,10 +249,29 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
-std::string JsonValue(const Variant& value, const std::string& text) {
+std::string MachineDateText(double dt) { return dt == 0 ? std::string() : FormatDateTimeIso(dt); }
+
+std::string JsonValue(const Variant& value) {
     if (value.IsEmpty() || value.IsNull()) return "null";
+    if (value.Type() == (VT_ARRAY | VT_UI1)) {  // a byte buffer, read as it is held
+        std::string out = "[";
+        for (unsigned char b : value.AsBytes()) {
+            if (out.size() > 1) out += ',';
+            out += std::to_string(b);
+        }
+        return out + "]";
+    }
+    if (value.IsArray()) {
+        std::string out = "[";
+        for (const Variant& e : value.ArrayData().Elements) {
+            if (out.size() > 1) out += ',';
+            out += JsonValue(e);
+        }
+        return out + "]";
+    }
     if (value.Type() == VT_BOOL) return value.RawInt() ? "true" : "false";
-    if (value.IsNumeric() && !value.IsArray()) {
+    if (value.Type() == VT_DATE) return JsonString(MachineDateText(value.RawDouble()));
+    if (value.IsNumeric()) {
         try {
             const double d = value.AsDouble();
             if (std::isfinite(d)) {
@@ -265,7 +285,21 @@ std::string JsonValue(const Variant& value, const std::string& text) {
         } catch (const std::exception&) {
         }
     }
-    return JsonString(text);
+    try {
+        return JsonString(value.ToText());
+    } catch (const std::exception&) {
+        return "null";
+    }
+}
+
+std::string CsvValueText(const Variant& value) {
+    if (value.IsArray()) return JsonValue(value);
+    if (value.Type() == VT_DATE) return MachineDateText(value.RawDouble());
+    try {
+        return value.ToText();
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 std::string CsvField(std::string_view text) {

@@ -27,8 +27,15 @@ std::string QualityCode(int32_t quality);
 // by U+FFFD so that every line stays valid JSON.
 std::string JsonString(std::string_view text);
 // A value as JSON: numbers (finite) as numbers, booleans as true/false, empty and null as null,
-// everything else (texts, dates, arrays) as its text in a string.
-std::string JsonValue(const velqor::Variant& value, const std::string& text);
+// dates as MachineDateText strings, arrays as JSON arrays of their elements, everything else
+// (texts, infinities, NaN) as its text in a string.
+std::string JsonValue(const velqor::Variant& value);
+// A date-time for csv and jsonl: one fixed ISO 8601 form with milliseconds and the offset
+// ("2026-01-01T00:00:00.000+01:00"); "" for 0 (no time).
+std::string MachineDateText(double dt);
+// A value's text for a csv field: arrays as their JSON array ("[1,2]", "[\"a;b\"]", "[]"),
+// dates as MachineDateText, everything else in its standard text.
+std::string CsvValueText(const velqor::Variant& value);
 // A text for a terminal line: control characters (C0 with CR, LF and TAB, DEL, C1 such as
 // U+009B) and the direction controls (U+202A..U+202E, U+2066..U+2069, U+200E, U+200F, U+061C)
 // become escapes ("\r", "\x1b", "\u009b", "\u202e"), invalid UTF-8 bytes "\xNN"; the text

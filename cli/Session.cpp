@@ -90,8 +90,7 @@ TVelqorGroup& Session::MakeGroup(const std::vector<std::string>& items, bool act
     g->SetXMLWaittime(waitMs);
     for (const auto& id : items) {
         TVelqorItem* item = g->OPCItems().AddItem(id);
-        // Scalars only: the type sent to the server has no array bit.
-        if (requestType != 0 && !(requestType & VT_ARRAY)) item->SetRequestDatatype(requestType);
+        if (requestType != 0) item->SetRequestDatatype(requestType);
     }
     server_->SetBatchMode(false);
     g->OPCItems().AddAll();

@@ -79,6 +79,9 @@ int main(int argc, char** argv) {
                           "only items of this data type (R8, I4, BSTR, double, ...)");
     browseCmd->add_flag("--readable", browse.readable, "only readable items");
     browseCmd->add_flag("--writable", browse.writable, "only writable items");
+    auto* itemsOnly = browseCmd->add_flag("--items-only", browse.itemsOnly, "list items only");
+    browseCmd->add_flag("--branches-only", browse.branchesOnly, "list branches only")
+        ->excludes(itemsOnly);
 
     std::vector<std::string> propItems;
     bool propValues = false;

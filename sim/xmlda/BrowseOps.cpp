@@ -97,13 +97,34 @@ bool applies(const AddressSpace& space, int node, const std::string& name) {
            name == "scanRate" || name == "euType";
 }
 
+// Names some servers give standard properties; id set: written as the ItemName's last segment.
+// description set: written instead of the usual description.
+struct UnusualName {
+    const char* standard;
+    const char* name;
+    const char* id;
+    const char* description;
+};
+const UnusualName* unusualName(const std::string& standard) {
+    static const UnusualName names[] = {{"euType", "EUType", nullptr, nullptr},
+                                        {"highEU", "High EU", "102", nullptr},
+                                        {"lowEU", "Low EU", "103", nullptr},
+                                        {"engineeringUnits", "Units", nullptr, "engineeringUnits"}};
+    for (const auto& n : names)
+        if (standard == n.standard) return &n;
+    return nullptr;
+}
+
 // Writes one ItemProperty record; returns its result ID ("" on success).
 std::string writeProperty(Call& c, xmlNode* parent, int node, const std::string& name,
                           bool withValue) {
     const AddressSpace& space = c.st.space;
     const ItemDef& d = space.node(node).item;
     xmlNode* p = c.w.element(parent, "Properties");
-    c.w.attr(p, "Name", c.w.opcQName(name));
+    const bool unusual = c.st.switches && c.st.switches->unusualPropertyNames;
+    const UnusualName* odd = unusual ? unusualName(name) : nullptr;
+    c.w.attr(p, "Name", odd ? std::string(odd->name) : c.w.opcQName(name));
+    if (odd && odd->id) c.w.attr(p, "ItemName", space.node(node).id + "/" + odd->id);
     std::string resultId;
     if (!isKnownProperty(name))
         resultId = "E_INVALIDPID";
@@ -116,10 +137,16 @@ std::string writeProperty(Call& c, xmlNode* parent, int node, const std::string&
         c.w.attr(p, "ResultID", resultId);
         return resultId;
     }
-    c.w.attr(p, "Description", propertyDescription(name));
+    c.w.attr(p, "Description",
+             odd && odd->description ? odd->description : propertyDescription(name));
     if (!withValue) return {};
     const TimePoint now = nowMs();
-    if (name == "dataType") {
+    if (odd && name == "euType") {  // the code as a number
+        const auto code = std::int64_t(d.euType == EuType::Analog       ? 1
+                                       : d.euType == EuType::Enumerated ? 2
+                                                                        : 0);
+        c.w.value(p, "Value", Value{{Kind::Int, false}, {code}});
+    } else if (name == "dataType") {
         const std::string t = isXsdType(d.type) ? "xsd:" + typeLocalName(d.type)
                                                 : c.w.opcQName(typeLocalName(d.type));
         xmlNode* v = c.w.element(p, "Value", &t);
@@ -232,9 +259,14 @@ void opBrowse(Call& c) {
     if (offset > matches.size())
         throw SoapFault{true, "E_INVALIDCONTINUATIONPOINT",
                         resultText("E_INVALIDCONTINUATIONPOINT")};
+    if (!cp.empty() && c.st.switches && c.st.switches->faultContinuation)
+        throw SoapFault{true, "E_INVALIDCONTINUATIONPOINT",
+                        resultText("E_INVALIDCONTINUATIONPOINT")};
     std::size_t end = matches.size();
     if (maxElements && *maxElements > 0)
         end = std::min(end, offset + static_cast<std::size_t>(*maxElements));
+    if (c.st.switches && c.st.switches->browsePage > 0)
+        end = std::min(end, offset + static_cast<std::size_t>(c.st.switches->browsePage));
 
     xmlNode* r = c.w.operation("BrowseResponse");
     replyBase(c, r, "BrowseResult", attrOr(op, "ClientRequestHandle"), attrOr(op, "LocaleID"));

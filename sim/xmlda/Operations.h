@@ -8,6 +8,7 @@
 #include "xmlda/AddressSpace.h"
 #include "xmlda/SoapIo.h"
 #include "xmlda/Subscriptions.h"
+#include "xmlda/XmlDaSim.h"
 
 namespace velqor::xmldasim {
 
@@ -19,6 +20,7 @@ struct ServiceState {
     std::string serverState = "running";
     std::string productVersion;
     std::string tag;  // changes with every start; part of handles and continuation points
+    const Switches* switches = nullptr;  // the behaviour switches of this request
 };
 
 // One call: the parsed request, the reply being built, and when the request arrived.

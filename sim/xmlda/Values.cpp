@@ -128,7 +128,8 @@ std::optional<Scalar> toInteger(Kind to, long double v, bool* range) {
 }
 
 std::optional<Scalar> toReal(Kind to, double v, bool* range) {
-    if (to == Kind::Float && std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max()) {
+    // A float text names the nearest float: up to half a step beyond the largest one it is that.
+    if (to == Kind::Float && std::isfinite(v) && std::fabs(v) >= 0x1.ffffffp127) {
         if (range) *range = true;
         return std::nullopt;
     }

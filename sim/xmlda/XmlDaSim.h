@@ -34,6 +34,14 @@ struct Switches {
     std::string user;
     std::string password;
     std::string serverState = "running";  // the ServerState every reply reports
+    // Browse behaviour of some servers: at most this many elements per reply whatever the client
+    // asks (0: as asked), and a fault E_INVALIDCONTINUATIONPOINT for every continued browse.
+    int browsePage = 0;
+    bool faultContinuation = false;
+    // Item properties as some servers name them: "EUType" with an integer value, "High EU" and
+    // "Low EU" with the ID as the last segment of their ItemName, "Units" with the standard
+    // name as its description.
+    bool unusualPropertyNames = false;
 };
 
 struct Options {

@@ -48,6 +48,12 @@ int main(int argc, char** argv) {
                    "drop all subscriptions every N ms (0: never)");
     app.add_option("--user", s.user, "require basic authentication with this user");
     app.add_option("--password", s.password, "password for --user");
+    app.add_option("--browse-page", s.browsePage,
+                   "at most N elements per Browse reply, whatever the client asks (0: as asked)");
+    app.add_flag("--fault-continuation", s.faultContinuation,
+                 "answer every continued Browse with the fault E_INVALIDCONTINUATIONPOINT");
+    app.add_flag("--unusual-property-names", s.unusualPropertyNames,
+                 "name item properties as some servers do (\"EUType\", \"High EU\", ...)");
     app.add_option("--server-state", s.serverState, "ServerState reported in replies")
         ->check(CLI::IsMember({"running", "failed", "noConfig", "suspended", "test", "commFault"}));
     CLI11_PARSE(app, argc, argv);

@@ -1,9 +1,12 @@
 // The texts of tagscope-cli: data-type names both ways, quality texts, JSON and CSV escaping.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <limits>
 
 #include "Format.h"
+#include "contract/VelqorDateTime.h"
 
 namespace tagscope::cli {
 namespace {
@@ -64,15 +67,37 @@ TEST(CliFormat, JsonStringsStayValidForAnyBytes) {
 
 TEST(CliFormat, JsonValuesByKind) {
     using velqor::Variant;
-    EXPECT_EQ(JsonValue(Variant::I4(-5), "-5"), "-5");
-    EXPECT_EQ(JsonValue(Variant::UI8(18446744073709551615ULL), ""), "18446744073709551615");
-    EXPECT_EQ(JsonValue(Variant::R8(1.5e20), ""), "1.5e20");
-    EXPECT_EQ(JsonValue(Variant::R8(0.25), ""), "0.25");
-    EXPECT_EQ(JsonValue(Variant::R8(std::numeric_limits<double>::infinity()), "INF"), "\"INF\"");
-    EXPECT_EQ(JsonValue(Variant::Bool(true), "True"), "true");
-    EXPECT_EQ(JsonValue(Variant(), ""), "null");
-    EXPECT_EQ(JsonValue(Variant::Str("x\"y"), "x\"y"), R"("x\"y")");
-    EXPECT_EQ(JsonValue(Variant::Date(1.5), "1899-12-31 12:00:00"), "\"1899-12-31 12:00:00\"");
+    ::setenv("TZ", "UTC-1", 1);  // one hour east, no daylight saving
+    ::tzset();
+    const std::pair<Variant, std::string> rows[] = {
+        {Variant::I4(-5), "-5"},
+        {Variant::UI8(18446744073709551615ULL), "18446744073709551615"},
+        {Variant::R8(1.5e20), "1.5e20"},
+        {Variant::R8(0.25), "0.25"},
+        {Variant::R8(std::numeric_limits<double>::infinity()), "\"INF\""},
+        {Variant::Bool(true), "true"},
+        {Variant(), "null"},
+        {Variant::Str("x\"y"), R"("x\"y")"},
+        // Dates in one ISO 8601 form with milliseconds and offset, also at midnight.
+        {Variant::Date(1.5), "\"1899-12-31T12:00:00.000+01:00\""},
+        {Variant::Date(EncodeDateTime(2026, 1, 1)), "\"2026-01-01T00:00:00.000+01:00\""},
+        // Arrays as JSON arrays: a separator inside an element stays inside it.
+        {Variant::Array(VT_BSTR, {Variant::Str("a;b")}), R"(["a;b"])"},
+        {Variant::Array(VT_BSTR, {Variant::Str("a"), Variant::Str("b")}), R"(["a","b"])"},
+        {Variant::Array(VT_I4, {}), "[]"},
+        {Variant::Bytes(std::string("\x00\xff", 2)), "[0,255]"},
+        {Variant::Array(VT_VARIANT,
+                        {Variant::Array(VT_I2, {Variant::I2(1)}), Variant::Bool(false)}),
+         "[[1],false]"},
+    };
+    for (const auto& [value, json] : rows) EXPECT_EQ(JsonValue(value), json);
+    // CSV: arrays as that JSON text (then quoted as any field), dates in the same ISO form.
+    EXPECT_EQ(CsvField(CsvValueText(Variant::Array(VT_BSTR, {Variant::Str("a;b")}))),
+              R"("[""a;b""]")");
+    EXPECT_EQ(CsvValueText(Variant::Array(VT_I4, {})), "[]");
+    EXPECT_EQ(CsvValueText(Variant::Date(EncodeDateTime(2026, 7, 1, 12, 0, 0, 500))),
+              "2026-07-01T12:00:00.500+01:00");
+    EXPECT_EQ(MachineDateText(0), "");
 }
 
 TEST(CliFormat, HumanTextKeepsServerTextsOnTheirLine) {

@@ -122,6 +122,39 @@ TEST(VariantConvert, NullAndArraysOnlyConvertWhereMeaningful) {
     EXPECT_EQ(nested, nestedCopy);
 }
 
+// Byte arrays live as one buffer (megabytes of binary data must not cost a Variant per byte),
+// and still behave as arrays wherever elements are asked for.
+TEST(VariantBytes, HeldAsOneBufferAndStillAnArray) {
+    const std::string raw("\x00\xFF\x10", 3);
+    Variant fromBytes = Variant::Bytes(raw);
+    Variant fromElements =
+        Variant::Array(VT_UI1, {Variant::UI1(0), Variant(int32_t(255)), Variant::UI1(16)});
+    for (const Variant* v : {&fromBytes, &fromElements}) {
+        EXPECT_EQ(v->Type(), VT_ARRAY | VT_UI1);
+        EXPECT_EQ(v->BytesView(), raw);  // one buffer, whichever way it was made
+        EXPECT_EQ(v->ArrayCount(), 3u);
+        EXPECT_EQ(v->ArrayLowBound(), 0);
+    }
+    EXPECT_EQ(fromBytes, fromElements);
+    EXPECT_EQ(Variant::Array(VT_UI1, {Variant::UI1(1)}, 5).ArrayLowBound(), 5);
+    EXPECT_FALSE(Variant::Array(VT_UI1, {Variant::UI1(1)}, 5) == Variant::Bytes("\x01"));
+
+    // Elements on demand; widening converts every byte.
+    EXPECT_EQ(fromBytes.ArrayData().Elements.at(1), Variant::UI1(255));
+    Variant wide = fromBytes.ChangeType(VT_ARRAY | VT_I4);
+    EXPECT_EQ(wide.ArrayData().Elements.at(1), Variant::I4(255));
+    EXPECT_EQ(wide.ChangeType(VT_ARRAY | VT_UI1), fromBytes);
+
+    // Changing an element through the mutable view changes the value, not its copies.
+    Variant copy = fromBytes;
+    copy.ArrayData().Elements[0] = Variant::UI1(7);
+    EXPECT_EQ(copy.AsBytes(), std::string("\x07\xFF\x10", 3));
+    EXPECT_EQ(fromBytes.AsBytes(), raw);
+    EXPECT_FALSE(copy == fromBytes);
+    EXPECT_THROW(Variant::I4(1).BytesView(), EVariantError);
+    EXPECT_THROW(Variant::I4(1).ArrayCount(), EVariantError);
+}
+
 TEST(VariantText, DocumentedForms) {
     EXPECT_EQ(Variant(0.1).ToText(), "0.1");
     EXPECT_EQ(Variant(1.0 / 3).ToText(), "0.333333333333333");

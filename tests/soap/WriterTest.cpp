@@ -202,7 +202,7 @@ TEST(XmlDaRequests, Subscribe) {
                 R"(<Options ReturnErrorText="true" ReturnItemTime="true" LocaleID="en"/>)"
                 R"(<ItemList ItemPath="" RequestedSamplingRate="1000">)"
                 R"(<Items ItemPath="" ItemName="Item1" ClientItemHandle="7" Deadband="0.25" RequestedSamplingRate="500"/>)"
-                R"(<Items ItemPath="Folder" ItemName="Item2" ClientItemHandle="8" Deadband="0.100000001490116" EnableBuffering="true"/>)"
+                R"(<Items ItemPath="Folder" ItemName="Item2" ClientItemHandle="8" Deadband="0.1" EnableBuffering="true"/>)"
                 "</ItemList></Subscribe>"),
             xml),
         "");
@@ -436,7 +436,7 @@ TEST(SoapWriter, FloatsAreLocaleIndependentAndClamped) {
         "");
     EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test" Deadband="0.25"/>)"), xml2), "");
     EXPECT_EQ(
-        XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:float">3.4E38</Value></M>)"),
+        XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="xsd:float">INF</Value></M>)"),
                 xml3),
         "");
     EXPECT_EQ(

@@ -268,6 +268,33 @@ TEST_F(ServerOnSimTest, ServiceFaultsFailConnectWithTheFaultText) {
     EXPECT_EQ(st.ServerState, 1);
 }
 
+TEST_F(ServerOnSimTest, AFailedAsynchronousWriteIsReportedOnce) {
+    ApplicationHooks::SetMessageDisplay([this](const std::string& t) { shown.push_back(t); });
+    for (bool raise : {false, true}) {  // the report shown, or raised through the loop
+        shown.clear();
+        server->SetActive(true);
+        SetRaiseItemErrors(raise);
+        TVelqorGroup* g = server->OPCGroups().AddGroup("writes");
+        TVelqorItem* readOnly = g->OPCItems().AddItem("Static/Int");
+        TVelqorItem* writable = g->OPCItems().AddItem("Writable/Int");
+        readOnly->SetWriteValue(Variant::I4(5));
+        writable->SetWriteValue(Variant::I4(6));
+        TVelqorItemList both;
+        both.Add(readOnly);
+        both.Add(writable);
+        EXPECT_FALSE(g->WriteAsync(both));
+        loop.RunUntil([&] { return !shown.empty(); }, 5s);
+        loop.ProcessPending();
+        ASSERT_EQ(shown.size(), 1u) << raise;
+        EXPECT_EQ(shown[0].rfind("Cannot write Items:\r\nStatic/Int- ", 0), 0u) << shown[0];
+        EXPECT_EQ(shown[0].find("Writable/Int"), std::string::npos) << shown[0];
+        server->SetActive(false);
+        server->OPCGroups().RemoveAll();
+    }
+    SetRaiseItemErrors(false);
+    ApplicationHooks::SetMessageDisplay(nullptr);
+}
+
 TEST_F(ServerOnSimTest, FactoriesGiveTheXmlTransport) {
     auto c = CreateVelqorConnection(coXML, false);
     ASSERT_TRUE(c);

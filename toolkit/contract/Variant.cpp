@@ -97,8 +97,8 @@ long double RoundBankers(long double v) {
 
 }  // namespace
 
-Variant::Variant(const Variant& o) : vt_(o.vt_), i_(o.i_), s_(o.s_) {
-    if (o.arr_) arr_ = std::make_unique<VariantArray>(*o.arr_);
+Variant::Variant(const Variant& o) : vt_(o.vt_), i_(o.i_), s_(o.s_), buffer_(o.buffer_) {
+    if (o.arr_ && !o.buffer_) arr_ = std::make_unique<VariantArray>(*o.arr_);
 }
 
 Variant& Variant::operator=(const Variant& o) {
@@ -179,6 +179,14 @@ Variant Variant::Array(VARTYPE elementType, std::vector<Variant> elements, int32
         for (auto& e : elements)
             if (e.Type() != elementType) e = e.ChangeType(elementType);
     }
+    if (elementType == VT_UI1) {  // byte arrays live as one buffer
+        std::string bytes;
+        bytes.reserve(elements.size());
+        for (const auto& e : elements) bytes.push_back(char(uint8_t(e.u_)));
+        Variant v = TakeBytes(std::move(bytes));
+        v.i_ = lowBound;
+        return v;
+    }
     Variant v;
     v.vt_ = VARTYPE(VT_ARRAY | elementType);
     v.arr_ = std::make_unique<VariantArray>();
@@ -187,11 +195,15 @@ Variant Variant::Array(VARTYPE elementType, std::vector<Variant> elements, int32
     return v;
 }
 
-Variant Variant::Bytes(std::string_view bytes) {
-    std::vector<Variant> el;
-    el.reserve(bytes.size());
-    for (unsigned char c : bytes) el.push_back(UI1(c));
-    return Array(VT_UI1, std::move(el));
+Variant Variant::Bytes(std::string_view bytes) { return TakeBytes(std::string(bytes)); }
+
+Variant Variant::TakeBytes(std::string&& bytes) {
+    Variant v;
+    v.vt_ = VARTYPE(VT_ARRAY | VT_UI1);
+    v.s_ = std::move(bytes);
+    v.i_ = 0;
+    v.buffer_ = true;
+    return v;
 }
 
 bool Variant::IsNumeric() const {
@@ -200,17 +212,48 @@ bool Variant::IsNumeric() const {
 }
 
 const VariantArray& Variant::ArrayData() const {
+    if (buffer_ && !arr_) {
+        auto a = std::make_unique<VariantArray>();
+        a->LowBound = int32_t(i_);
+        a->Elements.reserve(s_.size());
+        for (unsigned char c : s_) a->Elements.push_back(UI1(c));
+        arr_ = std::move(a);
+    }
     if (!arr_) throw EVariantError("Variant is not an array");
     return *arr_;
 }
 
 VariantArray& Variant::ArrayData() {
+    if (buffer_) {
+        static_cast<const Variant&>(*this).ArrayData();
+        buffer_ = false;
+        s_.clear();
+        s_.shrink_to_fit();
+    }
     if (!arr_) throw EVariantError("Variant is not an array");
     return *arr_;
 }
 
+size_t Variant::ArrayCount() const {
+    if (buffer_) return s_.size();
+    if (!arr_) throw EVariantError("Variant is not an array");
+    return arr_->Elements.size();
+}
+
+int32_t Variant::ArrayLowBound() const {
+    if (buffer_) return int32_t(i_);
+    if (!arr_) throw EVariantError("Variant is not an array");
+    return arr_->LowBound;
+}
+
+std::string_view Variant::BytesView() const {
+    if (!buffer_) Mismatch(vt_, VT_ARRAY | VT_UI1);
+    return s_;
+}
+
 std::string Variant::AsBytes() const {
     if (vt_ != (VT_ARRAY | VT_UI1)) Mismatch(vt_, VT_ARRAY | VT_UI1);
+    if (buffer_) return s_;
     std::string out;
     out.reserve(arr_->Elements.size());
     for (const auto& e : arr_->Elements) out.push_back(char(uint8_t(e.u_)));
@@ -265,6 +308,28 @@ bool ParseFloat(std::string_view text, double& out) {
         return false;
     }
     if (neg) out = -out;
+    return true;
+}
+
+bool ParseSingle(std::string_view text, float& out) {
+    double wide;
+    if (!ParseFloat(text, wide)) return false;
+    if (!std::isfinite(wide) || wide == 0) {
+        out = float(wide);
+        return true;
+    }
+    std::string_view t = Trim(text);
+    const bool neg = t.front() == '-';
+    if (t.front() == '+' || t.front() == '-') t.remove_prefix(1);
+    float f = 0;
+    const auto r = std::from_chars(t.data(), t.data() + t.size(), f, std::chars_format::general);
+    if (r.ec == std::errc::result_out_of_range) {
+        if (std::fabs(wide) > 1) return false;  // beyond the largest single
+        f = float(std::fabs(wide));             // tiny: subnormal or zero, as the C library
+    } else if (r.ec != std::errc()) {
+        return false;
+    }
+    out = neg ? -f : f;
     return true;
 }
 
@@ -367,10 +432,11 @@ Variant Variant::ChangeType(VARTYPE to) const {
     if (to & VT_ARRAY) {
         if (!IsArray()) Mismatch(vt_, to);
         VARTYPE el = VARTYPE(to & VT_TYPEMASK);
+        const VariantArray& a = ArrayData();
         std::vector<Variant> out;
-        out.reserve(arr_->Elements.size());
-        for (const auto& e : arr_->Elements) out.push_back(el == VT_VARIANT ? e : e.ChangeType(el));
-        return Array(el, std::move(out), arr_->LowBound);
+        out.reserve(a.Elements.size());
+        for (const auto& e : a.Elements) out.push_back(el == VT_VARIANT ? e : e.ChangeType(el));
+        return Array(el, std::move(out), a.LowBound);
     }
     if (IsArray()) Mismatch(vt_, to);
     if (to == VT_EMPTY) return Variant();
@@ -414,6 +480,18 @@ Variant Variant::ChangeType(VARTYPE to) const {
             double d;
             if (ParseDateTimeText(t, d)) return Date(d);
         }
+        if (to == VT_R4) {  // rounded once, straight from the text
+            float f;
+            if (ParseSingle(t, f)) return R4(f);
+            double d;
+            if (ParseFloat(t, d)) Overflow(vt_, to);
+            Mismatch(vt_, to);
+        }
+        if (to == VT_R8) {  // also keeps the sign of "-0"
+            double d;
+            if (ParseFloat(t, d)) return R8(d);
+            Mismatch(vt_, to);
+        }
         if (ParseInt64(t, iv)) {
             integral = true;
         } else if (ParseUInt64(t, uv)) {
@@ -435,7 +513,8 @@ Variant Variant::ChangeType(VARTYPE to) const {
     if (to == VT_R4 || to == VT_R8 || to == VT_DATE || to == VT_CY) {
         long double f = integral ? (isUnsigned ? (long double)uv : (long double)iv) : fv;
         if (to == VT_R4) {
-            if (std::isfinite(f) && std::fabs(f) > FLT_MAX) Overflow(vt_, to);
+            // Values up to half a unit beyond the largest single round to it.
+            if (std::isfinite(f) && std::fabs(f) >= 0x1.ffffffp127L) Overflow(vt_, to);
             return R4(float(f));
         }
         if (to == VT_R8) return R8(double(f));
@@ -479,6 +558,10 @@ Variant Variant::ChangeType(VARTYPE to) const {
 
 bool operator==(const Variant& a, const Variant& b) {
     if (a.vt_ != b.vt_) return false;
+    if (a.buffer_ || b.buffer_) {  // byte arrays, one or both as a buffer
+        return a.ArrayLowBound() == b.ArrayLowBound() &&
+               (a.buffer_ && b.buffer_ ? a.s_ == b.s_ : a.AsBytes() == b.AsBytes());
+    }
     if (a.arr_ || b.arr_) {
         if (!a.arr_ || !b.arr_) return false;
         return a.arr_->LowBound == b.arr_->LowBound && a.arr_->Elements == b.arr_->Elements;

@@ -5,6 +5,8 @@
 // local time), boolean, error code, wide string (VT_BSTR) and 8-bit string (VT_STRING, 0x100),
 // both held as UTF-8, and one-dimensional arrays with a lower bound (VT_ARRAY | element kind;
 // VT_ARRAY | VT_UI1 is the byte array, VT_ARRAY | VT_VARIANT an array of mixed values).
+// A byte array lives as one byte buffer (Bytes, BytesView); its element form is made only when
+// asked for (ArrayData), so megabytes of binary data cost megabytes, not a Variant per byte.
 //
 // Text forms (ToText, the standard variant-to-text conversion):
 //   booleans "True" / "False"; integers in decimal; VT_R8 with 15 significant digits and VT_R4
@@ -80,7 +82,8 @@ class Variant {
     // One-dimensional array of elementType (VT_VARIANT for mixed); elements are converted to
     // elementType unless it is VT_VARIANT.
     static Variant Array(VARTYPE elementType, std::vector<Variant> elements, int32_t lowBound = 0);
-    static Variant Bytes(std::string_view bytes);  // VT_ARRAY | VT_UI1
+    static Variant Bytes(std::string_view bytes);   // VT_ARRAY | VT_UI1
+    static Variant TakeBytes(std::string&& bytes);  // the same, taking the buffer over
 
     VARTYPE Type() const { return vt_; }
     VARTYPE ElementType() const { return VARTYPE(vt_ & VT_TYPEMASK); }
@@ -109,10 +112,16 @@ class Variant {
     double RawDouble() const { return d_; }
     const std::string& RawString() const { return s_; }
 
-    // Array access; raise EVariantError for a non-array.
+    // Array access; raise EVariantError for a non-array. For a byte array these build its
+    // element form (the mutable one drops the buffer, since the elements may then change).
     const VariantArray& ArrayData() const;
     VariantArray& ArrayData();
+    // Number of elements and lower bound of an array, without building elements.
+    size_t ArrayCount() const;
+    int32_t ArrayLowBound() const;
     std::string AsBytes() const;  // the bytes of a VT_ARRAY | VT_UI1
+    // The bytes of a byte array held as one buffer; raises for other kinds.
+    std::string_view BytesView() const;
 
     // The value converted to another kind (arrays element by element).
     Variant ChangeType(VARTYPE vt) const;
@@ -128,8 +137,9 @@ class Variant {
         uint64_t u_;     // unsigned integers
         double d_;       // floats, date
     };
-    std::string s_;                      // strings
-    std::unique_ptr<VariantArray> arr_;  // arrays
+    std::string s_;                              // strings; the bytes of a byte buffer
+    mutable std::unique_ptr<VariantArray> arr_;  // arrays; a byte buffer's element form
+    bool buffer_ = false;                        // a byte array held in s_, its lower bound in i_
 };
 
 inline int32_t VariantArray::HighBound() const { return LowBound + int32_t(Elements.size()) - 1; }
@@ -140,6 +150,9 @@ std::string FormatFloatGeneral(long double v, int digits);
 // Locale-independent decimal float parse of the whole text (blanks around allowed);
 // false when the text is not a number.
 bool ParseFloat(std::string_view text, double& out);
+// The same for a single-precision value, rounded once from the text ("3.4028235e38" is FLT_MAX);
+// false also when the text is beyond the single range (a finite text that would be infinity).
+bool ParseSingle(std::string_view text, float& out);
 // Whole-text decimal integer parse with optional sign; false on junk or overflow.
 bool ParseInt64(std::string_view text, int64_t& out);
 bool ParseUInt64(std::string_view text, uint64_t& out);

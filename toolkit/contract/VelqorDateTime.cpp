@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "com/runtime/Exception.h"
@@ -253,9 +254,44 @@ bool ParseDateTimeText(std::string_view text, double& out) {
                 p.Millisecond = ms;
             }
         }
-        if (pos != text.size()) return false;
     }
-    return TryEncodeDateTime(p, out);
+    // A zone ("Z", "+02:00", "-0530") makes the text an instant, read into local time.
+    bool zoned = false;
+    int offsetMinutes = 0;
+    if (!dateOnly && pos < text.size()) {
+        if (lit('Z')) {
+            zoned = true;
+        } else if (text[pos] == '+' || text[pos] == '-') {
+            const int sign = text[pos] == '-' ? -1 : 1;
+            ++pos;
+            int hh = 0, mm = 0;
+            if (!num(2, hh)) return false;
+            lit(':');
+            if (!num(2, mm) || hh > 14 || mm > 59 || (hh == 14 && mm != 0)) return false;
+            zoned = true;
+            offsetMinutes = sign * (hh * 60 + mm);
+        }
+    }
+    if (pos != text.size()) return false;
+    double wall;
+    if (!TryEncodeDateTime(p, wall)) return false;
+    if (!zoned) {
+        out = wall;
+        return true;
+    }
+    const double utc = DateTimeFromMs(DateTimeToMs(wall) - int64_t(offsetMinutes) * 60000);
+    out = UtcToLocal(utc);
+    return true;
+}
+
+std::string FormatDateTimeIso(double dt) {
+    const DateTimeParts p = DecodeDateTime(dt);
+    const int east = -LocalTimeZoneBiasAt(dt);  // minutes east of UTC
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", p.Year, p.Month,
+                  p.Day, p.Hour, p.Minute, p.Second, p.Millisecond, east < 0 ? '-' : '+',
+                  std::abs(east) / 60, std::abs(east) % 60);
+    return buf;
 }
 
 }  // namespace velqor

@@ -52,7 +52,11 @@ int LocalTimeZoneBiasAt(double local);
 std::string FormatDateTimeText(double dt);
 // The time of day "HH:MM:SS".
 std::string FormatTimeText(double dt);
-// Reads what FormatDateTimeText writes, also with "T" between date and time, or a time alone.
+// Reads what FormatDateTimeText writes, also with "T" between date and time, or a time alone;
+// a date and time may end with a zone ("Z", "+02:00", "-0530"), then it is read into local time.
 bool ParseDateTimeText(std::string_view text, double& out);
+// One fixed ISO 8601 form for machines: "2026-01-01T00:00:00.000+01:00", with milliseconds and
+// the local offset in force at that date-time.
+std::string FormatDateTimeIso(double dt);
 
 }  // namespace velqor

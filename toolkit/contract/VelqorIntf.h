@@ -54,8 +54,9 @@ enum VelqorADatatype : int32_t {
 static_assert(int(vtI2) == int(VT_I2) && int(vtBSTR) == int(VT_BSTR) &&
               int(vtBOOL) == int(VT_BOOL) && int(vtI1) == int(VT_I1) && int(vtUI8) == int(VT_UI8) &&
               int(vtLPWSTR) == int(VT_LPWSTR));
-// The value sent to a server for a requested type.
-constexpr int32_t MaskedDatatype(int32_t t) { return t & 0x7F; }
+// The value sent to a server for a requested type: the base type, and the array flag, so that
+// a request for an array of a type is not silently turned into a request for a scalar.
+constexpr int32_t MaskedDatatype(int32_t t) { return t & (0x7F | VT_ARRAY); }
 
 // Access rights: a set over opcReadable and opcWritable, with the OPC bit values.
 enum VelqorAcesstypeBit : uint8_t { opcReadable = 1, opcWritable = 2 };

@@ -79,6 +79,10 @@ class TVelqorDefaultItem {
 
 // ---- items ---------------------------------------------------------------------------------
 
+// A value as text: scalars in their standard text, arrays as "1;2;" with "<...>" around
+// nested arrays; "" for an empty value and on failure.
+std::string ValueTextOf(const Variant& v);
+
 class TVelqorItem : public TVelqorItemData {
   public:
     explicit TVelqorItem(TVelqorItems& owner);
@@ -107,7 +111,7 @@ class TVelqorItem : public TVelqorItemData {
     // Engineering-unit type and information, asked from the server on first use.
     int32_t EUType();
     Variant EUInfo();
-    // The value as text; arrays as "1;2;" with "<...>" around nested arrays; "" on failure.
+    // The value as text (ValueTextOf).
     std::string ValueText() const;
     // The error worded through the connection; "" when there is none.
     std::string ErrorText() const override;

@@ -240,7 +240,9 @@ bool TVelqorGroup::WriteAsync() {
     return WriteAsync(l);
 }
 bool TVelqorGroup::WriteAsync(TVelqorItemList& items) {
-    return Finish(RequireTransport().WriteAsync(items), items, MsgText(Msg::CannotWriteItems));
+    // Not reported here: the outcome arrives as the write-error or write-complete message,
+    // and the write-error message reports the failed items (once).
+    return RequireTransport().WriteAsync(items);
 }
 bool TVelqorGroup::GetItemAttributes() {
     TVelqorItemList l = AddedItems();

@@ -12,6 +12,10 @@ bool IsBlank(const std::string& s) {
 // The elements from the lowest index up: nested arrays in "<...>", others followed by ";".
 std::string ArrayText(const Variant& v) {
     std::string text;
+    if (v.Type() == (VT_ARRAY | VT_UI1)) {  // a byte buffer, read as it is held
+        for (unsigned char b : v.AsBytes()) (text += std::to_string(b)) += ';';
+        return text;
+    }
     for (const Variant& e : v.ArrayData().Elements) {
         if (e.IsArray()) {
             text += "<" + ArrayText(e) + ">";
@@ -117,8 +121,9 @@ Variant TVelqorItem::EUInfo() {
     return FEUInfo;
 }
 
-std::string TVelqorItem::ValueText() const {
-    const Variant& v = Value();
+std::string TVelqorItem::ValueText() const { return ValueTextOf(Value()); }
+
+std::string ValueTextOf(const Variant& v) {
     if (v.IsEmpty()) return "";
     try {
         return v.IsArray() ? ArrayText(v) : v.ToText();

@@ -1,7 +1,9 @@
 #include "soap/VelqorSOAPEncoding.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <istream>
 #include <ostream>
 
@@ -277,23 +279,62 @@ std::string VarTypeToXSDType(std::string_view prefix, VARTYPE vt) {
 
 std::string VariantXSDTypeName(const Variant& v) { return VarTypeToXSDType("", v.Type()); }
 
-std::string XSDFloatText(long double v) {
-    if (std::isnan(v)) return "NaN";  // the XML Schema spelling
-    return FormatFloatGeneral(v, 15);
+namespace {
+
+// Shortest round-tripping digits of a finite, non-zero value (from std::to_chars) laid out
+// fixed between 1E-4 and 1E15, else as "d.ddE[-]x".
+template <class F>
+std::string ShortestText(F v) {
+    if (std::isnan(v)) return "NaN";  // the XML Schema spellings
+    if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
+    if (v == 0) return std::signbit(v) ? "-0" : "0";
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+    std::string_view s(buf, size_t(r.ptr - buf));  // [-]d[.ddd]e[+-]xx
+    const bool neg = s[0] == '-';
+    if (neg) s.remove_prefix(1);
+    const size_t e = s.find('e');
+    const int exp = std::atoi(std::string(s.substr(e + 1)).c_str());
+    std::string mant;
+    for (char c : s.substr(0, e))
+        if (c != '.') mant.push_back(c);
+    std::string out = neg ? "-" : "";
+    if (exp >= -4 && exp < 15) {
+        if (exp < 0) {
+            out += "0.";
+            out.append(size_t(-exp - 1), '0');
+            out += mant;
+        } else if (size_t(exp) + 1 >= mant.size()) {
+            out += mant;
+            out.append(size_t(exp) + 1 - mant.size(), '0');
+        } else {
+            out += mant.substr(0, size_t(exp) + 1);
+            out += '.';
+            out += mant.substr(size_t(exp) + 1);
+        }
+    } else {
+        out += mant[0];
+        if (mant.size() > 1) {
+            out += '.';
+            out += mant.substr(1);
+        }
+        out += 'E';
+        out += std::to_string(exp);
+    }
+    return out;
 }
+
+}  // namespace
+
+std::string XSDFloatText(double v) { return ShortestText(v); }
+std::string XSDSingleText(float v) { return ShortestText(v); }
 
 std::string VariantToXSDText(const Variant& v) {
     switch (v.Type() & VT_TYPEMASK) {
-        case VT_R4: {
-            long double d = v.RawDouble();
-            if (d >= 3.4E38L) d = 3.4E38L;
-            return XSDFloatText(d);
-        }
-        case VT_R8: {
-            long double d = v.RawDouble();
-            if (d >= 1.7E308L) d = 1.7E308L;
-            return XSDFloatText(d);
-        }
+        case VT_R4:
+            return XSDSingleText(float(v.RawDouble()));
+        case VT_R8:
+            return XSDFloatText(v.RawDouble());
         case VT_DATE:
             return DateTimeToXSDDateTime(v.RawDouble(), true);
         case VT_BOOL:

@@ -40,8 +40,10 @@ std::string VarTypeToXSDType(std::string_view prefix, VARTYPE vt);
 std::string VariantXSDTypeName(const Variant& v);
 std::string VariantToXSDText(const Variant& v);
 
-// General float text: 15 significant digits, fixed between 1E-4 and 1E15, else "1.5E20".
-std::string XSDFloatText(long double v);
+// Float texts: the shortest decimal that reads back to the same value, fixed between 1E-4 and
+// 1E15, else "1.5E20"; the special values "INF", "-INF" and "NaN"; negative zero "-0".
+std::string XSDFloatText(double v);
+std::string XSDSingleText(float v);
 
 std::string DateTimeToXSDDateTime(double dt, bool withOffset);
 // Raises EVelqorDateTimeException for a text off its grammar or with fields out of range.

@@ -123,13 +123,19 @@ uint32_t UnsignedInt(std::string_view text) {
 // A float or double; a finite text too large for the type is refused (INF is written INF).
 double FloatValue(std::string_view text, bool single) {
     const double v = XSDToFloat(text);
-    if (std::isinf(v) || (single && std::isfinite(v) && std::fabs(v) > 3.4028234663852886e38)) {
+    double read = v;
+    if (single) {
+        float f;
+        if (!ParseSingle(text, f)) throw Exception("out of range");
+        read = f;
+    }
+    if (std::isinf(read)) {
         std::string_view t = TrimBlanks(text);
         if (!t.empty() && (t[0] == '+' || t[0] == '-')) t.remove_prefix(1);
         if (!SameTextNoCase(t, "INF") && !SameTextNoCase(t, "Infinity"))
             throw Exception("out of range");
     }
-    return v;
+    return read;
 }
 
 // Base64 text: the alphabet, padding and white space; anything else is not base64.
@@ -404,7 +410,7 @@ Variant TVelqorSOAPReader::ReadScalar(VARTYPE kind, std::string_view text) {
             return kind == VT_I4 ? v : v.ChangeType(kind);
         }
         case VT_R4:
-            return Variant::R8(FloatValue(text, true)).ChangeType(VT_R4);
+            return Variant::R4(float(FloatValue(text, true)));
         case VT_R8:
             return Variant::R8(FloatValue(text, false));
         case VT_CY:
@@ -441,7 +447,7 @@ Variant TVelqorSOAPReader::ReadVariantArray(dom::XmlNode element, VARTYPE elemen
             throw EVelqorValueError(ValueErrorText("base64Binary", text, e.what()));
         }
         std::string bytes = Base64Decode(text);
-        return bytes.empty() ? Variant::Null() : Variant::Bytes(bytes);
+        return bytes.empty() ? Variant::Null() : Variant::TakeBytes(std::move(bytes));
     }
     size_t count = element.ElementChildCount();
     if (count == 0) return Variant::Null();

@@ -126,7 +126,7 @@ void TVelqorSOAPWriter::WriteRecord(std::string_view elementName, dom::XmlNode p
                 void* p = f.Storage(rec);
                 if (f.Float == FloatType::Single) {
                     WriteValue(el, f.Name, true, f.IsAttribute,
-                               XSDFloatText((long double)*static_cast<float*>(p)));
+                               XSDSingleText(*static_cast<float*>(p)));
                     break;
                 }
                 double v = *static_cast<double*>(p);

@@ -158,7 +158,7 @@ TVelqorXMLDABrowser::TVelqorXMLDABrowser(com::ComPtr<IVelqorDAConnection> connec
 
 bool TVelqorXMLDABrowser::MoveDown(const TVelqorBrowseItem& item) { return Descend(item, false); }
 
-bool TVelqorXMLDABrowser::Descend(const TVelqorBrowseItem& item, bool passLimits) {
+bool TVelqorXMLDABrowser::Descend(const TVelqorBrowseItem& item, bool passErrors) {
     if (item.ItemName.empty() && item.ItemPath.empty()) return false;
     target_ = item;
     changed_ = true;
@@ -166,10 +166,8 @@ bool TVelqorXMLDABrowser::Descend(const TVelqorBrowseItem& item, bool passLimits
     bool ok = false;
     try {
         ok = BrowseRequest();
-    } catch (const EBrowseLimit&) {
-        if (passLimits) throw;
-        return false;
     } catch (const std::exception&) {
+        if (passErrors) throw;
         return false;  // Target stays, so the next Browse retries this position
     }
     if (ok) stack_.push_back(std::move(left));
@@ -320,6 +318,7 @@ void TVelqorXMLDABrowser::FlatWalk() {
         }
     } restore{*this, nameFilter_, browseType_, current_, target_, stack_};
     if (!nameFilter_.empty() || browseType_ != 3) changed_ = true;
+    walkType_ = browseType_;
     nameFilter_.clear();
     browseType_ = 3;
 
@@ -341,20 +340,29 @@ void TVelqorXMLDABrowser::Collect(const std::string& mask, std::vector<TVelqorBr
     for (const auto& b : *browseList_) work.push_back(*b);
     for (const auto& entry : work) {
         const std::string id = entry.CombinedID();
-        // An item reached again by another path (or a branch listing itself) is listed once.
-        if (entry.IsItem && (mask.empty() || MatchesMask(id, mask)) && listed_.insert(id).second)
+        // Items, or branches when only branches were asked for; an element reached again by
+        // another path (or a branch listing itself) is listed once.
+        const bool wanted = walkType_ == 1 ? entry.IsBranch : entry.IsItem;
+        if (wanted && (mask.empty() || MatchesMask(id, mask)) && listed_.insert(id).second)
             into.push_back(entry);
         if (!entry.IsBranch || !visited_.insert(id).second) continue;
         if (depth + 1 >= kMaxWalkDepth)
             throw EBrowseLimit("Browse: the flat walk reached " + std::to_string(kMaxWalkDepth) +
                                " levels at " + id);
-        if (Descend(entry, true)) {
-            Collect(mask, into, depth + 1);
-            MoveUp();
-        } else {
-            // A branch that cannot be listed is skipped; the walk stays where it was.
-            target_ = current_;
+        // A branch that cannot be listed fails the walk: a listing with levels silently missing
+        // would pass for the whole address space.
+        try {
+            if (!Descend(entry, true)) {
+                target_ = current_;
+                continue;
+            }
+        } catch (const EBrowseLimit&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw EOPCBrowserException("Browse of " + id + " failed: " + e.what());
         }
+        Collect(mask, into, depth + 1);
+        MoveUp();
     }
 }
 

@@ -79,8 +79,8 @@ class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
 
   private:
     bool BrowseRequest();
-    // MoveDown; limit errors pass through when passLimits, other errors give false.
-    bool Descend(const TVelqorBrowseItem& item, bool passLimits);
+    // MoveDown; errors pass through when passErrors, else they give false.
+    bool Descend(const TVelqorBrowseItem& item, bool passErrors);
     void FlatWalk();
     void Collect(const std::string& mask, std::vector<TVelqorBrowseItem>& into, int depth);
     void EmptyStack() { stack_.clear(); }
@@ -99,6 +99,7 @@ class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     int64_t maxElementsTotal_ = kDefaultMaxBrowseElements;
     // State of one flat walk: elements received, branches entered, item IDs listed.
     bool walking_ = false;
+    int32_t walkType_ = 3;  // the browse type a flat walk applies to what it lists
     int64_t elementsSeen_ = 0;
     std::unordered_set<std::string> visited_, listed_;
 };

@@ -17,6 +17,8 @@ std::optional<int32_t> DecimalOf(std::string_view text) {
     return int32_t(v);
 }
 
+constexpr int32_t kUnknownPropertyID = -999999;
+
 }  // namespace
 
 int32_t QualityFromBits(xmlda::qualityBits bits) {
@@ -98,6 +100,11 @@ int32_t QualityFromName(std::string_view name) {
     return DecimalOf(name).value_or(kQualityBadConfigurationError);
 }
 
+int32_t EUTypeFromXmlName(std::string_view name) {
+    if (auto n = DecimalOf(name)) return *n == 1 || *n == 2 ? *n : 0;
+    return EUTypeFromName(name);
+}
+
 int32_t AccessRightsFromName(std::string_view name) {
     if (name == "readable") return 1;
     if (name == "writable") return 2;
@@ -138,15 +145,16 @@ bool IsUnknownResultID(std::string_view resultID) {
 }
 
 std::string ResultDetail(std::string_view resultID, const xmlda::OPCErrors& errors) {
-    if (!IsUnknownResultID(resultID)) return {};
-    std::string detail(resultID);
+    std::string text;  // the server's own words, when it sent them
     for (const auto& e : errors)
         if (e &&
             (e->ID == resultID || StripNamespacePrefix(e->ID) == StripNamespacePrefix(resultID))) {
-            if (!e->Text.empty()) detail += ": " + e->Text;
+            text = e->Text;
             break;
         }
-    return detail;
+    const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
+    if (!IsUnknownResultID(resultID)) return blank ? std::string() : text;
+    return blank ? std::string(resultID) : std::string(resultID) + ": " + text;
 }
 
 std::unique_ptr<xmlda::ItemIdentifier> ItemIdentifierOf(std::string_view itemID) {
@@ -170,10 +178,23 @@ int32_t DataTypeFromXmlName(std::string_view name) {
     return XSDTypeToVarType(name, true);
 }
 
+int32_t PropertyIdOf(const xmlda::ItemProperty& property) {
+    int32_t id = PropertyIdFromName(property.Name);
+    if (id != kUnknownPropertyID) return id;
+    // An unusual name: the number that ends the property's item name ("Tank1/Level/102"),
+    // then the description.
+    const std::string_view name = property.ItemName;
+    const size_t cut = name.find_last_of("/.\\");
+    if (auto n = DecimalOf(cut == std::string_view::npos ? name : name.substr(cut + 1)))
+        if (*n > 0) return *n;
+    if (!property.Description.empty()) return PropertyIdFromName(property.Description);
+    return id;
+}
+
 TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property) {
     TVelqorItemProperty p;
     p.Error = property.ResultID.empty() ? 0 : ResultCodeFromID(property.ResultID);
-    p.PropertyID = PropertyIdFromName(property.Name);
+    p.PropertyID = PropertyIdOf(property);
     p.Description = property.Description.empty() ? property.Name : property.Description;
     if (!property.ValueError.empty()) {
         // A value that could not be read is no empty value.

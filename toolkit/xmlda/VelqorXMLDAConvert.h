@@ -23,8 +23,9 @@ int32_t QualityOf(const xmlda::OPCQuality* quality);
 int32_t QualityFromName(std::string_view name);
 // "readable" 1, "writable" 2, "readWritable" 3; a decimal text gives its number; else 0.
 int32_t AccessRightsFromName(std::string_view name);
-// "analog" 1, "enumerated" 2, else 0 (the contract's EUTypeFromName).
-inline int32_t EUTypeFromXmlName(std::string_view name) { return EUTypeFromName(name); }
+// "analog" 1, "enumerated" 2 (the contract's EUTypeFromName), or the code as a decimal text
+// ("1", "2"); else 0.
+int32_t EUTypeFromXmlName(std::string_view name);
 // Server status code of a serverState value: running 1 .. commFault 6, else 0.
 int32_t ServerStateFromXml(xmlda::serverState state);
 // Error code of a ResultID, any namespace prefix ("opc:E_READONLY") removed first: "" 0
@@ -33,9 +34,9 @@ int32_t ServerStateFromXml(xmlda::serverState state);
 int32_t ResultCodeFromID(std::string_view resultID);
 // True when the result table does not know the ResultID (prefix removed); "" is known.
 bool IsUnknownResultID(std::string_view resultID);
-// The words of a ResultID for a report when its code alone cannot carry them: for a name the
-// table does not know, the name and the server's text for it from the reply's Errors (when
-// there is one), "E_UNKNOWNITEMPATH: no such path"; "" for a known name.
+// The words of a ResultID for a report: the server's text for it from the reply's Errors when
+// it sent one; for a name the table does not know, that name before it ("E_FOO: its text", or
+// "E_FOO" alone); "" for a known name without a text (the table words it).
 std::string ResultDetail(std::string_view resultID, const xmlda::OPCErrors& errors);
 // The request identifier of a combined item ID, split at the first "//" (SplitItemID).
 std::unique_ptr<xmlda::ItemIdentifier> ItemIdentifierOf(std::string_view itemID);
@@ -45,8 +46,9 @@ std::string XmlDaErrorString(int32_t code);
 // table, else a decimal type code, else the lenient answer.
 int32_t DataTypeFromXmlName(std::string_view name);
 // One property of a GetProperties or Browse reply as the toolkit's property object (ID from
-// the name, description, value and data type by ID); a value that cannot be read or converted
-// leaves the property with error 0xC004100A.
+// the name; for a name the table does not know, from a number ending the property's ItemName,
+// then from the description; description, value and data type by ID); a value that cannot be read
+// or converted leaves the property with error 0xC004100A.
 TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property);
 
 // The toolkit's code for an XML-DA property value of the wrong type ("E_INVALIDDATATYPE").
