@@ -5,6 +5,7 @@
 #include <httplib.h>
 #include <libxml/parser.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "xmlda/AddressSpace.h"
+#include "xmlda/GuardedServer.h"
 #include "xmlda/Operations.h"
 #include "xmlda/SoapIo.h"
 #include "xmlda/Subscriptions.h"
@@ -28,12 +30,16 @@ struct Service::Impl {
     explicit Impl(Options o)
         : options(std::move(o)),
           sw(options.switches),
-          space(nowMs(), options.clockPeriodMs, options.loadItems) {}
+          space(nowMs(), options.clockPeriodMs, options.loadItems),
+          subs(options.maxSubscriptions, options.defaultPingRateMs) {}
 
-    void handle(const httplib::Request& hreq, httplib::Response& res);
+    void handle(const httplib::Request& hreq, std::string_view body, httplib::Response& res);
     bool authorized(const httplib::Request& hreq, const Switches& s) const;
     void send(httplib::Response& res, int status, std::string body, const std::string& contentType,
-              bool chunked, bool cutOff) const;
+              bool chunked, bool cutOff);
+    // Waits for a free build slot; false when the service is stopping.
+    bool enterBuild();
+    void leaveBuild();
 
     Options options;
     mutable std::mutex swMutex;  // guards sw
@@ -42,16 +48,20 @@ struct Service::Impl {
     AddressSpace space;
     SubscriptionStore subs;
 
-    mutable std::mutex runMutex;  // guards the fields below and serialises start/stop
-    std::condition_variable stopCv;
+    mutable std::mutex runMutex;     // guards the fields below and serialises start/stop
+    std::condition_variable stopCv;  // also signals a free build slot
     bool stopping = false;
-    std::unique_ptr<httplib::Server> server;
+    int builds = 0;
+    std::unique_ptr<GuardedServer> server;
     std::thread listener;
     int boundPort = 0;
     TimePoint startTime;
     std::string tag;
 
     std::atomic<std::size_t> requests{0};
+
+    std::mutex transitMutex;
+    std::size_t inTransit = 0;  // bytes of replies not yet taken by their clients
 };
 
 namespace {
@@ -71,8 +81,45 @@ bool Service::Impl::authorized(const httplib::Request& hreq, const Switches& s) 
     return hreq.has_header("Authorization") && hreq.get_header_value("Authorization") == expected;
 }
 
+bool Service::Impl::enterBuild() {
+    const int slots = options.concurrentBuilds > 0
+                          ? options.concurrentBuilds
+                          : std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
+    std::unique_lock lock(runMutex);
+    stopCv.wait(lock, [&] { return stopping || builds < slots; });
+    if (stopping) return false;
+    ++builds;
+    return true;
+}
+
+void Service::Impl::leaveBuild() {
+    {
+        std::lock_guard lock(runMutex);
+        --builds;
+    }
+    stopCv.notify_all();
+}
+
 void Service::Impl::send(httplib::Response& res, int status, std::string body,
-                         const std::string& contentType, bool chunked, bool cutOff) const {
+                         const std::string& contentType, bool chunked, bool cutOff) {
+    const std::size_t size = body.size();
+    {
+        std::lock_guard lock(transitMutex);
+        // Small replies always go: they cannot add up to much, and a busy service still
+        // answers GetStatus.
+        if (size > 64 * 1024 && inTransit > 0 && inTransit + size > options.replyBytesInTransit) {
+            res.status = 503;
+            res.set_header("Retry-After", "1");
+            res.set_content("The service is busy delivering other large replies.\n", "text/plain");
+            return;
+        }
+        inTransit += size;
+    }
+    // The reply's bytes count until the library is done with it, taken or not.
+    auto release = [this, size](bool) {
+        std::lock_guard lock(transitMutex);
+        inTransit -= size;
+    };
     res.status = status;
     auto shared = std::make_shared<const std::string>(std::move(body));
     if (cutOff) {
@@ -84,12 +131,14 @@ void Service::Impl::send(httplib::Response& res, int status, std::string body,
                 if (offset >= half) return false;
                 sink.write(shared->data() + offset, std::min(length, half - offset));
                 return true;
-            });
+            },
+            release);
         return;
     }
     if (chunked) {
         res.set_chunked_content_provider(
-            contentType, [shared](std::size_t offset, httplib::DataSink& sink) {
+            contentType,
+            [shared](std::size_t offset, httplib::DataSink& sink) {
                 if (offset < shared->size()) {
                     sink.write(shared->data() + offset,
                                std::min<std::size_t>(1024, shared->size() - offset));
@@ -97,13 +146,21 @@ void Service::Impl::send(httplib::Response& res, int status, std::string body,
                     sink.done();
                 }
                 return true;
-            });
+            },
+            release);
         return;
     }
-    res.set_content(*shared, contentType.c_str());
+    res.set_content_provider(
+        shared->size(), contentType,
+        [shared](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            sink.write(shared->data() + offset, std::min(length, shared->size() - offset));
+            return true;
+        },
+        release);
 }
 
-void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res) {
+void Service::Impl::handle(const httplib::Request& hreq, std::string_view requestBody,
+                           httplib::Response& res) {
     const TimePoint rcv = nowMs();
     const Switches s = [&] {
         std::lock_guard lock(swMutex);
@@ -120,7 +177,7 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
     std::optional<SoapFault> fault;
     bool soap12 = false;
     try {
-        req = parseRequest(hreq.body, &soap12);
+        req = parseRequest(requestBody, &soap12);
     } catch (const SoapFault& f) {
         fault = f;
     }
@@ -155,6 +212,13 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
     }
 
     std::string body;
+    // A waiting poll must not hold a build slot; the others hold one while their reply exists
+    // as a tree.
+    bool building = false;
+    if (!fault && req.opName != "SubscriptionPolledRefresh") {
+        building = enterBuild();
+        if (!building) fault = SoapFault{false, "E_FAIL", "The service is stopping."};
+    }
     if (!fault) {
         ServiceState st{space, subs, {}, s.serverState, XMLDA_SIM_VERSION, {}};
         {
@@ -173,6 +237,7 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
             fault = SoapFault{false, "E_FAIL", e.what()};
         }
     }
+    if (building) leaveBuild();
     int status = 200;
     if (fault) {
         ReplyWriter fw({s.prefixed, soap12, {}});
@@ -196,21 +261,25 @@ Service::~Service() { stop(); }
 void Service::start() {
     std::unique_lock lock(impl_->runMutex);
     if (impl_->server) return;
-    auto server = std::make_unique<httplib::Server>();
-    const int threads = impl_->options.threads > 0 ? impl_->options.threads : 64;
+    const Options& o = impl_->options;
+    ConnectionLimits limits;
+    auto ms = [](int v, int dflt) { return std::chrono::milliseconds(v > 0 ? v : dflt); };
+    limits.headTimeout = ms(o.headTimeoutMs, 10000);
+    limits.bodyTimeout = ms(o.bodyTimeoutMs, 60000);
+    limits.writeTimeout = ms(o.writeTimeoutMs, 30000);
+    limits.idleTimeout = ms(o.idleTimeoutMs, 2000);
+    limits.maxBodyBytes = o.maxBodyBytes;
+    auto server = std::make_unique<GuardedServer>(limits);
+    const int threads = o.threads > 0 ? o.threads : 64;
     server->new_task_queue = [threads] {
         return new httplib::ThreadPool(static_cast<std::size_t>(threads));
     };
-    server->set_payload_max_length(impl_->options.maxBodyBytes);
-    server->set_keep_alive_max_count(1000);
-    // An idle kept-alive connection holds a worker until this time-out, and stop() waits for
-    // the workers: keep it short so that stopping is prompt; clients simply reconnect.
-    server->set_keep_alive_timeout(2);
     // Headers and body leave in separate writes; without this, Nagle and delayed ACKs add ~40 ms.
     server->set_tcp_nodelay(true);
     Impl* impl = impl_.get();
-    server->Post(impl_->options.path,
-                 [impl](const httplib::Request& q, httplib::Response& r) { impl->handle(q, r); });
+    server->postWithBody(impl_->options.path,
+                         [impl](const httplib::Request& q, std::string_view body,
+                                httplib::Response& r) { impl->handle(q, body, r); });
     server->Get(impl_->options.path, [](const httplib::Request&, httplib::Response& r) {
         r.set_content(
             "xmlda-sim: an OPC XML-DA 1.0 web service. POST SOAP requests to this address.\n",
@@ -231,7 +300,7 @@ void Service::start() {
     impl_->startTime = nowMs();
     impl_->tag = newTag();
     impl_->subs.reset(impl_->tag);
-    httplib::Server* raw = server.get();
+    GuardedServer* raw = server.get();
     impl_->listener = std::thread([raw] { raw->listen_after_bind(); });
     // stop() only works once the accept loop runs.
     for (int i = 0; i < 5000 && !raw->is_running(); ++i)
@@ -245,7 +314,7 @@ void Service::start() {
 }
 
 void Service::stop() {
-    std::unique_ptr<httplib::Server> server;
+    std::unique_ptr<GuardedServer> server;
     std::thread listener;
     {
         std::lock_guard lock(impl_->runMutex);
@@ -256,7 +325,7 @@ void Service::stop() {
     }
     impl_->stopCv.notify_all();
     impl_->subs.shutdown();
-    server->stop();
+    server->stopServing();
     listener.join();  // the server's thread pool has joined its workers by now
     impl_->subs.reset(impl_->tag + "-stopped");
 }
