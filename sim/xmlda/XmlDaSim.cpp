@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 #include <libxml/parser.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <atomic>
@@ -25,6 +26,10 @@
 #endif
 
 namespace velqor::xmldasim {
+namespace {
+constexpr std::size_t kSmallReply = 64 * 1024;
+constexpr std::size_t kLargeReply = 1024 * 1024;
+}  // namespace
 
 struct Service::Impl {
     explicit Impl(Options o)
@@ -37,6 +42,15 @@ struct Service::Impl {
     bool authorized(const httplib::Request& hreq, const Switches& s) const;
     void send(httplib::Response& res, int status, std::string body, const std::string& contentType,
               bool chunked, bool cutOff);
+    static void busy(httplib::Response& res) {
+        res.status = 503;
+        res.set_header("Retry-After", "1");
+        res.set_content("The service is busy delivering other large replies.\n", "text/plain");
+    }
+    bool transitFull() {
+        std::lock_guard lock(transitMutex);
+        return saturated || inTransit >= options.replyBytesInTransit;
+    }
     // Waits for a free build slot; false when the service is stopping.
     bool enterBuild();
     void leaveBuild();
@@ -62,6 +76,7 @@ struct Service::Impl {
 
     std::mutex transitMutex;
     std::size_t inTransit = 0;  // bytes of replies not yet taken by their clients
+    bool saturated = false;     // a reply did not fit; until some are taken, none will
 };
 
 namespace {
@@ -107,11 +122,9 @@ void Service::Impl::send(httplib::Response& res, int status, std::string body,
         std::lock_guard lock(transitMutex);
         // Small replies always go: they cannot add up to much, and a busy service still
         // answers GetStatus.
-        if (size > 64 * 1024 && inTransit > 0 && inTransit + size > options.replyBytesInTransit) {
-            res.status = 503;
-            res.set_header("Retry-After", "1");
-            res.set_content("The service is busy delivering other large replies.\n", "text/plain");
-            return;
+        if (size > kSmallReply && inTransit > 0 && inTransit + size > options.replyBytesInTransit) {
+            saturated = true;
+            return busy(res);
         }
         inTransit += size;
     }
@@ -119,6 +132,7 @@ void Service::Impl::send(httplib::Response& res, int status, std::string body,
     auto release = [this, size](bool) {
         std::lock_guard lock(transitMutex);
         inTransit -= size;
+        saturated = false;
     };
     res.status = status;
     auto shared = std::make_shared<const std::string>(std::move(body));
@@ -214,10 +228,17 @@ void Service::Impl::handle(const httplib::Request& hreq, std::string_view reques
     std::string body;
     // A waiting poll must not hold a build slot; the others hold one while their reply exists
     // as a tree.
+    // Status and cancel replies are small and quick: they never wait for a build slot.
+    const bool small = req.opName == "GetStatus" || req.opName == "SubscriptionCancel";
     bool building = false;
-    if (!fault && req.opName != "SubscriptionPolledRefresh") {
+    if (!fault && !small && req.opName != "SubscriptionPolledRefresh") {
+        if (transitFull()) return busy(res);  // no use building a reply that cannot go
         building = enterBuild();
         if (!building) fault = SoapFault{false, "E_FAIL", "The service is stopping."};
+        if (building && transitFull()) {  // filled up while this one waited
+            leaveBuild();
+            return busy(res);
+        }
     }
     if (!fault) {
         ServiceState st{space, subs, {}, s.serverState, XMLDA_SIM_VERSION, {}};
@@ -238,6 +259,9 @@ void Service::Impl::handle(const httplib::Request& hreq, std::string_view reques
         }
     }
     if (building) leaveBuild();
+    // The tree of a large reply is gone: give its memory back to the system, which would
+    // otherwise keep it in this thread's heap.
+    if (body.size() > kLargeReply) malloc_trim(0);
     int status = 200;
     if (fault) {
         ReplyWriter fw({s.prefixed, soap12, {}});
