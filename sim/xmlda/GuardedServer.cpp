@@ -38,6 +38,8 @@ class GuardedStream final : public httplib::Stream {
         cap_ = 2 * limits_.maxBodyBytes + 64 * 1024;  // chunk framing of small chunks
         readDeadline_ = Clock::now() + limits_.bodyTimeout;
     }
+    // The reply's write time starts with its first byte, not with a "100 Continue" before the body.
+    void beginReply() { writing_ = false; }
     void closeAfterReply() { spoiled_ = true; }
     bool spoiled() const { return spoiled_; }
     bool limitHit() const { return limitHit_; }
@@ -233,7 +235,10 @@ void GuardedServer::postWithBody(const std::string& pattern, BodyHandler handler
             return;
         }
         // From here until its answer is written, stopping the server lets it answer first.
-        if (current) setHandling(current->socket(), true);
+        if (current) {
+            setHandling(current->socket(), true);
+            current->beginReply();
+        }
         handler(req, body, res);
     });
 }

@@ -43,6 +43,12 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--max-subscriptions", o.maxSubscriptions, "subscriptions live at once")
         ->capture_default_str();
+    app.add_option("--concurrent-builds", o.concurrentBuilds,
+                   "replies built at once (0: one per processor, at least 2)")
+        ->capture_default_str();
+    app.add_option("--reply-bytes-in-transit", o.replyBytesInTransit,
+                   "bytes of replies not yet taken by clients before large ones get 503")
+        ->capture_default_str();
     app.add_flag("--prefixed", s.prefixed, "write reply elements with the ns1: prefix");
     app.add_flag("--utf16", s.utf16, "write reply bodies in UTF-16");
     app.add_flag("--chunked", s.chunked, "send replies with chunked transfer encoding");
