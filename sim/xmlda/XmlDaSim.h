@@ -74,7 +74,8 @@ class Service {
     // Binds and starts serving; throws std::runtime_error when the address cannot be bound.
     // Every start forgets all subscriptions: handles from an earlier run become invalid.
     void start();
-    // Stops serving; waiting polls are answered at once. Does nothing when not running.
+    // Stops serving; waiting polls are answered at once, and a reply being written may take up to
+    // the write time-out. Does nothing when not running.
     void stop();
     bool running() const;
 
