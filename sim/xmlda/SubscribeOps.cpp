@@ -66,7 +66,7 @@ void opSubscribe(Call& c) {
             ir.resultId = "E_WRITEONLY";
         else if (node >= 0 && unknownType)
             ir.resultId = "E_BADTYPE";
-        else if (node >= 0 && (deadband < 0 || deadband > 100))
+        else if (node >= 0 && !(deadband >= 0 && deadband <= 100))  // NaN too
             ir.resultId = "E_RANGE";
         if (ir.resultId.empty()) {
             p.sample = c.st.space.sample(node, now);
@@ -98,7 +98,12 @@ void opSubscribe(Call& c) {
     std::string handle;
     if (!sub.items.empty()) {
         handle = c.st.subs.add(std::move(sub));
-        if (handle.empty()) throw SoapFault{false, "E_OUTOFMEMORY", resultText("E_OUTOFMEMORY")};
+        if (handle.empty())
+            throw SoapFault{false, "E_OUTOFMEMORY",
+                            "The server already holds its limit of " +
+                                std::to_string(c.st.subs.limit()) +
+                                " subscriptions. Cancel one, or wait until one expires: a "
+                                "subscription not polled for twice its ping rate is dropped."};
     }
 
     xmlNode* r = c.w.operation("SubscribeResponse");

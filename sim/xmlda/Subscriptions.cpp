@@ -38,9 +38,10 @@ std::string SubscriptionStore::add(Subscription s) {
     std::lock_guard lock(mutex_);
     auto now = SteadyClock::now();
     expireIdle(now);
-    if (subs_.size() >= kMaxSubscriptions) return {};
+    if (subs_.size() >= max_) return {};
     std::string handle = tag_ + "-" + std::to_string(next_++);
     s.lastActivity = now;
+    if (s.pingRateMs <= 0) s.pingRateMs = std::max(defaultPingRateMs_, 1);
     subs_.emplace(handle, std::move(s));
     return handle;
 }

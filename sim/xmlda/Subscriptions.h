@@ -27,7 +27,7 @@ struct SubItem {
 
 struct Subscription {
     std::vector<SubItem> items;
-    int pingRateMs = 0;  // 0: never expires
+    int pingRateMs = 0;  // 0: the store's default
     std::chrono::steady_clock::time_point lastActivity;
     int pollsWaiting = 0;  // polls holding or waiting on it right now
 };
@@ -40,7 +40,11 @@ struct PollAnswer {
 
 class SubscriptionStore {
   public:
-    static constexpr std::size_t kMaxSubscriptions = 2000;
+    // At most maxSubscriptions live at once; one whose client gave no ping rate gets
+    // defaultPingRateMs, so that every subscription of a client that went away expires.
+    explicit SubscriptionStore(std::size_t maxSubscriptions = 2000, int defaultPingRateMs = 60000)
+        : max_(maxSubscriptions), defaultPingRateMs_(defaultPingRateMs) {}
+    std::size_t limit() const { return max_; }
 
     // Forgets everything, starts handing out handles with a new tag; wakes nothing (call at start).
     void reset(const std::string& tag);
@@ -66,6 +70,8 @@ class SubscriptionStore {
     void expireIdle(std::chrono::steady_clock::time_point now);  // caller holds mutex_
     bool changed(const SubItem& it, const Sample& s, const AddressSpace& space) const;
 
+    const std::size_t max_;
+    const int defaultPingRateMs_;
     std::mutex mutex_;
     std::condition_variable cv_;
     std::map<std::string, Subscription> subs_;

@@ -4,7 +4,9 @@
 
 #include <httplib.h>
 #include <libxml/parser.h>
+#include <malloc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <thread>
 
 #include "xmlda/AddressSpace.h"
+#include "xmlda/GuardedServer.h"
 #include "xmlda/Operations.h"
 #include "xmlda/SoapIo.h"
 #include "xmlda/Subscriptions.h"
@@ -23,17 +26,34 @@
 #endif
 
 namespace velqor::xmldasim {
+namespace {
+constexpr std::size_t kSmallReply = 64 * 1024;
+constexpr std::size_t kLargeReply = 1024 * 1024;
+}  // namespace
 
 struct Service::Impl {
     explicit Impl(Options o)
         : options(std::move(o)),
           sw(options.switches),
-          space(nowMs(), options.clockPeriodMs, options.loadItems) {}
+          space(nowMs(), options.clockPeriodMs, options.loadItems),
+          subs(options.maxSubscriptions, options.defaultPingRateMs) {}
 
-    void handle(const httplib::Request& hreq, httplib::Response& res);
+    void handle(const httplib::Request& hreq, std::string_view body, httplib::Response& res);
     bool authorized(const httplib::Request& hreq, const Switches& s) const;
     void send(httplib::Response& res, int status, std::string body, const std::string& contentType,
-              bool chunked, bool cutOff) const;
+              bool chunked, bool cutOff);
+    static void busy(httplib::Response& res) {
+        res.status = 503;
+        res.set_header("Retry-After", "1");
+        res.set_content("The service is busy delivering other large replies.\n", "text/plain");
+    }
+    bool transitFull() {
+        std::lock_guard lock(transitMutex);
+        return saturated || inTransit >= options.replyBytesInTransit;
+    }
+    // Waits for a free build slot; false when the service is stopping.
+    bool enterBuild();
+    void leaveBuild();
 
     Options options;
     mutable std::mutex swMutex;  // guards sw
@@ -42,16 +62,21 @@ struct Service::Impl {
     AddressSpace space;
     SubscriptionStore subs;
 
-    mutable std::mutex runMutex;  // guards the fields below and serialises start/stop
-    std::condition_variable stopCv;
+    mutable std::mutex runMutex;     // guards the fields below and serialises start/stop
+    std::condition_variable stopCv;  // also signals a free build slot
     bool stopping = false;
-    std::unique_ptr<httplib::Server> server;
+    int builds = 0;
+    std::unique_ptr<GuardedServer> server;
     std::thread listener;
     int boundPort = 0;
     TimePoint startTime;
     std::string tag;
 
     std::atomic<std::size_t> requests{0};
+
+    std::mutex transitMutex;
+    std::size_t inTransit = 0;  // bytes of replies not yet taken by their clients
+    bool saturated = false;     // a reply did not fit; until some are taken, none will
 };
 
 namespace {
@@ -71,8 +96,44 @@ bool Service::Impl::authorized(const httplib::Request& hreq, const Switches& s) 
     return hreq.has_header("Authorization") && hreq.get_header_value("Authorization") == expected;
 }
 
+bool Service::Impl::enterBuild() {
+    const int slots = options.concurrentBuilds > 0
+                          ? options.concurrentBuilds
+                          : std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
+    std::unique_lock lock(runMutex);
+    stopCv.wait(lock, [&] { return stopping || builds < slots; });
+    if (stopping) return false;
+    ++builds;
+    return true;
+}
+
+void Service::Impl::leaveBuild() {
+    {
+        std::lock_guard lock(runMutex);
+        --builds;
+    }
+    stopCv.notify_all();
+}
+
 void Service::Impl::send(httplib::Response& res, int status, std::string body,
-                         const std::string& contentType, bool chunked, bool cutOff) const {
+                         const std::string& contentType, bool chunked, bool cutOff) {
+    const std::size_t size = body.size();
+    {
+        std::lock_guard lock(transitMutex);
+        // Small replies always go: they cannot add up to much, and a busy service still
+        // answers GetStatus.
+        if (size > kSmallReply && inTransit > 0 && inTransit + size > options.replyBytesInTransit) {
+            saturated = true;
+            return busy(res);
+        }
+        inTransit += size;
+    }
+    // The reply's bytes count until the library is done with it, taken or not.
+    auto release = [this, size](bool) {
+        std::lock_guard lock(transitMutex);
+        inTransit -= size;
+        saturated = false;
+    };
     res.status = status;
     auto shared = std::make_shared<const std::string>(std::move(body));
     if (cutOff) {
@@ -84,12 +145,14 @@ void Service::Impl::send(httplib::Response& res, int status, std::string body,
                 if (offset >= half) return false;
                 sink.write(shared->data() + offset, std::min(length, half - offset));
                 return true;
-            });
+            },
+            release);
         return;
     }
     if (chunked) {
         res.set_chunked_content_provider(
-            contentType, [shared](std::size_t offset, httplib::DataSink& sink) {
+            contentType,
+            [shared](std::size_t offset, httplib::DataSink& sink) {
                 if (offset < shared->size()) {
                     sink.write(shared->data() + offset,
                                std::min<std::size_t>(1024, shared->size() - offset));
@@ -97,13 +160,21 @@ void Service::Impl::send(httplib::Response& res, int status, std::string body,
                     sink.done();
                 }
                 return true;
-            });
+            },
+            release);
         return;
     }
-    res.set_content(*shared, contentType.c_str());
+    res.set_content_provider(
+        shared->size(), contentType,
+        [shared](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            sink.write(shared->data() + offset, std::min(length, shared->size() - offset));
+            return true;
+        },
+        release);
 }
 
-void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res) {
+void Service::Impl::handle(const httplib::Request& hreq, std::string_view requestBody,
+                           httplib::Response& res) {
     const TimePoint rcv = nowMs();
     const Switches s = [&] {
         std::lock_guard lock(swMutex);
@@ -120,7 +191,7 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
     std::optional<SoapFault> fault;
     bool soap12 = false;
     try {
-        req = parseRequest(hreq.body, &soap12);
+        req = parseRequest(requestBody, &soap12);
     } catch (const SoapFault& f) {
         fault = f;
     }
@@ -155,6 +226,20 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
     }
 
     std::string body;
+    // A waiting poll must not hold a build slot; the others hold one while their reply exists
+    // as a tree.
+    // Status and cancel replies are small and quick: they never wait for a build slot.
+    const bool small = req.opName == "GetStatus" || req.opName == "SubscriptionCancel";
+    bool building = false;
+    if (!fault && !small && req.opName != "SubscriptionPolledRefresh") {
+        if (transitFull()) return busy(res);  // no use building a reply that cannot go
+        building = enterBuild();
+        if (!building) fault = SoapFault{false, "E_FAIL", "The service is stopping."};
+        if (building && transitFull()) {  // filled up while this one waited
+            leaveBuild();
+            return busy(res);
+        }
+    }
     if (!fault) {
         ServiceState st{space, subs, {}, s.serverState, XMLDA_SIM_VERSION, {}, &s};
         {
@@ -173,6 +258,10 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
             fault = SoapFault{false, "E_FAIL", e.what()};
         }
     }
+    if (building) leaveBuild();
+    // The tree of a large reply is gone: give its memory back to the system, which would
+    // otherwise keep it in this thread's heap.
+    if (body.size() > kLargeReply) malloc_trim(0);
     int status = 200;
     if (fault) {
         ReplyWriter fw({s.prefixed, soap12, {}});
@@ -196,21 +285,25 @@ Service::~Service() { stop(); }
 void Service::start() {
     std::unique_lock lock(impl_->runMutex);
     if (impl_->server) return;
-    auto server = std::make_unique<httplib::Server>();
-    const int threads = impl_->options.threads > 0 ? impl_->options.threads : 64;
+    const Options& o = impl_->options;
+    ConnectionLimits limits;
+    auto ms = [](int v, int dflt) { return std::chrono::milliseconds(v > 0 ? v : dflt); };
+    limits.headTimeout = ms(o.headTimeoutMs, 10000);
+    limits.bodyTimeout = ms(o.bodyTimeoutMs, 60000);
+    limits.writeTimeout = ms(o.writeTimeoutMs, 30000);
+    limits.idleTimeout = ms(o.idleTimeoutMs, 2000);
+    limits.maxBodyBytes = o.maxBodyBytes;
+    auto server = std::make_unique<GuardedServer>(limits);
+    const int threads = o.threads > 0 ? o.threads : 64;
     server->new_task_queue = [threads] {
         return new httplib::ThreadPool(static_cast<std::size_t>(threads));
     };
-    server->set_payload_max_length(impl_->options.maxBodyBytes);
-    server->set_keep_alive_max_count(1000);
-    // An idle kept-alive connection holds a worker until this time-out, and stop() waits for
-    // the workers: keep it short so that stopping is prompt; clients simply reconnect.
-    server->set_keep_alive_timeout(2);
     // Headers and body leave in separate writes; without this, Nagle and delayed ACKs add ~40 ms.
     server->set_tcp_nodelay(true);
     Impl* impl = impl_.get();
-    server->Post(impl_->options.path,
-                 [impl](const httplib::Request& q, httplib::Response& r) { impl->handle(q, r); });
+    server->postWithBody(impl_->options.path,
+                         [impl](const httplib::Request& q, std::string_view body,
+                                httplib::Response& r) { impl->handle(q, body, r); });
     server->Get(impl_->options.path, [](const httplib::Request&, httplib::Response& r) {
         r.set_content(
             "xmlda-sim: an OPC XML-DA 1.0 web service. POST SOAP requests to this address.\n",
@@ -231,7 +324,7 @@ void Service::start() {
     impl_->startTime = nowMs();
     impl_->tag = newTag();
     impl_->subs.reset(impl_->tag);
-    httplib::Server* raw = server.get();
+    GuardedServer* raw = server.get();
     impl_->listener = std::thread([raw] { raw->listen_after_bind(); });
     // stop() only works once the accept loop runs.
     for (int i = 0; i < 5000 && !raw->is_running(); ++i)
@@ -245,7 +338,7 @@ void Service::start() {
 }
 
 void Service::stop() {
-    std::unique_ptr<httplib::Server> server;
+    std::unique_ptr<GuardedServer> server;
     std::thread listener;
     {
         std::lock_guard lock(impl_->runMutex);
@@ -256,7 +349,7 @@ void Service::stop() {
     }
     impl_->stopCv.notify_all();
     impl_->subs.shutdown();
-    server->stop();
+    server->stopServing();
     listener.join();  // the server's thread pool has joined its workers by now
     impl_->subs.reset(impl_->tag + "-stopped");
 }

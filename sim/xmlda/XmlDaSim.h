@@ -48,10 +48,27 @@ struct Options {
     std::string bind = "127.0.0.1";
     int port = 0;  // 0: any free port (kept across a stop and start of the same Service)
     std::string path = "/opc/xmlda";
-    int clockPeriodMs = 500;  // how often the Dynamic and Plant values change
-    int loadItems = 10000;    // items in the branch "Load"
-    std::size_t maxBodyBytes = 4 * 1024 * 1024;
-    int threads = 64;  // concurrent requests (waiting polls hold one each)
+    int clockPeriodMs = 500;                     // how often the Dynamic and Plant values change
+    int loadItems = 10000;                       // items in the branch "Load"
+    std::size_t maxBodyBytes = 4 * 1024 * 1024;  // decoded, whatever the framing or encoding
+    int threads = 64;  // concurrent connections (waiting polls hold one each)
+    // How long a client may take: to send a request's line and headers, its body, to take a
+    // reply; and how long a kept-alive connection may wait for its next request.
+    int headTimeoutMs = 10000;
+    int bodyTimeoutMs = 60000;
+    int writeTimeoutMs = 30000;
+    int idleTimeoutMs = 2000;
+    // A subscription whose client gives no ping rate expires as if it had given this one (after
+    // twice this time without a poll).
+    int defaultPingRateMs = 60000;
+    // Replies being built at once (0: one per processor, at least 2); a waiting poll does not
+    // count. Building a large reply costs many times its size, so this bounds the peak memory.
+    int concurrentBuilds = 0;
+    // Bytes of replies handed to clients that have not taken them yet. A reply that would pass
+    // this while others are in transit is answered with 503 instead (one reply always goes, and
+    // every reply up to 64 KiB).
+    std::size_t replyBytesInTransit = 64 * 1024 * 1024;
+    std::size_t maxSubscriptions = 2000;  // live at once; beyond that Subscribe is refused
     Switches switches;
 };
 
@@ -65,7 +82,8 @@ class Service {
     // Binds and starts serving; throws std::runtime_error when the address cannot be bound.
     // Every start forgets all subscriptions: handles from an earlier run become invalid.
     void start();
-    // Stops serving; waiting polls are answered at once. Does nothing when not running.
+    // Stops serving; waiting polls are answered at once, and a reply being written may take up to
+    // the write time-out. Does nothing when not running.
     void stop();
     bool running() const;
 

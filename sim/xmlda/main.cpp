@@ -1,4 +1,6 @@
 // xmlda-sim: runs the OPC XML-DA 1.0 simulation service until interrupted.
+#include <malloc.h>
+
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <csignal>
@@ -25,7 +27,28 @@ int main(int argc, char** argv) {
     app.add_option("--clock-ms", o.clockPeriodMs, "period of the changing values, ms")
         ->capture_default_str();
     app.add_option("--load-items", o.loadItems, "items in the branch Load")->capture_default_str();
-    app.add_option("--threads", o.threads, "concurrent requests")->capture_default_str();
+    app.add_option("--threads", o.threads, "concurrent connections")->capture_default_str();
+    app.add_option("--head-timeout-ms", o.headTimeoutMs,
+                   "time a client has to send a request's line and headers")
+        ->capture_default_str();
+    app.add_option("--body-timeout-ms", o.bodyTimeoutMs, "time a client has to send a request body")
+        ->capture_default_str();
+    app.add_option("--write-timeout-ms", o.writeTimeoutMs, "time a client has to take a reply")
+        ->capture_default_str();
+    app.add_option("--idle-timeout-ms", o.idleTimeoutMs,
+                   "time a kept-alive connection may wait for its next request")
+        ->capture_default_str();
+    app.add_option("--default-ping-rate-ms", o.defaultPingRateMs,
+                   "ping rate of subscriptions whose client gives none")
+        ->capture_default_str();
+    app.add_option("--max-subscriptions", o.maxSubscriptions, "subscriptions live at once")
+        ->capture_default_str();
+    app.add_option("--concurrent-builds", o.concurrentBuilds,
+                   "replies built at once (0: one per processor, at least 2)")
+        ->capture_default_str();
+    app.add_option("--reply-bytes-in-transit", o.replyBytesInTransit,
+                   "bytes of replies not yet taken by clients before large ones get 503")
+        ->capture_default_str();
     app.add_flag("--prefixed", s.prefixed, "write reply elements with the ns1: prefix");
     app.add_flag("--utf16", s.utf16, "write reply bodies in UTF-16");
     app.add_flag("--chunked", s.chunked, "send replies with chunked transfer encoding");
@@ -68,6 +91,10 @@ int main(int argc, char** argv) {
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
+    // Large reply buffers go straight back to the system when freed, instead of raising the
+    // allocator's threshold and staying in its heaps.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
 
     velqor::xmldasim::Service sim(o);
     try {
