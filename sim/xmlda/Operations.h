@@ -18,7 +18,9 @@ struct ServiceState {
     TimePoint startTime;
     std::string serverState = "running";
     std::string productVersion;
-    std::string tag;  // changes with every start; part of handles and continuation points
+    std::string tag;       // changes with every start; part of handles and continuation points
+    int expireIdleMs = 0;  // Switches::expireIdleMs
+    int maxHoldMs = 0;     // Switches::maxHoldMs
 };
 
 // One call: the parsed request, the reply being built, and when the request arrived.

@@ -156,7 +156,8 @@ void Service::Impl::handle(const httplib::Request& hreq, httplib::Response& res)
 
     std::string body;
     if (!fault) {
-        ServiceState st{space, subs, {}, s.serverState, XMLDA_SIM_VERSION, {}};
+        ServiceState st{space, subs,           {},         s.serverState, XMLDA_SIM_VERSION,
+                        {},    s.expireIdleMs, s.maxHoldMs};
         {
             std::lock_guard lock(runMutex);
             st.startTime = startTime;

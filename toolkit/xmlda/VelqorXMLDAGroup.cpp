@@ -133,7 +133,11 @@ int32_t SubscriptionPingRateFor(int32_t updateRate, int32_t holdTime, int32_t wa
 TVelqorXMLGroup::TVelqorXMLGroup(com::ComPtr<IVelqorDAConnection> connection)
     : TVelqorXMLDAComponent(std::move(connection)), serverHandle_(NewGroupIdentity()) {}
 
-TVelqorXMLGroup::~TVelqorXMLGroup() { DropPollThread(); }
+TVelqorXMLGroup::~TVelqorXMLGroup() {
+    *self_ = nullptr;
+    EndRecovery(true);
+    DropPollThread();
+}
 
 // ---- items ---------------------------------------------------------------------------------
 
@@ -162,10 +166,23 @@ void TVelqorXMLGroup::RecountActive() {
 
 void TVelqorXMLGroup::SyncWithPoll() {
     if (!poll_ || !poll_->Ended()) return;
-    if (poll_->Outcome() == TVelqorPollRefresh::TOutcome::InvalidHandle &&
-        poll_->ServerSubHandle() == serverSubHandle_ && !serverSubHandle_.empty()) {
+    const bool current = poll_->ServerSubHandle() == serverSubHandle_ && !serverSubHandle_.empty();
+    const TVelqorPollRefresh::TOutcome outcome = poll_->Outcome();
+    if (outcome == TVelqorPollRefresh::TOutcome::InvalidHandle && current) {
         active_ = false;
         serverSubHandle_.clear();
+    }
+    if (outcome == TVelqorPollRefresh::TOutcome::Interrupted && current) {
+        const std::string reason = poll_->Reason();
+        const int32_t error = poll_->LossError();
+        // A subscription that worked, or a service that answered, is tried again soon; one
+        // that failed at once waits longer each time.
+        const bool fresh = poll_->HadGoodPoll() || error == kXmlDaInvalidHandle;
+        poll_->Join();
+        poll_.reset();
+        serverSubHandle_.clear();
+        BeginRecovery(reason, error, fresh);
+        return;
     }
     poll_->Join();  // ended: at once; its last message stays valid
 }
@@ -188,7 +205,7 @@ const std::string& TVelqorXMLGroup::ServerSubHandle() {
 
 // ---- subscription --------------------------------------------------------------------------
 
-bool TVelqorXMLGroup::Subscribe() {
+bool TVelqorXMLGroup::Subscribe(bool recovering) {
     RecountActive();
     if (!subscribeWanted_ || activeItemCount_ == 0) return true;
 
@@ -224,7 +241,7 @@ bool TVelqorXMLGroup::Subscribe() {
     }
     request.ItemList.push_back(std::move(list));
 
-    auto reply = Connection().Call(request);
+    auto reply = recovering ? Connection().CallQuietly(request) : Connection().Call(request);
     if (!reply || reply->RItemList.empty() || !reply->RItemList.front() || !reply->SubscribeResult)
         throw EOPCServerException(MsgText(Msg::WrongResultSubscribe));
 
@@ -263,6 +280,7 @@ bool TVelqorXMLGroup::Subscribe() {
     for (auto& [item, u] : results) {
         item->ApplyUpdate(u);
         if (u.Fields & ItemUpdate::kError) continue;  // failed items are not data changes
+        if (recovering) item->ApplyUpdate(ItemUpdate::OperationResult(0));  // the loss is over
         changed->Items.push_back(NamingOnly(*item));
     }
     for (TVelqorItemData* item : subscribed)
@@ -291,9 +309,142 @@ bool TVelqorXMLGroup::Subscribe() {
         snap.Subscribed.reserve(subscribed.size());
         for (TVelqorItemData* item : subscribed) snap.Subscribed.push_back(item->ClientHandle());
         snap.AllItems = items_;
+        if (policy_.Enabled && window) {
+            snap.Recover = true;
+            EventLoop* loop = &window->Loop();
+            snap.OnInterrupted = [loop, self = self_] {
+                loop->Post([self] {
+                    if (*self) (*self)->SyncWithPoll();
+                });
+            };
+        }
         poll_ = std::make_unique<TVelqorPollRefresh>(std::move(snap));
     }
     return ok;
+}
+
+bool TVelqorXMLGroup::Resubscribe() {
+    if (recovering_ || !active_) return true;
+    return Subscribe();
+}
+
+// ---- recovery ------------------------------------------------------------------------------
+
+bool TVelqorXMLGroup::Recovering() {
+    SyncWithPoll();
+    return recovering_;
+}
+
+void TVelqorXMLGroup::PostNews(std::unique_ptr<ItemUpdatesPayload> news) {
+    news->Cancelled = newsCancelled_;
+    if (const NotifyWindow& window = Connection().NotifyWindow())
+        window->Post(WM_VELQOR_DATACHANGE, uintptr_t(clientHandle_), std::move(news));
+}
+
+void TVelqorXMLGroup::BeginRecovery(const std::string& reason, int32_t error, bool freshDelay) {
+    if (!recovering_) {
+        recovering_ = true;
+        lostSince_ = std::chrono::steady_clock::now();
+        failedAttempts_ = 0;
+        newsCancelled_ = std::make_shared<std::atomic<bool>>(false);
+    }
+    retryDelay_ = freshDelay || retryDelay_ <= 0
+                      ? std::max(policy_.FirstDelayMs, 1)
+                      : std::min(retryDelay_ * 2, std::max(policy_.MaxDelayMs, 1));
+    // The subscribed items have no live value until the subscription is back.
+    auto news = std::make_unique<ItemUpdatesPayload>();
+    news->SubscriptionInterrupted = true;
+    news->SubscriptionReason = reason;
+    for (TVelqorItemData* item : LiveItems()) {
+        if (!item->FIsActive) continue;
+        ItemUpdate u;
+        u.ClientHandle = item->ClientHandle();
+        u.Fields = ItemUpdate::kQuality | ItemUpdate::kError;
+        u.Quality = kQualityBadNotConnected;
+        u.Error = error;
+        u.ErrorDetail = reason;
+        news->Items.push_back(std::move(u));
+    }
+    PostNews(std::move(news));
+    ScheduleAttempt();
+}
+
+void TVelqorXMLGroup::ScheduleAttempt() {
+    const NotifyWindow& window = Connection().NotifyWindow();
+    if (!window) {
+        GiveUp("no event loop to subscribe again from");
+        return;
+    }
+    retryLoop_ = &window->Loop();
+    retryTimer_ = retryLoop_->StartTimer(retryDelay_, [self = self_] {
+        if (*self) (*self)->Attempt();
+    });
+}
+
+void TVelqorXMLGroup::Attempt() {
+    if (retryTimer_ != 0) retryLoop_->StopTimer(retryTimer_);  // one attempt per timer
+    retryTimer_ = 0;
+    if (!recovering_) return;
+    if (serverHandle_ == -1 || !active_ || !subscribeWanted_) {
+        EndRecovery(true);
+        return;
+    }
+    std::string failure;
+    try {
+        Subscribe(true);
+    } catch (const EVelqorSOAPFault& e) {
+        failure = "the server answered with a fault: " + e.FaultCode() + ": " +
+                  (e.FaultString().empty() ? std::string(e.what()) : e.FaultString());
+    } catch (const EVelqorSOAPConnect& e) {
+        failure = std::string("cannot reach the server: ") + e.what();
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    if (failure.empty()) {
+        EndRecovery(false);
+        auto news = std::make_unique<ItemUpdatesPayload>();
+        news->SubscriptionRecovered = true;
+        PostNews(std::move(news));
+        return;
+    }
+    ++failedAttempts_;
+    const auto lostFor = std::chrono::steady_clock::now() - lostSince_;
+    if ((policy_.MaxAttempts > 0 && failedAttempts_ >= policy_.MaxAttempts) ||
+        (policy_.GiveUpAfterMs > 0 &&
+         lostFor >= std::chrono::milliseconds(policy_.GiveUpAfterMs))) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(lostFor).count();
+        GiveUp("subscribing again failed " + std::to_string(failedAttempts_) + " times in " +
+               std::to_string(seconds) + " s; the last time: " + failure);
+        return;
+    }
+    retryDelay_ = std::min(retryDelay_ * 2, std::max(policy_.MaxDelayMs, 1));
+    ScheduleAttempt();
+}
+
+void TVelqorXMLGroup::EndRecovery(bool cancelled) {
+    if (retryTimer_ != 0) retryLoop_->StopTimer(retryTimer_);
+    retryTimer_ = 0;
+    if (recovering_ && cancelled && newsCancelled_) newsCancelled_->store(true);
+    recovering_ = false;
+}
+
+void TVelqorXMLGroup::GiveUp(const std::string& reason) {
+    EndRecovery(false);
+    active_ = false;
+    serverSubHandle_.clear();
+    auto news = std::make_unique<ItemUpdatesPayload>();
+    news->SubscriptionInvalid = true;
+    news->SubscriptionReason = reason;
+    for (TVelqorItemData* item : LiveItems()) {
+        ItemUpdate u;
+        u.ClientHandle = item->ClientHandle();
+        u.Fields = ItemUpdate::kQuality | ItemUpdate::kError;
+        u.Quality = kQualityBadOutOfService;
+        u.Error = kXmlDaInvalidHandle;
+        u.ErrorDetail = reason;
+        news->Items.push_back(std::move(u));
+    }
+    PostNews(std::move(news));
 }
 
 void TVelqorXMLGroup::CancelSubscription() {
@@ -315,6 +466,7 @@ void TVelqorXMLGroup::Create(int32_t& serverHandle, const std::string& name, int
                              bool active, float deadBand, int32_t timeBias, int32_t localeId,
                              int32_t& updateRate, bool subscribe, int32_t holdTime,
                              int32_t waitTime) {
+    EndRecovery(true);
     DropPollThread();
     name_ = name;
     clientHandle_ = clientHandle;
@@ -335,6 +487,7 @@ void TVelqorXMLGroup::Create(int32_t& serverHandle, const std::string& name, int
 void TVelqorXMLGroup::Remove(bool serverShutDown, int32_t& serverHandle) {
     SyncWithPoll();
     if (serverHandle_ == -1) return;
+    EndRecovery(true);
     serverHandle = serverHandle_ = -1;
     clientHandle_ = -1;
     struct Drop {  // the items and the thread go also when the cancel fails
@@ -378,13 +531,14 @@ void TVelqorXMLGroup::SetState(int32_t& updateRate, bool active, int32_t timeBia
     reportedClientHandle_ = clientHandle;
     holdTime_ = holdTime;
     waitTime_ = waitTime;
-    if (active_) Subscribe();
+    if (!active_) EndRecovery(true);
+    Resubscribe();
 }
 
 void TVelqorXMLGroup::Refresh(bool /*fromCache*/) {
     SyncWithPoll();
     CancelSubscription();
-    if (active_) Subscribe();  // the new subscription returns the current values
+    Resubscribe();  // the new subscription returns the current values
 }
 
 bool TVelqorXMLGroup::AddItems(TVelqorItemList& items, bool /*add*/) {
@@ -397,7 +551,7 @@ bool TVelqorXMLGroup::AddItems(TVelqorItemList& items, bool /*add*/) {
         if (item->FIsActive) ++activeItemCount_;
     }
     CancelSubscription();
-    return active_ ? Subscribe() : true;
+    return Resubscribe();
 }
 
 bool TVelqorXMLGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
@@ -418,7 +572,7 @@ bool TVelqorXMLGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
     RecountActive();
     if (!activeWent || serverShutDown) return true;
     CancelSubscription();
-    if (active_) Subscribe();
+    Resubscribe();
     return true;
 }
 
@@ -432,7 +586,7 @@ bool TVelqorXMLGroup::SetActiveState(TVelqorItemList& items, bool active) {
     }
     RecountActive();
     CancelSubscription();
-    if (active_) Subscribe();
+    Resubscribe();
     return true;
 }
 
