@@ -128,8 +128,20 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     OPCServer->OnDatachange = [this](TVelqorServer*, const TVelqorItemList& l) {
         OPCServerDatachange(l);
     };
-    OPCServer->OnSubscriptionLost = [this](TVelqorServer*, TVelqorGroup* g) {
-        if (g == SelectedGroup()) MarkRowsStale("the server dropped the group's subscription");
+    // While a group's subscription is being made again its rows are not current; the values
+    // that follow the recovery make them current again.
+    OPCServer->OnSubscriptionInterrupted = [this](TVelqorServer*, TVelqorGroup* g,
+                                                  const std::string& why) {
+        if (g == SelectedGroup())
+            MarkRowsStale("the subscription was interrupted (" + QString::fromStdString(why) +
+                          "); it is being made again");
+    };
+    OPCServer->OnSubscriptionLost = [this](TVelqorServer*, TVelqorGroup* g,
+                                           const std::string& why) {
+        lastError_ = "subscription lost: " + QString::fromStdString(why);
+        UpdateConnectionState();
+        if (g == SelectedGroup())
+            MarkRowsStale("the subscription was lost (" + QString::fromStdString(why) + ")");
     };
 
     ListServers = [](std::vector<std::string>& s) { ListLocalServers(s); };
@@ -271,6 +283,7 @@ TForm1::~TForm1() {
     OPCServer->OnDatachange = nullptr;
     OPCServer->OnServerShutdown = nullptr;
     OPCServer->OnSubscriptionLost = nullptr;
+    OPCServer->OnSubscriptionInterrupted = nullptr;
     for (int i = 0; i < ItemModel->Count(); ++i) {
         TItemRow* r = ItemModel->Row(i);
         if (FindItemByClientHandle(r->Handle) == r->Item) r->Item->FUserData = nullptr;

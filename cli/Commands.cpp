@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <chrono>
+#include <cmath>
 #include <ostream>
 
 #include "Format.h"
@@ -324,7 +325,11 @@ int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignment
 
 int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
     return Guarded(s, [&] {
-        Session session(c, s);
+        // While the subscription is made again after a loss, its polls tell whether the server
+        // is there; a failed keep-alive probe would end the watch that the recovery can save.
+        ConnectOptions options = c;
+        if (w.resubscribe) options.keepAlive = false;
+        Session session(options, s);
         WatchPrinter printer(s.out, w.format);
         int64_t printed = 0;
         bool done = false;
@@ -334,6 +339,19 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
                 printer.Print(*static_cast<TVelqorItem*>(d));
                 if (w.count > 0 && ++printed >= w.count) done = true;
             }
+        };
+        TVelqorResubscribe& policy = session.Server().OPCGroupDefault().Resubscribe;
+        policy.Enabled = w.resubscribe;
+        policy.GiveUpAfterMs = int32_t(std::llround(w.giveUpSeconds * 1000));
+        session.Server().OnSubscriptionInterrupted = [&](TVelqorServer*, TVelqorGroup*,
+                                                         const std::string& reason) {
+            s.err << FormatDateTimeText(Now()) << "  subscription lost: " << HumanText(reason)
+                  << "; subscribing again\n"
+                  << std::flush;
+        };
+        session.Server().OnSubscriptionRecovered = [&](TVelqorServer*, TVelqorGroup*,
+                                                       const std::string&) {
+            s.err << FormatDateTimeText(Now()) << "  subscription recovered\n" << std::flush;
         };
         session.SetQuietReports(true);  // each failed item is reported below
         TVelqorGroup& g =
@@ -352,8 +370,11 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
         }
         if (added == 0) throw Exception("no item could be added");
         bool subscriptionLost = false;
-        session.Server().OnSubscriptionLost = [&](TVelqorServer*, TVelqorGroup*) {
+        std::string lostReason;
+        session.Server().OnSubscriptionLost = [&](TVelqorServer*, TVelqorGroup*,
+                                                  const std::string& reason) {
             subscriptionLost = true;
+            lostReason = reason;
         };
 
         using Clock = std::chrono::steady_clock;
@@ -372,9 +393,13 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
                     std::chrono::milliseconds(1));
         session.Server().OnDatachange = nullptr;
         session.Server().OnSubscriptionLost = nullptr;
+        session.Server().OnSubscriptionInterrupted = nullptr;
+        session.Server().OnSubscriptionRecovered = nullptr;
         if (session.Lost()) throw Exception(session.LostReason());
         if (subscriptionLost && !done)
-            throw Exception("the server dropped the subscription; no more values will come");
+            throw Exception("the subscription is lost for good" +
+                            (lostReason.empty() ? std::string() : ": " + lostReason) +
+                            "; no more values will come");
         return rc;
     });
 }

@@ -24,6 +24,7 @@ struct ConnectOptions {
     std::string computer;  // remote computer of a COM server
     std::string user, password, proxy, cafile;
     double timeoutSeconds = 0;  // limit of each XML-DA exchange; 0: the toolkit's default
+    bool keepAlive = true;      // probe the server now and then (XML-DA: every 60 s)
 };
 
 struct BrowseOptions {
@@ -43,6 +44,8 @@ struct WatchOptions {
     int64_t count = 0;            // 0: no limit
     double seconds = 0;           // 0: no limit
     std::string format = "text";  // text, csv, jsonl
+    bool resubscribe = true;      // make a lost subscription again
+    double giveUpSeconds = 600;   // ... until it has been lost this long (0: never give up)
 };
 
 struct Streams {

@@ -44,6 +44,7 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
     server_->SetComputerName(options.computer);
     server_->SetServerName(options.server);
     server_->SetParams(ParamsOf(options));
+    if (!options.keepAlive) server_->SetKeepAlive(0);
     server_->OnServerShutdown = [this](TVelqorSvr*, const std::string& reason) {
         lost_ = true;
         lostReason_ = reason.empty() ? "the server shut down" : reason;

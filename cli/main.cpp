@@ -129,6 +129,15 @@ int main(int argc, char** argv) {
     watchCmd->add_option("--format", watch.format, "output format")
         ->capture_default_str()
         ->check(CLI::IsMember({"text", "csv", "jsonl"}));
+    auto* noResub = watchCmd->add_flag_function(
+        "--no-resubscribe", [&](int64_t) { watch.resubscribe = false; },
+        "end the watch when the subscription is lost instead of making it again");
+    watchCmd
+        ->add_option("--give-up-after", watch.giveUpSeconds,
+                     "stop making a lost subscription again after this many seconds (0: never)")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 2000000.0))
+        ->excludes(noResub);
 
     std::optional<int32_t> browseVt, readVt, writeVt;
     try {

@@ -21,6 +21,8 @@ struct ServiceState {
     std::string productVersion;
     std::string tag;  // changes with every start; part of handles and continuation points
     const Switches* switches = nullptr;  // the behaviour switches of this request
+    int expireIdleMs = 0;                // Switches::expireIdleMs
+    int maxHoldMs = 0;                   // Switches::maxHoldMs
 };
 
 // One call: the parsed request, the reply being built, and when the request arrived.

@@ -50,6 +50,7 @@ void opSubscribe(Call& c) {
     Subscription sub;
     sub.pingRateMs =
         static_cast<int>(std::clamp<long long>(pingRate.value_or(0), 0, 24LL * 3600 * 1000));
+    sub.idleLimitMs = c.st.expireIdleMs;
     const TimePoint now = nowMs();
     for (const xmlNode* it : children(list, "Items")) {
         Pending p;
@@ -135,7 +136,9 @@ void opPolledRefresh(Call& c) {
     const long long waitMs =
         std::clamp<long long>(intAttr(op, "WaitTime").value_or(0), 0, kMaxHoldMs);
     const bool returnAll = boolAttr(op, "ReturnAllItems", false);
-    if (hold && (*hold - c.rcvTime).count() > kMaxHoldMs)
+    const long long maxHold = c.st.maxHoldMs > 0 ? c.st.maxHoldMs : kMaxHoldMs;
+    if ((hold && (*hold - c.rcvTime).count() > maxHold) ||
+        (c.st.maxHoldMs > 0 && intAttr(op, "WaitTime").value_or(0) > maxHold))
         throw SoapFault{true, "E_INVALIDHOLDTIME", resultText("E_INVALIDHOLDTIME")};
 
     PollAnswer a = c.st.subs.poll(handles, hold, static_cast<int>(waitMs), returnAll, c.st.space);

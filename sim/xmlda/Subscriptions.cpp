@@ -73,8 +73,9 @@ void SubscriptionStore::expireIdle(SteadyClock::time_point now) {
     for (auto it = subs_.begin(); it != subs_.end();) {
         const Subscription& s = it->second;
         // A client that has not polled for twice its ping rate is taken to be gone.
-        bool idle = s.pingRateMs > 0 && s.pollsWaiting == 0 &&
-                    now - s.lastActivity > std::chrono::milliseconds(2LL * s.pingRateMs);
+        const long long limit = s.idleLimitMs > 0 ? s.idleLimitMs : 2LL * s.pingRateMs;
+        bool idle = limit > 0 && s.pollsWaiting == 0 &&
+                    now - s.lastActivity > std::chrono::milliseconds(limit);
         it = idle ? subs_.erase(it) : std::next(it);
     }
 }

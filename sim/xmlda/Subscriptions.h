@@ -27,7 +27,8 @@ struct SubItem {
 
 struct Subscription {
     std::vector<SubItem> items;
-    int pingRateMs = 0;  // 0: the store's default
+    int pingRateMs = 0;   // 0: the store's default
+    int idleLimitMs = 0;  // dropped when not polled for this long; 0: twice the ping rate
     std::chrono::steady_clock::time_point lastActivity;
     int pollsWaiting = 0;  // polls holding or waiting on it right now
 };

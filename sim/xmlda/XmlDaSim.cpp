@@ -241,7 +241,8 @@ void Service::Impl::handle(const httplib::Request& hreq, std::string_view reques
         }
     }
     if (!fault) {
-        ServiceState st{space, subs, {}, s.serverState, XMLDA_SIM_VERSION, {}, &s};
+        ServiceState st{space, subs,           {},         s.serverState, XMLDA_SIM_VERSION, {},
+                        &s,    s.expireIdleMs, s.maxHoldMs};
         {
             std::lock_guard lock(runMutex);
             st.startTime = startTime;

@@ -42,6 +42,12 @@ struct Switches {
     // "Low EU" with the ID as the last segment of their ItemName, "Units" with the standard
     // name as its description.
     bool unusualPropertyNames = false;
+    // When above 0: a subscription not polled for this long is dropped, whatever ping rate the
+    // client asked for (otherwise after twice its ping rate).
+    int expireIdleMs = 0;
+    // When above 0: a poll whose hold time lies further ahead, or whose wait time is longer,
+    // is refused with the fault E_INVALIDHOLDTIME.
+    int maxHoldMs = 0;
 };
 
 struct Options {

@@ -69,6 +69,12 @@ int main(int argc, char** argv) {
                    "operation only");
     app.add_option("--drop-subscriptions-every", dropEveryMs,
                    "drop all subscriptions every N ms (0: never)");
+    app.add_option("--expire-idle-ms", s.expireIdleMs,
+                   "drop a subscription not polled for N ms, whatever ping rate was asked (0: "
+                   "after twice its ping rate)");
+    app.add_option("--max-hold-ms", s.maxHoldMs,
+                   "refuse polls held or waiting longer than N ms with E_INVALIDHOLDTIME (0: 10 "
+                   "minutes)");
     app.add_option("--user", s.user, "require basic authentication with this user");
     app.add_option("--password", s.password, "password for --user");
     app.add_option("--browse-page", s.browsePage,

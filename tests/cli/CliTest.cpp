@@ -342,7 +342,7 @@ TEST_F(CliTest, WatchForSecondsEndsAndALostServiceIsAnError) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_GE(Lines(r.out).size(), 2u);
 
-    ChildProcess p(kCli, {"watch", sim.url(), "Dynamic/Int", "--rate", "100"});
+    ChildProcess p(kCli, {"watch", sim.url(), "Dynamic/Int", "--rate", "100", "--no-resubscribe"});
     ASSERT_TRUE(p.WaitForLines(1, 10s)) << p.Out();
     sim.stop();
     Result lost = p.Finish(20s);
@@ -351,12 +351,44 @@ TEST_F(CliTest, WatchForSecondsEndsAndALostServiceIsAnError) {
     sim.start();
 
     // A subscription the server dropped ends the watch as an error, not silently.
-    ChildProcess dropped(kCli, {"watch", sim.url(), "Dynamic/Int", "--rate", "100"});
+    ChildProcess dropped(kCli,
+                         {"watch", sim.url(), "Dynamic/Int", "--rate", "100", "--no-resubscribe"});
     ASSERT_TRUE(dropped.WaitForLines(1, 10s)) << dropped.Out();
     sim.dropAllSubscriptions();
     Result gone = dropped.Finish(20s);
     EXPECT_EQ(gone.exitCode, 1) << gone.out << gone.err;
-    EXPECT_NE(gone.err.find("dropped the subscription"), std::string::npos) << gone.err;
+    EXPECT_NE(gone.err.find("lost for good: the server no longer knows"), std::string::npos)
+        << gone.err;
+}
+
+// By default a watch outlives a restart of the server (saying so on stderr) and ends with an
+// error only when the subscription cannot be made again within --give-up-after.
+TEST_F(CliTest, WatchSurvivesARestartAndGivesUpOnlyPastItsLimit) {
+    ChildProcess p(kCli, {"watch", sim.url(), "Dynamic/Int", "--rate", "100"});
+    ASSERT_TRUE(p.WaitForLines(1, 10s)) << p.Out();
+    sim.stop();
+    sim.start();
+    const size_t before = Lines(p.Out()).size();
+    ASSERT_TRUE(p.WaitForLines(before + 4, 20s)) << p.Out();
+    p.Signal(SIGINT);
+    Result r = p.Finish(10s);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("subscription lost: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("subscription recovered"), std::string::npos) << r.err;
+    EXPECT_NE(Lines(r.out).back().find("  good ("), std::string::npos) << r.out;
+
+    ChildProcess q(kCli,
+                   {"watch", sim.url(), "Dynamic/Int", "--rate", "100", "--give-up-after", "1"});
+    ASSERT_TRUE(q.WaitForLines(1, 10s)) << q.Out();
+    sim.stop();
+    Result gone = q.Finish(30s);
+    EXPECT_EQ(gone.exitCode, 1) << gone.err;
+    EXPECT_NE(gone.err.find("subscription lost: connection to the server lost"), std::string::npos)
+        << gone.err;
+    EXPECT_NE(gone.err.find("error: the subscription is lost for good: subscribing again failed"),
+              std::string::npos)
+        << gone.err;
+    sim.start();
 }
 
 TEST_F(CliTest, CredentialsFromOptionsOrTheEnvironmentAreNeverEchoed) {

@@ -197,6 +197,7 @@ TEST_F(XmlGroupTest, SubscribeWantedFalseNeverSubscribesButReadsAndWrites) {
 }
 
 TEST_F(XmlGroupTest, DroppedSubscriptionMakesItemsBadAndGroupInactiveWithOneDataChange) {
+    server->OPCGroupDefault().Resubscribe.Enabled = false;  // (RecoveryTest: with recovery)
     TVelqorGroup* g = MakeGroup({"Dynamic/Int", "Static/Int"}, true, 50);
     g->OPCItems().Items(1)->SetIsActive(false);
     ASSERT_TRUE(PumpUntil([&] { return ChangesOf("Dynamic/Int") >= 2; }));
@@ -231,22 +232,28 @@ TEST_F(XmlGroupTest, DroppedSubscriptionMakesItemsBadAndGroupInactiveWithOneData
     EXPECT_TRUE(g->IsActive());
 }
 
-// A failed poll tells the user what went wrong: the fault, or the lost connection.
+// A failed poll tells the user what went wrong: the fault (also a hold time the service
+// refuses), or the lost connection (without recovery; RecoveryTest has it with).
 TEST_F(XmlGroupTest, FailedPollNamesItsCause) {
     struct Case {
         xmldasim::FaultStyle fault;
         bool closeMidReply;
+        int maxHoldMs, waitMs;
         const char* said;
     };
-    for (const Case c : {Case{xmldasim::FaultStyle::Soap11, false, "E_FAIL"},
-                         Case{xmldasim::FaultStyle::None, true, "connection to the server lost"}}) {
+    for (const Case c :
+         {Case{xmldasim::FaultStyle::Soap11, false, 0, 0, "E_FAIL"},
+          Case{xmldasim::FaultStyle::None, false, 1000, 5000, "E_INVALIDHOLDTIME"},
+          Case{xmldasim::FaultStyle::None, true, 0, 0, "connection to the server lost"}}) {
         std::vector<std::string> reasons;
         server->OnServerShutdown = [&](TVelqorSvr*, const std::string& r) { reasons.push_back(r); };
-        MakeGroup({"Dynamic/Int"}, true, 50);
+        server->OPCGroupDefault().Resubscribe.Enabled = !c.closeMidReply;
         xmldasim::Switches s;
         s.fault = c.fault;
         s.closeMidReply = c.closeMidReply;
+        s.maxHoldMs = c.maxHoldMs;
         s.onlyOperation = "SubscriptionPolledRefresh";
+        MakeGroup({"Dynamic/Int"}, true, 50, 0, c.waitMs);
         sim->setSwitches(s);
         ASSERT_TRUE(PumpUntil([&] { return !reasons.empty(); })) << c.said;
         EXPECT_NE(reasons.front().find(c.said), std::string::npos) << reasons.front();

@@ -152,6 +152,7 @@ inline constexpr int32_t kQualitySubstatusMask = 0xFC;  // status and substatus 
 inline constexpr int32_t kQualityLimitMask = 0x03;      // the limit bits
 inline constexpr int32_t kQualityBad = 0x00;
 inline constexpr int32_t kQualityBadConfigurationError = 0x04;
+inline constexpr int32_t kQualityBadNotConnected = 0x08;
 inline constexpr int32_t kQualityBadOutOfService = 0x1C;
 inline constexpr int32_t kQualityUncertain = 0x40;
 inline constexpr int32_t kQualityGood = 0xC0;

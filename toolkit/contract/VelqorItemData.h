@@ -177,8 +177,13 @@ void SetRaiseItemErrors(bool on);
 // the updates to the items that still exist, then raises its events with the list of them.
 struct ItemUpdatesPayload : MessagePayload {
     std::vector<ItemUpdate> Items;
-    // The subscription behind the group is gone: the group's Active flag is cleared.
+    // The subscription behind the group is gone for good: the group's Active flag is cleared.
     bool SubscriptionInvalid = false;
+    // The subscription was lost and is being made again (the items say why), or it was made
+    // again: news for the application, with the reason of a loss.
+    bool SubscriptionInterrupted = false;
+    bool SubscriptionRecovered = false;
+    std::string SubscriptionReason;
     // Set by the producer when it was stopped; a cancelled payload changes nothing.
     std::shared_ptr<const std::atomic<bool>> Cancelled;
 };

@@ -92,6 +92,31 @@ class IVelqorGroup : public com::IUnknown {
     ~IVelqorGroup() = default;
 };
 
+// How a transport group recovers a subscription that the server dropped, or lost with the
+// server: it subscribes its items again after a wait that doubles from FirstDelayMs up to
+// MaxDelayMs after each failed attempt, and gives up (the group becomes inactive) after
+// MaxAttempts failed attempts or GiveUpAfterMs since the loss, whichever comes first (0: no
+// such limit). Disabled: the group becomes inactive at the first loss.
+struct TVelqorResubscribe {
+    bool Enabled = true;
+    int32_t FirstDelayMs = 500;
+    int32_t MaxDelayMs = 30000;
+    int32_t MaxAttempts = 0;
+    int32_t GiveUpAfterMs = 600000;
+};
+
+// Optional interface of a transport group that can recover its subscription.
+class IVelqorGroupRecovery : public com::IUnknown {
+  public:
+    static constexpr com::IID IID_ = com::MakeGuid("62D5EDE8-E5AE-4F26-ADD6-1593192C5773");
+    using Base = com::IUnknown;
+
+    virtual void SetResubscribe(const TVelqorResubscribe& policy) = 0;
+
+  protected:
+    ~IVelqorGroupRecovery() = default;
+};
+
 class IVelqorBrowser : public com::IUnknown {
   public:
     static constexpr com::IID IID_ = com::MakeGuid("B17D0EFD-A7E8-4DA3-BC3B-DE22AE3E73E9");

@@ -27,8 +27,11 @@ class TVelqorBrowser;
 // concerned (the list does not own them and is gone after the call).
 using TOnOPCDataChangeEvent =
     std::function<void(TVelqorServer* sender, const TVelqorItemList& items)>;
-// The service dropped the subscription behind a group: the group is inactive from now on.
-using TOnSubscriptionLostEvent = std::function<void(TVelqorServer* sender, TVelqorGroup* group)>;
+// News of the subscription behind a group, with the reason of a loss: interrupted (it is being
+// made again), recovered, or lost for good (the group is inactive from now on).
+using TOnSubscriptionEvent =
+    std::function<void(TVelqorServer* sender, TVelqorGroup* group, const std::string& reason)>;
+using TOnSubscriptionLostEvent = TOnSubscriptionEvent;
 
 // The classes a server component builds its collections with; a descendant substitutes its own.
 using TVelqorGroupsClass = std::function<std::unique_ptr<TVelqorGroups>(TVelqorServer& owner)>;
@@ -66,7 +69,8 @@ class TVelqorDefaultGroup {
     float DeadBand = 0;
     int32_t LocaleId = 0;
     int32_t TimeBias = 0;
-    bool Subscribe = true;  // whether a new group asks for data-change delivery
+    bool Subscribe = true;           // whether a new group asks for data-change delivery
+    TVelqorResubscribe Resubscribe;  // how a new group recovers a lost subscription
 };
 
 // Template for items added to a group.
@@ -190,6 +194,9 @@ class TVelqorGroup {
     int32_t Tag = 0;
 
     bool Subscribe() const { return subscribe_; }
+    // How a lost subscription is made again (transports that can); from the template.
+    const TVelqorResubscribe& Resubscribe() const { return resubscribe_; }
+    void SetResubscribe(const TVelqorResubscribe& policy);
     int32_t ServerHandle() const { return serverHandle_; }
     TVelqorDefaultItem& DefaultItem() { return defaultItem_; }
     TVelqorItems& OPCItems() { return *items_; }
@@ -256,6 +263,7 @@ class TVelqorGroup {
     int32_t timeBias_;
     int32_t holdTime_ = 0, waitTime_ = 0;
     bool subscribe_;
+    TVelqorResubscribe resubscribe_;
     int32_t serverHandle_ = -1;
     TVelqorDefaultItem defaultItem_;
     std::unique_ptr<TVelqorItems> items_;
@@ -369,7 +377,9 @@ class TVelqorServer : public TVelqorSvr {
     TOnOPCDataChangeEvent OnDatachange;
     TOnOPCDataChangeEvent OnWriteError;
     TOnOPCDataChangeEvent OnWriteComplete;
-    TOnSubscriptionLostEvent OnSubscriptionLost;
+    TOnSubscriptionEvent OnSubscriptionInterrupted;
+    TOnSubscriptionEvent OnSubscriptionRecovered;
+    TOnSubscriptionEvent OnSubscriptionLost;
 
   protected:
     com::ComPtr<IVelqorConnection> CreateConnection() override;

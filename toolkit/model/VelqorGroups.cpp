@@ -62,6 +62,7 @@ TVelqorGroup::TVelqorGroup(TVelqorGroups& owner, int32_t id)
     localeId_ = d.LocaleId;
     timeBias_ = d.TimeBias;
     subscribe_ = d.Subscribe;
+    resubscribe_ = d.Resubscribe;
     // Not yet in the collection: its count is this group's index.
     name_ = "TVelqorGroup" + std::to_string(owner.Count());
     items_ = owner.Owner()->ItemsClass()(*this);
@@ -153,6 +154,12 @@ void TVelqorGroup::SetXMLWaittime(int32_t ms) {
     SendState(Current());
 }
 
+void TVelqorGroup::SetResubscribe(const TVelqorResubscribe& policy) {
+    resubscribe_ = policy;
+    if (!transport_) return;
+    if (auto recovery = transport_.TryAs<IVelqorGroupRecovery>()) recovery->SetResubscribe(policy);
+}
+
 void TVelqorGroup::GetGroupState(tVelqorGroupStateRec& state) {
     if (transport_) transport_->GetState(state);
 }
@@ -168,6 +175,7 @@ void TVelqorGroup::CreateOnServer() {
     int32_t rate = updateRate_;
     group->Create(handle, name_, id_, isActive_, deadBand_, timeBias_, localeId_, rate, subscribe_,
                   holdTime_, waitTime_);
+    if (auto recovery = group.TryAs<IVelqorGroupRecovery>()) recovery->SetResubscribe(resubscribe_);
     // Held (with a new event) only once the server knows it, so that a failed create is
     // never removed later.
     event_ = std::make_shared<TVelqorNamedEvent>();

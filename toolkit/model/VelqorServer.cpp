@@ -123,12 +123,18 @@ void TVelqorServer::HandleDataChange(uintptr_t groupID, std::unique_ptr<MessageP
     auto* p = dynamic_cast<const ItemUpdatesPayload*>(payload.get());
     const bool lost = p && p->SubscriptionInvalid;
     if (lost) group->MarkInactive();
-    // A change whose items have all gone since it was posted raises nothing.
-    if (!(p && !p->Items.empty() && items.Empty())) RaiseDataChange(group, items);
-    if (!lost || !OnSubscriptionLost) return;
+    const TOnSubscriptionEvent* news = nullptr;
+    if (lost) news = &OnSubscriptionLost;
+    if (p && p->SubscriptionInterrupted) news = &OnSubscriptionInterrupted;
+    if (p && p->SubscriptionRecovered) news = &OnSubscriptionRecovered;
+    // A change whose items have all gone since it was posted raises nothing, and news without
+    // items is no data change.
+    if (!(p && p->Items.empty() && news) && !(p && !p->Items.empty() && items.Empty()))
+        RaiseDataChange(group, items);
+    if (!news || !*news) return;
     // The data-change handlers may have removed the group.
     if (TVelqorGroup* still = OPCGroups().FindByID(int32_t(groupID)))
-        OnSubscriptionLost(this, still);
+        (*news)(this, still, p->SubscriptionReason);
 }
 
 void TVelqorServer::RaiseDataChange(TVelqorGroup* group, TVelqorItemList& items) {

@@ -79,6 +79,14 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
                                                      TXmlDaReplyShape* shape = nullptr) {
         return CallOperation(GetCallSettings(), request, shape);
     }
+    // One exchange whose failed post tells the notification window nothing: the caller
+    // handles the failure itself (the next call's settings have the window again).
+    template <class Request>
+    std::unique_ptr<xmlda::XmlDaReply<Request>> CallQuietly(const Request& request) {
+        TVelqorSOAPData& settings = GetCallSettings();
+        settings.NotifyWindow = nullptr;
+        return CallOperation(settings, request);
+    }
 
     const std::string& URL() const { return url_; }
     const std::string& ClientName() const { return clientName_; }

@@ -133,7 +133,11 @@ int32_t SubscriptionPingRateFor(int32_t updateRate, int32_t holdTime, int32_t wa
 TVelqorXMLGroup::TVelqorXMLGroup(com::ComPtr<IVelqorDAConnection> connection)
     : TVelqorXMLDAComponent(std::move(connection)), serverHandle_(NewGroupIdentity()) {}
 
-TVelqorXMLGroup::~TVelqorXMLGroup() { DropPollThread(); }
+TVelqorXMLGroup::~TVelqorXMLGroup() {
+    *self_ = nullptr;
+    EndRecovery(true);
+    DropPollThread();
+}
 
 // ---- items ---------------------------------------------------------------------------------
 
@@ -162,10 +166,23 @@ void TVelqorXMLGroup::RecountActive() {
 
 void TVelqorXMLGroup::SyncWithPoll() {
     if (!poll_ || !poll_->Ended()) return;
-    if (poll_->Outcome() == TVelqorPollRefresh::TOutcome::InvalidHandle &&
-        poll_->ServerSubHandle() == serverSubHandle_ && !serverSubHandle_.empty()) {
+    const bool current = poll_->ServerSubHandle() == serverSubHandle_ && !serverSubHandle_.empty();
+    const TVelqorPollRefresh::TOutcome outcome = poll_->Outcome();
+    if (outcome == TVelqorPollRefresh::TOutcome::InvalidHandle && current) {
         active_ = false;
         serverSubHandle_.clear();
+    }
+    if (outcome == TVelqorPollRefresh::TOutcome::Interrupted && current) {
+        const std::string reason = poll_->Reason();
+        const int32_t error = poll_->LossError();
+        // A subscription that worked, or a service that answered, is tried again soon; one
+        // that failed at once waits longer each time.
+        const bool fresh = poll_->HadGoodPoll() || error == kXmlDaInvalidHandle;
+        poll_->Join();
+        poll_.reset();
+        serverSubHandle_.clear();
+        BeginRecovery(reason, error, fresh);
+        return;
     }
     poll_->Join();  // ended: at once; its last message stays valid
 }
@@ -188,7 +205,7 @@ const std::string& TVelqorXMLGroup::ServerSubHandle() {
 
 // ---- subscription --------------------------------------------------------------------------
 
-bool TVelqorXMLGroup::Subscribe() {
+bool TVelqorXMLGroup::Subscribe(bool recovering) {
     RecountActive();
     if (!subscribeWanted_ || activeItemCount_ == 0) return true;
 
@@ -224,7 +241,7 @@ bool TVelqorXMLGroup::Subscribe() {
     }
     request.ItemList.push_back(std::move(list));
 
-    auto reply = Connection().Call(request);
+    auto reply = recovering ? Connection().CallQuietly(request) : Connection().Call(request);
     if (!reply || reply->RItemList.empty() || !reply->RItemList.front() || !reply->SubscribeResult)
         throw EOPCServerException(MsgText(Msg::WrongResultSubscribe));
 
@@ -263,6 +280,7 @@ bool TVelqorXMLGroup::Subscribe() {
     for (auto& [item, u] : results) {
         item->ApplyUpdate(u);
         if (u.Fields & ItemUpdate::kError) continue;  // failed items are not data changes
+        if (recovering) item->ApplyUpdate(ItemUpdate::OperationResult(0));  // the loss is over
         changed->Items.push_back(NamingOnly(*item));
     }
     for (TVelqorItemData* item : subscribed)
@@ -291,9 +309,23 @@ bool TVelqorXMLGroup::Subscribe() {
         snap.Subscribed.reserve(subscribed.size());
         for (TVelqorItemData* item : subscribed) snap.Subscribed.push_back(item->ClientHandle());
         snap.AllItems = items_;
+        if (policy_.Enabled && window) {
+            snap.Recover = true;
+            EventLoop* loop = &window->Loop();
+            snap.OnInterrupted = [loop, self = self_] {
+                loop->Post([self] {
+                    if (*self) (*self)->SyncWithPoll();
+                });
+            };
+        }
         poll_ = std::make_unique<TVelqorPollRefresh>(std::move(snap));
     }
     return ok;
+}
+
+bool TVelqorXMLGroup::Resubscribe() {
+    if (recovering_ || !active_) return true;
+    return Subscribe();
 }
 
 void TVelqorXMLGroup::CancelSubscription() {
@@ -315,6 +347,7 @@ void TVelqorXMLGroup::Create(int32_t& serverHandle, const std::string& name, int
                              bool active, float deadBand, int32_t timeBias, int32_t localeId,
                              int32_t& updateRate, bool subscribe, int32_t holdTime,
                              int32_t waitTime) {
+    EndRecovery(true);
     DropPollThread();
     name_ = name;
     clientHandle_ = clientHandle;
@@ -335,6 +368,7 @@ void TVelqorXMLGroup::Create(int32_t& serverHandle, const std::string& name, int
 void TVelqorXMLGroup::Remove(bool serverShutDown, int32_t& serverHandle) {
     SyncWithPoll();
     if (serverHandle_ == -1) return;
+    EndRecovery(true);
     serverHandle = serverHandle_ = -1;
     clientHandle_ = -1;
     struct Drop {  // the items and the thread go also when the cancel fails
@@ -378,13 +412,14 @@ void TVelqorXMLGroup::SetState(int32_t& updateRate, bool active, int32_t timeBia
     reportedClientHandle_ = clientHandle;
     holdTime_ = holdTime;
     waitTime_ = waitTime;
-    if (active_) Subscribe();
+    if (!active_) EndRecovery(true);
+    Resubscribe();
 }
 
 void TVelqorXMLGroup::Refresh(bool /*fromCache*/) {
     SyncWithPoll();
     CancelSubscription();
-    if (active_) Subscribe();  // the new subscription returns the current values
+    Resubscribe();  // the new subscription returns the current values
 }
 
 bool TVelqorXMLGroup::AddItems(TVelqorItemList& items, bool /*add*/) {
@@ -397,7 +432,7 @@ bool TVelqorXMLGroup::AddItems(TVelqorItemList& items, bool /*add*/) {
         if (item->FIsActive) ++activeItemCount_;
     }
     CancelSubscription();
-    return active_ ? Subscribe() : true;
+    return Resubscribe();
 }
 
 bool TVelqorXMLGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
@@ -418,7 +453,7 @@ bool TVelqorXMLGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
     RecountActive();
     if (!activeWent || serverShutDown) return true;
     CancelSubscription();
-    if (active_) Subscribe();
+    Resubscribe();
     return true;
 }
 
@@ -432,7 +467,7 @@ bool TVelqorXMLGroup::SetActiveState(TVelqorItemList& items, bool active) {
     }
     RecountActive();
     CancelSubscription();
-    if (active_) Subscribe();
+    Resubscribe();
     return true;
 }
 

@@ -16,8 +16,17 @@
 //
 // Threads: every slot runs on the owning thread. The poll thread touches neither this object
 // nor the items; its results are applied by the component model on the owning thread.
+//
+// A lost subscription (the service forgot it, or went away) is made again with a growing wait
+// between attempts (TVelqorResubscribe), driven by timers of the owning thread's event loop;
+// each attempt is one Subscribe exchange. Meanwhile the subscribed items are bad (not
+// connected) with the reason, and changes to the group only update what the next attempt
+// subscribes; deactivating or removing the group ends the recovery. Data-change messages
+// carry the news: interrupted, recovered, or lost for good (the group is then inactive).
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,7 +50,8 @@ inline constexpr int32_t kSubscriptionPingRate = 10000;
 // for several polls (never less than kSubscriptionPingRate).
 int32_t SubscriptionPingRateFor(int32_t updateRate, int32_t holdTime, int32_t waitTime);
 
-class TVelqorXMLGroup : public com::ComObject<IVelqorGroup>, public TVelqorXMLDAComponent {
+class TVelqorXMLGroup : public com::ComObject<IVelqorGroup, IVelqorGroupRecovery>,
+                        public TVelqorXMLDAComponent {
   public:
     explicit TVelqorXMLGroup(com::ComPtr<IVelqorDAConnection> connection);
     // Stops and joins the poll thread; sends nothing.
@@ -73,6 +83,13 @@ class TVelqorXMLGroup : public com::ComObject<IVelqorGroup>, public TVelqorXMLDA
                 float deadBand, int32_t timeBias, int32_t localeId, int32_t& updateRate,
                 bool subscribe, int32_t holdTime, int32_t waitTime) override;
 
+    // IVelqorGroupRecovery: applies from the next subscription on.
+    void SetResubscribe(const TVelqorResubscribe& policy) override { policy_ = policy; }
+    const TVelqorResubscribe& Resubscribe() const { return policy_; }
+    // A lost subscription is being made again; failed attempts so far.
+    bool Recovering();
+    int32_t FailedAttempts() const { return failedAttempts_; }
+
     // What the group holds now (owning thread).
     const std::string& Name() const { return name_; }
     bool Active();
@@ -85,7 +102,19 @@ class TVelqorXMLGroup : public com::ComObject<IVelqorGroup>, public TVelqorXMLDA
     const TVelqorPollRefresh* PollThread() const { return poll_.get(); }
 
   private:
-    bool Subscribe();
+    // recovering: the exchange posts no shutdown message on a failed post, and the items the
+    // service accepts lose the error of the loss.
+    bool Subscribe(bool recovering = false);
+    // Subscribes again after a change, unless a recovery is under way (its next attempt takes
+    // the new state).
+    bool Resubscribe();
+    void BeginRecovery(const std::string& reason, int32_t error, bool freshDelay);
+    void ScheduleAttempt();
+    void Attempt();
+    // Ends the recovery; cancelled: its news still queued changes nothing.
+    void EndRecovery(bool cancelled);
+    void GiveUp(const std::string& reason);
+    void PostNews(std::unique_ptr<ItemUpdatesPayload> news);
     void CancelSubscription();
     bool Read(TVelqorItemList& items);
     bool Write(TVelqorItemList& items);
@@ -115,6 +144,17 @@ class TVelqorXMLGroup : public com::ComObject<IVelqorGroup>, public TVelqorXMLDA
     bool subscribeWanted_ = true;
     std::vector<uint32_t> items_;  // client handles of the group's items, in order
     std::unique_ptr<TVelqorPollRefresh> poll_;
+
+    TVelqorResubscribe policy_;
+    // Closures queued on the owning thread reach the group through this; cleared when it goes.
+    std::shared_ptr<TVelqorXMLGroup*> self_ = std::make_shared<TVelqorXMLGroup*>(this);
+    bool recovering_ = false;
+    EventLoop* retryLoop_ = nullptr;
+    int retryTimer_ = 0;  // the pending attempt's one-shot timer, 0 none
+    int32_t retryDelay_ = 0;
+    int32_t failedAttempts_ = 0;
+    std::chrono::steady_clock::time_point lostSince_;
+    std::shared_ptr<std::atomic<bool>> newsCancelled_;
 };
 
 }  // namespace velqor

@@ -41,6 +41,26 @@ ItemUpdate UpdateFromItemValue(uint32_t handle, const xmlda::ItemValue& value) {
     return u;
 }
 
+bool IsSubscriptionGoneFault(std::string_view faultCode) {
+    const size_t colon = faultCode.rfind(':');
+    const std::string_view name =
+        colon == std::string_view::npos ? faultCode : faultCode.substr(colon + 1);
+    return name == "E_NOSUBSCRIPTION" || name == "E_INVALIDHANDLE";
+}
+
+namespace {
+
+// Whether a failed post means the service went away (no answer, or a gateway that cannot reach
+// it), rather than a service that answered with an error page.
+bool ServiceWentAway(const THTTPPost& poster, const std::string& message) {
+    if (message.rfind("invalid content type", 0) == 0) return false;
+    const int status = poster.LastStatus();
+    const bool statusError = status >= 300 && message == poster.LastStatusText();
+    return !statusError || status == 502 || status == 503 || status == 504;
+}
+
+}  // namespace
+
 std::unique_ptr<xmlda::SubscriptionPolledRefresh> BuildPolledRefresh(const std::string& subHandle,
                                                                      int32_t holdTime,
                                                                      int32_t waitTime,
@@ -120,6 +140,16 @@ bool TVelqorPollRefresh::Ended() const {
     return ended_;
 }
 
+std::string TVelqorPollRefresh::Reason() const {
+    std::lock_guard lock(mu_);
+    return reason_;
+}
+
+int32_t TVelqorPollRefresh::LossError() const {
+    std::lock_guard lock(mu_);
+    return lossError_;
+}
+
 double TVelqorPollRefresh::ServerNow() const { return Now() + snap_.ClockOffset; }
 
 void TVelqorPollRefresh::Run() {
@@ -167,6 +197,7 @@ void TVelqorPollRefresh::Finish(TOutcome outcome, std::unique_ptr<ItemUpdatesPay
     terminate_ = true;
     outcome_ = outcome;
     ended_ = true;  // from here on StopPolling leaves the posted message alone
+    reason_ = reason;
     if (!snap_.Window) return;
     if (verdict) {
         snap_.Window->Post(WM_VELQOR_DATACHANGE, snap_.GroupClientHandle, std::move(verdict));
@@ -176,32 +207,57 @@ void TVelqorPollRefresh::Finish(TOutcome outcome, std::unique_ptr<ItemUpdatesPay
     }
 }
 
+void TVelqorPollRefresh::Interrupt(std::string reason, int32_t error) {
+    {
+        std::lock_guard lock(mu_);
+        if (terminate_ || ended_) return;
+        terminate_ = true;
+        outcome_ = TOutcome::Interrupted;
+        ended_ = true;
+        reason_ = std::move(reason);
+        lossError_ = error;
+    }
+    if (snap_.OnInterrupted) snap_.OnInterrupted();
+}
+
 bool TVelqorPollRefresh::PollOnce() {
     auto request =
         BuildPolledRefresh(snap_.ServerSubHandle, snap_.HoldTime, snap_.WaitTime, ServerNow());
     std::unique_ptr<xmlda::SubscriptionPolledRefreshResponse> reply;
     std::string failure;
+    int32_t loss = 0;  // a loss the group can mend: the items' error code
     try {
         reply = CallOperation(snap_.Settings, *request);
     } catch (const EVelqorSOAPFault& e) {
         failure = "the server answered the poll with a fault: " + e.FaultCode() + ": " +
                   (e.FaultString().empty() ? std::string(e.what()) : e.FaultString());
+        if (IsSubscriptionGoneFault(e.FaultCode())) loss = kXmlDaInvalidHandle;
     } catch (const EVelqorSOAPConnect& e) {
         failure = std::string("connection to the server lost: ") + e.what();
+        if (ServiceWentAway(*snap_.Settings.Poster, e.what())) loss = OPC_E_FAIL;
     } catch (const std::exception& e) {
         failure = std::string("polling the server failed: ") + e.what();
     } catch (...) {
         failure = "polling the server failed";
     }
     polls_.fetch_add(1);
+    if (!reply && loss != 0 && snap_.Recover) {
+        Interrupt(failure, loss);
+        return false;
+    }
     if (!reply) {
         Finish(TOutcome::Failed, nullptr,
                failure.empty() ? "polling the server failed: no reply" : failure);
         return false;
     }
+    if (!reply->InvalidServerSubHandles.empty() && snap_.Recover) {
+        Interrupt(std::string(kSubscriptionForgotten), kXmlDaInvalidHandle);
+        return false;
+    }
     if (!reply->InvalidServerSubHandles.empty()) {
         auto verdict = NewPayload();
         verdict->SubscriptionInvalid = true;
+        verdict->SubscriptionReason = kSubscriptionForgotten;
         verdict->Items.reserve(snap_.AllItems.size());
         for (uint32_t h : snap_.AllItems) {
             ItemUpdate u;
@@ -214,6 +270,7 @@ bool TVelqorPollRefresh::PollOnce() {
         Finish(TOutcome::InvalidHandle, std::move(verdict));
         return false;
     }
+    goodPolls_.fetch_add(1);
     if (!reply->RItemList.empty() && reply->RItemList.front()) {
         auto payload = NewPayload();
         const auto& items = reply->RItemList.front()->Items;

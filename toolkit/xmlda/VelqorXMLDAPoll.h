@@ -15,6 +15,11 @@
 // already ended by itself (failed exchange, invalid subscription handle) is left alone by
 // StopPolling, so that its last message still arrives.
 //
+// With Recover set, a loss the group can mend (the service no longer knows the subscription, or
+// the service went away: refused or broken connection, time-out, gateway error) posts nothing:
+// the thread ends with the outcome Interrupted and calls OnInterrupted, and the group takes it
+// from there on its own thread.
+//
 //   TPollSnapshot snap = ...;                      // owning thread
 //   auto poll = std::make_unique<TVelqorPollRefresh>(std::move(snap));   // starts at once
 //   ...
@@ -25,6 +30,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,13 +54,22 @@ struct TPollSnapshot {
     velqor::NotifyWindow Window;      // where data changes and the shutdown message go
     uintptr_t GroupClientHandle = 0;  // wParam of the data-change messages
     std::string ServerSubHandle;
-    int32_t UpdateRate = 0;            // ms; the pacing wait with client pacing
-    int32_t HoldTime = 0;              // ms
-    int32_t WaitTime = 0;              // ms
-    double ClockOffset = 0;            // service clock minus local clock, in days
-    std::vector<uint32_t> Subscribed;  // client handles sent in the subscription
-    std::vector<uint32_t> AllItems;    // every item of the group (the invalid-handle verdict)
+    int32_t UpdateRate = 0;               // ms; the pacing wait with client pacing
+    int32_t HoldTime = 0;                 // ms
+    int32_t WaitTime = 0;                 // ms
+    double ClockOffset = 0;               // service clock minus local clock, in days
+    std::vector<uint32_t> Subscribed;     // client handles sent in the subscription
+    std::vector<uint32_t> AllItems;       // every item of the group (the invalid-handle verdict)
+    bool Recover = false;                 // hand a mendable loss to the group (above)
+    std::function<void()> OnInterrupted;  // called on the poll thread, once, for that loss
 };
+
+// A fault that says the service no longer knows the subscription (the code's local name).
+bool IsSubscriptionGoneFault(std::string_view faultCode);
+
+// Why a subscription answered with InvalidServerSubHandles is gone.
+inline constexpr std::string_view kSubscriptionForgotten =
+    "the server no longer knows the subscription";
 
 // The ClientItemHandle text of an item: its client handle in decimal.
 std::string ClientHandleText(uint32_t handle);
@@ -86,6 +101,7 @@ class TVelqorPollRefresh {
         Stopped,        // told to stop
         Failed,         // an exchange failed: the shutdown message (with the cause) was posted
         InvalidHandle,  // the service dropped the subscription: the verdict was posted
+        Interrupted,    // a loss the group can mend: OnInterrupted was called, nothing posted
     };
 
     // Creates the thread's poster and starts polling at once.
@@ -107,6 +123,11 @@ class TVelqorPollRefresh {
     TOutcome Outcome() const;
     bool Ended() const;
     uint64_t PollCount() const { return polls_.load(); }  // exchanges made
+    bool HadGoodPoll() const { return goodPolls_.load() > 0; }
+    // What ended polling, for the user ("" while running); with Interrupted, the error code
+    // the items get (the service forgot the subscription, or the connection failed).
+    std::string Reason() const;
+    int32_t LossError() const;
     const std::string& ServerSubHandle() const { return snap_.ServerSubHandle; }
 
   private:
@@ -121,6 +142,8 @@ class TVelqorPollRefresh {
     void Finish(TOutcome outcome, std::unique_ptr<ItemUpdatesPayload> verdict,
                 std::string reason = {});
     std::unique_ptr<ItemUpdatesPayload> NewPayload() const;
+    // Ends polling with Interrupted and tells the group, unless stopped first.
+    void Interrupt(std::string reason, int32_t error);
 
     TPollSnapshot snap_;
     std::unordered_set<uint32_t> subscribed_;
@@ -129,8 +152,11 @@ class TVelqorPollRefresh {
     bool terminate_ = false;
     bool ended_ = false;
     TOutcome outcome_ = TOutcome::Running;
+    std::string reason_;
+    int32_t lossError_ = 0;
     std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
     std::atomic<uint64_t> polls_{0};
+    std::atomic<uint64_t> goodPolls_{0};
     std::thread thread_;
 };
 
