@@ -1,11 +1,7 @@
 // The COM connection against the simulated servers: server and computer names, the connect and
 // disconnect sequences, the connect delay, the shutdown request, the interface generation, status
 // and error texts, and the global interface table.
-#include <algorithm>
-#include <optional>
-
 #include "ComConnFixture.h"
-#include "com/runtime/ComText.h"
 #include "contract/VelqorError.h"
 
 namespace velqor::test {
@@ -302,43 +298,6 @@ TEST_F(ComConnTest, TheGlobalInterfaceTableHoldsTheServerWhenSwitchedOn) {
     EXPECT_EQ(q[0].Properties[0].Value.AsDouble(), 10.0);
     connection->Disconnect();
     EXPECT_FALSE(Conn().GetServer());
-}
-
-TEST_F(ComConnTest, HelpersConvertIdentifiersAndCheckResults) {
-    CLSID clsid{};
-    EXPECT_TRUE(TextToCLSID("Velqor.SimDA20Flat.1", clsid));
-    EXPECT_EQ(clsid, sim::CLSID_VelqorSimDA20Flat);
-    EXPECT_TRUE(TextToCLSID("{a84f4755-15d8-42fc-b008-4d6642b93095}", clsid));
-    EXPECT_EQ(CLSIDToText(clsid), "{A84F4755-15D8-42FC-B008-4D6642B93095}");
-    EXPECT_FALSE(TextToCLSID("A84F4755-15D8-42FC-B008-4D6642B93095", clsid));
-
-    BSTR wide = ToWideString("Grüße");
-    EXPECT_EQ(SysStringLen(wide), 5u);
-    EXPECT_EQ(BstrToText(wide), "Grüße");
-    SysFreeString(wide);
-
-    for (HRESULT ok : {S_OK, S_FALSE, HRESULT(0x0004000E)}) {
-        EXPECT_NO_THROW(CheckOPCResult(ok));
-        EXPECT_EQ(LastOPCResult(), ok);
-    }
-    EXPECT_THROW(CheckOPCResult(OPC_E_INVALIDHANDLE), EOPCException);
-    EXPECT_EQ(LastOPCResult(), OPC_E_INVALIDHANDLE);
-    try {
-        CheckOPCResult(E_NOINTERFACE);
-        ADD_FAILURE();
-    } catch (const EOleSysError& e) {
-        EXPECT_EQ(e.ErrorCode(), E_NOINTERFACE);
-    }
-
-    Connect("Velqor.SimDA20.1");
-    DWORD cookie = 0;
-    EXPECT_EQ(AdviseConnectionPoint(nullptr, IID_IOPCShutdown, nullptr, cookie), E_FAIL);
-    EXPECT_EQ(UnadviseConnectionPoint(nullptr, IID_IOPCShutdown, 1), E_FAIL);
-    EXPECT_EQ(UnadviseConnectionPoint(Conn().GetServer().Get(), IID_IOPCShutdown, 9999), E_FAIL);
-    EXPECT_EQ(AdviseConnectionPoint(Conn().GetServer().Get(), IID_IOPCDataCallback,
-                                    Conn().ShutdownSink()->ControllingUnknown(), cookie),
-              E_FAIL)
-        << "no such connection point";
 }
 
 }  // namespace

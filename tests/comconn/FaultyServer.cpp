@@ -2,10 +2,10 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "com/ComValues.h"
 #include "com/runtime/ComRuntimeControl.h"
-#include "com/runtime/ComText.h"
 
 namespace velqor::test {
 namespace {
@@ -121,17 +121,6 @@ HRESULT FaultyServer::GetItemProperties(LPWSTR itemId, DWORD count, DWORD* ids, 
     return hr;
 }
 
-HRESULT FaultyServer::LookupItemIDs(LPWSTR itemId, DWORD count, DWORD* ids, LPWSTR** newItemIds,
-                                    HRESULT** errors) {
-    if (switches_.Mode != Fault::LookupFound)
-        return SimDaServer::LookupItemIDs(itemId, count, ids, newItemIds, errors);
-    *newItemIds = TaskArray<LPWSTR>(count);
-    *errors = TaskArray<HRESULT>(count);
-    for (DWORD i = 0; i < count; ++i)
-        (*newItemIds)[i] = AllocTaskString(com::Utf16ToUtf8(itemId) + "." + std::to_string(ids[i]));
-    return S_OK;
-}
-
 HRESULT FaultyServer::ItemProperties(LPWSTR itemId, bool withValues, DWORD propertyCount,
                                      const DWORD* propertyIds, OPCITEMPROPERTIES& out) {
     DWORD count = 0;
@@ -140,42 +129,30 @@ HRESULT FaultyServer::ItemProperties(LPWSTR itemId, bool withValues, DWORD prope
     VARTYPE* types = nullptr;
     HRESULT hr = SimDaServer::QueryAvailableProperties(itemId, &count, &ids, &texts, &types);
     if (FAILED(hr)) return hr;
-    std::vector<DWORD> wanted;
+    std::vector<DWORD> wanted;  // the asked properties the item has (all when none is asked)
     for (DWORD i = 0; i < count; ++i) {
         bool asked = propertyCount == 0;
         for (DWORD k = 0; k < propertyCount; ++k) asked = asked || propertyIds[k] == ids[i];
         if (asked) wanted.push_back(i);
     }
-    for (DWORD k = 0; k < propertyCount; ++k) {  // an unknown property answers with its error
-        bool known = false;
-        for (DWORD i = 0; i < count; ++i) known = known || ids[i] == propertyIds[k];
-        if (!known) wanted.push_back(DWORD(-1) - propertyIds[k]);
-    }
     out.dwNumProperties = DWORD(wanted.size());
     out.pItemProperties = TaskArray<OPCITEMPROPERTY>(out.dwNumProperties);
     for (size_t n = 0; n < wanted.size(); ++n) {
         OPCITEMPROPERTY& p = out.pItemProperties[n];
-        VariantInit(&p.vValue);
-        if (wanted[n] >= count) {
-            p.dwPropertyID = DWORD(-1) - wanted[n];
-            p.hrErrorID = OPC_E_INVALID_PID;
-            continue;
-        }
         const DWORD i = wanted[n];
+        VariantInit(&p.vValue);
         p.dwPropertyID = ids[i];
         p.vtDataType = types[i];
-        p.szDescription = texts[i];
-        texts[i] = nullptr;
-        if (withValues) {
-            VARIANT* values = nullptr;
-            HRESULT* errors = nullptr;
-            DWORD id = ids[i];
-            if (SUCCEEDED(SimDaServer::GetItemProperties(itemId, 1, &id, &values, &errors))) {
-                p.vValue = values[0];
-                p.hrErrorID = errors[0];
-                CoTaskMemFree(values);
-                CoTaskMemFree(errors);
-            }
+        p.szDescription = std::exchange(texts[i], nullptr);
+        VARIANT* values = nullptr;
+        HRESULT* errors = nullptr;
+        DWORD id = ids[i];
+        if (withValues &&
+            SUCCEEDED(SimDaServer::GetItemProperties(itemId, 1, &id, &values, &errors))) {
+            p.vValue = values[0];
+            p.hrErrorID = errors[0];
+            CoTaskMemFree(values);
+            CoTaskMemFree(errors);
         }
     }
     for (DWORD i = 0; i < count; ++i) CoTaskMemFree(texts[i]);

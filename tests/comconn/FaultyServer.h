@@ -63,8 +63,6 @@ class FaultyServer : public sim::SimDaServer, public IOPCBrowse {
                                                        VARTYPE** types) override;
     HRESULT STDMETHODCALLTYPE GetItemProperties(LPWSTR itemId, DWORD count, DWORD* ids,
                                                 VARIANT** values, HRESULT** errors) override;
-    HRESULT STDMETHODCALLTYPE LookupItemIDs(LPWSTR itemId, DWORD count, DWORD* ids,
-                                            LPWSTR** newItemIds, HRESULT** errors) override;
 
     // IOPCBrowse
     HRESULT STDMETHODCALLTYPE GetProperties(DWORD itemCount, LPWSTR* itemIds, BOOL withValues,
