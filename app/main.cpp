@@ -8,6 +8,8 @@
 #include "CredentialsDlg.h"
 #include "ErrorDisplay.h"
 #include "QtEventLoop.h"
+#include "com/runtime/ComPlatform.h"
+#include "comda/SimServers.h"
 #include "uMain.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +17,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("tagscope");
     QApplication::setApplicationDisplayName("Tagscope");
     QApplication::setApplicationVersion(TAGSCOPE_VERSION);
+
+    // COM in the GUI thread's single-threaded apartment; the simulated OPC DA servers are there
+    // to connect to as installed servers are.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    velqor::sim::RegisterSimulatedServers();
 
     QtEventLoop loop;
     loop.InstallAsDefault();

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ostream>
@@ -200,7 +201,11 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
         Session session(c, s);
         std::vector<TVelqorItemPropertyQuery> queries;
         for (const auto& id : items) queries.push_back({id, {}});
-        if (!session.Server().DAConnection()->GetItemProperties(queries, {}, values, false))
+        // False also means that some item failed; those are reported item by item below.
+        const bool all =
+            session.Server().DAConnection()->GetItemProperties(queries, {}, values, false);
+        if (!all && std::all_of(queries.begin(), queries.end(),
+                                [](const auto& q) { return q.Properties.empty(); }))
             throw Exception("the server returned no properties");
         int rc = kExitOk;
         for (const auto& q : queries) {
@@ -210,8 +215,10 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
                 if (p.PropertyID == 0 && p.Error != 0) {  // the item itself failed
                     std::string text;
                     session.Server().DAConnection()->GetErrorString(p.Error, text);
+                    // The COM transport names a failed item "error"; the table's text says more.
+                    const bool plain = p.Description.empty() || p.Description == "error";
                     s.err << HumanText(q.ItemID) << ": "
-                          << HumanText(p.Description.empty() ? text : p.Description) << '\n';
+                          << HumanText(plain && !text.empty() ? text : p.Description) << '\n';
                     s.out << "  error: " << HumanText(text) << '\n';
                     rc = kExitItemErrors;
                     continue;

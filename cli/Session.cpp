@@ -4,6 +4,7 @@
 #include <cmath>
 #include <ostream>
 
+#include "com/runtime/ComPlatform.h"
 #include "contract/VelqorError.h"
 
 namespace tagscope::cli {
@@ -39,6 +40,10 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
         if (!g_quietReports) *err << text << (text.empty() || text.back() == '\n' ? "" : "\n");
     });
 
+    // COM runs in this thread's single-threaded apartment; servers deliver their callbacks
+    // through the default event loop, which is this session's.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    EventLoop::SetDefault(&loop_);
     server_ = std::make_unique<TVelqorServer>(&loop_);
     server_->SetClientName("tagscope-cli");
     server_->SetComputerName(options.computer);
@@ -55,7 +60,14 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
             lostReason_ = "disconnected from the server";
         }
     };
-    server_->SetActive(true);
+    try {
+        server_->SetActive(true);
+    } catch (...) {
+        server_.reset();
+        EventLoop::SetDefault(nullptr);
+        CoUninitialize();
+        throw;
+    }
     lost_ = false;
     lostReason_.clear();
 }
@@ -69,6 +81,8 @@ Session::~Session() {
         if (!streams_.stop.load()) streams_.err << "error: " << e.what() << '\n';
     }
     server_.reset();
+    EventLoop::SetDefault(nullptr);
+    CoUninitialize();
     g_quietReports = false;
     ApplicationHooks::SetExceptionDisplay(nullptr);
     ApplicationHooks::SetMessageDisplay(nullptr);

@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "Format.h"
 #include "Interrupt.h"
+#include "comda/SimServers.h"
 
 namespace {
 
@@ -167,6 +168,8 @@ int main(int argc, char** argv) {
     }
     browse.type = browseVt;
 
+    // The simulated OPC DA servers are always there to connect to, as installed servers are.
+    velqor::sim::RegisterSimulatedServers();
     InstallInterruptHandling();
     Streams s{std::cout, std::cerr, InterruptFlag()};
     if (status->parsed()) return RunStatus(c, s);

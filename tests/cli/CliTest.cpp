@@ -133,6 +133,36 @@ TEST_F(CliTest, PropsListsPropertiesAndReportsUnknownItems) {
     EXPECT_NE(mixed.err.find("No/Such/Item: "), std::string::npos) << mixed.err;
 }
 
+// The simulated COM servers are registered by the program itself, so a ProgID connects.
+TEST_F(CliTest, StatusAndPropsOfSimulatedComServersByProgIdAndComputer) {
+    struct Row {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out;  // expected in stdout (exit 0) or stderr
+    } const rows[] = {
+        {{"status", "Velqor.SimDA20.1"}, 0, "Version:      2.5.1\n"},
+        {{"status", "Velqor.SimDA20Flat.1", "--computer", "localhost"}, 0, "State:        running"},
+        {{"status", "{727DF4D6-E3F2-4F4B-A6EC-D30E32960E30}"}, 0, "Vendor info:  Velqor"},
+        {{"status", "Velqor.SimDA20.1", "--computer", "no-such-host"},
+         1,
+         "error: The RPC server is unavailable."},
+        {{"status", "Velqor.NoSuchServer.1"}, 1, "Server name not found in registry or empty"},
+        {{"props", "Velqor.SimDA20.1", "Plant/Area1/Tank1/Level", "--values"},
+         0,
+         "  102\tHigh EU\tR8\t10\n  103\tLow EU\tR8\t0\n"},
+        {{"props", "Velqor.SimDA20.1", "WriteOnly/Int", "No/Such/Item", "--values"},
+         3,
+         "No/Such/Item: The item is no longer available in the server address space."},
+    };
+    for (const Row& row : rows) {
+        Result r = Cli(row.args);
+        SCOPED_TRACE(row.args[1]);
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
+        EXPECT_NE((row.exitCode == 0 ? r.out : r.err).find(row.out), std::string::npos)
+            << r.out << r.err;
+    }
+}
+
 TEST_F(CliTest, ReadPrintsValueQualityAndTimestampPerItem) {
     Result r = On("read", {"Static/String", "Special/BadQuality", "Special/Uncertain",
                            "Static/Arrays/ArrayOfInt"});

@@ -34,6 +34,7 @@ TVelqorItemList ListOf(TVelqorGroup* g, int first, int count) {
 // Each written value is read back through another group, so that it comes from the server and
 // not from what the write left in the item.
 TEST_P(IntegrationTest, WrittenValuesReadBackAndRefusedWritesReportTheirErrors) {
+    SKIP_WITHOUT_GROUPS();
     const auto writables = peer->Writables();
     const AnalogItem analog = peer->Analog();
     const int n = int(writables.size());
@@ -90,6 +91,7 @@ TEST_P(IntegrationTest, WrittenValuesReadBackAndRefusedWritesReportTheirErrors) 
 }
 
 TEST_P(IntegrationTest, AsynchronousWritesCompleteAndAsynchronousReadsArrive) {
+    SKIP_WITHOUT_GROUPS();
     const WritableItem w = peer->Writables().front();
     const std::string readOnlyID = peer->Analog().ItemID;
     std::vector<std::string> complete, failed;
@@ -134,17 +136,22 @@ TEST_P(IntegrationTest, AsynchronousWritesCompleteAndAsynchronousReadsArrive) {
 TEST_P(IntegrationTest, AnalogItemPropertiesGiveItsRangeAndUnits) {
     const AnalogItem analog = peer->Analog();
     server->SetActive(true);
-    TVelqorGroup* g = AddGroup("G", {analog.ItemID}, false);
-    TVelqorItem* item = g->OPCItems().Items(0);
-    EXPECT_EQ(item->EUType(), 1);
-    const Variant range = item->EUInfo();
-    ASSERT_TRUE(range.IsArray());
-    ASSERT_EQ(range.ArrayData().Elements.size(), 2u);
-    EXPECT_DOUBLE_EQ(range.ArrayData().Elements[0].AsDouble(), analog.LowEU);
-    EXPECT_DOUBLE_EQ(range.ArrayData().Elements[1].AsDouble(), analog.HighEU);
+    if (HasGroups()) {  // the item's attributes, through a group
+        TVelqorGroup* g = AddGroup("G", {analog.ItemID}, false);
+        TVelqorItem* item = g->OPCItems().Items(0);
+        EXPECT_EQ(item->EUType(), 1);
+        const Variant range = item->EUInfo();
+        ASSERT_TRUE(range.IsArray());
+        ASSERT_EQ(range.ArrayData().Elements.size(), 2u);
+        EXPECT_DOUBLE_EQ(range.ArrayData().Elements[0].AsDouble(), analog.LowEU);
+        EXPECT_DOUBLE_EQ(range.ArrayData().Elements[1].AsDouble(), analog.HighEU);
+    }
 
-    std::vector<TVelqorItemPropertyQuery> q{{analog.ItemID, {}}, {peer->UnknownItem(), {}}};
+    std::vector<TVelqorItemPropertyQuery> q{{analog.ItemID, {}}};
     ASSERT_TRUE(server->DAConnection()->GetItemProperties(q, {"100", "102", "103"}, true, false));
+    // A transport may report the failed item in its result; the item's list says it anyway.
+    q.push_back({peer->UnknownItem(), {}});
+    server->DAConnection()->GetItemProperties(q, {"100", "102", "103"}, true, false);
     std::map<int32_t, Variant> values;
     for (const auto& p : q[0].Properties) {
         EXPECT_EQ(p.Error, 0) << p.PropertyID;
@@ -159,6 +166,9 @@ TEST_P(IntegrationTest, AnalogItemPropertiesGiveItsRangeAndUnits) {
 }
 
 TEST_P(IntegrationTest, BrowsingFiltersBranchesItemsAndNames) {
+    if (!peer->NoBrowserReason().empty())
+        GTEST_SKIP() << "needs a browser: " << peer->NoBrowserReason();
+    SKIP_WITHOUT_GROUPS();
     const BrowseBranch b = peer->Branch();
     server->SetActive(true);
     TVelqorBrowser& br = server->Browser();

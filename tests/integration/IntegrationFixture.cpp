@@ -8,6 +8,8 @@ void IntegrationTest::SetUp() {
     ApplicationHooks::SetExceptionDisplay(
         [this](const std::exception& e) { shown.push_back(e.what()); });
     ApplicationHooks::SetMessageDisplay([this](const std::string& t) { messages.push_back(t); });
+    // Simulated COM servers deliver their callbacks through the default loop.
+    EventLoop::SetDefault(&loop);
     peer = GetParam().Make();
     peer->Start();
     server = std::make_unique<TVelqorServer>(&loop);
@@ -31,6 +33,7 @@ void IntegrationTest::SetUp() {
 void IntegrationTest::TearDown() {
     server.reset();
     peer.reset();
+    EventLoop::SetDefault(nullptr);
     ApplicationHooks::SetExceptionDisplay(nullptr);
     ApplicationHooks::SetMessageDisplay(nullptr);
     SetRaiseItemErrors(false);

@@ -28,6 +28,12 @@ struct Seen {
     double TimeStamp = 0;
 };
 
+// Skips a case that needs groups on a peer whose transport has none yet.
+#define SKIP_WITHOUT_GROUPS()                                                         \
+    do {                                                                              \
+        if (!HasGroups()) GTEST_SKIP() << "needs groups: " << peer->NoGroupsReason(); \
+    } while (0)
+
 class IntegrationTest : public ::testing::TestWithParam<PeerKind> {
   protected:
     void SetUp() override;
@@ -37,6 +43,9 @@ class IntegrationTest : public ::testing::TestWithParam<PeerKind> {
     // the server when the component is active.
     TVelqorGroup* AddGroup(const std::string& name, const std::vector<std::string>& itemIDs,
                            bool active = true, int32_t updateRate = 100, float deadBand = 0);
+    // True when the peer's transport serves groups; otherwise the case is skipped with the
+    // peer's reason (use through SKIP_WITHOUT_GROUPS).
+    bool HasGroups() const { return peer->NoGroupsReason().empty(); }
     // Runs the event loop until pred holds or the (generous) time is up; returns pred().
     bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 20s);
 

@@ -60,6 +60,15 @@ class IntegrationPeer {
     // Whether adding an item validates it at once, so that an unknown item is refused a server
     // handle; otherwise the error arrives with the item's first value.
     virtual bool AddValidatesItems() const = 0;
+
+    // The start of the error text of an activation while the server is dead.
+    virtual std::string DeadServerError() const {
+        return "Unable to connect to OPC server " + ServerName();
+    }
+    // Why the transport cannot serve groups or browse this peer yet; empty when it can. Cases
+    // that need them skip with this text.
+    virtual std::string NoGroupsReason() const { return {}; }
+    virtual std::string NoBrowserReason() const { return {}; }
 };
 
 struct PeerKind {
@@ -71,5 +80,7 @@ struct PeerKind {
 std::vector<PeerKind> AllPeers();
 
 std::unique_ptr<IntegrationPeer> MakeXmlDaSimPeer();
+// A simulated COM server of this process, by ProgID, reached on a simulated remote computer.
+std::unique_ptr<IntegrationPeer> MakeComSimPeer(const std::string& progId);
 
 }  // namespace velqor::integration

@@ -6,6 +6,7 @@ namespace velqor::integration {
 std::vector<PeerKind> AllPeers() {
     return {
         {"XmlDaSim", &MakeXmlDaSimPeer},
+        {"ComSimDA20", [] { return MakeComSimPeer("Velqor.SimDA20.1"); }},
     };
 }
 

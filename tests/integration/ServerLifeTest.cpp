@@ -33,6 +33,7 @@ TEST_P(IntegrationTest, ActivatesAndReportsARunningServer) {
 }
 
 TEST_P(IntegrationTest, ReactivationRecreatesGroupsAndItemsThatDeliverAgain) {
+    SKIP_WITHOUT_GROUPS();
     const std::string changing = peer->ChangingItem();
     server->SetActive(true);
     TVelqorGroup* g = AddGroup("Live", {changing, peer->Analog().ItemID}, true, 100);
@@ -65,10 +66,9 @@ TEST_P(IntegrationTest, ActivatingADeadServerFailsWithTheServerNamed) {
     try {
         server->SetActive(true);
         ADD_FAILURE() << "activation succeeded";
-    } catch (const EOPCServerException& e) {
+    } catch (const Exception& e) {
         const std::string text = e.what();
-        EXPECT_EQ(text.rfind("Unable to connect to OPC server " + peer->ServerName(), 0), 0u)
-            << text;
+        EXPECT_EQ(text.rfind(peer->DeadServerError(), 0), 0u) << text;
     }
     EXPECT_FALSE(server->Active());
     EXPECT_EQ(connects, 0);
@@ -83,19 +83,23 @@ TEST_P(IntegrationTest, AServerThatDiesWhileActiveIsNoticed) {
     const std::string changing = peer->ChangingItem();
     server->SetKeepAlive(500);
     server->SetActive(true);
-    TVelqorGroup* g = AddGroup("Live", {changing}, true, 100);
-    ASSERT_TRUE(PumpUntil([&] { return DeliveredTimes("Live", changing, 1); }));
+    TVelqorGroup* g = HasGroups() ? AddGroup("Live", {changing}, true, 100) : nullptr;
+    if (g) {
+        ASSERT_TRUE(PumpUntil([&] { return DeliveredTimes("Live", changing, 1); }));
+    }
 
     peer->Kill();
     ASSERT_TRUE(PumpUntil([&] { return !server->Active(); }));
     EXPECT_GE(shutdowns + timeouts, 1);
     EXPECT_EQ(disconnects, 1);
     EXPECT_FALSE(server->Connection());
-    EXPECT_FALSE(g->TransportGroup());
-    EXPECT_EQ(g->OPCItems().Items(0)->ServerHandle(), -1);
     tServerStateRecord st;
     EXPECT_THROW(server->GetStatus(st), EOPCServerException);
-    EXPECT_THROW(g->ReadSync(false), EOPCServerException);
+    if (g) {
+        EXPECT_FALSE(g->TransportGroup());
+        EXPECT_EQ(g->OPCItems().Items(0)->ServerHandle(), -1);
+        EXPECT_THROW(g->ReadSync(false), EOPCServerException);
+    }
     EXPECT_TRUE(shown.empty()) << shown.front();
 }
 

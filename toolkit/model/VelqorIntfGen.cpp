@@ -1,5 +1,6 @@
 #include "model/VelqorIntfGen.h"
 
+#include "com/VelqorCOMDA.h"
 #include "contract/VelqorError.h"
 #include "xmlda/VelqorXML.h"
 #include "xmlda/VelqorXMLDA.h"
@@ -8,9 +9,12 @@
 namespace velqor {
 
 namespace {
-[[noreturn]] void Unavailable(tVelqorConnectionType type) {
-    throw Exception(type == coXML ? "XML-DA transport not available"
-                                  : "COM DA transport not available");
+// Parts of the COM transport that are not built yet say so plainly.
+[[noreturn]] void ComGroupsUnavailable() {
+    throw Exception("Groups of COM servers are not available yet");
+}
+[[noreturn]] void ComServerListUnavailable() {
+    throw Exception("The list of COM servers is not available yet");
 }
 [[noreturn]] void UnknownType() { throw Exception(MsgText(Msg::UnknownConnectionType)); }
 }  // namespace
@@ -22,7 +26,8 @@ com::ComPtr<IVelqorConnection> CreateVelqorConnection(tVelqorConnectionType type
             c = com::MakeComObject<IVelqorConnection, TVelqorXMLDAConnection>(designing);
             break;
         case coCOM:
-            Unavailable(coCOM);
+            c = com::MakeComObject<IVelqorConnection, TVelqorCOMDAConnection>();
+            break;
         default:
             UnknownType();
     }
@@ -38,7 +43,7 @@ com::ComPtr<IVelqorGroup> CreateVelqorGroup(const com::ComPtr<IVelqorDAConnectio
             g = com::MakeComObject<IVelqorGroup, TVelqorXMLGroup>(connection);
             break;
         case coCOM:
-            Unavailable(coCOM);
+            ComGroupsUnavailable();
         default:
             UnknownType();
     }
@@ -61,7 +66,7 @@ com::ComPtr<IVelqorServerBrowser> CreateVelqorServerBrowser(tVelqorConnectionTyp
             s = com::MakeComObject<IVelqorServerBrowser, tVelqorXMLServerBrowser>(0);
             break;
         case coCOM:
-            Unavailable(coCOM);
+            ComServerListUnavailable();
         default:
             UnknownType();
     }

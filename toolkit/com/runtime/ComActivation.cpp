@@ -47,6 +47,10 @@ std::string Trim(std::string_view t) {
 }
 
 // The creator of a class reachable with the given context, or an error.
+bool TrimmedBlank(const std::string& name) {
+    return name.find_first_not_of(" \t") == std::string::npos;
+}
+
 HRESULT FindCreator(REFCLSID clsid, DWORD ctx, const COSERVERINFO* server,
                     std::function<HRESULT(REFIID, void**)>& create) {
     std::string name = server && server->pwszName ? Utf16ToUtf8(server->pwszName) : "";
@@ -69,6 +73,8 @@ HRESULT FindCreator(REFCLSID clsid, DWORD ctx, const COSERVERINFO* server,
     DWORD needed = !key.empty()       ? DWORD(CLSCTX_REMOTE_SERVER)
                    : reg->LocalServer ? DWORD(CLSCTX_LOCAL_SERVER)
                                       : DWORD(CLSCTX_INPROC_SERVER);
+    // A remote activation that names this computer reaches its local servers, as DCOM does.
+    if (key.empty() && !TrimmedBlank(name) && reg->LocalServer) needed |= CLSCTX_REMOTE_SERVER;
     if (!(ctx & needed)) return REGDB_E_CLASSNOTREG;
     create = reg->Create;
     return S_OK;

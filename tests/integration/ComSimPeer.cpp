@@ -1,0 +1,66 @@
+// A simulated OPC DA server of this process as an integration peer, reached through COM on the
+// simulated remote computer "plant-sim" (its ProgID is known on this computer too, as installed
+// servers' are). Killing it asks its clients to disconnect and takes the computer off the network.
+#include "IntegrationPeer.h"
+#include "com/runtime/ComPlatform.h"
+#include "com/runtime/ComRuntimeControl.h"
+#include "comda/SimServers.h"
+#include "contract/VelqorIntf.h"
+
+namespace velqor::integration {
+namespace {
+
+constexpr const char* kComputer = "plant-sim";
+
+class ComSimPeer : public IntegrationPeer {
+  public:
+    explicit ComSimPeer(std::string progId) : progId_(std::move(progId)) {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    }
+    ~ComSimPeer() override {
+        Kill();
+        sim::UnregisterSimulatedServers();
+        CoUninitialize();
+    }
+
+    void Start() override {
+        sim::RegisterSimulatedServers();
+        com::RegisterRemoteComputer(kComputer);
+        sim::RegisterSimulatedServers(kComputer);
+    }
+    void Kill() override {
+        sim::RequestSimulatedShutdown("the integration test stops the server");
+        com::UnregisterRemoteComputer(kComputer);
+    }
+
+    std::string ServerName() const override { return progId_; }
+    std::string ComputerName() const override { return kComputer; }
+
+    AnalogItem Analog() const override { return {"Plant/Area1/Tank1/Level", 0, 10, "m"}; }
+    std::vector<WritableItem> Writables() const override {
+        return {{"Writable/Int", Variant::I4(7654321)}, {"Writable/Double", Variant::R8(-0.125)}};
+    }
+    WritableItem WriteOnly() const override { return {"WriteOnly/Int", Variant::I4(-42)}; }
+    std::string ChangingItem() const override { return "Dynamic/Double"; }
+    std::string UnknownItem() const override { return "Plant/NoSuchItem"; }
+    BrowseBranch Branch() const override { return {{"Static"}, {"Arrays"}, {}, "*int", {}}; }
+    int32_t ReadOnlyWriteError() const override { return OPC_E_BADRIGHTS; }
+    bool AddValidatesItems() const override { return true; }
+
+    std::string DeadServerError() const override { return "The RPC server is unavailable."; }
+    std::string NoGroupsReason() const override { return "the COM transport has no groups yet"; }
+    std::string NoBrowserReason() const override {
+        return "the COM transport has no address-space browser yet";
+    }
+
+  private:
+    std::string progId_;
+};
+
+}  // namespace
+
+std::unique_ptr<IntegrationPeer> MakeComSimPeer(const std::string& progId) {
+    return std::make_unique<ComSimPeer>(progId);
+}
+
+}  // namespace velqor::integration
