@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "QtEventLoop.h"
+#include "com/runtime/ComPlatform.h"
 #include "contract/CallCancel.h"
 #include "contract/VelqorError.h"
 
@@ -182,6 +183,9 @@ bool RunBusy(const QString& what, const std::function<void()>& call, BusyKind ki
     std::exception_ptr failure;
     QEventLoop wait;
     std::thread worker([&] {
+        // The worker joins COM for the call as the window's thread has: the COM transport's
+        // calls need an initialised thread.
+        const HRESULT co = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         {
             velqor::CallCancelScope scope;
             {
@@ -197,6 +201,7 @@ bool RunBusy(const QString& what, const std::function<void()>& call, BusyKind ki
             std::lock_guard lock(link.mu);
             link.scope = nullptr;
         }
+        if (SUCCEEDED(co)) CoUninitialize();
         QMetaObject::invokeMethod(
             &wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
     });

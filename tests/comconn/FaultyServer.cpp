@@ -12,7 +12,7 @@ namespace {
 
 FaultyServer* g_last = nullptr;
 
-std::shared_ptr<sim::ComSimAddressSpace> Space() {
+std::shared_ptr<sim::ComSimAddressSpace> SharedSpace() {
     static auto space = std::make_shared<sim::ComSimAddressSpace>(20, 100);
     return space;
 }
@@ -27,12 +27,7 @@ sim::SimServerIdentity IdentityOf(const FaultySwitches& s) {
     return id;
 }
 
-template <class T>
-T* TaskArray(DWORD count) {
-    auto* p = static_cast<T*>(CoTaskMemAlloc((count ? count : 1) * sizeof(T)));
-    std::memset(static_cast<void*>(p), 0, (count ? count : 1) * sizeof(T));
-    return p;
-}
+using sim::TaskArray;
 
 }  // namespace
 
@@ -58,8 +53,14 @@ void RegisterFaultyServer() {
 
 void UnregisterFaultyServer() { com::UnregisterComClass(CLSID_FaultyServer); }
 
-FaultyServer::FaultyServer(const FaultySwitches& switches)
-    : SimDaServer(Space(), IdentityOf(switches)), switches_(switches) {
+FaultyServer::FaultyServer(const FaultySwitches& switches) : switches_(switches) {
+    state_.Space = SharedSpace();
+    state_.Identity = IdentityOf(switches);
+    OpcServerPart::Attach(state_);
+    OpcCommonPart::Attach(state_);
+    ItemPropertiesPart::Attach(state_);
+    BrowseSpacePart::Attach(state_);
+    ShutdownPart::Attach(state_);
     g_last = this;
 }
 
@@ -70,23 +71,18 @@ FaultyServer::~FaultyServer() {
 HRESULT FaultyServer::QueryInterface(REFIID iid, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
-    if (iid == IID_IOPCBrowse) {
-        if (!switches_.OfferBrowse) return E_NOINTERFACE;
-        *object = static_cast<IOPCBrowse*>(this);
-        AddRef();
-        return S_OK;
-    }
-    if ((iid == IID_IConnectionPointContainer && !switches_.OfferConnectionPoints) ||
+    if ((iid == IID_IOPCBrowse && !switches_.OfferBrowse) ||
+        (iid == IID_IConnectionPointContainer && !switches_.OfferConnectionPoints) ||
         (iid == IID_IOPCCommon && !switches_.OfferCommon) ||
         (iid == IID_IOPCBrowseServerAddressSpace && !switches_.OfferBrowseAddressSpace) ||
         (iid == IID_IOPCItemProperties && !switches_.OfferItemProperties))
         return E_NOINTERFACE;
-    return SimDaServer::QueryInterface(iid, object);
+    return PlatformObject::QueryInterface(iid, object);
 }
 
 HRESULT FaultyServer::GetStatus(OPCSERVERSTATUS** status) {
     if (switches_.Mode == Fault::StatusFails) return E_FAIL;
-    HRESULT hr = SimDaServer::GetStatus(status);
+    HRESULT hr = OpcServerPart::GetStatus(status);
     if (switches_.Mode == Fault::StatusNull && SUCCEEDED(hr)) {
         CoTaskMemFree((*status)->szVendorInfo);
         CoTaskMemFree(*status);
@@ -97,7 +93,8 @@ HRESULT FaultyServer::GetStatus(OPCSERVERSTATUS** status) {
 
 HRESULT FaultyServer::QueryAvailableProperties(LPWSTR itemId, DWORD* count, DWORD** ids,
                                                LPWSTR** descriptions, VARTYPE** types) {
-    HRESULT hr = SimDaServer::QueryAvailableProperties(itemId, count, ids, descriptions, types);
+    HRESULT hr =
+        ItemPropertiesPart::QueryAvailableProperties(itemId, count, ids, descriptions, types);
     if (switches_.Mode == Fault::QueryNullDescriptions && hr == S_OK) {
         for (DWORD i = 0; i < *count; ++i) CoTaskMemFree((*descriptions)[i]);
         CoTaskMemFree(*descriptions);
@@ -109,7 +106,7 @@ HRESULT FaultyServer::QueryAvailableProperties(LPWSTR itemId, DWORD* count, DWOR
 HRESULT FaultyServer::GetItemProperties(LPWSTR itemId, DWORD count, DWORD* ids, VARIANT** values,
                                         HRESULT** errors) {
     if (switches_.Mode == Fault::ValuesFail) return E_FAIL;
-    HRESULT hr = SimDaServer::GetItemProperties(itemId, count, ids, values, errors);
+    HRESULT hr = ItemPropertiesPart::GetItemProperties(itemId, count, ids, values, errors);
     if (switches_.Mode == Fault::ValuesNull && SUCCEEDED(hr)) {
         for (DWORD i = 0; i < count; ++i) VariantClear(&(*values)[i]);
         CoTaskMemFree(*values);
@@ -127,7 +124,7 @@ HRESULT FaultyServer::ItemProperties(LPWSTR itemId, bool withValues, DWORD prope
     DWORD* ids = nullptr;
     LPWSTR* texts = nullptr;
     VARTYPE* types = nullptr;
-    HRESULT hr = SimDaServer::QueryAvailableProperties(itemId, &count, &ids, &texts, &types);
+    HRESULT hr = ItemPropertiesPart::QueryAvailableProperties(itemId, &count, &ids, &texts, &types);
     if (FAILED(hr)) return hr;
     std::vector<DWORD> wanted;  // the asked properties the item has (all when none is asked)
     for (DWORD i = 0; i < count; ++i) {
@@ -148,7 +145,7 @@ HRESULT FaultyServer::ItemProperties(LPWSTR itemId, bool withValues, DWORD prope
         HRESULT* errors = nullptr;
         DWORD id = ids[i];
         if (withValues &&
-            SUCCEEDED(SimDaServer::GetItemProperties(itemId, 1, &id, &values, &errors))) {
+            SUCCEEDED(ItemPropertiesPart::GetItemProperties(itemId, 1, &id, &values, &errors))) {
             p.vValue = values[0];
             p.hrErrorID = errors[0];
             CoTaskMemFree(values);

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "comda/SimDaServer.h"
+#include "comda/SimServerParts.h"
 
 namespace velqor::test {
 
@@ -48,14 +48,14 @@ FaultyServer* LastFaultyServer();
 void RegisterFaultyServer();
 void UnregisterFaultyServer();
 
-class FaultyServer : public sim::SimDaServer, public IOPCBrowse {
+class FaultyServer final
+    : public com::PlatformObject<sim::OpcServerPart, sim::OpcCommonPart, sim::ItemPropertiesPart,
+                                 sim::BrowseSpacePart, sim::ShutdownPart, IOPCBrowse> {
   public:
     explicit FaultyServer(const FaultySwitches& switches);
     ~FaultyServer() override;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return SimDaServer::AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return SimDaServer::Release(); }
 
     HRESULT STDMETHODCALLTYPE GetStatus(OPCSERVERSTATUS** status) override;
     HRESULT STDMETHODCALLTYPE QueryAvailableProperties(LPWSTR itemId, DWORD* count, DWORD** ids,
@@ -80,6 +80,7 @@ class FaultyServer : public sim::SimDaServer, public IOPCBrowse {
                            const DWORD* propertyIds, OPCITEMPROPERTIES& out);
 
     FaultySwitches switches_;
+    sim::SimServerState state_;
 };
 
 }  // namespace velqor::test
