@@ -349,7 +349,11 @@ std::string FormatFloatGeneral(long double v, int digits) {
     for (size_t i = 0; i < e; ++i)
         if (s[i] >= '0' && s[i] <= '9') mant.push_back(s[i]);  // the locale's point is skipped
     while (mant.size() > 1 && mant.back() == '0') mant.pop_back();
-    std::string out = neg ? "-" : "";
+    return LayOutDecimal(neg, mant, exp);
+}
+
+std::string LayOutDecimal(bool negative, std::string_view mant, int exp) {
+    std::string out = negative ? "-" : "";
     if (exp >= -4 && exp < 15) {
         if (exp < 0) {
             out += "0.";

@@ -147,6 +147,9 @@ inline int32_t VariantArray::HighBound() const { return LowBound + int32_t(Eleme
 // Text of a double with `digits` significant digits, "." separator, trailing zeros dropped,
 // fixed between 1E-4 and 1E15, else "d.dddE[-]x".
 std::string FormatFloatGeneral(long double v, int digits);
+// Lays out the significant digits of a number whose first digit stands for 10^exp: fixed
+// between 1E-4 and 1E15, else "d.dddE[-]x"; a leading "-" when negative.
+std::string LayOutDecimal(bool negative, std::string_view digits, int exp);
 // Locale-independent decimal float parse of the whole text (blanks around allowed);
 // false when the text is not a number.
 bool ParseFloat(std::string_view text, double& out);

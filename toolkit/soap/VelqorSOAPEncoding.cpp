@@ -298,30 +298,7 @@ std::string ShortestText(F v) {
     std::string mant;
     for (char c : s.substr(0, e))
         if (c != '.') mant.push_back(c);
-    std::string out = neg ? "-" : "";
-    if (exp >= -4 && exp < 15) {
-        if (exp < 0) {
-            out += "0.";
-            out.append(size_t(-exp - 1), '0');
-            out += mant;
-        } else if (size_t(exp) + 1 >= mant.size()) {
-            out += mant;
-            out.append(size_t(exp) + 1 - mant.size(), '0');
-        } else {
-            out += mant.substr(0, size_t(exp) + 1);
-            out += '.';
-            out += mant.substr(size_t(exp) + 1);
-        }
-    } else {
-        out += mant[0];
-        if (mant.size() > 1) {
-            out += '.';
-            out += mant.substr(1);
-        }
-        out += 'E';
-        out += std::to_string(exp);
-    }
-    return out;
+    return LayOutDecimal(neg, mant, exp);
 }
 
 }  // namespace
