@@ -202,8 +202,13 @@ bool RunBusy(const QString& what, const std::function<void()>& call, BusyKind ki
             link.scope = nullptr;
         }
         if (SUCCEEDED(co)) CoUninitialize();
-        QMetaObject::invokeMethod(
-            &wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
+        // The hand-over goes through the toolkit's loop where there is one: its queue is
+        // visible to the thread checker, Qt's own is not.
+        if (toolkitLoop)
+            toolkitLoop->PostUrgent([&wait] { wait.quit(); });
+        else
+            QMetaObject::invokeMethod(
+                &wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
     });
 
     {

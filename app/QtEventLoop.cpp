@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <stdexcept>
 
 #include "ErrorDisplay.h"
@@ -59,6 +60,7 @@ void QtEventLoop::Drain() {
     uint64_t count = 0;
     [[maybe_unused]] ssize_t r = ::read(wakeFd_, &count, sizeof count);
     size_t n = 0;
+    RunControl();  // timers asked for by another thread, also while held
     if (Held()) {
         // Release wakes us again.
         std::lock_guard lock(mu_);
@@ -104,12 +106,43 @@ void QtEventLoop::Drain() {
 
 bool QtEventLoop::OnOwnThread() const { return QThread::currentThread() == thread(); }
 
+void QtEventLoop::PostUrgent(std::function<void()> fn) {
+    {
+        std::lock_guard lock(mu_);
+        control_.push_back(std::move(fn));
+    }
+    // Always woken: a wake-up pending for posted work may be taken by a drain that has
+    // already looked at the urgent work.
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void QtEventLoop::RunOnOwnThread(const std::function<void()>& fn) {
+    std::promise<void> done;
+    PostUrgent([&] {
+        fn();
+        done.set_value();
+    });
+    done.get_future().wait();
+}
+
+void QtEventLoop::RunControl() {
+    while (true) {
+        std::function<void()> fn;
+        {
+            std::lock_guard lock(mu_);
+            if (control_.empty()) return;
+            fn = std::move(control_.front());
+            control_.pop_front();
+        }
+        fn();
+    }
+}
+
 int QtEventLoop::StartTimer(int intervalMs, std::function<void()> fn) {
     if (!OnOwnThread()) {
         int id = 0;
-        QMetaObject::invokeMethod(
-            this, [&] { id = StartTimer(intervalMs, std::move(fn)); },
-            Qt::BlockingQueuedConnection);
+        RunOnOwnThread([&] { id = StartTimer(intervalMs, std::move(fn)); });
         return id;
     }
     int id = nextTimer_++;
@@ -124,8 +157,7 @@ int QtEventLoop::StartTimer(int intervalMs, std::function<void()> fn) {
 
 void QtEventLoop::StopTimer(int id) {
     if (!OnOwnThread()) {
-        QMetaObject::invokeMethod(
-            this, [this, id] { StopTimer(id); }, Qt::BlockingQueuedConnection);
+        RunOnOwnThread([this, id] { StopTimer(id); });
         return;
     }
     auto it = timers_.find(id);

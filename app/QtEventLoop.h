@@ -37,6 +37,10 @@ class QtEventLoop : public QObject, public velqor::EventLoop {
     // on the loop's next turn after the last Release, each noted timer ticks once, then the
     // queue runs in order. Used while a server call runs on a worker thread, so that nothing
     // re-enters the component under it. Holds nest.
+    // Thread-safe: fn runs on the GUI thread at the loop's next turn, also while held (for
+    // what the holder itself waits for).
+    void PostUrgent(std::function<void()> fn);
+
     void Hold();
     void Release();
     bool Held() const { return holds_.load() > 0; }  // any thread
@@ -54,11 +58,15 @@ class QtEventLoop : public QObject, public velqor::EventLoop {
 
     std::mutex mu_;
     std::deque<std::function<void()>> queue_;
+    std::deque<std::function<void()>> control_;  // urgent work, run also while held
     bool wakePending_ = false;
     int wakeFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
     void Tick(int id);
     bool OnOwnThread() const;
+    // Runs fn on the GUI thread and waits for it (another thread only); also while held.
+    void RunOnOwnThread(const std::function<void()>& fn);
+    void RunControl();
 
     std::map<int, QTimer*> timers_;
     std::map<int, std::function<void()>> tickFns_;
