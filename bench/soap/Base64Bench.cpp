@@ -2,57 +2,24 @@
 // then writing the values back into a Write request. Prints, per size, the wall time of each
 // step and the peak memory (C++ and libxml2 allocations) against the body.
 #include <libxml/parser.h>
-#include <malloc.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 
+#include "MemoryTracking.h"
 #include "soap/VelqorSOAPEncoding.h"
 #include "xmlda/VelqorSOAPCallIO.h"
 
 using namespace velqor;
 using namespace velqor::xmlda;
-
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+using velqor::bench::gLive;
+using velqor::bench::gPeak;
 
 namespace {
-
-std::atomic<long long> gLive{0}, gPeak{0};
-
-void Track(void* p, bool add) {
-    if (!p) return;
-    const long long n = (long long)malloc_usable_size(p);
-    const long long now = add ? (gLive += n) : (gLive -= n);
-    long long peak = gPeak.load();
-    while (now > peak && !gPeak.compare_exchange_weak(peak, now)) {
-    }
-}
-void* TrackedMalloc(size_t n) {
-    void* p = std::malloc(n);
-    Track(p, true);
-    return p;
-}
-void TrackedFree(void* p) {
-    Track(p, false);
-    std::free(p);
-}
-void* TrackedRealloc(void* p, size_t n) {
-    Track(p, false);
-    void* q = std::realloc(p, n);
-    Track(q ? q : p, true);
-    return q;
-}
-char* TrackedStrdup(const char* s) {
-    const size_t n = std::strlen(s) + 1;
-    char* p = static_cast<char*>(TrackedMalloc(n));
-    if (p) std::memcpy(p, s, n);
-    return p;
-}
 
 // A ReadResponse whose items hold base64 values, 4 MB of text each (libxml2 refuses a single
 // text node beyond 10 MB), about bodyBytes in all.
@@ -127,16 +94,8 @@ void Measure(const char* label, size_t bodyBytes) {
 
 }  // namespace
 
-void* operator new(size_t n) {
-    void* p = TrackedMalloc(n ? n : 1);
-    if (!p) throw std::bad_alloc();
-    return p;
-}
-void operator delete(void* p) noexcept { TrackedFree(p); }
-void operator delete(void* p, size_t) noexcept { TrackedFree(p); }
-
 int main() {
-    xmlMemSetup(TrackedFree, TrackedMalloc, TrackedRealloc, TrackedStrdup);
+    bench::TrackXmlMemory();
     xmlInitParser();
     Measure("4 MB", 4'000'000);
     Measure("60 MB", 60'000'000);

@@ -3,58 +3,23 @@
 // per second, the decode-to-parse ratio of the medians, and the peak memory per decoded item.
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
-#include <malloc.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <new>
 #include <string>
 
+#include "MemoryTracking.h"
 #include "xmlda/VelqorSOAPCallIO.h"
 
 using namespace velqor;
 using namespace velqor::xmlda;
-
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+using velqor::bench::gLive;
+using velqor::bench::gPeak;
 
 namespace {
-
-// ---- memory accounting (C++ allocations and libxml2's) ----------------------------------------
-
-std::atomic<long long> gLive{0}, gPeak{0};
-
-void Track(void* p, bool add) {
-    if (!p) return;
-    long long n = (long long)malloc_usable_size(p);
-    long long now = add ? (gLive += n) : (gLive -= n);
-    long long peak = gPeak.load();
-    while (now > peak && !gPeak.compare_exchange_weak(peak, now)) {
-    }
-}
-void* TrackedMalloc(size_t n) {
-    void* p = std::malloc(n);
-    Track(p, true);
-    return p;
-}
-void TrackedFree(void* p) {
-    Track(p, false);
-    std::free(p);
-}
-void* TrackedRealloc(void* p, size_t n) {
-    Track(p, false);
-    void* q = std::realloc(p, n);
-    Track(q ? q : p, true);
-    return q;
-}
-char* TrackedStrdup(const char* s) {
-    size_t n = std::strlen(s) + 1;
-    char* p = static_cast<char*>(TrackedMalloc(n));
-    if (p) std::memcpy(p, s, n);
-    return p;
-}
 
 // ---- inputs ----------------------------------------------------------------------------------
 
@@ -268,16 +233,8 @@ void PeakMemoryPerItem() {
 
 }  // namespace
 
-void* operator new(size_t n) {
-    void* p = TrackedMalloc(n ? n : 1);
-    if (!p) throw std::bad_alloc();
-    return p;
-}
-void operator delete(void* p) noexcept { TrackedFree(p); }
-void operator delete(void* p, size_t) noexcept { TrackedFree(p); }
-
 int main(int argc, char** argv) {
-    xmlMemSetup(TrackedFree, TrackedMalloc, TrackedRealloc, TrackedStrdup);
+    bench::TrackXmlMemory();
     xmlInitParser();
     (void)Reply();
     benchmark::Initialize(&argc, argv);
