@@ -170,6 +170,7 @@ int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s) {
         Session session(c, s);
         TVelqorBrowser& br = session.Server().Browser();
         br.Filter = b.filter;
+        br.VendorFilter = b.vendorFilter;
         br.Datatype = VelqorADatatype(b.type.value_or(vtEMPTY));
         br.AccessRights =
             VelqorAcesstype((b.readable ? opcReadable : 0) | (b.writable ? opcWritable : 0));

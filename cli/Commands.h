@@ -31,6 +31,7 @@ struct BrowseOptions {
     std::string path;  // combined item ID of the branch; empty: the root
     bool flat = false;
     std::string filter;
+    std::string vendorFilter;  // the service's vendor-specific filter
     std::optional<int32_t> type;
     bool readable = false, writable = false;
     bool itemsOnly = false, branchesOnly = false;

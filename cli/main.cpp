@@ -76,6 +76,9 @@ int main(int argc, char** argv) {
         "--filter", browse.filter,
         "name mask: * any run, ? one character, [set], [!set]; with --flat it applies "
         "to the whole item ID");
+    browseCmd->add_option("--vendor-filter", browse.vendorFilter,
+                          "passed to the server as its own filter (XML-DA VendorFilter; "
+                          "xmlda-sim matches it against the item's type, as double)");
     browseCmd->add_option("--type", browseType,
                           "only items of this data type (R8, I4, BSTR, double, ...)");
     browseCmd->add_flag("--readable", browse.readable, "only readable items");

@@ -134,6 +134,10 @@ TEST_F(CliTest, BrowseListsItemsOnlyOrBranchesOnlyAlsoWhenFlat) {
          {"item\tMode\tPlant/Area2/Pump1/Mode", "item\tCommand\tPlant/Area2/Pump1/Command"}},
         {{"Static", "--branches-only"}, {"branch\tArrays\tStatic/Arrays"}},
         {{"Plant/Area1", "--items-only"}, {}},
+        // The vendor filter goes to the service, which matches it against the item's type.
+        {{"Static", "--vendor-filter", "double"},
+         {"item\tDouble\tStatic/Double", "branch\tArrays\tStatic/Arrays"}},
+        {{"Static", "--flat", "--vendor-filter", "double"}, {"item\tDouble\tStatic/Double"}},
     };
     for (const auto& r : rows) {
         Result b = On("browse", r.args);

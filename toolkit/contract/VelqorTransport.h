@@ -117,6 +117,20 @@ class IVelqorGroupRecovery : public com::IUnknown {
     ~IVelqorGroupRecovery() = default;
 };
 
+// Optional interface of a transport browser whose service takes a vendor-specific filter (the
+// XML-DA VendorFilter); a browser without it has no such filter.
+class IVelqorBrowserVendorFilter : public com::IUnknown {
+  public:
+    static constexpr com::IID IID_ = com::MakeGuid("3F7B1C52-9A0D-4E61-8C2B-5D4E6F708192");
+    using Base = com::IUnknown;
+
+    // Sent with every later browse request; empty sends none.
+    virtual void SetVendorFilter(const std::string& filter) = 0;
+
+  protected:
+    ~IVelqorBrowserVendorFilter() = default;
+};
+
 class IVelqorBrowser : public com::IUnknown {
   public:
     static constexpr com::IID IID_ = com::MakeGuid("B17D0EFD-A7E8-4DA3-BC3B-DE22AE3E73E9");

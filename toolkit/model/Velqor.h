@@ -317,7 +317,10 @@ class TVelqorBrowser {
     // Binds to a server component (or none): clears the results and drops the transport browser.
     void SetOPCServer(TVelqorServer* server);
 
-    std::string Filter;                  // name pattern with * and ?
+    std::string Filter;  // name pattern with * and ?
+    // Passed to the service as its vendor-specific filter (XML-DA); a transport without one
+    // refuses a browse with it rather than ignore it.
+    std::string VendorFilter;
     VelqorADatatype Datatype = vtEMPTY;  // vtEMPTY: any
     VelqorAcesstype AccessRights = 0;    // empty set: any
 

@@ -39,6 +39,10 @@ bool TVelqorBrowser::Browse(int32_t browseType, bool flat) {
     int32_t rights =
         ((AccessRights & opcReadable) ? 1 : 0) + ((AccessRights & opcWritable) ? 2 : 0);
     b->SetFilter(browseType, rights, Datatype, Filter);
+    if (auto vendor = b.TryAs<IVelqorBrowserVendorFilter>())
+        vendor->SetVendorFilter(VendorFilter);
+    else if (!VendorFilter.empty())
+        throw EOPCBrowserException("This server's address space has no vendor filter");
     return b->Browse(flat);
 }
 

@@ -219,6 +219,11 @@ void TVelqorXMLDABrowser::SetFilter(int32_t browseType, int32_t accessRights, in
     nameFilter_ = filter;
 }
 
+void TVelqorXMLDABrowser::SetVendorFilter(const std::string& filter) {
+    if (filter != vendorFilter_) changed_ = true;
+    vendorFilter_ = filter;
+}
+
 bool TVelqorXMLDABrowser::Browse(bool flat) {
     if (!browseList_) throw EOPCBrowserException(MsgText(Msg::FirstCallSetBrowseList));
     if (flat) {
@@ -245,6 +250,7 @@ bool TVelqorXMLDABrowser::BrowseRequest() {
         browseType_ = 3;
     }
     request.ElementNameFilter = nameFilter_;
+    request.VendorFilter = vendorFilter_;
     request.ReturnAllProperties = false;
     request.ReturnPropertyValues = true;
     request.ReturnErrorText = false;

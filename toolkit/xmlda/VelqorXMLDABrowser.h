@@ -34,7 +34,8 @@ class EBrowseLimit : public EOPCBrowserException {
     using EOPCBrowserException::EOPCBrowserException;
 };
 
-class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqorXMLDAComponent {
+class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser, IVelqorBrowserVendorFilter>,
+                            public TVelqorXMLDAComponent {
   public:
     // Starts at the root with nothing listed yet; the list comes with SetBrowseList.
     explicit TVelqorXMLDABrowser(com::ComPtr<IVelqorDAConnection> connection);
@@ -55,6 +56,9 @@ class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     // the list and the position unchanged.
     bool Browse(bool flat) override;
     void SetBrowseList(TVelqorBrowseItems* list) override { browseList_ = list; }
+
+    // IVelqorBrowserVendorFilter
+    void SetVendorFilter(const std::string& filter) override;
 
     // Elements per reply asked of the service (MaxElementsReturned); 0 leaves it to the service.
     // The browser asks again with the continuation point until the level is complete.
@@ -88,6 +92,7 @@ class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     int32_t accessFilter_ = 0;
     int32_t datatypeFilter_ = 0;
     std::string nameFilter_;
+    std::string vendorFilter_;
     int32_t browseType_ = 3;
     int32_t maxElements_ = 0;
     TVelqorBrowseItem current_;
