@@ -155,6 +155,21 @@ TEST(XmlDaLive, ConnectAddGroupAndItemsAndWatchValues) {
         << form.StatusLine->text().toStdString();
 }
 
+// The main window on the toolkit's Qt loop (installed before the window's component is made),
+// its INI in temporary folders, shown with a server in its box.
+struct LiveWindow {
+    struct InstalledLoop : QtEventLoop {
+        InstalledLoop() { InstallAsDefault(); }
+    } loop;
+    QTemporaryDir prog, conf;
+    TForm1 form;
+    explicit LiveWindow(const std::string& server) {
+        form.Ini = IniMemory(prog.path(), "tagscope", conf.path());
+        form.show();
+        form.ServerCombo->setEditText(QString::fromStdString(server));
+    }
+};
+
 // Accepts connections and never answers: a server that hangs.
 class SilentServer {
   public:
@@ -194,13 +209,8 @@ class SilentServer {
 TEST(XmlDaLive, ConnectToAHangingServerCanBeCancelledAndTheWindowStaysUsable) {
     apptest::RecordDisplays();
     SilentServer silent;
-    QtEventLoop loop;
-    loop.InstallAsDefault();
-    QTemporaryDir prog, conf;
-    TForm1 form;
-    form.Ini = IniMemory(prog.path(), "tagscope", conf.path());
-    form.show();
-    form.ServerCombo->setEditText(QString::fromStdString(silent.URL()));
+    LiveWindow live(silent.URL());
+    TForm1& form = live.form;
     SetBusyIndicatorDelay(0);
 
     // While the call hangs, the window's thread keeps turning: a timer finds the busy indicator,
@@ -242,13 +252,8 @@ TEST(XmlDaLive, BrowseSelectionIsAddedInOneBatchWithOneReport) {
     opt.loadItems = 10;
     xmldasim::Service sim(opt);
     sim.start();
-    QtEventLoop loop;
-    loop.InstallAsDefault();
-    QTemporaryDir prog, conf;
-    TForm1 form;
-    form.Ini = IniMemory(prog.path(), "tagscope", conf.path());
-    form.show();
-    form.ServerCombo->setEditText(QString::fromStdString(sim.url()));
+    LiveWindow live(sim.url());
+    TForm1& form = live.form;
     form.bConnect->click();
     ASSERT_TRUE(form.OPCServer->Active());
     apptest::WhenModal([](QWidget* w) {

@@ -7,6 +7,24 @@
 
 namespace velqor {
 
+namespace {
+// Adds an update turning each item bad (quality, error, the reason as its detail); with
+// activeOnly, inactive items are left alone.
+void MarkBad(ItemUpdatesPayload& news, const std::vector<TVelqorItemData*>& items, bool activeOnly,
+             int32_t quality, int32_t error, const std::string& reason) {
+    for (TVelqorItemData* item : items) {
+        if (activeOnly && !item->FIsActive) continue;
+        ItemUpdate u;
+        u.ClientHandle = item->ClientHandle();
+        u.Fields = ItemUpdate::kQuality | ItemUpdate::kError;
+        u.Quality = quality;
+        u.Error = error;
+        u.ErrorDetail = reason;
+        news.Items.push_back(std::move(u));
+    }
+}
+}  // namespace
+
 bool TVelqorXMLGroup::Recovering() {
     SyncWithPoll();
     return recovering_;
@@ -32,16 +50,7 @@ void TVelqorXMLGroup::BeginRecovery(const std::string& reason, int32_t error, bo
     auto news = std::make_unique<ItemUpdatesPayload>();
     news->SubscriptionInterrupted = true;
     news->SubscriptionReason = reason;
-    for (TVelqorItemData* item : LiveItems()) {
-        if (!item->FIsActive) continue;
-        ItemUpdate u;
-        u.ClientHandle = item->ClientHandle();
-        u.Fields = ItemUpdate::kQuality | ItemUpdate::kError;
-        u.Quality = kQualityBadNotConnected;
-        u.Error = error;
-        u.ErrorDetail = reason;
-        news->Items.push_back(std::move(u));
-    }
+    MarkBad(*news, LiveItems(), true, kQualityBadNotConnected, error, reason);
     PostNews(std::move(news));
     ScheduleAttempt();
 }
@@ -112,15 +121,7 @@ void TVelqorXMLGroup::GiveUp(const std::string& reason) {
     auto news = std::make_unique<ItemUpdatesPayload>();
     news->SubscriptionInvalid = true;
     news->SubscriptionReason = reason;
-    for (TVelqorItemData* item : LiveItems()) {
-        ItemUpdate u;
-        u.ClientHandle = item->ClientHandle();
-        u.Fields = ItemUpdate::kQuality | ItemUpdate::kError;
-        u.Quality = kQualityBadOutOfService;
-        u.Error = kXmlDaInvalidHandle;
-        u.ErrorDetail = reason;
-        news->Items.push_back(std::move(u));
-    }
+    MarkBad(*news, LiveItems(), false, kQualityBadOutOfService, kXmlDaInvalidHandle, reason);
     PostNews(std::move(news));
 }
 
