@@ -1,6 +1,7 @@
 #include "model/VelqorIntfGen.h"
 
 #include "com/VelqorCOMDA.h"
+#include "com/VelqorComServerList.h"
 #include "contract/VelqorError.h"
 #include "xmlda/VelqorXML.h"
 #include "xmlda/VelqorXMLDA.h"
@@ -12,9 +13,6 @@ namespace {
 // Parts of the COM transport that are not built yet say so plainly.
 [[noreturn]] void ComGroupsUnavailable() {
     throw Exception("Groups of COM servers are not available yet");
-}
-[[noreturn]] void ComServerListUnavailable() {
-    throw Exception("The list of COM servers is not available yet");
 }
 [[noreturn]] void UnknownType() { throw Exception(MsgText(Msg::UnknownConnectionType)); }
 }  // namespace
@@ -66,7 +64,8 @@ com::ComPtr<IVelqorServerBrowser> CreateVelqorServerBrowser(tVelqorConnectionTyp
             s = com::MakeComObject<IVelqorServerBrowser, tVelqorXMLServerBrowser>(0);
             break;
         case coCOM:
-            ComServerListUnavailable();
+            s = com::MakeComObject<IVelqorServerBrowser, TVelqorCOMServerBrowser>();
+            break;
         default:
             UnknownType();
     }
