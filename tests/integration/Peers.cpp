@@ -7,6 +7,7 @@ std::vector<PeerKind> AllPeers() {
     return {
         {"XmlDaSim", &MakeXmlDaSimPeer},
         {"ComSimDA20", [] { return MakeComSimPeer("Velqor.SimDA20.1"); }},
+        {"ComSimDA20Flat", [] { return MakeComSimPeer("Velqor.SimDA20Flat.1", true); }},
         {"ComSimDA30", [] { return MakeComSimPeer("Velqor.SimDA30.1"); }},
     };
 }
