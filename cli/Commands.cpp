@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <ostream>
+#include <stdexcept>
 
 #include "Format.h"
 #include "Interrupt.h"
