@@ -1,6 +1,6 @@
-// DA 1.0 data streams: any block decodes without reading outside it, in both header layouts;
-// every decoded item names a header's client handle, keeps only the major quality bits, and
-// what decodes cleanly encodes and decodes to the same values.
+// DA 1.0 data and write-complete streams: any block decodes without reading outside it, in both
+// header layouts; every decoded item names a header's client handle, keeps only the major quality
+// bits, and what decodes cleanly encodes and decodes to the same values.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -36,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!(t.Items[i].Value == s.Items[i].Value)) __builtin_trap();
         }
     }
+    velqor::TDecodedWriteStream w;
+    if (velqor::DecodeWriteStream(block, size, w) && w.Items.size() > size / 8) __builtin_trap();
     delete[] block;
     return 0;
 }

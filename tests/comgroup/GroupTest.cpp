@@ -95,6 +95,34 @@ TEST_F(GroupTest, SyncWriteQualityRules) {
     }
 }
 
+// An asynchronous write on every generation reports its outcome: the refused item has its error
+// and bad quality (at once, or from the completion), the accepted one none.
+TEST_F(GroupTest, AsynchronousWritesReportTheirOutcome) {
+    for (const Generation& gen : kGenerations) {
+        SCOPED_TRACE(gen.Server);
+        Connect(gen.Server);
+        TVelqorCOMGroup& g = NewGroup(true, 60000);
+        TVelqorItemList list = Items({"Writable/Int", "Static/Int"});
+        ASSERT_TRUE(g.AddItems(list, true));
+        for (TVelqorItemData* item : list) item->FWriteValue = Variant::I4(99);
+        loop.ProcessPending();
+        posted.clear();
+        g.WriteAsync(list);
+        ASSERT_TRUE(RunUntil([&] {
+            return !Of(WM_VELQOR_WRITEERROR).empty() || !Of(WM_VELQOR_WRITECOMPLETE).empty();
+        }));
+        EXPECT_EQ(g.PendingTransaction(), 0) << "the completion ended the request";
+        loop.ProcessPending();
+        ApplyPosted();
+        EXPECT_EQ(list[0]->Error(), 0);
+        EXPECT_NE(list[1]->Error(), 0);
+        EXPECT_EQ(list[1]->Quality(), 0);
+        TVelqorItemList one(list[0]);
+        ASSERT_TRUE(g.ReadSync(one, false));
+        EXPECT_EQ(list[0]->Value(), Variant::I4(99));
+    }
+}
+
 // One counter numbers the asynchronous requests of every group; a completion clears the
 // request it answers.
 TEST_F(GroupTest, TransactionNumbersCountAcrossGroupsAndCompletionsClearThem) {

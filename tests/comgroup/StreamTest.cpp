@@ -215,6 +215,32 @@ TEST(DataStream, FailedStatusAndEmptyStreamCarryNothing) {
     EXPECT_TRUE(s.Items.empty());
 }
 
+// Write-complete streams: the results per item; a count beyond the block is refused.
+TEST(DataStream, WriteCompleteStreams) {
+    Block b;
+    b.Put<uint32_t>(0, 2);   // dwItemCount
+    b.Put<uint32_t>(4, 1);   // hClientGroup
+    b.Put<uint32_t>(8, 12);  // dwTransactionID
+    b.Put<int32_t>(12, 1);   // hrStatus S_FALSE
+    b.Put<uint32_t>(16, 21);
+    b.Put<int32_t>(20, 0);
+    b.Put<uint32_t>(24, 22);
+    b.Put<int32_t>(28, int32_t(0xC0040006));
+    TDecodedWriteStream w;
+    auto decode = [&] {
+        return DecodeWriteStream(reinterpret_cast<const uint8_t*>(b.bytes.data()), b.bytes.size(),
+                                 w);
+    };
+    ASSERT_TRUE(decode());
+    EXPECT_EQ(w.TransactionID, 12u);
+    ASSERT_EQ(w.Items.size(), 2u);
+    EXPECT_EQ(w.Items[1].ClientHandle, 22u);
+    EXPECT_EQ(w.Items[1].Error, int32_t(0xC0040006));
+    b.bytes.resize(28);
+    EXPECT_FALSE(decode());
+    EXPECT_TRUE(w.Items.empty());
+}
+
 // The encoder (seeds for the fuzzer, the benchmark's streams) writes what the decoder reads.
 TEST(DataStream, EncoderRoundTrip) {
     std::vector<ItemUpdate> in(3);

@@ -1,6 +1,7 @@
 #include "com/VelqorCOMDACallbacks.h"
 
 #include <memory>
+#include <vector>
 
 #include "com/VelqorCOMDAGroup.h"
 #include "com/VelqorCOMDAStream.h"
@@ -30,6 +31,29 @@ void Post(TVelqorCOMGroup& group, uint32_t message, uintptr_t wParam,
           std::unique_ptr<ItemUpdatesPayload> payload) {
     if (const NotifyWindow& window = group.Connection().NotifyWindow())
         window->Post(message, wParam, std::move(payload));
+}
+
+ItemUpdate Result(uint32_t handle, HRESULT error) {
+    ItemUpdate u = ItemUpdate::OperationResult(error);
+    u.ClientHandle = handle;
+    return u;
+}
+
+// The outcome of an asynchronous write: a write error when an item failed (its quality becomes
+// bad), else a write completion. Items that no longer exist are left out.
+void PostWriteResults(TVelqorCOMGroup& group, std::vector<ItemUpdate> results) {
+    auto payload = std::make_unique<ItemUpdatesPayload>();
+    int failures = 0;
+    for (ItemUpdate& u : results) {
+        if (!FindItemByClientHandle(u.ClientHandle)) continue;
+        if (u.Error != 0) {
+            u.Fields |= ItemUpdate::kQuality;
+            u.Quality = 0;
+            ++failures;
+        }
+        payload->Items.push_back(std::move(u));
+    }
+    Post(group, failures ? WM_VELQOR_WRITEERROR : WM_VELQOR_WRITECOMPLETE, 0, std::move(payload));
 }
 
 }  // namespace
@@ -126,23 +150,13 @@ HRESULT TVelqorDataCallback::OnWriteComplete(DWORD transid, OPCHANDLE group, HRE
         if (!g) return S_OK;
         g->NoteTransaction(transid);
         if (count > 0 && !handles) return S_OK;
-        auto payload = std::make_unique<ItemUpdatesPayload>();
-        int failures = 0;
-        for (DWORD i = 0; i < count; ++i) {
-            if (!FindItemByClientHandle(handles[i])) continue;
-            ItemUpdate u =
-                errors ? ItemUpdate::OperationResult(errors[i])
+        std::vector<ItemUpdate> results;
+        for (DWORD i = 0; i < count; ++i)
+            results.push_back(
+                errors ? Result(handles[i], errors[i])
                        : Malformed(handles[i], kMalformedAnswer,
-                                   MsgFormat(Msg::WrongResult, std::string("OnWriteComplete")));
-            u.ClientHandle = handles[i];
-            if (u.Error != 0) {
-                u.Fields |= ItemUpdate::kQuality;
-                u.Quality = 0;
-                ++failures;
-            }
-            payload->Items.push_back(std::move(u));
-        }
-        Post(*g, failures ? WM_VELQOR_WRITEERROR : WM_VELQOR_WRITECOMPLETE, 0, std::move(payload));
+                                   MsgFormat(Msg::WrongResult, std::string("OnWriteComplete"))));
+        PostWriteResults(*g, std::move(results));
     } catch (...) {
     }
     return S_OK;
@@ -156,7 +170,7 @@ HRESULT TVelqorDataCallback::OnCancelComplete(DWORD transid, OPCHANDLE) {
 // ---- IAdviseSink (DA 1.0 streams) ---------------------------------------------------------
 
 HRESULT TVelqorAdviseSink::Advise(::IUnknown* groupObject) {
-    connection_ = 0;
+    connection_ = writeConnection_ = 0;
     adviseResult_ = E_FAIL;
     auto data = com::QueryAs<IDataObject>(groupObject);
     if (!data) return adviseResult_;
@@ -167,8 +181,23 @@ HRESULT TVelqorAdviseSink::Advise(::IUnknown* groupObject) {
     format.lindex = -1;
     format.tymed = TYMED_HGLOBAL;
     adviseResult_ = data->DAdvise(&format, ADVF_PRIMEFIRST, this, &connection_);
-    if (FAILED(adviseResult_)) connection_ = 0;
+    if (FAILED(adviseResult_)) {
+        connection_ = 0;
+        return adviseResult_;
+    }
+    // Write completions come in streams of their own; without them a write is still sent, and
+    // its outcome is not reported.
+    format.cfFormat = CLIPFORMAT(StreamFormats().WriteComplete);
+    if (FAILED(data->DAdvise(&format, 0, this, &writeConnection_))) writeConnection_ = 0;
     return adviseResult_;
+}
+
+void TVelqorAdviseSink::Unadvise(::IUnknown* groupObject) {
+    if (auto data = com::QueryAs<IDataObject>(groupObject)) {
+        if (connection_) data->DUnadvise(connection_);
+        if (writeConnection_) data->DUnadvise(writeConnection_);
+    }
+    connection_ = writeConnection_ = 0;
 }
 
 void TVelqorAdviseSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium) {
@@ -179,6 +208,10 @@ void TVelqorAdviseSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium) {
         }
         if (!format || !medium || medium->tymed != TYMED_HGLOBAL) return;
         const TStreamFormats& formats = StreamFormats();
+        if (format->cfFormat == formats.WriteComplete) {
+            WriteCompleted(medium->hGlobal);
+            return;
+        }
         const bool withTime = format->cfFormat == formats.DataTime;
         if (!withTime && format->cfFormat != formats.Data) return;
         const void* block = GlobalLock(medium->hGlobal);
@@ -198,6 +231,21 @@ void TVelqorAdviseSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium) {
              std::move(payload));
     } catch (...) {  // a callback never raises into the server
     }
+}
+
+void TVelqorAdviseSink::WriteCompleted(HGLOBAL memory) {
+    const void* block = GlobalLock(memory);
+    if (!block) return;
+    TDecodedWriteStream stream;
+    const bool ok =
+        DecodeWriteStream(static_cast<const uint8_t*>(block), GlobalSize(memory), stream);
+    GlobalUnlock(memory);
+    if (!ok) return;
+    group_->NoteTransaction(stream.TransactionID);
+    if (FAILED(stream.Status)) return;
+    std::vector<ItemUpdate> results;
+    for (const TWriteResult& r : stream.Items) results.push_back(Result(r.ClientHandle, r.Error));
+    PostWriteResults(*group_, std::move(results));
 }
 
 }  // namespace velqor

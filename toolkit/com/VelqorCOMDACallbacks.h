@@ -6,8 +6,8 @@
 // Handles of no live item are skipped. A sink never raises out of a callback.
 //
 //   data change / read completion -> WM_VELQOR_DATACHANGE, wParam the group's client handle
-//   write completion              -> WM_VELQOR_WRITECOMPLETE, or WM_VELQOR_WRITEERROR when an
-//                                    item failed (that item's quality becomes bad)
+//   write completion (a callback, or  -> WM_VELQOR_WRITECOMPLETE, or WM_VELQOR_WRITEERROR when an
+//   a DA 1.0 write-complete stream)     item failed (that item's quality becomes bad)
 //
 // A sink knows its group without counting it; the group detaches its sinks when it is removed
 // or destroyed, and a detached sink posts nothing (a DA 1.0 sink beeps, as a reminder that a
@@ -71,11 +71,16 @@ class TVelqorAdviseSink : public com::PlatformObject<IAdviseSink> {
   public:
     explicit TVelqorAdviseSink(TVelqorCOMGroup* group) : group_(group) {}
 
-    // IDataObject::DAdvise on the group object for time-stamped streams.
+    // IDataObject::DAdvise on the group object for time-stamped data streams (its result), and
+    // for write-complete streams.
     HRESULT Advise(::IUnknown* groupObject);
+    // DUnadvise of both; errors ignored.
+    void Unadvise(::IUnknown* groupObject);
     void Detach() { group_ = nullptr; }
-    // The advise connection the DA 1.0 asynchronous calls name; 0 when the advise failed.
+    // The advise connection the DA 1.0 reads and refreshes name; 0 when the advise failed.
     DWORD Connection() const { return connection_; }
+    // The one writes name: the write-complete advise, else the data advise.
+    DWORD WriteConnection() const { return writeConnection_ ? writeConnection_ : connection_; }
     HRESULT AdviseResult() const { return adviseResult_; }
 
     void STDMETHODCALLTYPE OnDataChange(FORMATETC* format, STGMEDIUM* medium) override;
@@ -85,8 +90,11 @@ class TVelqorAdviseSink : public com::PlatformObject<IAdviseSink> {
     void STDMETHODCALLTYPE OnClose() override {}
 
   private:
+    void WriteCompleted(HGLOBAL block);
+
     TVelqorCOMGroup* group_;  // not counted
     DWORD connection_ = 0;
+    DWORD writeConnection_ = 0;
     HRESULT adviseResult_ = E_FAIL;
 };
 

@@ -113,9 +113,7 @@ void TVelqorCOMGroup::DetachSinks(bool unadvise) {
     }
     if (adviseSink_) {
         adviseSink_->Detach();
-        if (unadvise && groupObject_ && adviseSink_->Connection() != 0)
-            if (auto data = com::QueryAs<IDataObject>(groupObject_))
-                data->DUnadvise(adviseSink_->Connection());
+        if (unadvise && groupObject_) adviseSink_->Unadvise(groupObject_.Get());
         adviseSink_.Reset();
     }
 }
@@ -201,10 +199,10 @@ void TVelqorCOMGroup::NoteTransaction(uint32_t number) {
     }
 }
 
-DWORD TVelqorCOMGroup::RequireAdviseConnection() const {
+DWORD TVelqorCOMGroup::RequireAdviseConnection(bool forWrite) const {
     if (!adviseSink_ || adviseSink_->Connection() == 0)
         throw EOPCGroupException(MsgFormat(Msg::NoAdviseConnection, name_));
-    return adviseSink_->Connection();
+    return forWrite ? adviseSink_->WriteConnection() : adviseSink_->Connection();
 }
 
 void TVelqorCOMGroup::BeginTransaction() {
@@ -329,7 +327,7 @@ bool TVelqorCOMGroup::WriteVQT(TVelqorItemList& items, bool async) {
 bool TVelqorCOMGroup::WriteAsync(TVelqorItemList& items) {
     if (asyncIO3_) return WriteVQT(items, true);
     if ((!asyncIO2_ && !asyncIO_) || items.Empty()) return false;
-    const DWORD connection = asyncIO2_ ? 0 : RequireAdviseConnection();
+    const DWORD connection = asyncIO2_ ? 0 : RequireAdviseConnection(true);
     std::vector<OPCHANDLE> handles = ServerHandles(items);
     OleValues values(handles.size());
     for (int i = 0; i < items.Count(); ++i) VariantToOle(items[i]->FWriteValue, values[size_t(i)]);
@@ -351,7 +349,7 @@ bool TVelqorCOMGroup::WriteAsync(TVelqorItemList& items) {
 bool TVelqorCOMGroup::ReadAsync(TVelqorItemList& items) {
     IOPCAsyncIO2* async2 = asyncIO3_ ? asyncIO3_.Get() : asyncIO2_.Get();
     if ((!async2 && !asyncIO_) || items.Empty()) return false;
-    const DWORD connection = async2 ? 0 : RequireAdviseConnection();
+    const DWORD connection = async2 ? 0 : RequireAdviseConnection(false);
     std::vector<OPCHANDLE> handles = ServerHandles(items);
     TaskArray<HRESULT> errors;
     const uint32_t transaction = NextTransactionNumber();
@@ -370,7 +368,7 @@ bool TVelqorCOMGroup::ReadAsync(TVelqorItemList& items) {
 void TVelqorCOMGroup::Refresh(bool fromCache) {
     if (!asyncIO3_ && !asyncIO2_ && !asyncIO_) return;
     const OPCDATASOURCE source = fromCache ? OPC_DS_CACHE : OPC_DS_DEVICE;
-    const DWORD connection = (asyncIO3_ || asyncIO2_) ? 0 : RequireAdviseConnection();
+    const DWORD connection = (asyncIO3_ || asyncIO2_) ? 0 : RequireAdviseConnection(false);
     const uint32_t transaction = NextTransactionNumber();
     DWORD cancelID = 0;
     BeginTransaction();

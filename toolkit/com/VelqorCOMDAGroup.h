@@ -81,8 +81,9 @@ class TVelqorCOMGroup : public com::ComObject<IVelqorGroup>, public TVelqorCOMDA
   private:
     void ReleaseInterfaces();
     void DetachSinks(bool unadvise);
-    // The DA 1.0 advise connection; raises when there is none (the call must not be sent).
-    DWORD RequireAdviseConnection() const;
+    // The DA 1.0 advise connection a read or refresh (or a write) names; raises when the group
+    // has none (the call must not be sent).
+    DWORD RequireAdviseConnection(bool forWrite) const;
     // No request is pending while one is sent.
     void BeginTransaction();
     // Stores what the server answered to an asynchronous request (nothing when it failed).

@@ -141,6 +141,22 @@ bool DecodeDataStream(const uint8_t* data, size_t size, bool withTime, TDecodedS
     return true;
 }
 
+bool DecodeWriteStream(const uint8_t* data, size_t size, TDecodedWriteStream& out) {
+    out = TDecodedWriteStream{};
+    if (!data || size < sizeof(OPCGROUPHEADERWRITE)) return false;
+    const OPCGROUPHEADERWRITE head = ReadAt<OPCGROUPHEADERWRITE>(data, 0);
+    if (head.dwItemCount > (size - sizeof head) / sizeof(OPCITEMHEADERWRITE)) return false;
+    out.TransactionID = head.dwTransactionID;
+    out.Status = head.hrStatus;
+    out.Items.reserve(head.dwItemCount);
+    for (size_t i = 0; i < head.dwItemCount; ++i) {
+        const auto item =
+            ReadAt<OPCITEMHEADERWRITE>(data, sizeof head + i * sizeof(OPCITEMHEADERWRITE));
+        out.Items.push_back({item.hClient, item.dwError});
+    }
+    return true;
+}
+
 namespace {
 
 // The value bytes of a scalar; false for kinds the encoder does not write.

@@ -36,6 +36,20 @@ struct TDecodedStream {
 // Decodes one stream; false (and out empty) when the block is too short for its headers.
 bool DecodeDataStream(const uint8_t* data, size_t size, bool withTime, TDecodedStream& out);
 
+// One item of a write-complete stream ("OPCSTMFORMATWRITECOMPLETE": OPCGROUPHEADERWRITE, 16
+// bytes, then OPCITEMHEADERWRITE, 8 bytes per item): its client handle and result.
+struct TWriteResult {
+    uint32_t ClientHandle = 0;
+    int32_t Error = 0;
+};
+struct TDecodedWriteStream {
+    uint32_t TransactionID = 0;
+    int32_t Status = 0;
+    std::vector<TWriteResult> Items;
+};
+// Decodes a write-complete stream; false (and out empty) when the block is too short for it.
+bool DecodeWriteStream(const uint8_t* data, size_t size, TDecodedWriteStream& out);
+
 // Builds a stream as a server would (for tests, benchmarks and fuzzing seeds): one entry per
 // update (its client handle, value, quality and timestamp; values of scalar kinds and strings).
 std::string EncodeDataStream(const std::vector<ItemUpdate>& items, bool withTime,
