@@ -67,7 +67,7 @@ void SimGroup::Restart() {
 }
 
 bool SimGroup::HasReceivers() const {
-    if (HasCallback() || !ghostAdvises_.empty()) return true;
+    if (dataPoint_.Count() > 0 || !ghostCallbacks_.empty() || !ghostAdvises_.empty()) return true;
     auto entries = advises_.Snapshot();
     return std::any_of(entries.begin(), entries.end(),
                        [](const auto& e) { return IsDataFormat(e.Format.cfFormat); });
@@ -91,6 +91,7 @@ std::vector<SimItemValue> SimGroup::Changes() {
 }
 
 void SimGroup::Tick() {
+    com::ComPtr<SimGroup> self(this);  // a sink may release the group while it is called
     auto faults = CurrentSimFaults();
     std::vector<SimItemValue> values;
     bool keepAlive = false;
