@@ -122,7 +122,8 @@ void SimGroup::SendDataChange(DWORD transaction, std::vector<SimItemValue>& valu
     OPCHANDLE group;
     {
         std::lock_guard lock(mu_);
-        if (!read && !enabled_) return;
+        // SetEnable(FALSE) holds back the subscription's data changes, not refreshes.
+        if (!read && transaction == 0 && !enabled_) return;
         sinks = dataPoint_.Sinks<IOPCDataCallback>();
         for (const auto& g : ghostCallbacks_) AddUnique(sinks, g);
         group = settings_.ClientGroup;

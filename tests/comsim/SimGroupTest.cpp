@@ -380,7 +380,13 @@ TEST_F(SimGroupTest, AsyncCompletionsComeLaterAndCancelledOnesNever) {
         DWORD cancel = 0;
         HRESULT* errors = nullptr;
         EXPECT_EQ(async->Read(2, h.data(), 1, &cancel, &errors), CONNECT_E_NOCONNECTION);
+        BOOL enabled = TRUE;
+        EXPECT_EQ(async->GetEnable(&enabled), CONNECT_E_NOCONNECTION);
         AdviseCallback(group.Get());
+        // Disabled data changes do not hold back the answer to a refresh.
+        EXPECT_EQ(async->SetEnable(FALSE), S_OK);
+        EXPECT_EQ(async->GetEnable(&enabled), S_OK);
+        EXPECT_FALSE(enabled);
 
         VARIANT v[2];
         VariantInit(&v[0]);
