@@ -221,7 +221,7 @@ class SimGroup final : public com::PlatformObject<IOPCItemMgt, IOPCGroupStateMgt
                        std::vector<DWORD>& good);
     HRESULT AsyncWrite(DWORD count, OPCHANDLE* server, std::vector<SimItemValue> values,
                        Pending request, DWORD* cancelId, HRESULT** errors);
-    bool HasCallback() const;
+    bool HasCallback() const;                               // takes mu_
     bool HasAdvise(DWORD connection, bool dataOnly) const;  // a live advise connection
     void Complete(DWORD cancelId);
     std::vector<SimItemValue> RefreshValues(DWORD maxAge, bool cacheRead);
@@ -229,7 +229,7 @@ class SimGroup final : public com::PlatformObject<IOPCItemMgt, IOPCGroupStateMgt
     // Data changes.
     void Restart();  // (re)starts the clock at the group's rate (mu_ held)
     void Tick();
-    bool HasReceivers() const;
+    bool HasReceivers() const;  // mu_ held
     std::vector<SimItemValue> Changes();
     void SendDataChange(DWORD transaction, std::vector<SimItemValue>& values, bool read);
     void SendCancelComplete(DWORD transaction);
