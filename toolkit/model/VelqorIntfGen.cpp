@@ -1,6 +1,7 @@
 #include "model/VelqorIntfGen.h"
 
 #include "com/VelqorCOMDA.h"
+#include "com/VelqorCOMDAGroup.h"
 #include "com/VelqorComServerList.h"
 #include "contract/VelqorError.h"
 #include "xmlda/VelqorXML.h"
@@ -10,10 +11,6 @@
 namespace velqor {
 
 namespace {
-// Parts of the COM transport that are not built yet say so plainly.
-[[noreturn]] void ComGroupsUnavailable() {
-    throw Exception("Groups of COM servers are not available yet");
-}
 [[noreturn]] void UnknownType() { throw Exception(MsgText(Msg::UnknownConnectionType)); }
 }  // namespace
 
@@ -41,7 +38,8 @@ com::ComPtr<IVelqorGroup> CreateVelqorGroup(const com::ComPtr<IVelqorDAConnectio
             g = com::MakeComObject<IVelqorGroup, TVelqorXMLGroup>(connection);
             break;
         case coCOM:
-            ComGroupsUnavailable();
+            g = com::MakeComObject<IVelqorGroup, TVelqorCOMGroup>(connection);
+            break;
         default:
             UnknownType();
     }
