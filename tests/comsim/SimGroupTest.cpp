@@ -220,6 +220,24 @@ TEST_F(SimGroupTest, GroupStateRevisedRateAndNames) {
     EXPECT_EQ(lcid, 0x409u);
 }
 
+TEST_F(SimGroupTest, KeepAliveSendsEmptyDataChangesWhenNothingChanges) {
+    Connect(u"Velqor.SimDA30.1");
+    auto group = AddGroup(u"g", true, 50, 12);
+    AddGood(group.Get(), {u"Static/Int"});
+    auto state = com::QueryAs<IOPCGroupStateMgt2>(group);
+    DWORD revised = 0, keepAlive = 0;
+    EXPECT_EQ(state->SetKeepAlive(10, &revised), OPC_S_UNSUPPORTEDRATE);
+    EXPECT_EQ(revised, 50u);
+    EXPECT_EQ(state->GetKeepAlive(&keepAlive), S_OK);
+    EXPECT_EQ(keepAlive, 50u);
+    AdviseCallback(group.Get());
+    ASSERT_TRUE(WaitFor([](const CallbackCopy& c) { return c.Find(1000); }));
+    auto beat = WaitFor([](const CallbackCopy& c) { return c.Items.empty(); });
+    ASSERT_TRUE(beat);
+    EXPECT_EQ(beat->What, CallbackCopy::DataChange);
+    EXPECT_EQ(beat->Group, 12u);
+}
+
 TEST_F(SimGroupTest, SyncReadAndWriteFollowAccessRightsAndRequestedTypes) {
     for (const char16_t* progId : {u"Velqor.SimDA10.1", u"Velqor.SimDA30.1"}) {
         SCOPED_TRACE(com::Utf16ToUtf8(progId));
