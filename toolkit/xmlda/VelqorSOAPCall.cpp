@@ -16,6 +16,12 @@ std::string CallParam(const std::vector<std::string>& lines, std::string_view na
     return {};
 }
 
+bool CompressionWanted(const std::vector<std::string>& lines) {
+    const std::string v = CallParam(lines, kParamCompress);
+    return !(SameTextNoCase(v, "off") || SameTextNoCase(v, "no") || SameTextNoCase(v, "false") ||
+             v == "0");
+}
+
 std::string WriteXmlDaRequest(std::string_view nameSpace, std::string_view operation,
                               const TRemotable& request, std::string& soapAction) {
     TVelqorClientSoapWriter writer;
