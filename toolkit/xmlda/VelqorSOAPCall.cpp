@@ -59,13 +59,17 @@ bool TXmlDaReplyShape::Has(std::string_view name) const {
     return false;
 }
 
-void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
-                        const TRemotable& request, TRemotable& reply, TXmlDaReplyShape* shape) {
+std::string PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
+                             const TRemotable& request) {
     std::string soapAction;
     const std::string body = WriteXmlDaRequest(settings.Namespace, operation, request, soapAction);
     std::string response;
     Post(settings, soapAction, body, response);
+    return response;
+}
 
+void ReadXmlDaReply(std::string_view response, std::string_view operation, TRemotable& reply,
+                    TXmlDaReplyShape* shape, const THTTPPost* poster) {
     TVelqorSoapReader reader;
     try {
         reader.Parse(response);  // a SOAP fault raises here
@@ -73,8 +77,8 @@ void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
         throw;
     } catch (const std::exception& e) {
         // A body that is no SOAP reply under an HTTP error status: the status says what it is.
-        if (settings.Poster && settings.Poster->LastStatus() >= 300)
-            throw EVelqorSOAPConvertError(settings.Poster->LastStatusText() + ": " + e.what());
+        if (poster && poster->LastStatus() >= 300)
+            throw EVelqorSOAPConvertError(poster->LastStatusText() + ": " + e.what());
         throw;
     }
     if (!reader.ResultElement) return;
@@ -90,6 +94,12 @@ void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
         for (dom::XmlNode n = reader.ResultElement.FirstChild(); n; n = n.NextSibling())
             if (n.IsElement()) shape->Elements.emplace_back(n.LocalName());
     }
+}
+
+void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
+                        const TRemotable& request, TRemotable& reply, TXmlDaReplyShape* shape) {
+    const std::string response = PostXmlDaRequest(settings, operation, request);
+    ReadXmlDaReply(response, operation, reply, shape, settings.Poster.get());
 }
 
 }  // namespace velqor
