@@ -19,6 +19,7 @@
 #include "contract/VelqorTransport.h"
 #include "xmlda/VelqorSOAPCall.h"
 #include "xmlda/VelqorSOAPData.h"
+#include "xmlda/VelqorXMLDAStream.h"
 
 namespace velqor {
 
@@ -78,6 +79,16 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
     std::unique_ptr<xmlda::XmlDaReply<Request>> Call(const Request& request,
                                                      TXmlDaReplyShape* shape = nullptr) {
         return CallOperation(GetCallSettings(), request, shape);
+    }
+    // The same for an operation whose reply carries long item lists (Read): the reply is
+    // streamed where it can be (VelqorXMLDAStream.h).
+    template <class Request>
+    std::unique_ptr<xmlda::XmlDaReply<Request>> CallStreamed(const Request& request) {
+        TVelqorSOAPData& settings = GetCallSettings();
+        constexpr std::string_view operation = xmlda::XmlDaOperation<Request>::Name;
+        const std::string response = PostXmlDaRequest(settings, operation, request);
+        return ReadItemListReply<xmlda::XmlDaReply<Request>>(response, operation,
+                                                             settings.Poster.get());
     }
     // One exchange whose failed post tells the notification window nothing: the caller
     // handles the failure itself (the next call's settings have the window again).
