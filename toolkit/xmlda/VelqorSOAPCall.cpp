@@ -61,11 +61,17 @@ bool TXmlDaReplyShape::Has(std::string_view name) const {
 
 std::string PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
                              const TRemotable& request) {
+    std::string response;
+    PostXmlDaRequest(settings, operation, request, response);
+    return response;
+}
+
+void PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
+                      const TRemotable& request, std::string& response) {
     std::string soapAction;
     const std::string body = WriteXmlDaRequest(settings.Namespace, operation, request, soapAction);
-    std::string response;
+    response.clear();
     Post(settings, soapAction, body, response);
-    return response;
 }
 
 void ReadXmlDaReply(std::string_view response, std::string_view operation, TRemotable& reply,

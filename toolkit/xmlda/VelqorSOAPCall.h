@@ -49,6 +49,10 @@ struct TXmlDaReplyShape {
 // posted, whose HTTP status explains a body that is no SOAP reply). Errors as below.
 std::string PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
                              const TRemotable& request);
+// The same into a buffer the caller keeps from one exchange to the next (cleared first), so
+// that a large reply does not take fresh memory every time.
+void PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
+                      const TRemotable& request, std::string& response);
 void ReadXmlDaReply(std::string_view response, std::string_view operation, TRemotable& reply,
                     TXmlDaReplyShape* shape = nullptr, const THTTPPost* poster = nullptr);
 

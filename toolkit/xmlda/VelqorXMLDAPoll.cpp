@@ -232,8 +232,11 @@ void TVelqorPollRefresh::Collect(const xmlda::ItemValue& value,
 std::unique_ptr<xmlda::SubscriptionPolledRefreshResponse> TVelqorPollRefresh::Exchange(
     const xmlda::SubscriptionPolledRefresh& request, std::vector<ItemUpdate>& updates) {
     constexpr std::string_view operation = "SubscriptionPolledRefresh";
-    const std::string response = PostXmlDaRequest(snap_.Settings, operation, request);
-    // The values of the first item list go straight from the stream into updates.
+    PostXmlDaRequest(snap_.Settings, operation, request, response_);
+    const std::string& response = response_;
+    // The values of the first item list go straight from the stream into updates, at most one
+    // per subscribed item.
+    updates.reserve(subscribed_.size());
     auto reply = std::make_unique<xmlda::SubscriptionPolledRefreshResponse>();
     if (StreamItemListReply(response, operation, *reply,
                             [&](size_t list, std::unique_ptr<xmlda::ItemValue> v) {

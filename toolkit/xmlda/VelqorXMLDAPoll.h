@@ -152,6 +152,7 @@ class TVelqorPollRefresh {
 
     TPollSnapshot snap_;
     std::unordered_set<uint32_t> subscribed_;
+    std::string response_;  // the last reply's bytes; its memory serves the next one
     mutable std::mutex mu_;
     std::condition_variable wake_;
     bool terminate_ = false;
