@@ -77,7 +77,7 @@ std::string toUtf16(std::string_view in) {
         const auto b = static_cast<unsigned char>(in[i]);
         std::uint32_t cp = b;
         std::size_t n = 1;
-        if (b >= 0xF0 && i + 3 < in.size() + 0) {
+        if (b >= 0xF0 && i + 3 < in.size()) {
             cp = (b & 0x07u) << 18 | (static_cast<unsigned char>(in[i + 1]) & 0x3Fu) << 12 |
                  (static_cast<unsigned char>(in[i + 2]) & 0x3Fu) << 6 |
                  (static_cast<unsigned char>(in[i + 3]) & 0x3Fu);
@@ -140,7 +140,12 @@ ReplyNode ReplyWriter::element(ReplyNode parent, const char* name, const std::st
 }
 
 void ReplyWriter::attr(ReplyNode n, const char* name, const std::string& v) {
-    addAttr(nodes_[n].attrs, name, v);
+    // Setting an attribute again replaces its value (values never hold a bare '"').
+    std::string& attrs = nodes_[n].attrs;
+    const std::string key = std::string(" ") + name + "=\"";
+    if (const std::size_t at = attrs.find(key); at != std::string::npos)
+        attrs.erase(at, attrs.find('"', at + key.size()) + 1 - at);
+    addAttr(attrs, name, v);
 }
 
 void ReplyWriter::xsiType(ReplyNode n, const std::string& qname) {

@@ -95,7 +95,12 @@ void Silent(void*, xmlErrorPtr) {}
 XmlEventResult ParseEvents(std::string_view bytes, XmlEventHandler& handler) {
     if (bytes.size() > size_t(INT_MAX) || !xmlguard::ScanMarkup(bytes).ok)
         return XmlEventResult::Refused;
-    xmlInitParser();
+    // libxml2 sets up its globals once, before threads parse side by side.
+    static const bool ready = [] {
+        xmlInitParser();
+        return true;
+    }();
+    (void)ready;
     xmlSAXHandler sax;
     std::memset(&sax, 0, sizeof sax);
     sax.initialized = XML_SAX2_MAGIC;
