@@ -62,16 +62,22 @@ endforeach()
 install(FILES ${PROJECT_BINARY_DIR}/generated/contract/VelqorVersion.h
   DESTINATION ${VELQOR_INSTALL_INCLUDEDIR}/contract COMPONENT dev)
 
-# The programs and what makes them at home on the desktop and in the shell.
+# The programs and what makes them at home on the desktop and in the shell. Manual pages are
+# written in roff and installed compressed, as Debian's policy asks.
+set(_man_pages)
 foreach(_program tagscope tagscope-cli xmlda-sim)
   if(TARGET ${_program})
     install(TARGETS ${_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tagscope)
-    configure_file(${PROJECT_SOURCE_DIR}/packaging/man/${_program}.1.in
-      ${PROJECT_BINARY_DIR}/man/${_program}.1 @ONLY)
-    install(FILES ${PROJECT_BINARY_DIR}/man/${_program}.1
-      DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tagscope)
+    set(_page ${PROJECT_BINARY_DIR}/man/${_program}.1)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/man/${_program}.1.in ${_page} @ONLY)
+    add_custom_command(OUTPUT ${_page}.gz
+      COMMAND gzip -9 -n -f -k ${_page}
+      DEPENDS ${_page} VERBATIM)
+    list(APPEND _man_pages ${_page}.gz)
+    install(FILES ${_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tagscope)
   endif()
 endforeach()
+add_custom_target(man_pages ALL DEPENDS ${_man_pages})
 if(TARGET tagscope)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/tagscope.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT tagscope)
@@ -81,5 +87,13 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/completion/tagscope-cli.bash
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tagscope-cli
   COMPONENT tagscope)
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tagscope COMPONENT tagscope)
+foreach(_component tagscope dev)
+  set(_doc tagscope)
+  if(_component STREQUAL "dev")
+    set(_doc libvelqor-dev)
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${_doc}
+    RENAME copyright COMPONENT ${_component})
+endforeach()

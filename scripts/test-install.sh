@@ -90,7 +90,7 @@ kill "$sim_pid" && wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 
 step "manual pages, desktop entry, completion"
-for page in "$prefix"/share/man/man1/*.1; do
+for page in "$prefix"/share/man/man1/*.1.gz; do
     MANWIDTH=80 man -l --warnings "$page" 2>"$work/man.err" >"$work/man.out"
     [ -s "$work/man.err" ] && fail "$(basename "$page"): $(cat "$work/man.err")"
     grep -q '^NAME' "$work/man.out" || fail "$(basename "$page") renders no NAME section"
@@ -123,8 +123,10 @@ expect "xmlda-sim --version" "xmlda-sim $version" "$("$root/usr/bin/xmlda-sim" -
 if [ -x "$root/usr/bin/tagscope" ]; then
     expect "tagscope --version" "tagscope $version" "$(env -u DISPLAY "$root/usr/bin/tagscope" --version)"
 fi
-[ -f "$root/usr/share/man/man1/tagscope-cli.1.gz" ] || [ -f "$root/usr/share/man/man1/tagscope-cli.1" ] ||
-    fail "no manual page in the package"
+for f in usr/share/man/man1/tagscope-cli.1.gz usr/share/doc/tagscope/copyright \
+    usr/share/applications/tagscope.desktop usr/share/bash-completion/completions/tagscope-cli; do
+    [ -f "$root/$f" ] || fail "not in the package: /$f"
+done
 
 step "done"
 echo "test-install: all checks passed"
