@@ -845,7 +845,7 @@ QString TForm1::AboutText() {
                "Copyright (c) 2026 The Tagscope authors.\n"
                "Free software under the MIT License: use, copy, modify and distribute it,\n"
                "with this notice, without warranty of any kind.")
-        .arg(TAGSCOPE_VERSION, kVelqorVersion);
+        .arg(VELQOR_VERSION, kVelqorVersion);
 }
 
 void TForm1::N1Click() { QMessageBox::about(this, "О программе", AboutText()); }

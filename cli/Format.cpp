@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "contract/VelqorDateTime.h"
 #include "contract/VelqorIntf.h"
@@ -199,54 +200,9 @@ std::string HumanText(std::string_view text) {
 }
 
 std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            const size_t len = Utf8Length(text, i);
-            if (len == 0) {
-                out += "\\ufffd";
-                ++i;
-            } else {
-                out.append(text.substr(i, len));
-                i += len;
-            }
-            continue;
-        }
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(c));
-                    out += buf;
-                } else {
-                    out += char(c);
-                }
-        }
-        ++i;
-    }
-    return out + "\"";
+    // Bytes that are not UTF-8 become U+FFFD, so a line stays valid JSON whatever a server sent.
+    return nlohmann::json(std::string(text))
+        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string MachineDateText(double dt) { return dt == 0 ? std::string() : FormatDateTimeIso(dt); }

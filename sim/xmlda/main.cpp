@@ -8,6 +8,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "contract/VelqorVersion.h"
 #include "xmlda/XmlDaSim.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     CLI::App app{
         "xmlda-sim: an OPC XML-DA 1.0 simulation service.\n"
         "Send SIGUSR1 to drop all subscriptions; SIGINT or SIGTERM stops it."};
+    app.set_version_flag("--version", "xmlda-sim " VELQOR_VERSION);
     app.add_option("--port", o.port, "TCP port; 0 picks a free one (printed at start)")
         ->capture_default_str();
     app.add_option("--bind", o.bind, "address to listen on")->capture_default_str();
