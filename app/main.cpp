@@ -1,4 +1,5 @@
 // Tagscope: creates the main window and runs the message loop until it closes.
+//   tagscope [SESSIONFILE]: opens the session (its server, groups and items) once the window shows.
 //   --screenshot FILE [--screenshot-delay MS]: saves the window as a picture after a delay
 //   (default 1500 ms) and quits; for documentation and checks under a virtual display.
 // The server box starts with TAGSCOPE_SERVER when that is set, even to nothing (the run script
@@ -28,7 +29,7 @@ int main(int argc, char** argv) {
     InstallErrorDisplay();
     InstallCredentialsProvider();
 
-    QString shot;
+    QString shot, session;
     int delay = 1500;
     QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -36,9 +37,12 @@ int main(int argc, char** argv) {
             shot = args[++i];
         else if (args[i] == "--screenshot-delay" && i + 1 < args.size())
             delay = args[++i].toInt();
+        else if (!args[i].startsWith("--"))
+            session = args[i];
     }
 
     TForm1 form;
+    form.StartSession = session;
     form.show();
     if (!shot.isEmpty()) {
         QTimer::singleShot(delay, &form, [&form, shot] {
