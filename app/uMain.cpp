@@ -227,7 +227,8 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     // The value column takes the spare width; a click on a column's header sorts by it.
     ItemView->horizontalHeader()->setStretchLastSection(false);
     ItemView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    const int widths[kItemColumns] = {180, 70, 40, 80, 65, 60};
+    // Time with milliseconds and the decoded quality names fit without cutting.
+    const int widths[kItemColumns] = {180, 70, 40, 80, 95, 170};
     for (int c = 0; c < kItemColumns; ++c) ItemView->setColumnWidth(c, widths[c]);
     ItemView->horizontalHeader()->setSectionResizeMode(colValue, QHeaderView::Stretch);
     ItemView->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);

@@ -1,9 +1,13 @@
 // Sessions against the XML-DA simulation service: saved, reopened in a fresh window, and
 // malformed files refused without changing anything.
 #include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 
 #include "LiveSimWindow.h"
 #include "SessionFile.h"
+#include "VelqorDlgBrowse.h"
 
 using namespace velqor;
 
@@ -97,6 +101,64 @@ TEST_F(LiveSession, AMalformedSessionFileGivesAClearErrorAndChangesNothing) {
         EXPECT_EQ(CaptureSession(*form->OPCServer), before) << f.text;
         EXPECT_EQ(form->ItemModel->Count(), 1);
     }
+}
+
+// Opens the browse dialog, hands it to fn, and closes it.
+void Browse(TForm1& form, const std::function<void(TVelqorDlgBrowse*)>& fn) {
+    bool ran = false;
+    apptest::WhenModal([&](QWidget* w) {
+        auto* dlg = qobject_cast<TVelqorDlgBrowse*>(w);
+        ASSERT_NE(dlg, nullptr);
+        fn(dlg);
+        ran = true;
+        dlg->reject();
+    });
+    form.A1->trigger();
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(LiveSession, StartSessionReopenAtStartAndTheBrowsePositionPerServer) {
+    AddGroupWith("G", {"Static/Int"});
+    QString left;
+    Browse(*form, [&](TVelqorDlgBrowse* dlg) {
+        for (const char* branch : {"Plant", "Area1"}) {
+            auto found = dlg->ListView->findItems(branch, Qt::MatchExactly);
+            ASSERT_EQ(found.size(), 1);
+            dlg->ListView->clearSelection();
+            found[0]->setSelected(true);
+            dlg->bOk->click();
+        }
+        left = dlg->ePath->text();
+    });
+    ASSERT_FALSE(left.isEmpty());
+    const QString path = prog.filePath("start.json");
+    form->ChooseSessionFile = [&](bool, const QString&) { return path; };
+    form->SaveSession1->trigger();
+    const Session saved = CaptureSession(*form->OPCServer);
+    form.reset();
+
+    // Given on the command line: opened once the window shows; browsing resumes where it was.
+    form = std::make_unique<TForm1>();
+    form->Ini = IniMemory(prog.path(), "tagscope", conf.path());
+    form->StartSession = path;
+    form->show();
+    ASSERT_TRUE(apptest::ProcessUntil([&] { return form->OPCServer->Active(); }));
+    EXPECT_EQ(CaptureSession(*form->OPCServer), saved);
+    Browse(*form, [&](TVelqorDlgBrowse* dlg) { EXPECT_EQ(dlg->ePath->text(), left); });
+    EXPECT_FALSE(form->ReopenSession1->isChecked());
+    form.reset();
+
+    // Not reopened unless asked to; then reopened at every start.
+    form = NewWindow();
+    apptest::ProcessFor(100);
+    EXPECT_FALSE(form->OPCServer->Active());
+    form->ReopenSession1->trigger();
+    form.reset();
+    form = NewWindow();
+    EXPECT_TRUE(form->ReopenSession1->isChecked());
+    ASSERT_TRUE(apptest::ProcessUntil([&] { return form->OPCServer->Active(); }));
+    EXPECT_EQ(CaptureSession(*form->OPCServer), saved);
+    EXPECT_TRUE(apptest::Recorded().errors.empty()) << apptest::Recorded().errors[0];
 }
 
 }  // namespace
