@@ -1,4 +1,5 @@
 // Tagscope: creates the main window and runs the message loop until it closes.
+//   tagscope [SESSIONFILE]: opens the session (its server, groups and items) once the window shows.
 //   --screenshot FILE [--screenshot-delay MS]: saves the window as a picture after a delay
 //   (default 1500 ms) and quits; for documentation and checks under a virtual display.
 //   --help and --version answer on the terminal without a display.
@@ -33,6 +34,8 @@ void Describe(QCommandLineParser& parser) {
     parser.addVersionOption();
     parser.addOption(kScreenshot);
     parser.addOption(kScreenshotDelay);
+    parser.addPositionalArgument("SESSIONFILE", "Open this session: its server, groups and items.",
+                                 "[SESSIONFILE]");
 }
 
 void SetNames() {
@@ -81,8 +84,11 @@ int main(int argc, char** argv) {
         qWarning("tagscope: %s", qPrintable(parser.errorText()));
     const QString shot = parser.value(kScreenshot);
     const int delay = parser.value(kScreenshotDelay).toInt();
+    const QStringList files = parser.positionalArguments();
+    const QString session = files.isEmpty() ? QString() : files.first();
 
     TForm1 form;
+    form.StartSession = session;
     form.show();
     if (!shot.isEmpty()) {
         QTimer::singleShot(delay, &form, [&form, shot] {
