@@ -639,6 +639,8 @@ void TForm1::RowValues(TItemRow& r) const {
     r.Quality = item->Quality();
     if (r.State == RowState::Failed && item->Error() != 0) {
         r.Text[colQuality] = "refused";
+        // A refused item never had a time of its own: no midnight of the day zero.
+        if (item->TimeStamp() == 0) r.Text[colTime].clear();
         return;
     }
     if (!OPCServer->Active()) {

@@ -78,7 +78,7 @@ step "examples through the CMake package, against xmlda-sim"
 cmake -S examples -B "$work/examples" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$work/examples" -j "$jobs" >/dev/null
-"$work/examples/read_item" "$url" Static/Int | grep -q '^Static/Int = ' ||
+"$work/examples/read_item" "$url" Static/Int | grep '^Static/Int = ' >/dev/null ||
     fail "read_item: $("$work/examples/read_item" "$url" Static/Int 2>&1)"
 changes=$("$work/examples/watch_items" "$url" 4 Dynamic/Double Dynamic/Int | grep -c ' = ') ||
     fail "watch_items failed"
@@ -113,13 +113,14 @@ deb=$work/deb/tagscope_${version}_amd64.deb
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "tagscope depends: $depends"
 case $depends in *libc6*) ;; *) fail "tagscope: no library dependencies found" ;; esac
-dpkg-deb -c "$work/deb/libvelqor-dev_${version}_amd64.deb" | grep -q 'pkgconfig/velqor.pc' ||
+# grep reads to the end: with pipefail, an early exit would break the writer's pipe.
+dpkg-deb -c "$work/deb/libvelqor-dev_${version}_amd64.deb" | grep 'pkgconfig/velqor.pc' >/dev/null ||
     fail "libvelqor-dev holds no velqor.pc"
 root=$work/root
 dpkg -x "$deb" "$root"
 expect "tagscope-cli --version" "tagscope-cli $version" "$("$root/usr/bin/tagscope-cli" --version)"
 expect "xmlda-sim --version" "xmlda-sim $version" "$("$root/usr/bin/xmlda-sim" --version)"
-"$root/usr/bin/xmlda-sim" --help | grep -q -- '--port' || fail "xmlda-sim --help"
+"$root/usr/bin/xmlda-sim" --help | grep -- '--port' >/dev/null || fail "xmlda-sim --help"
 if [ -x "$root/usr/bin/tagscope" ]; then
     expect "tagscope --version" "tagscope $version" "$(env -u DISPLAY "$root/usr/bin/tagscope" --version)"
 fi

@@ -9,7 +9,9 @@
 // thread), through the group's CallbackQueue; calls may come from any thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -272,6 +274,10 @@ class SimGroupList {
     std::map<OPCHANDLE, com::ComPtr<SimGroup>> groups;
     std::vector<com::ComPtr<SimGroup>> removedButFiring;  // kept by a fault switch
     OPCHANDLE next = 1;
+    // When a group last sent values to a client (a FILETIME as one number; 0 = never), for the
+    // server status.
+    std::atomic<std::uint64_t> lastUpdate{0};
+    void NoteUpdate();
     // True when no group but `except` has that name (mu held).
     bool NameFree(const std::string& name, const SimGroup* except) const;
 };

@@ -113,7 +113,10 @@ void SimGroup::Tick() {
     }
     if (values.empty() && !keepAlive) return;
     if (faults->UnknownClientHandle && !values.empty()) AddUnknownClientItem(values);
-    if (!values.empty()) SendStream(0, values, 0);
+    if (!values.empty()) {
+        if (auto list = list_.lock()) list->NoteUpdate();
+        SendStream(0, values, 0);
+    }
     SendDataChange(0, values, false);
 }
 

@@ -348,6 +348,12 @@ TEST_F(SimGroupTest, DataChangesCarryActiveItemsWithTheGroupsHandle) {
         });
         ASSERT_TRUE(later);
         EXPECT_FALSE(callback_->First([](const CallbackCopy& c) { return c.Find(1002); }));
+        // The server's status says when it last sent values.
+        OPCSERVERSTATUS* status = nullptr;
+        ASSERT_EQ(server_->GetStatus(&status), S_OK);
+        EXPECT_NE(status->ftLastUpdateTime.dwHighDateTime, 0u);
+        CoTaskMemFree(status->szVendorInfo);
+        CoTaskMemFree(status);
         UnadviseCallback(group.Get(), cookie);
     }
 }
