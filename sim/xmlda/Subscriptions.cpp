@@ -162,12 +162,14 @@ PollAnswer SubscriptionStore::poll(const std::vector<std::string>& handles,
         Subscription& s = it->second;
         s.pollsWaiting--;
         s.lastActivity = done;
-        std::vector<std::pair<SubItem, Sample>> items;
+        std::vector<PolledItem> items;
+        items.reserve(s.items.size());
         for (auto& item : s.items) {
             if (!item.lastSampled) continue;
             if (returnAll || changed(item, *item.lastSampled, space)) {
                 item.lastSent = item.lastSampled;
-                items.emplace_back(item, *item.lastSampled);
+                items.push_back({item.clientHandle, item.itemPath, item.itemName, item.reqType,
+                                 *item.lastSampled});
             }
         }
         answer.lists.emplace_back(h, std::move(items));
