@@ -22,7 +22,7 @@ struct SubItem {
     int samplingMs = 0;              // revised sampling rate
     std::optional<Sample> lastSent;  // what the client was last told
     std::optional<Sample> lastSampled;
-    std::chrono::steady_clock::time_point sampledAt;
+    long long sampledSlot = 0;  // the sampling period (of the system clock) of lastSampled
 };
 
 struct Subscription {
