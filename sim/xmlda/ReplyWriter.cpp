@@ -141,10 +141,16 @@ ReplyNode ReplyWriter::element(ReplyNode parent, const char* name, const std::st
 
 void ReplyWriter::attr(ReplyNode n, const char* name, const std::string& v) {
     // Setting an attribute again replaces its value (values never hold a bare '"').
+    // Escaped values hold no '"', so ' name="' can only start an attribute.
     std::string& attrs = nodes_[n].attrs;
-    const std::string key = std::string(" ") + name + "=\"";
-    if (const std::size_t at = attrs.find(key); at != std::string::npos)
-        attrs.erase(at, attrs.find('"', at + key.size()) + 1 - at);
+    const std::string_view key(name);
+    for (std::size_t at = attrs.find(key); at != std::string::npos; at = attrs.find(key, at + 1)) {
+        const std::size_t open = at + key.size();
+        if (at > 0 && attrs[at - 1] == ' ' && attrs.compare(open, 2, "=\"") == 0) {
+            attrs.erase(at - 1, attrs.find('"', open + 2) + 1 - (at - 1));
+            break;
+        }
+    }
     addAttr(attrs, name, v);
 }
 

@@ -82,6 +82,8 @@ class ReplyWriter {
     ReplyWriter(const ReplyWriter&) = delete;
     ReplyWriter& operator=(const ReplyWriter&) = delete;
 
+    // Room for this many more elements, so that a long item list is not moved as it grows.
+    void reserve(std::size_t elements) { nodes_.reserve(nodes_.size() + elements); }
     ReplyNode operation(const char* name);  // the response element, child of Body
     ReplyNode element(ReplyNode parent, const char* name, const std::string* textContent = nullptr);
     void attr(ReplyNode n, const char* name, const std::string& v);

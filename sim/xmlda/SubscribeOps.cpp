@@ -147,18 +147,21 @@ void opPolledRefresh(Call& c) {
     replyBase(c, r, "SubscriptionPolledRefreshResult", o.clientRequestHandle, o.localeId);
     for (const auto& h : a.invalid) c.w.element(r, "InvalidServerSubHandles", &h);
     ErrorList errors;
-    for (const auto& [handle, items] : a.lists) {
+    std::size_t count = 0;
+    for (const auto& list : a.lists) count += list.second.size();
+    c.w.reserve(4 * count);  // Items, Value, Quality and a spare per item
+    for (auto& [handle, items] : a.lists) {
         if (items.empty()) continue;
         ReplyNode list = c.w.element(r, "RItemList");
         c.w.attr(list, "SubscriptionHandle", handle);
-        for (const auto& [si, sample] : items) {
+        for (auto& item : items) {
             ItemReply ir;
-            ir.clientHandle = si.clientHandle;
-            ir.itemPath = si.itemPath;
-            ir.itemName = si.itemName;
+            ir.clientHandle = std::move(item.clientHandle);
+            ir.itemPath = std::move(item.itemPath);
+            ir.itemName = std::move(item.itemName);
             Value v;
-            ir.resultId = toRequested(sample, si.reqType, &v);
-            writeItemResult(c.w, list, ir, v, sample, errors, o);
+            ir.resultId = toRequested(item.sample, item.reqType, &v);
+            writeItemResult(c.w, list, ir, v, item.sample, errors, o);
         }
     }
     errors.write(c.w, r, o.returnErrorText);

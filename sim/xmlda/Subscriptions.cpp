@@ -139,10 +139,14 @@ PollAnswer SubscriptionStore::poll(const std::vector<std::string>& handles,
             auto it = subs_.find(h);
             if (it == subs_.end()) continue;
             for (auto& item : it->second.items) {
-                if (!item.lastSampled ||
-                    steadyNow - item.sampledAt >= std::chrono::milliseconds(item.samplingMs)) {
+                // A periodic sampler: one new sample in each sampling period of the clock,
+                // whenever in it the poll comes, so that a poll a little early for the period
+                // after the last sample still finds the next one.
+                const long long slot =
+                    sysNow.time_since_epoch().count() / std::max(item.samplingMs, 1);
+                if (!item.lastSampled || slot != item.sampledSlot) {
                     item.lastSampled = space.sample(item.node, sysNow);
-                    item.sampledAt = steadyNow;
+                    item.sampledSlot = slot;
                 }
                 step = std::min(step, std::max(item.samplingMs, 10));
                 if (!any && changed(item, *item.lastSampled, space)) any = true;
@@ -162,12 +166,14 @@ PollAnswer SubscriptionStore::poll(const std::vector<std::string>& handles,
         Subscription& s = it->second;
         s.pollsWaiting--;
         s.lastActivity = done;
-        std::vector<std::pair<SubItem, Sample>> items;
+        std::vector<PolledItem> items;
+        items.reserve(s.items.size());
         for (auto& item : s.items) {
             if (!item.lastSampled) continue;
             if (returnAll || changed(item, *item.lastSampled, space)) {
                 item.lastSent = item.lastSampled;
-                items.emplace_back(item, *item.lastSampled);
+                items.push_back({item.clientHandle, item.itemPath, item.itemName, item.reqType,
+                                 *item.lastSampled});
             }
         }
         answer.lists.emplace_back(h, std::move(items));

@@ -22,7 +22,7 @@ struct SubItem {
     int samplingMs = 0;              // revised sampling rate
     std::optional<Sample> lastSent;  // what the client was last told
     std::optional<Sample> lastSampled;
-    std::chrono::steady_clock::time_point sampledAt;
+    long long sampledSlot = 0;  // the sampling period (of the system clock) of lastSampled
 };
 
 struct Subscription {
@@ -33,10 +33,16 @@ struct Subscription {
     int pollsWaiting = 0;  // polls holding or waiting on it right now
 };
 
+// One changed item of a polled refresh: what its reply needs, copied out under the store's lock.
+struct PolledItem {
+    std::string clientHandle, itemPath, itemName;
+    std::optional<DataType> reqType;
+    Sample sample;
+};
+
 struct PollAnswer {
     std::vector<std::string> invalid;
-    std::vector<std::pair<std::string, std::vector<std::pair<SubItem, Sample>>>>
-        lists;  // per handle
+    std::vector<std::pair<std::string, std::vector<PolledItem>>> lists;  // per handle
 };
 
 class SubscriptionStore {

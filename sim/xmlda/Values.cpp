@@ -200,6 +200,22 @@ std::string formatDateTime(TimePoint t) {
     auto day = floor<days>(t);
     year_month_day ymd{day};
     hh_mm_ss<milliseconds> tod{t - day};
+    const int year = static_cast<int>(ymd.year());
+    if (year >= 0 && year <= 9999) {
+        // Every reply item carries one: digits by hand, not through printf.
+        char buf[] = "0000-00-00T00:00:00.000Z";
+        const auto put = [&buf](int at, int width, int v) {
+            for (int k = at + width - 1; k >= at; --k, v /= 10) buf[k] = char('0' + v % 10);
+        };
+        put(0, 4, year);
+        put(5, 2, static_cast<int>(static_cast<unsigned>(ymd.month())));
+        put(8, 2, static_cast<int>(static_cast<unsigned>(ymd.day())));
+        put(11, 2, static_cast<int>(tod.hours().count()));
+        put(14, 2, static_cast<int>(tod.minutes().count()));
+        put(17, 2, static_cast<int>(tod.seconds().count()));
+        put(20, 3, static_cast<int>(tod.subseconds().count()));
+        return std::string(buf, sizeof buf - 1);
+    }
     char buf[40];
     std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
                   static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -75,6 +76,7 @@ struct Service::Impl {
     std::string tag;
 
     std::atomic<std::size_t> requests{0};
+    std::atomic<long long> lastTrimMs{0};  // steady clock, when freed memory last went back
 
     std::mutex transitMutex;
     std::size_t inTransit = 0;  // bytes of replies not yet taken by their clients
@@ -262,9 +264,17 @@ void Service::Impl::handle(const httplib::Request& hreq, std::string_view reques
         }
     }
     if (building) leaveBuild();
-    // The tree of a large reply is gone: give its memory back to the system, which would
-    // otherwise keep it in this thread's heap.
-    if (body.size() > kLargeReply) malloc_trim(0);
+    // The tree of a large reply is gone: give freed memory back to the system, which would
+    // otherwise keep it in the heaps. At most once a second: a client polling large replies
+    // again and again finds the pages of the last one still mapped, instead of faulting in
+    // fresh ones for every reply.
+    if (body.size() > kLargeReply) {
+        const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count();
+        long long last = lastTrimMs.load();
+        if (now - last >= 1000 && lastTrimMs.compare_exchange_strong(last, now)) malloc_trim(0);
+    }
     int status = 200;
     if (fault) {
         ReplyWriter fw({s.prefixed, soap12, {}});

@@ -68,6 +68,16 @@ TEST(SimValues, DateTimesWithOffsetsAndFractions) {
     EXPECT_EQ(formatDateTime(*c), "2011-03-30T23:00:00.000Z");
     EXPECT_EQ(formatDateTime(*parseDateTime("2026-01-01T00:00:00.1234")),
               "2026-01-01T00:00:00.123Z");
+    // Texts read back unchanged, at the edges of every field and of the four-digit year.
+    for (const char* t :
+         {"0001-01-01T00:00:00.000Z", "1969-12-31T23:59:59.999Z", "1970-01-01T00:00:00.001Z",
+          "2024-02-29T12:34:56.789Z", "9999-12-31T23:59:59.999Z"}) {
+        const auto parsed = parseDateTime(t);
+        ASSERT_TRUE(parsed) << t;
+        EXPECT_EQ(formatDateTime(*parsed), t);
+    }
+    EXPECT_EQ(formatDateTime(*parseDateTime("9999-12-31T23:59:59.999Z") + std::chrono::days(1)),
+              "10000-01-01T23:59:59.999Z");
     EXPECT_FALSE(parseDateTime("2026-02-30T00:00:00Z"));
     EXPECT_FALSE(parseDateTime("2026-01-01 00:00:00"));
     EXPECT_FALSE(parseDateTime("2026-01-01T00:00:00+0100"));

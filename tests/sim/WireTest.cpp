@@ -108,7 +108,10 @@ TEST(SimReplyWriter, TextsAndAttributesReadBackUnchanged) {
             auto op = w.operation("ReadResponse");
             auto e = w.element(op, "Items", &t);
             w.attr(e, "ClientItemHandle", "first");
+            w.attr(e, "ItemName", "kept");  // ends like the next name: a different attribute
+            w.attr(e, "Name", "first");
             w.attr(e, "ClientItemHandle", t);
+            w.attr(e, "Name", t);
             const std::string bytes = w.serialize(utf16);
             xmlDoc* doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr,
                                         nullptr, XML_PARSE_NONET);
@@ -120,6 +123,13 @@ TEST(SimReplyWriter, TextsAndAttributesReadBackUnchanged) {
             // Line ends and tabs travel as character references, which readers keep.
             EXPECT_EQ(std::string(reinterpret_cast<char*>(a)), t) << utf16;
             EXPECT_EQ(std::string(reinterpret_cast<char*>(c)), t) << utf16;
+            for (const auto& [name, want] :
+                 {std::pair<const char*, std::string>{"ItemName", "kept"}, {"Name", t}}) {
+                xmlChar* v = xmlGetProp(items, reinterpret_cast<const xmlChar*>(name));
+                ASSERT_NE(v, nullptr) << name;
+                EXPECT_EQ(std::string(reinterpret_cast<char*>(v)), want) << name << utf16;
+                xmlFree(v);
+            }
             xmlFree(a);
             xmlFree(c);
             xmlFreeDoc(doc);

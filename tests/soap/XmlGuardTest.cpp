@@ -32,6 +32,12 @@ std::string Utf16(const std::string& ascii, bool bigEndian, bool bom) {
     return out;
 }
 
+std::string Ucs4(const std::string& ascii, bool bigEndian) {
+    std::string out;
+    for (char c : ascii) out += bigEndian ? std::string(3, '\0') + c : c + std::string(3, '\0');
+    return out;
+}
+
 TEST(XmlGuard, CountsAttributesPerStartTagOnly) {
     const std::string over = "<r" + Attrs(4) + "/>";
     struct Case {
@@ -66,6 +72,15 @@ TEST(XmlGuard, CountsAttributesPerStartTagOnly) {
         {"EBCDIC", std::string("\x4C\x6F\xA7\x94\x93\x40", 6), TRefusal::Encoding},
         {"document type", "<!DOCTYPE r><r/>", TRefusal::DocumentType},
         {"unterminated tag is left to the parser", "<r" + Attrs(3), TRefusal::None},
+        {"unterminated value is left to the parser", "<r a='" + over, TRefusal::None},
+        {"comment ends only at '-->'", "<r><!-- - -- ->" + over + " ---></r>", TRefusal::None},
+        {"a tag right after a long text", std::string(5000, 'x') + over,
+         TRefusal::TooManyAttributes},
+        {"a value's other quote does not end it", "<r a=\"'>'\"" + Attrs(3) + "/>",
+         TRefusal::TooManyAttributes},
+        {"UCS-4LE", Ucs4(over, false), TRefusal::TooManyAttributes},
+        {"UCS-4BE at the limit", Ucs4("<r" + Attrs(3) + "/>", true), TRefusal::None},
+        {"UCS-4BE over", Ucs4("<r a='>'" + Attrs(3) + "/>", true), TRefusal::TooManyAttributes},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

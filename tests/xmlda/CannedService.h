@@ -45,10 +45,10 @@ class CannedService {
     void SetResponder(Responder responder);
 
   private:
-    HttpServer server_;
     mutable std::mutex mu_;
     Responder responder_;
     std::vector<RecordedRequest> requests_;
+    HttpServer server_;  // last: stopped, its handlers ended, before what they use goes
 };
 
 // A SOAP 1.1 envelope around the given body content.

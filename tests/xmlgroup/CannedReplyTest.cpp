@@ -126,7 +126,8 @@ TEST_F(XmlGroupCanned, PolledRefreshDeliversOnlyItemsOfTheSubscription) {
     const std::string ha = std::to_string(a->ClientHandle());
     const std::string hi = std::to_string(inactive->ClientHandle());
     const std::string hf = std::to_string(foreign->ClientHandle());
-    Can("SubscriptionPolledRefresh", [&] {
+    // By value: the poll thread may ask once more after the test body has returned.
+    Can("SubscriptionPolledRefresh", [ha, hf, hi] {
         return ReplyEnvelope("SubscriptionPolledRefreshResponse", "",
                              "<SubscriptionPolledRefreshResult " + kResult + "/><RItemList>" +
                                  ValueItem(ha, "1234") + ValueItem(hf, "1") + ValueItem(hi, "2") +

@@ -154,15 +154,30 @@ int32_t TVelqorPollRefresh::LossError() const {
 double TVelqorPollRefresh::ServerNow() const { return Now() + snap_.ClockOffset; }
 
 void TVelqorPollRefresh::Run() {
-    const bool clientPaced = snap_.WaitTime <= 0 && snap_.HoldTime <= 0;
+    // Client pacing: a poll starts one update rate after the start of the one before (the
+    // Subscribe reply has delivered the first values), so the exchange's own time does not
+    // stretch the period; a poll that took longer than the rate is followed at once.
+    const bool clientPaced = snap_.WaitTime <= 0 && snap_.HoldTime <= 0 && snap_.UpdateRate > 0;
+    const auto rate = std::chrono::milliseconds(snap_.UpdateRate);
+    const auto now = [this] {
+        return snap_.Clock ? snap_.Clock->Now() : std::chrono::steady_clock::now();
+    };
+    auto next = now() + rate;
     for (;;) {
         {
             std::unique_lock lock(mu_);
-            if (clientPaced && snap_.UpdateRate > 0)
-                wake_.wait_for(lock, std::chrono::milliseconds(snap_.UpdateRate),
-                               [this] { return terminate_; });
+            if (clientPaced && !terminate_) {
+                if (snap_.Clock) {
+                    lock.unlock();
+                    snap_.Clock->PassUntil(next);
+                    lock.lock();
+                } else {
+                    wake_.wait_until(lock, next, [this] { return terminate_; });
+                }
+            }
             if (terminate_) break;
         }
+        next = now() + rate;
         bool go = false;
         try {
             go = PollOnce();

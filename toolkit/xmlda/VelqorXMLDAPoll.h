@@ -28,6 +28,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -48,13 +49,23 @@ namespace velqor {
 // Error code that the items of a dropped subscription get (with quality bad, out of service).
 inline constexpr int32_t kXmlDaInvalidHandle = int32_t(0xC0040001U);  // "E_INVALIDHANDLE"
 
+// The clock that paces a client-paced poll thread; a test puts one of its own in the snapshot.
+class TPollClock {
+  public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    virtual ~TPollClock() = default;
+    virtual TimePoint Now() = 0;
+    // Lets time pass up to `until` (a test clock jumps there at once).
+    virtual void PassUntil(TimePoint until) = 0;
+};
+
 // What a poll thread works from; filled on the owning thread.
 struct TPollSnapshot {
     TVelqorSOAPData Settings;         // URL, credentials, proxy, CA file; no notify window
     velqor::NotifyWindow Window;      // where data changes and the shutdown message go
     uintptr_t GroupClientHandle = 0;  // wParam of the data-change messages
     std::string ServerSubHandle;
-    int32_t UpdateRate = 0;               // ms; the pacing wait with client pacing
+    int32_t UpdateRate = 0;               // ms; start to start of polls with client pacing
     int32_t HoldTime = 0;                 // ms
     int32_t WaitTime = 0;                 // ms
     double ClockOffset = 0;               // service clock minus local clock, in days
@@ -62,6 +73,7 @@ struct TPollSnapshot {
     std::vector<uint32_t> AllItems;       // every item of the group (the invalid-handle verdict)
     bool Recover = false;                 // hand a mendable loss to the group (above)
     std::function<void()> OnInterrupted;  // called on the poll thread, once, for that loss
+    std::shared_ptr<TPollClock> Clock;    // none: the steady clock, woken early by a stop
 };
 
 // A fault that says the service no longer knows the subscription (the code's local name).
