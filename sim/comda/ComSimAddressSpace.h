@@ -59,6 +59,13 @@ class ComSimAddressSpace {
     // the item lacks, OPC_E_BADRIGHTS for the value of a write-only item.
     HRESULT Property(int item, DWORD id, VARIANT& out) const;
 
+    // A client's read of one item: its value, quality and time, at most maxAgeMs old (0: from
+    // the device). OPC_E_BADRIGHTS for a write-only item; the VARIANT is initialised first.
+    HRESULT ReadValue(int item, long long maxAgeMs, VARIANT& value, WORD& quality, FILETIME& time);
+    // A client's write of one item, converted to the item's type and stamped `at` (now when
+    // null): S_OK, OPC_E_BADRIGHTS for a read-only item, OPC_E_BADTYPE or OPC_E_RANGE.
+    HRESULT WriteValue(int item, const VARIANT& value, const FILETIME* at);
+
     xmldasim::AddressSpace& Plant() { return *plant_; }
 
   private:

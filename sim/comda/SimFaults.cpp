@@ -29,7 +29,8 @@ std::string_view Trim(std::string_view s) {
 
 constexpr const char* kKnownWords =
     "slow=MS, property-error=ID, read-error=ID, write-error=ID, add-error=ID, refuse-browse=ID, "
-    "sfalse, arrays=null, arrays=short, empty-properties, callbacks-after-unadvise";
+    "sfalse, arrays=null, arrays=short, empty-properties, callbacks-after-unadvise, "
+    "callbacks-after-remove, unknown-handle, bad-stream";
 
 [[noreturn]] void Refuse(std::string_view word, const char* why) {
     throw std::invalid_argument(std::string(kSimFaultsVariable) + ": " + why + " \"" +
@@ -73,6 +74,12 @@ void ApplyWord(std::string_view word, SimFaults& f) {
         f.EmptyProperties = true;
     } else if (key == "callbacks-after-unadvise" && !hasArg) {
         f.CallbacksAfterUnadvise = true;
+    } else if (key == "callbacks-after-remove" && !hasArg) {
+        f.CallbacksAfterRemove = true;
+    } else if (key == "unknown-handle" && !hasArg) {
+        f.UnknownClientHandle = true;
+    } else if (key == "bad-stream" && !hasArg) {
+        f.BadStreamHeader = true;
     } else {
         Refuse(word, "unknown switch");
     }

@@ -24,7 +24,7 @@ enum class OutArrayFault {
 struct SimFaults {
     // Items whose property queries, reads or writes fail with kSimItemFault.
     std::set<std::string> PropertyErrorItems, ReadErrorItems, WriteErrorItems;
-    // Items that groups refuse to add (acted on once the servers offer groups).
+    // Items that groups refuse to add or validate (kSimItemFault).
     std::set<std::string> AddErrorItems;
     // Branches the servers refuse to browse into or list (E_ACCESSDENIED).
     std::set<std::string> RefusedBrowsePositions;
@@ -34,11 +34,20 @@ struct SimFaults {
     OutArrayFault OutArrays = OutArrayFault::None;
     // IOPCBrowse::GetProperties answers a request for all properties with empty lists.
     bool EmptyProperties = false;
-    // Data callbacks keep coming after unadvise (acted on once the servers offer groups).
+    // Data callbacks and DA 1.0 streams keep reaching a sink after it was unadvised.
     bool CallbacksAfterUnadvise = false;
+    // A removed group goes on delivering data changes to the sinks it had.
+    bool CallbacksAfterRemove = false;
+    // Data callbacks and DA 1.0 streams carry one more item, with a client handle no item has.
+    bool UnknownClientHandle = false;
+    // DA 1.0 data streams state more items in their header than the block holds.
+    bool BadStreamHeader = false;
 
     bool operator==(const SimFaults&) const = default;
 };
+
+// The client handle of the extra item the unknown-handle switch adds to callbacks.
+inline constexpr std::uint32_t kSimUnknownClientHandle = 0x5EEDBAD1u;
 
 // The error an item gets from an item fault switch.
 inline constexpr HRESULT kSimItemFault = E_FAIL;
@@ -57,8 +66,9 @@ std::uint64_t SimDelayedCalls();
 
 // Parses comma-separated switches: "slow=MS", "property-error=ID", "read-error=ID",
 // "write-error=ID", "add-error=ID", "refuse-browse=ID" (the ID switches may repeat),
-// "sfalse", "arrays=null", "arrays=short", "empty-properties", "callbacks-after-unadvise". Blanks
-// around words are ignored. Throws std::invalid_argument naming the word it cannot take.
+// "sfalse", "arrays=null", "arrays=short", "empty-properties", "callbacks-after-unadvise",
+// "callbacks-after-remove", "unknown-handle", "bad-stream". Blanks around words are ignored. Throws
+// std::invalid_argument naming the word it cannot take.
 SimFaults ParseSimFaults(std::string_view text);
 
 // Applies VELQOR_COMSIM_FAULTS when it is set and not blank. Returns "" on success (or when the

@@ -12,6 +12,30 @@ xmldasim::TimePoint Now() {
 
 }  // namespace
 
+HRESULT ComSimAddressSpace::ReadValue(int item, long long maxAgeMs, VARIANT& value, WORD& quality,
+                                      FILETIME& time) {
+    VariantInit(&value);
+    quality = OPC_QUALITY_BAD;
+    time = {};
+    if (Node(item).item.access == xmldasim::Access::Write) return OPC_E_BADRIGHTS;
+    xmldasim::Sample s = plant_->read(item, Now(), maxAgeMs);
+    HRESULT hr = ValueToVariant(s.value, value);
+    if (FAILED(hr)) return hr;
+    quality = QualityWordOf(s.quality);
+    time = FileTimeOf(s.timestamp);
+    return S_OK;
+}
+
+HRESULT ComSimAddressSpace::WriteValue(int item, const VARIANT& value, const FILETIME* at) {
+    if (Node(item).item.access == xmldasim::Access::Read) return OPC_E_BADRIGHTS;
+    xmldasim::Value v;
+    HRESULT hr = VariantToValue(value, Node(item).item.type, v);
+    if (FAILED(hr)) return hr;
+    std::string refused = plant_->write(item, v, at ? TimePointOf(*at) : Now());
+    if (refused == "E_RANGE") return OPC_E_RANGE;
+    return refused.empty() ? S_OK : OPC_E_BADRIGHTS;
+}
+
 HRESULT ItemIOPart::Read(DWORD count, LPCWSTR* itemIds, DWORD* maxAge, VARIANT** values,
                          WORD** qualities, FILETIME** timeStamps, HRESULT** errors) {
     auto faults = State().Enter();
@@ -40,14 +64,7 @@ HRESULT ItemIOPart::Read(DWORD count, LPCWSTR* itemIds, DWORD* maxAge, VARIANT**
         if (SUCCEEDED(hr) && (faults->SFalseWithErrors ||
                               faults->ReadErrorItems.count(velqor::OleStrToText(itemIds[i]))))
             hr = kSimItemFault;
-        if (SUCCEEDED(hr) && Space().Node(node).item.access == xmldasim::Access::Write)
-            hr = OPC_E_BADRIGHTS;
-        if (SUCCEEDED(hr)) {
-            xmldasim::Sample s = Space().Plant().read(node, Now(), maxAge[i]);
-            hr = ValueToVariant(s.value, v[i]);
-            q[i] = QualityWordOf(s.quality);
-            t[i] = FileTimeOf(s.timestamp);
-        }
+        if (SUCCEEDED(hr)) hr = Space().ReadValue(node, maxAge[i], v[i], q[i], t[i]);
         e[i] = hr;
         if (FAILED(hr)) {
             q[i] = OPC_QUALITY_BAD;
@@ -76,20 +93,14 @@ HRESULT ItemIOPart::WriteVQT(DWORD count, LPCWSTR* itemIds, OPCITEMVQT* vqts, HR
                               faults->WriteErrorItems.count(velqor::OleStrToText(itemIds[i]))))
             hr = kSimItemFault;
         const OPCITEMVQT& w = vqts[i];
-        if (SUCCEEDED(hr) && Space().Node(node).item.access == xmldasim::Access::Read)
-            hr = OPC_E_BADRIGHTS;
-        // The plant keeps a quality per item, not per written value.
-        if (SUCCEEDED(hr) && w.bQualitySpecified) hr = OPC_E_NOTSUPPORTED;
-        xmldasim::Value value;
-        if (SUCCEEDED(hr)) hr = VariantToValue(w.vDataValue, Space().Node(node).item.type, value);
-        if (SUCCEEDED(hr)) {
-            auto at = w.bTimeStampSpecified ? TimePointOf(w.ftTimeStamp) : Now();
-            std::string refused = Space().Plant().write(node, value, at);
-            if (refused == "E_RANGE")
-                hr = OPC_E_RANGE;
-            else if (!refused.empty())
-                hr = OPC_E_BADRIGHTS;
-        }
+        // The plant keeps a quality per item, not per written value (a read-only item is refused
+        // for its rights first).
+        if (SUCCEEDED(hr) && w.bQualitySpecified &&
+            Space().Node(node).item.access != xmldasim::Access::Read)
+            hr = OPC_E_NOTSUPPORTED;
+        if (SUCCEEDED(hr))
+            hr = Space().WriteValue(node, w.vDataValue,
+                                    w.bTimeStampSpecified ? &w.ftTimeStamp : nullptr);
         e[i] = hr;
         if (FAILED(hr)) result = S_FALSE;
     }

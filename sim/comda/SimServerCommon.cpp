@@ -116,25 +116,9 @@ bool MatchesBrowseFilter(std::string_view name, std::string_view filter) {
 
 // IOPCServer
 
-HRESULT OpcServerPart::AddGroup(LPCWSTR, BOOL, DWORD, OPCHANDLE, LONG*, FLOAT*, DWORD,
-                                OPCHANDLE* serverGroup, DWORD* revisedRate, REFIID,
-                                LPUNKNOWN* group) {
-    State().Enter();
-    if (serverGroup) *serverGroup = 0;
-    if (revisedRate) *revisedRate = 0;
-    if (group) *group = nullptr;
-    return E_NOTIMPL;
-}
-
 HRESULT OpcServerPart::GetErrorString(HRESULT error, LCID locale, LPWSTR* text) {
     State().Enter();
     return ErrorText(error, locale, text);
-}
-
-HRESULT OpcServerPart::GetGroupByName(LPCWSTR, REFIID, LPUNKNOWN* group) {
-    State().Enter();
-    if (group) *group = nullptr;
-    return E_INVALIDARG;
 }
 
 HRESULT OpcServerPart::GetStatus(OPCSERVERSTATUS** status) {
@@ -148,6 +132,10 @@ HRESULT OpcServerPart::GetStatus(OPCSERVERSTATUS** status) {
     GetSystemTimeAsFileTime(&s->ftCurrentTime);
     s->dwServerState = OPC_STATUS_RUNNING;
     s->dwBandWidth = 0xFFFFFFFFu;  // not known
+    {
+        std::lock_guard lock(State().Groups->mu);
+        s->dwGroupCount = static_cast<DWORD>(State().Groups->groups.size());
+    }
     s->wMajorVersion = id.MajorVersion;
     s->wMinorVersion = id.MinorVersion;
     s->wBuildNumber = id.BuildNumber;
@@ -158,17 +146,6 @@ HRESULT OpcServerPart::GetStatus(OPCSERVERSTATUS** status) {
     }
     *status = s;
     return S_OK;
-}
-
-HRESULT OpcServerPart::RemoveGroup(OPCHANDLE, BOOL) {
-    State().Enter();
-    return E_INVALIDARG;
-}
-
-HRESULT OpcServerPart::CreateGroupEnumerator(OPCENUMSCOPE, REFIID, LPUNKNOWN* result) {
-    State().Enter();
-    if (result) *result = nullptr;
-    return E_NOTIMPL;
 }
 
 // IOPCCommon

@@ -9,6 +9,7 @@
 
 #include "ComSimAddressSpace.h"
 #include "SimFaults.h"
+#include "SimGroup.h"
 #include "com/ComCallbacks.h"
 #include "com/OpcDaIntf.h"
 #include "com/runtime/ComConnectionPoints.h"
@@ -20,6 +21,7 @@ struct SimServerIdentity {
     WORD MajorVersion = 0, MinorVersion = 0, BuildNumber = 0;
     FILETIME StartTime{};
     bool FlatSpace = false;  // offers every item by full ID at one level, without branches
+    SimGeneration Generation = SimGeneration::Da20;  // which interfaces its groups offer
 };
 
 // What the parts of one server object share.
@@ -28,6 +30,7 @@ struct SimServerState {
     SimServerIdentity Identity;
     LCID Locale = 0x0409;
     std::string ClientName;
+    std::shared_ptr<SimGroupList> Groups = std::make_shared<SimGroupList>();
 
     // Starts a call: waits out the slow-call switch and returns the switches for this call.
     std::shared_ptr<const SimFaults> Enter() const;
@@ -50,16 +53,19 @@ class SimPart : public I {
     SimServerState* state_ = nullptr;
 };
 
-// IOPCServer: status and error texts; groups are not offered yet (AddGroup answers E_NOTIMPL).
+// IOPCServer: status, error texts and the server's private groups (SimGroup.h).
 class OpcServerPart : public SimPart<IOPCServer> {
   public:
-    HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR, BOOL, DWORD, OPCHANDLE, LONG*, FLOAT*, DWORD,
-                                       OPCHANDLE*, DWORD*, REFIID, LPUNKNOWN*) override;
+    HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR name, BOOL active, DWORD requestedRate,
+                                       OPCHANDLE clientGroup, LONG* timeBias, FLOAT* deadband,
+                                       DWORD lcid, OPCHANDLE* serverGroup, DWORD* revisedRate,
+                                       REFIID riid, LPUNKNOWN* group) override;
     HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT error, LCID locale, LPWSTR* text) override;
-    HRESULT STDMETHODCALLTYPE GetGroupByName(LPCWSTR, REFIID, LPUNKNOWN*) override;
+    HRESULT STDMETHODCALLTYPE GetGroupByName(LPCWSTR name, REFIID riid, LPUNKNOWN* group) override;
     HRESULT STDMETHODCALLTYPE GetStatus(OPCSERVERSTATUS** status) override;
-    HRESULT STDMETHODCALLTYPE RemoveGroup(OPCHANDLE, BOOL) override;
-    HRESULT STDMETHODCALLTYPE CreateGroupEnumerator(OPCENUMSCOPE, REFIID, LPUNKNOWN*) override;
+    HRESULT STDMETHODCALLTYPE RemoveGroup(OPCHANDLE serverGroup, BOOL force) override;
+    HRESULT STDMETHODCALLTYPE CreateGroupEnumerator(OPCENUMSCOPE scope, REFIID riid,
+                                                    LPUNKNOWN* result) override;
 
   protected:
     ~OpcServerPart() = default;

@@ -53,21 +53,22 @@ struct SimServerEntry {
     const char* VendorInfo;
     WORD Major, Minor, Build;
     bool Flat;
+    SimGeneration Generation;
     HRESULT (*Make)(REFIID, void**, SimServerIdentity);
 };
 
 const SimServerEntry kServers[] = {
     {CLSID_VelqorSimDA10, "Velqor.SimDA10", "Velqor Simulated OPC DA 1.0 Server",
-     CATID_OPCDAServer10, "Velqor simulated OPC DA 1.0 server", 1, 0, 1, false,
+     CATID_OPCDAServer10, "Velqor simulated OPC DA 1.0 server", 1, 0, 1, false, SimGeneration::Da10,
      &Create<SimDa10Server>},
     {CLSID_VelqorSimDA20, "Velqor.SimDA20", "Velqor Simulated OPC DA 2.0 Server",
-     CATID_OPCDAServer20, "Velqor simulated OPC DA 2.0 server", 2, 5, 1, false,
+     CATID_OPCDAServer20, "Velqor simulated OPC DA 2.0 server", 2, 5, 1, false, SimGeneration::Da20,
      &Create<SimDa20Server>},
     {CLSID_VelqorSimDA20Flat, "Velqor.SimDA20Flat", "Velqor Simulated OPC DA 2.0 Server (Flat)",
      CATID_OPCDAServer20, "Velqor simulated OPC DA 2.0 server (flat address space)", 2, 5, 1, true,
-     &Create<SimDa20Server>},
+     SimGeneration::Da20, &Create<SimDa20Server>},
     {CLSID_VelqorSimDA30, "Velqor.SimDA30", "Velqor Simulated OPC DA 3.0 Server",
-     CATID_OPCDAServer30, "Velqor simulated OPC DA 3.0 server", 3, 0, 1, false,
+     CATID_OPCDAServer30, "Velqor simulated OPC DA 3.0 server", 3, 0, 1, false, SimGeneration::Da30,
      &Create<SimDa30Server>},
 };
 
@@ -91,6 +92,7 @@ void RegisterSimulatedServers(const std::string& computer) {
         id.MinorVersion = s.Minor;
         id.BuildNumber = s.Build;
         id.FlatSpace = s.Flat;
+        id.Generation = s.Generation;
         reg.Create = [make = s.Make, id](REFIID riid, void** object) {
             return make(riid, object, id);
         };

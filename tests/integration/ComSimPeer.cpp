@@ -48,12 +48,20 @@ class ComSimPeer : public IntegrationPeer {
     bool AddValidatesItems() const override { return true; }
 
     std::string DeadServerError() const override { return "The RPC server is unavailable."; }
-    std::string NoGroupsReason() const override { return "the COM transport has no groups yet"; }
+    std::string NoPropertiesReason() const override {
+        return IsDA10() ? "OPC DA 1.0 servers have no item properties" : "";
+    }
+    std::string UnnoticedDeathReason() const override {
+        return IsDA10() ? "an OPC DA 1.0 server cannot ask its clients to disconnect, and the "
+                          "simulated one still answers in-process once killed"
+                        : "";
+    }
     std::string NoBrowserReason() const override {
         return "the COM transport has no address-space browser yet";
     }
 
   private:
+    bool IsDA10() const { return progId_ == "Velqor.SimDA10.1"; }
     std::string progId_;
 };
 

@@ -68,6 +68,10 @@ class IntegrationPeer {
     // Why the transport cannot serve groups or browse this peer yet; empty when it can. Cases
     // that need them skip with this text.
     virtual std::string NoGroupsReason() const { return {}; }
+    // Why the server has no item properties, or a client cannot notice its death; empty when
+    // it has them and a client can.
+    virtual std::string NoPropertiesReason() const { return {}; }
+    virtual std::string UnnoticedDeathReason() const { return {}; }
     virtual std::string NoBrowserReason() const { return {}; }
 };
 

@@ -6,6 +6,7 @@ namespace velqor::integration {
 std::vector<PeerKind> AllPeers() {
     return {
         {"XmlDaSim", &MakeXmlDaSimPeer},
+        {"ComSimDA10", [] { return MakeComSimPeer("Velqor.SimDA10.1"); }},
         {"ComSimDA20", [] { return MakeComSimPeer("Velqor.SimDA20.1"); }},
         {"ComSimDA30", [] { return MakeComSimPeer("Velqor.SimDA30.1"); }},
     };

@@ -80,6 +80,7 @@ TEST_P(IntegrationTest, ActivatingADeadServerFailsWithTheServerNamed) {
 // groups and items stay configured but leave the server: they hold no server handles. Their last
 // value and quality are kept as they were.
 TEST_P(IntegrationTest, AServerThatDiesWhileActiveIsNoticed) {
+    if (!peer->UnnoticedDeathReason().empty()) GTEST_SKIP() << peer->UnnoticedDeathReason();
     const std::string changing = peer->ChangingItem();
     server->SetKeepAlive(500);
     server->SetActive(true);

@@ -60,6 +60,8 @@ const char* MsgText(Msg id) {
             return "no result from the server";
         case Msg::WrongResult:
             return "wrong result from OPC Server (%s)";
+        case Msg::NoAdviseConnection:
+            return "Group %s has no data connection for asynchronous calls";
     }
     return "";
 }

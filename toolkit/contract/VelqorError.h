@@ -97,6 +97,7 @@ enum class Msg {
     OPCCommand,                // "OPC Command:"
     NoResult,                  // "no result from the server"
     WrongResult,               // "wrong result from OPC Server (%s)"
+    NoAdviseConnection,        // "Group %s has no data connection for asynchronous calls"
 };
 
 // The catalogue text of a message, unformatted.

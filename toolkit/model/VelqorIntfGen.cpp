@@ -1,6 +1,7 @@
 #include "model/VelqorIntfGen.h"
 
 #include "com/VelqorCOMDA.h"
+#include "com/VelqorCOMDAGroup.h"
 #include "contract/VelqorError.h"
 #include "xmlda/VelqorXML.h"
 #include "xmlda/VelqorXMLDA.h"
@@ -10,9 +11,6 @@ namespace velqor {
 
 namespace {
 // Parts of the COM transport that are not built yet say so plainly.
-[[noreturn]] void ComGroupsUnavailable() {
-    throw Exception("Groups of COM servers are not available yet");
-}
 [[noreturn]] void ComServerListUnavailable() {
     throw Exception("The list of COM servers is not available yet");
 }
@@ -43,7 +41,8 @@ com::ComPtr<IVelqorGroup> CreateVelqorGroup(const com::ComPtr<IVelqorDAConnectio
             g = com::MakeComObject<IVelqorGroup, TVelqorXMLGroup>(connection);
             break;
         case coCOM:
-            ComGroupsUnavailable();
+            g = com::MakeComObject<IVelqorGroup, TVelqorCOMGroup>(connection);
+            break;
         default:
             UnknownType();
     }

@@ -1,0 +1,190 @@
+// Synchronous reads and writes of a simulated group (IOPCSyncIO, IOPCSyncIO2), and the per-item
+// read and write every path of the group shares.
+#include <chrono>
+
+#include "SimGroup.h"
+#include "SimServerParts.h"
+
+namespace velqor::sim {
+namespace {
+
+xmldasim::TimePoint Now() {
+    return std::chrono::time_point_cast<std::chrono::milliseconds>(xmldasim::Clock::now());
+}
+
+// The item's value converted to the type the client asked for.
+HRESULT ConvertTo(VARTYPE requested, VARIANT& value) {
+    if (requested == VT_EMPTY || requested == value.vt) return S_OK;
+    VARIANT converted;
+    VariantInit(&converted);
+    HRESULT hr = VariantChangeType(&converted, &value, 0, requested);
+    VariantClear(&value);
+    if (FAILED(hr)) return hr == DISP_E_OVERFLOW ? OPC_E_RANGE : OPC_E_BADTYPE;
+    value = converted;
+    return S_OK;
+}
+
+}  // namespace
+
+SimItemValue SimGroup::Deliver(const SimGroupItem& item, const xmldasim::Sample& sample) const {
+    SimItemValue out;
+    out.Client = item.Client;
+    out.Error = ValueToVariant(sample.value, out.Value);
+    if (SUCCEEDED(out.Error)) out.Error = ConvertTo(item.Requested, out.Value);
+    if (FAILED(out.Error)) return out;
+    out.Quality = QualityWordOf(sample.quality);
+    out.Time = FileTimeOf(sample.timestamp);
+    return out;
+}
+
+SimItemValue SimGroup::ReadItem(const SimGroupItem& item, DWORD maxAge, bool cacheRead,
+                                const SimFaults& faults) {
+    if (faults.SFalseWithErrors || faults.ReadErrorItems.count(item.ItemId) ||
+        space_->Node(item.Node).item.access == xmldasim::Access::Write) {
+        SimItemValue out;
+        out.Client = item.Client;
+        out.Error = space_->Node(item.Node).item.access == xmldasim::Access::Write ? OPC_E_BADRIGHTS
+                                                                                   : kSimItemFault;
+        return out;
+    }
+    SimItemValue out = Deliver(item, space_->Plant().read(item.Node, Now(), maxAge));
+    // The cache of an inactive item or group is not kept up to date.
+    if (cacheRead && SUCCEEDED(out.Error) && (!item.Active || !settings_.Active))
+        out.Quality = OPC_QUALITY_OUT_OF_SERVICE;
+    return out;
+}
+
+HRESULT SimGroup::WriteItem(const SimGroupItem& item, const SimItemValue& value,
+                            const SimFaults& faults) {
+    if (faults.SFalseWithErrors || faults.WriteErrorItems.count(item.ItemId)) return kSimItemFault;
+    // The plant keeps a quality per item, not per written value.
+    if (value.QualityGiven && space_->Node(item.Node).item.access != xmldasim::Access::Read)
+        return OPC_E_NOTSUPPORTED;
+    return space_->WriteValue(item.Node, value.Value, value.TimeGiven ? &value.Time : nullptr);
+}
+
+HRESULT SimGroup::Read(OPCDATASOURCE source, DWORD count, OPCHANDLE* server, OPCITEMSTATE** values,
+                       HRESULT** errors) {
+    auto faults = EnterSimCall();
+    if (!values || !errors) return E_INVALIDARG;
+    *values = nullptr;
+    *errors = nullptr;
+    if (count == 0 || !server || (source != OPC_DS_CACHE && source != OPC_DS_DEVICE))
+        return E_INVALIDARG;
+    auto* s = TaskArray<OPCITEMSTATE>(count);
+    auto* e = TaskArray<HRESULT>(count);
+    if (!s || !e) {
+        CoTaskMemFree(s);
+        CoTaskMemFree(e);
+        return E_OUTOFMEMORY;
+    }
+    HRESULT overall = S_OK;
+    {
+        std::lock_guard lock(mu_);
+        bool cache = source == OPC_DS_CACHE;
+        for (DWORD i = 0; i < count; ++i) {
+            VariantInit(&s[i].vDataValue);
+            const SimGroupItem* item = FindItem(server[i]);
+            if (!item) {
+                e[i] = OPC_E_INVALIDHANDLE;
+                overall = S_FALSE;
+                continue;
+            }
+            SimItemValue v = ReadItem(*item, cache ? settings_.UpdateRate : 0, cache, *faults);
+            s[i].hClient = v.Client;
+            s[i].wQuality = v.Quality;
+            s[i].ftTimeStamp = v.Time;
+            s[i].vDataValue = v.Value;
+            VariantInit(&v.Value);
+            e[i] = v.Error;
+            if (FAILED(v.Error)) overall = S_FALSE;
+        }
+    }
+    if (faults->OutArrays == OutArrayFault::Null) {
+        for (DWORD i = 0; i < count; ++i) VariantClear(&s[i].vDataValue);
+        CoTaskMemFree(s);
+        CoTaskMemFree(e);
+        return S_OK;
+    }
+    *values = s;
+    *errors = e;
+    return overall;
+}
+
+HRESULT SimGroup::Write(DWORD count, OPCHANDLE* server, VARIANT* values, HRESULT** errors) {
+    if (!values) return E_INVALIDARG;
+    auto faults = CurrentSimFaults();
+    return ItemCall(count, server, errors, [&](DWORD i, OPCHANDLE h) {
+        SimItemValue v;
+        VariantCopy(&v.Value, &values[i]);
+        return WriteItem(*FindItem(h), v, *faults);
+    });
+}
+
+HRESULT SimGroup::ReadMaxAge(DWORD count, OPCHANDLE* server, DWORD* maxAge, VARIANT** values,
+                             WORD** qualities, FILETIME** times, HRESULT** errors) {
+    auto faults = EnterSimCall();
+    if (!values || !qualities || !times || !errors) return E_INVALIDARG;
+    *values = nullptr;
+    *qualities = nullptr;
+    *times = nullptr;
+    *errors = nullptr;
+    if (count == 0 || !server || !maxAge) return E_INVALIDARG;
+    auto* v = TaskArray<VARIANT>(count);
+    auto* q = TaskArray<WORD>(count);
+    auto* t = TaskArray<FILETIME>(count);
+    auto* e = TaskArray<HRESULT>(count);
+    if (!v || !q || !t || !e) {
+        for (void* p : {static_cast<void*>(v), static_cast<void*>(q), static_cast<void*>(t),
+                        static_cast<void*>(e)})
+            CoTaskMemFree(p);
+        return E_OUTOFMEMORY;
+    }
+    HRESULT overall = S_OK;
+    {
+        std::lock_guard lock(mu_);
+        for (DWORD i = 0; i < count; ++i) {
+            VariantInit(&v[i]);
+            const SimGroupItem* item = FindItem(server[i]);
+            if (!item) {
+                e[i] = OPC_E_INVALIDHANDLE;
+                overall = S_FALSE;
+                continue;
+            }
+            SimItemValue r = ReadItem(*item, maxAge[i], false, *faults);
+            v[i] = r.Value;
+            VariantInit(&r.Value);
+            q[i] = r.Quality;
+            t[i] = r.Time;
+            e[i] = r.Error;
+            if (FAILED(r.Error)) overall = S_FALSE;
+        }
+    }
+    if (faults->OutArrays == OutArrayFault::Null) {
+        for (DWORD i = 0; i < count; ++i) VariantClear(&v[i]);
+        for (void* p : {static_cast<void*>(v), static_cast<void*>(q), static_cast<void*>(t),
+                        static_cast<void*>(e)})
+            CoTaskMemFree(p);
+        return S_OK;
+    }
+    *values = v;
+    *qualities = q;
+    *times = t;
+    *errors = e;
+    return overall;
+}
+
+HRESULT SimGroup::WriteVQT(DWORD count, OPCHANDLE* server, OPCITEMVQT* vqts, HRESULT** errors) {
+    if (!vqts) return E_INVALIDARG;
+    auto faults = CurrentSimFaults();
+    return ItemCall(count, server, errors, [&](DWORD i, OPCHANDLE h) {
+        SimItemValue v;
+        VariantCopy(&v.Value, &vqts[i].vDataValue);
+        v.QualityGiven = vqts[i].bQualitySpecified != FALSE;
+        v.TimeGiven = vqts[i].bTimeStampSpecified != FALSE;
+        v.Time = vqts[i].ftTimeStamp;
+        return WriteItem(*FindItem(h), v, *faults);
+    });
+}
+
+}  // namespace velqor::sim
