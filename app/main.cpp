@@ -9,6 +9,7 @@
 #include "ErrorDisplay.h"
 #include "QtEventLoop.h"
 #include "com/runtime/ComPlatform.h"
+#include "comda/OpcServerList.h"
 #include "comda/SimServers.h"
 #include "uMain.h"
 
@@ -19,9 +20,10 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(TAGSCOPE_VERSION);
 
     // COM in the GUI thread's single-threaded apartment; the simulated OPC DA servers are there
-    // to connect to as installed servers are.
+    // to connect to as installed servers are, and so is the OPC server enumerator.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     velqor::sim::RegisterSimulatedServers();
+    velqor::sim::RegisterOpcServerList();
 
     QtEventLoop loop;
     loop.InstallAsDefault();

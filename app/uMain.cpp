@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "BusyCall.h"
 #include "ErrorDisplay.h"
@@ -348,6 +349,11 @@ void TForm1::FormShow() {
     // A server given by the starter (the run script's simulation service) replaces the INI's.
     bool given = qEnvironmentVariableIsSet("TAGSCOPE_SERVER");
     ServerCombo->setEditText(given ? qEnvironmentVariable("TAGSCOPE_SERVER") : Ini.ReadLast());
+    // An XML-DA address the window starts with is offered in the list beside the COM servers.
+    const QString start = ServerCombo->currentText().trimmed();
+    if (start.startsWith("http://", Qt::CaseInsensitive) ||
+        start.startsWith("https://", Qt::CaseInsensitive))
+        KnownAddresses.push_back(start.toStdString());
     ClearStatus();
 }
 
@@ -357,6 +363,8 @@ void TForm1::ServerComboDropDown() {
     if (!current.join("\n").trimmed().isEmpty()) return;
     std::vector<std::string> servers;
     Busy("Looking for OPC servers...", [&] { ListServers(servers); });
+    for (const auto& a : KnownAddresses)
+        if (std::find(servers.begin(), servers.end(), a) == servers.end()) servers.push_back(a);
     QString text = ServerCombo->currentText();
     ServerCombo->clear();
     for (const auto& s : servers) ServerCombo->addItem(QString::fromStdString(s));

@@ -68,6 +68,8 @@ class TForm1 : public QMainWindow {
 
     // What fills the server box's list (the local data-access servers by default).
     std::function<void(std::vector<std::string>&)> ListServers;
+    // XML-DA addresses listed after the servers (the address the window started with).
+    std::vector<std::string> KnownAddresses;
     // What asks for the remote computer name; false when cancelled (an input box by default).
     std::function<bool(QString&)> AskComputerName;
 

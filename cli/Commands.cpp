@@ -8,8 +8,10 @@
 #include "Format.h"
 #include "Interrupt.h"
 #include "Session.h"
+#include "com/runtime/ComPlatform.h"
 #include "contract/VelqorDateTime.h"
 #include "contract/VelqorError.h"
+#include "model/VelqorServerList.h"
 
 namespace tagscope::cli {
 
@@ -161,6 +163,67 @@ int RunStatus(const ConnectOptions& c, Streams s) {
         s.out << '\n';
         if (!st.StateText.empty()) s.out << "Status info:  " << HumanText(st.StateText) << '\n';
         if (st.GroupCount != 0) s.out << "Groups:       " << st.GroupCount << '\n';
+        return kExitOk;
+    });
+}
+
+namespace {
+// The --types names by server type bit.
+constexpr const char* kServerTypeNames[] = {"da1",    "da2",    "da3", "ae",
+                                            "batch1", "batch2", "dx",  "hda"};
+}  // namespace
+
+uint8_t ParseServerTypes(const std::string& list) {
+    uint8_t types = 0;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        std::string word;
+        for (char ch : list.substr(start, end - start))
+            if (static_cast<unsigned char>(ch) > ' ')
+                word += char(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
+        if (!word.empty()) {
+            bool known = false;
+            for (int bit = 0; bit < 8; ++bit)
+                if (word == kServerTypeNames[bit]) {
+                    types = uint8_t(types | (1u << bit));
+                    known = true;
+                }
+            if (!known)
+                throw std::invalid_argument(
+                    "unknown server type \"" + word +
+                    "\" (known: da1, da2, da3, ae, batch1, batch2, dx, hda)");
+        }
+        start = end + 1;
+    }
+    return types;
+}
+
+std::string ServerTypesText(uint8_t types) {
+    std::string text;
+    for (int bit = 0; bit < 8; ++bit)
+        if (types & (1u << bit))
+            text += (text.empty() ? "" : ",") + std::string(kServerTypeNames[bit]);
+    return text;
+}
+
+int RunServers(const std::string& computer, uint8_t types, Streams s) {
+    return Guarded(s, [&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        struct Uninit {
+            ~Uninit() { CoUninitialize(); }
+        } uninit;
+        TVelqorServerBrowser list;
+        list.ComputerName = computer;
+        list.Servertype = types;
+        list.GetServers(true);  // per type, so that each entry knows its types
+        for (int i = 0; i < list.Count(); ++i) {
+            const TVelqorServerItem& e = *list.Items(i);
+            s.out << HumanText(e.ProgID.empty() ? e.CLSID : e.ProgID) << '\t'
+                  << HumanText(e.Description) << '\t' << e.CLSID << '\t'
+                  << ServerTypesText(e.ServerTypes) << '\n';
+        }
         return kExitOk;
     });
 }

@@ -56,6 +56,15 @@ struct Streams {
     const std::atomic<bool>& stop;
 };
 
+// The server types of a --types list ("da1,da2,da3,ae,batch1,batch2,dx,hda", case ignored); raises
+// std::invalid_argument naming a word it does not know.
+uint8_t ParseServerTypes(const std::string& list);
+// The names of a server type set, comma-separated in the order above.
+std::string ServerTypesText(uint8_t types);
+
+// The OPC servers of this computer or of a remote one: ProgID, description, CLSID and types per
+// line. A server without a ProgID is shown by its CLSID.
+int RunServers(const std::string& computer, uint8_t types, Streams s);
 int RunStatus(const ConnectOptions& c, Streams s);
 int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s);
 int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, bool values,

@@ -1,5 +1,6 @@
 // tagscope-cli: the Tagscope client on the command line. One command per run against one server
-// (an OPC XML-DA URL, or a COM server name): status, browse, props, read, write, watch.
+// (an OPC XML-DA URL, or a COM server name): status, browse, props, read, write, watch; and the
+// list of the OPC servers installed on a computer.
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <iostream>
@@ -7,6 +8,7 @@
 #include "Commands.h"
 #include "Format.h"
 #include "Interrupt.h"
+#include "comda/OpcServerList.h"
 #include "comda/SimServers.h"
 
 namespace {
@@ -61,6 +63,15 @@ int main(int argc, char** argv) {
         "130 interrupted (Ctrl-C; watch ends cleanly with 0 on the first Ctrl-C)."};
     app.require_subcommand(1);
     Common common;
+
+    std::string serversComputer, serversTypes = "da1,da2,da3";
+    CLI::App* servers = app.add_subcommand(
+        "servers", "list the OPC servers installed: ProgID, description, CLSID, types per line");
+    servers->add_option("--computer", serversComputer, "a remote computer instead of this one");
+    servers
+        ->add_option("--types", serversTypes,
+                     "server types, comma-separated: da1, da2, da3, ae, batch1, batch2, dx, hda")
+        ->capture_default_str();
 
     CLI::App* status = app.add_subcommand("status", "show the server status");
     AddConnectOptions(status, common);
@@ -144,8 +155,16 @@ int main(int argc, char** argv) {
         ->excludes(noResub);
 
     std::optional<int32_t> browseVt, readVt, writeVt;
+    uint8_t serverTypes = 0;
     try {
         app.parse(argc, argv);
+        try {
+            serverTypes = ParseServerTypes(serversTypes);
+            if (servers->parsed() && serverTypes == 0)
+                throw std::invalid_argument("no server type given");
+        } catch (const std::invalid_argument& e) {
+            throw CLI::ValidationError("--types", e.what());
+        }
         browseVt = TypeOption(browseType);
         readVt = TypeOption(readType);
         writeVt = TypeOption(writeType);
@@ -172,9 +191,12 @@ int main(int argc, char** argv) {
     browse.type = browseVt;
 
     // The simulated OPC DA servers are always there to connect to, as installed servers are.
+    // So is the OPC server enumerator, as on a computer with the OPC core components.
     velqor::sim::RegisterSimulatedServers();
+    velqor::sim::RegisterOpcServerList();
     InstallInterruptHandling();
     Streams s{std::cout, std::cerr, InterruptFlag()};
+    if (servers->parsed()) return RunServers(serversComputer, serverTypes, s);
     if (status->parsed()) return RunStatus(c, s);
     if (browseCmd->parsed()) return RunBrowse(c, browse, s);
     if (props->parsed()) return RunProps(c, propItems, propValues, s);

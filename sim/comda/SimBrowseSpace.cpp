@@ -139,6 +139,7 @@ HRESULT BrowseSpacePart::ChangeBrowsePosition(OPCBROWSEDIRECTION direction, LPCW
             break;
         }
         case OPC_BROWSE_TO: {
+            if (faults->RefuseBrowseTo) return E_NOTIMPL;
             int n = space.Find(Utf8(name));
             if (n >= 0 && !space.IsItem(n)) target = n;
             break;
@@ -202,7 +203,7 @@ HRESULT BrowseSpacePart::BrowseOPCItemIDs(OPCBROWSETYPE filterType, LPCWSTR crit
 }
 
 HRESULT BrowseSpacePart::GetItemID(LPWSTR itemDataId, LPWSTR* itemId) {
-    State().Enter();
+    auto faults = State().Enter();
     if (!itemId) return E_INVALIDARG;
     *itemId = nullptr;
     std::string name = Utf8(itemDataId);
@@ -211,6 +212,7 @@ HRESULT BrowseSpacePart::GetItemID(LPWSTR itemDataId, LPWSTR* itemId) {
                        : here.id.empty() ? name
                                          : here.id + kItemSeparator + name;
     if (Space().Find(full) < 0) return E_INVALIDARG;
+    if (faults->ItemIDErrorPositions.count(full)) return E_FAIL;
     *itemId = TaskString(full);
     return *itemId ? S_OK : E_OUTOFMEMORY;
 }

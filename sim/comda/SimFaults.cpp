@@ -29,8 +29,8 @@ std::string_view Trim(std::string_view s) {
 
 constexpr const char* kKnownWords =
     "slow=MS, property-error=ID, read-error=ID, write-error=ID, add-error=ID, refuse-browse=ID, "
-    "sfalse, arrays=null, arrays=short, empty-properties, callbacks-after-unadvise, "
-    "callbacks-after-remove, unknown-handle, bad-stream";
+    "item-id-error=ID, refuse-browse-to, sfalse, arrays=null, arrays=short, empty-properties, "
+    "callbacks-after-unadvise, callbacks-after-remove, unknown-handle, bad-stream";
 
 [[noreturn]] void Refuse(std::string_view word, const char* why) {
     throw std::invalid_argument(std::string(kSimFaultsVariable) + ": " + why + " \"" +
@@ -53,6 +53,7 @@ void ApplyWord(std::string_view word, SimFaults& f) {
         {"write-error", &SimFaults::WriteErrorItems},
         {"add-error", &SimFaults::AddErrorItems},
         {"refuse-browse", &SimFaults::RefusedBrowsePositions},
+        {"item-id-error", &SimFaults::ItemIDErrorPositions},
     };
     for (const auto& s : itemSwitches) {
         if (key != s.key) continue;
@@ -68,6 +69,8 @@ void ApplyWord(std::string_view word, SimFaults& f) {
         f.SlowCallMs = ms;
     } else if (key == "arrays" && (arg == "null" || arg == "short")) {
         f.OutArrays = arg == "null" ? OutArrayFault::Null : OutArrayFault::Short;
+    } else if (key == "refuse-browse-to" && !hasArg) {
+        f.RefuseBrowseTo = true;
     } else if (key == "sfalse" && !hasArg) {
         f.SFalseWithErrors = true;
     } else if (key == "empty-properties" && !hasArg) {

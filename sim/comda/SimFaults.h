@@ -28,6 +28,10 @@ struct SimFaults {
     std::set<std::string> AddErrorItems;
     // Branches the servers refuse to browse into or list (E_ACCESSDENIED).
     std::set<std::string> RefusedBrowsePositions;
+    // Positions whose ID GetItemID (DA 2.0) does not tell (E_FAIL).
+    std::set<std::string> ItemIDErrorPositions;
+    // ChangeBrowsePosition refuses OPC_BROWSE_TO (E_NOTIMPL), as some DA 2.0 servers do.
+    bool RefuseBrowseTo = false;
     int SlowCallMs = 0;  // every server call waits this long first
     // Calls that answer per item return S_FALSE with every item failed (kSimItemFault).
     bool SFalseWithErrors = false;
@@ -65,10 +69,11 @@ std::shared_ptr<const SimFaults> EnterSimCall();
 std::uint64_t SimDelayedCalls();
 
 // Parses comma-separated switches: "slow=MS", "property-error=ID", "read-error=ID",
-// "write-error=ID", "add-error=ID", "refuse-browse=ID" (the ID switches may repeat),
-// "sfalse", "arrays=null", "arrays=short", "empty-properties", "callbacks-after-unadvise",
-// "callbacks-after-remove", "unknown-handle", "bad-stream". Blanks around words are ignored. Throws
-// std::invalid_argument naming the word it cannot take.
+// "write-error=ID", "add-error=ID", "refuse-browse=ID", "item-id-error=ID"
+// (the ID switches may repeat), "refuse-browse-to", "sfalse", "arrays=null", "arrays=short",
+// "empty-properties", "callbacks-after-unadvise", "callbacks-after-remove", "unknown-handle",
+// "bad-stream". Blanks around words are ignored. Throws std::invalid_argument naming the word it
+// cannot take.
 SimFaults ParseSimFaults(std::string_view text);
 
 // Applies VELQOR_COMSIM_FAULTS when it is set and not blank. Returns "" on success (or when the

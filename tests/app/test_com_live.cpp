@@ -1,12 +1,20 @@
 // The main window against the COM transport and the simulated OPC DA servers of this process:
-// each connects by ProgID, shows its status, and a shutdown request disconnects the window.
+// each connects by ProgID, shows its status, and a shutdown request disconnects the window; the
+// server box lists the servers; the browse dialog walks a DA 2.0 and a DA 3.0 server.
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 
 #include "AppTestSupport.h"
 #include "QtEventLoop.h"
+#include "VelqorDlgBrowse.h"
 #include "com/runtime/ComPlatform.h"
+#include "comda/OpcServerList.h"
 #include "comda/SimServers.h"
 #include "uMain.h"
 
@@ -42,6 +50,114 @@ TEST(ComLive, EachSimulatedServerConnectsByProgIdAndItsShutdownDisconnects) {
     }
     sim::UnregisterSimulatedServers();
     CoUninitialize();
+}
+
+// With TAGSCOPE_SHOT set, saves a widget beside the window's picture under a suffix.
+void Shot(QWidget* w, const QString& suffix) {
+    if (!qEnvironmentVariableIsSet("TAGSCOPE_SHOT")) return;
+    QString path = qEnvironmentVariable("TAGSCOPE_SHOT");
+    path.replace(".png", "-" + suffix + ".png");
+    w->grab().save(path);
+}
+
+QStringList Entries(const TVelqorDlgBrowse& d) {
+    QStringList out;
+    for (int i = 0; i < d.ListView->count(); ++i) out << d.ListView->item(i)->text();
+    return out;
+}
+
+// Selects the entries of those names and presses Open.
+void Open(TVelqorDlgBrowse& d, const QStringList& names) {
+    d.ListView->clearSelection();
+    for (const QString& n : names) {
+        auto found = d.ListView->findItems(n, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << n.toStdString();
+        found[0]->setSelected(true);
+    }
+    d.bOk->click();
+}
+
+class ComWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        apptest::RecordDisplays();
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        sim::RegisterSimulatedServers();
+        sim::RegisterOpcServerList();
+        loop.InstallAsDefault();
+    }
+    void TearDown() override {
+        sim::UnregisterOpcServerList();
+        sim::UnregisterSimulatedServers();
+        CoUninitialize();
+    }
+    // A window that starts with that server name, as the run script passes one.
+    std::unique_ptr<TForm1> Window(const char* server) {
+        qputenv("TAGSCOPE_SERVER", server);
+        auto form = std::make_unique<TForm1>();
+        form->Ini = IniMemory(prog.path(), "tagscope", conf.path());
+        form->show();
+        qunsetenv("TAGSCOPE_SERVER");
+        return form;
+    }
+    QtEventLoop loop;
+    QTemporaryDir prog, conf;
+};
+
+TEST_F(ComWindow, ServerBoxListsTheComServersAndTheAddressItStartedWith) {
+    auto form = Window("http://127.0.0.1:1/OpcXmlDa");
+    form->ServerCombo->showPopup();
+    form->ServerCombo->hidePopup();
+    QStringList listed;
+    for (int i = 0; i < form->ServerCombo->count(); ++i) listed << form->ServerCombo->itemText(i);
+    EXPECT_EQ(listed, (QStringList{"Velqor.SimDA10.1", "Velqor.SimDA20.1", "Velqor.SimDA20Flat.1",
+                                   "Velqor.SimDA30.1", "http://127.0.0.1:1/OpcXmlDa"}));
+    EXPECT_TRUE(apptest::Recorded().errors.empty()) << apptest::Recorded().errors[0];
+    if (qEnvironmentVariableIsSet("TAGSCOPE_SHOT")) {
+        form->ServerCombo->showPopup();
+        apptest::ProcessFor(300);
+        Shot(form.get(), "servers");
+        form->ServerCombo->hidePopup();
+    }
+}
+
+// The dialog walks down to a tank, returns the chosen items' IDs, and goes back up; the DA 2.0
+// server names the position it climbed to by its item ID, the DA 3.0 browser by the name it
+// remembered.
+TEST_F(ComWindow, BrowseDialogWalksDa20AndDa30ServersAndReturnsItemIDs) {
+    struct Case {
+        const char* progId;
+        const char* upPath;
+    } const cases[] = {{"Velqor.SimDA20.1", "Plant/Area1"}, {"Velqor.SimDA30.1", "Area1"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.progId);
+        auto form = Window(c.progId);
+        form->bConnect->click();
+        ASSERT_TRUE(form->OPCServer->Active())
+            << (apptest::Recorded().errors.empty() ? "" : apptest::Recorded().errors[0]);
+        std::vector<std::string> result;
+        TVelqorDlgBrowse dlg(form->OPCServer->Browser(), result, true);
+        dlg.show();
+        EXPECT_EQ(dlg.ePath->text(), "root");
+        EXPECT_EQ(Entries(dlg), (QStringList{"Static", "Dynamic", "Writable", "WriteOnly", "Plant",
+                                             "Special", "Load"}));
+        for (const char* branch : {"Plant", "Area1", "Tank1"}) Open(dlg, {branch});
+        EXPECT_EQ(dlg.ePath->text(), "Tank1");
+        EXPECT_EQ(Entries(dlg), (QStringList{"Level", "Temperature", "Setpoint", "Valve"}));
+        dlg.cWritable->click();
+        EXPECT_EQ(Entries(dlg), QStringList{"Setpoint"});
+        dlg.cWritable->click();
+        Shot(&dlg, QString(c.progId).section('.', 1, 1).toLower());
+        Open(dlg, {"Level", "Setpoint"});
+        EXPECT_EQ(result, (std::vector<std::string>{"Plant/Area1/Tank1/Level",
+                                                    "Plant/Area1/Tank1/Setpoint"}));
+        EXPECT_EQ(dlg.result(), QDialog::Accepted);
+        dlg.bBackClick();
+        EXPECT_EQ(dlg.ePath->text(), c.upPath);
+        EXPECT_EQ(Entries(dlg), QStringList{"Tank1"});
+        EXPECT_TRUE(apptest::Recorded().errors.empty()) << apptest::Recorded().errors[0];
+        form->BDisconnect->click();
+    }
 }
 
 }  // namespace

@@ -163,6 +163,46 @@ TEST_F(CliTest, StatusAndPropsOfSimulatedComServersByProgIdAndComputer) {
     }
 }
 
+TEST_F(CliTest, ServersListsTheSimulatedComServersAndBrowseWalksThem) {
+    struct Row {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out;  // expected in stdout (exit 0) or stderr
+        size_t lines;     // of stdout, when exit 0
+    } const rows[] = {
+        {{"servers"},
+         0,
+         "Velqor.SimDA30.1\tVelqor Simulated OPC DA 3.0 Server\t"
+         "{40A1578C-1A37-462A-8444-791ABA675002}\tda3\n",
+         4},
+        {{"servers", "--types", "DA2, hda"}, 0, "Velqor.SimDA20Flat.1\t", 2},
+        {{"servers", "--types", "da4"}, 2, "unknown server type \"da4\"", 0},
+        {{"servers", "--computer", "no-such-host"}, 1, "error: The RPC server is unavailable.", 0},
+        {{"browse", "Velqor.SimDA20.1", "Plant/Area1/Tank1"},
+         0,
+         "item\tLevel\tPlant/Area1/Tank1/Level\n",
+         4},
+        {{"browse", "--flat", "Velqor.SimDA30.1", "--filter", "Plant/*"},
+         0,
+         "item\tCommand\tPlant/Area2/Pump1/Command\n",
+         8},
+        {{"browse", "--flat", "Velqor.SimDA20Flat.1", "--filter", "Plant/Area2/*"},
+         0,
+         "item\tPlant/Area2/Pump1/Mode\tPlant/Area2/Pump1/Mode\n",
+         4},
+    };
+    for (const Row& row : rows) {
+        Result r = Cli(row.args);
+        SCOPED_TRACE(row.args.back());
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
+        EXPECT_NE((row.exitCode == 0 ? r.out : r.err).find(row.out), std::string::npos)
+            << r.out << r.err;
+        if (row.exitCode == 0) {
+            EXPECT_EQ(Lines(r.out).size(), row.lines) << r.out;
+        }
+    }
+}
+
 TEST_F(CliTest, ReadPrintsValueQualityAndTimestampPerItem) {
     Result r = On("read", {"Static/String", "Special/BadQuality", "Special/Uncertain",
                            "Static/Arrays/ArrayOfInt"});

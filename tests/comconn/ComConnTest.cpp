@@ -2,6 +2,7 @@
 // disconnect sequences, the connect delay, the shutdown request, the interface generation, status
 // and error texts, and the global interface table.
 #include "ComConnFixture.h"
+#include "com/VelqorCOMDABrowser.h"
 #include "contract/VelqorError.h"
 
 namespace velqor::test {
@@ -258,15 +259,14 @@ TEST_F(ComConnTest, ErrorTextsFromTheServerAndFromTheTable) {
     EXPECT_THROW(connection->GetServerErrorString(OPC_E_BADRIGHTS, text), EOPCServerException);
 }
 
-TEST_F(ComConnTest, BrowsersAreRefusedHonestlyUntilTheyExist) {
+// The browser follows the server's browse interfaces; with both, the DA 2.0 one is used.
+TEST_F(ComConnTest, BrowserIsChosenByTheServersBrowseInterfaces) {
+    enum Kind { None, Da2, Da3 };
     struct Row {
         bool browse, addressSpace;
-        std::string error;
+        Kind kind;
     } const rows[] = {
-        {false, false, MsgText(Msg::BrowserNotFound)},
-        {false, true, "Browsing the address space of a COM server is not available yet"},
-        {true, false, "Browsing the address space of a COM server is not available yet"},
-    };
+        {false, false, None}, {false, true, Da2}, {true, false, Da3}, {true, true, Da2}};
     for (const Row& row : rows) {
         Switches().OfferBrowse = row.browse;
         Switches().OfferBrowseAddressSpace = row.addressSpace;
@@ -274,11 +274,13 @@ TEST_F(ComConnTest, BrowsersAreRefusedHonestlyUntilTheyExist) {
         com::ComPtr<IVelqorBrowser> browser;
         try {
             connection->CreateBrowser(browser);
-            ADD_FAILURE() << "a browser";
+            EXPECT_NE(row.kind, None) << "a browser without a browse interface";
         } catch (const EOPCBrowserException& e) {
-            EXPECT_EQ(e.what(), row.error);
+            EXPECT_EQ(row.kind, None);
+            EXPECT_EQ(std::string(e.what()), MsgText(Msg::BrowserNotFound));
         }
-        EXPECT_FALSE(browser);
+        EXPECT_EQ(dynamic_cast<TVelqorCOMDABrowser*>(browser.Get()) != nullptr, row.kind == Da2);
+        EXPECT_EQ(dynamic_cast<TVelqorCOMDA3Browser*>(browser.Get()) != nullptr, row.kind == Da3);
     }
 }
 

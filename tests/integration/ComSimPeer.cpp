@@ -14,7 +14,7 @@ constexpr const char* kComputer = "plant-sim";
 
 class ComSimPeer : public IntegrationPeer {
   public:
-    explicit ComSimPeer(std::string progId) : progId_(std::move(progId)) {
+    ComSimPeer(std::string progId, bool flat) : progId_(std::move(progId)), flat_(flat) {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     }
     ~ComSimPeer() override {
@@ -43,7 +43,16 @@ class ComSimPeer : public IntegrationPeer {
     WritableItem WriteOnly() const override { return {"WriteOnly/Int", Variant::I4(-42)}; }
     std::string ChangingItem() const override { return "Dynamic/Double"; }
     std::string UnknownItem() const override { return "Plant/NoSuchItem"; }
-    BrowseBranch Branch() const override { return {{"Static"}, {"Arrays"}, {}, "*int", {}}; }
+    // The simulated servers compare name filters case by case.
+    BrowseBranch Branch() const override {
+        return {{"Static"},
+                {"Arrays"},
+                {"Byte", "UnsignedByte", "Short", "UnsignedShort", "Int", "UnsignedInt", "Long",
+                 "UnsignedLong", "Float", "Double", "Decimal", "String", "Boolean", "DateTime",
+                 "Base64Binary"},
+                "*Int",
+                {"Int", "UnsignedInt"}};
+    }
     int32_t ReadOnlyWriteError() const override { return OPC_E_BADRIGHTS; }
     bool AddValidatesItems() const override { return true; }
 
@@ -56,19 +65,19 @@ class ComSimPeer : public IntegrationPeer {
                           "simulated one still answers in-process once killed"
                         : "";
     }
-    std::string NoBrowserReason() const override {
-        return "the COM transport has no address-space browser yet";
-    }
+
+    bool FlatSpace() const override { return flat_; }
 
   private:
     bool IsDA10() const { return progId_ == "Velqor.SimDA10.1"; }
     std::string progId_;
+    bool flat_;
 };
 
 }  // namespace
 
-std::unique_ptr<IntegrationPeer> MakeComSimPeer(const std::string& progId) {
-    return std::make_unique<ComSimPeer>(progId);
+std::unique_ptr<IntegrationPeer> MakeComSimPeer(const std::string& progId, bool flat) {
+    return std::make_unique<ComSimPeer>(progId, flat);
 }
 
 }  // namespace velqor::integration

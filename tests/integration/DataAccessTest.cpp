@@ -169,7 +169,7 @@ TEST_P(IntegrationTest, AnalogItemPropertiesGiveItsRangeAndUnits) {
 TEST_P(IntegrationTest, BrowsingFiltersBranchesItemsAndNames) {
     if (!peer->NoBrowserReason().empty())
         GTEST_SKIP() << "needs a browser: " << peer->NoBrowserReason();
-    SKIP_WITHOUT_GROUPS();
+    if (peer->FlatSpace()) GTEST_SKIP() << "a flat address space has no branches to walk";
     const BrowseBranch b = peer->Branch();
     server->SetActive(true);
     TVelqorBrowser& br = server->Browser();
@@ -191,18 +191,50 @@ TEST_P(IntegrationTest, BrowsingFiltersBranchesItemsAndNames) {
     br.Filter = b.Mask;
     br.Browse(2, false);
     EXPECT_EQ(Names(br.BrowseItems()), Sorted(b.Masked));
-    // What the browser gives is what a group accepts.
-    std::vector<std::string> ids;
-    for (const auto& e : br.BrowseItems()) ids.push_back(e->CombinedID());
-    TVelqorGroup* g = AddGroup("Browsed", ids, false);
-    EXPECT_TRUE(g->ReadSync(false));
-    for (int i = 0; i < g->OPCItems().Count(); ++i)
-        EXPECT_TRUE(g->OPCItems().Items(i)->IsGood()) << g->OPCItems().Items(i)->ItemID();
 
     br.Filter.clear();
     ASSERT_TRUE(br.MoveToRoot());
     br.Browse(1, false);
     EXPECT_NE(Find(br.BrowseItems(), b.Path.front()), nullptr);
+}
+
+// A flat listing from the root holds every item whose ID matches the mask, on every kind of
+// address space.
+TEST_P(IntegrationTest, FlatBrowsingListsMatchingItemsOfAllLevels) {
+    if (!peer->NoBrowserReason().empty())
+        GTEST_SKIP() << "needs a browser: " << peer->NoBrowserReason();
+    server->SetActive(true);
+    TVelqorBrowser& br = server->Browser();
+    br.Filter = "Plant/*";
+    br.BrowseAll(true);
+    std::vector<std::string> ids;
+    for (const auto& e : br.BrowseItems()) {
+        EXPECT_TRUE(e->IsItem) << e->Name;
+        ids.push_back(e->CombinedID());
+    }
+    EXPECT_EQ(Sorted(ids), Sorted({"Plant/Area1/Tank1/Level", "Plant/Area1/Tank1/Setpoint",
+                                   "Plant/Area1/Tank1/Temperature", "Plant/Area1/Tank1/Valve",
+                                   "Plant/Area2/Pump1/Command", "Plant/Area2/Pump1/Mode",
+                                   "Plant/Area2/Pump1/Running", "Plant/Area2/Pump1/Speed"}));
+    EXPECT_EQ(br.Position()->ItemName, "") << "the listing leaves the position at the root";
+}
+
+// What the browser gives is what a group accepts.
+TEST_P(IntegrationTest, BrowsedItemsAreAcceptedByAGroup) {
+    if (!peer->NoBrowserReason().empty())
+        GTEST_SKIP() << "needs a browser: " << peer->NoBrowserReason();
+    SKIP_WITHOUT_GROUPS();
+    server->SetActive(true);
+    TVelqorBrowser& br = server->Browser();
+    br.Filter = "Plant/Area1/*";
+    br.BrowseAll(true);
+    std::vector<std::string> ids;
+    for (const auto& e : br.BrowseItems()) ids.push_back(e->CombinedID());
+    ASSERT_EQ(ids.size(), 4u);
+    TVelqorGroup* g = AddGroup("Browsed", ids, false);
+    EXPECT_TRUE(g->ReadSync(false));
+    for (int i = 0; i < g->OPCItems().Count(); ++i)
+        EXPECT_TRUE(g->OPCItems().Items(i)->IsGood()) << g->OPCItems().Items(i)->ItemID();
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ class IntegrationPeer {
     virtual std::string ChangingItem() const = 0;  // changes well within a second
     virtual std::string UnknownItem() const = 0;
     virtual BrowseBranch Branch() const = 0;
+    // Whether the address space is flat: every item at one level by its ID, no branches.
+    virtual bool FlatSpace() const { return false; }
 
     // The result code of a write to a read-only item.
     virtual int32_t ReadOnlyWriteError() const = 0;
@@ -84,7 +86,8 @@ struct PeerKind {
 std::vector<PeerKind> AllPeers();
 
 std::unique_ptr<IntegrationPeer> MakeXmlDaSimPeer();
-// A simulated COM server of this process, by ProgID, reached on a simulated remote computer.
-std::unique_ptr<IntegrationPeer> MakeComSimPeer(const std::string& progId);
+// A simulated COM server of this process, by ProgID, reached on a simulated remote computer;
+// flat for the server with a flat address space.
+std::unique_ptr<IntegrationPeer> MakeComSimPeer(const std::string& progId, bool flat = false);
 
 }  // namespace velqor::integration

@@ -8,6 +8,7 @@ std::vector<PeerKind> AllPeers() {
         {"XmlDaSim", &MakeXmlDaSimPeer},
         {"ComSimDA10", [] { return MakeComSimPeer("Velqor.SimDA10.1"); }},
         {"ComSimDA20", [] { return MakeComSimPeer("Velqor.SimDA20.1"); }},
+        {"ComSimDA20Flat", [] { return MakeComSimPeer("Velqor.SimDA20Flat.1", true); }},
         {"ComSimDA30", [] { return MakeComSimPeer("Velqor.SimDA30.1"); }},
     };
 }

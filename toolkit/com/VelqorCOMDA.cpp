@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "com/VelqorCOMDABrowser.h"
 #include "contract/VelqorError.h"
 
 namespace velqor {
@@ -152,10 +153,14 @@ void TVelqorCOMDAConnection::GetItemPropertyValue(const std::string& itemID, int
 
 void TVelqorCOMDAConnection::CreateBrowser(com::ComPtr<IVelqorBrowser>& browser) {
     browser.Reset();
-    if (!SupportsBrowseServerAddressSpace() && SpecVersion() != 3)
+    com::ComPtr<IVelqorDAConnection> self(static_cast<IVelqorDAConnection*>(this));
+    // A server that offers both browse interfaces is browsed through the DA 2.0 one.
+    if (SupportsBrowseServerAddressSpace())
+        browser = com::MakeComObject<IVelqorBrowser, TVelqorCOMDABrowser>(self);
+    else if (SpecVersion() != 3)
         throw EOPCBrowserException(MsgText(Msg::BrowserNotFound));
-    // The server can be browsed, but this transport has no browser for it yet.
-    throw EOPCBrowserException("Browsing the address space of a COM server is not available yet");
+    else
+        browser = com::MakeComObject<IVelqorBrowser, TVelqorCOMDA3Browser>(self);
 }
 
 TVelqorCOMDAConnection& COMDAConnectionOf(IVelqorConnection* connection) {

@@ -2,6 +2,7 @@
 
 #include "com/VelqorCOMDA.h"
 #include "com/VelqorCOMDAGroup.h"
+#include "com/VelqorComServerList.h"
 #include "contract/VelqorError.h"
 #include "xmlda/VelqorXML.h"
 #include "xmlda/VelqorXMLDA.h"
@@ -10,10 +11,6 @@
 namespace velqor {
 
 namespace {
-// Parts of the COM transport that are not built yet say so plainly.
-[[noreturn]] void ComServerListUnavailable() {
-    throw Exception("The list of COM servers is not available yet");
-}
 [[noreturn]] void UnknownType() { throw Exception(MsgText(Msg::UnknownConnectionType)); }
 }  // namespace
 
@@ -65,7 +62,8 @@ com::ComPtr<IVelqorServerBrowser> CreateVelqorServerBrowser(tVelqorConnectionTyp
             s = com::MakeComObject<IVelqorServerBrowser, tVelqorXMLServerBrowser>(0);
             break;
         case coCOM:
-            ComServerListUnavailable();
+            s = com::MakeComObject<IVelqorServerBrowser, TVelqorCOMServerBrowser>();
+            break;
         default:
             UnknownType();
     }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "contract/VelqorItemData.h"
+#include "contract/VelqorMask.h"  // MatchesMask, used on flat walks
 #include "xmlda/OpcXmlDa.h"
 #include "xmlda/VelqorXMLDA.h"
 
@@ -115,10 +116,5 @@ class TVelqorXMLDABrowser : public com::ComObject<IVelqorBrowser, IVelqorBrowser
 // criterion whose property is missing, failed or empty passes.
 bool CheckElementFilter(const xmlda::Properties& properties, int32_t accessFilter,
                         int32_t datatypeFilter);
-
-// Wildcard match of a whole text: "*" any run of characters, "?" one character, "[set]" one
-// character of a set or range ("[a-c]"), "[!set]" one character not in it; ASCII case is
-// ignored, characters are UTF-8 code points. A "[" without a closing "]" is a plain character.
-bool MatchesMask(std::string_view text, std::string_view mask);
 
 }  // namespace velqor

@@ -1,0 +1,117 @@
+// The COM browsers against servers that misbehave: a DA 2.0 server that cannot jump to a
+// position, positions without an item ID, refused positions, and properties that do not come as
+// asked. A listing that fails part-way raises and keeps the list as it was.
+#include "ComBrowseFixture.h"
+#include "contract/VelqorError.h"
+
+namespace velqor::test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+sim::SimFaults Faults(void (*set)(sim::SimFaults&)) {
+    sim::SimFaults f;
+    set(f);
+    return f;
+}
+
+TEST_F(ComBrowseTest, Da20ServerRefusingBrowseToIsWalkedDownAndClimbedUp) {
+    sim::SetSimFaults(Faults([](sim::SimFaults& f) { f.RefuseBrowseTo = true; }));
+    Open(kDa20);
+    // Three components, "." between the first two and "/" between the last two.
+    TVelqorBrowseItem tank;
+    tank.Name = "Tank1";
+    tank.ItemName = "Plant.Area1/Tank1";
+    ASSERT_TRUE(browser->MoveTo(tank));
+    EXPECT_EQ(browser->Position()->Name, "Tank1");
+    EXPECT_EQ(browser->Position()->ItemName, "Plant.Area1/Tank1");
+    EXPECT_EQ(List(2), (Strings{"Level", "Temperature", "Setpoint", "Valve"}));
+    tank.ItemName = " \"Plant\". Area2/Pump1";  // blanks skipped, quoted text read as such
+    ASSERT_TRUE(browser->MoveTo(tank));
+    EXPECT_EQ(List(2), (Strings{"Speed", "Running", "Mode", "Command"}));
+    tank.ItemName = "Plant/Area9";
+    EXPECT_FALSE(browser->MoveTo(tank));
+
+    ASSERT_TRUE(browser->MoveToRoot()) << "climbs with OPC_BROWSE_UP until refused";
+    EXPECT_EQ(browser->Position()->ItemName, "");
+    EXPECT_EQ(List(1).size(), 7u);
+}
+
+TEST_F(ComBrowseTest, Da20PositionsWithoutItemIDAreNamedByTheEnteredPath) {
+    sim::SetSimFaults(Faults([](sim::SimFaults& f) {
+        f.ItemIDErrorPositions = {"Plant/Area1/Tank1", "Plant/Area1/Tank1/Level"};
+    }));
+    Open(kDa20);
+    ASSERT_TRUE(Down({"Plant", "Area1"}));
+    List(1);
+    ASSERT_NE(Entry("Tank1"), nullptr);
+    EXPECT_EQ(Entry("Tank1")->ItemName, "Plant.Area1.Tank1");
+    ASSERT_TRUE(Down({"Tank1"}));
+    List(2);
+    EXPECT_EQ(Entry("Level")->ItemName, "") << "a leaf without an ID has none";
+    EXPECT_EQ(Entry("Valve")->ItemName, "Plant/Area1/Tank1/Valve");
+    // Up from a position the server cannot name: the last entered name and the joined path.
+    sim::SetSimFaults(Faults([](sim::SimFaults& f) { f.ItemIDErrorPositions = {"Plant/Area1"}; }));
+    ASSERT_TRUE(browser->MoveUp());
+    EXPECT_EQ(browser->Position()->Name, "Area1");
+    EXPECT_EQ(browser->Position()->ItemName, "Plant.Area1");
+}
+
+// A refused position fails the listing with the server's text; the list keeps what it held.
+TEST_F(ComBrowseTest, FailedListingsRaiseAndKeepTheList) {
+    for (const char* server : {kDa20, kDa30}) {
+        SCOPED_TRACE(server);
+        Open(server);
+        ASSERT_TRUE(Down({"Plant", "Area2"}));
+        const Strings before = List(3);
+        sim::SetSimFaults(
+            Faults([](sim::SimFaults& f) { f.RefusedBrowsePositions = {"Plant/Area2"}; }));
+        try {
+            List(2);
+            ADD_FAILURE() << "the refused listing passed";
+        } catch (const EOPCBrowserException& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("Browser: ", 0), 0u) << e.what();
+        }
+        EXPECT_EQ(Names(), before);
+        sim::ClearSimFaults();
+        browser.Reset();
+        connection.Reset();
+    }
+}
+
+// A flat walk that meets a branch it cannot list fails as a whole instead of leaving that
+// branch's items out.
+TEST_F(ComBrowseTest, Da30FlatWalkFailingPartWayRaisesAndEndsWhereItBegan) {
+    Open(kDa30);
+    ASSERT_TRUE(Down({"Plant"}));
+    const Strings before = List(3);
+    sim::SetSimFaults(
+        Faults([](sim::SimFaults& f) { f.RefusedBrowsePositions = {"Plant/Area2/Pump1"}; }));
+    try {
+        List(3, 0, 0, "", true);
+        ADD_FAILURE() << "the walk passed without Pump1's items";
+    } catch (const EOPCBrowserException& e) {
+        EXPECT_NE(std::string(e.what()).find("Plant/Area2/Pump1"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(browser->Position()->ItemName, "Plant");
+    EXPECT_EQ(Names(), before);
+    sim::ClearSimFaults();
+    EXPECT_EQ(List(3, 0, 0, "", true).size(), 8u);
+}
+
+// Filter properties are found by their IDs; an element without them is never hidden.
+TEST_F(ComBrowseTest, Da30FilterPropertiesAreMatchedByID) {
+    Open(kDa30);
+    ASSERT_TRUE(Down({"WriteOnly"}));
+    EXPECT_TRUE(List(2, 1).empty()) << "write-only items are not readable";
+    // Short answers: each element carries its data type only, no access rights.
+    sim::SetSimFaults(Faults([](sim::SimFaults& f) { f.OutArrays = sim::OutArrayFault::Short; }));
+    List(3);  // the switches are no change of the browser's: a new filter lists again
+    EXPECT_EQ(List(2, 1), (Strings{"Int", "Double", "String"}));
+    EXPECT_EQ(List(2, 1, VT_R8), Strings{"Double"});
+    sim::SetSimFaults(Faults([](sim::SimFaults& f) { f.PropertyErrorItems = {"WriteOnly/Int"}; }));
+    EXPECT_EQ(List(2, 1, VT_BSTR), Strings{"Int"}) << "an item without properties passes";
+}
+
+}  // namespace
+}  // namespace velqor::test

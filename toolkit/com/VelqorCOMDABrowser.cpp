@@ -1,0 +1,265 @@
+// BrowserCheck and the DA 2.0 browser over IOPCBrowseServerAddressSpace.
+#include "com/VelqorCOMDABrowser.h"
+
+#include "contract/VelqorError.h"
+
+namespace velqor {
+
+namespace {
+
+// A BSTR for one call, freed at the end of the scope.
+struct WideText {
+    BSTR text;
+    explicit WideText(const std::string& utf8) : text(ToWideString(utf8)) {}
+    ~WideText() { SysFreeString(text); }
+    WideText(const WideText&) = delete;
+    WideText& operator=(const WideText&) = delete;
+};
+
+bool IsBlank(const std::string& s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) > ' ') return false;
+    return true;
+}
+
+// The components of an item ID: "." and "/" separate them; blanks and control characters before
+// a component are skipped; a component starting with a double quote is the quoted text (a
+// doubled quote inside stands for one), up to the next separator.
+std::vector<std::string> SplitComponents(const std::string& id) {
+    std::vector<std::string> parts;
+    size_t i = 0;
+    const size_t n = id.size();
+    while (i < n) {
+        while (i < n && static_cast<unsigned char>(id[i]) <= ' ') ++i;
+        std::string part;
+        if (i < n && id[i] == '"') {
+            for (++i; i < n; ++i) {
+                if (id[i] == '"') {
+                    if (i + 1 < n && id[i + 1] == '"') {
+                        part += '"';
+                        ++i;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                part += id[i];
+            }
+            while (i < n && id[i] != '.' && id[i] != '/') ++i;
+        } else {
+            while (i < n && id[i] != '.' && id[i] != '/') part += id[i++];
+        }
+        parts.push_back(std::move(part));
+        if (i < n) ++i;  // the separator
+    }
+    return parts;
+}
+
+TVelqorBrowseItem RootItem() {
+    TVelqorBrowseItem root;
+    root.IsBranch = true;
+    root.HasChildren = true;
+    return root;
+}
+
+}  // namespace
+
+void BrowserCheck(TVelqorCOMDAConnection& connection, HRESULT code) {
+    if (SUCCEEDED(code)) return;
+    std::string text;
+    try {
+        connection.GetServerErrorString(int32_t(code), text);
+    } catch (const std::exception&) {
+        text.clear();  // a server that cannot say leaves it to the toolkit's table
+    }
+    if (IsBlank(text)) {
+        try {
+            CheckOPCResult(code);
+        } catch (const std::exception& e) {
+            text = e.what();
+        }
+    }
+    throw EOPCBrowserException("Browser: " + text);
+}
+
+TVelqorCOMDABrowser::TVelqorCOMDABrowser(com::ComPtr<IVelqorDAConnection> connection)
+    : TVelqorCOMDAComponent(std::move(connection)), current_(RootItem()) {}
+
+IOPCBrowseServerAddressSpace* TVelqorCOMDABrowser::Intf() {
+    if (!intf_) {
+        auto server = Connection().GetOPCServer();
+        if (!server) throw EOPCBrowserException(MsgText(Msg::FirstDefineServer));
+        intf_ = com::QueryAs<IOPCBrowseServerAddressSpace>(server);
+        if (!intf_) throw EOPCBrowserException(MsgText(Msg::BrowserNotFound));
+    }
+    return intf_.Get();
+}
+
+int32_t TVelqorCOMDABrowser::Organization() {
+    if (organization_ < 0) {
+        OPCNAMESPACETYPE type = OPC_NS_HIERARCHIAL;
+        BrowserCheck(Connection(), Intf()->QueryOrganization(&type));
+        organization_ = int32_t(type);
+    }
+    return organization_;
+}
+
+HRESULT TVelqorCOMDABrowser::Change(OPCBROWSEDIRECTION direction, const std::string& name) {
+    WideText wide(name);
+    return Intf()->ChangeBrowsePosition(direction, wide.text);
+}
+
+std::string TVelqorCOMDABrowser::ItemIDOf(const std::string& name) {
+    WideText wide(name);
+    LPWSTR id = nullptr;
+    const HRESULT hr = Intf()->GetItemID(wide.text, &id);
+    std::string r = SUCCEEDED(hr) ? OleStrToText(id) : std::string{};
+    CoTaskMemFree(id);
+    return r;
+}
+
+std::string TVelqorCOMDABrowser::JoinedPath(const std::string& name) const {
+    std::string r;
+    for (const auto& p : path_) r += (r.empty() ? "" : ".") + p;
+    if (!name.empty()) r += (r.empty() ? "" : ".") + name;
+    return r;
+}
+
+void TVelqorCOMDABrowser::ListKind(OPCBROWSETYPE kind, std::vector<TVelqorBrowseItem>& into) {
+    if (browseType_ == 1 && kind == OPC_FLAT) return;
+    com::ComPtr<IEnumString> strings;
+    HRESULT hr;
+    if (kind == OPC_BRANCH) {  // the filters are the leaves'
+        WideText none("");
+        hr = Intf()->BrowseOPCItemIDs(OPC_BRANCH, none.text, VT_EMPTY, 0, strings.Put());
+    } else {
+        WideText criteria(filterCriteria_);
+        hr = Intf()->BrowseOPCItemIDs(kind, criteria.text, datatypeFilter_, DWORD(accessFilter_),
+                                      strings.Put());
+    }
+    BrowserCheck(Connection(), hr);
+
+    // Every string the enumerator hands out counts, also those of the last, short portion; an
+    // enumerator failing part-way fails the listing instead of shortening it.
+    std::vector<std::string> names;
+    while (strings) {
+        LPOLESTR got[100] = {};
+        ULONG fetched = 0;
+        hr = strings->Next(100, got, &fetched);
+        if (fetched > 100) fetched = FAILED(hr) ? 0 : 100;
+        for (ULONG i = 0; i < fetched; ++i) {
+            std::string s = OleStrToText(got[i]);
+            CoTaskMemFree(got[i]);
+            if (!s.empty()) names.push_back(std::move(s));
+        }
+        BrowserCheck(Connection(), hr);
+        if (hr != S_OK || fetched == 0) break;
+    }
+
+    for (const auto& s : names) {
+        TVelqorBrowseItem b;
+        b.Name = s;
+        b.IsItem = kind != OPC_BRANCH;
+        b.IsBranch = b.HasChildren = kind == OPC_BRANCH;
+        b.ItemName = kind == OPC_FLAT ? s : ItemIDOf(s);
+        if (kind == OPC_BRANCH && b.ItemName.empty()) b.ItemName = JoinedPath(s);
+        into.push_back(std::move(b));
+    }
+}
+
+bool TVelqorCOMDABrowser::Browse(bool flat) {
+    if (!browseList_) throw EOPCBrowserException(MsgText(Msg::FirstCallSetBrowseList));
+    std::vector<TVelqorBrowseItem> found;
+    if (Organization() == OPC_NS_FLAT || flat) {
+        ListKind(OPC_FLAT, found);
+    } else {
+        if (browseType_ == 1 || browseType_ == 3) ListKind(OPC_BRANCH, found);
+        if (browseType_ == 2 || browseType_ == 3) ListKind(OPC_LEAF, found);
+    }
+    browseList_->Clear();
+    for (auto& b : found) browseList_->Add(std::move(b));
+    return true;
+}
+
+void TVelqorCOMDABrowser::SetFilter(int32_t browseType, int32_t accessRights, int32_t datatype,
+                                    const std::string& filter) {
+    browseType_ = browseType;
+    accessFilter_ = accessRights;
+    datatypeFilter_ = VARTYPE(datatype);
+    filterCriteria_ = filter;
+}
+
+bool TVelqorCOMDABrowser::MoveDown(const TVelqorBrowseItem& item) {
+    try {
+        if (Organization() == OPC_NS_FLAT) return false;
+        if (FAILED(Change(OPC_BROWSE_DOWN, item.Name))) return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    current_ = item;
+    path_.push_back(item.Name);
+    return true;
+}
+
+bool TVelqorCOMDABrowser::MoveTo(const TVelqorBrowseItem& item) {
+    try {
+        if (Organization() == OPC_NS_FLAT) return false;
+        BrowserCheck(Connection(), Change(OPC_BROWSE_TO, item.ItemName));
+    } catch (const std::exception&) {
+        return Walk(item);
+    }
+    current_ = item;
+    path_.clear();
+    return true;
+}
+
+// From the root down the components of the item's ID, for a server that cannot jump.
+bool TVelqorCOMDABrowser::Walk(const TVelqorBrowseItem& item) {
+    try {
+        MoveToRoot();
+        for (const auto& part : SplitComponents(item.ItemName)) {
+            TVelqorBrowseItem step = RootItem();
+            step.Name = step.ItemName = part;
+            if (!MoveDown(step)) return false;
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
+    current_.Name = item.Name;
+    current_.ItemName = item.ItemName;
+    return true;
+}
+
+bool TVelqorCOMDABrowser::MoveToRoot() {
+    try {
+        if (Organization() == OPC_NS_FLAT) return false;
+        if (FAILED(Change(OPC_BROWSE_TO, ""))) {
+            for (int i = 0; i < kMaxClimb && SUCCEEDED(Change(OPC_BROWSE_UP, "")); ++i) {
+            }
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
+    path_.clear();
+    current_.Name.clear();
+    current_.ItemName.clear();
+    return true;
+}
+
+bool TVelqorCOMDABrowser::MoveUp() {
+    try {
+        if (Organization() == OPC_NS_FLAT) return false;
+        BrowserCheck(Connection(), Change(OPC_BROWSE_UP, ""));
+        current_.Name = current_.ItemName = ItemIDOf("");
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!path_.empty()) path_.pop_back();
+    if (current_.Name.empty() && !path_.empty()) {
+        current_.Name = path_.back();
+        current_.ItemName = JoinedPath();
+    }
+    return true;
+}
+
+}  // namespace velqor
