@@ -20,7 +20,7 @@ class ConnectionPoint : public IConnectionPoint {
     ConnectionPoint& operator=(const ConnectionPoint&) = delete;
     virtual ~ConnectionPoint() = default;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(const ::IID& riid, void** ppv) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return owner_.AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return owner_.Release(); }
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* pIID) override;
@@ -52,7 +52,7 @@ class ConnectionPoint : public IConnectionPoint {
 class ConnectionPointList {
   public:
     void Add(ConnectionPoint& point) { points_.push_back(&point); }
-    HRESULT Find(REFIID riid, IConnectionPoint** ppCP) const;
+    HRESULT Find(const ::IID& riid, IConnectionPoint** ppCP) const;
     HRESULT Enum(IEnumConnectionPoints** ppEnum) const;
 
   private:

@@ -67,7 +67,7 @@ class PlatformObject : public Interfaces... {
   public:
     using FirstInterface = std::tuple_element_t<0, std::tuple<Interfaces...>>;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(const ::IID& iid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
         if (iid == IID_IUnknown) {
