@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QBrush>
+#include <QCollator>
 #include <QStyle>
+#include <algorithm>
 
+#include "QualityText.h"
 #include "contract/VelqorItemData.h"
 
 namespace {
@@ -28,9 +31,16 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
     const TItemRow& r = *rows_[size_t(index.row())];
     if (role == Qt::DisplayRole) return r.Text[size_t(index.column())];
     if (role == ItemRole) return QVariant::fromValue(quintptr(r.Item));
-    if (role == Qt::ToolTipRole && !r.Problem.isEmpty()) return r.Problem;
+    if (role == Qt::ToolTipRole) {
+        // Worded when asked for: the item may have gone with its row still shown.
+        if (velqor::FindItemByClientHandle(r.Handle) == r.Item)
+            return ItemToolTip(*r.Item, r.Problem);
+        return r.Problem.isEmpty() ? QVariant() : QVariant(r.Problem);
+    }
     if (role == Qt::ForegroundRole && r.State != RowState::Current)
         return QBrush(r.State == RowState::Failed ? QColor(0xB0, 0x20, 0x20) : QColor(Qt::gray));
+    if (role == Qt::ForegroundRole && index.column() == colQuality && r.Quality >= 0)
+        return QBrush(QualityColour(r.Quality));
     if (role == Qt::DecorationRole && index.column() == colItemId && r.State == RowState::Failed)
         return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
     return {};
@@ -41,6 +51,43 @@ QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int
         section < kItemColumns)
         return QString(kColumns[section]);
     return {};
+}
+
+void ItemListModel::SortRows() {
+    if (sortColumn_ < 0 || sortColumn_ >= kItemColumns) return;
+    QCollator collator;
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const auto c = size_t(sortColumn_);
+    auto less = [&](const std::unique_ptr<TItemRow>& a, const std::unique_ptr<TItemRow>& b) {
+        bool na = false, nb = false;
+        const double da = a->Text[c].toDouble(&na), db = b->Text[c].toDouble(&nb);
+        if (na && nb) return da < db;
+        if (na != nb) return na;  // numbers before texts
+        return collator.compare(a->Text[c], b->Text[c]) < 0;
+    };
+    if (sortOrder_ == Qt::AscendingOrder)
+        std::stable_sort(rows_.begin(), rows_.end(), less);
+    else
+        std::stable_sort(rows_.begin(), rows_.end(),
+                         [&](const auto& a, const auto& b) { return less(b, a); });
+    for (size_t k = 0; k < rows_.size(); ++k) rows_[k]->Index = int(k);
+}
+
+void ItemListModel::sort(int column, Qt::SortOrder order) {
+    sortColumn_ = column;
+    sortOrder_ = order;
+    if (column < 0 || rows_.empty()) return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<const TItemRow*> rowAt;
+    for (const QModelIndex& i : before) rowAt.push_back(rows_[size_t(i.row())].get());
+    SortRows();
+    QModelIndexList after;
+    for (size_t k = 0; k < rowAt.size(); ++k)
+        after << index(rowAt[k]->Index, before[int(k)].column());
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 void ItemListModel::Append(const std::vector<velqor::TVelqorItemData*>& items) {

@@ -37,7 +37,8 @@ struct TItemRow {
     int Index = -1;       // position in the list
     std::array<QString, kItemColumns> Text;
     RowState State = RowState::Current;
-    QString Problem;  // why the row is not current, for the tooltip
+    QString Problem;       // why the row is not current, for the tooltip
+    int32_t Quality = -1;  // the quality shown, for its colour (-1: none yet)
 };
 
 class ItemListModel : public QAbstractTableModel {
@@ -54,6 +55,9 @@ class ItemListModel : public QAbstractTableModel {
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    // Orders the rows by a column's texts (numbers by their value); a column of -1 ends the
+    // ordering (rows then stay as they were). The order is kept when the list is replaced.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     int Count() const { return int(rows_.size()); }
     TItemRow* Row(int index) const { return rows_.at(size_t(index)).get(); }
@@ -68,6 +72,7 @@ class ItemListModel : public QAbstractTableModel {
         rows_.clear();
         Append(items);
         for (auto& r : rows_) fill(*r);
+        SortRows();
         endResetModel();
     }
     void Clear();
@@ -84,5 +89,9 @@ class ItemListModel : public QAbstractTableModel {
 
   private:
     void Append(const std::vector<velqor::TVelqorItemData*>& items);
+    // Sorts rows_ by the kept column and renumbers them (no announcement).
+    void SortRows();
     std::vector<std::unique_ptr<TItemRow>> rows_;
+    int sortColumn_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };

@@ -1,9 +1,13 @@
 // Tagscope: creates the main window and runs the message loop until it closes.
+//   tagscope [SESSIONFILE]: opens the session (its server, groups and items) once the window shows.
 //   --screenshot FILE [--screenshot-delay MS]: saves the window as a picture after a delay
 //   (default 1500 ms) and quits; for documentation and checks under a virtual display.
+//   --help and --version answer on the terminal without a display.
 // The server box starts with TAGSCOPE_SERVER when that is set, even to nothing (the run script
 // passes the simulation service's address), else with the remembered server.
+#include <QCommandLineParser>
 #include <QTimer>
+#include <cstring>
 
 #include "CredentialsDlg.h"
 #include "ErrorDisplay.h"
@@ -11,13 +15,58 @@
 #include "com/runtime/ComPlatform.h"
 #include "comda/OpcServerList.h"
 #include "comda/SimServers.h"
+#include "contract/VelqorVersion.h"
 #include "uMain.h"
 
+namespace {
+
+const QCommandLineOption kScreenshot("screenshot", "Save the window as a picture FILE and quit.",
+                                     "FILE");
+const QCommandLineOption kScreenshotDelay("screenshot-delay",
+                                          "Wait MS milliseconds before --screenshot (1500).", "MS",
+                                          "1500");
+
+void Describe(QCommandLineParser& parser) {
+    parser.setApplicationDescription(
+        "Tagscope: a desktop client for OPC Data Access servers, classic (COM) and XML-DA.\n"
+        "The server box starts with the environment variable TAGSCOPE_SERVER when it is set.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(kScreenshot);
+    parser.addOption(kScreenshotDelay);
+    parser.addPositionalArgument("SESSIONFILE", "Open this session: its server, groups and items.",
+                                 "[SESSIONFILE]");
+}
+
+void SetNames() {
+    QCoreApplication::setApplicationName("tagscope");
+    QCoreApplication::setApplicationVersion(VELQOR_VERSION);
+}
+
+// --help and --version need no window system: they are answered before one is opened, so they
+// work on a terminal without a display.
+bool AsksForInformation(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        for (const char* o : {"-h", "--help", "-?", "-v", "--version"})
+            if (std::strcmp(argv[i], o) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    QCommandLineParser parser;
+    Describe(parser);
+    if (AsksForInformation(argc, argv)) {
+        QCoreApplication info(argc, argv);
+        SetNames();
+        parser.process(info);  // prints the text and exits
+    }
     TagscopeApplication app(argc, argv);
-    QApplication::setApplicationName("tagscope");
+    SetNames();
     QApplication::setApplicationDisplayName("Tagscope");
-    QApplication::setApplicationVersion(TAGSCOPE_VERSION);
+    // Desktops match the window to tagscope.desktop, and so to its icon.
+    QGuiApplication::setDesktopFileName("tagscope");
 
     // COM in the GUI thread's single-threaded apartment; the simulated OPC DA servers are there
     // to connect to as installed servers are, and so is the OPC server enumerator.
@@ -30,17 +79,16 @@ int main(int argc, char** argv) {
     InstallErrorDisplay();
     InstallCredentialsProvider();
 
-    QString shot;
-    int delay = 1500;
-    QStringList args = QApplication::arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--screenshot" && i + 1 < args.size())
-            shot = args[++i];
-        else if (args[i] == "--screenshot-delay" && i + 1 < args.size())
-            delay = args[++i].toInt();
-    }
+    // An option this version does not know is named on the standard error and otherwise ignored.
+    if (!parser.parse(QApplication::arguments()))
+        qWarning("tagscope: %s", qPrintable(parser.errorText()));
+    const QString shot = parser.value(kScreenshot);
+    const int delay = parser.value(kScreenshotDelay).toInt();
+    const QStringList files = parser.positionalArguments();
+    const QString session = files.isEmpty() ? QString() : files.first();
 
     TForm1 form;
+    form.StartSession = session;
     form.show();
     if (!shot.isEmpty()) {
         QTimer::singleShot(delay, &form, [&form, shot] {

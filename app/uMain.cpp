@@ -1,6 +1,7 @@
 #include "uMain.h"
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -13,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -26,8 +28,13 @@
 
 #include "BusyCall.h"
 #include "ErrorDisplay.h"
+#include "ItemPropertiesDlg.h"
 #include "OPCGroupDlg.h"
+#include "QualityText.h"
+#include "TrendWidget.h"
 #include "VelqorDlgBrowse.h"
+#include "WindowSettings.h"
+#include "WriteValueDlg.h"
 #include "contract/VelqorDateTime.h"
 #include "model/VelqorServerList.h"
 #include "uMainExport.h"
@@ -156,6 +163,16 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     ChooseExportFile = [this](const QString& proposed) {
         return DefaultChooseExportFile(proposed);
     };
+    ChooseLogFile = [this](const QString& proposed) {
+        return QFileDialog::getSaveFileName(this, "Log Data Changes", proposed,
+                                            "CSV files (*.csv);;All files (*)");
+    };
+    ChooseSessionFile = [this](bool save, const QString& proposed) {
+        return DefaultChooseSessionFile(save, proposed);
+    };
+    Confirm = [this](const QString& question) {
+        return QMessageBox::question(this, "Tagscope", question) == QMessageBox::Yes;
+    };
 
     auto* central = new QWidget(this);
     auto* top = new QVBoxLayout(central);
@@ -200,7 +217,7 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     ItemView->setToolTip("click right mousekey to edit Items");
     ItemView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ItemView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ItemView->setSelectionMode(QAbstractItemView::SingleSelection);
+    ItemView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ItemView->setShowGrid(false);
     ItemView->setWordWrap(false);
     ItemView->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -208,10 +225,15 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     ItemView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ItemView->verticalHeader()->setDefaultSectionSize(ItemView->fontMetrics().height() + 4);
     ItemView->horizontalHeader()->setHighlightSections(false);
-    ItemView->horizontalHeader()->setStretchLastSection(true);
+    // The value column takes the spare width; a click on a column's header sorts by it.
+    ItemView->horizontalHeader()->setStretchLastSection(false);
     ItemView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    const int widths[kItemColumns] = {180, 70, 40, 80, 65, 60};
+    // Time with milliseconds and the decoded quality names fit without cutting.
+    const int widths[kItemColumns] = {180, 70, 40, 80, 95, 170};
     for (int c = 0; c < kItemColumns; ++c) ItemView->setColumnWidth(c, widths[c]);
+    ItemView->horizontalHeader()->setSectionResizeMode(colValue, QHeaderView::Stretch);
+    ItemView->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    ItemView->setSortingEnabled(true);
     Splitter1->addWidget(TreeView1);
     Splitter1->addWidget(ItemView);
     Splitter1->setStretchFactor(1, 1);
@@ -251,14 +273,28 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     top->addLayout(bottom);
     setCentralWidget(central);
 
+    TrendDock = new QDockWidget("Trend", this);
+    TrendDock->setObjectName("TrendDock");
+    Trend = new TrendWidget(TrendDock);
+    TrendDock->setWidget(Trend);
+    addDockWidget(Qt::BottomDockWidgetArea, TrendDock);
+    TrendDock->hide();
+
     BuildMenus();
     StatusLine = new QLabel(this);
     StatusLine->setObjectName("StatusLine");
     statusBar()->addWidget(StatusLine, 1);
+    LogStatus = new QLabel(this);
+    LogStatus->setObjectName("LogStatus");
+    statusBar()->addPermanentWidget(LogStatus);
 
     connect(ServerCombo->lineEdit(), &QLineEdit::returnPressed, this,
             Handler([this] { bConnectClick(); }));
     connect(ServerCombo, &TServerCombo::dropDown, this, Handler([this] { ServerComboDropDown(); }));
+    connect(ServerCombo, &TServerCombo::dropDown, this, [this] { AddRecentServers(); });
+    auto* del = new QShortcut(QKeySequence::Delete, ItemView, nullptr, nullptr,
+                              Qt::WidgetWithChildrenShortcut);
+    connect(del, &QShortcut::activated, this, Handler([this] { RemoveItem1Click(); }));
     connect(bConnect, &QToolButton::clicked, this, Handler([this] { bConnectClick(); }));
     connect(bRemoteConnect, &QToolButton::clicked, this,
             Handler([this] { bRemoteConnectClick(); }));
@@ -267,6 +303,11 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
             Handler([this] { TreeView1Change(); }));
     connect(TreeView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { GroupPopup->popup(TreeView1->viewport()->mapToGlobal(p)); });
+    connect(ItemView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { UpdateTrendItems(); });
+    connect(ItemModel, &QAbstractItemModel::modelReset, this, [this] { UpdateTrendItems(); });
+    connect(ItemModel, &QAbstractItemModel::rowsRemoved, this, [this] { UpdateTrendItems(); });
+    connect(ItemView, &QTableView::doubleClicked, this, Handler([this] { WriteValue1Click(); }));
     connect(ItemView, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { ItemPopup->popup(ItemView->viewport()->mapToGlobal(p)); });
 
@@ -280,6 +321,11 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
 
 TForm1::~TForm1() {
     Timer1->stop();
+    if (shown_) Settings().SaveLayout(*this, *Splitter1, *ItemView->horizontalHeader());
+    // The trend follows the list no longer: its parts go away from here on.
+    QObject::disconnect(TrendDock, nullptr, this, nullptr);
+    QObject::disconnect(ItemModel, nullptr, this, nullptr);
+    QObject::disconnect(ItemView->selectionModel(), nullptr, this, nullptr);
     // No more events into a window that is going away; the component deactivates itself.
     OPCServer->OnDatachange = nullptr;
     OPCServer->OnServerShutdown = nullptr;
@@ -295,11 +341,36 @@ TForm1::~TForm1() {
 void TForm1::BuildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("File1");
+    OpenSession1 = file->addAction("&Open Session...");
+    OpenSession1->setObjectName("OpenSession1");
+    SaveSession1 = file->addAction("&Save Session...");
+    SaveSession1->setObjectName("SaveSession1");
+    ReopenSession1 = file->addAction("&Reopen Last Session at Start");
+    ReopenSession1->setObjectName("ReopenSession1");
+    ReopenSession1->setCheckable(true);
+    connect(OpenSession1, &QAction::triggered, this, Handler([this] { OpenSession1Click(); }));
+    connect(SaveSession1, &QAction::triggered, this, Handler([this] { SaveSession1Click(); }));
+    connect(ReopenSession1, &QAction::triggered, this,
+            [this](bool on) { Guarded([this, on] { ReopenSession1Click(on); }); });
+    file->addSeparator();
     Export1 = file->addAction("&Export");
     Export1->setObjectName("Export1");
+    LogData1 = file->addAction("&Log Data Changes...");
+    LogData1->setObjectName("LogData1");
+    LogData1->setCheckable(true);
+    connect(LogData1, &QAction::triggered, this,
+            [this](bool on) { Guarded([this, on] { LogData1Click(on); }); });
+    file->addSeparator();
     Exit1 = file->addAction("E&xit");
     Exit1->setObjectName("Exit1");
     Exit1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    QMenu* view = menuBar()->addMenu("&View");
+    view->setObjectName("View1");
+    Trend1 = TrendDock->toggleViewAction();
+    Trend1->setText("&Trend");
+    Trend1->setObjectName("Trend1");
+    view->addAction(Trend1);
+    connect(TrendDock, &QDockWidget::visibilityChanged, this, [this] { UpdateTrendItems(); });
     N1 = menuBar()->addAction("О программе");
     N1->setObjectName("N1");
     connect(Export1, &QAction::triggered, this, Handler([this] { Export1Click(); }));
@@ -325,6 +396,12 @@ void TForm1::BuildMenus() {
     RemoveallItems1 = ItemPopup->addAction("Remove a&ll Items");
     Active1 = ItemPopup->addAction("A&ctive");
     Active1->setCheckable(true);
+    ItemPopup->addSeparator();
+    WriteValue1 = ItemPopup->addAction("&Write Value...");
+    ItemProperties1 = ItemPopup->addAction("Item &Properties...");
+    connect(WriteValue1, &QAction::triggered, this, Handler([this] { WriteValue1Click(); }));
+    connect(ItemProperties1, &QAction::triggered, this,
+            Handler([this] { ItemProperties1Click(); }));
     connect(ItemPopup, &QMenu::aboutToShow, this, Handler([this] { ItemPopupPopup(); }));
     connect(A1, &QAction::triggered, this, Handler([this] { A1Click(); }));
     connect(RemoveItem1, &QAction::triggered, this, Handler([this] { RemoveItem1Click(); }));
@@ -355,6 +432,8 @@ void TForm1::FormShow() {
         start.startsWith("https://", Qt::CaseInsensitive))
         KnownAddresses.push_back(start.toStdString());
     ClearStatus();
+    Settings().RestoreLayout(*this, *Splitter1, *ItemView->horizontalHeader());
+    OpenStartSession();
 }
 
 void TForm1::ServerComboDropDown() {
@@ -385,6 +464,8 @@ void TForm1::Connect(const QString& computerName) {
     });
     Timer1->start();
     Ini.WriteLast(QString::fromStdString(OPCServer->ServerName()));
+    Settings().AddRecentServer(QString::fromStdString(OPCServer->ServerName()));
+    ReturnToBrowsePosition();
 }
 
 void TForm1::Busy(const QString& what, const std::function<void()>& call) {
@@ -524,6 +605,11 @@ void TForm1::OPCServerDatachange(const TVelqorItemList& items) {
     }
     // One announcement per notification: the view repaints the visible part once.
     if (last >= first) ItemModel->RowsChanged(first, last, true);
+    if (!Trend->AllSeries().empty()) Trend->Record(items);
+    if (Log.Active()) {
+        Log.Record(items);
+        ShowLogState();
+    }
 }
 
 // ---- rows ------------------------------------------------------------------------------------
@@ -536,6 +622,7 @@ void TForm1::RowSetup(TItemRow& r) const {
     r.Text[colValue] = r.Text[colTime] = r.Text[colQuality] = "-";
     r.State = RowState::Current;
     r.Problem.clear();
+    r.Quality = -1;
     // The add's own result: an item the server refused says so until it delivers data.
     if (OPCServer->Active() && item->Error() != 0) {
         r.State = RowState::Failed;
@@ -548,9 +635,12 @@ void TForm1::RowValues(TItemRow& r) const {
     TVelqorItem* item = ItemOf(r);
     r.Text[colValue] = QString::fromStdString(item->ValueText());
     r.Text[colTime] = TimeText(item->TimeStamp());
-    r.Text[colQuality] = item->IsGood() ? QStringLiteral("good") : QStringLiteral("bad");
+    r.Text[colQuality] = QualityCellText(item->Quality());
+    r.Quality = item->Quality();
     if (r.State == RowState::Failed && item->Error() != 0) {
         r.Text[colQuality] = "refused";
+        // A refused item never had a time of its own: no midnight of the day zero.
+        if (item->TimeStamp() == 0) r.Text[colTime].clear();
         return;
     }
     if (!OPCServer->Active()) {
@@ -563,21 +653,37 @@ void TForm1::RowValues(TItemRow& r) const {
     r.Problem = item->Error() != 0 ? QString::fromStdString(item->ErrorText()) : QString();
 }
 
-QString TForm1::TimeText(double dateTime) const {
+QString TForm1::TimeText(double dateTime) const { return TimeOfDay(dateTime, true); }
+
+QString TForm1::TimeOfDay(double dateTime, bool milliseconds) const {
     DateTimeParts p = DecodeDateTime(dateTime);
     if (plainTimeFormat_) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.Hour % 100, p.Minute % 100,
-                      p.Second % 100);
+        char buf[24];
+        if (milliseconds)
+            std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", p.Hour % 100, p.Minute % 100,
+                          p.Second % 100, p.Millisecond % 1000);
+        else
+            std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.Hour % 100, p.Minute % 100,
+                          p.Second % 100);
         return QString::fromLatin1(buf);
     }
-    return QTime(p.Hour, p.Minute, p.Second, p.Millisecond).toString(timeFormat_);
+    return QTime(p.Hour, p.Minute, p.Second, p.Millisecond)
+        .toString(milliseconds ? TimeFormatWithMilliseconds(timeFormat_) : timeFormat_);
 }
 
 QString TForm1::DateTimeText(double dateTime) const {
     DateTimeParts p = DecodeDateTime(dateTime);
     QDate d(p.Year, p.Month, p.Day);
-    return d.toString(dateFormat_) + " " + TimeText(dateTime);
+    return d.toString(dateFormat_) + " " + TimeOfDay(dateTime, false);
+}
+
+std::vector<TVelqorItem*> TForm1::SelectedItems() const {
+    std::vector<TVelqorItem*> out;
+    QModelIndexList rows = ItemView->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    for (const QModelIndex& i : rows)
+        if (i.row() < ItemModel->Count()) out.push_back(ItemOf(*ItemModel->Row(i.row())));
+    return out;
 }
 
 TItemRow* TForm1::SelectedRow() const {
@@ -667,6 +773,8 @@ void TForm1::RemoveGroup1Click() {
 }
 
 void TForm1::RemoveallGroups1Click() {
+    if (TreeView1->topLevelItemCount() > 0 && !Confirm("Remove all groups and their items?"))
+        return;
     try {
         Busy("Removing all groups...", [this] { OPCServer->OPCGroups().RemoveAll(); });
     } catch (...) {
@@ -740,7 +848,9 @@ void TForm1::ItemPopupPopup() {
 
 void TForm1::A1Click() {
     std::vector<std::string> ids;
-    if (!TVelqorDlgBrowse::Execute(OPCServer->Browser(), ids, false, this)) return;
+    const bool chosen = TVelqorDlgBrowse::Execute(OPCServer->Browser(), ids, false, this);
+    RememberBrowsePosition();
+    if (!chosen) return;
     TVelqorGroup* g = SelectedGroup();
     if (!g || ids.empty()) return;
     // One batch: the items are made first and added to the server in one call, whose failures
@@ -770,22 +880,27 @@ void TForm1::A1Click() {
 }
 
 void TForm1::RemoveItem1Click() {
-    TItemRow* r = SelectedRow();
-    if (!r) return;
-    TVelqorItem* item = ItemOf(*r);
+    const std::vector<TVelqorItem*> items = SelectedItems();
+    if (items.empty()) return;
     try {
-        Busy("Removing " + QString::fromStdString(item->ItemID()) + "...",
-             [&] { item->Collection().RemoveItem(item); });
+        Busy(items.size() == 1 ? "Removing " + QString::fromStdString(items[0]->ItemID()) + "..."
+                               : QString("Removing %1 items...").arg(items.size()),
+             [&] {
+                 for (TVelqorItem* item : items) item->Collection().RemoveItem(item);
+             });
     } catch (...) {
         PruneDeadRows();
         throw;
     }
-    ItemModel->RemoveRow(r);
+    PruneDeadRows();
 }
 
 void TForm1::RemoveallItems1Click() {
     TVelqorGroup* g = SelectedGroup();
     if (!g) return;
+    if (g->OPCItems().Count() > 0 &&
+        !Confirm("Remove all items of the group " + QString::fromStdString(g->Name()) + "?"))
+        return;
     try {
         Busy("Removing all items...", [&] { g->OPCItems().RemoveAll(); });
     } catch (...) {
@@ -806,6 +921,19 @@ void TForm1::Active1Click(bool markBefore) {
     ItemModel->RowChanged(r);
 }
 
+void TForm1::UpdateTrendItems() {
+    std::vector<TVelqorItemData*> items;
+    if (TrendDock->isVisible())
+        for (TVelqorItem* item : SelectedItems()) items.push_back(item);
+    Trend->SetItems(items);
+}
+
+void TForm1::WriteValue1Click() { WriteItemValues(SelectedItems(), this); }
+
+void TForm1::ItemProperties1Click() {
+    if (TItemRow* r = SelectedRow()) ShowItemProperties(*OPCServer, ItemOf(*r)->ItemID(), this);
+}
+
 // ---- export and about ------------------------------------------------------------------------
 
 QString TForm1::DefaultChooseExportFile(const QString& proposed) {
@@ -815,8 +943,7 @@ QString TForm1::DefaultChooseExportFile(const QString& proposed) {
     dlg.setFileMode(QFileDialog::AnyFile);
     dlg.setNameFilter(QtNameFilter(kExportFilter));
     dlg.setDefaultSuffix("txt");
-    // Replacing a file needs no question; creating one does.
-    dlg.setOption(QFileDialog::DontConfirmOverwrite);
+    // Replacing a file is asked by the dialog; creating one is asked here.
     dlg.setOption(QFileDialog::DontUseNativeDialog);
     dlg.selectFile(proposed);
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
@@ -845,7 +972,7 @@ QString TForm1::AboutText() {
                "Copyright (c) 2026 The Tagscope authors.\n"
                "Free software under the MIT License: use, copy, modify and distribute it,\n"
                "with this notice, without warranty of any kind.")
-        .arg(TAGSCOPE_VERSION, kVelqorVersion);
+        .arg(VELQOR_VERSION, kVelqorVersion);
 }
 
 void TForm1::N1Click() { QMessageBox::about(this, "О программе", AboutText()); }

@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "DataLog.h"
 #include "IniMemory.h"
 #include "ItemListModel.h"
 #include "model/Velqor.h"
 
 class QAction;
+class QDockWidget;
+class TrendWidget;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -23,6 +26,7 @@ class QTimer;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class WindowSettings;
 
 // The editable server box; tells its owner before its list drops down.
 class TServerCombo : public QComboBox {
@@ -56,15 +60,21 @@ class TForm1 : public QMainWindow {
     QGroupBox* Panel4;
     QLabel *LServer, *LStartTime, *LUpdateTime, *LState, *LInfo;
     QLabel *LName, *LUpdate, *LDeadBand, *LActive;
-    QAction *Export1, *Exit1, *N1;
+    QAction* Trend1;  // View -> Trend
+    QDockWidget* TrendDock;
+    TrendWidget* Trend;
+    QAction *OpenSession1, *SaveSession1, *ReopenSession1, *Export1, *LogData1, *Exit1, *N1;
     QMenu* GroupPopup;
     QAction *AddGroup1, *RemoveGroup1, *RemoveallGroups1, *Properties1;
     QMenu* ItemPopup;
     QAction *A1, *RemoveItem1, *RemoveallItems1, *Active1;
+    QAction *WriteValue1, *ItemProperties1;
     QTimer* Timer1;
     QLabel* StatusLine;  // connection state and the last error, in the status bar
+    QLabel* LogStatus;   // whether data changes are logged and how many rows were written
     std::unique_ptr<velqor::TVelqorServer> OPCServer;
     IniMemory Ini;
+    DataLog Log;
 
     // What fills the server box's list (the local data-access servers by default).
     std::function<void(std::vector<std::string>&)> ListServers;
@@ -96,6 +106,21 @@ class TForm1 : public QMainWindow {
     void Active1Click(bool markBefore);
     void Export1Click();
     void N1Click();
+    // "Write Value..." (and a double-click on a row): the selected rows' items.
+    void WriteValue1Click();
+    void ItemProperties1Click();
+    // "Log Data Changes...": on starts a log of the selected group (the file is asked for),
+    // off stops it.
+    void LogData1Click(bool on);
+    void SaveSession1Click();
+    // The trend follows the selected rows while it is shown.
+    void UpdateTrendItems();
+    void OpenSession1Click();
+    // "Reopen Last Session at Start".
+    void ReopenSession1Click(bool on);
+    // Replaces the groups and items with the session's and connects to its server; a file that
+    // cannot be read is reported and changes nothing.
+    void OpenSession(const QString& path);
 
     // ---- helpers the handlers share ----
     // Algorithm of the connect buttons: computer name, server name, activate, timer, INI.
@@ -103,8 +128,10 @@ class TForm1 : public QMainWindow {
     // The group named by the selected tree node, or nullptr.
     velqor::TVelqorGroup* SelectedGroup() const;
     QTreeWidgetItem* SelectedNode() const;
-    // The selected list row, or nullptr.
+    // The selected list row (the first of several), or nullptr.
     TItemRow* SelectedRow() const;
+    // The items of the selected rows, in list order.
+    std::vector<velqor::TVelqorItem*> SelectedItems() const;
     void ClearStatus();
     // Enables Connect or Disconnect by the component's state and words it in the status bar.
     void UpdateConnectionState();
@@ -117,13 +144,28 @@ class TForm1 : public QMainWindow {
                                           const velqor::TVelqorGroup* except) const;
     void RowSetup(TItemRow& row) const;
     void RowValues(TItemRow& row) const;
-    // Time of day and date-and-time texts in the user's formats.
+    // Time of day (with milliseconds) and date-and-time texts in the user's formats.
     QString TimeText(double dateTime) const;
+    QString TimeOfDay(double dateTime, bool milliseconds) const;
     QString DateTimeText(double dateTime) const;
     static QString AboutText();
 
     // The export file chosen by the user, or "" when cancelled (save dialog by default).
     std::function<QString(const QString& proposedName)> ChooseExportFile;
+    // The log file chosen by the user, or "" when cancelled (save dialog by default).
+    std::function<QString(const QString& proposedName)> ChooseLogFile;
+    // Asks a yes/no question before something that cannot be undone (a message box by default).
+    std::function<bool(const QString& question)> Confirm;
+
+    // The session file chosen by the user to save to (save) or to open, or "" when cancelled
+    // (file dialogs by default).
+    std::function<QString(bool save, const QString& proposedName)> ChooseSessionFile;
+    // A session to open when the window first shows (the command line's), instead of the last
+    // session that the setting reopens.
+    QString StartSession;
+
+    // What the window remembers, kept in its INI file.
+    WindowSettings Settings() const;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -136,6 +178,13 @@ class TForm1 : public QMainWindow {
     void PruneDeadRows();
     void AddRowsFor(const std::vector<velqor::TVelqorItem*>& items, bool withValues);
     QString DefaultChooseExportFile(const QString& proposedName);
+    void ShowLogState();
+    QString DefaultChooseSessionFile(bool save, const QString& proposedName);
+    void OpenStartSession();
+    // The last ten servers used, after the server list in the drop-down.
+    void AddRecentServers();
+    void RememberBrowsePosition();
+    void ReturnToBrowsePosition();
 
     bool shown_ = false;
     QString timeFormat_, dateFormat_;

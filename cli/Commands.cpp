@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <ostream>
+#include <stdexcept>
 
 #include "Format.h"
 #include "Interrupt.h"
@@ -59,24 +60,6 @@ std::string ErrorOf(const TVelqorItem& item) {
 // The value text of an item ("" for none); arrays as "1;2;".
 std::string ValueOf(const TVelqorItem& item) { return item.ValueText(); }
 
-// A command-line text as a value of the type; arrays from "1;2;3".
-Variant ValueFromText(const std::string& text, int32_t vt) {
-    if (vt == VT_EMPTY) return Variant::Str(text);
-    if (vt & VT_ARRAY) {
-        const auto element = VARTYPE(vt & VT_TYPEMASK);
-        std::vector<Variant> elements;
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find(';', start);
-            if (end == std::string::npos) end = text.size();
-            elements.push_back(Variant::Str(text.substr(start, end - start)).ChangeType(element));
-            start = end + 1;
-        }
-        return Variant::Array(element, std::move(elements));
-    }
-    return Variant::Str(text).ChangeType(VARTYPE(vt));
-}
-
 // The dataType property of each item as a variant type (0 when unknown).
 std::vector<int32_t> DataTypesOf(TVelqorServer& server, const std::vector<std::string>& ids) {
     std::vector<TVelqorItemPropertyQuery> queries;
@@ -103,8 +86,7 @@ const char* KindOf(const TVelqorBrowseItem& b) {
 class WatchPrinter {
   public:
     WatchPrinter(std::ostream& out, std::string format) : out_(out), format_(std::move(format)) {
-        if (format_ == "csv")
-            out_ << "time,item,value,quality,quality_code,timestamp\n" << std::flush;
+        if (format_ == "csv") out_ << DataChangeCsvHeader() << std::flush;
     }
     void Print(const TVelqorItem& item) {
         const double now = Now();
@@ -112,9 +94,7 @@ class WatchPrinter {
         const std::string code = QualityCode(item.Quality());
         // Machines get one fixed date form and unambiguous arrays; people get the usual texts.
         if (format_ == "csv") {
-            out_ << MachineDateText(now) << ',' << CsvField(item.ItemID()) << ','
-                 << CsvField(CsvValueText(item.Value())) << ',' << CsvField(quality) << ',' << code
-                 << ',' << MachineDateText(item.TimeStamp()) << '\n';
+            out_ << DataChangeCsvRow(now, item);
         } else if (format_ == "jsonl") {
             const double stamp = item.TimeStamp();
             out_ << "{\"time\":" << JsonString(MachineDateText(now))

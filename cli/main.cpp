@@ -10,6 +10,7 @@
 #include "Interrupt.h"
 #include "comda/OpcServerList.h"
 #include "comda/SimServers.h"
+#include "contract/VelqorVersion.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
         "SERVER is an OPC XML-DA address (http://host:port/path) or a COM server name.\n"
         "Exit codes: 0 ok, 1 error, 2 command line not understood, 3 some items failed,\n"
         "130 interrupted (Ctrl-C; watch ends cleanly with 0 on the first Ctrl-C)."};
+    app.set_version_flag("--version", "tagscope-cli " VELQOR_VERSION);
     app.require_subcommand(1);
     Common common;
 
@@ -171,6 +173,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

@@ -9,7 +9,7 @@ captures="$here/../../../shared/testdata/xmlda-captures/responses"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
-for name in xsd_datetime xsd_duration xsd_number base64 soap_reply xml_guard; do
+for name in xsd_datetime xsd_duration xsd_number base64 soap_reply stream_reply xml_guard; do
     bin="$build/fuzz/soap/fuzz_$name"
     if [ ! -x "$bin" ]; then
         echo "missing $bin" >&2
@@ -17,11 +17,16 @@ for name in xsd_datetime xsd_duration xsd_number base64 soap_reply xml_guard; do
         continue
     fi
     mkdir -p "$work/$name"
+    seeds="$here/corpus/$name"
+    # The differential target starts from the replies the reply fuzzer starts from.
+    if [ "$name" = stream_reply ]; then seeds="$here/corpus/soap_reply"; fi
     extra=""
-    if [ "$name" = soap_reply ] && [ -d "$captures" ]; then extra="$captures"; fi
+    if [ "$name" = soap_reply ] || [ "$name" = stream_reply ]; then
+        if [ -d "$captures" ]; then extra="$captures"; fi
+    fi
     echo "== fuzz_$name: $runs runs"
     # New inputs go to the scratch folder (the first one); the seeds stay untouched.
-    if ! "$bin" -runs="$runs" -max_len=65536 -timeout=10 "$work/$name" "$here/corpus/$name" $extra \
+    if ! "$bin" -runs="$runs" -max_len=65536 -timeout=10 "$work/$name" "$seeds" $extra \
         > "$work/$name.log" 2>&1; then
         tail -n 40 "$work/$name.log" >&2
         status=1

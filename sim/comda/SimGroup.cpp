@@ -508,4 +508,10 @@ bool SimGroupList::NameFree(const std::string& name, const SimGroup* except) con
     });
 }
 
+void SimGroupList::NoteUpdate() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    lastUpdate.store((std::uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
 }  // namespace velqor::sim

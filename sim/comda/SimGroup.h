@@ -9,7 +9,9 @@
 // thread), through the group's CallbackQueue; calls may come from any thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -221,7 +223,7 @@ class SimGroup final : public com::PlatformObject<IOPCItemMgt, IOPCGroupStateMgt
                        std::vector<DWORD>& good);
     HRESULT AsyncWrite(DWORD count, OPCHANDLE* server, std::vector<SimItemValue> values,
                        Pending request, DWORD* cancelId, HRESULT** errors);
-    bool HasCallback() const;
+    bool HasCallback() const;                               // takes mu_
     bool HasAdvise(DWORD connection, bool dataOnly) const;  // a live advise connection
     void Complete(DWORD cancelId);
     std::vector<SimItemValue> RefreshValues(DWORD maxAge, bool cacheRead);
@@ -229,7 +231,7 @@ class SimGroup final : public com::PlatformObject<IOPCItemMgt, IOPCGroupStateMgt
     // Data changes.
     void Restart();  // (re)starts the clock at the group's rate (mu_ held)
     void Tick();
-    bool HasReceivers() const;
+    bool HasReceivers() const;  // mu_ held
     std::vector<SimItemValue> Changes();
     void SendDataChange(DWORD transaction, std::vector<SimItemValue>& values, bool read);
     void SendCancelComplete(DWORD transaction);
@@ -272,6 +274,10 @@ class SimGroupList {
     std::map<OPCHANDLE, com::ComPtr<SimGroup>> groups;
     std::vector<com::ComPtr<SimGroup>> removedButFiring;  // kept by a fault switch
     OPCHANDLE next = 1;
+    // When a group last sent values to a client (a FILETIME as one number; 0 = never), for the
+    // server status.
+    std::atomic<std::uint64_t> lastUpdate{0};
+    void NoteUpdate();
     // True when no group but `except` has that name (mu held).
     bool NameFree(const std::string& name, const SimGroup* except) const;
 };

@@ -6,7 +6,10 @@
 
 namespace velqor::sim {
 
-bool SimGroup::HasCallback() const { return dataPoint_.Count() > 0 || !ghostCallbacks_.empty(); }
+bool SimGroup::HasCallback() const {
+    std::lock_guard lock(mu_);
+    return dataPoint_.Count() > 0 || !ghostCallbacks_.empty();
+}
 
 bool SimGroup::HasAdvise(DWORD connection, bool dataOnly) const {
     for (const auto& e : advises_.Snapshot()) {
@@ -74,6 +77,7 @@ std::vector<SimItemValue> SimGroup::RefreshValues(DWORD maxAge, bool cacheRead) 
 }
 
 void SimGroup::Complete(DWORD cancelId) {
+    com::ComPtr<SimGroup> self(this);  // a sink may release the group while it is called
     auto faults = CurrentSimFaults();
     Pending p;
     std::vector<SimItemValue> results;
@@ -216,7 +220,10 @@ HRESULT SimGroup::Cancel2(DWORD cancelId) {
         transaction = it->second.Transaction;
         pending_.erase(it);
     }
-    callbacks_.Post([this, transaction] { SendCancelComplete(transaction); });
+    callbacks_.Post([this, transaction] {
+        com::ComPtr<SimGroup> self(this);
+        SendCancelComplete(transaction);
+    });
     return S_OK;
 }
 

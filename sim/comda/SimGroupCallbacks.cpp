@@ -67,7 +67,7 @@ void SimGroup::Restart() {
 }
 
 bool SimGroup::HasReceivers() const {
-    if (HasCallback() || !ghostAdvises_.empty()) return true;
+    if (dataPoint_.Count() > 0 || !ghostCallbacks_.empty() || !ghostAdvises_.empty()) return true;
     auto entries = advises_.Snapshot();
     return std::any_of(entries.begin(), entries.end(),
                        [](const auto& e) { return IsDataFormat(e.Format.cfFormat); });
@@ -91,6 +91,7 @@ std::vector<SimItemValue> SimGroup::Changes() {
 }
 
 void SimGroup::Tick() {
+    com::ComPtr<SimGroup> self(this);  // a sink may release the group while it is called
     auto faults = CurrentSimFaults();
     std::vector<SimItemValue> values;
     bool keepAlive = false;
@@ -112,7 +113,10 @@ void SimGroup::Tick() {
     }
     if (values.empty() && !keepAlive) return;
     if (faults->UnknownClientHandle && !values.empty()) AddUnknownClientItem(values);
-    if (!values.empty()) SendStream(0, values, 0);
+    if (!values.empty()) {
+        if (auto list = list_.lock()) list->NoteUpdate();
+        SendStream(0, values, 0);
+    }
     SendDataChange(0, values, false);
 }
 
@@ -121,7 +125,8 @@ void SimGroup::SendDataChange(DWORD transaction, std::vector<SimItemValue>& valu
     OPCHANDLE group;
     {
         std::lock_guard lock(mu_);
-        if (!read && !enabled_) return;
+        // SetEnable(FALSE) holds back the subscription's data changes, not refreshes.
+        if (!read && transaction == 0 && !enabled_) return;
         sinks = dataPoint_.Sinks<IOPCDataCallback>();
         for (const auto& g : ghostCallbacks_) AddUnique(sinks, g);
         group = settings_.ClientGroup;

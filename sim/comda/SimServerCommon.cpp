@@ -136,6 +136,9 @@ HRESULT OpcServerPart::GetStatus(OPCSERVERSTATUS** status) {
         std::lock_guard lock(State().Groups->mu);
         s->dwGroupCount = static_cast<DWORD>(State().Groups->groups.size());
     }
+    const std::uint64_t last = State().Groups->lastUpdate.load();
+    s->ftLastUpdateTime.dwLowDateTime = static_cast<DWORD>(last);
+    s->ftLastUpdateTime.dwHighDateTime = static_cast<DWORD>(last >> 32);
     s->wMajorVersion = id.MajorVersion;
     s->wMinorVersion = id.MinorVersion;
     s->wBuildNumber = id.BuildNumber;

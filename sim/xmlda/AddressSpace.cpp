@@ -1,5 +1,6 @@
 #include "xmlda/AddressSpace.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -111,7 +112,7 @@ const char* propertyDescription(std::string_view name) {
     return "";
 }
 
-AddressSpace::AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems)
+AddressSpace::AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems, int loadPeriodMs)
     : epoch_(epoch), clockPeriodMs_(clockPeriodMs > 0 ? clockPeriodMs : 500) {
     nodes_.push_back(Node{});  // root
     byId_[""] = 0;
@@ -247,7 +248,7 @@ AddressSpace::AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems)
         ItemDef d;
         d.type = {Kind::Int, false};
         d.source = Source::Clock;
-        d.periodMs = 1000;
+        d.periodMs = std::max(loadPeriodMs, 1);
         d.seed = i;
         addItem(load, name, d);
     }

@@ -66,8 +66,9 @@ const char* propertyDescription(std::string_view name);
 
 class AddressSpace {
   public:
-    // loadItems: size of the flat load-test branch "Load".
-    AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems);
+    // loadItems: size of the flat load-test branch "Load"; its values change every
+    // loadPeriodMs (at least 1).
+    AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems, int loadPeriodMs = 1000);
 
     const Node& node(int i) const { return nodes_[static_cast<std::size_t>(i)]; }
     int root() const { return 0; }

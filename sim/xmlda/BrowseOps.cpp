@@ -116,11 +116,11 @@ const UnusualName* unusualName(const std::string& standard) {
 }
 
 // Writes one ItemProperty record; returns its result ID ("" on success).
-std::string writeProperty(Call& c, xmlNode* parent, int node, const std::string& name,
+std::string writeProperty(Call& c, ReplyNode parent, int node, const std::string& name,
                           bool withValue) {
     const AddressSpace& space = c.st.space;
     const ItemDef& d = space.node(node).item;
-    xmlNode* p = c.w.element(parent, "Properties");
+    ReplyNode p = c.w.element(parent, "Properties");
     const bool unusual = c.st.switches && c.st.switches->unusualPropertyNames;
     const UnusualName* odd = unusual ? unusualName(name) : nullptr;
     c.w.attr(p, "Name", odd ? std::string(odd->name) : c.w.opcQName(name));
@@ -149,11 +149,11 @@ std::string writeProperty(Call& c, xmlNode* parent, int node, const std::string&
     } else if (name == "dataType") {
         const std::string t = isXsdType(d.type) ? "xsd:" + typeLocalName(d.type)
                                                 : c.w.opcQName(typeLocalName(d.type));
-        xmlNode* v = c.w.element(p, "Value", &t);
+        ReplyNode v = c.w.element(p, "Value", &t);
         c.w.xsiType(v, "xsd:QName");
     } else if (name == "quality") {
         Sample s = space.sample(node, now);
-        xmlNode* v = c.w.element(p, "Value");
+        ReplyNode v = c.w.element(p, "Value");
         c.w.xsiType(v, c.w.opcQName("OPCQuality"));
         c.w.attr(v, "QualityField", s.quality.quality);
         if (s.quality.limit != "none") c.w.attr(v, "LimitField", s.quality.limit);
@@ -268,12 +268,12 @@ void opBrowse(Call& c) {
     if (c.st.switches && c.st.switches->browsePage > 0)
         end = std::min(end, offset + static_cast<std::size_t>(c.st.switches->browsePage));
 
-    xmlNode* r = c.w.operation("BrowseResponse");
+    ReplyNode r = c.w.operation("BrowseResponse");
     replyBase(c, r, "BrowseResult", attrOr(op, "ClientRequestHandle"), attrOr(op, "LocaleID"));
     ErrorList errors;
     for (std::size_t i = offset; i < end; ++i) {
         const Node& n = space.node(matches[i]);
-        xmlNode* e = c.w.element(r, "Elements");
+        ReplyNode e = c.w.element(r, "Elements");
         c.w.attr(e, "Name", n.name);
         c.w.attr(e, "ItemPath", "");
         c.w.attr(e, "ItemName", n.id);
@@ -297,14 +297,14 @@ void opGetProperties(Call& c) {
     const PropertyRequest pr = readPropertyRequest(op);
     const bool withText = boolAttr(op, "ReturnErrorText", false);
 
-    xmlNode* r = c.w.operation("GetPropertiesResponse");
+    ReplyNode r = c.w.operation("GetPropertiesResponse");
     replyBase(c, r, "GetPropertiesResult", attrOr(op, "ClientRequestHandle"),
               attrOr(op, "LocaleID"));
     ErrorList errors;
     for (const xmlNode* id : children(op, "ItemIDs")) {
         const std::string path = attrOr(id, "ItemPath", defaultPath);
         const std::string name = attrOr(id, "ItemName");
-        xmlNode* list = c.w.element(r, "PropertyLists");
+        ReplyNode list = c.w.element(r, "PropertyLists");
         c.w.attr(list, "ItemPath", path);
         c.w.attr(list, "ItemName", name);
         std::string resultId;

@@ -291,8 +291,12 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
             strm.beginHead();
             bool closed = false;
             const bool last = n >= limits_.maxRequestsPerConnection;
-            const bool answered = process_request(strm, last, closed,
-                                                  [&strm](httplib::Request&) { strm.beginBody(); });
+            const bool answered =
+                process_request(strm, last, closed, [&strm, this](httplib::Request& req) {
+                    if (compressionAllowed_ && !compressionAllowed_())
+                        req.headers.erase("Accept-Encoding");
+                    strm.beginBody();
+                });
             if (!answered && strm.inHead() && strm.sawBytes()) {
                 if (strm.limitHit()) answerRaw(strm, "431 Request Header Fields Too Large");
                 if (strm.timedOut()) answerRaw(strm, "408 Request Timeout");

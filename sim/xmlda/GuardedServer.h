@@ -47,6 +47,12 @@ class GuardedServer : public httplib::Server {
     // returns.
     void stopServing();
 
+    // Asked before each request is routed: when it says no, the request's Accept-Encoding is
+    // dropped, so that no reply is compressed. Set before the server starts.
+    void setCompressionAllowed(std::function<bool()> allowed) {
+        compressionAllowed_ = std::move(allowed);
+    }
+
   private:
     bool process_and_close_socket(socket_t sock) override;
     bool track(socket_t sock);
@@ -55,6 +61,7 @@ class GuardedServer : public httplib::Server {
     bool setHandling(socket_t sock, bool handling);
 
     ConnectionLimits limits_;
+    std::function<bool()> compressionAllowed_;
     std::mutex mutex_;               // guards the fields below
     std::map<socket_t, bool> open_;  // open connections, and whether each is in a handler
     bool stopping_ = false;

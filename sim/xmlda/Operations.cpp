@@ -35,9 +35,9 @@ ReqOptions readOptions(const xmlNode* op) {
     return o;
 }
 
-void replyBase(Call& c, xmlNode* parent, const char* name, const std::string& clientRequestHandle,
+void replyBase(Call& c, ReplyNode parent, const char* name, const std::string& clientRequestHandle,
                const std::string& localeId) {
-    xmlNode* n = c.w.element(parent, name);
+    ReplyNode n = c.w.element(parent, name);
     c.w.attr(n, "RcvTime", formatDateTime(c.rcvTime));
     c.w.attr(n, "ReplyTime", formatDateTime(nowMs()));
     if (!clientRequestHandle.empty()) c.w.attr(n, "ClientRequestHandle", clientRequestHandle);
@@ -73,10 +73,10 @@ std::string resultText(const std::string& id) {
     return it == texts.end() ? id : it->second;
 }
 
-void ErrorList::write(ReplyWriter& w, xmlNode* parent, bool withText) const {
+void ErrorList::write(ReplyWriter& w, ReplyNode parent, bool withText) const {
     for (const auto& [id, unused] : ids_) {
         (void)unused;
-        xmlNode* e = w.element(parent, "Errors");
+        ReplyNode e = w.element(parent, "Errors");
         w.attr(e, "ID", id);
         if (withText) {
             std::string t = w.style().errorText.empty() ? resultText(id) : w.style().errorText;
@@ -108,13 +108,13 @@ int resolveItem(const AddressSpace& space, const std::string& itemPath, const st
     return n;
 }
 
-void writeQuality(ReplyWriter& w, xmlNode* parent, const char* name, const Quality& q) {
-    xmlNode* e = w.element(parent, name);
+void writeQuality(ReplyWriter& w, ReplyNode parent, const char* name, const Quality& q) {
+    ReplyNode e = w.element(parent, name);
     w.attr(e, "QualityField", q.quality);
     if (q.limit != "none") w.attr(e, "LimitField", q.limit);
 }
 
-void writeItemResult(ReplyWriter& w, xmlNode* parent, ItemReply& ir, const Value& value,
+void writeItemResult(ReplyWriter& w, ReplyNode parent, ItemReply& ir, const Value& value,
                      const Sample& sample, ErrorList& errors, const ReqOptions& o) {
     if (ir.resultId.empty()) {
         ir.value = &value;
@@ -127,9 +127,9 @@ void writeItemResult(ReplyWriter& w, xmlNode* parent, ItemReply& ir, const Value
     writeItemValue(w, parent, "Items", ir, o);
 }
 
-xmlNode* writeItemValue(ReplyWriter& w, xmlNode* parent, const char* name, const ItemReply& r,
-                        const ReqOptions& o) {
-    xmlNode* e = w.element(parent, name);
+ReplyNode writeItemValue(ReplyWriter& w, ReplyNode parent, const char* name, const ItemReply& r,
+                         const ReqOptions& o) {
+    ReplyNode e = w.element(parent, name);
     if (o.returnDiagnosticInfo && !r.diagnostic.empty())
         w.element(e, "DiagnosticInfo", &r.diagnostic);
     if (r.value) w.value(e, "Value", *r.value);
@@ -152,9 +152,9 @@ std::optional<DataType> reqTypeOf(const std::string& text, bool* unknown) {
 
 void opGetStatus(Call& c) {
     const xmlNode* op = c.req.op;
-    xmlNode* r = c.w.operation("GetStatusResponse");
+    ReplyNode r = c.w.operation("GetStatusResponse");
     replyBase(c, r, "GetStatusResult", attrOr(op, "ClientRequestHandle"), attrOr(op, "LocaleID"));
-    xmlNode* s = c.w.element(r, "Status");
+    ReplyNode s = c.w.element(r, "Status");
     c.w.attr(s, "StartTime", formatDateTime(c.st.startTime));
     c.w.attr(s, "ProductVersion", c.st.productVersion);
     const std::string info = c.st.serverState == "running"
@@ -177,9 +177,9 @@ void opRead(Call& c) {
     const std::string listReqType = attrOr(list, "ReqType");
     const auto listMaxAge = intAttr(list, "MaxAge");
 
-    xmlNode* r = c.w.operation("ReadResponse");
+    ReplyNode r = c.w.operation("ReadResponse");
     replyBase(c, r, "ReadResult", o.clientRequestHandle, o.localeId);
-    xmlNode* rlist = c.w.element(r, "RItemList");
+    ReplyNode rlist = c.w.element(r, "RItemList");
     ErrorList errors;
     const TimePoint now = nowMs();
     for (const xmlNode* it : children(list, "Items")) {
@@ -218,9 +218,9 @@ void opWrite(Call& c) {
     const xmlNode* list = child(op, "ItemList");
     const std::string listPath = attrOr(list, "ItemPath");
 
-    xmlNode* r = c.w.operation("WriteResponse");
+    ReplyNode r = c.w.operation("WriteResponse");
     replyBase(c, r, "WriteResult", o.clientRequestHandle, o.localeId);
-    xmlNode* rlist = c.w.element(r, "RItemList");
+    ReplyNode rlist = c.w.element(r, "RItemList");
     ErrorList errors;
     bool wrote = false;
     for (const xmlNode* it : children(list, "Items")) {

@@ -54,7 +54,7 @@ struct ReqOptions {
 ReqOptions readOptions(const xmlNode* op);
 
 // The ReplyBase record at the head of every reply.
-void replyBase(Call& c, xmlNode* parent, const char* name, const std::string& clientRequestHandle,
+void replyBase(Call& c, ReplyNode parent, const char* name, const std::string& clientRequestHandle,
                const std::string& localeId);
 
 // Collects the result IDs used in a reply, for its `Errors` elements.
@@ -63,7 +63,7 @@ class ErrorList {
     void use(const std::string& resultId) {
         if (!resultId.empty()) ids_[resultId];
     }
-    void write(ReplyWriter& w, xmlNode* parent, bool withText) const;
+    void write(ReplyWriter& w, ReplyNode parent, bool withText) const;
 
   private:
     std::map<std::string, int> ids_;
@@ -81,12 +81,12 @@ struct ItemReply {
     const Quality* quality = nullptr;
     std::optional<TimePoint> timestamp;
 };
-xmlNode* writeItemValue(ReplyWriter& w, xmlNode* parent, const char* name, const ItemReply& r,
-                        const ReqOptions& o);
-void writeQuality(ReplyWriter& w, xmlNode* parent, const char* name, const Quality& q);
+ReplyNode writeItemValue(ReplyWriter& w, ReplyNode parent, const char* name, const ItemReply& r,
+                         const ReqOptions& o);
+void writeQuality(ReplyWriter& w, ReplyNode parent, const char* name, const Quality& q);
 // One "Items" reply record: value, quality and timestamp when ir succeeded, else its result
 // text; the result is counted in the reply's error list.
-void writeItemResult(ReplyWriter& w, xmlNode* parent, ItemReply& ir, const Value& value,
+void writeItemResult(ReplyWriter& w, ReplyNode parent, ItemReply& ir, const Value& value,
                      const Sample& sample, ErrorList& errors, const ReqOptions& o);
 
 // The ReqType of a request as a type; nullopt when absent; faults nothing (E_BADTYPE by caller).

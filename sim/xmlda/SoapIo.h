@@ -4,6 +4,7 @@
 
 #include <libxml/tree.h>
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,7 +70,11 @@ struct ReplyStyle {
     std::string errorText;  // when set, the Text of every Errors entry
 };
 
-// Builds one reply envelope.
+// An element of the reply being built.
+using ReplyNode = std::size_t;
+
+// Builds one reply envelope as text, without a DOM: elements, their attributes (in the order
+// set) and texts are kept in a small table and written out once, escaped as XML requires.
 class ReplyWriter {
   public:
     explicit ReplyWriter(ReplyStyle style);
@@ -77,26 +82,32 @@ class ReplyWriter {
     ReplyWriter(const ReplyWriter&) = delete;
     ReplyWriter& operator=(const ReplyWriter&) = delete;
 
-    xmlNode* operation(const char* name);  // the response element, child of Body
-    xmlNode* element(xmlNode* parent, const char* name, const std::string* textContent = nullptr);
-    void attr(xmlNode* n, const char* name, const std::string& v);
-    void xsiType(xmlNode* n, const std::string& qname);
+    ReplyNode operation(const char* name);  // the response element, child of Body
+    ReplyNode element(ReplyNode parent, const char* name, const std::string* textContent = nullptr);
+    void attr(ReplyNode n, const char* name, const std::string& v);
+    void xsiType(ReplyNode n, const std::string& qname);
     // The QName text of a name in the OPC namespace as this reply writes it.
     std::string opcQName(const std::string& local) const;
     // A typed `Value` (or other named) element holding v.
-    xmlNode* value(xmlNode* parent, const char* name, const Value& v);
+    ReplyNode value(ReplyNode parent, const char* name, const Value& v);
     void fault(const SoapFault& f);
 
     // Serialises as UTF-8 or, when utf16 is set, as UTF-16 with a byte order mark.
     std::string serialize(bool utf16) const;
 
   private:
+    struct Element {
+        std::string name;                         // as written, prefix included
+        std::string attrs;                        // ' name="value"' each, escaped
+        std::string text;                         // escaped
+        ReplyNode first = 0, last = 0, next = 0;  // children and sibling; 0: none
+    };
+    ReplyNode add(ReplyNode parent, std::string name);
+    void write(std::string& out, ReplyNode n) const;
+
     ReplyStyle style_;
-    DocPtr doc_;
-    xmlNode* body_ = nullptr;
-    xmlNs* env_ = nullptr;
-    xmlNs* xsi_ = nullptr;
-    xmlNs* opc_ = nullptr;  // the namespace OPC elements are created in (prefixed or default)
+    std::vector<Element> nodes_;  // [0]: the envelope
+    ReplyNode body_ = 0;
 };
 
 }  // namespace velqor::xmldasim

@@ -107,9 +107,9 @@ void opSubscribe(Call& c) {
                                 "subscription not polled for twice its ping rate is dropped."};
     }
 
-    xmlNode* r = c.w.operation("SubscribeResponse");
+    ReplyNode r = c.w.operation("SubscribeResponse");
     replyBase(c, r, "SubscribeResult", o.clientRequestHandle, o.localeId);
-    xmlNode* rlist = c.w.element(r, "RItemList");
+    ReplyNode rlist = c.w.element(r, "RItemList");
     if (listRate && listRevised != *listRate)
         c.w.attr(rlist, "RevisedSamplingRate", std::to_string(listRevised));
     ErrorList errors;
@@ -118,7 +118,7 @@ void opSubscribe(Call& c) {
             p.reply.value = &p.value;
             p.reply.quality = &p.sample.quality;
         }
-        xmlNode* e = c.w.element(rlist, "Items");
+        ReplyNode e = c.w.element(rlist, "Items");
         writeItemValue(c.w, e, "ItemValue", p.reply, o);
         if (p.revisedRate) c.w.attr(e, "RevisedSamplingRate", std::to_string(*p.revisedRate));
         errors.use(p.reply.resultId);
@@ -143,13 +143,13 @@ void opPolledRefresh(Call& c) {
 
     PollAnswer a = c.st.subs.poll(handles, hold, static_cast<int>(waitMs), returnAll, c.st.space);
 
-    xmlNode* r = c.w.operation("SubscriptionPolledRefreshResponse");
+    ReplyNode r = c.w.operation("SubscriptionPolledRefreshResponse");
     replyBase(c, r, "SubscriptionPolledRefreshResult", o.clientRequestHandle, o.localeId);
     for (const auto& h : a.invalid) c.w.element(r, "InvalidServerSubHandles", &h);
     ErrorList errors;
     for (const auto& [handle, items] : a.lists) {
         if (items.empty()) continue;
-        xmlNode* list = c.w.element(r, "RItemList");
+        ReplyNode list = c.w.element(r, "RItemList");
         c.w.attr(list, "SubscriptionHandle", handle);
         for (const auto& [si, sample] : items) {
             ItemReply ir;
@@ -169,7 +169,7 @@ void opSubscriptionCancel(Call& c) {
     const std::string handle = attrOr(op, "ServerSubHandle");
     if (!c.st.subs.cancel(handle))
         throw SoapFault{true, "E_NOSUBSCRIPTION", resultText("E_NOSUBSCRIPTION")};
-    xmlNode* r = c.w.operation("SubscriptionCancelResponse");
+    ReplyNode r = c.w.operation("SubscriptionCancelResponse");
     const std::string crh = attrOr(op, "ClientRequestHandle");
     if (!crh.empty()) c.w.attr(r, "ClientRequestHandle", crh);
 }

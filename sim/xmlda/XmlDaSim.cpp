@@ -29,13 +29,15 @@ namespace velqor::xmldasim {
 namespace {
 constexpr std::size_t kSmallReply = 64 * 1024;
 constexpr std::size_t kLargeReply = 1024 * 1024;
+constexpr int kMaxLoadItems = 100000;  // Item00000 .. Item99999
 }  // namespace
 
 struct Service::Impl {
     explicit Impl(Options o)
         : options(std::move(o)),
           sw(options.switches),
-          space(nowMs(), options.clockPeriodMs, options.loadItems),
+          space(nowMs(), options.clockPeriodMs, std::clamp(options.loadItems, 0, kMaxLoadItems),
+                options.loadPeriodMs),
           subs(options.maxSubscriptions, options.defaultPingRateMs) {}
 
     void handle(const httplib::Request& hreq, std::string_view body, httplib::Response& res);
@@ -274,7 +276,12 @@ void Service::Impl::handle(const httplib::Request& hreq, std::string_view reques
     const std::string charset = s.utf16 ? "utf-16" : "utf-8";
     const std::string type = soap12 ? "application/soap+xml; charset=" + charset
                                     : "text/xml; charset=\"" + charset + "\"";
-    send(res, status, std::move(body), type, s.chunked, applies && s.closeMidReply);
+    // The library compresses only replies sent in chunks: a client that accepts gzip or
+    // deflate from a service allowed to compress gets its reply that way.
+    const std::string accepted = hreq.get_header_value("Accept-Encoding");
+    const bool compressed = s.compress && (accepted.find("gzip") != std::string::npos ||
+                                           accepted.find("deflate") != std::string::npos);
+    send(res, status, std::move(body), type, s.chunked || compressed, applies && s.closeMidReply);
 }
 
 Service::Service(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {
@@ -302,6 +309,10 @@ void Service::start() {
     // Headers and body leave in separate writes; without this, Nagle and delayed ACKs add ~40 ms.
     server->set_tcp_nodelay(true);
     Impl* impl = impl_.get();
+    server->setCompressionAllowed([impl] {
+        std::lock_guard swLock(impl->swMutex);
+        return impl->sw.compress;
+    });
     server->postWithBody(impl_->options.path,
                          [impl](const httplib::Request& q, std::string_view body,
                                 httplib::Response& r) { impl->handle(q, body, r); });

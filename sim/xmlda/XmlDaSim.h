@@ -30,6 +30,9 @@ struct Switches {
     // When set, fault, httpStatus, delayMs and closeMidReply apply to this operation only
     // (for example "SubscriptionPolledRefresh"); otherwise to every request.
     std::string onlyOperation;
+    // Replies compressed (gzip) for clients that accept it; otherwise never compressed, as a
+    // service on loopback or a fast network would rather not spend the time.
+    bool compress = false;
     // Basic authentication: when user is set, requests without these credentials get 401.
     std::string user;
     std::string password;
@@ -55,7 +58,8 @@ struct Options {
     int port = 0;  // 0: any free port (kept across a stop and start of the same Service)
     std::string path = "/opc/xmlda";
     int clockPeriodMs = 500;                     // how often the Dynamic and Plant values change
-    int loadItems = 10000;                       // items in the branch "Load"
+    int loadItems = 10000;                       // items in the branch "Load" (up to 100,000)
+    int loadPeriodMs = 1000;                     // how often the Load items change
     std::size_t maxBodyBytes = 4 * 1024 * 1024;  // decoded, whatever the framing or encoding
     int threads = 64;  // concurrent connections (waiting polls hold one each)
     // How long a client may take: to send a request's line and headers, its body, to take a

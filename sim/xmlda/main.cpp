@@ -8,6 +8,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "contract/VelqorVersion.h"
 #include "xmlda/XmlDaSim.h"
 
 int main(int argc, char** argv) {
@@ -20,13 +21,23 @@ int main(int argc, char** argv) {
     CLI::App app{
         "xmlda-sim: an OPC XML-DA 1.0 simulation service.\n"
         "Send SIGUSR1 to drop all subscriptions; SIGINT or SIGTERM stops it."};
+    app.set_version_flag("--version", "xmlda-sim " VELQOR_VERSION);
     app.add_option("--port", o.port, "TCP port; 0 picks a free one (printed at start)")
         ->capture_default_str();
     app.add_option("--bind", o.bind, "address to listen on")->capture_default_str();
     app.add_option("--path", o.path, "endpoint path")->capture_default_str();
     app.add_option("--clock-ms", o.clockPeriodMs, "period of the changing values, ms")
         ->capture_default_str();
-    app.add_option("--load-items", o.loadItems, "items in the branch Load")->capture_default_str();
+    app.add_option("--load-items", o.loadItems, "items in the branch Load (up to 100000)")
+        ->check(CLI::Range(0, 100000))
+        ->capture_default_str();
+    app.add_option("--load-period-ms", o.loadPeriodMs, "how often the Load items change, ms")
+        ->check(CLI::Range(1, 86400000))
+        ->capture_default_str();
+    app.add_option("--max-body-bytes", o.maxBodyBytes,
+                   "largest request body accepted, decoded (a Subscribe of 100000 items needs "
+                   "about 8 MB)")
+        ->capture_default_str();
     app.add_option("--threads", o.threads, "concurrent connections")->capture_default_str();
     app.add_option("--head-timeout-ms", o.headTimeoutMs,
                    "time a client has to send a request's line and headers")
@@ -52,6 +63,8 @@ int main(int argc, char** argv) {
     app.add_flag("--prefixed", s.prefixed, "write reply elements with the ns1: prefix");
     app.add_flag("--utf16", s.utf16, "write reply bodies in UTF-16");
     app.add_flag("--chunked", s.chunked, "send replies with chunked transfer encoding");
+    app.add_flag("--compress", s.compress,
+                 "compress replies (gzip or deflate) for clients that accept it; off: never");
     app.add_option("--soap-fault", fault,
                    "answer every request with a SOAP fault: 1.1, 1.2, or bare (no code, no text)")
         ->check(CLI::IsMember({"1.1", "1.2", "bare"}));

@@ -28,6 +28,10 @@ class MainWindowTest : public ::testing::Test {
         auto server = std::make_unique<velqor::fake::FakeServer>(fake, loop.get());
         form = std::make_unique<TForm1>(std::move(server));
         form->Ini = IniMemory(progDir.path(), "tagscope", confDir.path());
+        form->Confirm = [this](const QString& question) {
+            asked << question;
+            return answer;
+        };
         // The model tester reports through Qt's warnings; any of them fails the test.
         previousHandler = qInstallMessageHandler(&FailOnModelTesterWarning);
         tester = std::make_unique<QAbstractItemModelTester>(
@@ -68,6 +72,8 @@ class MainWindowTest : public ::testing::Test {
             ADD_FAILURE() << "item model: " << text.toStdString();
     }
 
+    QStringList asked;  // the questions the window asked before acting
+    bool answer = true;
     QtMessageHandler previousHandler = nullptr;
     QTemporaryDir progDir, confDir;
     std::unique_ptr<QtEventLoop> loop;

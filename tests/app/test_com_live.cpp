@@ -1,6 +1,8 @@
 // The main window against the COM transport and the simulated OPC DA servers of this process:
 // each connects by ProgID, shows its status, and a shutdown request disconnects the window; the
-// server box lists the servers; the browse dialog walks a DA 2.0 and a DA 3.0 server.
+// server box lists the servers; the browse dialog walks a DA 2.0 and a DA 3.0 server, and the
+// items picked in it update live.
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -11,6 +13,7 @@
 #include <QToolButton>
 
 #include "AppTestSupport.h"
+#include "OPCGroupDlg.h"
 #include "QtEventLoop.h"
 #include "VelqorDlgBrowse.h"
 #include "com/runtime/ComPlatform.h"
@@ -116,7 +119,7 @@ TEST_F(ComWindow, ServerBoxListsTheComServersAndTheAddressItStartedWith) {
     if (qEnvironmentVariableIsSet("TAGSCOPE_SHOT")) {
         form->ServerCombo->showPopup();
         apptest::ProcessFor(300);
-        Shot(form.get(), "servers");
+        Shot(form->ServerCombo->view()->window(), "servers");  // the open list
         form->ServerCombo->hidePopup();
     }
 }
@@ -155,6 +158,55 @@ TEST_F(ComWindow, BrowseDialogWalksDa20AndDa30ServersAndReturnsItemIDs) {
         dlg.bBackClick();
         EXPECT_EQ(dlg.ePath->text(), c.upPath);
         EXPECT_EQ(Entries(dlg), QStringList{"Tank1"});
+        EXPECT_TRUE(apptest::Recorded().errors.empty()) << apptest::Recorded().errors[0];
+        form->BDisconnect->click();
+    }
+}
+
+// From the window as a user does it: a group, the browse dialog down to a tank, all its items
+// added, and every row showing values that keep changing.
+TEST_F(ComWindow, ItemsPickedInTheBrowseDialogUpdateLive) {
+    for (const char* progId : {"Velqor.SimDA20.1", "Velqor.SimDA30.1"}) {
+        SCOPED_TRACE(progId);
+        auto form = Window(progId);
+        form->bConnect->click();
+        ASSERT_TRUE(form->OPCServer->Active());
+        apptest::WhenModal([](QWidget* w) {
+            auto* dlg = qobject_cast<TEditGroupDlg*>(w);
+            ASSERT_NE(dlg, nullptr);
+            dlg->eGroupName->setText("Tank 1");
+            dlg->eUpdateRate->setText("250");
+            dlg->bOk->click();
+        });
+        form->AddGroup1->trigger();
+        ASSERT_NE(form->SelectedGroup(), nullptr);
+        apptest::WhenModal([](QWidget* w) {
+            auto* dlg = qobject_cast<TVelqorDlgBrowse*>(w);
+            ASSERT_NE(dlg, nullptr);
+            for (const char* branch : {"Plant", "Area1", "Tank1"}) Open(*dlg, {branch});
+            dlg->ListView->selectAll();
+            dlg->bOk->click();
+            if (dlg->isVisible()) dlg->reject();
+        });
+        form->A1->trigger();
+        ASSERT_EQ(form->ItemModel->Count(), 4)
+            << (apptest::Recorded().errors.empty() ? "" : apptest::Recorded().errors[0]);
+
+        auto allShown = [&] {
+            for (int i = 0; i < form->ItemModel->Count(); ++i)
+                if (form->ItemModel->Row(i)->Text[colQuality] == "-") return false;
+            return true;
+        };
+        ASSERT_TRUE(apptest::ProcessUntil(allShown, 10000));
+        int level = -1;
+        for (int i = 0; i < form->ItemModel->Count(); ++i)
+            if (form->ItemModel->Row(i)->Text[colItemId].endsWith("Level")) level = i;
+        ASSERT_GE(level, 0);
+        const QString first = form->ItemModel->Row(level)->Text[colValue];
+        EXPECT_TRUE(apptest::ProcessUntil(
+            [&] { return form->ItemModel->Row(level)->Text[colValue] != first; }, 10000));
+        EXPECT_EQ(form->ItemModel->Row(level)->Text[colQuality], "good");
+        Shot(form.get(), QString(progId).section('.', 1, 1).toLower() + "-live");
         EXPECT_TRUE(apptest::Recorded().errors.empty()) << apptest::Recorded().errors[0];
         form->BDisconnect->click();
     }

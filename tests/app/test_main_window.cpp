@@ -48,14 +48,15 @@ TEST_F(MainWindowTest, StartsWithCaptionsAndEmptyServerBoxWithoutIni) {
     QStringList menus;
     // Captions as shown: the mnemonic markers are not part of them.
     for (QAction* a : form->menuBar()->actions()) menus << a->text().remove('&');
-    EXPECT_EQ(menus, QStringList({"File", QString::fromUtf8("О программе")}));
+    EXPECT_EQ(menus, QStringList({"File", "View", QString::fromUtf8("О программе")}));
     EXPECT_EQ(form->Exit1->shortcut(), QKeySequence(Qt::ALT | Qt::Key_F4));
     QStringList group, item;
     for (QAction* a : form->GroupPopup->actions()) group << a->text().remove('&');
     for (QAction* a : form->ItemPopup->actions()) item << a->text().remove('&');
     EXPECT_EQ(group,
               QStringList({"Add Group...", "Remove Group", "Remove all Groups", "Properties..."}));
-    EXPECT_EQ(item, QStringList({"Add Item..", "Remove Item", "Remove all Items", "Active"}));
+    EXPECT_EQ(item, QStringList({"Add Item..", "Remove Item", "Remove all Items", "Active", "",
+                                 "Write Value...", "Item Properties..."}));
     EXPECT_TRUE(form->Active1->isCheckable());
     // The value labels carry the marker; the caption labels do not.
     int tagged = 0;
@@ -355,11 +356,11 @@ TEST_F(MainWindowTest, SwitchingGroupsShowsLastValues) {
 
     // G2 is selected (added last); its row shows B.Y's last values.
     ASSERT_EQ(form->ItemModel->Count(), 1);
-    EXPECT_EQ(RowTexts(0), QStringList({"B.Y", "", "X", "text", "10:11:12", "bad"}));
+    EXPECT_EQ(RowTexts(0), QStringList({"B.Y", "", "X", "text", "10:11:12.000", "bad"}));
     EXPECT_EQ(b->UserData(), form->ItemModel->Row(0));
     SelectNode(0);
     ASSERT_EQ(form->ItemModel->Count(), 1);
-    EXPECT_EQ(RowTexts(0), QStringList({"A.X", "", "X", "42", "10:11:12", "good"}));
+    EXPECT_EQ(RowTexts(0), QStringList({"A.X", "", "X", "42", "10:11:12.000", "good"}));
     EXPECT_EQ(b->UserData(), nullptr) << "rows of the old group are unlinked";
     EXPECT_EQ(a->UserData(), form->ItemModel->Row(0));
 
@@ -404,7 +405,7 @@ TEST_F(MainWindowTest, AddItemsThroughBrowseDialogThenValuesArrive) {
     fake->SetItemValue("Plant.Level", Variant(2.5), 0xC0, EncodeDateTime(2026, 1, 2, 3, 4, 5));
     fake->PostValues(*g, {g->OPCItems().Items(1)});
     ASSERT_TRUE(apptest::ProcessUntil([&] { return RowTexts(1)[colValue] == "2.5"; }));
-    EXPECT_EQ(RowTexts(1), QStringList({"Plant.Level", "", "X", "2.5", "03:04:05", "good"}));
+    EXPECT_EQ(RowTexts(1), QStringList({"Plant.Level", "", "X", "2.5", "03:04:05.000", "good"}));
     EXPECT_EQ(RowTexts(0)[colValue], "-");
 
     // A second "Add Item.." resumes where the previous one ended.
@@ -591,7 +592,7 @@ TEST_F(MainWindowTest, ExportWritesVisibleRowsThroughSaveDialog) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     QByteArray text = f.readAll();
-    EXPECT_EQ(text, "Array;;X;1;2;;01:02:03;good\r\nFresh;;X;;00:00:00;bad\r\n");
+    EXPECT_EQ(text, "Array;;X;1;2;;01:02:03.000;good\r\nFresh;;X;;00:00:00.000;bad\r\n");
     EXPECT_TRUE(Recorded().errors.empty());
 }
 

@@ -54,15 +54,17 @@ TEST(CliFormat, QualityTextsWithLimits) {
 TEST(CliFormat, JsonStringsStayValidForAnyBytes) {
     EXPECT_EQ(JsonString("plain"), "\"plain\"");
     EXPECT_EQ(JsonString("a\"b\\c\n\r\t\b\f"), R"("a\"b\\c\n\r\t\b\f")");
-    EXPECT_EQ(JsonString(std::string("\x00\x1f\x7f", 3)), R"("\u0000\u001f\u007f")");
+    EXPECT_EQ(JsonString(std::string("\x00\x1f\x7f", 3)), "\"\\u0000\\u001f\x7f\"");
     EXPECT_EQ(JsonString("T\xC2\xB0"
                          "C \xE2\x82\xAC \xF0\x9F\x98\x80"),
               "\"T\xC2\xB0"
               "C \xE2\x82\xAC \xF0\x9F\x98\x80\"");
-    EXPECT_EQ(JsonString("\xFF"), R"("\ufffd")");
-    EXPECT_EQ(JsonString("\xC3"), R"("\ufffd")");                      // cut short
-    EXPECT_EQ(JsonString("\xC0\xAF"), R"("\ufffd\ufffd")");            // overlong
-    EXPECT_EQ(JsonString("\xED\xA0\x80"), R"("\ufffd\ufffd\ufffd")");  // a surrogate
+    // Bytes that are not UTF-8 become U+FFFD, one for each maximal invalid part.
+    const std::string r = "\xEF\xBF\xBD";
+    EXPECT_EQ(JsonString("\xFF"), "\"" + r + "\"");
+    EXPECT_EQ(JsonString("\xC3"), "\"" + r + "\"");                  // cut short
+    EXPECT_EQ(JsonString("\xC0\xAF"), "\"" + r + r + "\"");          // overlong
+    EXPECT_EQ(JsonString("\xED\xA0\x80"), "\"" + r + r + r + "\"");  // a surrogate
 }
 
 TEST(CliFormat, JsonValuesByKind) {

@@ -252,6 +252,25 @@ TEST_F(PosterTest, ChunkedAndCompressedRepliesAreReadWhole) {
     EXPECT_EQ(reply, big);
 }
 
+TEST_F(PosterTest, CompressionOffOffersNoEncoding) {
+    std::string offered = "unset";
+    server.Srv().Post("/enc", [&](const httplib::Request& req, httplib::Response& res) {
+        offered = req.has_header("Accept-Encoding") ? req.get_header_value("Accept-Encoding") : "";
+        res.set_content("<x/>", "text/xml");
+    });
+    server.Start();
+    for (bool on : {true, false, true}) {
+        THTTPPostSettings s;
+        s.URL = server.URL("/enc");
+        s.Compression = on;
+        auto poster = CreatePoster(s);
+        std::string reply;
+        poster->Execute(kAction, "x", reply);
+        EXPECT_EQ(offered.find("gzip") != std::string::npos, on) << offered;
+        EXPECT_EQ(reply, "<x/>");
+    }
+}
+
 std::string Compress(const std::string& data, int windowBits) {
     z_stream z{};
     deflateInit2(&z, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);

@@ -57,6 +57,7 @@ class ComSimPeer : public IntegrationPeer {
     bool AddValidatesItems() const override { return true; }
 
     std::string DeadServerError() const override { return "The RPC server is unavailable."; }
+    bool FlatSpace() const override { return flat_; }
     std::string NoPropertiesReason() const override {
         return IsDA10() ? "OPC DA 1.0 servers have no item properties" : "";
     }
@@ -65,8 +66,6 @@ class ComSimPeer : public IntegrationPeer {
                           "simulated one still answers in-process once killed"
                         : "";
     }
-
-    bool FlatSpace() const override { return flat_; }
 
   private:
     bool IsDA10() const { return progId_ == "Velqor.SimDA10.1"; }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "SimClient.h"
+#include "xmlda/SoapIo.h"
 #include "xmlda/Values.h"
 
 using namespace simtest;
@@ -90,6 +91,60 @@ TEST_F(SimWire, ChunkedReplies) {
     EXPECT_EQ(r.header("Transfer-Encoding"), "chunked");
     EXPECT_GT(r.body.size(), 4096u);  // several chunks
     EXPECT_EQ(r.count("//o:BrowseResponse/o:Elements"), 16);
+}
+
+// The reply writer escapes what XML requires and a second value of an attribute replaces the
+// first: every reply reads back, in UTF-8 and UTF-16, to the texts it was given.
+TEST(SimReplyWriter, TextsAndAttributesReadBackUnchanged) {
+    const std::string texts[] = {"plain",
+                                 "a<b&c>d",
+                                 "quote \" and 'apos'",
+                                 "line\nfeed\r\ttab",
+                                 "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80",
+                                 ""};
+    for (bool utf16 : {false, true}) {
+        for (const std::string& t : texts) {
+            velqor::xmldasim::ReplyWriter w({});
+            auto op = w.operation("ReadResponse");
+            auto e = w.element(op, "Items", &t);
+            w.attr(e, "ClientItemHandle", "first");
+            w.attr(e, "ClientItemHandle", t);
+            const std::string bytes = w.serialize(utf16);
+            xmlDoc* doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                        nullptr, XML_PARSE_NONET);
+            ASSERT_NE(doc, nullptr) << t;
+            xmlNode* body = xmlDocGetRootElement(doc)->children;
+            xmlNode* items = body->children->children;
+            xmlChar* a = xmlGetProp(items, reinterpret_cast<const xmlChar*>("ClientItemHandle"));
+            xmlChar* c = xmlNodeGetContent(items);
+            // Line ends and tabs travel as character references, which readers keep.
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(a)), t) << utf16;
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(c)), t) << utf16;
+            xmlFree(a);
+            xmlFree(c);
+            xmlFreeDoc(doc);
+        }
+    }
+}
+
+TEST_F(SimWire, RepliesAreCompressedOnlyWhenTheSwitchAllows) {
+    // A client offering gzip gets a plain reply unless the service may compress, chunked or not.
+    const httplib::Headers gzip{{"Accept-Encoding", "gzip, deflate"}};
+    struct Row {
+        bool compress, chunked;
+        const char* encoding;
+    } rows[] = {{false, false, ""}, {false, true, ""}, {true, false, "gzip"}, {true, true, "gzip"}};
+    for (const Row& row : rows) {
+        sim->setSwitches([&] {
+            velqor::xmldasim::Switches s;
+            s.compress = row.compress;
+            s.chunked = row.chunked;
+            return s;
+        }());
+        Reply r = post(url, kRead, "text/xml; charset=\"utf-8\"", gzip);
+        EXPECT_EQ(r.header("Content-Encoding"), row.encoding) << row.compress << row.chunked;
+        EXPECT_EQ(r.count("//o:ReadResponse/o:RItemList/o:Items"), 1);
+    }
 }
 
 TEST_F(SimWire, SimulatedSoapFaultsInBothVersions) {

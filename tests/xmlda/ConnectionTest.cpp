@@ -72,6 +72,20 @@ TEST(CallParamTest, NameWithoutCaseValueTrimmed) {
     EXPECT_EQ(CallParam(lines, kParamPassword), "");
 }
 
+TEST(CallParamTest, CompressionIsOnUnlessALineTurnsItOff) {
+    const std::pair<std::vector<std::string>, bool> rows[] = {
+        {{}, true},
+        {{"xml-compress=on"}, true},
+        {{"xml-compress=off"}, false},
+        {{" XML-Compress = No "}, false},
+        {{"xml-compress=false"}, false},
+        {{"xml-compress=0"}, false},
+        {{"xml-compress=offline"}, true},
+    };
+    for (const auto& [lines, on] : rows)
+        EXPECT_EQ(CompressionWanted(lines), on) << (lines.empty() ? "" : lines.front());
+}
+
 TEST_F(XmlDaConnectionTest, BlankServerNameIsRefusedBeforeAnythingIsStored) {
     for (const char* name : {"", "   ", "\t "}) {
         try {

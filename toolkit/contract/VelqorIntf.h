@@ -9,10 +9,11 @@
 #include <utility>
 
 #include "contract/Variant.h"
+#include "contract/VelqorVersion.h"
 
 namespace velqor {
 
-inline constexpr const char* kVelqorVersion = "Velqor 0.1.0";
+inline constexpr const char* kVelqorVersion = "Velqor " VELQOR_VERSION;
 
 enum tVelqorConnectionType : int32_t { coXML = 0, coCOM = 1 };
 

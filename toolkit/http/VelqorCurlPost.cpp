@@ -246,8 +246,8 @@ void TVelqorCurlPost::ConfigureHandle() {
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     // gzip and deflate only: brotli costs a server far more time than the bytes it saves on a
-    // plant network.
-    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+    // plant network. Without compression, no Accept-Encoding is sent at all.
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, Compression() ? "gzip, deflate" : nullptr);
     curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
     const std::string agent = UserAgent() + " (libcurl)";
     curl_easy_setopt(h, CURLOPT_USERAGENT, agent.c_str());  // libcurl copies option texts

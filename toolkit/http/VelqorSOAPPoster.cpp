@@ -106,6 +106,12 @@ void THTTPPost::SetCAFile(const std::string& value) {
     caFile_ = value;
 }
 
+void THTTPPost::SetCompression(bool value) {
+    if (value == compression_) return;
+    SetConnected(false);
+    compression_ = value;
+}
+
 void THTTPPost::SetUserAgent(const std::string& value) {
     userAgent_ = value.empty() ? std::string(kDefaultUserAgent) : value;
 }
@@ -137,6 +143,7 @@ std::unique_ptr<THTTPPost> CreatePoster(const THTTPPostSettings& settings) {
     poster->SetSendTimeout(settings.SendTimeout);
     poster->SetReceiveTimeout(settings.ReceiveTimeout);
     poster->SetTotalTimeout(settings.TotalTimeout);
+    poster->SetCompression(settings.Compression);
     return poster;
 }
 

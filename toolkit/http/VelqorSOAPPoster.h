@@ -30,6 +30,7 @@ struct THTTPPostSettings {
     std::string CAFile;    // extra trusted authorities (PEM file) for HTTPS, empty for none
     int ConnectTimeout = 0, SendTimeout = 0, ReceiveTimeout = 0;  // milliseconds
     int TotalTimeout = 0;                                         // milliseconds
+    bool Compression = true;  // offer gzip and deflate replies (off: ask for plain replies)
 };
 
 // The default user-agent text.
@@ -74,6 +75,8 @@ class THTTPPost {
     void SetSendTimeout(int ms) { sendTimeout_ = ms; }
     void SetReceiveTimeout(int ms) { receiveTimeout_ = ms; }
     void SetTotalTimeout(int ms) { totalTimeout_ = ms; }
+    // Whether compressed replies are offered; changing it disconnects first.
+    void SetCompression(bool value);
 
     const std::string& URL() const { return url_; }
     const std::string& Proxy() const { return proxy_; }
@@ -87,6 +90,7 @@ class THTTPPost {
     int SendTimeout() const { return sendTimeout_; }
     int ReceiveTimeout() const { return receiveTimeout_; }
     int TotalTimeout() const { return totalTimeout_; }
+    bool Compression() const { return compression_; }
 
     // Stops the running exchange (and every later one until ResetAbort) with EAbort. The only
     // operation that may be called from another thread; the poster must outlive the call.
@@ -119,6 +123,7 @@ class THTTPPost {
     bool connected_ = false;
     std::string proxy_, url_, proxyBypass_, soapAction_, userName_, password_, caFile_;
     int connectTimeout_ = 0, sendTimeout_ = 0, receiveTimeout_ = 0, totalTimeout_ = 0;
+    bool compression_ = true;
     int lastStatus_ = 0;
     std::string lastStatusText_;
     std::string userAgent_{kDefaultUserAgent};

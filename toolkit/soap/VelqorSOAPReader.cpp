@@ -393,10 +393,15 @@ Variant TVelqorSOAPReader::ReadVariant(dom::XmlNode element) {
     std::string scratch;
     std::string_view text = element.TextView(scratch);
     const std::string type(typeView);  // typeView may live in scratch_, which reading reuses
+    return ReadScalarElement(kind, type, text);
+}
+
+Variant TVelqorSOAPReader::ReadScalarElement(VARTYPE kind, std::string_view typeName,
+                                             std::string_view text) {
     try {
         return ReadScalar(kind, text);
     } catch (const std::exception& e) {
-        throw EVelqorValueError(ValueErrorText(type, text, e.what()));
+        throw EVelqorValueError(ValueErrorText(typeName, text, e.what()));
     }
 }
 

@@ -67,6 +67,10 @@ class TVelqorSOAPReader {
     Variant ReadVariantArray(dom::XmlNode element, VARTYPE elementKind);
     // The text of a scalar element read as its kind; raises on a text the kind cannot hold.
     static Variant ReadScalar(VARTYPE kind, std::string_view text);
+    // The same for an element of a type name (its xsi:type, else its own name): raises
+    // EVelqorValueError naming the type, the text and the reason.
+    static Variant ReadScalarElement(VARTYPE kind, std::string_view typeName,
+                                     std::string_view text);
     // Kind from xsi:type (prefix removed) or else the element's own name; typeName views the
     // document.
     VARTYPE ElementType(dom::XmlNode element, std::string_view& typeName);

@@ -16,6 +16,12 @@ std::string CallParam(const std::vector<std::string>& lines, std::string_view na
     return {};
 }
 
+bool CompressionWanted(const std::vector<std::string>& lines) {
+    const std::string v = CallParam(lines, kParamCompress);
+    return !(SameTextNoCase(v, "off") || SameTextNoCase(v, "no") || SameTextNoCase(v, "false") ||
+             v == "0");
+}
+
 std::string WriteXmlDaRequest(std::string_view nameSpace, std::string_view operation,
                               const TRemotable& request, std::string& soapAction) {
     TVelqorClientSoapWriter writer;
@@ -53,13 +59,23 @@ bool TXmlDaReplyShape::Has(std::string_view name) const {
     return false;
 }
 
-void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
-                        const TRemotable& request, TRemotable& reply, TXmlDaReplyShape* shape) {
+std::string PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
+                             const TRemotable& request) {
+    std::string response;
+    PostXmlDaRequest(settings, operation, request, response);
+    return response;
+}
+
+void PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
+                      const TRemotable& request, std::string& response) {
     std::string soapAction;
     const std::string body = WriteXmlDaRequest(settings.Namespace, operation, request, soapAction);
-    std::string response;
+    response.clear();
     Post(settings, soapAction, body, response);
+}
 
+void ReadXmlDaReply(std::string_view response, std::string_view operation, TRemotable& reply,
+                    TXmlDaReplyShape* shape, const THTTPPost* poster) {
     TVelqorSoapReader reader;
     try {
         reader.Parse(response);  // a SOAP fault raises here
@@ -67,8 +83,8 @@ void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
         throw;
     } catch (const std::exception& e) {
         // A body that is no SOAP reply under an HTTP error status: the status says what it is.
-        if (settings.Poster && settings.Poster->LastStatus() >= 300)
-            throw EVelqorSOAPConvertError(settings.Poster->LastStatusText() + ": " + e.what());
+        if (poster && poster->LastStatus() >= 300)
+            throw EVelqorSOAPConvertError(poster->LastStatusText() + ": " + e.what());
         throw;
     }
     if (!reader.ResultElement) return;
@@ -84,6 +100,12 @@ void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
         for (dom::XmlNode n = reader.ResultElement.FirstChild(); n; n = n.NextSibling())
             if (n.IsElement()) shape->Elements.emplace_back(n.LocalName());
     }
+}
+
+void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,
+                        const TRemotable& request, TRemotable& reply, TXmlDaReplyShape* shape) {
+    const std::string response = PostXmlDaRequest(settings, operation, request);
+    ReadXmlDaReply(response, operation, reply, shape, settings.Poster.get());
 }
 
 }  // namespace velqor

@@ -44,6 +44,18 @@ struct TXmlDaReplyShape {
     bool Has(std::string_view name) const;
 };
 
+// The two halves of an exchange: posting the request (returns the reply's bytes) and reading
+// the reply into a new, empty record of the operation's reply class (poster: the one that
+// posted, whose HTTP status explains a body that is no SOAP reply). Errors as below.
+std::string PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
+                             const TRemotable& request);
+// The same into a buffer the caller keeps from one exchange to the next (cleared first), so
+// that a large reply does not take fresh memory every time.
+void PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
+                      const TRemotable& request, std::string& response);
+void ReadXmlDaReply(std::string_view response, std::string_view operation, TRemotable& reply,
+                    TXmlDaReplyShape* shape = nullptr, const THTTPPost* poster = nullptr);
+
 // One exchange for a request record of any of the eight operations; fills reply (a new, empty
 // record of the operation's reply class) and, when given, shape.
 void CallXmlDaOperation(TVelqorSOAPData& settings, std::string_view operation,

@@ -32,6 +32,12 @@ inline constexpr std::string_view kParamCAFile = "xml-cafile";
 // Time limit of one whole exchange in milliseconds (THTTPPostSettings::TotalTimeout); absent,
 // not a number or not above 0: the poster's default.
 inline constexpr std::string_view kParamTimeout = "xml-timeout";
+// "off" (or "no", "false", "0"): the poster asks for plain replies instead of offering gzip
+// and deflate, which on loopback and fast networks costs more than it saves.
+inline constexpr std::string_view kParamCompress = "xml-compress";
+
+// Whether the Params lines leave compression on (the default).
+bool CompressionWanted(const std::vector<std::string>& lines);
 
 // Value of a "name=value" line looked up by name without regard to case, trimmed of blanks;
 // "" when the name is absent.

@@ -26,6 +26,7 @@ void TVelqorXMLConnection::Connect(const std::string& clientName, const std::str
     std::transform(postBy_.begin(), postBy_.end(), postBy_.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     caFile_ = CallParam(params, kParamCAFile);
+    compression_ = CompressionWanted(params);
     const std::string timeout = CallParam(params, kParamTimeout);
     char* end = nullptr;
     const long long ms = std::strtoll(timeout.c_str(), &end, 10);
@@ -60,6 +61,7 @@ TVelqorSOAPData& TVelqorXMLConnection::GetCallSettings() {
     s.Password = password_;
     s.CAFile = caFile_;
     s.TotalTimeout = totalTimeout_;
+    s.Compression = compression_;
     s.NotifyWindow = notifyWindow_;
     s.PostBy = postBy_;
     if (create) s.Poster = CreatePoster(s);

@@ -19,6 +19,7 @@
 #include "contract/VelqorTransport.h"
 #include "xmlda/VelqorSOAPCall.h"
 #include "xmlda/VelqorSOAPData.h"
+#include "xmlda/VelqorXMLDAStream.h"
 
 namespace velqor {
 
@@ -65,8 +66,8 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
     bool CheckConnection() override { return true; }
 
     // The call settings, created with their poster on first use; URL, Namespace, Proxy, User,
-    // Password, CAFile, TotalTimeout, NotifyWindow and PostBy are copied in on every call (the
-    // poster made at creation keeps its own address and credentials).
+    // Password, CAFile, TotalTimeout, Compression, NotifyWindow and PostBy are copied in on
+    // every call (the poster made at creation keeps its own address and credentials).
     TVelqorSOAPData& GetCallSettings();
     // A copy of the call settings' fields without a poster, for a poll thread's own settings.
     // Owning thread only.
@@ -78,6 +79,16 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
     std::unique_ptr<xmlda::XmlDaReply<Request>> Call(const Request& request,
                                                      TXmlDaReplyShape* shape = nullptr) {
         return CallOperation(GetCallSettings(), request, shape);
+    }
+    // The same for an operation whose reply carries long item lists (Read): the reply is
+    // streamed where it can be (VelqorXMLDAStream.h).
+    template <class Request>
+    std::unique_ptr<xmlda::XmlDaReply<Request>> CallStreamed(const Request& request) {
+        TVelqorSOAPData& settings = GetCallSettings();
+        constexpr std::string_view operation = xmlda::XmlDaOperation<Request>::Name;
+        const std::string response = PostXmlDaRequest(settings, operation, request);
+        return ReadItemListReply<xmlda::XmlDaReply<Request>>(response, operation,
+                                                             settings.Poster.get());
     }
     // One exchange whose failed post tells the notification window nothing: the caller
     // handles the failure itself (the next call's settings have the window again).
@@ -97,6 +108,7 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
     const std::string& PostBy() const { return postBy_; }
     const std::string& CAFile() const { return caFile_; }  // "xml-cafile"
     int TotalTimeout() const { return totalTimeout_; }     // "xml-timeout", ms; 0 default
+    bool Compression() const { return compression_; }      // "xml-compress"; on by default
     const velqor::NotifyWindow& NotifyWindow() const { return notifyWindow_; }
     std::string_view LocaleText() const { return kXmlDaLocale; }
 
@@ -109,6 +121,7 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
     int32_t localeId_ = 0;
     std::string url_, clientName_, user_, password_, proxy_, computerName_, postBy_, caFile_;
     int totalTimeout_ = 0;
+    bool compression_ = true;
     velqor::NotifyWindow notifyWindow_;
     std::unique_ptr<TVelqorSOAPData> callSettings_;
 };

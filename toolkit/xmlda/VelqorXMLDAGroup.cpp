@@ -498,7 +498,7 @@ bool TVelqorXMLGroup::Read(TVelqorItemList& items) {
     for (TVelqorItemData* item : sent) list->Items.push_back(RequestItem(*item));
     request.ItemList.push_back(std::move(list));
 
-    auto reply = Connection().Call(request);
+    auto reply = Connection().CallStreamed(request);
     TAnswered answered(sent);
     int failures = 0;
     if (reply && !reply->RItemList.empty() && reply->RItemList.front()) {

@@ -8,6 +8,7 @@
 #include "http/VelqorCurlPost.h"
 #include "xmlda/VelqorSOAPCall.h"
 #include "xmlda/VelqorXMLDAConvert.h"
+#include "xmlda/VelqorXMLDAStream.h"
 
 namespace velqor {
 
@@ -220,14 +221,47 @@ void TVelqorPollRefresh::Interrupt(std::string reason, int32_t error) {
     if (snap_.OnInterrupted) snap_.OnInterrupted();
 }
 
+void TVelqorPollRefresh::Collect(const xmlda::ItemValue& value,
+                                 std::vector<ItemUpdate>& updates) const {
+    uint32_t h = 0;
+    // Only handles this subscription sent name items of the group.
+    if (!ParseClientHandle(value.ClientItemHandle, h) || !subscribed_.count(h)) return;
+    updates.push_back(UpdateFromItemValue(h, value));
+}
+
+std::unique_ptr<xmlda::SubscriptionPolledRefreshResponse> TVelqorPollRefresh::Exchange(
+    const xmlda::SubscriptionPolledRefresh& request, std::vector<ItemUpdate>& updates) {
+    constexpr std::string_view operation = "SubscriptionPolledRefresh";
+    PostXmlDaRequest(snap_.Settings, operation, request, response_);
+    const std::string& response = response_;
+    // The values of the first item list go straight from the stream into updates, at most one
+    // per subscribed item.
+    updates.reserve(subscribed_.size());
+    auto reply = std::make_unique<xmlda::SubscriptionPolledRefreshResponse>();
+    if (StreamItemListReply(response, operation, *reply,
+                            [&](size_t list, std::unique_ptr<xmlda::ItemValue> v) {
+                                if (list == 0) Collect(*v, updates);
+                            }))
+        return reply;
+    // A reply the stream leaves alone: the DOM reader decides what it says.
+    updates.clear();
+    reply = std::make_unique<xmlda::SubscriptionPolledRefreshResponse>();
+    ReadXmlDaReply(response, operation, *reply, nullptr, snap_.Settings.Poster.get());
+    if (!reply->RItemList.empty() && reply->RItemList.front())
+        for (const auto& v : reply->RItemList.front()->Items)
+            if (v) Collect(*v, updates);
+    return reply;
+}
+
 bool TVelqorPollRefresh::PollOnce() {
     auto request =
         BuildPolledRefresh(snap_.ServerSubHandle, snap_.HoldTime, snap_.WaitTime, ServerNow());
     std::unique_ptr<xmlda::SubscriptionPolledRefreshResponse> reply;
+    auto payload = NewPayload();
     std::string failure;
     int32_t loss = 0;  // a loss the group can mend: the items' error code
     try {
-        reply = CallOperation(snap_.Settings, *request);
+        reply = Exchange(*request, payload->Items);
     } catch (const EVelqorSOAPFault& e) {
         failure = "the server answered the poll with a fault: " + e.FaultCode() + ": " +
                   (e.FaultString().empty() ? std::string(e.what()) : e.FaultString());
@@ -271,18 +305,7 @@ bool TVelqorPollRefresh::PollOnce() {
         return false;
     }
     goodPolls_.fetch_add(1);
-    if (!reply->RItemList.empty() && reply->RItemList.front()) {
-        auto payload = NewPayload();
-        const auto& items = reply->RItemList.front()->Items;
-        payload->Items.reserve(items.size());
-        for (const auto& v : items) {
-            uint32_t h = 0;
-            // Only handles this subscription sent name items of the group.
-            if (!v || !ParseClientHandle(v->ClientItemHandle, h) || !subscribed_.count(h)) continue;
-            payload->Items.push_back(UpdateFromItemValue(h, *v));
-        }
-        if (!payload->Items.empty() && !Deliver(std::move(payload))) return false;
-    }
+    if (!payload->Items.empty() && !Deliver(std::move(payload))) return false;
     return true;
 }
 

@@ -134,6 +134,11 @@ class TVelqorPollRefresh {
     void Run();
     // One exchange; false when polling ends.
     bool PollOnce();
+    // Posts the request and reads the reply, the first item list's values into updates.
+    std::unique_ptr<xmlda::SubscriptionPolledRefreshResponse> Exchange(
+        const xmlda::SubscriptionPolledRefresh& request, std::vector<ItemUpdate>& updates);
+    // The update of one reply item, when it names an item of this subscription.
+    void Collect(const xmlda::ItemValue& value, std::vector<ItemUpdate>& updates) const;
     double ServerNow() const;
     // Posts a data change unless the thread has been told to stop; false when it has.
     bool Deliver(std::unique_ptr<ItemUpdatesPayload> payload);
@@ -147,6 +152,7 @@ class TVelqorPollRefresh {
 
     TPollSnapshot snap_;
     std::unordered_set<uint32_t> subscribed_;
+    std::string response_;  // the last reply's bytes; its memory serves the next one
     mutable std::mutex mu_;
     std::condition_variable wake_;
     bool terminate_ = false;

@@ -1,6 +1,11 @@
 // The platform's COM interfaces the toolkit uses, in the platform's method order, with their
-// identifiers. Included by ComPlatform.h (not on Windows, whose own headers declare them).
-#pragma once
+// identifiers. Included by ComPlatform.h (not on Windows, whose own headers declare them) in the
+// middle, after the types these declarations use; included on its own, it brings ComPlatform.h,
+// which includes it at that point.
+#include "com/runtime/ComPlatform.h"
+
+#ifndef VELQOR_COM_PLATFORM_INTF_H
+#define VELQOR_COM_PLATFORM_INTF_H
 
 #define VELQOR_PLATFORM_IID(name, text) inline constexpr IID name = velqor::com::MakeGuid(text)
 
@@ -226,3 +231,5 @@ struct IDataObject : IUnknown {
   protected:
     ~IDataObject() = default;
 };
+
+#endif  // VELQOR_COM_PLATFORM_INTF_H

@@ -1,16 +1,16 @@
-#include "Format.h"
+#include "VelqorTexts.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
-#include "contract/VelqorDateTime.h"
-#include "contract/VelqorIntf.h"
+#include "VelqorDateTime.h"
+#include "VelqorIntf.h"
+#include "VelqorItemData.h"
 
-namespace tagscope::cli {
-
-using namespace velqor;
+namespace velqor {
 
 namespace {
 
@@ -47,7 +47,7 @@ std::optional<int32_t> ScalarType(std::string_view text) {
     if (text.empty()) return std::nullopt;
     if (std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         int64_t n = 0;
-        if (!velqor::ParseInt64(text, n) || n < 0 || n > 0xFFFF) return std::nullopt;
+        if (!ParseInt64(text, n) || n < 0 || n > 0xFFFF) return std::nullopt;
         return int32_t(n);
     }
     std::string_view name = text;
@@ -131,19 +131,19 @@ std::string QualityText(int32_t quality) {
         {0xC0, "good"},
         {0xD8, "goodLocalOverride"},
     };
-    const int32_t sub = quality & velqor::kQualitySubstatusMask;
+    const int32_t sub = quality & kQualitySubstatusMask;
     std::string text;
     for (const auto& n : kNames)
         if (n.code == sub) text = n.name;
     if (text.empty()) {
-        const int32_t status = quality & velqor::kQualityStatusMask;
-        text = status == velqor::kQualityGood        ? "good"
-               : status == velqor::kQualityUncertain ? "uncertain"
-               : status == velqor::kQualityBad       ? "bad"
-                                                     : "unknown";
+        const int32_t status = quality & kQualityStatusMask;
+        text = status == kQualityGood        ? "good"
+               : status == kQualityUncertain ? "uncertain"
+               : status == kQualityBad       ? "bad"
+                                             : "unknown";
     }
     static constexpr const char* kLimits[] = {"", "+low", "+high", "+constant"};
-    return text + kLimits[quality & velqor::kQualityLimitMask];
+    return text + kLimits[quality & kQualityLimitMask];
 }
 
 std::string QualityCode(int32_t quality) {
@@ -199,54 +199,9 @@ std::string HumanText(std::string_view text) {
 }
 
 std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            const size_t len = Utf8Length(text, i);
-            if (len == 0) {
-                out += "\\ufffd";
-                ++i;
-            } else {
-                out.append(text.substr(i, len));
-                i += len;
-            }
-            continue;
-        }
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(c));
-                    out += buf;
-                } else {
-                    out += char(c);
-                }
-        }
-        ++i;
-    }
-    return out + "\"";
+    // Bytes that are not UTF-8 become U+FFFD, so a line stays valid JSON whatever a server sent.
+    return nlohmann::json(std::string(text))
+        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string MachineDateText(double dt) { return dt == 0 ? std::string() : FormatDateTimeIso(dt); }
@@ -312,4 +267,29 @@ std::string CsvField(std::string_view text) {
     return out + "\"";
 }
 
-}  // namespace tagscope::cli
+std::string DataChangeCsvHeader() { return "time,item,value,quality,quality_code,timestamp\n"; }
+
+std::string DataChangeCsvRow(double now, const TVelqorItemData& item) {
+    return MachineDateText(now) + ',' + CsvField(item.ItemID()) + ',' +
+           CsvField(CsvValueText(item.Value())) + ',' + CsvField(QualityText(item.Quality())) +
+           ',' + QualityCode(item.Quality()) + ',' + MachineDateText(item.TimeStamp()) + '\n';
+}
+
+Variant ValueFromText(const std::string& text, int32_t vt) {
+    if (vt == VT_EMPTY) return Variant::Str(text);
+    if (vt & VT_ARRAY) {
+        const auto element = VARTYPE(vt & VT_TYPEMASK);
+        std::vector<Variant> elements;
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find(';', start);
+            if (end == std::string::npos) end = text.size();
+            elements.push_back(Variant::Str(text.substr(start, end - start)).ChangeType(element));
+            start = end + 1;
+        }
+        return Variant::Array(element, std::move(elements));
+    }
+    return Variant::Str(text).ChangeType(VARTYPE(vt));
+}
+
+}  // namespace velqor

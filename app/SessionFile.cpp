@@ -1,0 +1,195 @@
+#include "SessionFile.h"
+
+#include <QFile>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "contract/VelqorError.h"
+
+using namespace velqor;
+using nlohmann::json;
+
+namespace {
+const char* const kFormat = "tagscope-session";
+constexpr int kVersion = 1;
+
+[[noreturn]] void Malformed(const QString& path, const std::string& why) {
+    throw Exception("\"" + path.toStdString() + "\" is not a usable session file: " + why);
+}
+
+// A field of an object, checked for its kind; absent gives the default when one is allowed.
+template <class T>
+T Field(const json& o, const char* name, const std::string& where, const QString& path,
+        const T* fallback = nullptr) {
+    auto it = o.find(name);
+    if (it == o.end()) {
+        if (fallback) return *fallback;
+        Malformed(path, where + " has no \"" + name + "\"");
+    }
+    try {
+        if constexpr (std::is_same_v<T, bool>) {
+            if (!it->is_boolean()) throw std::runtime_error("not true or false");
+        } else if constexpr (std::is_arithmetic_v<T>) {
+            if (!it->is_number()) throw std::runtime_error("not a number");
+            if constexpr (std::is_integral_v<T>) {
+                if (!it->is_number_integer()) throw std::runtime_error("not a whole number");
+                const auto v = it->get<int64_t>();
+                if (v < INT32_MIN || v > INT32_MAX) throw std::runtime_error("out of range");
+            }
+        } else {
+            if (!it->is_string()) throw std::runtime_error("not a text");
+        }
+        return it->get<T>();
+    } catch (const std::exception& e) {
+        Malformed(path, where + ": \"" + name + "\" is " + e.what());
+    }
+}
+}  // namespace
+
+Session CaptureSession(TVelqorServer& server) {
+    Session s;
+    s.Server = server.ServerName();
+    s.Computer = server.ComputerName();
+    TVelqorGroups& groups = server.OPCGroups();
+    for (int i = 0; i < groups.Count(); ++i) {
+        TVelqorGroup& g = *groups.Items(i);
+        SessionGroup sg;
+        sg.Name = g.Name();
+        sg.Active = g.IsActive();
+        sg.UpdateRate = g.UpdateRate();
+        sg.DeadBand = g.DeadBand();
+        sg.TimeBias = g.TimeBias();
+        sg.LocaleId = g.LocaleId();
+        sg.HoldTime = g.XMLHoldtime();
+        sg.WaitTime = g.XMLWaittime();
+        for (int k = 0; k < g.OPCItems().Count(); ++k) {
+            const TVelqorItem& item = *g.OPCItems().Items(k);
+            sg.Items.push_back(
+                {item.ItemID(), item.AccessPath(), item.IsActive(), item.RequestedDatatype()});
+        }
+        s.Groups.push_back(std::move(sg));
+    }
+    return s;
+}
+
+void SaveSessionFile(const Session& s, const QString& path) {
+    json groups = json::array();
+    for (const SessionGroup& g : s.Groups) {
+        json items = json::array();
+        for (const SessionItem& i : g.Items) {
+            json item = {{"itemID", i.ItemID}, {"active", i.Active}};
+            if (!i.AccessPath.empty()) item["accessPath"] = i.AccessPath;
+            if (i.RequestedType != 0) item["requestedType"] = i.RequestedType;
+            items.push_back(std::move(item));
+        }
+        groups.push_back({{"name", g.Name},
+                          {"active", g.Active},
+                          {"updateRate", g.UpdateRate},
+                          {"deadBand", g.DeadBand},
+                          {"timeBias", g.TimeBias},
+                          {"localeId", g.LocaleId},
+                          {"holdTime", g.HoldTime},
+                          {"waitTime", g.WaitTime},
+                          {"items", std::move(items)}});
+    }
+    const json doc = {{"format", kFormat},
+                      {"version", kVersion},
+                      {"server", s.Server},
+                      {"computer", s.Computer},
+                      {"groups", std::move(groups)}};
+    const std::string text = doc.dump(2) + "\n";
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        f.write(text.data(), qint64(text.size())) != qint64(text.size()) || !f.flush())
+        throw Exception("Cannot write the session file " + path.toStdString() + ": " +
+                        f.errorString().toStdString());
+}
+
+Session LoadSessionFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw Exception("Cannot read the session file " + path.toStdString() + ": " +
+                        f.errorString().toStdString());
+    json doc;
+    try {
+        doc = json::parse(f.readAll().toStdString());
+    } catch (const json::parse_error& e) {
+        // The library's text names the byte offset of the fault.
+        Malformed(path, std::string("not valid JSON (") + e.what() + ")");
+    }
+    if (!doc.is_object()) Malformed(path, "not a JSON object");
+    if (Field<std::string>(doc, "format", "the file", path) != kFormat)
+        Malformed(path, "its \"format\" is not \"" + std::string(kFormat) + "\"");
+    const int version = Field<int>(doc, "version", "the file", path);
+    if (version != kVersion)
+        Malformed(path, "version " + std::to_string(version) + " is not known here");
+    Session s;
+    const std::string empty;
+    s.Server = Field<std::string>(doc, "server", "the file", path);
+    s.Computer = Field<std::string>(doc, "computer", "the file", path, &empty);
+    auto groups = doc.find("groups");
+    if (groups == doc.end() || !groups->is_array()) Malformed(path, "\"groups\" is not a list");
+    std::set<std::string> names;
+    const SessionGroup defaults;
+    const SessionItem itemDefaults;
+    for (size_t gi = 0; gi < groups->size(); ++gi) {
+        const json& g = (*groups)[gi];
+        const std::string where = "group " + std::to_string(gi + 1);
+        if (!g.is_object()) Malformed(path, where + " is not an object");
+        SessionGroup sg;
+        sg.Name = Field<std::string>(g, "name", where, path);
+        if (sg.Name.find_first_not_of(' ') == std::string::npos)
+            Malformed(path, where + " has an empty name");
+        if (!names.insert(sg.Name).second)
+            Malformed(path, "two groups are named \"" + sg.Name + "\"");
+        sg.Active = Field<bool>(g, "active", where, path, &defaults.Active);
+        sg.UpdateRate = Field<int32_t>(g, "updateRate", where, path, &defaults.UpdateRate);
+        sg.DeadBand = Field<float>(g, "deadBand", where, path, &defaults.DeadBand);
+        sg.TimeBias = Field<int32_t>(g, "timeBias", where, path, &defaults.TimeBias);
+        sg.LocaleId = Field<int32_t>(g, "localeId", where, path, &defaults.LocaleId);
+        sg.HoldTime = Field<int32_t>(g, "holdTime", where, path, &defaults.HoldTime);
+        sg.WaitTime = Field<int32_t>(g, "waitTime", where, path, &defaults.WaitTime);
+        auto items = g.find("items");
+        if (items == g.end() || !items->is_array())
+            Malformed(path, where + ": \"items\" is not a list");
+        for (size_t ii = 0; ii < items->size(); ++ii) {
+            const json& i = (*items)[ii];
+            const std::string at = where + ", item " + std::to_string(ii + 1);
+            if (!i.is_object()) Malformed(path, at + " is not an object");
+            SessionItem si;
+            si.ItemID = Field<std::string>(i, "itemID", at, path);
+            if (si.ItemID.empty()) Malformed(path, at + " has an empty \"itemID\"");
+            si.AccessPath = Field<std::string>(i, "accessPath", at, path, &empty);
+            si.Active = Field<bool>(i, "active", at, path, &itemDefaults.Active);
+            si.RequestedType =
+                Field<int32_t>(i, "requestedType", at, path, &itemDefaults.RequestedType);
+            sg.Items.push_back(std::move(si));
+        }
+        s.Groups.push_back(std::move(sg));
+    }
+    return s;
+}
+
+void ApplySession(const Session& s, TVelqorServer& server) {
+    server.OPCGroups().RemoveAll();
+    server.SetComputerName(s.Computer);
+    server.SetServerName(s.Server);
+    for (const SessionGroup& sg : s.Groups) {
+        TVelqorGroup* g = server.OPCGroups().AddGroup(sg.Name);
+        g->SetIsActive(sg.Active);
+        g->SetUpdateRate(sg.UpdateRate);
+        g->SetDeadBand(sg.DeadBand);
+        g->SetTimeBias(sg.TimeBias);
+        g->SetLocaleId(sg.LocaleId);
+        g->SetXMLHoldtime(sg.HoldTime);
+        g->SetXMLWaittime(sg.WaitTime);
+        for (const SessionItem& si : sg.Items) {
+            g->DefaultItem().IsActive = si.Active;
+            g->DefaultItem().AccessPath = si.AccessPath;
+            TVelqorItem* item = g->OPCItems().AddItem(si.ItemID);
+            if (si.RequestedType != 0) item->SetRequestDatatype(si.RequestedType);
+        }
+        g->DefaultItem().IsActive = true;
+        g->DefaultItem().AccessPath.clear();
+    }
+}

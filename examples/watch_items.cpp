@@ -1,0 +1,58 @@
+// watch_items: subscribes to a few items and prints every change until N changes have come.
+//   watch_items http://127.0.0.1:8085/opc/xmlda 10 Dynamic/Double Dynamic/Int
+#include <chrono>
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "com/runtime/ComPlatform.h"
+#include "contract/VelqorDateTime.h"
+#include "model/Velqor.h"
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::cerr << "usage: watch_items SERVER COUNT ITEM...\n";
+        return 2;
+    }
+    const int wanted = std::stoi(argv[2]);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    velqor::PlainEventLoop loop;
+    velqor::EventLoop::SetDefault(&loop);
+    int rc = 0;
+    try {
+        velqor::TVelqorServer server(&loop);
+        server.SetServerName(argv[1]);
+        server.SetActive(true);
+
+        // Changes arrive on this thread, from the event loop, after the items hold them.
+        int seen = 0;
+        server.OnDatachange = [&](velqor::TVelqorServer*, const velqor::TVelqorItemList& items) {
+            for (velqor::TVelqorItemData* item : items) {
+                std::cout << velqor::FormatDateTimeText(item->TimeStamp()) << "  " << item->ItemID()
+                          << " = " << velqor::ValueTextOf(item->Value()) << "\n";
+                ++seen;
+            }
+        };
+
+        // An active group with a 500 ms update rate; the items go to the server in one call.
+        server.OPCGroupDefault().UpdateRate = 500;
+        server.SetBatchMode(true);
+        velqor::TVelqorGroup* group = server.OPCGroups().AddGroup("watch");
+        for (int i = 3; i < argc; ++i) group->OPCItems().AddItem(argv[i]);
+        server.SetBatchMode(false);
+        group->OPCItems().AddAll();
+
+        if (!loop.RunUntil([&] { return seen >= wanted; }, std::chrono::seconds(30))) {
+            std::cerr << "error: only " << seen << " changes in 30 s\n";
+            rc = 1;
+        }
+        server.OnDatachange = nullptr;
+        server.SetActive(false);  // cancels the subscription
+    } catch (const std::exception& e) {
+        std::cerr << "error: " << e.what() << "\n";
+        rc = 1;
+    }
+    velqor::EventLoop::SetDefault(nullptr);
+    CoUninitialize();
+    return rc;
+}

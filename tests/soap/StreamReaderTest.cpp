@@ -1,0 +1,186 @@
+// The streaming reader of item-list replies against the DOM reader: whatever it takes on, it
+// reads to the very same record; whatever it leaves alone, the DOM reader decides.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "StreamCompare.h"
+#include "TestSupport.h"
+#include "xmlda/OpcXmlDa.h"
+#include "xmlda/VelqorXMLDAStream.h"
+
+using namespace velqor;
+
+namespace {
+
+std::string Envelope(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+           "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+           "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"><soap:Body>" +
+           body + "</soap:Body></soap:Envelope>";
+}
+
+std::string Polled(const std::string& inner, const std::string& attrs = "") {
+    return Envelope(
+        "<SubscriptionPolledRefreshResponse "
+        "xmlns=\"http://opcfoundation.org/webservices/XMLDA/1.0/\"" +
+        attrs + ">" + inner + "</SubscriptionPolledRefreshResponse>");
+}
+
+const std::string kHead =
+    "<SubscriptionPolledRefreshResult RcvTime=\"2026-12-07T10:00:00.000Z\" "
+    "ReplyTime=\"2026-12-07T10:00:00.125Z\" ServerState=\"running\"/>";
+
+std::string Item(const std::string& handle, const std::string& value,
+                 const std::string& rest = "") {
+    return "<Items ClientItemHandle=\"" + handle +
+           "\" Timestamp=\"2026-12-07T10:00:00.100+01:00\">" + value + rest + "</Items>";
+}
+
+std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::string Utf16(const std::string& ascii) {
+    std::string out("\xFF\xFE", 2);
+    for (char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+TEST(StreamReader, AgreesWithTheDomReaderOrLeavesTheReplyToIt) {
+    const std::string usualList =
+        "<RItemList SubscriptionHandle=\"h1\">" +
+        Item("1", "<Value xsi:type=\"xsd:int\">42</Value>",
+             "<Quality QualityField=\"uncertain\" LimitField=\"high\" VendorField=\"7\"/>") +
+        Item("2", "<Value xsi:type=\"xsd:double\">-1.5E-3</Value>") +
+        Item("3", "<Value xsi:type=\"xsd:string\">a &amp; b</Value>") +
+        Item("4", "<Value xsi:type=\"xsd:dateTime\">2026-12-07T10:00:00Z</Value>") +
+        Item("5", "<Value xsi:type=\"xsd:int\">12abc</Value>") +  // unreadable value
+        Item("6", "<Value>plain text</Value>") + Item("7", "") +
+        "<Items ClientItemHandle=\"8\" ResultID=\"E_BADTYPE\"/></RItemList>";
+    const std::string read = Envelope(
+        "<ReadResponse xmlns=\"http://opcfoundation.org/webservices/XMLDA/1.0/\">"
+        "<ReadResult ServerState=\"running\"/><RItemList>" +
+        Item("9", "<Value xsi:type=\"xsd:boolean\">true</Value>") + "</RItemList></ReadResponse>");
+    struct Row {
+        const char* name;
+        const char* operation;
+        std::string bytes;
+        bool streamed;
+    } rows[] = {
+        {"usual polled refresh", "SubscriptionPolledRefresh",
+         Polled(kHead + "<InvalidServerSubHandles>x9</InvalidServerSubHandles>" + usualList,
+                " DataBufferOverflow=\"true\""),
+         true},
+        {"usual read", "Read", read, true},
+        {"two item lists", "SubscriptionPolledRefresh", Polled(kHead + usualList + usualList),
+         true},
+        {"elements with a prefix", "SubscriptionPolledRefresh",
+         Envelope("<o:SubscriptionPolledRefreshResponse "
+                  "xmlns:o=\"http://opcfoundation.org/webservices/XMLDA/1.0/\"><o:RItemList>"
+                  "<o:Items ClientItemHandle=\"1\"><o:Value xsi:type=\"xsd:short\">-3</o:Value>"
+                  "</o:Items></o:RItemList></o:SubscriptionPolledRefreshResponse>"),
+         true},
+        {"a Value attribute wins over the element", "SubscriptionPolledRefresh",
+         Polled("<RItemList><Items ClientItemHandle=\"1\" Value=\"attr\">"
+                "<Value xsi:type=\"xsd:int\">1</Value></Items></RItemList>"),
+         true},
+        {"utf-16", "SubscriptionPolledRefresh", Utf16(Polled(usualList)), true},
+        {"unknown elements are skipped", "SubscriptionPolledRefresh",
+         Polled("<Extra><Deep a=\"1\"/></Extra>" + usualList), true},
+        {"an array value", "SubscriptionPolledRefresh",
+         Polled("<RItemList><Items ClientItemHandle=\"1\"><Value xsi:type=\"ArrayOfInt\">"
+                "<int>1</int><int>2</int></Value></Items></RItemList>"),
+         false},
+        {"a nil value", "SubscriptionPolledRefresh",
+         Polled("<RItemList><Items ClientItemHandle=\"1\"><Value xsi:type=\"xsd:int\" "
+                "xsi:nil=\"true\"/></Items></RItemList>"),
+         false},
+        {"an empty value", "SubscriptionPolledRefresh",
+         Polled("<RItemList>" + Item("1", "<Value xsi:type=\"xsd:string\"></Value>") +
+                "</RItemList>"),
+         false},
+        {"a fault", "SubscriptionPolledRefresh",
+         Envelope("<soap:Fault><faultcode>soap:Server</faultcode><faultstring>x</faultstring>"
+                  "</soap:Fault>"),
+         false},
+        {"names in other letter cases", "SubscriptionPolledRefresh",
+         Polled("<ritemlist><items ClientItemHandle=\"1\"/></ritemlist>"), false},
+        {"a text beside the reply", "SubscriptionPolledRefresh",
+         Envelope("text<SubscriptionPolledRefreshResponse/>"), false},
+        {"the reply of another operation", "SubscriptionPolledRefresh", read, false},
+        {"a bad timestamp", "SubscriptionPolledRefresh",
+         Polled("<RItemList><Items ClientItemHandle=\"1\" Timestamp=\"yesterday\"/></RItemList>"),
+         false},
+        {"errors with texts", "Read",
+         Envelope("<ReadResponse xmlns=\"http://opcfoundation.org/webservices/XMLDA/1.0/\">"
+                  "<RItemList/><Errors ID=\"E_FAIL\"><Text>failed</Text></Errors></ReadResponse>"),
+         false},
+        {"cut short", "SubscriptionPolledRefresh",
+         Polled(usualList).substr(0, Polled(usualList).size() - 40), false},
+        {"a document type", "SubscriptionPolledRefresh",
+         "<!DOCTYPE soap:Envelope []>" + Polled(usualList).substr(38), false},
+    };
+    for (const Row& r : rows) {
+        const test::StreamVerdict v = test::CompareStreamWithDom(r.bytes, r.operation);
+        EXPECT_EQ(v.streamed, r.streamed) << r.name;
+        EXPECT_TRUE(v.Agrees()) << r.name << ": " << v.difference;
+    }
+}
+
+TEST(StreamReader, UpdatesComeFromTheStreamAndStopAtTheLists) {
+    // The item values go to the receiver alone; the reply keeps its lists empty.
+    xmlda::SubscriptionPolledRefreshResponse reply;
+    std::vector<std::pair<size_t, std::string>> got;
+    const std::string list = "<RItemList>" + Item("1", "<Value xsi:type=\"xsd:int\">1</Value>") +
+                             Item("2", "<Value xsi:type=\"xsd:int\">2</Value>") + "</RItemList>";
+    ASSERT_TRUE(StreamItemListReply(Polled(kHead + list + list), "SubscriptionPolledRefresh", reply,
+                                    [&](size_t l, std::unique_ptr<xmlda::ItemValue> v) {
+                                        got.emplace_back(l, v->ClientItemHandle);
+                                    }));
+    const std::vector<std::pair<size_t, std::string>> expected{
+        {0, "1"}, {0, "2"}, {1, "1"}, {1, "2"}};
+    EXPECT_EQ(got, expected);
+    ASSERT_EQ(reply.RItemList.size(), 2u);
+    EXPECT_TRUE(reply.RItemList[0]->Items.empty());
+    ASSERT_TRUE(reply.SubscriptionPolledRefreshResult);
+    EXPECT_EQ(reply.SubscriptionPolledRefreshResult->ServerState, xmlda::serverState::running);
+}
+
+TEST(StreamReader, CapturedRepliesAndTheFuzzCorpus) {
+    std::vector<std::pair<std::filesystem::path, std::string>> files;
+    const std::filesystem::path corpus = VELQOR_FUZZ_CORPUS_DIR;
+    for (const char* name : {"polled.xml", "read.xml"})
+        files.emplace_back(corpus / name,
+                           std::string(name) == "read.xml" ? "Read" : "SubscriptionPolledRefresh");
+    const std::filesystem::path captures = test::CapturesDir() + "/responses";
+    if (std::filesystem::is_directory(captures)) {
+        for (const auto& e : std::filesystem::directory_iterator(captures)) {
+            const std::string n = e.path().filename().string();
+            if (n.rfind("read_", 0) == 0) files.emplace_back(e.path(), "Read");
+            if (n.rfind("subscriptionpolledrefresh_", 0) == 0)
+                files.emplace_back(e.path(), "SubscriptionPolledRefresh");
+        }
+    } else {
+        std::cout << "captured traffic not found at " << captures << ": corpus only\n";
+    }
+    for (const auto& [path, operation] : files) {
+        const std::string bytes = ReadFile(path);
+        ASSERT_FALSE(bytes.empty()) << path;
+        const test::StreamVerdict v = test::CompareStreamWithDom(bytes, operation);
+        EXPECT_TRUE(v.domRead) << path;
+        EXPECT_TRUE(v.Agrees()) << path << ": " << v.difference;
+        std::cout << path.filename().string() << (v.streamed ? ": streamed\n" : ": left to DOM\n");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+#include "soap/dom/VelqorXmlEvents.h"
+
+#include <libxml/parser.h>
+
+#include <climits>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include "xmlguard/VelqorXmlGuard.h"
+
+namespace velqor::dom {
+
+namespace {
+
+std::string_view View(const xmlChar* s) {
+    return s ? std::string_view(reinterpret_cast<const char*>(s)) : std::string_view();
+}
+
+struct Session {
+    Session(XmlEventHandler& h, xmlParserCtxtPtr c) : handler(h), ctxt(c) {}
+    XmlEventHandler& handler;
+    xmlParserCtxtPtr ctxt;
+    bool stopped = false;
+    bool refused = false;
+    std::exception_ptr error;
+    std::vector<XmlAttributeView> attributes;
+
+    // Runs one handler call; a false answer or an exception stops the parser.
+    template <class F>
+    void Call(F&& f) {
+        if (stopped || refused) return;
+        bool go = false;
+        try {
+            go = f();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if (!go) {
+            stopped = true;
+            xmlStopParser(ctxt);
+        }
+    }
+};
+
+Session& Of(void* ctx) {
+    return *static_cast<Session*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
+}
+
+void OnStart(void* ctx, const xmlChar* localname, const xmlChar*, const xmlChar* uri, int,
+             const xmlChar**, int nbAttributes, int, const xmlChar** attrs) {
+    Session& s = Of(ctx);
+    s.attributes.clear();
+    for (int i = 0; i < nbAttributes; ++i) {
+        const xmlChar** a = attrs + 5 * i;
+        s.attributes.push_back(
+            {View(a[0]), View(a[2]),
+             std::string_view(reinterpret_cast<const char*>(a[3]), size_t(a[4] - a[3]))});
+    }
+    s.Call([&] {
+        return s.handler.StartElement(View(localname), View(uri), s.attributes.data(),
+                                      s.attributes.size());
+    });
+}
+
+void OnEnd(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
+    Session& s = Of(ctx);
+    s.Call([&] { return s.handler.EndElement(); });
+}
+
+void OnText(void* ctx, const xmlChar* ch, int len) {
+    Session& s = Of(ctx);
+    s.Call([&] {
+        return s.handler.Text(std::string_view(reinterpret_cast<const char*>(ch), size_t(len)));
+    });
+}
+
+void OnComment(void* ctx, const xmlChar*) {
+    Session& s = Of(ctx);
+    s.Call([&] { return s.handler.Markup(); });
+}
+
+void OnPI(void* ctx, const xmlChar*, const xmlChar*) { OnComment(ctx, nullptr); }
+
+void OnDoctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
+    Session& s = Of(ctx);
+    s.refused = true;
+    xmlStopParser(s.ctxt);
+}
+
+void Silent(void*, xmlErrorPtr) {}
+
+}  // namespace
+
+XmlEventResult ParseEvents(std::string_view bytes, XmlEventHandler& handler) {
+    if (bytes.size() > size_t(INT_MAX) || !xmlguard::ScanMarkup(bytes).ok)
+        return XmlEventResult::Refused;
+    // libxml2 sets up its globals once, before threads parse side by side.
+    static const bool ready = [] {
+        xmlInitParser();
+        return true;
+    }();
+    (void)ready;
+    xmlSAXHandler sax;
+    std::memset(&sax, 0, sizeof sax);
+    sax.initialized = XML_SAX2_MAGIC;
+    sax.startElementNs = &OnStart;
+    sax.endElementNs = &OnEnd;
+    sax.characters = &OnText;
+    sax.cdataBlock = &OnText;
+    sax.ignorableWhitespace = &OnText;
+    sax.comment = &OnComment;
+    sax.processingInstruction = &OnPI;
+    sax.internalSubset = &OnDoctype;
+    sax.serror = &Silent;
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) throw std::bad_alloc();
+    // The handler table is copied into the context, which owns it from here on.
+    std::memcpy(ctxt->sax, &sax, sizeof sax);
+    Session s(handler, ctxt);
+    ctxt->_private = &s;
+    const int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA |
+                        XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    xmlDoc* doc =
+        xmlCtxtReadMemory(ctxt, bytes.data(), int(bytes.size()), nullptr, nullptr, options);
+    const bool wellFormed = ctxt->wellFormed != 0;
+    if (doc) xmlFreeDoc(doc);
+    xmlFreeParserCtxt(ctxt);
+    if (s.error) std::rethrow_exception(s.error);
+    if (s.refused) return XmlEventResult::Refused;
+    if (s.stopped) return XmlEventResult::Stopped;
+    return wellFormed ? XmlEventResult::Done : XmlEventResult::Refused;
+}
+
+}  // namespace velqor::dom
