@@ -5,18 +5,20 @@
 #include <gtest/gtest.h>
 
 #include "com/runtime/ComPlatform.h"
+#include "com/runtime/ComRuntimeControl.h"
 #ifdef _WIN32
 // Skips a case that needs what only the toolkit's own runtime offers (allocation accounting,
 // classes and computers registered by the test, fault switches inside the server's process).
 #define VELQOR_SKIP_ON_PLATFORM_COM(why) GTEST_SKIP() << "on the platform's COM: " why
+inline constexpr bool kOnPlatformCom = true;
 #include <functional>
 namespace velqor::com {
 // MessageBeep is the platform's own there: no hook sees it.
 inline void SetBeepHook(std::function<void(UINT)>) {}
 }  // namespace velqor::com
 #else
-#include "com/runtime/ComRuntimeControl.h"
 #define VELQOR_SKIP_ON_PLATFORM_COM(why) (void)0
+inline constexpr bool kOnPlatformCom = false;
 #endif
 
 namespace velqor::test {

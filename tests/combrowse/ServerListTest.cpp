@@ -15,9 +15,9 @@ namespace {
 
 HRESULT NoObject(REFIID, void**) { return E_NOTIMPL; }
 
-const CLSID kAe = com::MakeGuid("5A1D2C3B-0000-4000-8000-0000000C0AE1");
-const CLSID kHda = com::MakeGuid("5A1D2C3B-0000-4000-8000-0000000C0DA1");
-const CLSID kNoProgId = com::MakeGuid("5A1D2C3B-0000-4000-8000-0000000C0000");
+const CLSID kAe = com::MakeIid("5A1D2C3B-0000-4000-8000-0000000C0AE1");
+const CLSID kHda = com::MakeIid("5A1D2C3B-0000-4000-8000-0000000C0DA1");
+const CLSID kNoProgId = com::MakeIid("5A1D2C3B-0000-4000-8000-0000000C0000");
 
 class ServerListTest : public ComBrowseTest {
   protected:

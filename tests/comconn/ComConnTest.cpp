@@ -61,6 +61,7 @@ TEST_F(ComConnTest, ServerAndComputerNamesConnectOrFailWithTheirOwnError) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.server + " on '" + row.computer + "'");
+        if (kOnPlatformCom && !row.computer.empty()) continue;  // no simulated computers there
         connection = NewConnection();
         try {
             connection->Connect("velqor-test", row.server, row.computer, {}, window, 0);

@@ -154,6 +154,9 @@ TEST_F(GroupTest, TransactionNumbersCountAcrossGroupsAndCompletionsClearThem) {
 // and the read's values never arrive; a read made after it (answered in order) is the only one
 // that delivers.
 TEST_F(GroupTest, CancelOfAPendingRead) {
+    VELQOR_SKIP_ON_PLATFORM_COM(
+        "a server in its own process may complete the read before the "
+        "cancel arrives, and then refuses it");
     for (const char* server : {kDA20, kDA10}) {
         SCOPED_TRACE(server);
         Connect(server);
