@@ -17,6 +17,10 @@ HINSTANCE g_module = nullptr;
 // The event loop thread the servers' callbacks and clocks run on.
 class LoopThread {
   public:
+    // At process exit the thread is gone already, and joining it would wait forever.
+    ~LoopThread() {
+        if (thread_.joinable()) thread_.detach();
+    }
     void Start() {
         std::lock_guard lock(mu_);
         if (thread_.joinable()) return;
