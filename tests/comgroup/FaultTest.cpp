@@ -103,6 +103,32 @@ TEST_F(FaultTest, PartialFailureLeavesEachItemItsError) {
     }
 }
 
+// A completion that arrives before the asynchronous call returns (an apartment takes incoming
+// calls while its outgoing call waits) ends the request: nothing stays pending, and the answer
+// is delivered.
+TEST_F(FaultTest, CompletionsInsideTheCallLeaveNothingPending) {
+    Set([](sim::SimFaults& f) { f.CompleteInCall = true; });
+    for (const char* server : {kDA10, kDA20, kDA30}) {
+        for (int call = 0; call < 3; ++call) {
+            SCOPED_TRACE(std::string(server) + " call " + std::to_string(call));
+            Connect(server);
+            TVelqorCOMGroup& g = NewGroup(true, 60000);
+            TVelqorItemList list = Items({"Writable/Int"});
+            ASSERT_TRUE(g.AddItems(list, true));
+            list[0]->FWriteValue = Variant::I4(7);
+            loop.ProcessPending();
+            posted.clear();
+            if (call == 0) g.ReadAsync(list);
+            if (call == 1) g.WriteAsync(list);
+            if (call == 2) g.Refresh(false);
+            EXPECT_EQ(g.PendingTransaction(), 0);
+            loop.ProcessPending();
+            EXPECT_FALSE(Of(call == 1 ? WM_VELQOR_WRITECOMPLETE : WM_VELQOR_DATACHANGE).empty());
+            RemoveAll();
+        }
+    }
+}
+
 // Live data naming an item no one has, and DA 1.0 streams that lie about their length: the
 // unknown item is never reported, a lying stream reports nothing. A DA 3.0 group on the same
 // plant is the clock: once it has seen two changes, so would the group under test.

@@ -26,7 +26,9 @@ TEST_F(SimLifetimeTest, NoObjectOutlivesItsClient) {
                                            &handle, &rate, IID_IUnknown, group.Put()),
                           S_OK);
                 EXPECT_GT(com::LiveObjectCount(), before);
-                if (removeGroup) EXPECT_TRUE(SUCCEEDED(server->RemoveGroup(handle, FALSE)));
+                if (removeGroup) {
+                    EXPECT_TRUE(SUCCEEDED(server->RemoveGroup(handle, FALSE)));
+                }
                 if (serverFirst) server = {};
                 group = {};
                 server = {};
