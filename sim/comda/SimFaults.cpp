@@ -30,7 +30,8 @@ std::string_view Trim(std::string_view s) {
 constexpr const char* kKnownWords =
     "slow=MS, property-error=ID, read-error=ID, write-error=ID, add-error=ID, refuse-browse=ID, "
     "item-id-error=ID, refuse-browse-to, sfalse, arrays=null, arrays=short, empty-properties, "
-    "callbacks-after-unadvise, callbacks-after-remove, unknown-handle, bad-stream";
+    "callbacks-after-unadvise, callbacks-after-remove, unknown-handle, bad-stream, "
+    "complete-in-call";
 
 [[noreturn]] void Refuse(std::string_view word, const char* why) {
     throw std::invalid_argument(std::string(kSimFaultsVariable) + ": " + why + " \"" +
@@ -83,6 +84,8 @@ void ApplyWord(std::string_view word, SimFaults& f) {
         f.UnknownClientHandle = true;
     } else if (key == "bad-stream" && !hasArg) {
         f.BadStreamHeader = true;
+    } else if (key == "complete-in-call" && !hasArg) {
+        f.CompleteInCall = true;
     } else {
         Refuse(word, "unknown switch");
     }

@@ -46,6 +46,9 @@ struct SimFaults {
     bool UnknownClientHandle = false;
     // DA 1.0 data streams state more items in their header than the block holds.
     bool BadStreamHeader = false;
+    // Asynchronous requests complete inside the call that made them, before it returns (as a
+    // client in a single-threaded apartment sees it while its outgoing call pumps messages).
+    bool CompleteInCall = false;
 
     bool operator==(const SimFaults&) const = default;
 };
@@ -72,8 +75,8 @@ std::uint64_t SimDelayedCalls();
 // "write-error=ID", "add-error=ID", "refuse-browse=ID", "item-id-error=ID"
 // (the ID switches may repeat), "refuse-browse-to", "sfalse", "arrays=null", "arrays=short",
 // "empty-properties", "callbacks-after-unadvise", "callbacks-after-remove", "unknown-handle",
-// "bad-stream". Blanks around words are ignored. Throws std::invalid_argument naming the word it
-// cannot take.
+// "bad-stream", "complete-in-call". Blanks around words are ignored. Throws std::invalid_argument
+// naming the word it cannot take.
 SimFaults ParseSimFaults(std::string_view text);
 
 // Applies VELQOR_COMSIM_FAULTS when it is set and not blank. Returns "" on success (or when the

@@ -63,7 +63,10 @@ HRESULT SimGroup::Queue(Pending request, DWORD* cancelId) {
         pending_.emplace(id, std::move(request));
     }
     *cancelId = id;
-    callbacks_.Post([this, id] { Complete(id); });
+    if (CurrentSimFaults()->CompleteInCall)
+        Complete(id);
+    else
+        callbacks_.Post([this, id] { Complete(id); });
     return S_OK;
 }
 

@@ -61,6 +61,7 @@ TEST_F(ComConnTest, ServerAndComputerNamesConnectOrFailWithTheirOwnError) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.server + " on '" + row.computer + "'");
+        if (kOnPlatformCom && !row.computer.empty()) continue;  // no simulated computers there
         connection = NewConnection();
         try {
             connection->Connect("velqor-test", row.server, row.computer, {}, window, 0);
@@ -129,6 +130,8 @@ TEST_F(ComConnTest, TheConnectDelayIsWaitedOnceAfterCreationAndNotForFailures) {
 }
 
 TEST_F(ComConnTest, AShutdownRequestPostsOnceAndTheDisconnectLeavesTheServerAlone) {
+    VELQOR_SKIP_ON_PLATFORM_COM(
+        "the shutdown switch reaches the servers made by this program only");
     Connect("Velqor.SimDA20.1");
     const auto server = Conn().GetServer();
     ASSERT_EQ(AdvisedShutdownSinks(server.Get()), 1);

@@ -135,10 +135,15 @@ TEST_F(GroupTest, TransactionNumbersCountAcrossGroupsAndCompletionsClearThem) {
     ASSERT_TRUE(a.ReadAsync(la));
     const uint32_t first = a.PendingClientTransaction();
     ASSERT_TRUE(b.ReadAsync(lb));
-    EXPECT_EQ(b.PendingClientTransaction(), first + 1);
-    EXPECT_NE(a.PendingTransaction(), 0);
+    // A server that answers on threads of its own may have ended a request already.
+    if (!kOnPlatformCom) {
+        EXPECT_EQ(b.PendingClientTransaction(), first + 1);
+        EXPECT_NE(a.PendingTransaction(), 0);
+    }
     b.Refresh(false);
-    EXPECT_EQ(b.PendingClientTransaction(), first + 2);
+    if (!kOnPlatformCom) {
+        EXPECT_EQ(b.PendingClientTransaction(), first + 2);
+    }
     ASSERT_TRUE(
         RunUntil([&] { return a.PendingTransaction() == 0 && b.PendingTransaction() == 0; }));
     // The read results arrive as data changes of their groups.
@@ -154,6 +159,9 @@ TEST_F(GroupTest, TransactionNumbersCountAcrossGroupsAndCompletionsClearThem) {
 // and the read's values never arrive; a read made after it (answered in order) is the only one
 // that delivers.
 TEST_F(GroupTest, CancelOfAPendingRead) {
+    VELQOR_SKIP_ON_PLATFORM_COM(
+        "a server in its own process may complete the read before the "
+        "cancel arrives, and then refuses it");
     for (const char* server : {kDA20, kDA10}) {
         SCOPED_TRACE(server);
         Connect(server);

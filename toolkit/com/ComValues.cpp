@@ -241,7 +241,7 @@ void VariantToOle(const Variant& value, VARIANT& out) {
 
 BSTR AllocBstr(std::string_view utf8) {
     std::u16string w = com::Utf8ToUtf16(utf8);
-    BSTR s = SysAllocStringLen(w.data(), UINT(w.size()));
+    BSTR s = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(w.data()), UINT(w.size()));
     if (!s) throw EOleSysError(E_OUTOFMEMORY);
     return s;
 }
@@ -256,7 +256,8 @@ LPWSTR AllocTaskString(std::string_view utf8) {
 
 std::string BstrToText(BSTR text) {
     if (!text) return {};
-    return com::Utf16ToUtf8(std::u16string_view(text, SysStringLen(text)));
+    return com::Utf16ToUtf8(
+        std::u16string_view(reinterpret_cast<const char16_t*>(text), SysStringLen(text)));
 }
 
 std::string OleStrToText(LPCOLESTR text) { return com::Utf16ToUtf8(text); }

@@ -193,6 +193,7 @@ int TVelqorCOMGroup::Generation() const {
 }
 
 void TVelqorCOMGroup::NoteTransaction(uint32_t number) {
+    if (number != 0) answeredInCall_ = number;
     if (number != 0 && number == pendingTransaction_) {
         pendingTransaction_ = 0;
         pendingCancelID_ = 0;
@@ -208,13 +209,18 @@ DWORD TVelqorCOMGroup::RequireAdviseConnection(bool forWrite) const {
 void TVelqorCOMGroup::BeginTransaction() {
     pendingCancelID_ = 0;
     pendingTransaction_ = 0;
+    answeredInCall_ = 0;
 }
 
 void TVelqorCOMGroup::EndTransaction(HRESULT hr, uint32_t transaction, DWORD cancelID) {
     if (FAILED(hr)) return;
-    pendingCancelID_ = int32_t(cancelID);
     // DA 1.0 completions carry the server's transaction ID, later ones the client's number.
-    pendingTransaction_ = Generation() == 1 ? uint32_t(cancelID) : transaction;
+    const uint32_t number = Generation() == 1 ? uint32_t(cancelID) : transaction;
+    // A completion may arrive before the call that asked for it returns (while an outgoing
+    // call waits, the apartment takes incoming calls): the request is no longer pending then.
+    if (number != 0 && answeredInCall_ == number) return;
+    pendingCancelID_ = int32_t(cancelID);
+    pendingTransaction_ = number;
 }
 
 // ---- reads and writes -----------------------------------------------------------------------

@@ -103,6 +103,7 @@ class TVelqorCOMGroup : public com::ComObject<IVelqorGroup>, public TVelqorCOMDA
     std::string name_;
     int32_t pendingCancelID_ = 0;
     uint32_t pendingTransaction_ = 0;
+    uint32_t answeredInCall_ = 0;  // the last completion's number since the request began
     int32_t clientGroupHandle_ = -1;
     int32_t serverHandle_ = -1;
 };

@@ -301,8 +301,13 @@ bool ParseFloat(std::string_view text, double& out) {
     if (r.ptr != text.data() + text.size()) return false;
     if (r.ec == std::errc::result_out_of_range) {
         // Too large gives infinity, too small gives zero, as the C library does.
+#ifdef _WIN32
+        static const _locale_t cLocale = _create_locale(LC_NUMERIC, "C");
+        double probe = _strtod_l(std::string(text).c_str(), nullptr, cLocale);
+#else
         static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", locale_t(0));
         double probe = strtod_l(std::string(text).c_str(), nullptr, cLocale);
+#endif
         out = probe;
     } else if (r.ec != std::errc()) {
         return false;

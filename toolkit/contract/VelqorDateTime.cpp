@@ -108,8 +108,14 @@ namespace {
 // TZ (mktime re-reads it on every call, which races with other threads converting times).
 long GmtOffsetAt(time_t t) {
     std::tm tm{};
+#ifdef _WIN32
+    // No offset field there: the local wall time read back as UTC, less the instant.
+    localtime_s(&tm, &t);
+    return long(_mkgmtime(&tm) - t);
+#else
     localtime_r(&t, &tm);
     return tm.tm_gmtoff;
+#endif
 }
 }  // namespace
 
@@ -167,12 +173,7 @@ uint64_t LocalToFileTime(double local) {
     return uint64_t(ms * 10000 + kFileTimeUnixDelta100ns);
 }
 
-int LocalTimeZoneBias() {
-    time_t now = time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return int(-tm.tm_gmtoff / 60);
-}
+int LocalTimeZoneBias() { return int(-GmtOffsetAt(time(nullptr)) / 60); }
 
 int LocalTimeZoneBiasAt(double local) {
     // The wall time in milliseconds since the Unix epoch (exact also before 1899-12-30, where

@@ -4,21 +4,31 @@
 #include "com/VelqorCOMDAGroup.h"
 #include "com/VelqorComServerList.h"
 #include "contract/VelqorError.h"
+#if VELQOR_WITH_XMLDA
 #include "xmlda/VelqorXML.h"
 #include "xmlda/VelqorXMLDA.h"
 #include "xmlda/VelqorXMLDAGroup.h"
+#endif
 
 namespace velqor {
 
 namespace {
 [[noreturn]] void UnknownType() { throw Exception(MsgText(Msg::UnknownConnectionType)); }
+#if !VELQOR_WITH_XMLDA
+// A build without the XML-DA transport (the Windows build) says so for web-service addresses.
+[[noreturn]] void NoXmlDa() { throw Exception(MsgText(Msg::ProtocolNotSupported)); }
+#endif
 }  // namespace
 
 com::ComPtr<IVelqorConnection> CreateVelqorConnection(tVelqorConnectionType type, bool designing) {
     com::ComPtr<IVelqorConnection> c;
     switch (type) {
         case coXML:
+#if VELQOR_WITH_XMLDA
             c = com::MakeComObject<IVelqorConnection, TVelqorXMLDAConnection>(designing);
+#else
+            NoXmlDa();
+#endif
             break;
         case coCOM:
             c = com::MakeComObject<IVelqorConnection, TVelqorCOMDAConnection>();
@@ -35,7 +45,11 @@ com::ComPtr<IVelqorGroup> CreateVelqorGroup(const com::ComPtr<IVelqorDAConnectio
     com::ComPtr<IVelqorGroup> g;
     switch (connection->ConnectionType()) {
         case coXML:
+#if VELQOR_WITH_XMLDA
             g = com::MakeComObject<IVelqorGroup, TVelqorXMLGroup>(connection);
+#else
+            NoXmlDa();
+#endif
             break;
         case coCOM:
             g = com::MakeComObject<IVelqorGroup, TVelqorCOMGroup>(connection);
@@ -59,7 +73,11 @@ com::ComPtr<IVelqorServerBrowser> CreateVelqorServerBrowser(tVelqorConnectionTyp
     com::ComPtr<IVelqorServerBrowser> s;
     switch (type) {
         case coXML:
+#if VELQOR_WITH_XMLDA
             s = com::MakeComObject<IVelqorServerBrowser, tVelqorXMLServerBrowser>(0);
+#else
+            NoXmlDa();
+#endif
             break;
         case coCOM:
             s = com::MakeComObject<IVelqorServerBrowser, TVelqorCOMServerBrowser>();

@@ -70,6 +70,7 @@ typedef void* HGLOBAL;
 typedef void* HANDLE;
 
 #define TRUE 1
+#define OLESTR(text) u##text  // an OLECHAR text literal
 #define FALSE 0
 #define STDMETHODCALLTYPE
 #define WINAPI

@@ -1,6 +1,7 @@
 // Controls of the toolkit's own COM runtime that the platform has no calls for: registering
 // classes and simulated remote computers, reading the allocation accounting, the beep hook.
-// For tests and the simulated servers; COM client code never includes this header.
+// For tests and the simulated servers; COM client code never includes this header. On Windows
+// the tests have the class registration over the platform's COM (tests/com/PlatformClasses.cpp).
 #pragma once
 
 #include <cstdint>
@@ -35,19 +36,19 @@ void FailAllocationsAfter(int64_t count);
 
 // One class as the registry knows it. Create makes a new object and queries it for riid.
 struct ClassRegistration {
-    CLSID Clsid{};
+    ::CLSID Clsid{};
     std::string ProgId;                    // "Vendor.Server.1"
     std::string VersionIndependentProgId;  // "Vendor.Server"
     std::string Description;               // the CLSID key's default value
-    std::vector<CATID> Categories;         // "Implemented Categories"
+    std::vector<::CATID> Categories;       // "Implemented Categories"
     bool LocalServer = false;              // reached as a local server, else in-process
-    std::function<HRESULT(REFIID riid, void** object)> Create;
+    std::function<HRESULT(const ::IID& riid, void** object)> Create;
 };
 
 // Registers (or replaces) a class on this computer, or on the simulated remote computer of
 // that name (registered first with RegisterRemoteComputer).
 void RegisterComClass(const ClassRegistration& reg, const std::string& computer = "");
-bool UnregisterComClass(REFCLSID clsid, const std::string& computer = "");
+bool UnregisterComClass(const ::CLSID& clsid, const std::string& computer = "");
 std::vector<ClassRegistration> RegisteredClasses(const std::string& computer = "");
 
 // A computer name that object creation reaches as another computer; unknown names fail as an

@@ -3,6 +3,25 @@
 
 #include <cstdint>
 
+#ifdef _WIN32
+// The platform's result type, codes and tests (macros); only what it lacks is added here.
+#ifndef NOMINMAX
+#define NOMINMAX  // keep std::min and std::max usable
+#endif
+#include <windows.h>
+// clang-format off
+#include <olectl.h>  // the connection-point codes
+// clang-format on
+
+namespace velqor::com {
+using HRESULT = ::HRESULT;
+constexpr HRESULT MakeHResult(uint32_t code) { return static_cast<HRESULT>(code); }
+inline constexpr HRESULT RPC_S_SERVER_UNAVAILABLE_HR = MakeHResult(0x800706BA);
+const char* SystemMessageText(HRESULT hr);
+}  // namespace velqor::com
+
+#else
+
 namespace velqor::com {
 
 using HRESULT = int32_t;
@@ -52,3 +71,5 @@ inline constexpr HRESULT DISP_E_ARRAYISLOCKED = MakeHResult(0x8002000D);
 const char* SystemMessageText(HRESULT hr);
 
 }  // namespace velqor::com
+
+#endif  // _WIN32

@@ -1,0 +1,38 @@
+# The OPC interface definitions (toolkit/com/idl) compiled by widl into a C/C++ header, interface
+# identifiers and proxy/stub sources. Found where Debian's mingw-w64-tools (widl) and
+# libwine-dev (the platform's standard IDL files) are installed; VELQOR_HAVE_WIDL says so.
+find_program(VELQOR_WIDL NAMES x86_64-w64-mingw32-widl widl NO_CMAKE_FIND_ROOT_PATH)
+find_path(VELQOR_WINE_IDL_DIR oaidl.idl PATHS /usr/include/wine/wine/windows
+  /usr/include/wine/windows NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(VELQOR_WIDL AND VELQOR_WINE_IDL_DIR)
+  set(VELQOR_HAVE_WIDL ON)
+else()
+  set(VELQOR_HAVE_WIDL OFF)
+endif()
+set(VELQOR_OPC_IDL_NAMES opc_common opc_da)
+
+# velqor_opc_idl(<output dir>): rules that write <name>.h, <name>_i.c and <name>_p.c for each
+# definition file, plus dlldata.c. Proxies are stubless (-Oif): the only kind whose generated C
+# builds against the mingw-w64 headers.
+function(velqor_opc_idl outdir)
+  set(_outputs)
+  foreach(_name IN LISTS VELQOR_OPC_IDL_NAMES)
+    set(_idl ${PROJECT_SOURCE_DIR}/toolkit/com/idl/${_name}.idl)
+    add_custom_command(
+      OUTPUT ${outdir}/${_name}.h ${outdir}/${_name}_i.c ${outdir}/${_name}_p.c
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${outdir}
+      COMMAND ${VELQOR_WIDL} -m64 -Oif -I${VELQOR_WINE_IDL_DIR} -h -H ${outdir}/${_name}.h
+              -u -U ${outdir}/${_name}_i.c -p -P ${outdir}/${_name}_p.c ${_idl}
+      DEPENDS ${_idl}
+      COMMENT "widl ${_name}.idl"
+      VERBATIM)
+    list(APPEND _outputs ${outdir}/${_name}.h ${outdir}/${_name}_i.c ${outdir}/${_name}_p.c)
+  endforeach()
+  add_custom_command(
+    OUTPUT ${outdir}/dlldata.c
+    COMMAND ${VELQOR_WIDL} --dlldata-only -o ${outdir}/dlldata.c ${VELQOR_OPC_IDL_NAMES}
+    COMMENT "widl dlldata.c"
+    VERBATIM)
+  list(APPEND _outputs ${outdir}/dlldata.c)
+  set(VELQOR_OPC_IDL_OUTPUTS ${_outputs} PARENT_SCOPE)
+endfunction()
