@@ -8,8 +8,7 @@
 #include "Commands.h"
 #include "Format.h"
 #include "Interrupt.h"
-#include "comda/OpcServerList.h"
-#include "comda/SimServers.h"
+#include "LocalServers.h"
 #include "contract/VelqorVersion.h"
 
 namespace {
@@ -194,10 +193,7 @@ int main(int argc, char** argv) {
     }
     browse.type = browseVt;
 
-    // The simulated OPC DA servers are always there to connect to, as installed servers are.
-    // So is the OPC server enumerator, as on a computer with the OPC core components.
-    velqor::sim::RegisterSimulatedServers();
-    velqor::sim::RegisterOpcServerList();
+    RegisterLocalServers();
     InstallInterruptHandling();
     Streams s{std::cout, std::cerr, InterruptFlag()};
     if (servers->parsed()) return RunServers(serversComputer, serverTypes, s);
