@@ -69,8 +69,9 @@ int RunStatus(const ConnectOptions& c, Streams s);
 int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s);
 int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, bool values,
              Streams s);
+// fromCache: the server's cache of an active group instead of the device.
 int RunRead(const ConnectOptions& c, const std::vector<std::string>& items,
-            std::optional<int32_t> type, Streams s);
+            std::optional<int32_t> type, bool fromCache, Streams s);
 // assignments: "ITEM=VALUE" (split at the first "="; arrays as "1;2;3").
 int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignments,
              std::optional<int32_t> type, Streams s);

@@ -113,6 +113,8 @@ int main(int argc, char** argv) {
     AddConnectOptions(read, common);
     read->add_option("ITEM", readItems, "item IDs")->required();
     read->add_option("--type", readType, "ask for the values in this data type");
+    bool readCache = false;
+    read->add_flag("--cache", readCache, "read the server's cache instead of the device");
 
     std::vector<std::string> assignments;
     std::string writeType;
@@ -200,7 +202,7 @@ int main(int argc, char** argv) {
     if (status->parsed()) return RunStatus(c, s);
     if (browseCmd->parsed()) return RunBrowse(c, browse, s);
     if (props->parsed()) return RunProps(c, propItems, propValues, s);
-    if (read->parsed()) return RunRead(c, readItems, readVt, s);
+    if (read->parsed()) return RunRead(c, readItems, readVt, readCache, s);
     if (write->parsed()) return RunWrite(c, assignments, writeVt, s);
     if (watchCmd->parsed()) return RunWatch(c, watch, s);
     return kExitUsage;

@@ -78,5 +78,13 @@ sys.exit(0 if ok else 1)
 PY
 done <<<"$expected"
 
+# Every string parameter of the OPC interfaces crosses apartments intact through the DLL.
+check "build the proxy/stub string test" cmake --build "$build" -j2 --target winproxy_string_tests
+check "OPC string parameters marshalled intact" \
+  timeout 300 wine "$build/tests/winproxy/winproxy_string_tests.exe" --gtest_brief=1
+
+# tagscope-cli.exe against the registered servers.
+source scripts/wine-cli-checks.sh
+
 echo "test-wine: $(($(date +%s) - start)) s"
 finish

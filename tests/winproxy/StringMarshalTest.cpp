@@ -57,6 +57,8 @@ class StringMarshalTest : public ::testing::Test {
         CloseHandle(done_);
         CoUninitialize();
     }
+
+  public:  // for the cases' calls
     template <class I>
     I* As() {
         void* p = nullptr;
@@ -74,6 +76,7 @@ class StringMarshalTest : public ::testing::Test {
         return hr;
     }
 
+  protected:
     ::IUnknown* proxy_ = nullptr;
     StringServer* server_ = nullptr;  // used on the owner's thread only, but for Seen()
     HANDLE done_ = nullptr;

@@ -41,7 +41,7 @@ failures = []
 sources = {}
 for name in sorted({e[0] for e in EXPECTED}):
     corrected = open("%s/%s_p.c" % (GEN, name)).read()
-    raw = open("%s/%s_p.widl.c" % (GEN, name)).read()
+    raw = open("%s/widl/%s_p.c" % (GEN, name)).read()
     sources[name] = corrected
     _, left = fix.correct(corrected)
     failures += ["%s_p.c still needs: %s" % (name, line) for line in left]
