@@ -153,13 +153,13 @@ HRESULT ArrayToVariant(VARTYPE element, const std::vector<Scalar>& items, VARIAN
 LPWSTR TaskString(std::string_view utf8) {
     std::u16string w = com::Utf8ToUtf16(utf8);
     auto* s = static_cast<LPWSTR>(CoTaskMemAlloc((w.size() + 1) * sizeof(OLECHAR)));
-    if (s) std::char_traits<char16_t>::copy(s, w.c_str(), w.size() + 1);
+    if (s) std::char_traits<char16_t>::copy(com::AsUtf16(s), w.c_str(), w.size() + 1);
     return s;
 }
 
 BSTR NewBstr(std::string_view utf8) {
     std::u16string w = com::Utf8ToUtf16(utf8);
-    return SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
+    return SysAllocStringLen(com::AsOle(w.data()), static_cast<UINT>(w.size()));
 }
 
 const std::vector<ComPropertyDef>& ComPropertyTable() {

@@ -2,7 +2,6 @@
 
 #include "com/OpcDaIntf.h"
 #include "com/runtime/ComEnumerators.h"
-#include "com/runtime/ComRuntimeControl.h"
 #include "com/runtime/ComText.h"
 
 namespace velqor::sim {
@@ -15,7 +14,7 @@ LPOLESTR TaskText(const std::string& utf8) {
     if (utf8.empty()) return nullptr;
     std::u16string w = com::Utf8ToUtf16(utf8);
     auto* s = static_cast<LPOLESTR>(CoTaskMemAlloc((w.size() + 1) * sizeof(OLECHAR)));
-    if (s) std::char_traits<char16_t>::copy(s, w.c_str(), w.size() + 1);
+    if (s) std::char_traits<char16_t>::copy(com::AsUtf16(s), w.c_str(), w.size() + 1);
     return s;
 }
 
@@ -48,7 +47,7 @@ class ServerList : public com::PlatformObject<IOPCServerList, IOPCServerList2> {
         for (LPOLESTR* out : {progId, userType, versionIndependent})
             if (out) *out = nullptr;
         if (!progId || !userType) return E_INVALIDARG;
-        for (const auto& reg : com::RegisteredClasses(computer_)) {
+        for (const auto& reg : ListedClasses(computer_)) {
             if (reg.Clsid != clsid) continue;
             *progId = TaskText(reg.ProgId);
             *userType = TaskText(reg.Description);
@@ -61,7 +60,7 @@ class ServerList : public com::PlatformObject<IOPCServerList, IOPCServerList2> {
         if (!progId || !clsid) return E_INVALIDARG;
         *clsid = CLSID_NULL;
         std::string wanted = com::Utf16ToUtf8(progId);
-        for (const auto& reg : com::RegisteredClasses(computer_)) {
+        for (const auto& reg : ListedClasses(computer_)) {
             if ((!reg.ProgId.empty() && reg.ProgId == wanted) ||
                 (!reg.VersionIndependentProgId.empty() && reg.VersionIndependentProgId == wanted)) {
                 *clsid = reg.Clsid;
@@ -74,7 +73,7 @@ class ServerList : public com::PlatformObject<IOPCServerList, IOPCServerList2> {
   private:
     HRESULT Find(ULONG count, const CATID* categories, std::vector<GUID>& found) const {
         if (count != ULONG(-1) && count > 0 && !categories) return E_INVALIDARG;
-        for (const auto& reg : com::RegisteredClasses(computer_)) {
+        for (const auto& reg : ListedClasses(computer_)) {
             bool match = count == ULONG(-1);
             for (ULONG i = 0; !match && i < count; ++i)
                 for (const auto& c : reg.Categories) match = match || c == categories[i];
@@ -88,21 +87,8 @@ class ServerList : public com::PlatformObject<IOPCServerList, IOPCServerList2> {
 
 }  // namespace
 
-void RegisterOpcServerList(const std::string& computer) {
-    com::ClassRegistration reg;
-    reg.Clsid = CLSID_OpcServerList;
-    reg.ProgId = "OPC.ServerList.1";
-    reg.VersionIndependentProgId = "OPC.ServerList";
-    reg.Description = "OpcServerList Class";
-    reg.LocalServer = true;
-    reg.Create = [computer](REFIID riid, void** object) {
-        return com::MakeObject<ServerList>(computer)->QueryInterface(riid, object);
-    };
-    com::RegisterComClass(reg, computer);
-}
-
-void UnregisterOpcServerList(const std::string& computer) {
-    com::UnregisterComClass(CLSID_OpcServerList, computer);
+HRESULT CreateOpcServerList(const std::string& computer, REFIID riid, void** object) {
+    return com::MakeObject<ServerList>(computer)->QueryInterface(riid, object);
 }
 
 }  // namespace velqor::sim

@@ -216,7 +216,7 @@ void ShutdownPart::RequestShutdown(const std::string& reason) {
     callbacks_.Post([this, reason] {
         std::u16string text = com::Utf8ToUtf16(reason);
         for (const auto& sink : shutdownPoint_.Sinks<IOPCShutdown>())
-            sink->ShutdownRequest(text.c_str());
+            sink->ShutdownRequest(com::AsOle(text.c_str()));
     });
 }
 

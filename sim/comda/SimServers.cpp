@@ -1,11 +1,9 @@
 #include "SimServers.h"
 
-#include <iostream>
 #include <memory>
 #include <mutex>
 
 #include "SimServerParts.h"
-#include "com/runtime/ComRuntimeControl.h"
 
 namespace velqor::sim {
 namespace {
@@ -44,12 +42,9 @@ HRESULT Create(REFIID riid, void** object, SimServerIdentity id) {
     return server->QueryInterface(riid, object);
 }
 
-// One simulated server: its registration and the identity its objects report.
+// One simulated server: its class and the identity its objects report.
 struct SimServerEntry {
-    CLSID Clsid;
-    const char* ProgId;
-    const char* Description;
-    CATID Category;
+    SimServerClass Class;
     const char* VendorInfo;
     WORD Major, Minor, Build;
     bool Flat;
@@ -58,34 +53,59 @@ struct SimServerEntry {
 };
 
 const SimServerEntry kServers[] = {
-    {CLSID_VelqorSimDA10, "Velqor.SimDA10", "Velqor Simulated OPC DA 1.0 Server",
-     CATID_OPCDAServer10, "Velqor simulated OPC DA 1.0 server", 1, 0, 1, false, SimGeneration::Da10,
+    {{CLSID_VelqorSimDA10, "Velqor.SimDA10", "Velqor Simulated OPC DA 1.0 Server",
+      CATID_OPCDAServer10},
+     "Velqor simulated OPC DA 1.0 server",
+     1,
+     0,
+     1,
+     false,
+     SimGeneration::Da10,
      &Create<SimDa10Server>},
-    {CLSID_VelqorSimDA20, "Velqor.SimDA20", "Velqor Simulated OPC DA 2.0 Server",
-     CATID_OPCDAServer20, "Velqor simulated OPC DA 2.0 server", 2, 5, 1, false, SimGeneration::Da20,
+    {{CLSID_VelqorSimDA20, "Velqor.SimDA20", "Velqor Simulated OPC DA 2.0 Server",
+      CATID_OPCDAServer20},
+     "Velqor simulated OPC DA 2.0 server",
+     2,
+     5,
+     1,
+     false,
+     SimGeneration::Da20,
      &Create<SimDa20Server>},
-    {CLSID_VelqorSimDA20Flat, "Velqor.SimDA20Flat", "Velqor Simulated OPC DA 2.0 Server (Flat)",
-     CATID_OPCDAServer20, "Velqor simulated OPC DA 2.0 server (flat address space)", 2, 5, 1, true,
-     SimGeneration::Da20, &Create<SimDa20Server>},
-    {CLSID_VelqorSimDA30, "Velqor.SimDA30", "Velqor Simulated OPC DA 3.0 Server",
-     CATID_OPCDAServer30, "Velqor simulated OPC DA 3.0 server", 3, 0, 1, false, SimGeneration::Da30,
+    {{CLSID_VelqorSimDA20Flat, "Velqor.SimDA20Flat", "Velqor Simulated OPC DA 2.0 Server (Flat)",
+      CATID_OPCDAServer20},
+     "Velqor simulated OPC DA 2.0 server (flat address space)",
+     2,
+     5,
+     1,
+     true,
+     SimGeneration::Da20,
+     &Create<SimDa20Server>},
+    {{CLSID_VelqorSimDA30, "Velqor.SimDA30", "Velqor Simulated OPC DA 3.0 Server",
+      CATID_OPCDAServer30},
+     "Velqor simulated OPC DA 3.0 server",
+     3,
+     0,
+     1,
+     false,
+     SimGeneration::Da30,
      &Create<SimDa30Server>},
 };
 
 }  // namespace
 
-void RegisterSimulatedServers(const std::string& computer) {
+const std::vector<SimServerClass>& SimulatedServerClasses() {
+    static const std::vector<SimServerClass> classes = [] {
+        std::vector<SimServerClass> out;
+        for (const SimServerEntry& s : kServers) out.push_back(s.Class);
+        return out;
+    }();
+    return classes;
+}
+
+HRESULT CreateSimulatedServer(REFCLSID clsid, REFIID riid, void** object) {
     ProcessStartTime();
-    if (std::string refused = ApplySimFaultsFromEnvironment(); !refused.empty())
-        std::cerr << refused << "; no fault switches set from it\n";
     for (const SimServerEntry& s : kServers) {
-        com::ClassRegistration reg;
-        reg.Clsid = s.Clsid;
-        reg.ProgId = std::string(s.ProgId) + ".1";
-        reg.VersionIndependentProgId = s.ProgId;
-        reg.Description = s.Description;
-        reg.Categories = {s.Category};
-        reg.LocalServer = true;
+        if (!IsEqualCLSID(s.Class.Clsid, clsid)) continue;
         SimServerIdentity id;
         id.VendorInfo = s.VendorInfo;
         id.MajorVersion = s.Major;
@@ -93,15 +113,10 @@ void RegisterSimulatedServers(const std::string& computer) {
         id.BuildNumber = s.Build;
         id.FlatSpace = s.Flat;
         id.Generation = s.Generation;
-        reg.Create = [make = s.Make, id](REFIID riid, void** object) {
-            return make(riid, object, id);
-        };
-        com::RegisterComClass(reg, computer);
+        return s.Make(riid, object, std::move(id));
     }
-}
-
-void UnregisterSimulatedServers(const std::string& computer) {
-    for (const SimServerEntry& s : kServers) com::UnregisterComClass(s.Clsid, computer);
+    if (object) *object = nullptr;
+    return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 int RequestSimulatedShutdown(const std::string& reason) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "com/runtime/ComPlatform.h"
 
@@ -26,10 +27,26 @@ inline constexpr CLSID CLSID_VelqorSimDA30 =
 inline constexpr CLSID CLSID_VelqorSimDA10 =
     velqor::com::MakeIid("407C186B-9B67-4EAE-AEA5-F3F64EBBC460");
 
+// One simulated server class as the registry knows it: ProgId is the version-independent name
+// ("Velqor.SimDA20"; the versioned one adds ".1").
+struct SimServerClass {
+    CLSID Clsid;
+    const char* ProgId;
+    const char* Description;
+    CATID Category;
+};
+// Every simulated server class, in registration order.
+const std::vector<SimServerClass>& SimulatedServerClasses();
+// Makes a new object of a simulated server class and queries it for riid;
+// CLASS_E_CLASSNOTAVAILABLE for a class that is not one of them.
+HRESULT CreateSimulatedServer(REFCLSID clsid, REFIID riid, void** object);
+
 // Registers every simulated server (and leaves the server enumerator alone: that is
 // RegisterOpcServerList's). Calling it again replaces the registrations. Applies the fault
 // switches of VELQOR_COMSIM_FAULTS when that is set (SimFaults.h); a value it cannot take is
-// refused as a whole with a message on the standard error stream.
+// refused as a whole with a message on the standard error stream. On Windows the classes are
+// the system's (comda-sim /RegServer or regsvr32 comda-sim-inproc.dll): there it only applies
+// the fault switches, for servers made in this process.
 void RegisterSimulatedServers(const std::string& computer = "");
 void UnregisterSimulatedServers(const std::string& computer = "");
 

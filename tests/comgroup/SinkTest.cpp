@@ -7,7 +7,6 @@
 
 #include "ComGroupFixture.h"
 #include "com/VelqorCOMDAStream.h"
-#include "com/runtime/ComRuntimeControl.h"
 
 namespace velqor::test {
 namespace {
@@ -55,7 +54,7 @@ TEST_F(SinkTest, DataCallbackPostsWhatTheServerSent) {
     VARIANT values[3];
     for (VARIANT& v : values) VariantInit(&v);
     values[0].vt = VT_BSTR;
-    values[0].bstrVal = SysAllocString(u"text");
+    values[0].bstrVal = SysAllocString(OLESTR("text"));
     values[1].vt = VT_I4;
     values[2].vt = VT_R8;
     values[2].dblVal = 1.25;
@@ -185,6 +184,7 @@ TEST_F(SinkTest, AdviseSinkPostsDecodedStreams) {
 // A server that calls after the group was removed reaches a detached sink: nothing is posted
 // (the DA 1.0 sink beeps).
 TEST_F(SinkTest, CallbacksAfterTheGroupWasRemoved) {
+    VELQOR_SKIP_ON_PLATFORM_COM("the beeps are counted by the toolkit runtime's hook");
     int beeps = 0;
     com::SetBeepHook([&](UINT) { ++beeps; });
     for (const char* server : {kDA20, kDA10}) {

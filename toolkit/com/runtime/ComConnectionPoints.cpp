@@ -2,7 +2,7 @@
 
 namespace velqor::com {
 
-HRESULT ConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
+HRESULT ConnectionPoint::QueryInterface(const ::IID& riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (riid != IID_IUnknown && riid != IID_IConnectionPoint) return E_NOINTERFACE;
@@ -11,7 +11,7 @@ HRESULT ConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
     return S_OK;
 }
 
-HRESULT ConnectionPoint::GetConnectionInterface(IID* pIID) {
+HRESULT ConnectionPoint::GetConnectionInterface(::IID* pIID) {
     if (!pIID) return E_POINTER;
     *pIID = iid_;
     return S_OK;
@@ -56,7 +56,7 @@ void ConnectionPoint::Clear() {
     for (auto& [cookie, sink] : sinks) sink->Release();
 }
 
-HRESULT ConnectionPointList::Find(REFIID riid, IConnectionPoint** ppCP) const {
+HRESULT ConnectionPointList::Find(const ::IID& riid, IConnectionPoint** ppCP) const {
     if (!ppCP) return E_POINTER;
     *ppCP = nullptr;
     for (ConnectionPoint* p : points_)

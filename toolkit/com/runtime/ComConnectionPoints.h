@@ -15,7 +15,8 @@ namespace velqor::com {
 // reference count, as a tear-off part of the same object (no reference cycle).
 class ConnectionPoint : public IConnectionPoint {
   public:
-    ConnectionPoint(IConnectionPointContainer& owner, const IID& iid) : owner_(owner), iid_(iid) {}
+    ConnectionPoint(IConnectionPointContainer& owner, const ::IID& iid)
+        : owner_(owner), iid_(iid) {}
     ConnectionPoint(const ConnectionPoint&) = delete;
     ConnectionPoint& operator=(const ConnectionPoint&) = delete;
     virtual ~ConnectionPoint() = default;
@@ -23,13 +24,13 @@ class ConnectionPoint : public IConnectionPoint {
     HRESULT STDMETHODCALLTYPE QueryInterface(const ::IID& riid, void** ppv) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return owner_.AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return owner_.Release(); }
-    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* pIID) override;
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(::IID* pIID) override;
     HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** pp) override;
     HRESULT STDMETHODCALLTYPE Advise(::IUnknown* pUnkSink, DWORD* pdwCookie) override;
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD dwCookie) override;
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** ppEnum) override;
 
-    const IID& Iid() const { return iid_; }
+    const ::IID& Iid() const { return iid_; }
     size_t Count() const { return sinks_.size(); }
     // The advised sinks as the outgoing interface I, in advise order.
     template <class I>
@@ -43,7 +44,7 @@ class ConnectionPoint : public IConnectionPoint {
 
   private:
     IConnectionPointContainer& owner_;
-    IID iid_;
+    ::IID iid_;
     std::map<DWORD, ::IUnknown*> sinks_;  // each holds one reference, queried for iid_
     DWORD next_ = 1;
 };

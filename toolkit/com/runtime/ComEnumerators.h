@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "com/runtime/ComText.h"
 #include "com/runtime/PlatformObject.h"
 
 namespace velqor::com {
@@ -27,7 +28,7 @@ struct TaskStringCopy {
     static HRESULT Out(const std::u16string& in, LPOLESTR& out) {
         out = static_cast<LPOLESTR>(CoTaskMemAlloc((in.size() + 1) * sizeof(OLECHAR)));
         if (!out) return E_OUTOFMEMORY;
-        std::char_traits<char16_t>::copy(out, in.c_str(), in.size() + 1);
+        std::char_traits<char16_t>::copy(AsUtf16(out), in.c_str(), in.size() + 1);
         return S_OK;
     }
     static void Free(LPOLESTR& s) {
@@ -107,7 +108,7 @@ class VectorEnumerator : public PlatformObject<IEnum> {
     size_t pos_;
 };
 
-using GuidEnumerator = VectorEnumerator<IEnumGUID, GUID, PlainCopy<GUID>>;
+using GuidEnumerator = VectorEnumerator<IEnumGUID, ::GUID, PlainCopy<::GUID>>;
 using StringEnumerator = VectorEnumerator<IEnumString, LPOLESTR, TaskStringCopy>;
 using UnknownEnumerator = VectorEnumerator<IEnumUnknown, ::IUnknown*, InterfaceCopy<::IUnknown>>;
 using ConnectionsEnumerator = VectorEnumerator<IEnumConnections, CONNECTDATA, ConnectionCopy>;

@@ -60,6 +60,14 @@ bool FindPlatformInterface(Self* self, const ::IID& iid, void** object) {
 }
 }  // namespace detail
 
+// Objects made on PlatformObject alive in this process: a COM server process ends, and a server
+// DLL may be unloaded, when none of its objects is left.
+inline std::atomic<long>& LiveObjectCounter() {
+    static std::atomic<long> count{0};
+    return count;
+}
+inline long LiveObjectCount() { return LiveObjectCounter().load(); }
+
 // Base of objects implementing the listed platform interfaces (and the interfaces they extend).
 // Starts without references; MakeObject hands out the first one.
 template <class... Interfaces>
@@ -93,8 +101,8 @@ class PlatformObject : public Interfaces... {
     }
 
   protected:
-    PlatformObject() = default;
-    virtual ~PlatformObject() = default;
+    PlatformObject() { LiveObjectCounter().fetch_add(1); }
+    virtual ~PlatformObject() { LiveObjectCounter().fetch_sub(1); }
     PlatformObject(const PlatformObject&) = delete;
     PlatformObject& operator=(const PlatformObject&) = delete;
 
