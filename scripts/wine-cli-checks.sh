@@ -36,18 +36,13 @@ cli_lines() {
   [ "$(grep -cF -- "$3" "$cli_out/$1.out")" -ge "$2" ]
 }
 
-# The simulated servers as registered: "ProgID local|inproc" per line.
-cli_servers() {
-  python3 - "$WINEPREFIX/system.reg" <<'PY'
-import re, sys
-reg = open(sys.argv[1], encoding="utf-8", errors="replace").read()
-for prog, clsid in re.findall(r'\[Software\\\\Classes\\\\(Velqor\.Sim[\w.]*)\\\\CLSID\][^\n]*\n@="(\{[^"]+\})"', reg):
-    key = r"[Software\\Classes\\CLSID\\%s\\" % clsid
-    if key + r"InprocServer32]" in reg:
-        print(prog, "inproc")
-    elif key + r"LocalServer32]" in reg:
-        print(prog, "local")
-PY
+# cli_registered PROGID SERVERKEY: the class of PROGID is registered with that server key
+# (LocalServer32 or InprocServer32). The registry is asked through Wine: its files are written
+# later.
+cli_registered() {
+  local clsid
+  clsid=$(wine reg query "HKCR\\$1\\CLSID" /ve 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}')
+  [ -n "$clsid" ] && wine reg query "HKCR\\CLSID\\$clsid\\$2" /ve >/dev/null 2>&1
 }
 # The processes of the local server in this prefix (not another prefix's).
 cli_server_pids() {
@@ -55,6 +50,12 @@ cli_server_pids() {
   for p in $(pgrep -f 'comda-sim\.exe'); do
     tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$p"
   done
+}
+# cli_hold NAME PROGID: a client in the background that watches PROGID for 20 s; returns once
+# it has its first value.
+cli_hold() {
+  (cli_run "$1" watch "$2" Static/Int --seconds 20) &
+  timeout 60 bash -c "until grep -q Static/Int '$cli_out/$1.out' 2>/dev/null; do sleep 0.2; done"
 }
 # cli_watch_outlives_server PROGID: a watch reports the end of its server's process and ends
 # non-zero on its own.
@@ -73,47 +74,64 @@ cli_watch_outlives_server() {
   [ "$rc" != 0 ] && [ "$rc" != 124 ] && [ "$rc" != 137 ] && grep -q '^error: ' "$cli_out/$name.err"
 }
 
-check "build tagscope-cli.exe" cmake --build "$build" -j2 --target tagscope-cli
-servers=$(cli_servers)
-check "simulated servers registered for tagscope-cli" test -n "$servers"
-tab=$'\t'
-local_da2=""
-while read -r prog kind; do
-  [ -n "$prog" ] || continue
-  tag="$kind-$prog"
-  case "$prog" in
-    *SimDA10*) da=1 ;;
-    *SimDA30*) da=3 ;;
-    *) da=2 ;;
-  esac
-  [ "$kind" = local ] && [ "$da" = 2 ] && [ -z "$local_da2" ] && local_da2="$prog"
-  check "$tag status" cli_expect "$tag-status" 0 "State:        running" status "$prog"
-  check "$tag browse --flat" cli_expect "$tag-flat" 0 "${tab}Plant/Area2/Pump1/Mode" \
-    browse --flat "$prog" --filter 'Plant/Area2/*'
-  case "$prog" in
-    *Flat*) ;;
-    *) check "$tag browse" cli_expect "$tag-browse" 0 "item${tab}Level${tab}Plant/Area1/Tank1/Level" \
-         browse "$prog" Plant/Area1/Tank1 ;;
-  esac
-  [ "$da" != 1 ] && check "$tag props" cli_expect "$tag-props" 0 "  102${tab}High EU${tab}R8${tab}10" \
-    props "$prog" Plant/Area1/Tank1/Level --values
-  check "$tag read (device)" cli_expect "$tag-read" 0 "${tab}good 0xC0${tab}" read "$prog" Static/Int
-  check "$tag read (cache)" cli_expect "$tag-read-cache" 0 "${tab}good 0xC0${tab}" \
-    read --cache "$prog" Static/Int
-  check "$tag write" cli_expect "$tag-write" 0 "Writable/Int${tab}ok" write "$prog" Writable/Int=-12
-  check "$tag read back" cli_expect "$tag-read-back" 0 "Writable/Int${tab}-12${tab}" \
-    read "$prog" Writable/Int
-  check "$tag unknown item: the server's error text" cli_expect "$tag-unknown" 3 \
-    "No/Such/Item: The item is no longer available in the server address space." \
-    read "$prog" No/Such/Item
-  # DA 1.0 servers send data changes through IDataObject streams, the others through
-  # connection points.
-  check "$tag watch" cli_expect "$tag-watch" 0 "Dynamic/Int" \
-    watch "$prog" Dynamic/Int --rate 100 --count 3
-  check "$tag watch: three changes" cli_lines "$tag-watch" 3 "Dynamic/Int"
-done <<<"$servers"
-if [ -n "$local_da2" ]; then
-  check "the local server ended under a running watch" cli_watch_outlives_server "$local_da2"
-else
-  check "a local DA 2.0 server to end under a watch" false
-fi
+# cli_checks_on FORM SERVERKEY: every command against each simulated server, registered now in
+# that form (local or inproc, server key LocalServer32 or InprocServer32).
+cli_checks_on() {
+  local kind="$1" key="$2" prog tag da tab=$'\t'
+  for prog in Velqor.SimDA10.1 Velqor.SimDA20.1 Velqor.SimDA20Flat.1 Velqor.SimDA30.1; do
+    tag="$kind-$prog"
+    check "$tag registered ($key)" cli_registered "$prog" "$key"
+    case "$prog" in
+      *SimDA10*) da=1 ;;
+      *SimDA30*) da=3 ;;
+      *) da=2 ;;
+    esac
+    check "$tag status" cli_expect "$tag-status" 0 "State:        running" status "$prog"
+    check "$tag browse --flat" cli_expect "$tag-flat" 0 "${tab}Plant/Area2/Pump1/Mode" \
+      browse --flat "$prog" --filter 'Plant/Area2/*'
+    case "$prog" in
+      *Flat*) ;;
+      *) check "$tag browse" cli_expect "$tag-browse" 0 \
+           "item${tab}Level${tab}Plant/Area1/Tank1/Level" browse "$prog" Plant/Area1/Tank1 ;;
+    esac
+    [ "$da" != 1 ] && check "$tag props" cli_expect "$tag-props" 0 \
+      "  102${tab}High EU${tab}R8${tab}10" props "$prog" Plant/Area1/Tank1/Level --values
+    check "$tag read (device)" cli_expect "$tag-read" 0 "${tab}good 0xC0${tab}" \
+      read "$prog" Static/Int
+    check "$tag read (cache)" cli_expect "$tag-read-cache" 0 "${tab}good 0xC0${tab}" \
+      read --cache "$prog" Static/Int
+    if [ "$kind" = local ]; then
+      # One server process for every client: a value one client writes, the next one reads,
+      # while a third keeps the process from ending in between.
+      check "$tag another client holds the server" cli_hold "$tag-holder" "$prog"
+      check "$tag write" cli_expect "$tag-write" 0 "Writable/Int${tab}ok" \
+        write "$prog" Writable/Int=-12
+      check "$tag read back" cli_expect "$tag-read-back" 0 "Writable/Int${tab}-12${tab}" \
+        read "$prog" Writable/Int
+      wait
+    else
+      check "$tag write" cli_expect "$tag-write" 0 "Writable/Int${tab}ok" \
+        write "$prog" Writable/Int=-12
+    fi
+    check "$tag unknown item: the server's error text" cli_expect "$tag-unknown" 3 \
+      "No/Such/Item: The item is no longer available in the server address space." \
+      read "$prog" No/Such/Item
+    # DA 1.0 servers send data changes through IDataObject streams, the others through
+    # connection points.
+    check "$tag watch" cli_expect "$tag-watch" 0 "Dynamic/Int" \
+      watch "$prog" Dynamic/Int --rate 100 --count 3
+    check "$tag watch: three changes" cli_lines "$tag-watch" 3 "Dynamic/Int"
+  done
+}
+
+check "build tagscope-cli.exe and the simulated servers" \
+  cmake --build "$build" -j2 --target tagscope-cli comda-sim comda-sim-inproc
+# The local server first (one process for every client), then the in-process form; each
+# registration replaces the other's.
+check "register the local server" timeout 120 wine "$build/sim/comda/comda-sim.exe" /RegServer
+cli_checks_on local LocalServer32
+check "the local server ended under a running watch" \
+  cli_watch_outlives_server Velqor.SimDA20.1
+check "register the in-process server" \
+  timeout 120 wine regsvr32 /s "$(winepath -w "$build/sim/comda/comda-sim-inproc.dll")"
+cli_checks_on inproc InprocServer32

@@ -160,6 +160,39 @@ TEST_F(StringMarshalTest, StringParametersArriveIntact) {
          },
          {L"renamed"},
          {}},
+        {"IOPCItemProperties::QueryAvailableProperties [out] array of strings",
+         [](StringMarshalTest& t, Strings& out) {
+             return t.Call<IOPCItemProperties>([&](IOPCItemProperties* p) {
+                 DWORD count = 0, *propertyIds = nullptr;
+                 LPWSTR* texts = nullptr;
+                 VARTYPE* types = nullptr;
+                 const HRESULT hr = p->QueryAvailableProperties(
+                     const_cast<LPWSTR>(L"Tank/Level"), &count, &propertyIds, &texts, &types);
+                 for (DWORD i = 0; texts && i < count; ++i) out.push_back(Take(texts[i]));
+                 for (void* a : {static_cast<void*>(propertyIds), static_cast<void*>(texts),
+                                 static_cast<void*>(types)})
+                     CoTaskMemFree(a);
+                 return hr;
+             });
+         },
+         {L"Tank/Level"},
+         {L"Item Canonical DataType", L"EU Units"}},
+        {"IOPCItemProperties::LookupItemIDs [out] array of strings",
+         [](StringMarshalTest& t, Strings& out) {
+             return t.Call<IOPCItemProperties>([&](IOPCItemProperties* p) {
+                 DWORD wanted[] = {100, 101};
+                 LPWSTR* found = nullptr;
+                 HRESULT* errors = nullptr;
+                 const HRESULT hr =
+                     p->LookupItemIDs(const_cast<LPWSTR>(L"Tank"), 2, wanted, &found, &errors);
+                 for (DWORD i = 0; found && i < 2; ++i) out.push_back(Take(found[i]));
+                 CoTaskMemFree(found);
+                 CoTaskMemFree(errors);
+                 return hr;
+             });
+         },
+         {L"Tank"},
+         {L"Tank#0", L"Tank#1"}},
         {"IOPCBrowse::Browse [in] and [in,out] continuation",
          [](StringMarshalTest& t, Strings& out) {
              return t.Call<IOPCBrowse>([&](IOPCBrowse* b) {

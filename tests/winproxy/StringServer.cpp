@@ -77,6 +77,28 @@ HRESULT StringServer::SetName(LPCWSTR name) {
     return S_OK;
 }
 
+HRESULT StringServer::QueryAvailableProperties(LPWSTR itemID, DWORD* count, DWORD** ids,
+                                               LPWSTR** descriptions, VARTYPE** types) {
+    Record({Text(itemID)});
+    *count = 2;
+    *ids = TaskArray<DWORD>(2);
+    *descriptions = TaskArray<LPWSTR>(2);
+    *types = TaskArray<VARTYPE>(2);
+    (*descriptions)[0] = TaskString(L"Item Canonical DataType");
+    (*descriptions)[1] = TaskString(L"EU Units");
+    return S_OK;
+}
+
+HRESULT StringServer::LookupItemIDs(LPWSTR itemID, DWORD count, DWORD*, LPWSTR** newItemIDs,
+                                    HRESULT** errors) {
+    Record({Text(itemID)});
+    *newItemIDs = TaskArray<LPWSTR>(count);
+    *errors = TaskArray<HRESULT>(count);
+    for (DWORD i = 0; i < count; ++i)
+        (*newItemIDs)[i] = TaskString((Text(itemID) + L"#" + std::to_wstring(i)).c_str());
+    return S_OK;
+}
+
 HRESULT StringServer::GetProperties(DWORD count, LPWSTR* itemIDs, BOOL, DWORD, DWORD*,
                                     OPCITEMPROPERTIES** properties) {
     std::vector<std::wstring> seen;

@@ -13,7 +13,8 @@ namespace velqor::test {
 
 class StringServer
     : public com::PlatformObject<IOPCCommon, IOPCServer, IOPCBrowseServerAddressSpace,
-                                 IOPCGroupStateMgt, IOPCBrowse, IOPCItemIO, IOPCServerList2> {
+                                 IOPCGroupStateMgt, IOPCItemProperties, IOPCBrowse, IOPCItemIO,
+                                 IOPCServerList2> {
   public:
     // The strings given in the last call, in parameter order (NULL shows as "(null)").
     std::vector<std::wstring> Seen();
@@ -61,6 +62,16 @@ class StringServer
     }
     HRESULT STDMETHODCALLTYPE SetName(LPCWSTR name) override;
     HRESULT STDMETHODCALLTYPE CloneGroup(LPCWSTR, REFIID, LPUNKNOWN*) override { return E_NOTIMPL; }
+    // IOPCItemProperties
+    HRESULT STDMETHODCALLTYPE QueryAvailableProperties(LPWSTR itemID, DWORD* count, DWORD** ids,
+                                                       LPWSTR** descriptions,
+                                                       VARTYPE** types) override;
+    HRESULT STDMETHODCALLTYPE GetItemProperties(LPWSTR, DWORD, DWORD*, VARIANT**,
+                                                HRESULT**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE LookupItemIDs(LPWSTR itemID, DWORD count, DWORD* ids,
+                                            LPWSTR** newItemIDs, HRESULT** errors) override;
     // IOPCBrowse
     HRESULT STDMETHODCALLTYPE GetProperties(DWORD count, LPWSTR* itemIDs, BOOL, DWORD, DWORD*,
                                             OPCITEMPROPERTIES** properties) override;

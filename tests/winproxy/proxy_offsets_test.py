@@ -12,7 +12,7 @@ sys.path.insert(0, sys.argv[1])
 import FixStublessProxy as fix  # noqa: E402
 
 GEN = sys.argv[2]
-FC_RP, FC_UP, FC_BOGUS_ARRAY, FC_C_WSTRING = 0x11, 0x12, 0x21, 0x25
+FC_RP, FC_UP, FC_CARRAY, FC_BOGUS_ARRAY, FC_C_WSTRING = 0x11, 0x12, 0x1B, 0x21, 0x25
 ON_STACK_DEREF, DEREF = 0x14, 0x10
 # (file, procedure, parameter, first format character, its flags byte or None)
 EXPECTED = [
@@ -22,6 +22,9 @@ EXPECTED = [
     ("opc_da", "IOPCServer::GetErrorString", "ppString", FC_RP, ON_STACK_DEREF),
     ("opc_da", "IOPCBrowseServerAddressSpace::GetItemID", "szItemID", FC_RP, ON_STACK_DEREF),
     ("opc_da", "IOPCGroupStateMgt::GetState", "ppName", FC_RP, ON_STACK_DEREF),
+    ("opc_da", "IOPCItemProperties::QueryAvailableProperties", "ppDescriptions", FC_RP, ON_STACK_DEREF),
+    ("opc_da", "IOPCItemProperties::LookupItemIDs", "ppszNewItemIDs", FC_RP, ON_STACK_DEREF),
+    ("opc_common", "IOPCServerList::EnumClassesOfCategories", "rgcatidImpl", FC_CARRAY, None),
     ("opc_da", "IOPCBrowse::Browse", "pszContinuationPoint", FC_UP, DEREF),
     ("opc_da", "IOPCBrowse::GetProperties", "pszItemIDs", FC_BOGUS_ARRAY, None),
     ("opc_da", "IOPCItemIO::Read", "pszItemIDs", FC_BOGUS_ARRAY, None),
