@@ -78,6 +78,11 @@ cli_watch_outlives_server() {
 # that form (local or inproc, server key LocalServer32 or InprocServer32).
 cli_checks_on() {
   local kind="$1" key="$2" prog tag da tab=$'\t'
+  # The server enumerator of the same module lists the servers (no required categories: an
+  # empty array, never NULL).
+  check "$kind servers" cli_expect "$kind-servers" 0 \
+    "Velqor.SimDA30.1${tab}Velqor Simulated OPC DA 3.0 Server${tab}{40A1578C-1A37-462A-8444-791ABA675002}${tab}da3" \
+    servers
   for prog in Velqor.SimDA10.1 Velqor.SimDA20.1 Velqor.SimDA20Flat.1 Velqor.SimDA30.1; do
     tag="$kind-$prog"
     check "$tag registered ($key)" cli_registered "$prog" "$key"
