@@ -298,12 +298,13 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
 }
 
 int RunRead(const ConnectOptions& c, const std::vector<std::string>& items,
-            std::optional<int32_t> type, Streams s) {
+            std::optional<int32_t> type, bool fromCache, Streams s) {
     return Guarded(s, [&] {
         Session session(c, s);
         session.SetQuietReports(true);
-        TVelqorGroup& g = session.MakeGroup(items, false, 1000, 0, 0, 0, type.value_or(0));
-        g.ReadSync(false);
+        // A server keeps the cache of active groups only: an inactive one reads out of service.
+        TVelqorGroup& g = session.MakeGroup(items, fromCache, 1000, 0, 0, 0, type.value_or(0));
+        g.ReadSync(fromCache);
         int rc = kExitOk;
         for (int i = 0; i < g.OPCItems().Count(); ++i) {
             const TVelqorItem& item = *g.OPCItems().Items(i);

@@ -1,15 +1,10 @@
 #include "Interrupt.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <csignal>
+#include <cstdlib>
 #include <mutex>
-#include <thread>
 
+#include "InterruptPlatform.h"
 #include "contract/EventLoop.h"
-#include "http/VelqorSOAPPoster.h"
 
 namespace tagscope::cli {
 
@@ -19,31 +14,15 @@ std::atomic<bool> g_interrupted{false};
 std::mutex g_mu;
 velqor::EventLoop* g_cleanLoop = nullptr;  // guarded by g_mu
 
-void OnSignal() {
-    if (g_interrupted.exchange(true)) _exit(130);
+}  // namespace
+
+void OnInterrupt() {
+    if (g_interrupted.exchange(true)) std::_Exit(kExitInterrupted);
     std::lock_guard lock(g_mu);
     if (g_cleanLoop)
         g_cleanLoop->Post([] {});  // wakes the loop, which then sees the flag
-    else
-        velqor::InterruptAllPosts();
-}
-
-}  // namespace
-
-void InstallInterruptHandling() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    // A closed pipe (| head) shows as a failing stream instead of ending the process mid-exchange.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::thread([set] {
-        for (;;) {
-            int sig = 0;
-            if (sigwait(&set, &sig) == 0) OnSignal();
-        }
-    }).detach();
+    else if (!AbortExchanges())
+        std::_Exit(kExitInterrupted);  // nothing under way can be cut short from outside
 }
 
 const std::atomic<bool>& InterruptFlag() { return g_interrupted; }

@@ -13,7 +13,8 @@ using namespace velqor;
 
 namespace {
 bool g_quietReports = false;  // the owning thread only
-}
+constexpr int32_t kComProbeMs = 3000;
+}  // namespace
 
 ParamLines ParamsOf(const ConnectOptions& o) {
     ParamLines lines;
@@ -49,7 +50,16 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
     server_->SetComputerName(options.computer);
     server_->SetServerName(options.server);
     server_->SetParams(ParamsOf(options));
-    if (!options.keepAlive) server_->SetKeepAlive(0);
+    if (server_->Protocol() == coCOM)
+        // A COM server's process may end without a word (no shutdown request, no failing call
+        // while the client only listens): a status probe now and then finds out.
+        server_->SetKeepAlive(kComProbeMs);
+    else if (!options.keepAlive)
+        server_->SetKeepAlive(0);
+    server_->OnTimeout = [this](TVelqorSvr*) {
+        lost_ = true;
+        lostReason_ = "the server no longer answers";
+    };
     server_->OnServerShutdown = [this](TVelqorSvr*, const std::string& reason) {
         lost_ = true;
         lostReason_ = reason.empty() ? "the server shut down" : reason;

@@ -8,8 +8,7 @@
 #include "Commands.h"
 #include "Format.h"
 #include "Interrupt.h"
-#include "comda/OpcServerList.h"
-#include "comda/SimServers.h"
+#include "LocalServers.h"
 #include "contract/VelqorVersion.h"
 
 namespace {
@@ -114,6 +113,8 @@ int main(int argc, char** argv) {
     AddConnectOptions(read, common);
     read->add_option("ITEM", readItems, "item IDs")->required();
     read->add_option("--type", readType, "ask for the values in this data type");
+    bool readCache = false;
+    read->add_flag("--cache", readCache, "read the server's cache instead of the device");
 
     std::vector<std::string> assignments;
     std::string writeType;
@@ -194,17 +195,14 @@ int main(int argc, char** argv) {
     }
     browse.type = browseVt;
 
-    // The simulated OPC DA servers are always there to connect to, as installed servers are.
-    // So is the OPC server enumerator, as on a computer with the OPC core components.
-    velqor::sim::RegisterSimulatedServers();
-    velqor::sim::RegisterOpcServerList();
+    RegisterLocalServers();
     InstallInterruptHandling();
     Streams s{std::cout, std::cerr, InterruptFlag()};
     if (servers->parsed()) return RunServers(serversComputer, serverTypes, s);
     if (status->parsed()) return RunStatus(c, s);
     if (browseCmd->parsed()) return RunBrowse(c, browse, s);
     if (props->parsed()) return RunProps(c, propItems, propValues, s);
-    if (read->parsed()) return RunRead(c, readItems, readVt, s);
+    if (read->parsed()) return RunRead(c, readItems, readVt, readCache, s);
     if (write->parsed()) return RunWrite(c, assignments, writeVt, s);
     if (watchCmd->parsed()) return RunWatch(c, watch, s);
     return kExitUsage;

@@ -10,20 +10,28 @@ else()
   set(VELQOR_HAVE_WIDL OFF)
 endif()
 set(VELQOR_OPC_IDL_NAMES opc_common opc_da)
+find_package(Python3 COMPONENTS Interpreter)
+if(NOT Python3_Interpreter_FOUND)
+  set(VELQOR_HAVE_WIDL OFF)
+endif()
 
 # velqor_opc_idl(<output dir>): rules that write <name>.h, <name>_i.c and <name>_p.c for each
 # definition file, plus dlldata.c. Proxies are stubless (-Oif): the only kind whose generated C
-# builds against the mingw-w64 headers.
+# builds against the mingw-w64 headers. widl's proxy source goes to widl/<name>_p.c (the file
+# name gives the proxy's symbol names) and is corrected into <name>_p.c by FixStublessProxy.py
+# (widl misplaces some string parameters).
 function(velqor_opc_idl outdir)
   set(_outputs)
   foreach(_name IN LISTS VELQOR_OPC_IDL_NAMES)
     set(_idl ${PROJECT_SOURCE_DIR}/toolkit/com/idl/${_name}.idl)
     add_custom_command(
       OUTPUT ${outdir}/${_name}.h ${outdir}/${_name}_i.c ${outdir}/${_name}_p.c
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${outdir}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${outdir}/widl
       COMMAND ${VELQOR_WIDL} -m64 -Oif -I${VELQOR_WINE_IDL_DIR} -h -H ${outdir}/${_name}.h
-              -u -U ${outdir}/${_name}_i.c -p -P ${outdir}/${_name}_p.c ${_idl}
-      DEPENDS ${_idl}
+              -u -U ${outdir}/${_name}_i.c -p -P ${outdir}/widl/${_name}_p.c ${_idl}
+      COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/FixStublessProxy.py
+              ${outdir}/widl/${_name}_p.c ${outdir}/${_name}_p.c
+      DEPENDS ${_idl} ${PROJECT_SOURCE_DIR}/cmake/FixStublessProxy.py
       COMMENT "widl ${_name}.idl"
       VERBATIM)
     list(APPEND _outputs ${outdir}/${_name}.h ${outdir}/${_name}_i.c ${outdir}/${_name}_p.c)

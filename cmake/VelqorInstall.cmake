@@ -8,10 +8,19 @@ set(VELQOR_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/velqor)
 set(VELQOR_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Velqor)
 
 # The toolkit's libraries, lowest layer last (the order a static link needs). Each is exported as
-# Velqor::<name>; Velqor::Velqor is all of them through the component model.
-set(VELQOR_LIBRARIES model xmlda com soap http dom xmlguard contract runtime)
+# Velqor::<name>; Velqor::Velqor is all of them through the component model. A build without
+# the XML-DA transport (Windows) has the COM side alone.
+set(VELQOR_LIBRARIES)
+foreach(_name model xmlda com soap http dom xmlguard contract runtime)
+  if(TARGET velqor_${_name})
+    list(APPEND VELQOR_LIBRARIES ${_name})
+  endif()
+endforeach()
 add_library(velqor INTERFACE)
-target_link_libraries(velqor INTERFACE velqor_model velqor_xmlda velqor_com)
+target_link_libraries(velqor INTERFACE velqor_model velqor_com)
+if(TARGET velqor_xmlda)
+  target_link_libraries(velqor INTERFACE velqor_xmlda)
+endif()
 set_target_properties(velqor PROPERTIES EXPORT_NAME Velqor)
 add_library(Velqor::Velqor ALIAS velqor)
 set(_velqor_targets velqor velqor_version velqor_warnings)

@@ -41,7 +41,8 @@ _tagscope_cli() {
     case $command in
         browse) own="--flat --filter --vendor-filter --type --readable --writable --items-only --branches-only" ;;
         props) own="--values" ;;
-        read | write) own="--type" ;;
+        read) own="--type --cache" ;;
+        write) own="--type" ;;
         watch) own="--rate --deadband --hold --wait --count --seconds --format --no-resubscribe --give-up-after" ;;
     esac
     if [[ $cur == -* ]]; then

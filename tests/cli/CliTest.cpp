@@ -150,6 +150,9 @@ TEST_F(CliTest, StatusAndPropsOfSimulatedComServersByProgIdAndComputer) {
         {{"props", "Velqor.SimDA20.1", "Plant/Area1/Tank1/Level", "--values"},
          0,
          "  102\tHigh EU\tR8\t10\n  103\tLow EU\tR8\t0\n"},
+        // The cache of a group made active for the read: an inactive one reads out of service.
+        {{"read", "Velqor.SimDA20.1", "Static/Int", "--cache"}, 0, "\tgood 0xC0\t"},
+        {{"read", "Velqor.SimDA10.1", "Static/Int", "--cache"}, 0, "\tgood 0xC0\t"},
         {{"props", "Velqor.SimDA20.1", "WriteOnly/Int", "No/Such/Item", "--values"},
          3,
          "No/Such/Item: The item is no longer available in the server address space."},

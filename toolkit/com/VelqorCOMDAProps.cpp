@@ -120,10 +120,13 @@ bool TVelqorCOMDAConnection::PropertiesFromBrowse(IOPCBrowse* browse,
     BstrList itemIDs;
     for (const auto& item : items) itemIDs.items.push_back(ToWideString(item.ItemID));
 
+    // A sized [in] array is a reference pointer: never NULL, even with no elements (the
+    // platform's marshalling refuses the call).
+    DWORD noIds = 0;
     BrowseResults answer;
     const HRESULT hr = browse->GetProperties(DWORD(items.size()), itemIDs.items.data(),
                                              withValues ? BOOL(-1) : BOOL(0), DWORD(ids.size()),
-                                             ids.empty() ? nullptr : ids.data(), &answer.results);
+                                             ids.empty() ? &noIds : ids.data(), &answer.results);
     if (FAILED(hr)) {
         answer.results = nullptr;  // nothing comes with a failure
         if (raiseOnError) CheckOPCResult(hr);

@@ -156,9 +156,12 @@ void TVelqorCOMServerBrowser::EnumerateList(List* list, std::vector<CATID> categ
     } free{array};
     std::copy(categories.begin(), categories.end(), array);
 
+    // No required categories, given as an empty array: a sized [in] array is a reference
+    // pointer and may not be NULL when the call is marshalled.
+    CATID noneRequired{};
     com::ComPtr<typename ListTraits<List>::Enum> classes;
-    ComCheck(
-        list->EnumClassesOfCategories(ULONG(categories.size()), array, 0, nullptr, classes.Put()));
+    ComCheck(list->EnumClassesOfCategories(ULONG(categories.size()), array, 0, &noneRequired,
+                                           classes.Put()));
     while (classes) {
         CLSID found[10];
         ULONG fetched = 0;
@@ -189,7 +192,8 @@ void TVelqorCOMServerBrowser::EnumerateCategoriesManager(const CATID& category,
         !manager)
         return;
     com::ComPtr<IEnumGUID> classes;
-    ComCheck(manager->EnumClassesOfCategories(1, &category, 0, nullptr, classes.Put()));
+    CATID noneRequired{};
+    ComCheck(manager->EnumClassesOfCategories(1, &category, 0, &noneRequired, classes.Put()));
     HRESULT hr = S_OK;
     CLSID clsid{};
     ULONG fetched = 0;

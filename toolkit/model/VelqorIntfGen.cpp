@@ -20,7 +20,8 @@ namespace {
 #endif
 }  // namespace
 
-com::ComPtr<IVelqorConnection> CreateVelqorConnection(tVelqorConnectionType type, bool designing) {
+com::ComPtr<IVelqorConnection> CreateVelqorConnection(tVelqorConnectionType type,
+                                                      [[maybe_unused]] bool designing) {
     com::ComPtr<IVelqorConnection> c;
     switch (type) {
         case coXML:

@@ -1,0 +1,20 @@
+# Header-only libraries the programs use: CLI11 and nlohmann-json. Native builds find their
+# packages; cross builds (cmake/mingw-w64.cmake) reach the build machine's copies, each through a
+# folder of its own so that the rest of /usr/include stays out of the target's search path.
+if(CMAKE_CROSSCOMPILING)
+  set(_hosthdr ${PROJECT_BINARY_DIR}/host-headers)
+  foreach(_pair "CLI11::CLI11=CLI" "nlohmann_json::nlohmann_json=nlohmann")
+    string(REPLACE "=" ";" _pair ${_pair})
+    list(GET _pair 0 _target)
+    list(GET _pair 1 _dir)
+    file(MAKE_DIRECTORY ${_hosthdr})
+    if(NOT EXISTS ${_hosthdr}/${_dir})
+      file(CREATE_LINK /usr/include/${_dir} ${_hosthdr}/${_dir} SYMBOLIC)
+    endif()
+    add_library(${_target} INTERFACE IMPORTED GLOBAL)
+    target_include_directories(${_target} SYSTEM INTERFACE ${_hosthdr})
+  endforeach()
+else()
+  find_package(CLI11 REQUIRED)
+  find_package(nlohmann_json 3 REQUIRED)
+endif()
