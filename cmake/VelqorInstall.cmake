@@ -60,13 +60,15 @@ install(FILES ${PROJECT_BINARY_DIR}/velqor.pc
 
 # Public headers, by layer and folder, so that a header added to a layer is installed with it.
 # Left out: the runtime's class table and the registration calls meant for tests and simulated
-# servers, and the markup pre-scan (used inside the DOM library only).
+# servers, the markup pre-scan (used inside the DOM library only), and the Windows proxy/stub
+# build's own folder.
 foreach(_layer contract com soap http xmlda model)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/toolkit/${_layer}
     DESTINATION ${VELQOR_INSTALL_INCLUDEDIR} COMPONENT dev
     FILES_MATCHING PATTERN "*.h"
     PATTERN "ComClassTable.h" EXCLUDE
-    PATTERN "ComRuntimeControl.h" EXCLUDE)
+    PATTERN "ComRuntimeControl.h" EXCLUDE
+    PATTERN "idl" EXCLUDE)
 endforeach()
 install(FILES ${PROJECT_BINARY_DIR}/generated/contract/VelqorVersion.h
   DESTINATION ${VELQOR_INSTALL_INCLUDEDIR}/contract COMPONENT dev)
