@@ -9,6 +9,7 @@
 #include "Format.h"
 #include "Interrupt.h"
 #include "Session.h"
+#include "com/VelqorComCalls.h"
 #include "com/runtime/ComPlatform.h"
 #include "contract/VelqorDateTime.h"
 #include "contract/VelqorError.h"
@@ -194,6 +195,7 @@ int RunServers(const std::string& computer, uint8_t types, Streams s) {
         struct Uninit {
             ~Uninit() { CoUninitialize(); }
         } uninit;
+        TComCallBounds bounds(uint32_t(kDefaultTimeoutSeconds * 1000));
         TVelqorServerBrowser list;
         list.ComputerName = computer;
         list.Servertype = types;
@@ -375,6 +377,40 @@ int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignment
     });
 }
 
+namespace {
+
+// Connects a watch's session again after its server was lost, 0.5 s, 1 s, 2 s ... (at most 30 s
+// apart) after the loss, until the server answers, the watch ends (its time, Ctrl-C) or the
+// server has been gone for the give-up time; reports the loss and the recovery on the error
+// stream. Raises the last failure when it gives up.
+void ReconnectAfterLoss(Session& session, const WatchOptions& w, Streams s,
+                        std::chrono::steady_clock::time_point deadline) {
+    using Clock = std::chrono::steady_clock;
+    s.err << FormatDateTimeText(Now()) << "  subscription lost: " << HumanText(session.LostReason())
+          << "; subscribing again\n"
+          << std::flush;
+    const auto lostAt = Clock::now();
+    auto pause = std::chrono::milliseconds(500);
+    for (;;) {
+        const auto wake = std::min(deadline, Clock::now() + pause);
+        session.Loop().RunUntil([&] { return s.stop.load() || Clock::now() >= wake; },
+                                std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now()));
+        if (s.stop.load() || Clock::now() >= deadline) return;
+        try {
+            session.Reconnect();
+            s.err << FormatDateTimeText(Now()) << "  subscription recovered\n" << std::flush;
+            return;
+        } catch (const std::exception&) {
+            if (w.giveUpSeconds > 0 &&
+                Clock::now() - lostAt >= std::chrono::duration<double>(w.giveUpSeconds))
+                throw;
+        }
+        pause = std::min<std::chrono::milliseconds>(pause * 2, std::chrono::seconds(30));
+    }
+}
+
+}  // namespace
+
 int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
     return Guarded(s, [&] {
         // While the subscription is made again after a loss, its polls tell whether the server
@@ -437,12 +473,21 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
         // Sleeps until a change, the end of the time or Ctrl-C (which wakes the loop).
         CleanStopScope cleanStop(session.Loop());
         const auto over = [&] { return done || session.Lost() || subscriptionLost; };
-        while (!over() && !s.stop.load() && s.out.good() && Clock::now() < deadline)
-            session.Loop().RunUntil(
-                [&] { return over() || s.stop.load(); },
-                std::chrono::duration_cast<std::chrono::milliseconds>(
-                    std::min<Clock::duration>(deadline - Clock::now(), std::chrono::hours(1))) +
-                    std::chrono::milliseconds(1));
+        const auto untilDeadline = [&] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::min<Clock::duration>(deadline - Clock::now(), std::chrono::hours(1))) +
+                   std::chrono::milliseconds(1);
+        };
+        for (;;) {
+            while (!over() && !s.stop.load() && s.out.good() && Clock::now() < deadline)
+                session.Loop().RunUntil([&] { return over() || s.stop.load(); }, untilDeadline());
+            // A COM server that went away (its process ended, it stopped answering) is
+            // connected again, and the items subscribed again, when it comes back.
+            if (!session.Lost() || !w.resubscribe || done || s.stop.load() ||
+                session.Server().Protocol() != coCOM || Clock::now() >= deadline)
+                break;
+            ReconnectAfterLoss(session, w, s, deadline);
+        }
         session.Server().OnDatachange = nullptr;
         session.Server().OnSubscriptionLost = nullptr;
         session.Server().OnSubscriptionInterrupted = nullptr;

@@ -1,9 +1,12 @@
 #include "Interrupt.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "InterruptPlatform.h"
+#include "contract/CallCancel.h"
 #include "contract/EventLoop.h"
 
 namespace tagscope::cli {
@@ -12,20 +15,41 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 std::mutex g_mu;
-velqor::EventLoop* g_cleanLoop = nullptr;  // guarded by g_mu
+velqor::EventLoop* g_cleanLoop = nullptr;     // guarded by g_mu
+velqor::CallCancelScope* g_calls = nullptr;  // guarded by g_mu
+
+// How long a cancelled command may take to end before the program ends without it.
+constexpr auto kGrace = std::chrono::milliseconds(450);
 
 }  // namespace
 
 void OnInterrupt() {
     if (g_interrupted.exchange(true)) std::_Exit(kExitInterrupted);
     std::lock_guard lock(g_mu);
-    if (g_cleanLoop)
+    if (g_cleanLoop) {
         g_cleanLoop->Post([] {});  // wakes the loop, which then sees the flag
-    else if (!AbortExchanges())
-        std::_Exit(kExitInterrupted);  // nothing under way can be cut short from outside
+        return;
+    }
+    if (g_calls) g_calls->Cancel();
+    AbortExchanges();
+    // A call into an in-process server is a plain function call that nothing can end.
+    std::thread([] {
+        std::this_thread::sleep_for(kGrace);
+        std::_Exit(kExitInterrupted);
+    }).detach();
 }
 
 const std::atomic<bool>& InterruptFlag() { return g_interrupted; }
+
+InterruptibleCalls::InterruptibleCalls(velqor::CallCancelScope& scope) {
+    std::lock_guard lock(g_mu);
+    g_calls = &scope;
+}
+
+InterruptibleCalls::~InterruptibleCalls() {
+    std::lock_guard lock(g_mu);
+    g_calls = nullptr;
+}
 
 CleanStopScope::CleanStopScope(velqor::EventLoop& loop) {
     std::lock_guard lock(g_mu);

@@ -9,8 +9,8 @@ namespace tagscope::cli {
 // The reaction to Ctrl-C and its kin, called on a thread that may lock and post.
 void OnInterrupt();
 
-// Aborts every exchange under way or to come, so that the command ends at once; false when
-// the transports built in have nothing that can be aborted.
+// Aborts every HTTP exchange under way or to come, so that the command ends at once; false
+// when no HTTP transport is built in.
 bool AbortExchanges();
 
 }  // namespace tagscope::cli

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <ostream>
 
+#include "com/VelqorComCalls.h"
 #include "com/runtime/ComPlatform.h"
 #include "contract/VelqorError.h"
 
@@ -41,9 +42,13 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
         if (!g_quietReports) *err << text << (text.empty() || text.back() == '\n' ? "" : "\n");
     });
 
-    // COM runs in this thread's single-threaded apartment; servers deliver their callbacks
-    // through the default event loop, which is this session's.
+    // COM runs in this thread's single-threaded apartment, whose calls from servers the
+    // session's event loop dispatches while it waits; every call into a server is bounded by
+    // the time limit and ends on Ctrl-C.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const double limit = options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultTimeoutSeconds;
+    bounds_ = std::make_unique<TComCallBounds>(
+        uint32_t(std::max<long long>(1, std::llround(limit * 1000))));
     EventLoop::SetDefault(&loop_);
     server_ = std::make_unique<TVelqorServer>(&loop_);
     server_->SetClientName("tagscope-cli");
@@ -75,6 +80,7 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
     } catch (...) {
         server_.reset();
         EventLoop::SetDefault(nullptr);
+        bounds_.reset();
         CoUninitialize();
         throw;
     }
@@ -92,6 +98,7 @@ Session::~Session() {
     }
     server_.reset();
     EventLoop::SetDefault(nullptr);
+    bounds_.reset();
     CoUninitialize();
     g_quietReports = false;
     ApplicationHooks::SetExceptionDisplay(nullptr);
@@ -99,6 +106,13 @@ Session::~Session() {
 }
 
 void Session::SetQuietReports(bool on) { g_quietReports = on; }
+
+void Session::Reconnect() {
+    if (server_->Active()) server_->SetActive(false);
+    lost_ = false;
+    lostReason_.clear();
+    server_->SetActive(true);
+}
 
 TVelqorGroup& Session::MakeGroup(const std::vector<std::string>& items, bool active, int32_t rateMs,
                                  float deadband, int32_t holdMs, int32_t waitMs,

@@ -10,7 +10,15 @@
 #include "Commands.h"
 #include "model/Velqor.h"
 
+namespace velqor {
+class TComCallBounds;
+}
+
 namespace tagscope::cli {
+
+// The time limit of each server call or exchange when --timeout is not given: the sum of the
+// HTTP connect, send and receive limits, and the same for a COM call.
+inline constexpr double kDefaultTimeoutSeconds = 390;
 
 class Session {
   public:
@@ -32,6 +40,10 @@ class Session {
     // item's result itself).
     void SetQuietReports(bool on);
 
+    // Connects again after the server went away: a new server object, and every group with
+    // its items made again on it. Raises what the connect raises.
+    void Reconnect();
+
     // The reason the server went away (shutdown message, failed keep-alive), or "".
     const std::string& LostReason() const { return lostReason_; }
     bool Lost() const { return lost_; }
@@ -39,6 +51,7 @@ class Session {
   private:
     Streams streams_;
     velqor::PlainEventLoop loop_;
+    std::unique_ptr<velqor::TComCallBounds> bounds_;
     std::unique_ptr<velqor::TVelqorServer> server_;
     bool lost_ = false;
     std::string lostReason_;

@@ -9,6 +9,7 @@
 #include "Format.h"
 #include "Interrupt.h"
 #include "LocalServers.h"
+#include "contract/CallCancel.h"
 #include "contract/VelqorVersion.h"
 
 namespace {
@@ -35,8 +36,8 @@ void AddConnectOptions(CLI::App* cmd, Common& c) {
     cmd->add_option("--proxy", c.connect.proxy, "HTTP proxy, host:port (Params xml-proxy)");
     cmd->add_option("--cafile", c.connect.cafile, "CA certificates for HTTPS (Params xml-cafile)");
     cmd->add_option("--timeout", c.connect.timeoutSeconds,
-                    "time limit of each XML-DA exchange, seconds (default: 390, the sum of the "
-                    "connect, send and receive limits)")
+                    "time limit of each XML-DA exchange or COM call, seconds (default: 390, the "
+                    "sum of the HTTP connect, send and receive limits)")
         ->check(CLI::Range(0.001, 86400.0));
 }
 
@@ -198,6 +199,8 @@ int main(int argc, char** argv) {
     RegisterLocalServers();
     InstallInterruptHandling();
     Streams s{std::cout, std::cerr, InterruptFlag()};
+    velqor::CallCancelScope calls;
+    InterruptibleCalls interruptible(calls);
     if (servers->parsed()) return RunServers(serversComputer, serverTypes, s);
     if (status->parsed()) return RunStatus(c, s);
     if (browseCmd->parsed()) return RunBrowse(c, browse, s);

@@ -1,5 +1,5 @@
-// Builds with the COM transport alone: a call into a server cannot be cut short from another
-// thread, so an interrupt outside a clean stop ends the program.
+// Builds with the COM transport alone: no HTTP exchange to abort (COM calls are cancelled
+// through the command's call scope).
 #include "InterruptPlatform.h"
 
 namespace tagscope::cli {

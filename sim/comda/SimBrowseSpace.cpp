@@ -20,7 +20,7 @@ bool Refused(const SimFaults& faults, const std::string& branchId) {
 
 HRESULT ItemPropertiesPart::QueryAvailableProperties(LPWSTR itemId, DWORD* count, DWORD** ids,
                                                      LPWSTR** descriptions, VARTYPE** types) {
-    auto faults = State().Enter();
+    VELQOR_SIM_ENTER(faults, State().Enter());
     if (!count || !ids || !descriptions || !types) return E_INVALIDARG;
     *count = 0;
     *ids = nullptr;
@@ -61,7 +61,7 @@ HRESULT ItemPropertiesPart::QueryAvailableProperties(LPWSTR itemId, DWORD* count
 
 HRESULT ItemPropertiesPart::GetItemProperties(LPWSTR itemId, DWORD count, DWORD* ids,
                                               VARIANT** values, HRESULT** errors) {
-    auto faults = State().Enter();
+    VELQOR_SIM_ENTER(faults, State().Enter());
     if (!values || !errors) return E_INVALIDARG;
     *values = nullptr;
     *errors = nullptr;
@@ -90,7 +90,7 @@ HRESULT ItemPropertiesPart::GetItemProperties(LPWSTR itemId, DWORD count, DWORD*
 
 HRESULT ItemPropertiesPart::LookupItemIDs(LPWSTR itemId, DWORD count, DWORD* ids,
                                           LPWSTR** newItemIds, HRESULT** errors) {
-    auto faults = State().Enter();
+    VELQOR_SIM_ENTER(faults, State().Enter());
     if (!newItemIds || !errors) return E_INVALIDARG;
     *newItemIds = nullptr;
     *errors = nullptr;
@@ -116,14 +116,14 @@ HRESULT ItemPropertiesPart::LookupItemIDs(LPWSTR itemId, DWORD count, DWORD* ids
 // IOPCBrowseServerAddressSpace
 
 HRESULT BrowseSpacePart::QueryOrganization(OPCNAMESPACETYPE* type) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     if (!type) return E_INVALIDARG;
     *type = State().Identity.FlatSpace ? OPC_NS_FLAT : OPC_NS_HIERARCHIAL;
     return S_OK;
 }
 
 HRESULT BrowseSpacePart::ChangeBrowsePosition(OPCBROWSEDIRECTION direction, LPCWSTR name) {
-    auto faults = State().Enter();
+    VELQOR_SIM_ENTER(faults, State().Enter());
     if (State().Identity.FlatSpace) return E_FAIL;  // one level: nowhere to move
     const ComSimAddressSpace& space = Space();
     int target = -1;
@@ -154,7 +154,7 @@ HRESULT BrowseSpacePart::ChangeBrowsePosition(OPCBROWSEDIRECTION direction, LPCW
 HRESULT BrowseSpacePart::BrowseOPCItemIDs(OPCBROWSETYPE filterType, LPCWSTR criteria,
                                           VARTYPE dataType, DWORD accessRights,
                                           IEnumString** result) {
-    auto faults = State().Enter();
+    VELQOR_SIM_ENTER(faults, State().Enter());
     if (!result) return E_INVALIDARG;
     *result = nullptr;
     if (filterType != OPC_BRANCH && filterType != OPC_LEAF && filterType != OPC_FLAT)
@@ -203,7 +203,7 @@ HRESULT BrowseSpacePart::BrowseOPCItemIDs(OPCBROWSETYPE filterType, LPCWSTR crit
 }
 
 HRESULT BrowseSpacePart::GetItemID(LPWSTR itemDataId, LPWSTR* itemId) {
-    auto faults = State().Enter();
+    VELQOR_SIM_ENTER(faults, State().Enter());
     if (!itemId) return E_INVALIDARG;
     *itemId = nullptr;
     std::string name = Utf8(itemDataId);
@@ -218,7 +218,7 @@ HRESULT BrowseSpacePart::GetItemID(LPWSTR itemDataId, LPWSTR* itemId) {
 }
 
 HRESULT BrowseSpacePart::BrowseAccessPaths(LPCWSTR, IEnumString** result) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     if (result) *result = nullptr;
     return E_NOTIMPL;  // the plant has no access paths
 }

@@ -89,7 +89,7 @@ bool ParseContinuation(const std::string& text, const std::string& position, std
 HRESULT Da3BrowsePart::GetProperties(DWORD itemCount, LPWSTR* itemIds, BOOL withValues,
                                      DWORD propertyCount, DWORD* propertyIds,
                                      OPCITEMPROPERTIES** results) {
-    auto faults = State().Enter();
+    VELQOR_SIM_ENTER(faults, State().Enter());
     if (!results) return E_INVALIDARG;
     *results = nullptr;
     if (itemCount == 0 || !itemIds || (propertyCount > 0 && !propertyIds)) return E_INVALIDARG;
@@ -127,7 +127,7 @@ HRESULT Da3BrowsePart::Browse(LPWSTR itemId, LPWSTR* continuationPoint, DWORD ma
                               BOOL allProperties, BOOL withValues, DWORD propertyCount,
                               DWORD* propertyIds, BOOL* moreElements, DWORD* count,
                               OPCBROWSEELEMENT** elements) {
-    auto faults = State().Enter();
+    VELQOR_SIM_ENTER(faults, State().Enter());
     if (!continuationPoint || !moreElements || !count || !elements) return E_INVALIDARG;
     // The continuation point passed in is the server's to free; a new one (or none) goes out.
     std::string resume = velqor::OleStrToText(*continuationPoint);

@@ -8,6 +8,10 @@
 #include <stdexcept>
 #include <thread>
 
+#ifndef _WIN32
+#include "com/runtime/ComRuntimeControl.h"
+#endif
+
 namespace velqor::sim {
 namespace {
 
@@ -109,7 +113,13 @@ void ClearSimFaults() { SetSimFaults({}); }
 std::shared_ptr<const SimFaults> EnterSimCall() {
     auto faults = CurrentSimFaults();
     if (faults->SlowCallMs > 0) {
+#ifdef _WIN32
+        // A server of its own: the platform's COM bounds the client's wait.
         std::this_thread::sleep_for(std::chrono::milliseconds(faults->SlowCallMs));
+#else
+        // In the client's thread: it waits as for another process, and may give up.
+        if (com::WaitAsServer(DWORD(faults->SlowCallMs)) == RPC_E_CALL_CANCELED) return nullptr;
+#endif
         ++Store().delayedCalls;
     }
     return faults;

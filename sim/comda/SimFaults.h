@@ -66,8 +66,13 @@ std::shared_ptr<const SimFaults> CurrentSimFaults();
 void SetSimFaults(SimFaults faults);
 void ClearSimFaults();
 
-// Starts a server call: waits out the slow-call switch and returns the switches for this call.
+// Starts a server call: waits out the slow-call switch and returns the switches for this call;
+// null when the client gave up waiting (the call then answers RPC_E_CALL_CANCELED, as the
+// platform's COM answers a client whose message filter cancelled the call: VELQOR_SIM_ENTER).
 std::shared_ptr<const SimFaults> EnterSimCall();
+#define VELQOR_SIM_ENTER(faults, enter) \
+    auto faults = (enter);              \
+    if (!faults) return RPC_E_CALL_CANCELED
 // How many server calls have waited out the slow-call switch so far.
 std::uint64_t SimDelayedCalls();
 

@@ -84,7 +84,7 @@ class ItemAttributesEnumerator final : public com::PlatformObject<IEnumOPCItemAt
         : space_(std::move(space)), items_(std::move(items)), pos_(pos) {}
 
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, OPCITEMATTRIBUTES** out, ULONG* fetched) override {
-        auto faults = EnterSimCall();
+        VELQOR_SIM_ENTER(faults, EnterSimCall());
         if (fetched) *fetched = 0;
         if (!out || !fetched) return E_INVALIDARG;
         *out = nullptr;
@@ -239,7 +239,7 @@ HRESULT SimGroup::CheckItem(const OPCITEMDEF& def, VARTYPE& canonical, DWORD& ri
 
 HRESULT SimGroup::ValidateOrAdd(DWORD count, OPCITEMDEF* items, bool add, OPCITEMRESULT** results,
                                 HRESULT** errors) {
-    auto faults = EnterSimCall();
+    VELQOR_SIM_ENTER(faults, EnterSimCall());
     if (!results || !errors) return E_INVALIDARG;
     *results = nullptr;
     *errors = nullptr;
@@ -291,7 +291,7 @@ HRESULT SimGroup::ValidateItems(DWORD count, OPCITEMDEF* items, BOOL, OPCITEMRES
 
 HRESULT SimGroup::ItemCall(DWORD count, OPCHANDLE* server, HRESULT** errors,
                            const std::function<HRESULT(DWORD, OPCHANDLE)>& each) {
-    auto faults = EnterSimCall();
+    VELQOR_SIM_ENTER(faults, EnterSimCall());
     if (!errors) return E_INVALIDARG;
     *errors = nullptr;
     if (count == 0 || !server) return E_INVALIDARG;
@@ -352,7 +352,7 @@ HRESULT SimGroup::SetDatatypes(DWORD count, OPCHANDLE* server, VARTYPE* types, H
 }
 
 HRESULT SimGroup::CreateEnumerator(REFIID riid, LPUNKNOWN* result) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!result) return E_INVALIDARG;
     *result = nullptr;
     if (riid != IID_IEnumOPCItemAttributes) return E_NOINTERFACE;
@@ -371,7 +371,7 @@ HRESULT SimGroup::CreateEnumerator(REFIID riid, LPUNKNOWN* result) {
 
 HRESULT SimGroup::GetState(DWORD* rate, BOOL* active, LPWSTR* name, LONG* timeBias, FLOAT* deadband,
                            DWORD* lcid, OPCHANDLE* clientGroup, OPCHANDLE* serverGroup) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!rate || !active || !name || !timeBias || !deadband || !lcid || !clientGroup ||
         !serverGroup)
         return E_INVALIDARG;
@@ -390,7 +390,7 @@ HRESULT SimGroup::GetState(DWORD* rate, BOOL* active, LPWSTR* name, LONG* timeBi
 
 HRESULT SimGroup::SetState(DWORD* requestedRate, DWORD* revisedRate, BOOL* active, LONG* timeBias,
                            FLOAT* deadband, DWORD* lcid, OPCHANDLE* clientGroup) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!revisedRate) return E_INVALIDARG;
     if (deadband && (*deadband < 0 || *deadband > 100)) return E_INVALIDARG;
     std::lock_guard lock(mu_);
@@ -413,7 +413,7 @@ HRESULT SimGroup::SetState(DWORD* requestedRate, DWORD* revisedRate, BOOL* activ
 }
 
 HRESULT SimGroup::SetName(LPCWSTR name) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!name || !*name) return E_INVALIDARG;
     std::string text = OleStrToText(name);
     auto list = list_.lock();
@@ -425,13 +425,13 @@ HRESULT SimGroup::SetName(LPCWSTR name) {
 }
 
 HRESULT SimGroup::CloneGroup(LPCWSTR, REFIID, LPUNKNOWN* result) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (result) *result = nullptr;
     return E_NOTIMPL;
 }
 
 HRESULT SimGroup::SetKeepAlive(DWORD keepAlive, DWORD* revised) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!revised) return E_INVALIDARG;
     std::lock_guard lock(mu_);
     settings_.KeepAlive = keepAlive == 0 ? 0 : ReviseRate(keepAlive);
@@ -440,7 +440,7 @@ HRESULT SimGroup::SetKeepAlive(DWORD keepAlive, DWORD* revised) {
 }
 
 HRESULT SimGroup::GetKeepAlive(DWORD* keepAlive) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!keepAlive) return E_INVALIDARG;
     std::lock_guard lock(mu_);
     *keepAlive = settings_.KeepAlive;

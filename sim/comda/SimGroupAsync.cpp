@@ -129,7 +129,7 @@ HRESULT SimGroup::Read(DWORD count, OPCHANDLE* server, DWORD transaction, DWORD*
 
 HRESULT SimGroup::ReadMaxAge(DWORD count, OPCHANDLE* server, DWORD* maxAge, DWORD transaction,
                              DWORD* cancelId, HRESULT** errors) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!cancelId) return E_INVALIDARG;
     *cancelId = 0;
     if (!HasCallback()) return CONNECT_E_NOCONNECTION;
@@ -160,7 +160,7 @@ HRESULT SimGroup::AsyncWrite(DWORD count, OPCHANDLE* server, std::vector<SimItem
 
 HRESULT SimGroup::Write(DWORD count, OPCHANDLE* server, VARIANT* values, DWORD transaction,
                         DWORD* cancelId, HRESULT** errors) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!cancelId) return E_INVALIDARG;
     *cancelId = 0;
     if (!values) return E_INVALIDARG;
@@ -173,7 +173,7 @@ HRESULT SimGroup::Write(DWORD count, OPCHANDLE* server, VARIANT* values, DWORD t
 
 HRESULT SimGroup::WriteVQT(DWORD count, OPCHANDLE* server, OPCITEMVQT* vqts, DWORD transaction,
                            DWORD* cancelId, HRESULT** errors) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!cancelId) return E_INVALIDARG;
     *cancelId = 0;
     if (!vqts) return E_INVALIDARG;
@@ -196,7 +196,7 @@ HRESULT SimGroup::Refresh2(OPCDATASOURCE source, DWORD transaction, DWORD* cance
 }
 
 HRESULT SimGroup::RefreshMaxAge(DWORD maxAge, DWORD transaction, DWORD* cancelId) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!cancelId) return E_INVALIDARG;
     *cancelId = 0;
     if (!HasCallback()) return CONNECT_E_NOCONNECTION;
@@ -214,7 +214,7 @@ HRESULT SimGroup::RefreshMaxAge(DWORD maxAge, DWORD transaction, DWORD* cancelId
 }
 
 HRESULT SimGroup::Cancel2(DWORD cancelId) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     DWORD transaction;
     {
         std::lock_guard lock(mu_);
@@ -231,7 +231,7 @@ HRESULT SimGroup::Cancel2(DWORD cancelId) {
 }
 
 HRESULT SimGroup::SetEnable(BOOL enable) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!HasCallback()) return CONNECT_E_NOCONNECTION;
     std::lock_guard lock(mu_);
     if (enable && !enabled_) ResetSent();
@@ -240,7 +240,7 @@ HRESULT SimGroup::SetEnable(BOOL enable) {
 }
 
 HRESULT SimGroup::GetEnable(BOOL* enable) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!enable) return E_INVALIDARG;
     if (!HasCallback()) return CONNECT_E_NOCONNECTION;
     std::lock_guard lock(mu_);
@@ -252,7 +252,7 @@ HRESULT SimGroup::GetEnable(BOOL* enable) {
 
 HRESULT SimGroup::Read(DWORD connection, OPCDATASOURCE source, DWORD count, OPCHANDLE* server,
                        DWORD* transaction, HRESULT** errors) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!transaction) return E_INVALIDARG;
     *transaction = 0;
     if (source != OPC_DS_CACHE && source != OPC_DS_DEVICE) return E_INVALIDARG;
@@ -278,7 +278,7 @@ HRESULT SimGroup::Read(DWORD connection, OPCDATASOURCE source, DWORD count, OPCH
 
 HRESULT SimGroup::Write(DWORD connection, DWORD count, OPCHANDLE* server, VARIANT* values,
                         DWORD* transaction, HRESULT** errors) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!transaction) return E_INVALIDARG;
     *transaction = 0;
     if (!values) return E_INVALIDARG;
@@ -296,7 +296,7 @@ HRESULT SimGroup::Write(DWORD connection, DWORD count, OPCHANDLE* server, VARIAN
 }
 
 HRESULT SimGroup::Refresh(DWORD connection, OPCDATASOURCE source, DWORD* transaction) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!transaction) return E_INVALIDARG;
     *transaction = 0;
     if (source != OPC_DS_CACHE && source != OPC_DS_DEVICE) return E_INVALIDARG;
@@ -315,7 +315,7 @@ HRESULT SimGroup::Refresh(DWORD connection, OPCDATASOURCE source, DWORD* transac
 }
 
 HRESULT SimGroup::Cancel(DWORD transaction) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     std::lock_guard lock(mu_);
     auto it = pending_.find(transaction);
     if (it == pending_.end() || !it->second.Da10) return E_FAIL;

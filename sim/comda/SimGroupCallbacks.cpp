@@ -250,12 +250,12 @@ void SimGroup::SendWriteStream(DWORD transaction, std::vector<SimItemValue>& res
 // IConnectionPointContainer
 
 HRESULT SimGroup::EnumConnectionPoints(IEnumConnectionPoints** points) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     return points_.Enum(points);
 }
 
 HRESULT SimGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     return points_.Find(riid, point);
 }
 
@@ -278,7 +278,7 @@ HRESULT SimGroup::QueryGetData(FORMATETC* format) {
 }
 
 HRESULT SimGroup::DAdvise(FORMATETC* format, DWORD advf, IAdviseSink* sink, DWORD* connection) {
-    EnterSimCall();
+    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (connection) *connection = 0;
     if (!format || !sink || !connection) return E_INVALIDARG;
     if (HRESULT hr = QueryGetData(format); FAILED(hr)) return hr;
@@ -289,7 +289,7 @@ HRESULT SimGroup::DAdvise(FORMATETC* format, DWORD advf, IAdviseSink* sink, DWOR
 }
 
 HRESULT SimGroup::DUnadvise(DWORD connection) {
-    auto faults = EnterSimCall();
+    VELQOR_SIM_ENTER(faults, EnterSimCall());
     std::lock_guard lock(mu_);
     if (faults->CallbacksAfterUnadvise)
         for (const auto& e : advises_.Snapshot())

@@ -65,7 +65,7 @@ HRESULT SimGroup::WriteItem(const SimGroupItem& item, const SimItemValue& value,
 
 HRESULT SimGroup::Read(OPCDATASOURCE source, DWORD count, OPCHANDLE* server, OPCITEMSTATE** values,
                        HRESULT** errors) {
-    auto faults = EnterSimCall();
+    VELQOR_SIM_ENTER(faults, EnterSimCall());
     if (!values || !errors) return E_INVALIDARG;
     *values = nullptr;
     *errors = nullptr;
@@ -123,7 +123,7 @@ HRESULT SimGroup::Write(DWORD count, OPCHANDLE* server, VARIANT* values, HRESULT
 
 HRESULT SimGroup::ReadMaxAge(DWORD count, OPCHANDLE* server, DWORD* maxAge, VARIANT** values,
                              WORD** qualities, FILETIME** times, HRESULT** errors) {
-    auto faults = EnterSimCall();
+    VELQOR_SIM_ENTER(faults, EnterSimCall());
     if (!values || !qualities || !times || !errors) return E_INVALIDARG;
     *values = nullptr;
     *qualities = nullptr;

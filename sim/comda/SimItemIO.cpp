@@ -38,7 +38,7 @@ HRESULT ComSimAddressSpace::WriteValue(int item, const VARIANT& value, const FIL
 
 HRESULT ItemIOPart::Read(DWORD count, LPCWSTR* itemIds, DWORD* maxAge, VARIANT** values,
                          WORD** qualities, FILETIME** timeStamps, HRESULT** errors) {
-    auto faults = State().Enter();
+    VELQOR_SIM_ENTER(faults, State().Enter());
     if (!values || !qualities || !timeStamps || !errors) return E_INVALIDARG;
     *values = nullptr;
     *qualities = nullptr;
@@ -79,7 +79,7 @@ HRESULT ItemIOPart::Read(DWORD count, LPCWSTR* itemIds, DWORD* maxAge, VARIANT**
 }
 
 HRESULT ItemIOPart::WriteVQT(DWORD count, LPCWSTR* itemIds, OPCITEMVQT* vqts, HRESULT** errors) {
-    auto faults = State().Enter();
+    VELQOR_SIM_ENTER(faults, State().Enter());
     if (!errors) return E_INVALIDARG;
     *errors = nullptr;
     if (count == 0 || !itemIds || !vqts) return E_INVALIDARG;

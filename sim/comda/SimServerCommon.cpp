@@ -117,12 +117,12 @@ bool MatchesBrowseFilter(std::string_view name, std::string_view filter) {
 // IOPCServer
 
 HRESULT OpcServerPart::GetErrorString(HRESULT error, LCID locale, LPWSTR* text) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     return ErrorText(error, locale, text);
 }
 
 HRESULT OpcServerPart::GetStatus(OPCSERVERSTATUS** status) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     if (!status) return E_INVALIDARG;
     *status = nullptr;
     auto* s = TaskArray<OPCSERVERSTATUS>(1);
@@ -154,21 +154,21 @@ HRESULT OpcServerPart::GetStatus(OPCSERVERSTATUS** status) {
 // IOPCCommon
 
 HRESULT OpcCommonPart::SetLocaleID(LCID lcid) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     if (!IsSupportedLocale(lcid)) return E_INVALIDARG;
     State().Locale = lcid;
     return S_OK;
 }
 
 HRESULT OpcCommonPart::GetLocaleID(LCID* lcid) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     if (!lcid) return E_INVALIDARG;
     *lcid = State().Locale;
     return S_OK;
 }
 
 HRESULT OpcCommonPart::QueryAvailableLocaleIDs(DWORD* count, LCID** lcids) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     if (!count || !lcids) return E_INVALIDARG;
     *count = 0;
     *lcids = TaskArray<LCID>(1);
@@ -179,12 +179,12 @@ HRESULT OpcCommonPart::QueryAvailableLocaleIDs(DWORD* count, LCID** lcids) {
 }
 
 HRESULT OpcCommonPart::GetErrorString(HRESULT error, LPWSTR* text) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     return ErrorText(error, State().Locale, text);
 }
 
 HRESULT OpcCommonPart::SetClientName(LPCWSTR name) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     State().ClientName = velqor::OleStrToText(name);
     return S_OK;
 }
@@ -221,12 +221,12 @@ void ShutdownPart::RequestShutdown(const std::string& reason) {
 }
 
 HRESULT ShutdownPart::EnumConnectionPoints(IEnumConnectionPoints** points) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     return points_.Enum(points);
 }
 
 HRESULT ShutdownPart::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     return points_.Find(riid, point);
 }
 

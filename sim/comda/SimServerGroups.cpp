@@ -11,7 +11,7 @@ HRESULT OpcServerPart::AddGroup(LPCWSTR name, BOOL active, DWORD requestedRate,
                                 OPCHANDLE clientGroup, LONG* timeBias, FLOAT* deadband, DWORD lcid,
                                 OPCHANDLE* serverGroup, DWORD* revisedRate, REFIID riid,
                                 LPUNKNOWN* group) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     if (serverGroup) *serverGroup = 0;
     if (revisedRate) *revisedRate = 0;
     if (group) *group = nullptr;
@@ -45,7 +45,7 @@ HRESULT OpcServerPart::AddGroup(LPCWSTR name, BOOL active, DWORD requestedRate,
 }
 
 HRESULT OpcServerPart::GetGroupByName(LPCWSTR name, REFIID riid, LPUNKNOWN* group) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     if (!group) return E_INVALIDARG;
     *group = nullptr;
     if (!name) return E_INVALIDARG;
@@ -58,7 +58,7 @@ HRESULT OpcServerPart::GetGroupByName(LPCWSTR name, REFIID riid, LPUNKNOWN* grou
 }
 
 HRESULT OpcServerPart::RemoveGroup(OPCHANDLE serverGroup, BOOL force) {
-    auto faults = State().Enter();
+    VELQOR_SIM_ENTER(faults, State().Enter());
     com::ComPtr<SimGroup> g;
     {
         SimGroupList& list = *State().Groups;
@@ -76,7 +76,7 @@ HRESULT OpcServerPart::RemoveGroup(OPCHANDLE serverGroup, BOOL force) {
 }
 
 HRESULT OpcServerPart::CreateGroupEnumerator(OPCENUMSCOPE scope, REFIID riid, LPUNKNOWN* result) {
-    State().Enter();
+    if (!State().Enter()) return RPC_E_CALL_CANCELED;
     if (!result) return E_INVALIDARG;
     *result = nullptr;
     if (scope < OPC_ENUM_PRIVATE_CONNECTIONS || scope > OPC_ENUM_ALL) return E_INVALIDARG;

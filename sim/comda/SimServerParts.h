@@ -32,7 +32,8 @@ struct SimServerState {
     std::string ClientName;
     std::shared_ptr<SimGroupList> Groups = std::make_shared<SimGroupList>();
 
-    // Starts a call: waits out the slow-call switch and returns the switches for this call.
+    // Starts a call: waits out the slow-call switch and returns the switches for this call (null
+    // when the client gave up waiting: VELQOR_SIM_ENTER).
     std::shared_ptr<const SimFaults> Enter() const;
     // The item node an ID names, or the error for it (invalid or unknown ID, or a branch).
     HRESULT FindItem(LPCWSTR itemId, int& node) const;

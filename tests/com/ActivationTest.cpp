@@ -172,6 +172,17 @@ TEST_F(ActivationTest, ClassContextsAggregationAndUninitialisedThreads) {
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
     EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
     CoUninitialize();
+
+    // Message filters belong to single-threaded apartments only.
+    HRESULT mta = S_OK, none = S_OK;
+    std::thread([&] {
+        none = CoRegisterMessageFilter(nullptr, nullptr);
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        mta = CoRegisterMessageFilter(nullptr, nullptr);
+        CoUninitialize();
+    }).join();
+    EXPECT_EQ(none, CO_E_NOTINITIALIZED);
+    EXPECT_EQ(mta, CO_E_NOT_SUPPORTED);
 }
 
 std::string DefaultValue(const std::string& key) {

@@ -1,8 +1,13 @@
 // The COM connection against the simulated servers: server and computer names, the connect and
 // disconnect sequences, the connect delay, the shutdown request, the interface generation, status
 // and error texts, and the global interface table.
+#include <chrono>
+
 #include "ComConnFixture.h"
 #include "com/VelqorCOMDABrowser.h"
+#include "com/VelqorComCalls.h"
+#include "comda/SimFaults.h"
+#include "contract/CallCancel.h"
 #include "contract/VelqorError.h"
 
 namespace velqor::test {
@@ -303,6 +308,57 @@ TEST_F(ComConnTest, TheGlobalInterfaceTableHoldsTheServerWhenSwitchedOn) {
     EXPECT_EQ(q[0].Properties[0].Value.AsDouble(), 10.0);
     connection->Disconnect();
     EXPECT_FALSE(Conn().GetServer());
+}
+
+// A server that does not answer: each call ends at the thread's time limit (or a tighter one)
+// with an error that says so, the calls after it end at once until the next connect, and a
+// cancelled call scope ends a call as the silent abort.
+TEST_F(ComConnTest, CallsIntoAServerThatDoesNotAnswerEndAtTheirBounds) {
+    VELQOR_SKIP_ON_PLATFORM_COM("the simulated servers run as processes of their own there");
+    using Clock = std::chrono::steady_clock;
+    struct Clear {
+        ~Clear() { sim::ClearSimFaults(); }
+    } clear;
+    const auto connectThenStall = [this] {
+        sim::ClearSimFaults();
+        Connect("Velqor.SimDA20.1");
+        sim::SimFaults slow;
+        slow.SlowCallMs = 20000;
+        sim::SetSimFaults(slow);
+    };
+    TComCallBounds bounds(300);
+    connectThenStall();
+    ASSERT_TRUE(bounds.Installed());
+    tServerStateRecord st;
+    const auto message = [&] {
+        try {
+            connection->GetStatus(st);
+        } catch (const EAbort&) {
+            return std::string("abort");
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+        return std::string("answered");
+    };
+    const auto started = Clock::now();
+    EXPECT_EQ(message(), "The server did not answer within 300 ms");
+    EXPECT_EQ(message(), "The server did not answer within 300 ms");  // at once
+    EXPECT_FALSE(Conn().CheckConnection());
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+
+    connectThenStall();  // calls get their time again
+    {
+        TComCallLimit tighter(50);
+        TComCallLimit looser(10000);  // cannot loosen it
+        EXPECT_EQ(message(), "The server did not answer within 50 ms");
+    }
+    connectThenStall();
+    {
+        CallCancelScope scope;
+        scope.Cancel();
+        EXPECT_EQ(message(), "abort");
+    }
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(10));
 }
 
 }  // namespace

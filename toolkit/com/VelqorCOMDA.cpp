@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "com/VelqorCOMDABrowser.h"
+#include "com/VelqorComCalls.h"
 #include "contract/VelqorError.h"
 
 namespace velqor {
@@ -21,6 +22,8 @@ void TVelqorCOMDAConnection::ReleaseServer() {
 }
 
 bool TVelqorCOMDAConnection::CheckConnection() {
+    // A hung server is noticed within the probe's own limit, whatever the calls' limit is.
+    TComCallLimit limit(kProbeLimitMs);
     try {
         OPCSERVERSTATUS status{};
         std::string vendor;

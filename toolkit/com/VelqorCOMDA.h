@@ -27,7 +27,9 @@ namespace velqor {
 class TVelqorCOMDAConnection : public TVelqorCOMConnection {
   public:
     // IVelqorConnection: true when a status request succeeds.
+    // The keep-alive probe: a status call, bounded by kProbeLimitMs.
     bool CheckConnection() override;
+    static constexpr uint32_t kProbeLimitMs = 10000;
 
     // IVelqorDAConnection
     // The server's own text (locale 0); empty when the server has none.

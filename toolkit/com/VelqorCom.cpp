@@ -1,5 +1,6 @@
 #include "com/VelqorCom.h"
 
+#include "com/VelqorComCalls.h"
 #include "contract/VelqorError.h"
 
 namespace velqor {
@@ -8,8 +9,23 @@ bool UseGlobalInterfaceTable = false;
 
 namespace {
 
+// A call the thread's bounds ended: the user's cancel is the silent abort, a time limit an
+// error that says so. Any other code returns.
+void RaiseIfBoundsEnded(HRESULT code) {
+    if (code != RPC_E_CALL_CANCELED) return;
+    switch (TakeLastCallEnd()) {
+        case TComCallEnd::Cancelled:
+            throw EAbort();
+        case TComCallEnd::TimedOut:
+            throw EOPCServerException(MsgFormat(Msg::CallTimedOut, int32_t(LastCallLimit())));
+        case TComCallEnd::None:
+            break;
+    }
+}
+
 // The platform's COM error check: a failure raises EOleSysError with the system's text.
 void ComCheck(HRESULT code) {
+    RaiseIfBoundsEnded(code);
     if (FAILED(code)) throw EOleSysError(code);
 }
 
@@ -51,7 +67,10 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
 
 HRESULT LastOPCResult() { return LastCheckedResult(); }
 
-void CheckOPCResult(HRESULT code) { OleCheck(code); }
+void CheckOPCResult(HRESULT code) {
+    RaiseIfBoundsEnded(code);
+    OleCheck(code);
+}
 
 BSTR ToWideString(const std::string& text) { return AllocBstr(text); }
 
@@ -182,6 +201,7 @@ void TVelqorCOMConnection::Connect(const std::string& clientName, const std::str
     if (connected_) return;
 
     ReleaseServer();
+    ForgetUnansweredCalls();
     CLSID clsid{};
     if (!TextToCLSID(serverName_, clsid))
         throw EOPCServerException(MsgText(Msg::ServerNameNotFound));
@@ -196,8 +216,15 @@ void TVelqorCOMConnection::Connect(const std::string& clientName, const std::str
     shutdownSink_->Advise();
     if (opcCommon_ && !Trimmed(clientName_).empty()) {
         BSTR name = ToWideString(clientName_);
-        opcCommon_->SetClientName(name);
+        const HRESULT named = opcCommon_->SetClientName(name);
         SysFreeString(name);
+        // Its result is of no consequence, but a server that did not answer it is no
+        // connection.
+        if (named == RPC_E_CALL_CANCELED) {
+            connected_ = false;
+            ReleaseServer();
+            RaiseIfBoundsEnded(named);
+        }
     }
     AfterConnect();
     connected_ = true;

@@ -4,6 +4,13 @@
 #include <cstdio>
 #include <thread>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include "VelqorError.h"
 
 namespace velqor {
@@ -32,12 +39,61 @@ void EventLoop::SetDefault(EventLoop* loop) { g_default.store(loop); }
 
 // ---- plain loop ---------------------------------------------------------------------------
 
+#ifdef _WIN32
+PlainEventLoop::PlainEventLoop() : wakeEvent_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+PlainEventLoop::~PlainEventLoop() {
+    if (wakeEvent_) CloseHandle(wakeEvent_);
+}
+
+void PlainEventLoop::DispatchPlatformMessages() {
+    MSG msg;
+    // A WM_QUIT belongs to whoever runs the thread's own message loop: it is put back and the
+    // dispatching stops.
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(int(msg.wParam));
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+void PlainEventLoop::WaitForWork(std::unique_lock<std::mutex>& lock, Clock::time_point wakeUp,
+                                 const bool& stop) {
+    if (!queue_.empty() || stop) return;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(wakeUp - Clock::now());
+    if (left.count() <= 0) return;
+    const DWORD ms = left.count() > 0x7FFFFFFF ? 0x7FFFFFFF : DWORD(left.count());
+    lock.unlock();
+    HANDLE wake = wakeEvent_;
+    // MWMO_INPUTAVAILABLE: messages already seen but not yet taken also end the wait.
+    MsgWaitForMultipleObjectsEx(wake ? 1 : 0, wake ? &wake : nullptr, ms, QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
+    DispatchPlatformMessages();
+    lock.lock();
+}
+#else
+PlainEventLoop::PlainEventLoop() = default;
+PlainEventLoop::~PlainEventLoop() = default;
+
+void PlainEventLoop::DispatchPlatformMessages() {}
+
+void PlainEventLoop::WaitForWork(std::unique_lock<std::mutex>& lock, Clock::time_point wakeUp,
+                                 const bool& stop) {
+    cv_.wait_until(lock, wakeUp, [&] { return !queue_.empty() || stop; });
+}
+#endif
+
 void PlainEventLoop::Post(std::function<void()> fn) {
     {
         std::lock_guard lock(mu_);
         queue_.push_back(std::move(fn));
     }
     cv_.notify_all();
+#ifdef _WIN32
+    if (wakeEvent_) SetEvent(wakeEvent_);
+#endif
 }
 
 int PlainEventLoop::StartTimer(int intervalMs, std::function<void()> fn) {
@@ -97,8 +153,10 @@ int PlainEventLoop::ProcessPending() {
 bool PlainEventLoop::RunUntil(const std::function<bool()>& pred,
                               std::chrono::milliseconds timeout) {
     auto end = Clock::now() + timeout;
+    const bool noStop = false;
     for (;;) {
         ProcessPending();
+        DispatchPlatformMessages();
         if (pred()) return true;
         auto now = Clock::now();
         if (now >= end) return false;
@@ -106,7 +164,7 @@ bool PlainEventLoop::RunUntil(const std::function<bool()>& pred,
         auto wake = end;
         for (auto& [id, t] : timers_) wake = std::min(wake, t.due);
         if (now_) wake = std::min(wake, now + std::chrono::milliseconds(5));
-        if (queue_.empty()) cv_.wait_until(lock, wake, [&] { return !queue_.empty(); });
+        WaitForWork(lock, wake, noStop);
     }
 }
 
@@ -118,12 +176,12 @@ void PlainEventLoop::Run() {
     // A Quit that came before Run still ends it; the request is consumed on the way out.
     for (;;) {
         ProcessPending();
+        DispatchPlatformMessages();
         std::unique_lock lock(mu_);
         if (!quit_) {
             auto wake = Clock::now() + std::chrono::milliseconds(100);
             for (auto& [id, t] : timers_) wake = std::min(wake, t.due);
-            if (queue_.empty())
-                cv_.wait_until(lock, wake, [&] { return !queue_.empty() || quit_; });
+            WaitForWork(lock, wake, quit_);
         }
         if (quit_) {
             quit_ = false;
@@ -138,6 +196,9 @@ void PlainEventLoop::Quit() {
         quit_ = true;
     }
     cv_.notify_all();
+#ifdef _WIN32
+    if (wakeEvent_) SetEvent(wakeEvent_);
+#endif
 }
 
 size_t PlainEventLoop::PendingCount() const {

@@ -47,9 +47,17 @@ class EventLoop {
 
 // A plain loop over a queue, a condition variable and the steady clock, for command-line
 // programs and tests. The thread that calls the Run/Process functions is the owning thread.
+// On Windows that thread may be a single-threaded COM apartment, where calls from servers
+// arrive as window messages: there the loop waits for the thread's messages as well as for its
+// own queue and dispatches them on every turn, so callbacks land while it waits or is busy.
 class PlainEventLoop : public EventLoop {
   public:
     using Clock = std::chrono::steady_clock;
+
+    PlainEventLoop();
+    ~PlainEventLoop() override;
+    PlainEventLoop(const PlainEventLoop&) = delete;
+    PlainEventLoop& operator=(const PlainEventLoop&) = delete;
 
     void Post(std::function<void()> fn) override;
     int StartTimer(int intervalMs, std::function<void()> fn) override;
@@ -75,6 +83,12 @@ class PlainEventLoop : public EventLoop {
     Clock::time_point NowTime() const { return now_ ? now_() : Clock::now(); }
     bool RunOne(std::unique_lock<std::mutex>& lock);
     int RunDueTimers();
+    // Sleeps until work is queued, wakeUp passes or (Windows) a window message arrives; the
+    // lock is held on entry and on return. stop: a further reason to end the wait at once.
+    void WaitForWork(std::unique_lock<std::mutex>& lock, Clock::time_point wakeUp,
+                     const bool& stop);
+    // Dispatches the thread's pending window messages (Windows); nothing elsewhere.
+    static void DispatchPlatformMessages();
 
     struct Timer {
         std::chrono::milliseconds interval;
@@ -88,6 +102,7 @@ class PlainEventLoop : public EventLoop {
     int nextTimer_ = 1;
     bool quit_ = false;
     std::function<Clock::time_point()> now_;
+    void* wakeEvent_ = nullptr;  // Windows: set by Post and Quit, waited for with the messages
 };
 
 // The hidden window of a component. Create on the owning thread; Post from any thread.

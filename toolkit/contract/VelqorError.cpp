@@ -62,6 +62,8 @@ const char* MsgText(Msg id) {
             return "wrong result from OPC Server (%s)";
         case Msg::NoAdviseConnection:
             return "Group %s has no data connection for asynchronous calls";
+        case Msg::CallTimedOut:
+            return "The server did not answer within %d ms";
     }
     return "";
 }

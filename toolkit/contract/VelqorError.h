@@ -98,6 +98,7 @@ enum class Msg {
     NoResult,                  // "no result from the server"
     WrongResult,               // "wrong result from OPC Server (%s)"
     NoAdviseConnection,        // "Group %s has no data connection for asynchronous calls"
+    CallTimedOut,              // "The server did not answer within %d ms"
 };
 
 // The catalogue text of a message, unformatted.

@@ -120,6 +120,7 @@ com::ComPtr<IVelqorConnection> TVelqorSvr::CreateConnection() {
 
 void TVelqorSvr::Activate() {
     shutdownReceived_ = false;
+    probeFailed_ = false;
     NotifyWindow window = Handle();
     connection_.Reset();
     connection_ = CreateConnection();
@@ -182,6 +183,7 @@ void TVelqorSvr::TimerTick() {
         alive = false;  // a probe that cannot even be made counts as a lost server
     }
     if (alive) return;
+    probeFailed_ = true;
     if (HandleAllocated()) Handle()->KillTimer(kKeepAliveTimer);
     try {
         if (OnTimeout) OnTimeout(this);

@@ -103,6 +103,10 @@ class TVelqorSvr : public TVelqorHandleComponent {
     const com::ComPtr<IVelqorConnection>& Connection() const { return connection_; }
     bool Connected() const { return connection_ != nullptr; }
     bool ShutdownReceived() const { return shutdownReceived_; }
+    // The server is gone for this connection: it announced its shutdown, or did not answer the
+    // keep-alive probe. Taking groups and items down then makes no calls that could only fail
+    // or wait out their time limit.
+    bool ServerGone() const { return shutdownReceived_ || probeFailed_; }
 
     // Server status; raises EOPCServerException "Not connected to server" when inactive.
     virtual void GetStatus(tServerStateRecord& status) = 0;
@@ -144,6 +148,7 @@ class TVelqorSvr : public TVelqorHandleComponent {
     int32_t connectDelay_ = 0;
     com::ComPtr<IVelqorConnection> connection_;
     bool shutdownReceived_ = false;
+    bool probeFailed_ = false;
     bool shutDown_ = false;
 };
 

@@ -96,7 +96,7 @@ TVelqorGroup::Settings TVelqorGroup::Current() const {
 }
 
 int32_t TVelqorGroup::SendState(Settings s) {
-    if (transport_ && !Server().ShutdownReceived())
+    if (transport_ && !Server().ServerGone())
         transport_->SetState(s.updateRate, s.active, s.timeBias, s.deadBand, s.localeId, id_,
                              s.holdTime, s.waitTime);
     return s.updateRate;
@@ -199,7 +199,7 @@ void TVelqorGroup::RemoveFromServer() {
     event_.reset();
     for (int i = 0; i < items_->Count(); ++i) items_->Items(i)->FServerHandle = -1;
     com::ComPtr<IVelqorGroup> group = std::move(transport_);
-    group->Remove(Server().ShutdownReceived(), serverHandle_);
+    group->Remove(Server().ServerGone(), serverHandle_);
     serverHandle_ = -1;
 }
 

@@ -57,7 +57,7 @@ void TVelqorItem::RunOperation(Op op, bool active) {
     switch (op) {
         case Op::Remove:
             if (FServerHandle == -1 || (designing && overCOM)) return;
-            transport->RemoveItems(server.ShutdownReceived(), list);
+            transport->RemoveItems(server.ServerGone(), list);
             break;
         case Op::Add:
             if (designing) return;
@@ -192,7 +192,7 @@ void TVelqorItems::RemoveAllFromServer() {
     for (const auto& i : items_)
         if (i->FServerHandle != -1) list.Add(i.get());
     if (list.Empty()) return;
-    transport->RemoveItems(server.ShutdownReceived(), list);
+    transport->RemoveItems(server.ServerGone(), list);
 }
 
 void TVelqorItems::RemoveAll() {

@@ -148,6 +148,8 @@ using velqor::com::OLE_E_NOCONNECTION;
 using velqor::com::REGDB_E_CLASSNOTREG;
 using velqor::com::REGDB_E_READREGDB;
 using velqor::com::RPC_E_CHANGED_MODE;
+using velqor::com::RPC_E_CALL_CANCELED;
+using velqor::com::CO_E_NOT_SUPPORTED;
 using velqor::com::S_FALSE;
 using velqor::com::S_OK;
 using velqor::com::SUCCEEDED;
@@ -411,6 +413,22 @@ struct COSERVERINFO {
     DWORD dwReserved2;
 };
 
+// Message filters.
+typedef void* HTASK;
+struct IUnknown;
+typedef struct tagINTERFACEINFO {
+    IUnknown* pUnk;
+    IID iid;
+    WORD wMethod;
+} INTERFACEINFO, *LPINTERFACEINFO;
+enum : DWORD { SERVERCALL_ISHANDLED = 0, SERVERCALL_REJECTED = 1, SERVERCALL_RETRYLATER = 2 };
+enum : DWORD {
+    PENDINGMSG_CANCELCALL = 0,
+    PENDINGMSG_WAITNOPROCESS = 1,
+    PENDINGMSG_WAITDEFPROCESS = 2
+};
+enum : DWORD { PENDINGTYPE_TOPLEVEL = 1, PENDINGTYPE_NESTED = 2 };
+
 struct MULTI_QI {
     const IID* pIID;
     IUnknown* pItf;
@@ -478,6 +496,9 @@ HRESULT SafeArrayUnlock(SAFEARRAY* psa);
 HRESULT CoInitialize(LPVOID pvReserved);
 HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 void CoUninitialize();
+// Replaces the calling thread's message filter (single-threaded apartments only; null removes
+// it); the previous one, counted, goes to *previous when asked for.
+HRESULT CoRegisterMessageFilter(LPMESSAGEFILTER filter, LPMESSAGEFILTER* previous);
 
 // Activation, identifiers and computers.
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,

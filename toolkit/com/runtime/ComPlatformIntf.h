@@ -15,6 +15,7 @@ VELQOR_PLATFORM_IID(IID_IEnumUnknown, "00000100-0000-0000-C000-000000000046");
 VELQOR_PLATFORM_IID(IID_IEnumString, "00000101-0000-0000-C000-000000000046");
 VELQOR_PLATFORM_IID(IID_IEnumFORMATETC, "00000103-0000-0000-C000-000000000046");
 VELQOR_PLATFORM_IID(IID_IEnumSTATDATA, "00000105-0000-0000-C000-000000000046");
+VELQOR_PLATFORM_IID(IID_IMessageFilter, "00000016-0000-0000-C000-000000000046");
 VELQOR_PLATFORM_IID(IID_IDataObject, "0000010E-0000-0000-C000-000000000046");
 VELQOR_PLATFORM_IID(IID_IAdviseSink, "0000010F-0000-0000-C000-000000000046");
 VELQOR_PLATFORM_IID(IID_IGlobalInterfaceTable, "00000146-0000-0000-C000-000000000046");
@@ -44,6 +45,23 @@ struct IUnknown {
     ~IUnknown() = default;
 };
 typedef IUnknown* LPUNKNOWN;
+
+// The apartment's say over calls: asked while an outgoing call waits for its answer
+// (MessagePending, with the milliseconds since the call started) and when a server rejected a
+// call (RetryRejectedCall). Registered per thread with CoRegisterMessageFilter.
+struct IMessageFilter : IUnknown {
+    virtual DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD dwCallType, HTASK htaskCaller,
+                                                       DWORD dwTickCount,
+                                                       LPINTERFACEINFO lpInterfaceInfo) = 0;
+    virtual DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK htaskCallee, DWORD dwTickCount,
+                                                      DWORD dwRejectType) = 0;
+    virtual DWORD STDMETHODCALLTYPE MessagePending(HTASK htaskCallee, DWORD dwTickCount,
+                                                   DWORD dwPendingType) = 0;
+
+  protected:
+    ~IMessageFilter() = default;
+};
+typedef IMessageFilter* LPMESSAGEFILTER;
 
 struct IClassFactory : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,

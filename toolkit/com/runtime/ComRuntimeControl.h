@@ -62,4 +62,11 @@ void SetBeepHook(std::function<void(UINT type)> hook);
 // How often the calling thread has initialised COM without uninitialising it.
 int ApartmentInitCount();
 
+// A simulated server that takes ms milliseconds to answer. Simulated servers run in the
+// client's process and thread here, so the client's thread waits as it would for another
+// process's answer: its apartment's message filter is asked every few milliseconds whether to
+// go on waiting (MessagePending, as the platform does while the caller's messages arrive).
+// RPC_E_CALL_CANCELED when the filter cancels the call, S_OK when the time has passed.
+HRESULT WaitAsServer(DWORD ms);
+
 }  // namespace velqor::com

@@ -50,6 +50,10 @@ const char* SystemMessageText(HRESULT hr) {
             return "Not all the requested interfaces were available";
         case RPC_E_CHANGED_MODE:
             return "Cannot change thread mode after it is set.";
+        case RPC_E_CALL_CANCELED:
+            return "Call was canceled by the message filter.";
+        case CO_E_NOT_SUPPORTED:
+            return "This operation is not supported";
         case RPC_S_SERVER_UNAVAILABLE_HR:
             return "The RPC server is unavailable.";
         case CONNECT_E_NOCONNECTION:

@@ -51,6 +51,8 @@ inline constexpr HRESULT CO_E_NOTINITIALIZED = MakeHResult(0x800401F0);
 inline constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3);
 inline constexpr HRESULT CO_S_NOTALLINTERFACES = MakeHResult(0x00080012);
 inline constexpr HRESULT RPC_E_CHANGED_MODE = MakeHResult(0x80010106);
+inline constexpr HRESULT RPC_E_CALL_CANCELED = MakeHResult(0x80010002);
+inline constexpr HRESULT CO_E_NOT_SUPPORTED = MakeHResult(0x80004021);
 // The RPC error 1722 as a result code (HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)).
 inline constexpr HRESULT RPC_S_SERVER_UNAVAILABLE_HR = MakeHResult(0x800706BA);
 inline constexpr HRESULT CONNECT_E_NOCONNECTION = MakeHResult(0x80040200);

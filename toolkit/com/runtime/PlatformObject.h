@@ -42,6 +42,7 @@ VELQOR_INTERFACE_TRAITS(IAdviseSink, ::IUnknown, IID_IAdviseSink);
 VELQOR_INTERFACE_TRAITS(IEnumFORMATETC, ::IUnknown, IID_IEnumFORMATETC);
 VELQOR_INTERFACE_TRAITS(IEnumSTATDATA, ::IUnknown, IID_IEnumSTATDATA);
 VELQOR_INTERFACE_TRAITS(IDataObject, ::IUnknown, IID_IDataObject);
+VELQOR_INTERFACE_TRAITS(IMessageFilter, ::IUnknown, IID_IMessageFilter);
 
 namespace velqor::com {
 
