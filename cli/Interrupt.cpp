@@ -1,6 +1,7 @@
 #include "Interrupt.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -19,7 +20,7 @@ velqor::EventLoop* g_cleanLoop = nullptr;     // guarded by g_mu
 velqor::CallCancelScope* g_calls = nullptr;  // guarded by g_mu
 
 // How long a cancelled command may take to end before the program ends without it.
-constexpr auto kGrace = std::chrono::milliseconds(450);
+constexpr auto kGrace = std::chrono::milliseconds(350);
 
 }  // namespace
 
@@ -35,6 +36,7 @@ void OnInterrupt() {
     // A call into an in-process server is a plain function call that nothing can end.
     std::thread([] {
         std::this_thread::sleep_for(kGrace);
+        std::fputs("interrupted\n", stderr);
         std::_Exit(kExitInterrupted);
     }).detach();
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <ostream>
 
 #include "com/VelqorComCalls.h"
@@ -49,6 +50,19 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
     const double limit = options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultTimeoutSeconds;
     bounds_ = std::make_unique<TComCallBounds>(
         uint32_t(std::max<long long>(1, std::llround(limit * 1000))));
+    // A call the platform went on waiting for after its cancel (or its time limit) cannot be
+    // given up any other way: the command ends here, with what it would have said.
+    bounds_->OnCancelNotHonoured([out = &streams_.out, err](TComCallEnd why) {
+        out->flush();
+        if (why == TComCallEnd::TimedOut) {
+            *err << "error: " << MsgFormat(Msg::CallTimedOut, int32_t(LastCallLimit())) << '\n';
+            err->flush();
+            std::_Exit(kExitError);
+        }
+        *err << "interrupted\n";
+        err->flush();
+        std::_Exit(kExitInterrupted);
+    });
     EventLoop::SetDefault(&loop_);
     server_ = std::make_unique<TVelqorServer>(&loop_);
     server_->SetClientName("tagscope-cli");

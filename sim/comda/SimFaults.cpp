@@ -3,6 +3,7 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <stdexcept>
@@ -137,6 +138,17 @@ SimFaults ParseSimFaults(std::string_view text) {
         text.remove_prefix(comma + 1);
     }
     return f;
+}
+
+void ReportSentValues(const std::string& group, std::uint64_t values) {
+    const char* file = std::getenv(kSimReportVariable);
+    if (!file || !*file) return;
+    static std::mutex mu;
+    std::lock_guard lock(mu);
+    if (std::FILE* f = std::fopen(file, "a")) {
+        std::fprintf(f, "group %s sent %llu\n", group.c_str(), static_cast<unsigned long long>(values));
+        std::fclose(f);
+    }
 }
 
 std::string ApplySimFaultsFromEnvironment() {

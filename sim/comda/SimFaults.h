@@ -88,4 +88,10 @@ SimFaults ParseSimFaults(std::string_view text);
 // variable is absent), else the message of the refusal; the switches then stay as they were.
 std::string ApplySimFaultsFromEnvironment();
 
+// Where a group's count of values sent as data changes goes when the group ends: a line
+// "group NAME sent N" appended to the file named by this variable, when it is set. Lets a test
+// compare what a client received with what the server sent.
+inline constexpr const char* kSimReportVariable = "VELQOR_COMSIM_REPORT";
+void ReportSentValues(const std::string& group, std::uint64_t values);
+
 }  // namespace velqor::sim

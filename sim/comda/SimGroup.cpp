@@ -175,6 +175,7 @@ SimGroup::SimGroup(std::shared_ptr<ComSimAddressSpace> space, std::weak_ptr<SimG
 SimGroup::~SimGroup() {
     callbacks_.CancelAll();
     dataPoint_.Clear();
+    ReportSentValues(Name(), sentValues_.load());
 }
 
 HRESULT SimGroup::QueryInterface(REFIID iid, void** object) {

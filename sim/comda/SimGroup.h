@@ -264,6 +264,8 @@ class SimGroup final : public com::PlatformObject<IOPCItemMgt, IOPCGroupStateMgt
 
     CallbackQueue callbacks_;
     int timer_ = 0;
+    // Values handed to the group's receivers as data changes (not reads), for the report.
+    std::atomic<std::uint64_t> sentValues_{0};
 };
 
 // The groups of one server object.

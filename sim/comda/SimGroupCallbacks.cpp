@@ -118,6 +118,7 @@ void SimGroup::Tick() {
         SendStream(0, values, 0);
     }
     SendDataChange(0, values, false);
+    sentValues_ += values.size();
 }
 
 void SimGroup::SendDataChange(DWORD transaction, std::vector<SimItemValue>& values, bool read) {

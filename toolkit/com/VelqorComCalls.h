@@ -14,14 +14,21 @@
 // post to the component's message window, so they never re-enter the component model.
 //
 // A call into an in-process server of the same apartment is a plain function call: nothing can
-// bound it but the server itself.
+// bound it but the server itself. Nor can the filter end a call on a platform that keeps
+// waiting after the filter cancelled it (Wine 8 does): the bounds then call the program's
+// handler for a cancel that was not honoured, which may end the program.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "com/runtime/ComPlatform.h"
 
 namespace velqor {
+
+// Why the bounds cancelled a call.
+enum class TComCallEnd { None, Cancelled, TimedOut };
 
 class TComCallBounds {
   public:
@@ -36,10 +43,16 @@ class TComCallBounds {
 
     bool Installed() const { return installed_; }
 
+    // Called on the owning thread, from inside the waiting call, when a call the filter
+    // cancelled (the argument says why) is still waited for half a second later.
+    using StuckHandler = std::function<void(TComCallEnd why)>;
+    void OnCancelNotHonoured(StuckHandler handler);
+
   private:
+    struct Ticker;
     IMessageFilter* previous_ = nullptr;
     bool installed_ = false;
-    uintptr_t timer_ = 0;
+    std::unique_ptr<Ticker> ticker_;
 };
 
 // A tighter limit for the calls the calling thread makes while it lives (the keep-alive probe:
@@ -57,7 +70,6 @@ class TComCallLimit {
 
 // Why the bounds cancelled the calling thread's last cancelled call (None once taken, or when
 // they cancelled nothing); CheckOPCResult asks when a call ends with RPC_E_CALL_CANCELED.
-enum class TComCallEnd { None, Cancelled, TimedOut };
 TComCallEnd TakeLastCallEnd();
 // The time limit that ended the last timed-out call, in milliseconds.
 uint32_t LastCallLimit();

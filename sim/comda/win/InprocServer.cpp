@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ComServer.h"
+#include "comda/SimFaults.h"
 #include "contract/EventLoop.h"
 
 namespace {
@@ -24,6 +25,8 @@ class LoopThread {
     void Start() {
         std::lock_guard lock(mu_);
         if (thread_.joinable()) return;
+        // The fault switches of the client's environment.
+        ApplySimFaultsFromEnvironment();
         loop_ = std::make_unique<PlainEventLoop>();
         EventLoop::SetDefault(loop_.get());
         thread_ = std::thread([loop = loop_.get()] {

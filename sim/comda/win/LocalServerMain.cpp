@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ComServer.h"
+#include "comda/SimFaults.h"
 #include "contract/EventLoop.h"
 
 namespace {
@@ -32,6 +33,9 @@ std::wstring ModulePath() {
 }
 
 int Serve() {
+    // The fault switches of the environment the server was started in (by its first client).
+    if (std::string refused = ApplySimFaultsFromEnvironment(); !refused.empty())
+        std::cerr << "comda-sim: " << refused << "; no fault switches set from it\n";
     PlainEventLoop loop;
     EventLoop::SetDefault(&loop);
     std::vector<DWORD> cookies;
