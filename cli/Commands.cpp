@@ -391,6 +391,7 @@ void ReconnectAfterLoss(Session& session, const WatchOptions& w, Streams s,
           << std::flush;
     const auto lostAt = Clock::now();
     auto pause = std::chrono::milliseconds(500);
+    std::string lastFailure;
     for (;;) {
         const auto wake = std::min(deadline, Clock::now() + pause);
         session.Loop().RunUntil([&] { return s.stop.load() || Clock::now() >= wake; },
@@ -400,7 +401,13 @@ void ReconnectAfterLoss(Session& session, const WatchOptions& w, Streams s,
             session.Reconnect();
             s.err << FormatDateTimeText(Now()) << "  subscription recovered\n" << std::flush;
             return;
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            // Each new reason once, so a long outage does not fill the screen.
+            if (e.what() != lastFailure) {
+                lastFailure = e.what();
+                s.err << FormatDateTimeText(Now()) << "  not yet: " << HumanText(lastFailure) << '\n'
+                      << std::flush;
+            }
             if (w.giveUpSeconds > 0 &&
                 Clock::now() - lostAt >= std::chrono::duration<double>(w.giveUpSeconds))
                 throw;

@@ -67,12 +67,12 @@ void ApplyWord(std::string_view word, SimFaults& f) {
         (f.*s.items).insert(std::string(arg));
         return;
     }
-    if (key == "slow") {
+    if (key == "slow" || key == "shutdown-after") {
         int ms = -1;
         auto [end, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), ms);
         if (ec != std::errc{} || end != arg.data() + arg.size() || ms < 0 || ms > 60000)
             Refuse(word, "a delay of 0..60000 ms is needed in");
-        f.SlowCallMs = ms;
+        (key == "slow" ? f.SlowCallMs : f.ShutdownAfterMs) = ms;
     } else if (key == "arrays" && (arg == "null" || arg == "short")) {
         f.OutArrays = arg == "null" ? OutArrayFault::Null : OutArrayFault::Short;
     } else if (key == "refuse-browse-to" && !hasArg) {

@@ -49,6 +49,9 @@ struct SimFaults {
     // Asynchronous requests complete inside the call that made them, before it returns (as a
     // client in a single-threaded apartment sees it while its outgoing call pumps messages).
     bool CompleteInCall = false;
+    // The first server object of the process asks its clients to shut down this long after it
+    // was made (0: never), as a server being restarted does; the server itself goes on.
+    int ShutdownAfterMs = 0;
 
     bool operator==(const SimFaults&) const = default;
 };
@@ -80,7 +83,7 @@ std::uint64_t SimDelayedCalls();
 // "write-error=ID", "add-error=ID", "refuse-browse=ID", "item-id-error=ID"
 // (the ID switches may repeat), "refuse-browse-to", "sfalse", "arrays=null", "arrays=short",
 // "empty-properties", "callbacks-after-unadvise", "callbacks-after-remove", "unknown-handle",
-// "bad-stream", "complete-in-call". Blanks around words are ignored. Throws std::invalid_argument
+// "bad-stream", "complete-in-call", "shutdown-after=MS". Blanks around words are ignored. Throws std::invalid_argument
 // naming the word it cannot take.
 SimFaults ParseSimFaults(std::string_view text);
 

@@ -1,6 +1,7 @@
 // The parts every generation shares: the server object's status and error texts, the common
 // interface, the shutdown connection point, and the state of one server object.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -194,8 +195,19 @@ HRESULT OpcCommonPart::SetClientName(LPCWSTR name) {
 ShutdownPart::ShutdownPart()
     : shutdownPoint_(*this, IID_IOPCShutdown), callbacks_(EventLoop::Default()) {
     points_.Add(shutdownPoint_);
-    std::lock_guard lock(Live().mu);
-    Live().servers.insert(this);
+    {
+        std::lock_guard lock(Live().mu);
+        Live().servers.insert(this);
+    }
+    static std::atomic<bool> shutdownDone{false};
+    const int after = CurrentSimFaults()->ShutdownAfterMs;
+    if (after > 0 && !shutdownDone.exchange(true))
+        callbacks_.Post([this, after] {
+            shutdownTimer_ = callbacks_.StartTimer(after, [this] {
+                callbacks_.StopTimer(shutdownTimer_);
+                RequestShutdown("the server is restarting");
+            });
+        });
 }
 
 ShutdownPart::~ShutdownPart() {

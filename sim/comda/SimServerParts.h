@@ -106,6 +106,7 @@ class ShutdownPart : public SimPart<IConnectionPointContainer> {
     com::ConnectionPoint shutdownPoint_;
     com::ConnectionPointList points_;
     CallbackQueue callbacks_;
+    int shutdownTimer_ = 0;  // the shutdown-after switch's timer (the loop's thread only)
 };
 
 // IOPCItemProperties (DA 2.0).

@@ -464,6 +464,35 @@ TEST_F(CliTest, WatchSurvivesARestartAndGivesUpOnlyPastItsLimit) {
     sim.start();
 }
 
+// A COM server that does not answer: each call ends at --timeout with the reason, Ctrl-C ends
+// the command at once; a server that asks its clients to shut down (a restart) is connected
+// again by a watch, which says so and goes on.
+TEST_F(CliTest, ComCallsAreBoundedAndAWatchOutlivesAServerRestart) {
+    const std::vector<std::string> slow = {"VELQOR_COMSIM_FAULTS=slow=15000"};
+    Result r = Cli({"read", "Velqor.SimDA20.1", "Static/Int", "--timeout", "0.3"}, slow);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("error: The server did not answer within 300 ms"), std::string::npos)
+        << r.err;
+
+    ChildProcess read(kCli, {"read", "Velqor.SimDA20.1", "Static/Int"}, slow);
+    std::this_thread::sleep_for(500ms);
+    read.Signal(SIGINT);
+    Result c = read.Finish(5s);
+    EXPECT_EQ(c.exitCode, 130) << c.err;
+    EXPECT_NE(c.err.find("interrupted"), std::string::npos) << c.err;
+
+    ChildProcess watch(kCli, {"watch", "Velqor.SimDA20.1", "Dynamic/Int", "--rate", "100"},
+                       {"VELQOR_COMSIM_FAULTS=shutdown-after=300"});
+    ASSERT_TRUE(watch.WaitForLines(5, 20s)) << watch.Out();
+    watch.Signal(SIGINT);
+    Result w = watch.Finish(10s);
+    EXPECT_EQ(w.exitCode, 0) << w.err;
+    EXPECT_NE(w.err.find("subscription lost: the server shut down; subscribing again"),
+              std::string::npos)
+        << w.err;
+    EXPECT_NE(w.err.find("subscription recovered"), std::string::npos) << w.err;
+}
+
 TEST_F(CliTest, CredentialsFromOptionsOrTheEnvironmentAreNeverEchoed) {
     velqor::xmldasim::Switches s;
     s.user = "operator";
