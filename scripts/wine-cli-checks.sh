@@ -41,14 +41,16 @@ cli_lines() {
 # later.
 cli_registered() {
   local clsid
-  clsid=$(wine reg query "HKCR\\$1\\CLSID" /ve 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}')
-  [ -n "$clsid" ] && wine reg query "HKCR\\CLSID\\$clsid\\$2" /ve >/dev/null 2>&1
+  # /reg:64: where Wine's 32-bit side is installed, `wine reg` may be the 32-bit program, which
+  # would look in the 32-bit view of the registry.
+  clsid=$(wine reg query "HKCR\\$1\\CLSID" /ve /reg:64 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}')
+  [ -n "$clsid" ] && wine reg query "HKCR\\CLSID\\$clsid\\$2" /ve /reg:64 >/dev/null 2>&1
 }
 # The processes of the local server in this prefix (not another prefix's).
 cli_server_pids() {
   local p
   for p in $(pgrep -f 'comda-sim\.exe'); do
-    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$p"
+    { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$p"
   done
 }
 # cli_hold NAME PROGID: a client in the background that watches PROGID for 20 s; returns once
@@ -57,11 +59,74 @@ cli_hold() {
   (cli_run "$1" watch "$2" Static/Int --seconds 20) &
   timeout 60 bash -c "until grep -q Static/Int '$cli_out/$1.out' 2>/dev/null; do sleep 0.2; done"
 }
-# cli_watch_outlives_server PROGID: a watch reports the end of its server's process and ends
-# non-zero on its own.
+# cli_fresh_server: no local server of this prefix is running, so the next client starts one
+# with its own environment (the fault switches, the report file). The server ends by itself a
+# few seconds after its last client; one that was killed stays registered with the platform
+# for a while, and activations meanwhile fail ("The RPC server is unavailable").
+cli_fresh_server() {
+  local i
+  for i in $(seq 100); do
+    [ -z "$(cli_server_pids)" ] && return 0
+    sleep 0.2
+  done
+  kill -KILL $(cli_server_pids) 2>/dev/null
+  sleep 5
+}
+# cli_live NAME PROGID: live data as a user sees it: a watch of 100 items at 100 ms for 10 s
+# receives at least 95 % of the values the server reports having sent, and the median delay
+# from a value's server timestamp to its printed line is under the update rate. The figures go
+# to NAME.live (and the stage's output).
+cli_live() {
+  local name="$1" prog="$2" report="$cli_out/$1.report" i ids=()
+  for i in $(seq -w 0 99); do ids+=("Load/Item000$i"); done
+  rm -f "$report"
+  VELQOR_COMSIM_REPORT="$(winepath -w "$report")" cli_run "$name" watch "$prog" "${ids[@]}" \
+    --rate 100 --seconds 10 --format csv
+  # A server of its own writes its report when the group ends, just after the client has gone.
+  timeout 20 bash -c "until [ -s '$report' ]; do sleep 0.2; done"
+  python3 scripts/live-data-check.py "$cli_out/$name.out" "$report" 100 >"$cli_out/$name.live"
+}
+# cli_bounded TAG PROGID: every call of the server takes 15 s: a read ends at --timeout with the
+# reason (exit 1), and Ctrl-C ends one (exit 130) within 3 s: Wine itself takes one to two
+# seconds to hand a SIGINT to the program's console handler and end it. The times go to
+# TAG.bounds.
+cli_bounded() {
+  local tag="$1" prog="$2" start ms pid rc
+  start=$(date +%s%N)
+  VELQOR_COMSIM_FAULTS=slow=15000 cli_run "$tag-timeout" read "$prog" Static/Int --timeout 2
+  ms=$((($(date +%s%N) - start) / 1000000))
+  echo "read with --timeout 2: ended after $ms ms (with the program's start)" >"$cli_out/$tag.bounds"
+  [ "$(cat "$cli_out/$tag-timeout.rc")" = 1 ] &&
+    grep -qF "error: The server did not answer within 2000 ms" "$cli_out/$tag-timeout.err" || return 1
+  [ "$kind" = local ] && { cli_fresh_server || return 1; }
+  (VELQOR_COMSIM_FAULTS=slow=15000 cli_run "$tag-interrupt" read "$prog" Static/Int --timeout 600) &
+  sleep 4 # inside the connect's first call by now
+  pid=$(pgrep -f '^Z:.*tagscope-cli\.exe read .*--timeout 600' | head -1)
+  [ -n "$pid" ] || { echo "no client to interrupt"; return 1; }
+  start=$(date +%s%N)
+  kill -INT "$pid"
+  while kill -0 "$pid" 2>/dev/null; do sleep 0.01; done
+  ms=$((($(date +%s%N) - start) / 1000000))
+  wait
+  rc=$(cat "$cli_out/$tag-interrupt.rc")
+  echo "read interrupted: ended $ms ms after Ctrl-C, exit $rc" >>"$cli_out/$tag.bounds"
+  [ "$rc" = 130 ] && [ "$ms" -lt 3000 ]
+}
+# cli_recovers NAME PROGID: a watch whose server asks it to shut down (and, as a local server,
+# ends and is started again by the next activation) says so, connects again and goes on. The
+# server must have the shutdown connection point (DA 2.0 and later).
+cli_recovers() {
+  VELQOR_COMSIM_FAULTS=shutdown-after=1500 cli_run "$1" watch "$2" Dynamic/Int --rate 100 --seconds 8
+  [ "$(cat "$cli_out/$1.rc")" = 0 ] &&
+    grep -qF "subscription lost: the server shut down; subscribing again" "$cli_out/$1.err" &&
+    grep -qF "subscription recovered" "$cli_out/$1.err" &&
+    [ "$(grep -c Dynamic/Int "$cli_out/$1.out")" -ge 8 ]
+}
+# cli_watch_outlives_server PROGID: a watch that is not to subscribe again reports the end of its
+# server's process and ends non-zero on its own.
 cli_watch_outlives_server() {
   local name="watch-server-ended" pid rc
-  (cli_run "$name" watch "$1" Dynamic/Int --rate 200) &
+  (cli_run "$name" watch "$1" Dynamic/Int --rate 200 --no-resubscribe) &
   pid=$!
   timeout 60 bash -c "until grep -q Dynamic/Int '$cli_out/$name.out' 2>/dev/null; do sleep 0.2; done" ||
     { echo "no data change before the server was ended"; kill "$pid"; return 1; }
@@ -126,7 +191,24 @@ cli_checks_on() {
     check "$tag watch" cli_expect "$tag-watch" 0 "Dynamic/Int" \
       watch "$prog" Dynamic/Int --rate 100 --count 3
     check "$tag watch: three changes" cli_lines "$tag-watch" 3 "Dynamic/Int"
+    case "$prog" in
+      *Flat*) ;;
+      *)
+        [ "$kind" = local ] && cli_fresh_server
+        check "$tag live data" cli_live "$tag-live" "$prog"
+        [ -f "$cli_out/$tag-live.live" ] && echo "  $(cat "$cli_out/$tag-live.live")"
+        ;;
+    esac
   done
+  # Calls that the server does not answer, and a server that restarts (each with a server
+  # process of its own where there is one, which takes the switches from its first client).
+  [ "$kind" = local ] && cli_fresh_server
+  check "$kind calls bounded by --timeout and Ctrl-C" cli_bounded "$kind-bounded" Velqor.SimDA20.1
+  [ -f "$cli_out/$kind-bounded.bounds" ] && sed 's/^/  /' "$cli_out/$kind-bounded.bounds"
+  [ "$kind" = local ] && cli_fresh_server
+  check "$kind watch outlives a server restart" cli_recovers "$kind-recovers" Velqor.SimDA20.1
+  [ "$kind" = local ] && cli_fresh_server
+  return 0
 }
 
 check "build tagscope-cli.exe and the simulated servers" \

@@ -206,9 +206,17 @@ ShutdownPart::ShutdownPart()
             shutdownTimer_ = callbacks_.StartTimer(after, [this] {
                 callbacks_.StopTimer(shutdownTimer_);
                 RequestShutdown("the server is restarting");
+                RestartFlag() = true;
             });
         });
 }
+
+std::atomic<bool>& ShutdownPart::RestartFlag() {
+    static std::atomic<bool> announced{false};
+    return announced;
+}
+
+bool ShutdownPart::RestartAnnounced() { return RestartFlag().load(); }
 
 ShutdownPart::~ShutdownPart() {
     {

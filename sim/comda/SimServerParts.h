@@ -3,6 +3,7 @@
 // offers. A server answers QueryInterface for exactly the interfaces of its parts.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -96,12 +97,16 @@ class ShutdownPart : public SimPart<IConnectionPointContainer> {
     // Queues ShutdownRequest(reason) to every live server's advised sinks; returns how many
     // servers queued it. Thread-safe.
     static int RequestShutdownOfAll(const std::string& reason);
+    // True once the shutdown-after switch has asked the clients to shut down: a server process
+    // of its own then ends, as a server being restarted does.
+    static bool RestartAnnounced();
 
   protected:
     ~ShutdownPart();
 
   private:
     void RequestShutdown(const std::string& reason);
+    static std::atomic<bool>& RestartFlag();
 
     com::ConnectionPoint shutdownPoint_;
     com::ConnectionPointList points_;

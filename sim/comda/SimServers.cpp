@@ -123,4 +123,6 @@ int RequestSimulatedShutdown(const std::string& reason) {
     return ShutdownPart::RequestShutdownOfAll(reason);
 }
 
+bool SimulatedRestartAnnounced() { return ShutdownPart::RestartAnnounced(); }
+
 }  // namespace velqor::sim

@@ -54,5 +54,8 @@ void UnregisterSimulatedServers(const std::string& computer = "");
 // shutdown sink, on the event loop the server object was created on. Returns the number of
 // server objects that queued the request. Thread-safe.
 int RequestSimulatedShutdown(const std::string& reason);
+// True once the shutdown-after switch has asked the clients to shut down (a server process of
+// its own then ends, as a server being restarted does).
+bool SimulatedRestartAnnounced();
 
 }  // namespace velqor::sim

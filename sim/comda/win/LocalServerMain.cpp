@@ -11,6 +11,7 @@
 
 #include "ComServer.h"
 #include "comda/SimFaults.h"
+#include "comda/SimServers.h"
 #include "contract/EventLoop.h"
 
 namespace {
@@ -58,6 +59,12 @@ int Serve() {
     auto idleSince = std::chrono::steady_clock::now();
     for (;;) {
         loop.RunFor(kPoll);
+        // A restart: the clients were asked to shut down; the process ends once they have had
+        // a moment to hear it, and the next activation starts a new one.
+        if (SimulatedRestartAnnounced()) {
+            loop.RunFor(std::chrono::milliseconds(300));
+            break;
+        }
         if (!ServerIdle(own)) {
             idleSince = std::chrono::steady_clock::now();
             continue;
