@@ -2,13 +2,13 @@
 // (an OPC XML-DA URL, or a COM server name): status, browse, props, read, write, watch; and the
 // list of the OPC servers installed on a computer.
 #include <CLI/CLI.hpp>
-#include <cstdlib>
 #include <iostream>
 
 #include "Commands.h"
 #include "Format.h"
 #include "Interrupt.h"
 #include "LocalServers.h"
+#include "TextPlatform.h"
 #include "contract/VelqorVersion.h"
 
 namespace {
@@ -55,6 +55,7 @@ std::optional<int32_t> TypeOption(const std::string& text) {
 
 int main(int argc, char** argv) {
     using namespace tagscope::cli;
+    UseUtf8Console();
 
     CLI::App app{
         "tagscope-cli: look into an OPC Data Access server from the shell.\n"
@@ -160,7 +161,11 @@ int main(int argc, char** argv) {
     std::optional<int32_t> browseVt, readVt, writeVt;
     uint8_t serverTypes = 0;
     try {
-        app.parse(argc, argv);
+        // UTF-8 whatever the platform's own encoding of the command line.
+        const std::vector<std::string> args = Utf8Arguments(argc, argv);
+        std::vector<const char*> argp;
+        for (const auto& a : args) argp.push_back(a.c_str());
+        app.parse(int(argp.size()), argp.data());
         try {
             serverTypes = ParseServerTypes(serversTypes);
             if (servers->parsed() && serverTypes == 0)
@@ -186,8 +191,8 @@ int main(int argc, char** argv) {
     if (c.password.empty()) {
         const std::string var =
             common.passwordEnv.empty() ? "TAGSCOPE_PASSWORD" : common.passwordEnv;
-        if (const char* p = std::getenv(var.c_str()))
-            c.password = p;
+        if (auto p = EnvironmentText(var))
+            c.password = *p;
         else if (!common.passwordEnv.empty()) {
             std::cerr << "error: the environment variable " << var << " is not set\n";
             return kExitUsage;
