@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "ComSecurity.h"
 #include "Commands.h"
 #include "Format.h"
 #include "Interrupt.h"
@@ -13,6 +14,7 @@
 
 namespace {
 
+using tagscope::cli::ComSecurity;
 using tagscope::cli::ConnectOptions;
 
 struct Common {
@@ -40,6 +42,38 @@ void AddConnectOptions(CLI::App* cmd, Common& c) {
         ->check(CLI::Range(0.001, 86400.0));
 }
 
+// The DCOM security levels by name, checked against their tables.
+struct SecurityNames {
+    std::string auth =
+        tagscope::cli::NameOfLevel(tagscope::cli::AuthLevels(), ComSecurity{}.authLevel);
+    std::string impersonation = tagscope::cli::NameOfLevel(tagscope::cli::ImpersonationLevels(),
+                                                           ComSecurity{}.impersonation);
+};
+
+CLI::Validator LevelCheck(std::span<const tagscope::cli::LevelName> table, const char* what) {
+    using namespace tagscope::cli;
+    return CLI::Validator(
+        [table, what](std::string& name) -> std::string {
+            if (LevelOf(table, name)) return {};
+            return "unknown " + std::string(what) + " \"" + name +
+                   "\" (known: " + LevelNamesText(table) + ")";
+        },
+        "{" + LevelNamesText(table) + "}");
+}
+
+void AddSecurityOptions(CLI::App* cmd, SecurityNames& names) {
+    using namespace tagscope::cli;
+    cmd->add_option("--auth-level", names.auth,
+                    "DCOM authentication of this program's calls and of the callbacks it "
+                    "accepts (Windows)")
+        ->capture_default_str()
+        ->check(LevelCheck(AuthLevels(), "authentication level"));
+    cmd->add_option("--impersonation", names.impersonation,
+                    "what a COM server may do with this program's identity (Windows)")
+        ->capture_default_str()
+        ->check(LevelCheck(ImpersonationLevels(), "impersonation level"));
+}
+
 // --type given as text; nullopt when absent. Raises CLI::ValidationError for an unknown name.
 std::optional<int32_t> TypeOption(const std::string& text) {
     if (text.empty()) return std::nullopt;
@@ -65,11 +99,13 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "tagscope-cli " VELQOR_VERSION);
     app.require_subcommand(1);
     Common common;
+    SecurityNames securityNames;
 
     std::string serversComputer, serversTypes = "da1,da2,da3";
     CLI::App* servers = app.add_subcommand(
         "servers", "list the OPC servers installed: ProgID, description, CLSID, types per line");
     servers->add_option("--computer", serversComputer, "a remote computer instead of this one");
+    AddSecurityOptions(servers, securityNames);
     servers
         ->add_option("--types", serversTypes,
                      "server types, comma-separated: da1, da2, da3, ae, batch1, batch2, dx, hda")
@@ -77,12 +113,14 @@ int main(int argc, char** argv) {
 
     CLI::App* status = app.add_subcommand("status", "show the server status");
     AddConnectOptions(status, common);
+    AddSecurityOptions(status, securityNames);
 
     BrowseOptions browse;
     std::string browseType;
     CLI::App* browseCmd =
         app.add_subcommand("browse", "list the address space: kind, name, item ID per line");
     AddConnectOptions(browseCmd, common);
+    AddSecurityOptions(browseCmd, securityNames);
     browseCmd->add_option("PATH", browse.path, "branch to list (its item ID); default the root");
     browseCmd->add_flag("--flat", browse.flat, "every item below PATH, all levels");
     browseCmd->add_option(
@@ -104,6 +142,7 @@ int main(int argc, char** argv) {
     bool propValues = false;
     CLI::App* props = app.add_subcommand("props", "show the properties of items");
     AddConnectOptions(props, common);
+    AddSecurityOptions(props, securityNames);
     props->add_option("ITEM", propItems, "item IDs")->required();
     props->add_flag("--values", propValues, "with the property values");
 
@@ -112,6 +151,7 @@ int main(int argc, char** argv) {
     CLI::App* read =
         app.add_subcommand("read", "read items from the device: value, quality, timestamp");
     AddConnectOptions(read, common);
+    AddSecurityOptions(read, securityNames);
     read->add_option("ITEM", readItems, "item IDs")->required();
     read->add_option("--type", readType, "ask for the values in this data type");
     bool readCache = false;
@@ -121,6 +161,7 @@ int main(int argc, char** argv) {
     std::string writeType;
     CLI::App* write = app.add_subcommand("write", "write values and report each item's result");
     AddConnectOptions(write, common);
+    AddSecurityOptions(write, securityNames);
     write->add_option("ITEM=VALUE", assignments, "item ID and value; arrays as 1;2;3")->required();
     write->add_option("--type", writeType,
                       "send the values as this data type (default: the item's own type)");
@@ -129,6 +170,7 @@ int main(int argc, char** argv) {
     CLI::App* watchCmd =
         app.add_subcommand("watch", "subscribe to items and print every data change");
     AddConnectOptions(watchCmd, common);
+    AddSecurityOptions(watchCmd, securityNames);
     watchCmd->add_option("ITEM", watch.items, "item IDs")->required();
     watchCmd->add_option("--rate", watch.rateMs, "update rate, ms")
         ->capture_default_str()
@@ -202,6 +244,10 @@ int main(int argc, char** argv) {
 
     RegisterLocalServers();
     InstallInterruptHandling();
+    // Before any COM object is made, and for the whole run.
+    const ProcessCom com({*LevelOf(AuthLevels(), securityNames.auth),
+                          *LevelOf(ImpersonationLevels(), securityNames.impersonation)},
+                         std::cerr);
     Streams s{std::cout, std::cerr, InterruptFlag()};
     if (servers->parsed()) return RunServers(serversComputer, serverTypes, s);
     if (status->parsed()) return RunStatus(c, s);

@@ -1,7 +1,8 @@
 // What the command line takes from the platform, in its platform-neutral parts: UTF-16
-// arguments in UTF-8, and console output cut only between characters.
+// arguments in UTF-8, console output cut only between characters, and the DCOM level names.
 #include <gtest/gtest.h>
 
+#include "ComSecurity.h"
 #include "TextPlatform.h"
 
 namespace tagscope::cli {
@@ -47,6 +48,34 @@ TEST(CliPlatformText, ConsoleWritesStopOnlyBetweenCharacters) {
         {"a\xF8\x80\x80", 4},
     };
     for (const Row& row : rows) EXPECT_EQ(CompleteUtf8Length(row.text), row.whole) << row.text;
+}
+
+TEST(CliPlatformText, SecurityLevelNames) {
+    struct Row {
+        std::span<const LevelName> table;
+        const char* name;
+        std::optional<uint32_t> level;
+    } const rows[] = {
+        {AuthLevels(), "none", 1},
+        {AuthLevels(), "CONNECT", 2},
+        {AuthLevels(), "call", 3},
+        {AuthLevels(), "Packet", 4},
+        {AuthLevels(), "integrity", 5},
+        {AuthLevels(), "privacy", 6},
+        {AuthLevels(), "", {}},
+        {AuthLevels(), "connec", {}},
+        {AuthLevels(), "connects", {}},
+        {AuthLevels(), "identify", {}},
+        {ImpersonationLevels(), "anonymous", 1},
+        {ImpersonationLevels(), "identify", 2},
+        {ImpersonationLevels(), "Impersonate", 3},
+        {ImpersonationLevels(), "delegate", 4},
+        {ImpersonationLevels(), "none", {}},
+    };
+    for (const Row& row : rows) EXPECT_EQ(LevelOf(row.table, row.name), row.level) << row.name;
+    // Callbacks from another computer need at least connect; identify is the safe default.
+    EXPECT_EQ(NameOfLevel(AuthLevels(), ComSecurity{}.authLevel), "connect");
+    EXPECT_EQ(NameOfLevel(ImpersonationLevels(), ComSecurity{}.impersonation), "identify");
 }
 
 }  // namespace
