@@ -2,18 +2,20 @@
 // (an OPC XML-DA URL, or a COM server name): status, browse, props, read, write, watch; and the
 // list of the OPC servers installed on a computer.
 #include <CLI/CLI.hpp>
-#include <cstdlib>
 #include <iostream>
 
+#include "ComSecurity.h"
 #include "Commands.h"
 #include "Format.h"
 #include "Interrupt.h"
 #include "LocalServers.h"
+#include "TextPlatform.h"
 #include "contract/CallCancel.h"
 #include "contract/VelqorVersion.h"
 
 namespace {
 
+using tagscope::cli::ComSecurity;
 using tagscope::cli::ConnectOptions;
 
 struct Common {
@@ -41,6 +43,38 @@ void AddConnectOptions(CLI::App* cmd, Common& c) {
         ->check(CLI::Range(0.001, 86400.0));
 }
 
+// The DCOM security levels by name, checked against their tables.
+struct SecurityNames {
+    std::string auth =
+        tagscope::cli::NameOfLevel(tagscope::cli::AuthLevels(), ComSecurity{}.authLevel);
+    std::string impersonation = tagscope::cli::NameOfLevel(tagscope::cli::ImpersonationLevels(),
+                                                           ComSecurity{}.impersonation);
+};
+
+CLI::Validator LevelCheck(std::span<const tagscope::cli::LevelName> table, const char* what) {
+    using namespace tagscope::cli;
+    return CLI::Validator(
+        [table, what](std::string& name) -> std::string {
+            if (LevelOf(table, name)) return {};
+            return "unknown " + std::string(what) + " \"" + name +
+                   "\" (known: " + LevelNamesText(table) + ")";
+        },
+        "{" + LevelNamesText(table) + "}");
+}
+
+void AddSecurityOptions(CLI::App* cmd, SecurityNames& names) {
+    using namespace tagscope::cli;
+    cmd->add_option("--auth-level", names.auth,
+                    "DCOM authentication of this program's calls and of the callbacks it "
+                    "accepts (Windows)")
+        ->capture_default_str()
+        ->check(LevelCheck(AuthLevels(), "authentication level"));
+    cmd->add_option("--impersonation", names.impersonation,
+                    "what a COM server may do with this program's identity (Windows)")
+        ->capture_default_str()
+        ->check(LevelCheck(ImpersonationLevels(), "impersonation level"));
+}
+
 // --type given as text; nullopt when absent. Raises CLI::ValidationError for an unknown name.
 std::optional<int32_t> TypeOption(const std::string& text) {
     if (text.empty()) return std::nullopt;
@@ -56,6 +90,7 @@ std::optional<int32_t> TypeOption(const std::string& text) {
 
 int main(int argc, char** argv) {
     using namespace tagscope::cli;
+    UseUtf8Console();
 
     CLI::App app{
         "tagscope-cli: look into an OPC Data Access server from the shell.\n"
@@ -65,11 +100,13 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "tagscope-cli " VELQOR_VERSION);
     app.require_subcommand(1);
     Common common;
+    SecurityNames securityNames;
 
     std::string serversComputer, serversTypes = "da1,da2,da3";
     CLI::App* servers = app.add_subcommand(
         "servers", "list the OPC servers installed: ProgID, description, CLSID, types per line");
     servers->add_option("--computer", serversComputer, "a remote computer instead of this one");
+    AddSecurityOptions(servers, securityNames);
     servers
         ->add_option("--types", serversTypes,
                      "server types, comma-separated: da1, da2, da3, ae, batch1, batch2, dx, hda")
@@ -77,12 +114,14 @@ int main(int argc, char** argv) {
 
     CLI::App* status = app.add_subcommand("status", "show the server status");
     AddConnectOptions(status, common);
+    AddSecurityOptions(status, securityNames);
 
     BrowseOptions browse;
     std::string browseType;
     CLI::App* browseCmd =
         app.add_subcommand("browse", "list the address space: kind, name, item ID per line");
     AddConnectOptions(browseCmd, common);
+    AddSecurityOptions(browseCmd, securityNames);
     browseCmd->add_option("PATH", browse.path, "branch to list (its item ID); default the root");
     browseCmd->add_flag("--flat", browse.flat, "every item below PATH, all levels");
     browseCmd->add_option(
@@ -104,6 +143,7 @@ int main(int argc, char** argv) {
     bool propValues = false;
     CLI::App* props = app.add_subcommand("props", "show the properties of items");
     AddConnectOptions(props, common);
+    AddSecurityOptions(props, securityNames);
     props->add_option("ITEM", propItems, "item IDs")->required();
     props->add_flag("--values", propValues, "with the property values");
 
@@ -112,6 +152,7 @@ int main(int argc, char** argv) {
     CLI::App* read =
         app.add_subcommand("read", "read items from the device: value, quality, timestamp");
     AddConnectOptions(read, common);
+    AddSecurityOptions(read, securityNames);
     read->add_option("ITEM", readItems, "item IDs")->required();
     read->add_option("--type", readType, "ask for the values in this data type");
     bool readCache = false;
@@ -121,6 +162,7 @@ int main(int argc, char** argv) {
     std::string writeType;
     CLI::App* write = app.add_subcommand("write", "write values and report each item's result");
     AddConnectOptions(write, common);
+    AddSecurityOptions(write, securityNames);
     write->add_option("ITEM=VALUE", assignments, "item ID and value; arrays as 1;2;3")->required();
     write->add_option("--type", writeType,
                       "send the values as this data type (default: the item's own type)");
@@ -129,6 +171,7 @@ int main(int argc, char** argv) {
     CLI::App* watchCmd =
         app.add_subcommand("watch", "subscribe to items and print every data change");
     AddConnectOptions(watchCmd, common);
+    AddSecurityOptions(watchCmd, securityNames);
     watchCmd->add_option("ITEM", watch.items, "item IDs")->required();
     watchCmd->add_option("--rate", watch.rateMs, "update rate, ms")
         ->capture_default_str()
@@ -161,7 +204,11 @@ int main(int argc, char** argv) {
     std::optional<int32_t> browseVt, readVt, writeVt;
     uint8_t serverTypes = 0;
     try {
-        app.parse(argc, argv);
+        // UTF-8 whatever the platform's own encoding of the command line.
+        const std::vector<std::string> args = Utf8Arguments(argc, argv);
+        std::vector<const char*> argp;
+        for (const auto& a : args) argp.push_back(a.c_str());
+        app.parse(int(argp.size()), argp.data());
         try {
             serverTypes = ParseServerTypes(serversTypes);
             if (servers->parsed() && serverTypes == 0)
@@ -187,8 +234,8 @@ int main(int argc, char** argv) {
     if (c.password.empty()) {
         const std::string var =
             common.passwordEnv.empty() ? "TAGSCOPE_PASSWORD" : common.passwordEnv;
-        if (const char* p = std::getenv(var.c_str()))
-            c.password = p;
+        if (auto p = EnvironmentText(var))
+            c.password = *p;
         else if (!common.passwordEnv.empty()) {
             std::cerr << "error: the environment variable " << var << " is not set\n";
             return kExitUsage;
@@ -198,6 +245,10 @@ int main(int argc, char** argv) {
 
     RegisterLocalServers();
     InstallInterruptHandling();
+    // Before any COM object is made, and for the whole run.
+    const ProcessCom com({*LevelOf(AuthLevels(), securityNames.auth),
+                          *LevelOf(ImpersonationLevels(), securityNames.impersonation)},
+                         std::cerr);
     Streams s{std::cout, std::cerr, InterruptFlag()};
     velqor::CallCancelScope calls;
     InterruptibleCalls interruptible(calls);

@@ -36,6 +36,14 @@ cli_lines() {
   [ "$(grep -cF -- "$3" "$cli_out/$1.out")" -ge "$2" ]
 }
 
+# cli_console: on a console (a terminal given by script) a rejected argument beyond the ANSI
+# code page is echoed as typed; no server is needed.
+cli_console() {
+  LC_ALL=C.UTF-8 timeout -k 10 "$cli_limit" script -qec \
+    "wine '$cli_exe' status X --auth-level 名字/值" "$cli_out/console.log" </dev/null >/dev/null
+  grep -qF '"名字/值" (known: none' "$cli_out/console.log"
+}
+
 # cli_registered PROGID SERVERKEY: the class of PROGID is registered with that server key
 # (LocalServer32 or InprocServer32). The registry is asked through Wine: its files are written
 # later.
@@ -178,6 +186,12 @@ cli_checks_on() {
         write "$prog" Writable/Int=-12
       check "$tag read back" cli_expect "$tag-read-back" 0 "Writable/Int${tab}-12${tab}" \
         read "$prog" Writable/Int
+      # A value beyond the ANSI code page, from the command line to the server and back.
+      [ "$prog" = Velqor.SimDA20.1 ] &&
+        check "$tag write héllo" cli_expect "$tag-write-utf8" 0 "Writable/String${tab}ok" \
+          write "$prog" Writable/String=héllo &&
+        check "$tag read back héllo" cli_expect "$tag-read-utf8" 0 \
+          "Writable/String${tab}héllo${tab}" read "$prog" Writable/String
       wait
     else
       check "$tag write" cli_expect "$tag-write" 0 "Writable/Int${tab}ok" \
@@ -200,6 +214,15 @@ cli_checks_on() {
         ;;
     esac
   done
+  # An ID the server does not have comes back in its error line exactly as it was typed.
+  check "$kind item ID in Chinese" cli_expect "$kind-utf8-id" 3 \
+    "名字/值: The item is no longer available in the server address space." \
+    read Velqor.SimDA20.1 名字/值
+  check "$kind read with --auth-level none" cli_expect "$kind-auth-none" 0 \
+    "Static/Int${tab}" read Velqor.SimDA20.1 Static/Int --auth-level none
+  if [ "$kind" = local ]; then
+    check "non-ASCII text shown on a console" cli_console
+  fi
   # Calls that the server does not answer, and a server that restarts (each with a server
   # process of its own where there is one, which takes the switches from its first client).
   [ "$kind" = local ] && cli_fresh_server

@@ -4,7 +4,8 @@ _tagscope_cli() {
     _init_completion || return
 
     local commands="status browse props read write watch"
-    local common="--computer --user --password --password-env --proxy --cafile --timeout --help"
+    local common="--computer --user --password --password-env --proxy --cafile --timeout
+        --auth-level --impersonation --help"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         if [[ " $commands " == *" ${words[i]} "* ]]; then
@@ -20,6 +21,12 @@ _tagscope_cli() {
         --type)
             COMPREPLY=($(compgen -W "I1 I2 I4 I8 UI1 UI2 UI4 UI8 R4 R8 CY DATE BSTR BOOL \
                 I4[] R8[] BSTR[] double float int string boolean dateTime" -- "$cur"))
+            return ;;
+        --auth-level)
+            COMPREPLY=($(compgen -W "none connect call packet integrity privacy" -- "$cur"))
+            return ;;
+        --impersonation)
+            COMPREPLY=($(compgen -W "anonymous identify impersonate delegate" -- "$cur"))
             return ;;
         --cafile)
             _filedir

@@ -22,6 +22,7 @@ TEST_F(CliTest, EveryCommandHasHelpAndBadCommandLinesExitWithTwo) {
         EXPECT_EQ(r.exitCode, 0) << cmd;
         EXPECT_NE(r.out.find("SERVER"), std::string::npos) << cmd << r.out;
         EXPECT_NE(r.out.find("--password-env"), std::string::npos) << cmd;
+        EXPECT_NE(r.out.find("--auth-level"), std::string::npos) << cmd;
     }
     Result top = Cli({"--help"});
     EXPECT_EQ(top.exitCode, 0);
@@ -37,6 +38,12 @@ TEST_F(CliTest, EveryCommandHasHelpAndBadCommandLinesExitWithTwo) {
     EXPECT_EQ(badType.exitCode, 2);
     EXPECT_NE(badType.err.find("Bogus"), std::string::npos);
     EXPECT_TRUE(badType.out.empty());
+    Result badLevel = On("read", {"Static/Int", "--auth-level", "pkt"});
+    EXPECT_EQ(badLevel.exitCode, 2);
+    EXPECT_NE(badLevel.err.find("none, connect, call, packet, integrity, privacy"),
+              std::string::npos)
+        << badLevel.err;
+    EXPECT_EQ(Cli({"servers", "--impersonation", "full"}).exitCode, 2);
     Result badAssign = On("write", {"Writable/Int"});
     EXPECT_EQ(badAssign.exitCode, 2);
     EXPECT_NE(badAssign.err.find("ITEM=VALUE"), std::string::npos);
@@ -153,6 +160,11 @@ TEST_F(CliTest, StatusAndPropsOfSimulatedComServersByProgIdAndComputer) {
         // The cache of a group made active for the read: an inactive one reads out of service.
         {{"read", "Velqor.SimDA20.1", "Static/Int", "--cache"}, 0, "\tgood 0xC0\t"},
         {{"read", "Velqor.SimDA10.1", "Static/Int", "--cache"}, 0, "\tgood 0xC0\t"},
+        // The toolkit's own COM has no DCOM security: the levels are taken and change nothing.
+        {{"read", "Velqor.SimDA20.1", "Static/Int", "--auth-level", "privacy", "--impersonation",
+          "delegate"},
+         0,
+         "\tgood 0xC0\t"},
         {{"props", "Velqor.SimDA20.1", "WriteOnly/Int", "No/Such/Item", "--values"},
          3,
          "No/Such/Item: The item is no longer available in the server address space."},
