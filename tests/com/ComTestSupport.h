@@ -24,11 +24,13 @@ inline constexpr bool kOnPlatformCom = false;
 namespace velqor::test {
 
 #ifdef _WIN32
-// On the platform's COM the test thread joins the multithreaded apartment: the plain event loop
-// pumps no window messages, so callbacks from another process must not need this thread.
+// On the platform's COM the test thread is a single-threaded apartment, as the toolkit's owning
+// thread is: callbacks from servers reach it while its plain event loop runs.
 class ComAccountedTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    }
     void TearDown() override { CoUninitialize(); }
     void Rebase() {}
 };

@@ -64,8 +64,8 @@ void RegisterComClass(const ClassRegistration& reg, const std::string& computer)
     if (!computer.empty()) return;
     UnregisterComClass(reg.Clsid);
     // The class object stays offered after the registering test's apartment ends: the thread
-    // keeps one initialisation of the multithreaded apartment of its own.
-    static thread_local HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    // keeps one initialisation of its single-threaded apartment of its own.
+    static thread_local HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     (void)joined;
     Offered offered{reg, 0};
     auto factory = MakeObject<Factory>(reg.Create);
