@@ -405,7 +405,8 @@ void ReconnectAfterLoss(Session& session, const WatchOptions& w, Streams s,
             // Each new reason once, so a long outage does not fill the screen.
             if (e.what() != lastFailure) {
                 lastFailure = e.what();
-                s.err << FormatDateTimeText(Now()) << "  not yet: " << HumanText(lastFailure) << '\n'
+                s.err << FormatDateTimeText(Now()) << "  not yet: " << HumanText(lastFailure)
+                      << '\n'
                       << std::flush;
             }
             if (w.giveUpSeconds > 0 &&

@@ -16,7 +16,7 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 std::mutex g_mu;
-velqor::EventLoop* g_cleanLoop = nullptr;     // guarded by g_mu
+velqor::EventLoop* g_cleanLoop = nullptr;    // guarded by g_mu
 velqor::CallCancelScope* g_calls = nullptr;  // guarded by g_mu
 
 // How long a cancelled command may take to end before the program ends without it.

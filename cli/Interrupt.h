@@ -14,7 +14,7 @@
 namespace velqor {
 class EventLoop;
 class CallCancelScope;
-}
+}  // namespace velqor
 
 namespace tagscope::cli {
 

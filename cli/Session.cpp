@@ -47,7 +47,8 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
     // session's event loop dispatches while it waits; every call into a server is bounded by
     // the time limit and ends on Ctrl-C.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const double limit = options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultTimeoutSeconds;
+    const double limit =
+        options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultTimeoutSeconds;
     bounds_ = std::make_unique<TComCallBounds>(
         uint32_t(std::max<long long>(1, std::llround(limit * 1000))));
     // A call the platform went on waiting for after its cancel (or its time limit) cannot be

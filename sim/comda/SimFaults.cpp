@@ -146,7 +146,8 @@ void ReportSentValues(const std::string& group, std::uint64_t values) {
     static std::mutex mu;
     std::lock_guard lock(mu);
     if (std::FILE* f = std::fopen(file, "a")) {
-        std::fprintf(f, "group %s sent %llu\n", group.c_str(), static_cast<unsigned long long>(values));
+        std::fprintf(f, "group %s sent %llu\n", group.c_str(),
+                     static_cast<unsigned long long>(values));
         std::fclose(f);
     }
 }

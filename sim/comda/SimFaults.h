@@ -83,8 +83,8 @@ std::uint64_t SimDelayedCalls();
 // "write-error=ID", "add-error=ID", "refuse-browse=ID", "item-id-error=ID"
 // (the ID switches may repeat), "refuse-browse-to", "sfalse", "arrays=null", "arrays=short",
 // "empty-properties", "callbacks-after-unadvise", "callbacks-after-remove", "unknown-handle",
-// "bad-stream", "complete-in-call", "shutdown-after=MS". Blanks around words are ignored. Throws std::invalid_argument
-// naming the word it cannot take.
+// "bad-stream", "complete-in-call", "shutdown-after=MS". Blanks around words are ignored. Throws
+// std::invalid_argument naming the word it cannot take.
 SimFaults ParseSimFaults(std::string_view text);
 
 // Applies VELQOR_COMSIM_FAULTS when it is set and not blank. Returns "" on success (or when the
