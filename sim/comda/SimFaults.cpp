@@ -36,7 +36,7 @@ constexpr const char* kKnownWords =
     "slow=MS, property-error=ID, read-error=ID, write-error=ID, add-error=ID, refuse-browse=ID, "
     "item-id-error=ID, refuse-browse-to, sfalse, arrays=null, arrays=short, empty-properties, "
     "callbacks-after-unadvise, callbacks-after-remove, unknown-handle, bad-stream, "
-    "complete-in-call";
+    "complete-in-call, shutdown-after=MS";
 
 [[noreturn]] void Refuse(std::string_view word, const char* why) {
     throw std::invalid_argument(std::string(kSimFaultsVariable) + ": " + why + " \"" +

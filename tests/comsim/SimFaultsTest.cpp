@@ -28,10 +28,11 @@ TEST(SimFaultSwitches, ParseEveryWordAndRefuseWhatTheyCannotTake) {
                                   "sfalse,arrays=short,callbacks-after-unadvise,empty-properties"),
               expected);
     EXPECT_EQ(sim::ParseSimFaults("arrays=null").OutArrays, sim::OutArrayFault::Null);
+    EXPECT_EQ(sim::ParseSimFaults("shutdown-after=1500").ShutdownAfterMs, 1500);
     EXPECT_EQ(sim::ParseSimFaults(""), sim::SimFaults{});
 
     for (const char* bad : {"slow", "slow=-1", "slow=12ms", "slow=999999", "bogus", "arrays=long",
-                            "read-error=", "sfalse=1", "sfalse,refuse-browse"}) {
+                            "read-error=", "sfalse=1", "sfalse,refuse-browse", "shutdown-after"}) {
         try {
             sim::ParseSimFaults(bad);
             ADD_FAILURE() << bad << " was taken";
