@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "QtEventLoop.h"
+#include "com/VelqorComCalls.h"
 #include "com/runtime/ComPlatform.h"
 #include "contract/CallCancel.h"
 #include "contract/VelqorError.h"
@@ -187,6 +188,8 @@ bool RunBusy(const QString& what, const std::function<void()>& call, BusyKind ki
         // calls need an initialised thread.
         const HRESULT co = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         {
+            // Cancel ends a COM call under way as it ends an HTTP exchange.
+            velqor::TComCallBounds bounds(0);
             velqor::CallCancelScope scope;
             {
                 std::lock_guard lock(link.mu);

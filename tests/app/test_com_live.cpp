@@ -3,21 +3,26 @@
 // server box lists the servers; the browse dialog walks a DA 2.0 and a DA 3.0 server, and the
 // items picked in it update live.
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 
 #include "AppTestSupport.h"
+#include "BusyCall.h"
 #include "OPCGroupDlg.h"
 #include "QtEventLoop.h"
 #include "VelqorDlgBrowse.h"
 #include "com/runtime/ComPlatform.h"
 #include "comda/OpcServerList.h"
+#include "comda/SimFaults.h"
 #include "comda/SimServers.h"
 #include "uMain.h"
 
@@ -122,6 +127,37 @@ TEST_F(ComWindow, ServerBoxListsTheComServersAndTheAddressItStartedWith) {
         Shot(form->ServerCombo->view()->window(), "servers");  // the open list
         form->ServerCombo->hidePopup();
     }
+}
+
+// A COM server whose calls take 20 s: Cancel on the busy indicator ends the connect at once and
+// leaves the window disconnected.
+TEST_F(ComWindow, ConnectToASlowServerCanBeCancelled) {
+    sim::SimFaults slow;
+    slow.SlowCallMs = 20000;
+    sim::SetSimFaults(slow);
+    auto form = Window("Velqor.SimDA20.1");
+    SetBusyIndicatorDelay(0);
+    QTimer driver;
+    driver.setInterval(50);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "BusyIndicator" && w->isVisible()) {
+                w->findChild<QPushButton*>("BusyCancel")->click();
+                driver.stop();
+            }
+    });
+    driver.start();
+    QElapsedTimer took;
+    took.start();
+    form->bConnect->click();
+    driver.stop();
+    SetBusyIndicatorDelay(300);
+    sim::ClearSimFaults();
+    EXPECT_LT(took.elapsed(), 10000) << "the cancel did not end the slow call";
+    EXPECT_FALSE(form->OPCServer->Active())
+        << "a cancelled connect is not connected " << took.elapsed() << " "
+        << form->StatusLine->text().toStdString();
+    EXPECT_TRUE(apptest::Recorded().errors.empty()) << apptest::Recorded().errors[0];
 }
 
 // The dialog walks down to a tank, returns the chosen items' IDs, and goes back up; the DA 2.0

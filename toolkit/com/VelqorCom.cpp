@@ -212,19 +212,23 @@ void TVelqorCOMConnection::Connect(const std::string& clientName, const std::str
     if (!serverObject_) throw EOPCServerException(MsgFormat(Msg::UnableToConnect, serverName_));
     connected_ = true;
     opcCommon_ = com::QueryAs<IOPCCommon>(serverObject_);
+    // The results of the advise and of the client name are of no consequence, but a call that
+    // was cancelled or ran out of time ends the connect: the user gave up, or the server does
+    // not answer.
+    const auto giveUpIfEnded = [this] {
+        if (!CallEndedByBounds()) return;
+        connected_ = false;
+        ReleaseServer();
+        RaiseIfBoundsEnded(RPC_E_CALL_CANCELED);
+    };
     shutdownSink_ = com::MakeObject<TVelqorShutdownEvent>(this);
     shutdownSink_->Advise();
+    giveUpIfEnded();
     if (opcCommon_ && !Trimmed(clientName_).empty()) {
         BSTR name = ToWideString(clientName_);
-        const HRESULT named = opcCommon_->SetClientName(name);
+        opcCommon_->SetClientName(name);
         SysFreeString(name);
-        // Its result is of no consequence, but a server that did not answer it is no
-        // connection.
-        if (named == RPC_E_CALL_CANCELED) {
-            connected_ = false;
-            ReleaseServer();
-            RaiseIfBoundsEnded(named);
-        }
+        giveUpIfEnded();
     }
     AfterConnect();
     connected_ = true;

@@ -163,6 +163,13 @@ TComCallEnd TakeLastCallEnd() {
 }
 uint32_t LastCallLimit() { return t_limits.lastLimit; }
 
-void ForgetUnansweredCalls() { t_limits.unanswered = false; }
+bool CallEndedByBounds() { return t_limits.lastEnd != TComCallEnd::None; }
+
+void ForgetUnansweredCalls() {
+    ThreadLimits& l = t_limits;
+    l.unanswered = false;
+    l.lastEnd = TComCallEnd::None;
+    l.cancelGiven = false;
+}
 
 }  // namespace velqor

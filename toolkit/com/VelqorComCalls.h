@@ -73,7 +73,11 @@ class TComCallLimit {
 TComCallEnd TakeLastCallEnd();
 // The time limit that ended the last timed-out call, in milliseconds.
 uint32_t LastCallLimit();
-// The calling thread's calls get their full time limit again (a new connection).
+// True when the bounds ended one of the calling thread's calls since the last TakeLastCallEnd
+// or ForgetUnansweredCalls (also a call whose result was not looked at).
+bool CallEndedByBounds();
+// The calling thread's calls get their full time limit again, and what ended an earlier call
+// is forgotten (a new connection).
 void ForgetUnansweredCalls();
 
 }  // namespace velqor
