@@ -5,6 +5,7 @@
 # Wine's console writes CRLF line ends; they are removed before anything is compared. Every
 # wait is bounded.
 cli_exe="$build/cli/tagscope-cli.exe"
+cli_view=64 # the registry view (64 or 32) cli_registered looks in: the client's bitness
 cli_out="$build/cli-checks"
 cli_limit="${CLI_TIMEOUT:-120}"
 rm -rf "$cli_out"
@@ -42,7 +43,7 @@ cli_lines() {
 cli_registered() {
   local clsid
   clsid=$(wine reg query "HKCR\\$1\\CLSID" /ve 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}')
-  [ -n "$clsid" ] && wine reg query "HKCR\\CLSID\\$clsid\\$2" /ve >/dev/null 2>&1
+  [ -n "$clsid" ] && wine reg query "HKCR\\CLSID\\$clsid\\$2" /ve "/reg:$cli_view" >/dev/null 2>&1
 }
 # The processes of the local server in this prefix (not another prefix's).
 cli_server_pids() {
