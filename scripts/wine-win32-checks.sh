@@ -1,11 +1,11 @@
 # shellcheck shell=bash disable=SC2154 # the sourcing scripts set $build, $prefix, $cli_out...
 # 32-bit Windows under Wine: the i686 build (cmake/mingw-w64-i686.cmake) of the proxy/stub DLL,
-# tagscope-cli.exe and the simulated servers, run on the 64-bit prefix's 32-bit side (WoW64).
-# In-process servers are loaded only by clients of their own bitness, and most OPC servers are
-# 32-bit. Sourced by scripts/test-wine.sh after the 64-bit client checks; uses its $root, $build,
-# $prefix, $launcher, $expected, $server and check and register_form, and the cli_* functions of
-# scripts/wine-cli-checks.sh. Skipped, with a message, where the i686 compiler or wine32 is
-# missing.
+# tagscope-cli.exe, the simulated servers and the transport's test programs, run on the 64-bit
+# prefix's 32-bit side (WoW64). In-process servers are loaded only by clients of their own
+# bitness, and most OPC servers are 32-bit. Sourced by scripts/test-wine.sh after the 64-bit
+# client checks; uses its $root, $build, $prefix, $launcher, $expected, $server, $tests and
+# check, register_form and run_tests, and the cli_* functions of scripts/wine-cli-checks.sh.
+# Skipped, with a message, where the i686 compiler or wine32 is missing.
 #
 # The registry has a 64-bit and a 32-bit view (Wow6432Node) of HKCR\CLSID and HKCR\Interface; the
 # ProgIDs are shared. A 32-bit regsvr32 or server registers in the 32-bit view, and a client
@@ -30,8 +30,9 @@ fi
 check "32-bit: configure the Windows build" cmake -S . -B "$w32_build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS_DEBUG=-O1 -DCMAKE_C_FLAGS_DEBUG=-O1 "${launcher[@]}"
-check "32-bit: build the proxy/stub DLL, tagscope-cli.exe and the simulated servers" \
-  cmake --build "$w32_build" -j2 --target velqor_opcproxy tagscope-cli comda-sim comda-sim-inproc
+check "32-bit: build the proxy/stub DLL, tagscope-cli.exe, the simulated servers and the tests" \
+  cmake --build "$w32_build" -j2 --target velqor_opcproxy tagscope-cli comda-sim comda-sim-inproc \
+  winproxy_string_tests velqor_comgroup_tests velqor_comconn_tests velqor_combrowse_tests
 w32_proxy="$w32_build/toolkit/com/idl/opcproxy.dll"
 w32_cli="$w32_build/cli/tagscope-cli.exe"
 w32_server="$w32_build/sim/comda/comda-sim.exe"
@@ -72,10 +73,29 @@ sys.exit(0 if ok else 1)
 PY
 }
 check "32-bit: each view's proxy classes served by the DLL of its bitness" w32_proxies_apart
+check "32-bit: OPC string parameters marshalled intact" \
+  timeout 300 wine "$w32_build/tests/winproxy/winproxy_string_tests.exe" --gtest_brief=1
 
 # w32_register local|inproc: registers the 32-bit form (as register_form does the 64-bit one).
 w32_register() {
   server="$w32_server" inproc="$w32_inproc" register_form "$1"
+}
+# w32_in_tree TREE COMMAND...: the command with $build naming that build tree.
+w32_in_tree() {
+  local build="$1"
+  shift
+  "$@"
+}
+# w32_run_tests FORM TREE [PROGRAM...]: the transport's test programs (all, or those named) of
+# that tree (see run_tests).
+w32_run_tests() {
+  local form="$1" tree="$2" t
+  shift 2
+  [ $# -eq 0 ] && set -- "${tests[@]}"
+  for t in "$@"; do
+    [ -f "$tree/$t" ] &&
+      check "$form: $(basename "$t" .exe)" w32_in_tree "$tree" run_tests "$form" "$t"
+  done
 }
 # w32_mapping FILE: the processes of this prefix that have FILE mapped.
 w32_mapping() {
@@ -83,7 +103,8 @@ w32_mapping() {
   file=$(realpath "$1")
   for p in /proc/[0-9]*; do
     grep -qsF "$file" "$p/maps" || continue
-    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "${p#/proc/}"
+    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+      echo "${p#/proc/}"
   done
 }
 # w32_watch NAME PROGID inproc|local SERVERFILE OTHERFILE...: a watch of a number and a string
@@ -107,8 +128,8 @@ w32_watch() {
   wait "$pid"
   echo "$name: client $client, server $serving, other ${other:-none} (after $n looks)"
   cat "$cli_out/$name.out" "$cli_out/$name.err"
-  [ "$(cat "$cli_out/$name.rc")" = 0 ] && [ -n "$client" ] && [ -n "$serving" ] && [ -z "$other" ] &&
-    { { [ "$form" = inproc ] && [ "$serving" = "$client" ]; } ||
+  [ "$(cat "$cli_out/$name.rc")" = 0 ] && [ -n "$client" ] && [ -n "$serving" ] &&
+    [ -z "$other" ] && { { [ "$form" = inproc ] && [ "$serving" = "$client" ]; } ||
       { [ "$form" = local ] && [ "$serving" != "$client" ]; }; } &&
     [ "$(grep -cE 'Dynamic/String +Text [0-9]+ +good' "$cli_out/$name.out")" -ge 2 ] &&
     cli_lines "$name" 2 Dynamic/Int
@@ -134,10 +155,12 @@ w32_checks_on() {
 cli_exe="$w32_cli" cli_view=32
 # The 64-bit in-process form stays registered in its view.
 check "32-bit: register the in-process server" w32_register inproc
+w32_run_tests win32-inproc "$w32_build"
 w32_checks_on inproc InprocServer32 "$w32_inproc"
 
 check "unregister the 64-bit forms" wine "$(winepath -w "$server")" /UnregServer
 check "32-bit: register the local server" w32_register local
+w32_run_tests win32-local "$w32_build"
 w32_checks_on local LocalServer32 "$w32_server"
 
 # A 64-bit client, a 32-bit server: the DA 1.0 stream arrives with 16-byte VARIANTs.
@@ -152,6 +175,10 @@ check "Velqor.SimDA10.1 served only in the 32-bit view" w32_only_in_32bit_view V
 check "win64-client DA 1.0 watch, served by the 32-bit local server" \
   w32_watch win64-local-Velqor.SimDA10.1-watch Velqor.SimDA10.1 local "$w32_server" \
   "$build/sim/comda/comda-sim.exe" "$build/sim/comda/comda-sim-inproc.dll"
+# The browse tests stay out: their server list tests register classes in the client's
+# registry view, which the 32-bit server list does not see.
+w32_run_tests win64-client-win32-local "$build" tests/comgroup/velqor_comgroup_tests.exe \
+  tests/comconn/velqor_comconn_tests.exe
 
 check "32-bit: unregister the simulated servers" wine "$(winepath -w "$w32_server")" /UnregServer
 wineserver -k 2>/dev/null || true
