@@ -24,11 +24,19 @@ apt_install() {
 }
 if [ ${#missing[@]} -gt 0 ] || [ ${#missing32[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]} ${missing32[*]}" >&2
+  added_i386=""
   if [ ${#missing32[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386 || true
+    $SUDO dpkg --add-architecture i386 && added_i386=1
   fi
-  if ! { $SUDO apt-get update -qq && { [ ${#missing[@]} -eq 0 ] || apt_install "${missing[@]}"; }; }
-  then
+  updated=""
+  $SUDO apt-get update -qq && updated=1
+  # Package lists that cannot be had for i386 must not cost the 64-bit side.
+  if [ -z "$updated" ] && [ -n "$added_i386" ]; then
+    $SUDO dpkg --remove-architecture i386 || true
+    missing32=()
+    $SUDO apt-get update -qq && updated=1
+  fi
+  if ! { [ -n "$updated" ] && { [ ${#missing[@]} -eq 0 ] || apt_install "${missing[@]}"; }; }; then
     echo "setup-wine: cannot install ${missing[*]}; the Windows stage is skipped" >&2
     exit 2
   fi
