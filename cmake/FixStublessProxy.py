@@ -13,6 +13,14 @@ widl 7 and 8 give some string parameters a type offset past the right entry:
 Each such offset is moved back to the top-level entry whose chain of pointers (one or two
 links, four bytes each) leads to it.
 
+widl also describes the array of a [size_is(field)] pointer once, with the field's offset from
+the start of the structure holding the pointer. In the flat pointer layout of an outer structure
+that embeds this one (FC_PSTRUCT and its arrays: 32-bit only, as a 64-bit structure with pointers
+is never flat), the engine counts that offset from the outer structure's start and reads the
+count from another field (OPCBROWSEELEMENT embeds OPCITEMPROPERTIES 16 bytes in: the browse
+results' properties). Such a pointer gets a copy of the array, appended to the type format string,
+whose offset counts from the outer structure.
+
   FixStublessProxy.py IN OUT      writes the corrected source, lists the corrections
   FixStublessProxy.py --check IN  exits 1 listing the parameters that need correcting
 """
@@ -73,7 +81,7 @@ def leads_to(types, start, target):
         types[start] in (FC_RP, FC_UP)
 
 
-def correct(text):
+def correct_parameters(text):
     """(corrected text, list of 'Interface::Method parameter old -> new')"""
     types = type_bytes(text)
     table = text[text.index("__MIDL_TypeFormatString ="):]
@@ -103,6 +111,100 @@ def correct(text):
         return "%sNdrFcShort(0x%x),\t/* type offset = %d */" % (m.group(1), back, back)
 
     return PARAM.sub(repl, text), fixes
+
+
+# A pointer of a flat layout: its memory offset, then (after the buffer offset) a pointer entry
+# naming its pointee by a relative offset.
+LAYOUT_POINTER = re.compile(
+    r"/\* Memory offset = (\d+) \*/\n[^\n]*\n\s*0x1[123], 0x[0-9a-fA-F]+,[^\n]*\n"
+    r"(\s*)NdrFcShort\(0x[0-9a-fA-F]+\),\s*/\* Offset= (-?\d+) \((\d+)\) \*/")
+RELATIVE = re.compile(r"NdrFcShort\(0x[0-9a-fA-F]+\),(\s*)/\* Offset= (-?\d+) \((\d+)\) \*/")
+POINTER_CORRELATION = re.compile(r"(Corr desc: field pointer [^\n]*\n[^\n]*\n\s*)"
+                                 r"NdrFcShort\((0x[0-9a-fA-F]+)\),(\s*)/\* offset = (-?\d+) \*/")
+FC_CARRAY, FC_CVARRAY, FC_BOGUS_ARRAY, FC_EMBEDDED_COMPLEX = 0x1B, 0x1C, 0x21, 0x4C
+FC_POINTER_CONFORMANCE = 0x10
+
+
+def short(value):
+    return "NdrFcShort(0x%x)" % (value & 0xFFFF)
+
+
+def through_end(text, at):
+    """The lines of the type entry at offset at, up to its first FC_END: an array of structures
+    whole, a flat structure's pointer layout."""
+    start = text.index("/* %d (" % at, text.index("__MIDL_TypeFormatString ="))
+    return text[start:text.index("\n", text.index("/* FC_END */", start)) + 1]
+
+
+def byte_count(lines):
+    """How many bytes a run of format string lines holds."""
+    return sum(4 if long_ else 2 if short_ else 1
+               for line in lines.splitlines()
+               for long_, short_, _ in TOKEN.findall(line.split("/*")[0]))
+
+
+def moved(lines, old, new):
+    """Entry lines moved from offset old to new: their offset marks follow, their relative
+    offsets still reach what they did."""
+    def relative(r):
+        pointee = int(r.group(3))
+        field = pointee - int(r.group(2)) - old + new
+        return "%s,%s/* Offset= %d (%d) */" % (short(pointee - field), r.group(1), pointee - field,
+                                                pointee)
+    lines = re.sub(r"^/\* *(\d+)", lambda n: "/* %d" % (int(n.group(1)) - old + new), lines,
+                   flags=re.M)
+    return RELATIVE.sub(relative, lines)
+
+
+def separate_embedded_arrays(text):
+    """(corrected text, list of 'entry: copy at offset for pointers N bytes in')"""
+    types = type_bytes(text)
+    uses = {}  # pointee -> [(memory offset, relative offset, match)]
+    for m in LAYOUT_POINTER.finditer(text):
+        target = int(m.group(4))
+        if types[target] in (FC_CARRAY, FC_CVARRAY, FC_BOGUS_ARRAY) and \
+                types[target + 4] & 0xF0 == FC_POINTER_CONFORMANCE:
+            uses.setdefault(target, []).append((int(m.group(1)), int(m.group(3)), m))
+    for target, refs in uses.items():
+        # The one kind met so far, copied whole: an array of structures (12 bytes, the
+        # embedded structure's entry, padding, FC_END).
+        if len({r[0] for r in refs}) > 1 and (types[target] != FC_BOGUS_ARRAY or
+                                               types[target + 12] != FC_EMBEDDED_COMPLEX):
+            raise SystemExit("%d: an array reached at several offsets, of a kind not copied" % target)
+    end = int(re.search(r"#define TYPE_FORMAT_STRING_SIZE (\d+)", text).group(1)) - 1
+    copies, edits, fixes = [], [], []
+    for target, refs in sorted(uses.items()):
+        home = min(r[0] for r in refs)  # the pointer in the structure that holds it
+        for shift in sorted({r[0] - home for r in refs} - {0}):
+            at = end  # the copy goes before the closing zero byte
+            copy = POINTER_CORRELATION.sub(
+                lambda c: "%s%s,%s/* offset = %d */" % (c.group(1), short(int(c.group(4)) + shift),
+                                                      c.group(3), int(c.group(4)) + shift),
+                moved(through_end(text, target), target, at))
+            copies.append(copy)
+            end += byte_count(copy)
+            for memory, relative, m in refs:
+                if memory - home == shift:
+                    field = target - relative
+                    edits.append((m.start(2), m.end(), "%s%s,\t/* Offset= %d (%d) */" % (
+                        m.group(2), short(at - field), at - field, at)))
+            fixes.append("%d: copy at %d for pointers %d bytes in" % (target, at, shift))
+    if not copies:
+        return text, fixes
+    for start, stop, new in sorted(edits, reverse=True):
+        text = text[:start] + new + text[stop:]
+    close = re.compile(r"\n\s*0x0\n\s*\}\n\};").search(
+        text, text.index("__MIDL_TypeFormatString ="))
+    text = text[:close.start() + 1] + "".join(copies) + text[close.start() + 1:]
+    return re.sub(r"#define TYPE_FORMAT_STRING_SIZE \d+",
+                  "#define TYPE_FORMAT_STRING_SIZE %d" % (end + 1), text, count=1), fixes
+
+
+def correct(text):
+    """(corrected text, list of corrections): string parameters, then embedded arrays."""
+    text, fixes = correct_parameters(text)
+    text, more = separate_embedded_arrays(text)
+    return text, fixes + more
 
 
 def main(argv):

@@ -1,9 +1,15 @@
-# Cross-compiling for 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64), POSIX thread
-# model (std::thread and std::mutex need it). Use:
+# Cross-compiling for Windows with Debian's mingw-w64, POSIX thread model (std::thread and
+# std::mutex need it): 64-bit (g++-mingw-w64-x86-64) by default, 32-bit through
+# cmake/mingw-w64-i686.cmake (g++-mingw-w64-i686), which names the processor and includes this
+# file. Use:
 #   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+#   cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
+if(NOT DEFINED VELQOR_MINGW_PROCESSOR)
+  set(VELQOR_MINGW_PROCESSOR x86_64)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(_triple x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR ${VELQOR_MINGW_PROCESSOR})
+set(_triple ${VELQOR_MINGW_PROCESSOR}-w64-mingw32)
 set(CMAKE_C_COMPILER ${_triple}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${_triple}-g++-posix)
 set(CMAKE_RC_COMPILER ${_triple}-windres)

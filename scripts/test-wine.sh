@@ -174,6 +174,7 @@ done
 # tagscope-cli.exe against the servers in each form (its own file).
 # shellcheck source=scripts/wine-cli-checks.sh
 source scripts/wine-cli-checks.sh
+source scripts/wine-win32-checks.sh # the 32-bit build and clients (its own file)
 
 check "unregister the simulated servers" wine "$(winepath -w "$server")" /UnregServer
 # A server kept by a client that leaked its references (Wine does not ping clients) ends here.

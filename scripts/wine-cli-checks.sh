@@ -5,6 +5,7 @@
 # Wine's console writes CRLF line ends; they are removed before anything is compared. Every
 # wait is bounded.
 cli_exe="$build/cli/tagscope-cli.exe"
+cli_view=64 # the registry view (64 or 32) cli_registered looks in: the client's bitness
 cli_out="$build/cli-checks"
 cli_limit="${CLI_TIMEOUT:-120}"
 rm -rf "$cli_out"
@@ -49,10 +50,8 @@ cli_console() {
 # later.
 cli_registered() {
   local clsid
-  # /reg:64: where Wine's 32-bit side is installed, `wine reg` may be the 32-bit program, which
-  # would look in the 32-bit view of the registry.
-  clsid=$(wine reg query "HKCR\\$1\\CLSID" /ve /reg:64 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}')
-  [ -n "$clsid" ] && wine reg query "HKCR\\CLSID\\$clsid\\$2" /ve /reg:64 >/dev/null 2>&1
+  clsid=$(wine reg query "HKCR\\$1\\CLSID" /ve 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}')
+  [ -n "$clsid" ] && wine reg query "HKCR\\CLSID\\$clsid\\$2" /ve "/reg:$cli_view" >/dev/null 2>&1
 }
 # The processes of the local server in this prefix (not another prefix's).
 cli_server_pids() {

@@ -1,7 +1,9 @@
-// The DA 1.0 data and write-complete streams in global memory. A stream carries no pointers a
-// client could follow: a string's characters travel behind its VARIANT (a 4-byte byte count, the
-// UTF-16 characters and a 0 character), and a value that would need a pointer of another kind
-// (arrays, references, interfaces) goes out empty with bad quality (configuration error).
+// The DA 1.0 data and write-complete streams in global memory, VARIANTs in this build's layout
+// (16 bytes from a 32-bit server, 24 from a 64-bit one; clients read both). A stream carries no
+// pointers a client could follow: a string's characters travel behind its VARIANT (a 4-byte byte
+// count, the UTF-16 characters and a 0 character), and a value that would need a pointer of
+// another kind (arrays, references, interfaces) goes out empty with bad quality (configuration
+// error).
 #include <cstring>
 
 #include "SimGroup.h"

@@ -95,6 +95,7 @@ TEST_F(ServerListTest, PerTypeReportsFollowTheCategoryOrder) {
                 EXPECT_EQ(c.size(), 38u);
                 reports.push_back(std::to_string(type) + ":" + p + ":" + d);
             });
+        ASSERT_EQ(reports.size(), 4u);
         std::sort(reports.begin() + 1, reports.begin() + 3);  // one category, any order
         EXPECT_EQ(reports, (std::vector<std::string>{"1:Velqor.SimDA10.1:Velqor Simulated OPC "
                                                      "DA 1.0 Server",

@@ -1,6 +1,8 @@
 #include "com/VelqorCOMDAStream.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "com/ComValues.h"
 #include "com/OpcDaIntf.h"
@@ -11,8 +13,8 @@ namespace velqor {
 namespace {
 
 constexpr size_t kGroupHeader = sizeof(OPCGROUPHEADER);
-constexpr size_t kVariantSize = sizeof(VARIANT);
-constexpr size_t kValueAt = 8;  // where a VARIANT's value starts, on every platform
+constexpr size_t kValueAt = 8;    // where a VARIANT's value starts, in both layouts
+constexpr size_t kAlignment = 8;  // fewer bytes than this between values are padding
 constexpr uint16_t kQualityMajor = 0xC0;
 
 template <class T>
@@ -90,17 +92,77 @@ bool ScalarValue(VARTYPE vt, const uint8_t* p, Variant& out) {
     }
 }
 
-// The value at `at`; false when it does not lie wholly inside the block or cannot be carried.
-bool StreamValue(const uint8_t* data, size_t size, size_t at, Variant& out) {
-    if (at > size || size - at < kVariantSize) return false;
+// One value read in one layout.
+struct Reading {
+    size_t End = 0;          // where it ends; 0 when it does not fit
+    size_t StringBytes = 0;  // a string's byte count
+    bool Tight = false;      // fewer than kAlignment bytes are left behind it
+};
+
+// The value at `at` read with VARIANTs of `variant` bytes; it has to end by `limit` (the next
+// value's offset or the block's end).
+Reading Read(const uint8_t* data, size_t limit, size_t at, size_t variant) {
+    Reading r;
+    if (at > limit || limit - at < variant) return r;
+    size_t end = at + variant;
+    if (ReadAt<VARTYPE>(data, at) == VT_BSTR) {
+        if (limit - end < 4) return r;
+        const uint32_t bytes = ReadAt<uint32_t>(data, end);
+        if (bytes % 2 != 0 || bytes > limit - end - 4) return r;
+        end += 4 + bytes;
+        if (limit - end >= 2 && ReadAt<uint16_t>(data, end) == 0) end += 2;
+        r.StringBytes = bytes;
+    }
+    r.End = end;
+    r.Tight = limit - end < kAlignment;
+    return r;
+}
+
+// Where each value has to end: by the next value's offset, or by the block's end.
+std::vector<size_t> ValueLimits(const std::vector<size_t>& valueAt, size_t size) {
+    std::vector<size_t> sorted = valueAt;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<size_t> limit;
+    limit.reserve(valueAt.size());
+    for (const size_t at : valueAt) {
+        const auto next = std::upper_bound(sorted.begin(), sorted.end(), at);
+        limit.push_back(next == sorted.end() ? size : std::min(*next, size));
+    }
+    return limit;
+}
+
+// The layout that explains the block better: more values fitting tightly, then more string
+// bytes, then the 24-byte one.
+TStreamLayout BlockLayout(const uint8_t* data, const std::vector<size_t>& valueAt,
+                          const std::vector<size_t>& limit) {
+    std::pair<size_t, size_t> score16{}, score24{};  // values fitting tightly, string bytes
+    for (size_t i = 0; i < valueAt.size(); ++i) {
+        const Reading r16 = Read(data, limit[i], valueAt[i], 16);
+        const Reading r24 = Read(data, limit[i], valueAt[i], 24);
+        score16.first += r16.Tight;
+        score16.second += r16.StringBytes;
+        score24.first += r24.Tight;
+        score24.second += r24.StringBytes;
+    }
+    return score16 > score24 ? TStreamLayout::Variant16 : TStreamLayout::Variant24;
+}
+
+void MarkMalformed(ItemUpdate& u) {
+    u.Value = Variant();
+    u.Fields = ItemUpdate::kQuality | ItemUpdate::kError;
+    u.Quality = 0;
+    u.Error = kMalformedAnswer;
+    u.ErrorDetail = kMalformedStreamValue;
+}
+
+// The value of an item known to fit, read with VARIANTs of `variant` bytes; false for kinds a
+// stream cannot carry.
+bool StreamValue(const uint8_t* data, size_t at, size_t variant, Variant& out) {
     const VARTYPE vt = ReadAt<VARTYPE>(data, at);
     if (vt != VT_BSTR) return ScalarValue(vt, data + at + kValueAt, out);
-    const size_t lengthAt = at + kVariantSize;
-    if (size - lengthAt < 4) return false;
-    const uint32_t bytes = ReadAt<uint32_t>(data, lengthAt);
-    if (bytes % 2 != 0 || bytes > size - lengthAt - 4) return false;
+    const uint32_t bytes = ReadAt<uint32_t>(data, at + variant);
     std::u16string text(bytes / 2, u'\0');
-    std::memcpy(text.data(), data + lengthAt + 4, bytes);
+    std::memcpy(text.data(), data + at + variant + 4, bytes);
     out = Variant::Str(com::Utf16ToUtf8(text));
     return true;
 }
@@ -116,19 +178,27 @@ bool DecodeDataStream(const uint8_t* data, size_t size, bool withTime, TDecodedS
     out.TransactionID = head.dwTransactionID;
     out.Status = head.hrStatus;
     if (FAILED(head.hrStatus)) return true;
-    out.Items.reserve(head.dwItemCount);
-    for (size_t i = 0; i < head.dwItemCount; ++i) {
+    const size_t count = head.dwItemCount;
+    std::vector<size_t> valueAt(count);
+    for (size_t i = 0; i < count; ++i)
+        valueAt[i] = ReadAt<OPCITEMHEADER2>(data, kGroupHeader + i * itemHeader).dwValueOffset;
+    const std::vector<size_t> limit = ValueLimits(valueAt, size);
+    out.Layout = BlockLayout(data, valueAt, limit);
+    const size_t variant = size_t(out.Layout), otherVariant = variant == 16 ? 24 : 16;
+
+    out.Items.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
         const size_t at = kGroupHeader + i * itemHeader;
         // Both header kinds begin alike; the timestamp follows in the longer one.
         const OPCITEMHEADER2 item = ReadAt<OPCITEMHEADER2>(data, at);
         ItemUpdate& u = out.Items.emplace_back();
         u.ClientHandle = item.hClient;
-        if (!StreamValue(data, size, item.dwValueOffset, u.Value)) {
-            u.Value = Variant();
-            u.Fields = ItemUpdate::kQuality | ItemUpdate::kError;
-            u.Quality = 0;
-            u.Error = kMalformedAnswer;
-            u.ErrorDetail = kMalformedStreamValue;
+        const Reading r = Read(data, limit[i], valueAt[i], variant);
+        // A string that only the other layout reads tightly belongs to a block mixing layouts.
+        const bool mixed = r.End && !r.Tight && ReadAt<VARTYPE>(data, valueAt[i]) == VT_BSTR &&
+                           Read(data, limit[i], valueAt[i], otherVariant).Tight;
+        if (!r.End || mixed || !StreamValue(data, valueAt[i], variant, u.Value)) {
+            MarkMalformed(u);
             continue;
         }
         u.Fields = ItemUpdate::kValue | ItemUpdate::kQuality | ItemUpdate::kLearnCanonical;
@@ -206,7 +276,9 @@ bool ScalarBytes(const Variant& v, uint64_t& bits) {
 }  // namespace
 
 std::string EncodeDataStream(const std::vector<ItemUpdate>& items, bool withTime,
-                             uint32_t clientGroup, uint32_t transactionID, int32_t status) {
+                             uint32_t clientGroup, uint32_t transactionID, int32_t status,
+                             TStreamLayout layout) {
+    const size_t variant = size_t(layout);
     const size_t itemHeader = withTime ? sizeof(OPCITEMHEADER1) : sizeof(OPCITEMHEADER2);
     std::string block(kGroupHeader + items.size() * itemHeader, '\0');
     for (size_t i = 0; i < items.size(); ++i) {
@@ -218,14 +290,14 @@ std::string EncodeDataStream(const std::vector<ItemUpdate>& items, bool withTime
         head.wQuality = WORD(u.Quality);
         head.ftTimeStampItem = LocalDateTimeToFileTime(u.TimeStamp);
         std::memcpy(block.data() + kGroupHeader + i * itemHeader, &head, itemHeader);
-        block.append(kVariantSize, '\0');
+        block.append(variant, '\0');
         WriteAt<VARTYPE>(block, valueAt, u.Value.IsString() ? VARTYPE(VT_BSTR) : u.Value.Type());
         if (u.Value.IsString()) {
             const std::u16string text = com::Utf8ToUtf16(u.Value.RawString());
             const uint32_t bytes = uint32_t(text.size() * 2);
             block.append(4 + bytes + 2, '\0');
-            WriteAt<uint32_t>(block, valueAt + kVariantSize, bytes);
-            std::memcpy(block.data() + valueAt + kVariantSize + 4, text.data(), bytes);
+            WriteAt<uint32_t>(block, valueAt + variant, bytes);
+            std::memcpy(block.data() + valueAt + variant + 4, text.data(), bytes);
         } else {
             uint64_t bits = 0;
             if (!ScalarBytes(u.Value, bits)) WriteAt<VARTYPE>(block, valueAt, VT_EMPTY);
