@@ -8,7 +8,7 @@
 #include <exception>
 #include <string>
 
-#include "com/runtime/Exception.h"
+#include "runtime/Exception.h"
 
 // A text that cannot be converted to the number an input box asks for.
 class EConvertError : public velqor::Exception {

@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "com/runtime/Exception.h"
+#include "runtime/Exception.h"
 
 QString ExportFileName(const QDate& date) { return "OPC_" + date.toString("yyMMdd") + ".txt"; }
 

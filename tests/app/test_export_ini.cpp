@@ -6,7 +6,7 @@
 
 #include "AppTestSupport.h"
 #include "IniMemory.h"
-#include "com/runtime/Exception.h"
+#include "runtime/Exception.h"
 #include "uMainExport.h"
 
 namespace {

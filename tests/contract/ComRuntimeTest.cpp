@@ -2,7 +2,7 @@
 // reference counts through ComPtr, and GUID text forms.
 #include <gtest/gtest.h>
 
-#include "com/runtime/Unknown.h"
+#include "runtime/Unknown.h"
 #include "contract/VelqorTransport.h"
 
 namespace velqor {

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <string>
 
-#include "com/runtime/Exception.h"
+#include "runtime/Exception.h"
 #include "contract/VelqorDateTime.h"
 
 namespace velqor {

@@ -2,7 +2,7 @@
 // identifier, the COM error report and the message catalogue.
 #include <gtest/gtest.h>
 
-#include "com/runtime/HResult.h"
+#include "runtime/HResult.h"
 #include "contract/VelqorError.h"
 #include "contract/VelqorIntf.h"
 #include "contract/VelqorItemData.h"

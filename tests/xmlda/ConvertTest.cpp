@@ -2,7 +2,7 @@
 // texts, item identifiers and item properties.
 #include <gtest/gtest.h>
 
-#include "com/runtime/VarType.h"
+#include "runtime/VarType.h"
 #include "xmlda/VelqorXMLDAConvert.h"
 
 namespace velqor {

@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "com/runtime/VarType.h"
+#include "runtime/VarType.h"
 #include "contract/VelqorError.h"
 
 namespace velqor {

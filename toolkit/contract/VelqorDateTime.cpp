@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "com/runtime/Exception.h"
+#include "runtime/Exception.h"
 
 namespace velqor {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "com/runtime/Exception.h"
+#include "runtime/Exception.h"
 
 namespace velqor {
 

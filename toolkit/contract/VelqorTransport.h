@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "com/runtime/Unknown.h"
+#include "runtime/Unknown.h"
 #include "contract/EventLoop.h"
 #include "contract/VelqorIntf.h"
 #include "contract/VelqorItemData.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "com/runtime/Unknown.h"
+#include "runtime/Unknown.h"
 #include "contract/EventLoop.h"
 #include "contract/VelqorIntf.h"
 #include "contract/VelqorTransport.h"

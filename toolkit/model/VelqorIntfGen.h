@@ -2,7 +2,7 @@
 // through the contract's interfaces.
 #pragma once
 
-#include "com/runtime/Unknown.h"
+#include "runtime/Unknown.h"
 #include "contract/VelqorIntf.h"
 #include "contract/VelqorTransport.h"
 

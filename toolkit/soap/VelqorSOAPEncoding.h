@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "com/runtime/VarType.h"
+#include "runtime/VarType.h"
 #include "contract/Variant.h"
 #include "contract/VelqorDateTime.h"
 #include "contract/VelqorError.h"

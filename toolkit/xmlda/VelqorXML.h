@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "com/runtime/Unknown.h"
+#include "runtime/Unknown.h"
 #include "contract/VelqorTransport.h"
 #include "xmlda/VelqorSOAPCall.h"
 #include "xmlda/VelqorSOAPData.h"

@@ -4,7 +4,7 @@
 // by the toolkit's own runtime (velqor_runtime).
 #pragma once
 
-#include "com/runtime/Guid.h"
+#include "runtime/Guid.h"
 
 #ifdef _WIN32
 
@@ -22,9 +22,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "com/runtime/Guid.h"
-#include "com/runtime/HResult.h"
-#include "com/runtime/VarType.h"
+#include "runtime/Guid.h"
+#include "runtime/HResult.h"
+#include "runtime/VarType.h"
 
 // Integer and text types (Windows sizes: LONG and ULONG are 32 bits also on 64-bit systems).
 typedef uint8_t BYTE;

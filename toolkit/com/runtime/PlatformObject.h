@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "com/runtime/ComPlatform.h"
-#include "com/runtime/Unknown.h"
+#include "runtime/Unknown.h"
 
 namespace velqor::com {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "com/runtime/Exception.h"
+#include "runtime/Exception.h"
 
 struct _xmlNode;
 struct _xmlDoc;
