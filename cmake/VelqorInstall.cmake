@@ -11,7 +11,7 @@ set(VELQOR_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Velqor)
 # Velqor::<name>; Velqor::Velqor is all of them through the component model. A build without
 # the XML-DA transport (Windows) has the COM side alone.
 set(VELQOR_LIBRARIES)
-foreach(_name model xmlda com complatform soap http dom xmlguard contract runtime)
+foreach(_name model xmlda com complatform soap http dom xmlguard browse contract runtime)
   if(TARGET velqor_${_name})
     list(APPEND VELQOR_LIBRARIES ${_name})
   endif()
@@ -62,7 +62,7 @@ install(FILES ${PROJECT_BINARY_DIR}/velqor.pc
 # Left out: the runtime's class table and the registration calls meant for tests and simulated
 # servers, the markup pre-scan (used inside the DOM library only), and the Windows proxy/stub
 # build's own folder.
-foreach(_layer runtime contract com soap http xmlda model)
+foreach(_layer runtime contract browse com soap http xmlda model)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/toolkit/${_layer}
     DESTINATION ${VELQOR_INSTALL_INCLUDEDIR} COMPONENT dev
     FILES_MATCHING PATTERN "*.h"

@@ -9,6 +9,7 @@
 #include "CannedService.h"
 #include "contract/VelqorError.h"
 #include "xmlda/VelqorXMLDA.h"
+#include "contract/VelqorMask.h"
 #include "xmlda/VelqorXMLDABrowser.h"
 
 namespace velqor {
@@ -116,10 +117,11 @@ TEST_F(CannedBrowserTest, PropertiesAreMatchedByNameInAnyOrder) {
     EXPECT_EQ(Names(), (std::vector<std::string>{"Dbl", "RoDbl", "NumDbl", "WoDbl", "OnlyRights",
                                                  "NoProps", "Branch"}));
 
+    // OnlyRights came without its data type: not the two properties asked for, so it passes.
     browser->SetFilter(3, 2, 0, "");
     browser->Browse(false);
-    EXPECT_EQ(Names(),
-              (std::vector<std::string>{"Dbl", "Int", "NumDbl", "WoDbl", "NoProps", "Branch"}));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"Dbl", "Int", "NumDbl", "WoDbl", "OnlyRights",
+                                                 "NoProps", "Branch"}));
 
     browser->SetFilter(3, 1, vtR8, "");
     browser->Browse(false);
@@ -149,8 +151,12 @@ TEST_F(CannedBrowserTest, NamelessPropertiesAreTakenInRequestOrderAndPrefixesIgn
 
 TEST_F(CannedBrowserTest, FailedPropertiesAndUnknownTypeNamesDoNotDropAnItem) {
     browseReply = BrowseReply(
-        Element("Failed", true, "<Properties Name=\"dataType\" ResultID=\"E_INVALIDPID\"/>") +
-        Element("Vendor", true, Prop("dataType", QName("ns9:SomeVendorType"))));
+        Element("Failed", true,
+                "<Properties Name=\"dataType\" ResultID=\"E_INVALIDPID\"/>" +
+                    Prop("accessRights", Str("readable"))) +
+        Element("Vendor", true,
+                Prop("dataType", QName("ns9:SomeVendorType")) +
+                    Prop("accessRights", Str("readable"))));
     browser->SetFilter(3, 0, vtR8, "");
     browser->Browse(false);
     EXPECT_EQ(Names(),

@@ -55,13 +55,6 @@ std::vector<std::string> SplitComponents(const std::string& id) {
     return parts;
 }
 
-TVelqorBrowseItem RootItem() {
-    TVelqorBrowseItem root;
-    root.IsBranch = true;
-    root.HasChildren = true;
-    return root;
-}
-
 }  // namespace
 
 void BrowserCheck(TVelqorCOMDAConnection& connection, HRESULT code) {
@@ -83,7 +76,7 @@ void BrowserCheck(TVelqorCOMDAConnection& connection, HRESULT code) {
 }
 
 TVelqorCOMDABrowser::TVelqorCOMDABrowser(com::ComPtr<IVelqorDAConnection> connection)
-    : TVelqorCOMDAComponent(std::move(connection)), current_(RootItem()) {}
+    : TVelqorCOMDAComponent(std::move(connection)), current_(RootBrowseItem()) {}
 
 IOPCBrowseServerAddressSpace* TVelqorCOMDABrowser::Intf() {
     if (!intf_) {
@@ -218,7 +211,7 @@ bool TVelqorCOMDABrowser::Walk(const TVelqorBrowseItem& item) {
     try {
         MoveToRoot();
         for (const auto& part : SplitComponents(item.ItemName)) {
-            TVelqorBrowseItem step = RootItem();
+            TVelqorBrowseItem step = RootBrowseItem();
             step.Name = step.ItemName = part;
             if (!MoveDown(step)) return false;
         }

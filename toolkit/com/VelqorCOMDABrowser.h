@@ -5,12 +5,10 @@
 // so that it can name positions whose item ID the server does not tell. A server that refuses
 // OPC_BROWSE_TO is reached by climbing to the root and walking down the ID's components.
 //
-// TVelqorCOMDA3Browser drives IOPCBrowse (DA 3.0), which is stateless: the position, the position
-// to list next, the positions to go back to and the filters live here. One level is listed with
-// as many Browse calls as the server needs (its continuation points are followed until the level
-// is complete); the data-type and access-rights filters are applied here to the properties the
-// server sends along, found by their IDs. A flat listing walks the tree depth first from the
-// current position and keeps the items whose ID matches the name filter, used as a mask.
+// TVelqorCOMDA3Browser is the shared browser (browse/VelqorBrowseCore.h) over IOPCBrowse (DA 3.0),
+// which is stateless: one level is listed with as many Browse calls as the server needs; the
+// data-type and access-rights filters are applied to the properties the server sends along,
+// found by their IDs.
 //
 // Both gather a whole listing before the browse list changes: a call failing part-way raises
 // EOPCBrowserException and leaves the list as it was, never a shortened list. Every string and
@@ -21,9 +19,9 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include "browse/VelqorBrowseCore.h"
 #include "com/VelqorCOMDA.h"
 #include "contract/VelqorItemData.h"
 
@@ -74,53 +72,16 @@ class TVelqorCOMDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     std::vector<std::string> path_;  // branch names entered from the root
 };
 
-class TVelqorCOMDA3Browser : public com::ComObject<IVelqorBrowser>, public TVelqorCOMDAComponent {
+class TVelqorCOMDA3Browser : public com::ComObject<TVelqorBrowserCore>,
+                             public TVelqorCOMDAComponent {
   public:
     explicit TVelqorCOMDA3Browser(com::ComPtr<IVelqorDAConnection> connection);
 
-    // IVelqorBrowser. Moves into a position list it at once (false when that fails); MoveUp and
-    // MoveToRoot call nothing.
-    int32_t Organization() override { return 1; }
-    bool MoveDown(const TVelqorBrowseItem& item) override;
-    bool MoveTo(const TVelqorBrowseItem& item) override;
-    bool MoveToRoot() override;
-    bool MoveUp() override;  // false at the root or with nothing to go back to
-    TVelqorBrowseItem* Position() override { return &current_; }
-    void SetFilter(int32_t browseType, int32_t accessRights, int32_t datatype,
-                   const std::string& filter) override;
-    // Not flat: the level, only when a position or filter changed (true), else false with the
-    // list untouched. Flat: the walk, always true. Failures raise with the list unchanged.
-    bool Browse(bool flat) override;
-    void SetBrowseList(TVelqorBrowseItems* list) override { browseList_ = list; }
-
-    // Elements asked for per Browse call; 0 leaves it to the server. The rest of a level comes
-    // through the continuation point.
-    void SetMaxElementsReturned(DWORD n) { maxElements_ = n; }
-    // Browse calls for one level before the listing fails (a server that never completes one).
-    static constexpr int kMaxContinuations = 1000;
-    // Deepest level a flat walk enters.
-    static constexpr int kMaxWalkDepth = 64;
+  protected:
+    TBrowsePage ListPage(const TBrowseQuery& query) override;
 
   private:
-    bool ListTarget();
-    bool Descend(const TVelqorBrowseItem& item, bool passErrors);
-    void Collect(const std::string& mask, std::vector<TVelqorBrowseItem>& into, int depth);
-    bool PassesFilter(const OPCITEMPROPERTIES& properties) const;
-
-    int32_t accessFilter_ = 0;
-    int32_t datatypeFilter_ = 0;
-    std::string nameFilter_;
-    int32_t browseType_ = 3;
-    DWORD maxElements_ = 0;
-    TVelqorBrowseItem current_;
-    TVelqorBrowseItem target_;
-    std::vector<TVelqorBrowseItem> history_;  // most recent last
-    TVelqorBrowseItems* browseList_ = nullptr;
-    bool dirty_ = true;
     com::ComPtr<IOPCBrowse> intf_;
-    // State of one flat walk: what it lists, the branches entered, the IDs listed.
-    int32_t walkType_ = 3;
-    std::unordered_set<std::string> visited_, listed_;
 };
 
 }  // namespace velqor
