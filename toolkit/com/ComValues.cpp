@@ -10,10 +10,6 @@ namespace velqor {
 
 namespace {
 
-void Check(HRESULT hr) {
-    if (FAILED(hr)) throw EOleSysError(hr);
-}
-
 // Size of the value part of a scalar of type vt in a VARIANT or array cell.
 size_t ScalarSize(VARTYPE vt) {
     switch (vt) {
@@ -87,15 +83,15 @@ Variant ArrayFromOle(VARTYPE elementVt, SAFEARRAY* array) {
     if (!array) return Variant::Array(elementVt, {});
     if (SafeArrayGetDim(array) != 1) throw EOleSysError(DISP_E_BADVARTYPE);
     LONG low = 0, high = -1;
-    Check(SafeArrayGetLBound(array, 1, &low));
-    Check(SafeArrayGetUBound(array, 1, &high));
+    RaiseIfFailed(SafeArrayGetLBound(array, 1, &low));
+    RaiseIfFailed(SafeArrayGetUBound(array, 1, &high));
     // A descriptor that does not match the VARIANT's element type is refused before any cell
     // is read, so a malformed array cannot make the reader run past its data.
     const size_t cell = SafeArrayGetElemsize(array);
     if (cell != (elementVt == VT_VARIANT ? sizeof(VARIANT) : ScalarSize(elementVt)))
         throw EOleSysError(DISP_E_TYPEMISMATCH);
     void* data = nullptr;
-    Check(SafeArrayAccessData(array, &data));
+    RaiseIfFailed(SafeArrayAccessData(array, &data));
     std::vector<Variant> elements;
     try {
         for (int64_t i = 0; i <= int64_t(high) - low; ++i) {
@@ -202,7 +198,7 @@ Variant VariantFromOle(const VARIANT& value) {
 }
 
 void VariantToOle(const Variant& value, VARIANT& out) {
-    Check(VariantClear(&out));
+    RaiseIfFailed(VariantClear(&out));
     if (!value.IsArray()) {
         ScalarToOle(value, out);
         return;
@@ -229,7 +225,7 @@ void VariantToOle(const Variant& value, VARIANT& out) {
                          : element == VT_BSTR  ? SafeArrayPutElement(array, &index, e.bstrVal)
                                                : SafeArrayPutElement(array, &index, &e.llVal);
             VariantClear(&e);
-            Check(hr);
+            RaiseIfFailed(hr);
         }
     } catch (...) {
         SafeArrayDestroy(array);

@@ -146,7 +146,7 @@ void TVelqorCOMDAConnection::GetItemPropertyValue(const std::string& itemID, int
     CoTaskMemFree(errors);
     if (FAILED(hr)) return;
     if (!complete)
-        throw EOPCServerException(MsgFormat(Msg::WrongResult, std::string("LookupItemIDs")));
+        RaiseWrongResult("LookupItemIDs");
     if (error != S_OK) {
         CheckOPCResult(error);
         return;

@@ -2,6 +2,7 @@
 #include "com/VelqorCOMDABrowser.h"
 
 #include "contract/VelqorError.h"
+#include "contract/VelqorTexts.h"
 
 namespace velqor {
 
@@ -15,12 +16,6 @@ struct WideText {
     WideText(const WideText&) = delete;
     WideText& operator=(const WideText&) = delete;
 };
-
-bool IsBlank(const std::string& s) {
-    for (char c : s)
-        if (static_cast<unsigned char>(c) > ' ') return false;
-    return true;
-}
 
 // The components of an item ID: "." and "/" separate them; blanks and control characters before
 // a component are skipped; a component starting with a double quote is the quoted text (a

@@ -6,6 +6,7 @@
 #include "com/VelqorCOMDAGroup.h"
 #include "com/VelqorCOMDAStream.h"
 #include "contract/VelqorError.h"
+#include "contract/VelqorItemResults.h"
 
 namespace velqor {
 
@@ -20,10 +21,8 @@ namespace {
 
 // The update of an item whose part of a callback is missing or unreadable: bad, with the error.
 ItemUpdate Malformed(uint32_t handle, int32_t error, std::string detail) {
-    ItemUpdate u = ItemUpdate::OperationResult(error, std::move(detail));
+    ItemUpdate u = FailureUpdate(error, std::move(detail));
     u.ClientHandle = handle;
-    u.Fields |= ItemUpdate::kQuality;
-    u.Quality = 0;
     return u;
 }
 
@@ -33,27 +32,15 @@ void Post(TVelqorCOMGroup& group, uint32_t message, uintptr_t wParam,
         window->Post(message, wParam, std::move(payload));
 }
 
+// An item's write result; a success code (a clamped value) is a success.
 ItemUpdate Result(uint32_t handle, HRESULT error) {
-    ItemUpdate u = ItemUpdate::OperationResult(error);
+    ItemUpdate u = ItemUpdate::OperationResult(SUCCEEDED(error) ? 0 : error);
     u.ClientHandle = handle;
     return u;
 }
 
-// The outcome of an asynchronous write: a write error when an item failed (its quality becomes
-// bad), else a write completion. Items that no longer exist are left out.
 void PostWriteResults(TVelqorCOMGroup& group, std::vector<ItemUpdate> results) {
-    auto payload = std::make_unique<ItemUpdatesPayload>();
-    int failures = 0;
-    for (ItemUpdate& u : results) {
-        if (!FindItemByClientHandle(u.ClientHandle)) continue;
-        if (u.Error != 0) {
-            u.Fields |= ItemUpdate::kQuality;
-            u.Quality = 0;
-            ++failures;
-        }
-        payload->Items.push_back(std::move(u));
-    }
-    Post(group, failures ? WM_VELQOR_WRITEERROR : WM_VELQOR_WRITECOMPLETE, 0, std::move(payload));
+    PostWriteOutcome(group.Connection().NotifyWindow(), std::move(results));
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ void TVelqorCOMGroup::Create(int32_t& serverHandle, const std::string& name, int
     groupObject_ = com::QueryAs<IOPCItemMgt>(object);
     if (!groupObject_) {
         server->RemoveGroup(handle, FALSE);  // a group we cannot reach is of no use
-        WrongResult("AddGroup");
+        RaiseWrongResult("AddGroup");
     }
     serverHandle = int32_t(handle);
     serverHandle_ = serverHandle;
@@ -242,34 +242,28 @@ bool TVelqorCOMGroup::ReadSync(TVelqorItemList& items, bool fromCache) {
         }
     } clear{states, handles.size()};
     CheckOPCResult(hr);
-    if (!states || !errors) WrongResult("Read");
-    int failures = 0;
+    if (!states || !errors) RaiseWrongResult("Read");
+    TItemResults results;
     for (int i = 0; i < items.Count(); ++i) {
         const OPCITEMSTATE& s = states[size_t(i)];
         const HRESULT e = errors[size_t(i)];
-        ItemUpdate u;
-        u.Fields = ItemUpdate::kQuality | ItemUpdate::kError;
         if (FAILED(e)) {
-            u.Quality = kQualityBad;
-            u.Error = e;
-            ++failures;
-        } else {
-            try {
-                u.Value = VariantFromOle(s.vDataValue);
-                u.Fields |=
-                    ItemUpdate::kValue | ItemUpdate::kTimeStamp | ItemUpdate::kLearnCanonical;
-                u.Quality = s.wQuality;
-                u.TimeStamp = FileTimeToLocalDateTime(s.ftTimeStamp);
-            } catch (const EOleSysError& bad) {  // a value this side cannot hold
-                u.Quality = kQualityBad;
-                u.Error = bad.ErrorCode();
-                u.ErrorDetail = bad.what();
-                ++failures;
-            }
+            results.Failed(*items[i], e);
+            continue;
         }
-        items[i]->ApplyUpdate(u);
+        try {
+            ItemUpdate u;
+            u.Value = VariantFromOle(s.vDataValue);
+            u.Fields = ItemUpdate::kValue | ItemUpdate::kQuality | ItemUpdate::kTimeStamp |
+                       ItemUpdate::kLearnCanonical;
+            u.Quality = s.wQuality;
+            u.TimeStamp = FileTimeToLocalDateTime(s.ftTimeStamp);
+            results.Read(*items[i], std::move(u));
+        } catch (const EOleSysError& bad) {  // a value this side cannot hold
+            results.Failed(*items[i], bad.ErrorCode(), bad.what());
+        }
     }
-    return failures == 0;
+    return results.AllSucceeded();
 }
 
 bool TVelqorCOMGroup::WriteSync(TVelqorItemList& items) {
@@ -281,16 +275,16 @@ bool TVelqorCOMGroup::WriteSync(TVelqorItemList& items) {
     TaskArray<HRESULT> errors;
     CheckOPCResult(
         syncIO_->Write(DWORD(handles.size()), handles.data(), values.Data(), errors.Put()));
-    if (!errors) WrongResult("Write");
-    const int failures = ApplyItemErrors(items, errors.Get(), true);
+    if (!errors) RaiseWrongResult("Write");
+    TItemResults results;
     for (int i = 0; i < items.Count(); ++i) {
-        if (FAILED(errors[size_t(i)])) continue;
-        ItemUpdate written;
-        written.Fields = ItemUpdate::kQuality;
-        written.Quality = kQualityGood;
-        items[i]->ApplyUpdate(written);
+        const HRESULT e = errors[size_t(i)];
+        if (FAILED(e))
+            results.Failed(*items[i], e);
+        else
+            results.Written(*items[i]);
     }
-    return failures == 0;
+    return results.AllSucceeded();
 }
 
 bool TVelqorCOMGroup::WriteVQT(TVelqorItemList& items, bool async) {
@@ -326,7 +320,7 @@ bool TVelqorCOMGroup::WriteVQT(TVelqorItemList& items, bool async) {
         hr = syncIO2_->WriteVQT(DWORD(handles.size()), handles.data(), vqts.data(), errors.Put());
     }
     CheckOPCResult(hr);
-    if (!errors) WrongResult("WriteVQT");
+    if (!errors) RaiseWrongResult("WriteVQT");
     return ApplyItemErrors(items, errors.Get(), true) == 0;
 }
 
@@ -348,7 +342,7 @@ bool TVelqorCOMGroup::WriteAsync(TVelqorItemList& items) {
                                              values.Data(), &cancelID, errors.Put());
     EndTransaction(hr, transaction, cancelID);
     CheckOPCResult(hr);
-    if (!errors) WrongResult("Write");
+    if (!errors) RaiseWrongResult("Write");
     return ApplyItemErrors(items, errors.Get(), true) == 0;
 }
 
@@ -367,7 +361,7 @@ bool TVelqorCOMGroup::ReadAsync(TVelqorItemList& items) {
                                                handles.data(), &cancelID, errors.Put());
     EndTransaction(hr, transaction, cancelID);
     CheckOPCResult(hr);
-    if (!errors) WrongResult("Read");
+    if (!errors) RaiseWrongResult("Read");
     return ApplyItemErrors(items, errors.Get(), true) == 0;
 }
 

@@ -9,6 +9,7 @@
 #include "com/OpcDaIntf.h"
 #include "contract/VelqorError.h"
 #include "contract/VelqorItemData.h"
+#include "contract/VelqorItemResults.h"
 
 namespace velqor::comgroup {
 
@@ -53,8 +54,6 @@ std::vector<OPCHANDLE> ServerHandles(const TVelqorItemList& items);
 // Raises "Item %s not exists on OPC server" (EOPCGroupException) for the first item that is
 // not on the server.
 void RequireAdded(const TVelqorItemList& items);
-// A successful call that lacks an array it owes.
-[[noreturn]] void WrongResult(const char* method);
 
 // The per-item outcome of a call: a success clears the item's error; a failure stores it
 // (and, for reads and writes, makes the quality bad). Returns the number of failures.

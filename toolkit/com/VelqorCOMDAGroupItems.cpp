@@ -22,25 +22,11 @@ void RequireAdded(const TVelqorItemList& items) {
             throw EOPCGroupException(MsgFormat(Msg::ItemNotExists, item->FItemID));
 }
 
-void WrongResult(const char* method) {
-    throw EOPCServerException(MsgFormat(Msg::WrongResult, std::string(method)));
-}
-
 int ApplyItemErrors(const TVelqorItemList& items, const HRESULT* errors, bool badQualityOnFailure) {
-    int failures = 0;
-    for (int i = 0; i < items.Count(); ++i) {
-        const HRESULT e = errors[i];
-        ItemUpdate u = ItemUpdate::OperationResult(SUCCEEDED(e) ? 0 : e);
-        if (FAILED(e)) {
-            ++failures;
-            if (badQualityOnFailure) {
-                u.Fields |= ItemUpdate::kQuality;
-                u.Quality = kQualityBad;
-            }
-        }
-        items[i]->ApplyUpdate(u);
-    }
-    return failures;
+    TItemResults results;
+    for (int i = 0; i < items.Count(); ++i)
+        results.Result(*items[i], errors[i], badQualityOnFailure);
+    return results.Failures();
 }
 
 }  // namespace comgroup
@@ -75,21 +61,20 @@ bool TVelqorCOMGroup::AddItems(TVelqorItemList& items, bool add) {
     if (results)
         for (size_t i = 0; i < n; ++i) CoTaskMemFree(results[i].pBlob);
     CheckOPCResult(hr);
-    if (!results || !errors) WrongResult(add ? "AddItems" : "ValidateItems");
-    int failures = 0;
+    if (!results || !errors) RaiseWrongResult(add ? "AddItems" : "ValidateItems");
+    TItemResults outcome;
     for (size_t i = 0; i < n; ++i) {
         TVelqorItemData* item = items[int(i)];
         if (FAILED(errors[i])) {
-            item->ApplyUpdate(ItemUpdate::OperationResult(errors[i]));
-            ++failures;
+            outcome.Failed(*item, errors[i], {}, false);
             continue;
         }
         if (add) item->FServerHandle = int32_t(results[i].hServer);
         item->FCanonicalDatatype = results[i].vtCanonicalDataType;
         item->FAccessRights = int32_t(results[i].dwAccessRights);
-        item->ApplyUpdate(ItemUpdate::OperationResult(0));
+        outcome.Succeeded(*item);
     }
-    return failures == 0;
+    return outcome.AllSucceeded();
 }
 
 bool TVelqorCOMGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
@@ -103,14 +88,12 @@ bool TVelqorCOMGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
     TaskArray<HRESULT> errors;
     const HRESULT hr =
         groupObject_->RemoveItems(DWORD(handles.size()), handles.data(), errors.Put());
-    int failures = 0;
+    TItemResults outcome;
     for (int i = 0; i < items.Count(); ++i) {
-        const HRESULT e = errors ? errors[size_t(i)] : hr;
         items[i]->FServerHandle = -1;
-        items[i]->ApplyUpdate(ItemUpdate::OperationResult(SUCCEEDED(e) ? 0 : e));
-        if (FAILED(e)) ++failures;
+        outcome.Result(*items[i], errors ? errors[size_t(i)] : hr, false);
     }
-    return failures == 0;
+    return outcome.AllSucceeded();
 }
 
 bool TVelqorCOMGroup::SetActiveState(TVelqorItemList& items, bool active) {
@@ -121,7 +104,7 @@ bool TVelqorCOMGroup::SetActiveState(TVelqorItemList& items, bool active) {
     const HRESULT hr = groupObject_->SetActiveState(DWORD(handles.size()), handles.data(),
                                                     active ? TRUE : FALSE, errors.Put());
     CheckOPCResult(hr);
-    if (!errors) WrongResult("SetActiveState");
+    if (!errors) RaiseWrongResult("SetActiveState");
     for (int i = 0; i < items.Count(); ++i)
         if (SUCCEEDED(errors[size_t(i)])) items[i]->FIsActive = active;
     return ApplyItemErrors(items, errors.Get(), false) == 0;
@@ -136,7 +119,7 @@ bool TVelqorCOMGroup::SetDatatypes(TVelqorItemList& items) {
     const HRESULT hr = groupObject_->SetDatatypes(DWORD(handles.size()), handles.data(),
                                                   types.data(), errors.Put());
     CheckOPCResult(hr);
-    if (!errors) WrongResult("SetDatatypes");
+    if (!errors) RaiseWrongResult("SetDatatypes");
     return ApplyItemErrors(items, errors.Get(), false) == 0;
 }
 

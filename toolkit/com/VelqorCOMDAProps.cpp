@@ -11,10 +11,6 @@ namespace {
 
 constexpr HRESULT kInvalidDataType = HRESULT(0xC004100AU);
 
-[[noreturn]] void WrongResult(const char* method) {
-    throw EOPCServerException(MsgFormat(Msg::WrongResult, std::string(method)));
-}
-
 DWORD PropertyIdOf(const std::string& text) {
     uint32_t id = 0;
     const char* end = text.data() + text.size();
@@ -136,11 +132,11 @@ bool TVelqorCOMDAConnection::PropertiesFromBrowse(IOPCBrowse* browse,
         }
         return false;
     }
-    if (!answer.results) WrongResult("GetProperties");
+    if (!answer.results) RaiseWrongResult("GetProperties");
     answer.count = DWORD(items.size());
     for (DWORD i = 0; i < answer.count; ++i)
         if (answer.results[i].dwNumProperties > 0 && !answer.results[i].pItemProperties)
-            WrongResult("GetProperties");
+            RaiseWrongResult("GetProperties");
 
     for (size_t i = 0; i < items.size(); ++i) {
         const OPCITEMPROPERTIES& r = answer.results[i];
@@ -235,7 +231,7 @@ HRESULT TVelqorCOMDAConnection::QueryAvailableProperties(const std::string& item
     CoTaskMemFree(ids);
     CoTaskMemFree(descriptions);
     CoTaskMemFree(types);
-    if (hr == S_OK && !complete) WrongResult("QueryAvailableProperties");
+    if (hr == S_OK && !complete) RaiseWrongResult("QueryAvailableProperties");
     return hr;
 }
 
@@ -277,7 +273,7 @@ bool TVelqorCOMDAConnection::ReadPropertyValues(const std::string& itemID,
         for (size_t i = 0; i < list.size(); ++i) VariantClear(&values[i]);
     CoTaskMemFree(values);
     CoTaskMemFree(errors);
-    if (!complete) WrongResult("GetItemProperties");
+    if (!complete) RaiseWrongResult("GetItemProperties");
     return ok;
 }
 

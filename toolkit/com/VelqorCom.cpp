@@ -23,12 +23,6 @@ void RaiseIfBoundsEnded(HRESULT code) {
     }
 }
 
-// The platform's COM error check: a failure raises EOleSysError with the system's text.
-void ComCheck(HRESULT code) {
-    RaiseIfBoundsEnded(code);
-    if (FAILED(code)) throw EOleSysError(code);
-}
-
 // The process-wide global interface table, created on first use.
 com::ComPtr<IGlobalInterfaceTable> GlobalTable() {
     static com::ComPtr<IGlobalInterfaceTable> table = [] {
@@ -64,6 +58,11 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+void ComCheck(HRESULT code) {
+    RaiseIfBoundsEnded(code);
+    if (FAILED(code)) throw EOleSysError(code);
+}
 
 HRESULT LastOPCResult() { return LastCheckedResult(); }
 

@@ -30,6 +30,9 @@ HRESULT LastOPCResult();
 // in the result table raises EOPCException "<message> <name>"; any other failure raises
 // EOleSysError with the system's text.
 void CheckOPCResult(HRESULT code);
+// The platform's COM error check: a call the thread's bounds ended raises as CheckOPCResult
+// does; any other failure raises EOleSysError with the system's text.
+void ComCheck(HRESULT code);
 
 // A new BSTR of the text; the caller frees it with SysFreeString.
 BSTR ToWideString(const std::string& text);

@@ -3,19 +3,11 @@
 #include <algorithm>
 
 #include "contract/VelqorError.h"
+#include "contract/VelqorTexts.h"
 
 namespace velqor {
 
 namespace {
-
-void ComCheck(HRESULT code) {
-    if (FAILED(code)) throw EOleSysError(code);
-}
-
-bool IsBlank(const std::string& s) {
-    return std::all_of(s.begin(), s.end(),
-                       [](char c) { return static_cast<unsigned char>(c) <= ' '; });
-}
 
 // The two enumerator interfaces differ in their enumerator type and in GetClassDetails.
 template <class List>

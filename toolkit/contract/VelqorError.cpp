@@ -85,4 +85,8 @@ std::string Fill(const char* text, std::string_view arg) {
 std::string MsgFormat(Msg id, std::string_view arg) { return Fill(MsgText(id), arg); }
 std::string MsgFormat(Msg id, int32_t arg) { return Fill(MsgText(id), std::to_string(arg)); }
 
+void RaiseWrongResult(std::string_view method) {
+    throw EOPCServerException(MsgFormat(Msg::WrongResult, method));
+}
+
 }  // namespace velqor

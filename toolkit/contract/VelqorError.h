@@ -107,4 +107,8 @@ const char* MsgText(Msg id);
 std::string MsgFormat(Msg id, std::string_view arg);
 std::string MsgFormat(Msg id, int32_t arg);
 
+// A server answered a call with something it cannot have meant (an array it owes missing):
+// raises EOPCServerException "wrong result from OPC Server (<method>)".
+[[noreturn]] void RaiseWrongResult(std::string_view method);
+
 }  // namespace velqor

@@ -12,6 +12,12 @@
 
 namespace velqor {
 
+bool IsBlank(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) > ' ') return false;
+    return true;
+}
+
 namespace {
 
 struct TypeRow {

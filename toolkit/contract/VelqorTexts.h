@@ -14,6 +14,9 @@ namespace velqor {
 
 class TVelqorItemData;
 
+// Whether the text holds nothing but blanks and control characters (or nothing at all).
+bool IsBlank(std::string_view text);
+
 // A data type given as text: a variant type name with or without "VT_"/"vt" ("R8", "VT_R8",
 // "vtR8"), an XML Schema name ("double", "xsd:double"), or its decimal number; a trailing "[]"
 // or a leading "ARRAY|" asks for an array. Case is ignored. nullopt when unknown.

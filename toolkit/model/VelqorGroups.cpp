@@ -3,15 +3,13 @@
 #include <cmath>
 
 #include "model/Velqor.h"
+#include "contract/VelqorTexts.h"
 
 namespace velqor {
 
 namespace {
 std::atomic<uint64_t> g_nextSerial{1};
 
-bool IsBlank(const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](unsigned char c) { return c <= ' '; });
-}
 }  // namespace
 
 // ---- TVelqorNamedEvent ---------------------------------------------------------------------

@@ -1,14 +1,11 @@
 #include <algorithm>
 
 #include "model/Velqor.h"
+#include "contract/VelqorTexts.h"
 
 namespace velqor {
 
 namespace {
-bool IsBlank(const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](unsigned char c) { return c <= ' '; });
-}
-
 // The elements from the lowest index up: nested arrays in "<...>", others followed by ";".
 std::string ArrayText(const Variant& v) {
     std::string text;

@@ -28,4 +28,9 @@ class EOleSysError : public Exception {
     com::HRESULT code_;
 };
 
+// Raises EOleSysError for a failure code; a success code returns.
+inline void RaiseIfFailed(com::HRESULT code) {
+    if (code < 0) throw EOleSysError(code);
+}
+
 }  // namespace velqor

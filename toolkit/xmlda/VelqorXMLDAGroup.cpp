@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "contract/VelqorError.h"
+#include "contract/VelqorItemResults.h"
 #include "soap/VelqorSOAPEncoding.h"
 
 namespace velqor {
@@ -53,25 +54,6 @@ std::unique_ptr<xmlda::ItemValue> RequestItem(const TVelqorItemData& item) {
     v->ClientItemHandle = ClientHandleText(item.ClientHandle());
     v->ReqType = ReqTypeOf(item);
     return v;
-}
-
-// A reply item with a ResultID: the code and, for a name the client does not know, the
-// server's name and text.
-ItemUpdate Refusal(const xmlda::ItemValue& v, const xmlda::OPCErrors& errors) {
-    ItemUpdate u;
-    u.Fields = ItemUpdate::kError;
-    u.Error = ResultCodeFromID(v.ResultID);
-    u.ErrorDetail = ResultDetail(v.ResultID, errors);
-    return u;
-}
-
-// The outcome of an item the reply did not answer.
-ItemUpdate Unanswered() {
-    ItemUpdate u;
-    u.Fields = ItemUpdate::kError;
-    u.Error = OPC_E_FAIL;
-    u.ErrorDetail = MsgText(Msg::NoResult);
-    return u;
 }
 
 // Items of a request that the reply answered, by client handle; each answers once.
@@ -255,10 +237,8 @@ bool TVelqorXMLGroup::Subscribe(bool recovering) {
         if (!item) continue;  // a handle this request did not send
         if (!v.ResultID.empty()) {
             // A refused item keeps no value and is not good.
-            ItemUpdate u = Refusal(v, reply->Errors);
-            u.Fields |= ItemUpdate::kQuality;
-            u.Quality = kQualityBad;
-            results.emplace_back(item, std::move(u));
+            results.emplace_back(item, FailureUpdate(ResultCodeFromID(v.ResultID),
+                                                     ResultDetail(v.ResultID, reply->Errors)));
             ok = false;
             continue;
         }
@@ -283,11 +263,10 @@ bool TVelqorXMLGroup::Subscribe(bool recovering) {
         if (recovering) item->ApplyUpdate(ItemUpdate::OperationResult(0));  // the loss is over
         changed->Items.push_back(NamingOnly(*item));
     }
+    TItemResults unanswered;
     for (TVelqorItemData* item : subscribed)
-        if (!answered.Answered(item)) {
-            item->ApplyUpdate(Unanswered());
-            ok = false;
-        }
+        if (!answered.Answered(item)) unanswered.Unanswered(*item, false);
+    if (!unanswered.AllSucceeded()) ok = false;
     const NotifyWindow& window = Connection().NotifyWindow();
     if (!changed->Items.empty() && window)
         window->Post(WM_VELQOR_DATACHANGE, uintptr_t(clientHandle_), std::move(changed));
@@ -479,10 +458,12 @@ bool TVelqorXMLGroup::WriteSync(TVelqorItemList& items) { return Write(items); }
 
 bool TVelqorXMLGroup::WriteAsync(TVelqorItemList& items) {
     const bool ok = Write(items);
-    auto written = std::make_unique<ItemUpdatesPayload>();
-    for (TVelqorItemData* item : items) written->Items.push_back(NamingOnly(*item));
-    if (const NotifyWindow& window = Connection().NotifyWindow())
-        window->Post(ok ? WM_VELQOR_WRITECOMPLETE : WM_VELQOR_WRITEERROR, 0, std::move(written));
+    std::vector<ItemUpdate> outcome;
+    for (TVelqorItemData* item : items) {
+        ItemUpdate& u = outcome.emplace_back(ItemUpdate::OperationResult(item->Error(), item->ErrorDetail()));
+        u.ClientHandle = item->ClientHandle();
+    }
+    PostWriteOutcome(Connection().NotifyWindow(), std::move(outcome));
     return ok;
 }
 
@@ -500,37 +481,22 @@ bool TVelqorXMLGroup::Read(TVelqorItemList& items) {
 
     auto reply = Connection().CallStreamed(request);
     TAnswered answered(sent);
-    int failures = 0;
+    TItemResults results;
     if (reply && !reply->RItemList.empty() && reply->RItemList.front()) {
         for (const auto& v : reply->RItemList.front()->Items) {
             TVelqorItemData* item = v ? answered.Take(v->ClientItemHandle) : nullptr;
             if (!item) continue;
-            if (!v->ResultID.empty()) {
-                ItemUpdate u = Refusal(*v, reply->Errors);
-                u.Fields |= ItemUpdate::kQuality;
-                u.Quality = kQualityBad;
-                item->ApplyUpdate(u);
-                ++failures;
-                continue;
-            }
-            ItemUpdate u = UpdateFromItemValue(item->ClientHandle(), *v);
-            if (u.Fields & ItemUpdate::kError)
-                ++failures;  // a value that could not be read, or none
-            else
-                u.Fields |= ItemUpdate::kError;  // success: the error is cleared
-            item->ApplyUpdate(u);
+            if (!v->ResultID.empty())
+                results.Failed(*item, ResultCodeFromID(v->ResultID),
+                               ResultDetail(v->ResultID, reply->Errors));
+            else  // a value that could not be read, or none, fails
+                results.Read(*item, UpdateFromItemValue(item->ClientHandle(), *v));
         }
     }
     // An item the reply did not answer is not good, whatever it held before.
-    for (TVelqorItemData* item : sent) {
-        if (answered.Answered(item)) continue;
-        ItemUpdate u = Unanswered();
-        u.Fields |= ItemUpdate::kQuality;
-        u.Quality = kQualityBad;
-        item->ApplyUpdate(u);
-        ++failures;
-    }
-    return failures == 0;
+    for (TVelqorItemData* item : sent)
+        if (!answered.Answered(item)) results.Unanswered(*item, true);
+    return results.AllSucceeded();
 }
 
 bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
@@ -542,7 +508,7 @@ bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
     request.Options->ClientRequestHandle = RequestHandle();
     request.ReturnValuesOnReply = true;
     auto list = std::make_unique<xmlda::WriteRequestItemList>();
-    int failures = 0;
+    TItemResults results;
     std::vector<TVelqorItemData*> sent;
     for (TVelqorItemData* item : items) {
         auto v = RequestItem(*item);
@@ -551,8 +517,7 @@ bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
                 v->Value = item->FWriteValue.ChangeType(VARTYPE(item->FRequestDatatype));
             } catch (const std::exception&) {
                 // Not sent: the service would get a value the item did not ask for.
-                item->ApplyUpdate(ItemUpdate::OperationResult(kXmlDaBadType));
-                ++failures;
+                results.Failed(*item, kXmlDaBadType, {}, false);
                 continue;
             }
         } else {
@@ -561,7 +526,7 @@ bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
         sent.push_back(item);
         list->Items.push_back(std::move(v));
     }
-    if (sent.empty()) return failures == 0;
+    if (sent.empty()) return results.AllSucceeded();
     request.ItemList.push_back(std::move(list));
 
     auto reply = Connection().Call(request);
@@ -585,18 +550,15 @@ bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
                 u.ErrorDetail.clear();
                 item->ApplyUpdate(u);
             } else {
-                item->ApplyUpdate(Refusal(*v, reply->Errors));
-                ++failures;
+                results.Failed(*item, ResultCodeFromID(v->ResultID),
+                               ResultDetail(v->ResultID, reply->Errors), false);
             }
         }
     }
     // An item the reply did not answer was not written, as far as anyone can tell.
     for (TVelqorItemData* item : sent)
-        if (!answered.Answered(item)) {
-            item->ApplyUpdate(Unanswered());
-            ++failures;
-        }
-    return failures == 0;
+        if (!answered.Answered(item)) results.Unanswered(*item, false);
+    return results.AllSucceeded();
 }
 
 // ---- engineering units ---------------------------------------------------------------------
