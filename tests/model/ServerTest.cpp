@@ -4,6 +4,7 @@
 
 #include "ModelFixture.h"
 #include "model/VelqorIntfGen.h"
+#include "support/NullConnection.h"
 
 namespace velqor::testing {
 namespace {
@@ -198,18 +199,10 @@ TEST_F(Activation, StatusAndDAConnectionNeedAConnection) {
 }
 
 // A connection that is not a DA connection.
-class PlainConnection : public com::ComObject<IVelqorConnection> {
+class PlainConnection : public test::NullConnection<IVelqorConnection> {
   public:
-    void Connect(const std::string&, const std::string&, const std::string&, const ParamLines&,
-                 NotifyWindow, int32_t) override {}
-    void Disconnect() override {}
-    int32_t GetLocaleId() override { return 0; }
-    void SetLocaleId(int32_t) override {}
     int32_t SpecVersion() override { return 1; }
     com::IUnknown* ConnectionObject() override { return this; }
-    tVelqorConnectionType ConnectionType() override { return coCOM; }
-    bool SetClientName(const std::string&) override { return true; }
-    bool CheckConnection() override { return true; }
 };
 
 class PlainServer : public TVelqorServer {
