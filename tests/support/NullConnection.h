@@ -10,7 +10,7 @@
 namespace velqor::test {
 
 // Interfaces: the ones the object implements, one of them IVelqorConnection or derived from it.
-// A class of its own gives SpecVersion and ConnectionObject, and the calls of its other
+// A class of its own answers the version and the implementing object, and the calls of its other
 // interfaces.
 template <class... Interfaces>
 class NullConnection : public com::ComObject<Interfaces...> {
