@@ -29,6 +29,18 @@ void RecordDisplays();
 // gives up after timeoutMs. The call returns at once; fn runs inside the modal loop.
 void WhenModal(std::function<void(QWidget*)> fn, int timeoutMs = 5000);
 
+// WhenModal for a dialog of class D: the case fails when the modal widget is another.
+template <class D>
+void WhenDialog(std::function<void(D*)> fn, int timeoutMs = 5000) {
+    WhenModal(
+        [fn = std::move(fn)](QWidget* w) {
+            auto* dlg = qobject_cast<D*>(w);
+            ASSERT_NE(dlg, nullptr);
+            fn(dlg);
+        },
+        timeoutMs);
+}
+
 // Processes events until pred() holds or the time is up; returns pred().
 bool ProcessUntil(const std::function<bool()>& pred, int timeoutMs = 5000);
 void ProcessFor(int ms);

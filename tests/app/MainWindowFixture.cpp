@@ -8,9 +8,7 @@
 namespace apptest {
 
 void MainWindowTest::AddGroupViaDialog(const QString& name, const QString& rate) {
-    WhenModal([name, rate](QWidget* w) {
-        auto* dlg = qobject_cast<TEditGroupDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    WhenDialog<TEditGroupDlg>([name, rate](TEditGroupDlg* dlg) {
         dlg->eGroupName->setText(name);
         dlg->eUpdateRate->setText(rate);
         QTest::keyClick(dlg->eGroupName, Qt::Key_Return);

@@ -207,18 +207,14 @@ TEST_F(ComWindow, ItemsPickedInTheBrowseDialogUpdateLive) {
         auto form = Window(progId);
         form->bConnect->click();
         ASSERT_TRUE(form->OPCServer->Active());
-        apptest::WhenModal([](QWidget* w) {
-            auto* dlg = qobject_cast<TEditGroupDlg*>(w);
-            ASSERT_NE(dlg, nullptr);
+        apptest::WhenDialog<TEditGroupDlg>([](TEditGroupDlg* dlg) {
             dlg->eGroupName->setText("Tank 1");
             dlg->eUpdateRate->setText("250");
             dlg->bOk->click();
         });
         form->AddGroup1->trigger();
         ASSERT_NE(form->SelectedGroup(), nullptr);
-        apptest::WhenModal([](QWidget* w) {
-            auto* dlg = qobject_cast<TVelqorDlgBrowse*>(w);
-            ASSERT_NE(dlg, nullptr);
+        apptest::WhenDialog<TVelqorDlgBrowse>([](TVelqorDlgBrowse* dlg) {
             for (const char* branch : {"Plant", "Area1", "Tank1"}) Open(*dlg, {branch});
             dlg->ListView->selectAll();
             dlg->bOk->click();

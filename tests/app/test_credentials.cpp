@@ -27,17 +27,24 @@ std::optional<TCredentials> AskFromThread(const TCredentialsRequest& r) {
     return answer;
 }
 
-TEST(Credentials, PollThreadAsksGuiOnceThenReusesAnswer) {
+// Each case installs the question on a Qt loop with no answer remembered, and removes it again.
+class Credentials : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        loop.InstallAsDefault();
+        ForgetEnteredCredentials();
+    }
+    void TearDown() override { velqor::SetCredentialsProvider(nullptr); }
+
     QtEventLoop loop;
-    loop.InstallAsDefault();
-    ForgetEnteredCredentials();
+};
+
+TEST_F(Credentials, PollThreadAsksGuiOnceThenReusesAnswer) {
     InstallCredentialsProvider();
     TCredentialsRequest r;
     r.URL = "http://127.0.0.1:1/a";
     r.Realm = "plant";
-    apptest::WhenModal([](QWidget* w) {
-        auto* dlg = qobject_cast<TCredentialsDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TCredentialsDlg>([](TCredentialsDlg* dlg) {
         EXPECT_EQ(dlg->ePassword->echoMode(), QLineEdit::Password);
         dlg->eUser->setText("operator");
         dlg->ePassword->setText("s3cret");
@@ -58,19 +65,13 @@ TEST(Credentials, PollThreadAsksGuiOnceThenReusesAnswer) {
     r.Attempt = 2;
     apptest::WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
     EXPECT_FALSE(AskFromThread(r));
-    velqor::SetCredentialsProvider(nullptr);
 }
 
-TEST(Credentials, ACallFromTheWindowIsAskedAlthoughTheLoopIsHeld) {
-    QtEventLoop loop;
-    loop.InstallAsDefault();
-    ForgetEnteredCredentials();
+TEST_F(Credentials, ACallFromTheWindowIsAskedAlthoughTheLoopIsHeld) {
     InstallCredentialsProvider(/*waitMs=*/10000);
     TCredentialsRequest r;
     r.URL = "http://127.0.0.1:1/held";
-    apptest::WhenModal([](QWidget* w) {
-        auto* dlg = qobject_cast<TCredentialsDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TCredentialsDlg>([](TCredentialsDlg* dlg) {
         dlg->eUser->setText("engineer");
         dlg->bOk->click();
     });
@@ -78,13 +79,9 @@ TEST(Credentials, ACallFromTheWindowIsAskedAlthoughTheLoopIsHeld) {
     RunBusy("Connecting...", [&] { answer = velqor::GetCredentialsProvider()(r); });
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->User, "engineer");
-    velqor::SetCredentialsProvider(nullptr);
 }
 
-TEST(Credentials, UnansweredQuestionTimesOutAsCancelled) {
-    QtEventLoop loop;
-    loop.InstallAsDefault();
-    ForgetEnteredCredentials();
+TEST_F(Credentials, UnansweredQuestionTimesOutAsCancelled) {
     InstallCredentialsProvider(/*waitMs=*/50);
     TCredentialsRequest r;
     r.URL = "http://127.0.0.1:1/never-asked-before";
@@ -99,7 +96,6 @@ TEST(Credentials, UnansweredQuestionTimesOutAsCancelled) {
         closed = true;
     });
     EXPECT_TRUE(apptest::ProcessUntil([&] { return closed; }));
-    velqor::SetCredentialsProvider(nullptr);
 }
 
 }  // namespace

@@ -107,9 +107,7 @@ TEST_F(GroupDialog, ConversionErrorsAreShownAndDialogStaysOpen) {
 
 TEST_F(GroupDialog, EnterAcceptsAndCarriesHiddenFieldsThrough) {
     tVelqorGroupStateRec rec = SampleRecord();
-    apptest::WhenModal([](QWidget* w) {
-        auto* dlg = qobject_cast<TEditGroupDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TEditGroupDlg>([](TEditGroupDlg* dlg) {
         dlg->eGroupName->setText(" Feed pump ");
         dlg->eUpdateRate->setText("-5");
         dlg->eDeadBand->setText("250");
@@ -128,9 +126,7 @@ TEST_F(GroupDialog, EnterAcceptsAndCarriesHiddenFieldsThrough) {
 TEST_F(GroupDialog, EscapeAndCloseLeaveRecordUntouched) {
     for (int how = 0; how < 3; ++how) {
         tVelqorGroupStateRec rec = SampleRecord();
-        apptest::WhenModal([how](QWidget* w) {
-            auto* dlg = qobject_cast<TEditGroupDlg*>(w);
-            ASSERT_NE(dlg, nullptr);
+        apptest::WhenDialog<TEditGroupDlg>([how](TEditGroupDlg* dlg) {
             dlg->eGroupName->setText("changed");
             dlg->eUpdateRate->setText("1");
             if (how == 0) QTest::keyClick(dlg->eGroupName, Qt::Key_Escape);
@@ -144,9 +140,7 @@ TEST_F(GroupDialog, EscapeAndCloseLeaveRecordUntouched) {
 
 TEST_F(GroupDialog, FailedConversionThenCancelKeepsCallerRecord) {
     tVelqorGroupStateRec rec = SampleRecord();
-    apptest::WhenModal([](QWidget* w) {
-        auto* dlg = qobject_cast<TEditGroupDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TEditGroupDlg>([](TEditGroupDlg* dlg) {
         dlg->eUpdateRate->setText("77");
         dlg->eDeadBand->setText("1,2,3");
         dlg->bOk

@@ -55,9 +55,7 @@ void WriteThroughDialog(TForm1& form, const std::vector<int>& rows, const QStrin
         form.ItemView->selectionModel()->select(
             form.ItemModel->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     bool ran = false;
-    apptest::WhenModal([&](QWidget* w) {
-        auto* dlg = qobject_cast<TWriteValueDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TWriteValueDlg>([&](TWriteValueDlg* dlg) {
         EXPECT_EQ(dlg->Results->rowCount(), int(rows.size()));
         dlg->eValue->setText(text);
         dlg->bWrite->click();
@@ -117,9 +115,7 @@ TEST_F(LiveItems, PropertiesOfAnAnalogItemAreListedAndRefreshed) {
     form->ItemView->selectRow(0);
     int rowsFirst = -1, rowsAfterRefresh = -1;
     std::map<int, QString> values;
-    apptest::WhenModal([&](QWidget* w) {
-        auto* dlg = qobject_cast<TItemPropertiesDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TItemPropertiesDlg>([&](TItemPropertiesDlg* dlg) {
         EXPECT_EQ(dlg->LItem->text(), "Plant/Area1/Tank1/Level");
         rowsFirst = dlg->Properties->rowCount();
         for (int r = 0; r < dlg->Properties->rowCount(); ++r)

@@ -146,9 +146,7 @@ TEST_F(MainWindowTest, MistypedAddressesAreNamedAndEnterConnects) {
 TEST_F(MainWindowTest, RemoteConnectAsksForComputerNameBlankConnectsLocally) {
     form->show();
     form->ServerCombo->setEditText("Sim.Server.1");
-    apptest::WhenModal([](QWidget* w) {
-        auto* box = qobject_cast<QInputDialog*>(w);
-        ASSERT_NE(box, nullptr);
+    apptest::WhenDialog<QInputDialog>([](QInputDialog* box) {
         EXPECT_EQ(box->windowTitle(), "Select remote Computer");
         EXPECT_EQ(box->labelText(), "Computername");
         EXPECT_EQ(box->textValue(), "");
@@ -159,9 +157,7 @@ TEST_F(MainWindowTest, RemoteConnectAsksForComputerNameBlankConnectsLocally) {
     EXPECT_EQ(Server().ComputerName(), "");
 
     form->bDisconnectClick();
-    apptest::WhenModal([](QWidget* w) {
-        auto* box = qobject_cast<QInputDialog*>(w);
-        ASSERT_NE(box, nullptr);
+    apptest::WhenDialog<QInputDialog>([](QInputDialog* box) {
         box->setTextValue("plant-pc");
         box->accept();
     });
@@ -232,9 +228,7 @@ TEST_F(MainWindowTest, AddGroupCreatesNodeAndUpdatesTemplate) {
 
     // A duplicate name is refused in the dialog, which stays open for another name.
     bool stayedOpen = false;
-    apptest::WhenModal([&stayedOpen](QWidget* w) {
-        auto* dlg = qobject_cast<TEditGroupDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TEditGroupDlg>([&stayedOpen](TEditGroupDlg* dlg) {
         dlg->eGroupName->setText("G1");
         dlg->bOk->click();
         stayedOpen = dlg->isVisible() && dlg->result() != QDialog::Accepted;
@@ -249,9 +243,7 @@ TEST_F(MainWindowTest, AddGroupCreatesNodeAndUpdatesTemplate) {
     // Renaming another group to a used name is refused the same way.
     AddGroupViaDialog("G2");
     ASSERT_EQ(form->TreeView1->topLevelItemCount(), 2);
-    apptest::WhenModal([](QWidget* w) {
-        auto* dlg = qobject_cast<TEditGroupDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TEditGroupDlg>([](TEditGroupDlg* dlg) {
         dlg->eGroupName->setText("G1");
         dlg->bOk->click();
         dlg->reject();
@@ -313,9 +305,7 @@ TEST_F(MainWindowTest, PropertiesMessagesAndApply) {
 
     TVelqorGroup* g = Server().OPCGroups().FindGroup("G1");
     g->SetTimeBias(30);
-    apptest::WhenModal([](QWidget* w) {
-        auto* dlg = qobject_cast<TEditGroupDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TEditGroupDlg>([](TEditGroupDlg* dlg) {
         EXPECT_EQ(dlg->eGroupName->text(), "G1");
         dlg->eGroupName->setText("Boiler");
         dlg->eUpdateRate->setText("2000");
@@ -382,9 +372,7 @@ TEST_F(MainWindowTest, AddItemsThroughBrowseDialogThenValuesArrive) {
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 
     ConnectTo();
-    apptest::WhenModal([](QWidget* w) {
-        auto* dlg = qobject_cast<TVelqorDlgBrowse*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TVelqorDlgBrowse>([](TVelqorDlgBrowse* dlg) {
         ASSERT_EQ(dlg->ListView->count(), 2);  // Plant (branch), Pump (item)
         dlg->ListView->setCurrentRow(0);
         dlg->bOk->click();  // enters Plant
@@ -409,9 +397,7 @@ TEST_F(MainWindowTest, AddItemsThroughBrowseDialogThenValuesArrive) {
     EXPECT_EQ(RowTexts(0)[colValue], "-");
 
     // A second "Add Item.." resumes where the previous one ended.
-    apptest::WhenModal([](QWidget* w) {
-        auto* dlg = qobject_cast<TVelqorDlgBrowse*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TVelqorDlgBrowse>([](TVelqorDlgBrowse* dlg) {
         EXPECT_EQ(dlg->ePath->text(), "Plant");
         dlg->reject();
     });
@@ -571,9 +557,7 @@ TEST_F(MainWindowTest, ExportWritesVisibleRowsThroughSaveDialog) {
     fake->PostValues(*g, {arr});
     ASSERT_TRUE(apptest::ProcessUntil([&] { return RowTexts(0)[colValue] == "1;2;"; }));
     QString path = progDir.filePath("export.txt");
-    apptest::WhenModal([path](QWidget* w) {
-        auto* dlg = qobject_cast<QFileDialog*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<QFileDialog>([path](QFileDialog* dlg) {
         EXPECT_EQ(dlg->objectName(), "SaveDialog1");
         EXPECT_EQ(dlg->nameFilters(), QStringList({QString::fromUtf8("Текстовые файлы (*.txt)")}));
         EXPECT_EQ(dlg->defaultSuffix(), "txt");
@@ -622,9 +606,7 @@ TEST_F(MainWindowTest, AboutShowsProgramAndToolkitVersion) {
     EXPECT_TRUE(text.contains(kVelqorVersion));
     EXPECT_TRUE(text.contains("License"));
     form->show();
-    apptest::WhenModal([](QWidget* w) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        ASSERT_NE(box, nullptr);
+    apptest::WhenDialog<QMessageBox>([](QMessageBox* box) {
         EXPECT_EQ(box->windowTitle(), QString::fromUtf8("О программе"));
         box->accept();
     });

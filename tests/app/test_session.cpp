@@ -106,9 +106,7 @@ TEST_F(LiveSession, AMalformedSessionFileGivesAClearErrorAndChangesNothing) {
 // Opens the browse dialog, hands it to fn, and closes it.
 void Browse(TForm1& form, const std::function<void(TVelqorDlgBrowse*)>& fn) {
     bool ran = false;
-    apptest::WhenModal([&](QWidget* w) {
-        auto* dlg = qobject_cast<TVelqorDlgBrowse*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TVelqorDlgBrowse>([&](TVelqorDlgBrowse* dlg) {
         fn(dlg);
         ran = true;
         dlg->reject();

@@ -78,9 +78,7 @@ TEST(XmlDaLive, ConnectAddGroupAndItemsAndWatchValues) {
     form.Timer1Timer();
     EXPECT_EQ(form.LState->text(), "running");
 
-    apptest::WhenModal([](QWidget* w) {
-        auto* dlg = qobject_cast<TEditGroupDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TEditGroupDlg>([](TEditGroupDlg* dlg) {
         dlg->eGroupName->setText("Tank 1");
         dlg->eUpdateRate->setText("250");
         Shot(dlg, "group");
@@ -89,9 +87,7 @@ TEST(XmlDaLive, ConnectAddGroupAndItemsAndWatchValues) {
     form.AddGroup1->trigger();
     ASSERT_NE(form.SelectedGroup(), nullptr);
 
-    apptest::WhenModal([](QWidget* w) {
-        auto* dlg = qobject_cast<TVelqorDlgBrowse*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TVelqorDlgBrowse>([](TVelqorDlgBrowse* dlg) {
         Enter(dlg, "Plant");
         Enter(dlg, "Area1");
         Enter(dlg, "Tank1");
@@ -256,9 +252,7 @@ TEST(XmlDaLive, BrowseSelectionIsAddedInOneBatchWithOneReport) {
     TForm1& form = live.form;
     form.bConnect->click();
     ASSERT_TRUE(form.OPCServer->Active());
-    apptest::WhenModal([](QWidget* w) {
-        auto* dlg = qobject_cast<TEditGroupDlg*>(w);
-        ASSERT_NE(dlg, nullptr);
+    apptest::WhenDialog<TEditGroupDlg>([](TEditGroupDlg* dlg) {
         dlg->eGroupName->setText("G");
         dlg->bOk->click();
     });
@@ -267,9 +261,7 @@ TEST(XmlDaLive, BrowseSelectionIsAddedInOneBatchWithOneReport) {
 
     // Every item of the Load branch and the write-only ones: the latter cannot be subscribed.
     auto addAllOf = [&](const char* branch) {
-        apptest::WhenModal([branch](QWidget* w) {
-            auto* dlg = qobject_cast<TVelqorDlgBrowse*>(w);
-            ASSERT_NE(dlg, nullptr);
+        apptest::WhenDialog<TVelqorDlgBrowse>([branch](TVelqorDlgBrowse* dlg) {
             for (int up = 0; up < 5 && dlg->ePath->text() != "root"; ++up) dlg->bBackClick();
             Enter(dlg, branch);
             dlg->ListView->selectAll();

@@ -39,14 +39,17 @@ TEST(CliFormat, DataTypeNamesInEveryAcceptedSpelling) {
 }
 
 TEST(CliFormat, QualityTextsWithLimits) {
-    EXPECT_EQ(QualityText(0xC0), "good");
-    EXPECT_EQ(QualityText(0xD8), "goodLocalOverride");
-    EXPECT_EQ(QualityText(0x56), "uncertainEUExceeded+high");
-    EXPECT_EQ(QualityText(0x11), "badSensorFailure+low");
-    EXPECT_EQ(QualityText(0x03), "bad+constant");
-    EXPECT_EQ(QualityText(0x20), "badWaitingForInitialData");
-    EXPECT_EQ(QualityText(0x48), "uncertain");  // an unnamed substatus keeps its status
-    EXPECT_EQ(QualityText(0x80), "unknown");
+    const std::pair<int32_t, const char*> rows[] = {
+        {0xC0, "good"},
+        {0xD8, "goodLocalOverride"},
+        {0x56, "uncertainEUExceeded+high"},
+        {0x11, "badSensorFailure+low"},
+        {0x03, "bad+constant"},
+        {0x20, "badWaitingForInitialData"},
+        {0x48, "uncertain"},  // an unnamed substatus keeps its status
+        {0x80, "unknown"},
+    };
+    for (auto [quality, text] : rows) EXPECT_EQ(QualityText(quality), text) << quality;
     EXPECT_EQ(QualityCode(0xC0), "0xC0");
     EXPECT_EQ(QualityCode(0x1FF), "0x1FF");
 }

@@ -2,34 +2,19 @@
 // texts, browsing the plant, item properties, and the shutdown request on demand.
 #include <thread>
 
-#include "com/ComTestSupport.h"
-#include "com/ComValues.h"
-#include "com/OpcDaIntf.h"
-#include "com/runtime/ComText.h"
-#include "comda/SimServers.h"
-#include "contract/EventLoop.h"
+#include "SimServerTestSupport.h"
 
 namespace velqor::test {
 namespace {
 
-std::string TakeTaskText(LPWSTR text) {
-    std::string s = text ? com::Utf16ToUtf8(text) : std::string{};
-    CoTaskMemFree(text);
-    return s;
-}
-
-class SimDa20Test : public ComAccountedTest {
+class SimDa20Test : public SimServerTest {
   protected:
     void SetUp() override {
-        EventLoop::SetDefault(&loop_);
-        sim::RegisterSimulatedServers();
-        ComAccountedTest::SetUp();
+        SimServerTest::SetUp();
         CLSID clsid{};
         ASSERT_EQ(CLSIDFromProgID(u"Velqor.SimDA20.1", &clsid), S_OK);
         ASSERT_EQ(clsid, sim::CLSID_VelqorSimDA20);
-        ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IOPCServer,
-                                   reinterpret_cast<void**>(server_.Put())),
-                  S_OK);
+        server_ = Create<IOPCServer>(u"Velqor.SimDA20.1");
         browse_ = com::QueryAs<IOPCBrowseServerAddressSpace>(server_);
         props_ = com::QueryAs<IOPCItemProperties>(server_);
         ASSERT_TRUE(browse_ && props_);
@@ -38,9 +23,7 @@ class SimDa20Test : public ComAccountedTest {
         browse_ = {};
         props_ = {};
         server_ = {};
-        ComAccountedTest::TearDown();
-        sim::UnregisterSimulatedServers();
-        EventLoop::SetDefault(nullptr);
+        SimServerTest::TearDown();
     }
     // The names the server lists at its current browse position.
     std::vector<std::string> Browse(OPCBROWSETYPE type, const char16_t* filter = u"",
@@ -56,7 +39,6 @@ class SimDa20Test : public ComAccountedTest {
         return out;
     }
 
-    PlainEventLoop loop_;
     com::ComPtr<IOPCServer> server_;
     com::ComPtr<IOPCBrowseServerAddressSpace> browse_;
     com::ComPtr<IOPCItemProperties> props_;

@@ -44,11 +44,10 @@ TEST_F(Generations, EachAnswersQueryInterfaceForExactlyItsInterfaces) {
         auto server = Create<IOPCServer>(c.progId);
         ASSERT_TRUE(server);
         for (const IID* iid : all) {
-            com::ComPtr<::IUnknown> p;
-            HRESULT hr = server->QueryInterface(*iid, reinterpret_cast<void**>(p.Put()));
-            bool offered = std::find(c.offered.begin(), c.offered.end(), iid) != c.offered.end();
-            EXPECT_EQ(hr, offered ? S_OK : E_NOINTERFACE) << iid->ToString();
-            EXPECT_EQ(p.Get() != nullptr, offered);
+            const bool offered = Lists(c.offered, iid);
+            const QueryAnswer answer = AskFor(server.Get(), *iid);
+            EXPECT_EQ(answer.Result, offered ? S_OK : E_NOINTERFACE) << iid->ToString();
+            EXPECT_EQ(answer.Given, offered);
         }
         OPCSERVERSTATUS* status = nullptr;
         ASSERT_EQ(server->GetStatus(&status), S_OK);

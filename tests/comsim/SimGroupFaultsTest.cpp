@@ -46,18 +46,10 @@ TEST_F(SimGroupFaults, RefusedItemsAndMissingOrShortArrays) {
     // Short: the enumerator answers S_OK for two items and hands out one.
     f.OutArrays = sim::OutArrayFault::Short;
     sim::SetSimFaults(f);
-    com::ComPtr<IEnumOPCItemAttributes> e;
-    ASSERT_EQ(
-        group->CreateEnumerator(IID_IEnumOPCItemAttributes, reinterpret_cast<LPUNKNOWN*>(e.Put())),
-        S_OK);
-    OPCITEMATTRIBUTES* attrs = nullptr;
-    ULONG fetched = 0;
-    EXPECT_EQ(e->Next(2, &attrs, &fetched), S_OK);
-    ASSERT_EQ(fetched, 1u);
-    CoTaskMemFree(attrs[0].szAccessPath);
-    CoTaskMemFree(attrs[0].szItemID);
-    VariantClear(&attrs[0].vEUInfo);
-    CoTaskMemFree(attrs);
+    EnumeratedItems listed = EnumerateItems(group.Get(), 2);
+    ASSERT_EQ(listed.Created, S_OK);
+    EXPECT_EQ(listed.Next, S_OK);
+    ASSERT_EQ(listed.Items.size(), 1u);
 }
 
 TEST_F(SimGroupFaults, CallbacksNameAnUnknownHandleAndComeAfterUnadviseAndRemoval) {

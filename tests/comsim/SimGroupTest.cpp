@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "SimGroupTestSupport.h"
+#include "com/GroupState.h"
 
 namespace velqor::test {
 namespace {
@@ -50,12 +51,10 @@ TEST_F(SimGroupTest, EachGenerationsGroupOffersExactlyItsInterfaces) {
         Connect(c.progId);
         auto group = AddGroup(u"g");
         ASSERT_TRUE(group);
-        for (const IID* iid : all) {
-            com::ComPtr<::IUnknown> p;
-            HRESULT hr = group->QueryInterface(*iid, reinterpret_cast<void**>(p.Put()));
-            bool offered = std::find(c.offered.begin(), c.offered.end(), iid) != c.offered.end();
-            EXPECT_EQ(hr, offered ? S_OK : E_NOINTERFACE) << iid->ToString();
-        }
+        for (const IID* iid : all)
+            EXPECT_EQ(AskFor(group.Get(), *iid).Result,
+                      Lists(c.offered, iid) ? S_OK : E_NOINTERFACE)
+                << iid->ToString();
     }
 }
 
@@ -139,38 +138,28 @@ TEST_F(SimGroupTest, AddValidateAndRemoveItemsWithPartialErrors) {
     }
 
     // The enumerator lists the three added items with their EU type and info.
-    com::ComPtr<IEnumOPCItemAttributes> e;
-    ASSERT_EQ(
-        group->CreateEnumerator(IID_IEnumOPCItemAttributes, reinterpret_cast<LPUNKNOWN*>(e.Put())),
-        S_OK);
-    OPCITEMATTRIBUTES* attrs = nullptr;
-    ULONG fetched = 0;
-    EXPECT_EQ(e->Next(5, &attrs, &fetched), S_FALSE);
-    ASSERT_EQ(fetched, 3u);
-    std::map<std::string, OPCITEMATTRIBUTES*> byId;
-    for (ULONG i = 0; i < fetched; ++i) byId[OleStrToText(attrs[i].szItemID)] = &attrs[i];
-    OPCITEMATTRIBUTES& level = *byId.at("Plant/Area1/Tank1/Level");
-    EXPECT_EQ(level.dwEUType, OPC_ANALOG);
-    EXPECT_EQ(level.hClient, 1000u);
-    Variant eu = VariantFromOle(level.vEUInfo);
+    EnumeratedItems listed = EnumerateItems(group.Get(), 5);
+    ASSERT_EQ(listed.Created, S_OK);
+    EXPECT_EQ(listed.Next, S_FALSE);
+    ASSERT_EQ(listed.Items.size(), 3u);
+    std::map<std::string, const ItemAttributesCopy*> byId;
+    for (const ItemAttributesCopy& i : listed.Items) byId[i.ItemID] = &i;
+    const ItemAttributesCopy& level = *byId.at("Plant/Area1/Tank1/Level");
+    EXPECT_EQ(level.EUType, OPC_ANALOG);
+    EXPECT_EQ(level.Client, 1000u);
+    const Variant& eu = level.EUInfo;
     ASSERT_EQ(eu.Type(), VT_ARRAY | VT_R8);
     ASSERT_EQ(eu.ArrayData().Elements.size(), 2u);
     EXPECT_EQ(eu.ArrayData().Elements[0].AsDouble(), 0.0);
     EXPECT_EQ(eu.ArrayData().Elements[1].AsDouble(), 10.0);
-    OPCITEMATTRIBUTES& valve = *byId.at("Plant/Area1/Tank1/Valve");
-    EXPECT_EQ(valve.dwEUType, OPC_ENUMERATED);
-    Variant states = VariantFromOle(valve.vEUInfo);
+    const ItemAttributesCopy& valve = *byId.at("Plant/Area1/Tank1/Valve");
+    EXPECT_EQ(valve.EUType, OPC_ENUMERATED);
+    const Variant& states = valve.EUInfo;
     ASSERT_EQ(states.Type(), VT_ARRAY | VT_BSTR);
     std::vector<std::string> texts;
     for (const auto& t : states.ArrayData().Elements) texts.push_back(t.AsString());
     EXPECT_EQ(texts, (std::vector<std::string>{"Closed", "Open", "Travelling", "Fault"}));
-    EXPECT_EQ(byId.at("WriteOnly/Int")->dwEUType, OPC_NOENUM);
-    for (ULONG i = 0; i < fetched; ++i) {
-        CoTaskMemFree(attrs[i].szAccessPath);
-        CoTaskMemFree(attrs[i].szItemID);
-        VariantClear(&attrs[i].vEUInfo);
-    }
-    CoTaskMemFree(attrs);
+    EXPECT_EQ(byId.at("WriteOnly/Int")->EUType, OPC_NOENUM);
 
     OPCHANDLE remove[] = {a.Results[0].hServer, 9999, a.Results[0].hServer};
     HRESULT* errors = nullptr;
@@ -204,20 +193,14 @@ TEST_F(SimGroupTest, GroupStateRevisedRateAndNames) {
     }
     EXPECT_EQ(state->SetName(u"other"), OPC_E_DUPLICATENAME);
     EXPECT_EQ(state->SetName(u"renamed"), S_OK);
-    DWORD rate = 0, lcid = 0;
-    BOOL active = FALSE;
-    LPWSTR name = nullptr;
-    LONG bias = 1;
-    FLOAT deadband = 0;
-    OPCHANDLE client = 0, server = 0;
-    ASSERT_EQ(state->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &server),
-              S_OK);
-    EXPECT_EQ(TakeTaskText(name), "renamed");
-    EXPECT_EQ(rate, 250u);
-    EXPECT_TRUE(active);
-    EXPECT_EQ(deadband, 0);
-    EXPECT_EQ(client, 6u);
-    EXPECT_EQ(lcid, 0x409u);
+    GroupStateOut st;
+    ASSERT_EQ(st.Get(state.Get()), S_OK);
+    EXPECT_EQ(TakeTaskText(st.Name), "renamed");
+    EXPECT_EQ(st.Rate, 250u);
+    EXPECT_TRUE(st.Active);
+    EXPECT_EQ(st.Deadband, 0);
+    EXPECT_EQ(st.Client, 6u);
+    EXPECT_EQ(st.Locale, 0x409u);
 }
 
 TEST_F(SimGroupTest, KeepAliveSendsEmptyDataChangesWhenNothingChanges) {

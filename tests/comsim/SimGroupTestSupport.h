@@ -114,6 +114,40 @@ inline CLIPFORMAT StreamFormat(const char* name) {
     return static_cast<CLIPFORMAT>(RegisterClipboardFormatA(name));
 }
 
+// One item as the group's item enumerator lists it.
+struct ItemAttributesCopy {
+    std::string ItemID;
+    OPCHANDLE Client = 0;
+    DWORD EUType = 0;
+    Variant EUInfo;
+};
+struct EnumeratedItems {
+    HRESULT Created = E_FAIL;  // CreateEnumerator's answer
+    HRESULT Next = E_FAIL;     // the answer of one Next(count)
+    std::vector<ItemAttributesCopy> Items;
+};
+
+// Asks the group's item enumerator once for count items; copies what it hands out and frees
+// the server's memory.
+inline EnumeratedItems EnumerateItems(IOPCItemMgt* group, ULONG count) {
+    EnumeratedItems out;
+    com::ComPtr<IEnumOPCItemAttributes> e;
+    out.Created =
+        group->CreateEnumerator(IID_IEnumOPCItemAttributes, reinterpret_cast<LPUNKNOWN*>(e.Put()));
+    if (!e) return out;
+    OPCITEMATTRIBUTES* attrs = nullptr;
+    ULONG fetched = 0;
+    out.Next = e->Next(count, &attrs, &fetched);
+    for (ULONG i = 0; attrs && i < fetched; ++i) {
+        out.Items.push_back({TakeTaskText(attrs[i].szItemID), attrs[i].hClient, attrs[i].dwEUType,
+                             VariantFromOle(attrs[i].vEUInfo)});
+        CoTaskMemFree(attrs[i].szAccessPath);
+        VariantClear(&attrs[i].vEUInfo);
+    }
+    CoTaskMemFree(attrs);
+    return out;
+}
+
 // A test on one server generation, with helpers for one group of it.
 class SimGroupTest : public SimServerTest {
   protected:

@@ -3,6 +3,7 @@
 // that free the server's memory as they go.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,20 @@ inline std::string TakeTaskText(LPWSTR text) {
     std::string s = OleStrToText(text);
     CoTaskMemFree(text);
     return s;
+}
+
+// What obj answers when asked for an interface, and whether it hands one out.
+struct QueryAnswer {
+    HRESULT Result;
+    bool Given;
+};
+inline QueryAnswer AskFor(::IUnknown* obj, const IID& iid) {
+    com::ComPtr<::IUnknown> p;
+    const HRESULT hr = obj->QueryInterface(iid, reinterpret_cast<void**>(p.Put()));
+    return {hr, p.Get() != nullptr};
+}
+inline bool Lists(const std::vector<const IID*>& iids, const IID* iid) {
+    return std::find(iids.begin(), iids.end(), iid) != iids.end();
 }
 
 class SimServerTest : public ComAccountedTest {

@@ -2,8 +2,9 @@
 // reference counts through ComPtr, and GUID text forms.
 #include <gtest/gtest.h>
 
-#include "runtime/Unknown.h"
 #include "contract/VelqorTransport.h"
+#include "runtime/Unknown.h"
+#include "support/NullConnection.h"
 
 namespace velqor {
 namespace {
@@ -11,19 +12,11 @@ namespace {
 int g_destroyed = 0;
 
 // A DA connection that is also a server browser: two interfaces, one with a base.
-class Both : public com::ComObject<IVelqorDAConnection, IVelqorServerBrowser> {
+class Both : public test::NullConnection<IVelqorDAConnection, IVelqorServerBrowser> {
   public:
     ~Both() override { ++g_destroyed; }
-    void Connect(const std::string&, const std::string&, const std::string&, const ParamLines&,
-                 NotifyWindow, int32_t) override {}
-    void Disconnect() override {}
-    int32_t GetLocaleId() override { return 0; }
-    void SetLocaleId(int32_t) override {}
     int32_t SpecVersion() override { return 3; }
     com::IUnknown* ConnectionObject() override { return static_cast<IVelqorDAConnection*>(this); }
-    tVelqorConnectionType ConnectionType() override { return coCOM; }
-    bool SetClientName(const std::string&) override { return true; }
-    bool CheckConnection() override { return true; }
     void GetServerErrorString(int32_t, std::string&) override {}
     void GetErrorString(int32_t, std::string&) override {}
     bool GetItemProperties(std::vector<TVelqorItemPropertyQuery>&, const std::vector<std::string>&,

@@ -2,10 +2,10 @@
 // identifier, the COM error report and the message catalogue.
 #include <gtest/gtest.h>
 
-#include "runtime/HResult.h"
 #include "contract/VelqorError.h"
 #include "contract/VelqorIntf.h"
 #include "contract/VelqorItemData.h"
+#include "runtime/HResult.h"
 
 namespace velqor {
 namespace {
@@ -31,14 +31,11 @@ TEST(Vocabulary, ResultTablesBothWays) {
 }
 
 TEST(Vocabulary, PropertyNamesAndIdentifiers) {
-    EXPECT_EQ(PropertyIdFromName("DataType"), 1);
-    EXPECT_EQ(PropertyIdFromName("ns:opc:HighEU"), 102);
-    EXPECT_EQ(PropertyIdFromName("xyz:Description"), 101);
-    EXPECT_EQ(PropertyIdFromName("5001"), 5001);
-    EXPECT_EQ(PropertyIdFromName("q:5001"), 5001);
-    EXPECT_EQ(PropertyIdFromName("abc"), -999999);
-    EXPECT_EQ(PropertyIdFromName(""), -999999);
-    EXPECT_EQ(PropertyIdFromName("99999999999"), -999999);
+    const std::pair<const char*, int32_t> ids[] = {
+        {"DataType", 1}, {"ns:opc:HighEU", 102},  {"xyz:Description", 101},
+        {"5001", 5001},  {"q:5001", 5001},        {"abc", -999999},
+        {"", -999999},   {"99999999999", -999999}};
+    for (auto [name, id] : ids) EXPECT_EQ(PropertyIdFromName(name), id) << name;
     EXPECT_EQ(PropertyNameFromId(5001), "5001");
     EXPECT_EQ(PropertyNameFromId(8), "euInfo");
     for (int id : {1,   2,   3,   4,   5,   6,   7,   8,   100, 101, 102, 103, 104, 105,

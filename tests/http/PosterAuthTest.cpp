@@ -44,6 +44,20 @@ class PosterAuthTest : public ::testing::Test {
         return reply;
     }
 
+    // Installs a provider that records each question and gives answer to all of them.
+    void AnswerAlways(std::optional<TCredentials> answer) {
+        SetCredentialsProvider([this, answer](const TCredentialsRequest& r) {
+            asked.push_back(r);
+            return answer;
+        });
+    }
+    // A poster for the server's path, with no credentials of its own.
+    std::unique_ptr<THTTPPost> Anonymous() {
+        return CreatePoster(server.URL("/da"), "", "", "", "");
+    }
+    // The error of an exchange the server refused.
+    std::string Unauthorized() { return "Unauthorized (401) - '" + server.URL("/da") + "'"; }
+
     HttpServer server;
     std::atomic<int> requests{0};
     std::vector<TCredentialsRequest> asked;
@@ -56,18 +70,15 @@ TEST_F(PosterAuthTest, GivenCredentialsAreUsed) {
 }
 
 TEST_F(PosterAuthTest, WithoutProviderThe401IsAnError) {
-    auto poster = CreatePoster(server.URL("/da"), "", "", "", "");
-    EXPECT_EQ(Post(*poster), "Unauthorized (401) - '" + server.URL("/da") + "'");
+    auto poster = Anonymous();
+    EXPECT_EQ(Post(*poster), Unauthorized());
     EXPECT_FALSE(poster->Connected());
 }
 
 TEST_F(PosterAuthTest, WrongGivenCredentialsAreAnErrorWithoutAsking) {
-    SetCredentialsProvider([this](const TCredentialsRequest& r) {
-        asked.push_back(r);
-        return std::optional<TCredentials>(TCredentials{"alice", "wonder"});
-    });
+    AnswerAlways(TCredentials{"alice", "wonder"});
     auto poster = CreatePoster(server.URL("/da"), "", "alice", "", "wrong");
-    EXPECT_EQ(Post(*poster), "Unauthorized (401) - '" + server.URL("/da") + "'");
+    EXPECT_EQ(Post(*poster), Unauthorized());
     EXPECT_TRUE(asked.empty());
 }
 
@@ -77,7 +88,7 @@ TEST_F(PosterAuthTest, ProviderIsAskedRetriedAndRemembered) {
         if (r.Attempt == 1) return std::optional<TCredentials>(TCredentials{"alice", "nope"});
         return std::optional<TCredentials>(TCredentials{"alice", "wonder"});
     });
-    auto poster = CreatePoster(server.URL("/da"), "", "", "", "");
+    auto poster = Anonymous();
     EXPECT_EQ(Post(*poster), "<ok/>");
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0].URL, server.URL("/da"));
@@ -90,23 +101,17 @@ TEST_F(PosterAuthTest, ProviderIsAskedRetriedAndRemembered) {
 }
 
 TEST_F(PosterAuthTest, CancellingIsTheSilentAbort) {
-    SetCredentialsProvider([this](const TCredentialsRequest& r) {
-        asked.push_back(r);
-        return std::optional<TCredentials>();
-    });
-    auto poster = CreatePoster(server.URL("/da"), "", "", "", "");
+    AnswerAlways(std::nullopt);
+    auto poster = Anonymous();
     EXPECT_EQ(Post(*poster), "EAbort");
     EXPECT_EQ(asked.size(), 1u);
     EXPECT_FALSE(poster->Connected());
 }
 
 TEST_F(PosterAuthTest, ARefusingProviderIsNotAskedForever) {
-    SetCredentialsProvider([this](const TCredentialsRequest& r) {
-        asked.push_back(r);
-        return std::optional<TCredentials>(TCredentials{"mallory", "guess"});
-    });
-    auto poster = CreatePoster(server.URL("/da"), "", "", "", "");
-    EXPECT_EQ(Post(*poster), "Unauthorized (401) - '" + server.URL("/da") + "'");
+    AnswerAlways(TCredentials{"mallory", "guess"});
+    auto poster = Anonymous();
+    EXPECT_EQ(Post(*poster), Unauthorized());
     EXPECT_GE(asked.size(), 1u);
     EXPECT_LE(asked.size(), 10u);
 }
@@ -137,10 +142,7 @@ TEST_F(PosterAuthTest, ProxyCredentialsFromTheProviderOrTheProxyText) {
         EXPECT_EQ(Post(*poster),
                   "Proxy Authentication Required (407) - '" + server.URL("/da") + "'");
     }
-    SetCredentialsProvider([this](const TCredentialsRequest& r) {
-        asked.push_back(r);
-        return std::optional<TCredentials>(TCredentials{"bob", "gate"});
-    });
+    AnswerAlways(TCredentials{"bob", "gate"});
     {
         auto poster = CreatePoster(server.URL("/da"), proxy.Address(), "alice", "", "wonder");
         EXPECT_EQ(Post(*poster), "<ok/>");

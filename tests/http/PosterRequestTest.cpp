@@ -2,12 +2,12 @@
 // and when the connection is kept or dropped.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <zlib.h>
 
 #include "LoopbackServers.h"
 #include "contract/VelqorError.h"
 #include "http/VelqorCurlPost.h"
 #include "http/VelqorSOAPPoster.h"
+#include "support/Deflate.h"
 
 namespace velqor {
 namespace {
@@ -271,24 +271,10 @@ TEST_F(PosterTest, CompressionOffOffersNoEncoding) {
     }
 }
 
-std::string Compress(const std::string& data, int windowBits) {
-    z_stream z{};
-    deflateInit2(&z, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, data.size()) + 32, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 TEST_F(PosterTest, GzipAndDeflateEncodedRepliesAreDecoded) {
     const std::string body = std::string(5000, 'q') + "<end/>";
     for (auto [encoding, bits] : {std::pair{"gzip", 15 + 16}, std::pair{"deflate", 15}}) {
-        const std::string packed = Compress(body, bits);
+        const std::string packed = test::Deflated(body, bits);
         RawServer raw([&, enc = std::string(encoding)](int fd) {
             while (!test::ReadRequest(fd).empty())
                 test::SendAll(

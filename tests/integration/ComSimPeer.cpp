@@ -1,7 +1,7 @@
 // A simulated OPC DA server of this process as an integration peer, reached through COM on the
 // simulated remote computer "plant-sim" (its ProgID is known on this computer too, as installed
 // servers' are). Killing it asks its clients to disconnect and takes the computer off the network.
-#include "IntegrationPeer.h"
+#include "SimPeer.h"
 #include "com/runtime/ComPlatform.h"
 #include "com/runtime/ComRuntimeControl.h"
 #include "comda/SimServers.h"
@@ -12,9 +12,11 @@ namespace {
 
 constexpr const char* kComputer = "plant-sim";
 
-class ComSimPeer : public IntegrationPeer {
+class ComSimPeer : public SimPeer {
   public:
-    ComSimPeer(std::string progId, bool flat) : progId_(std::move(progId)), flat_(flat) {
+    // The simulated COM servers compare name filters case by case.
+    ComSimPeer(std::string progId, bool flat)
+        : SimPeer("*Int"), progId_(std::move(progId)), flat_(flat) {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     }
     ~ComSimPeer() override {
@@ -36,22 +38,8 @@ class ComSimPeer : public IntegrationPeer {
     std::string ServerName() const override { return progId_; }
     std::string ComputerName() const override { return kComputer; }
 
-    AnalogItem Analog() const override { return {"Plant/Area1/Tank1/Level", 0, 10, "m"}; }
     std::vector<WritableItem> Writables() const override {
         return {{"Writable/Int", Variant::I4(7654321)}, {"Writable/Double", Variant::R8(-0.125)}};
-    }
-    WritableItem WriteOnly() const override { return {"WriteOnly/Int", Variant::I4(-42)}; }
-    std::string ChangingItem() const override { return "Dynamic/Double"; }
-    std::string UnknownItem() const override { return "Plant/NoSuchItem"; }
-    // The simulated servers compare name filters case by case.
-    BrowseBranch Branch() const override {
-        return {{"Static"},
-                {"Arrays"},
-                {"Byte", "UnsignedByte", "Short", "UnsignedShort", "Int", "UnsignedInt", "Long",
-                 "UnsignedLong", "Float", "Double", "Decimal", "String", "Boolean", "DateTime",
-                 "Base64Binary"},
-                "*Int",
-                {"Int", "UnsignedInt"}};
     }
     int32_t ReadOnlyWriteError() const override { return OPC_E_BADRIGHTS; }
     bool AddValidatesItems() const override { return true; }

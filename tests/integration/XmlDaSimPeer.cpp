@@ -1,16 +1,16 @@
 // xmlda-sim in-process on a free loopback port as an integration peer.
 #include <cstdlib>
 
-#include "IntegrationPeer.h"
+#include "SimPeer.h"
 #include "contract/VelqorIntf.h"
 #include "xmlda/XmlDaSim.h"
 
 namespace velqor::integration {
 namespace {
 
-class XmlDaSimPeer : public IntegrationPeer {
+class XmlDaSimPeer : public SimPeer {
   public:
-    XmlDaSimPeer() : sim_(SimOptions()) {
+    XmlDaSimPeer() : SimPeer("*int"), sim_(SimOptions()) {
         // A proxy from the environment must not stand between the client and loopback.
         for (const char* v :
              {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
@@ -24,7 +24,6 @@ class XmlDaSimPeer : public IntegrationPeer {
 
     std::string ServerName() const override { return sim_.url(); }
 
-    AnalogItem Analog() const override { return {"Plant/Area1/Tank1/Level", 0, 10, "m"}; }
     std::vector<WritableItem> Writables() const override {
         return {
             {"Writable/Short", Variant::I2(-1234)},
@@ -38,19 +37,6 @@ class XmlDaSimPeer : public IntegrationPeer {
              Variant::Array(VT_I4, {Variant::I4(3), Variant::I4(-1), Variant::I4(40000)})},
         };
     }
-    WritableItem WriteOnly() const override { return {"WriteOnly/Int", Variant::I4(-42)}; }
-    std::string ChangingItem() const override { return "Dynamic/Double"; }
-    std::string UnknownItem() const override { return "Plant/NoSuchItem"; }
-    BrowseBranch Branch() const override {
-        return {{"Static"},
-                {"Arrays"},
-                {"Byte", "UnsignedByte", "Short", "UnsignedShort", "Int", "UnsignedInt", "Long",
-                 "UnsignedLong", "Float", "Double", "Decimal", "String", "Boolean", "DateTime",
-                 "Base64Binary"},
-                "*int",
-                {"Int", "UnsignedInt"}};
-    }
-
     int32_t ReadOnlyWriteError() const override { return OPC_E_READONLY; }
     // XML-DA has no add operation: items are checked when they are first subscribed or read.
     bool AddValidatesItems() const override { return false; }

@@ -1,10 +1,18 @@
 // The server component: its setters, activation and deactivation, keep-alive, shutdown,
 // destruction, loading and design mode.
+#include <gmock/gmock.h>
+
 #include "ModelFixture.h"
 #include "model/VelqorIntfGen.h"
+#include "support/NullConnection.h"
 
 namespace velqor::testing {
 namespace {
+
+using ::testing::Property;
+using ::testing::StrEq;
+using ::testing::Throws;
+using ::testing::ThrowsMessage;
 
 using ServerSetters = ModelTest;
 
@@ -121,12 +129,9 @@ TEST_F(Activation, FailureWhileCreatingGroupsLeavesItActiveWithoutOnConnect) {
     fake->FailCall("Create", OPC_E_INVALIDHANDLE);
     bool connected = false;
     server->OnConnect = [&](TVelqorSvr*) { connected = true; };
-    try {
-        server->SetActive(true);
-        ADD_FAILURE() << "no exception";
-    } catch (const EOPCException& e) {
-        EXPECT_STREQ(e.what(), "The value of the handle is invalid. E_INVALIDHANDLE");
-    }
+    EXPECT_THAT(
+        [&] { server->SetActive(true); },
+        ThrowsMessage<EOPCException>(StrEq("The value of the handle is invalid. E_INVALIDHANDLE")));
     EXPECT_TRUE(server->Active());
     EXPECT_FALSE(connected);
     EXPECT_FALSE(server->OPCGroups().Items(0)->Event());
@@ -181,12 +186,8 @@ TEST_F(Activation, FailedDisconnectStillEndsTheConnection) {
 TEST_F(Activation, StatusAndDAConnectionNeedAConnection) {
     EXPECT_THROW(server->DAConnection(), EOPCServerException);
     tServerStateRecord status;
-    try {
-        server->GetStatus(status);
-        ADD_FAILURE();
-    } catch (const EOPCServerException& e) {
-        EXPECT_STREQ(e.what(), "Not connected to server");
-    }
+    EXPECT_THAT([&] { server->GetStatus(status); },
+                ThrowsMessage<EOPCServerException>(StrEq("Not connected to server")));
     tServerStateRecord scripted;
     scripted.ServerState = 1;
     scripted.VendorInfo = "Velqor simulation";
@@ -198,18 +199,10 @@ TEST_F(Activation, StatusAndDAConnectionNeedAConnection) {
 }
 
 // A connection that is not a DA connection.
-class PlainConnection : public com::ComObject<IVelqorConnection> {
+class PlainConnection : public test::NullConnection<IVelqorConnection> {
   public:
-    void Connect(const std::string&, const std::string&, const std::string&, const ParamLines&,
-                 NotifyWindow, int32_t) override {}
-    void Disconnect() override {}
-    int32_t GetLocaleId() override { return 0; }
-    void SetLocaleId(int32_t) override {}
     int32_t SpecVersion() override { return 1; }
     com::IUnknown* ConnectionObject() override { return this; }
-    tVelqorConnectionType ConnectionType() override { return coCOM; }
-    bool SetClientName(const std::string&) override { return true; }
-    bool CheckConnection() override { return true; }
 };
 
 class PlainServer : public TVelqorServer {
@@ -232,20 +225,12 @@ class BareSvr : public TVelqorSvr {
 TEST_F(Activation, ConnectionsFromTheFactoriesAndTheBaseClass) {
     PlainServer plain(&loop);
     plain.SetActive(true);
-    try {
-        plain.DAConnection();
-        ADD_FAILURE();
-    } catch (const EOleSysError& e) {
-        EXPECT_EQ(e.ErrorCode(), com::E_NOINTERFACE);
-    }
+    EXPECT_THAT([&] { plain.DAConnection(); },
+                Throws<EOleSysError>(Property(&EOleSysError::ErrorCode, com::E_NOINTERFACE)));
 
     BareSvr bare(&loop);
-    try {
-        bare.SetActive(true);
-        ADD_FAILURE();
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "please override CreateConnection");
-    }
+    EXPECT_THAT([&] { bare.SetActive(true); },
+                ThrowsMessage<Exception>(StrEq("please override CreateConnection")));
 
     // Through the factories: a server that cannot be reached leaves the component inactive.
     TVelqorServer real(&loop);
@@ -255,12 +240,8 @@ TEST_F(Activation, ConnectionsFromTheFactoriesAndTheBaseClass) {
     real.SetServerName("http://127.0.0.1:1/opc");
     EXPECT_THROW(real.SetActive(true), Exception);
     EXPECT_FALSE(real.Active());
-    try {
-        CreateVelqorConnection(tVelqorConnectionType(5), false);
-        ADD_FAILURE();
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "unknown connection type");
-    }
+    EXPECT_THAT([&] { CreateVelqorConnection(tVelqorConnectionType(5), false); },
+                ThrowsMessage<Exception>(StrEq("unknown connection type")));
     EXPECT_THROW(CreateVelqorServerBrowser(tVelqorConnectionType(5)), Exception);
 }
 

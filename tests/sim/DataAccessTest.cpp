@@ -244,26 +244,29 @@ TEST_F(SimWrite, WritableItemsKeepWhatWasWritten) {
 }
 
 TEST_F(SimWrite, ConversionsAndRefusals) {
-    Reply w =
-        call("Write", "",
-             "<ItemList>" + writeItem("Writable/Int", "conv", "xsd:string", " 42 ") +
-                 writeItem("Writable/Int", "bad", "xsd:string", "forty-two") +
-                 writeItem("Writable/Byte", "range", "xsd:int", "300") +
-                 writeItem("Static/Int", "ro", "xsd:int", "1") +
-                 writeItem("Plant/Area1/Tank1/Setpoint", "eu", "xsd:double", "10.5") +
-                 writeItem("Plant/Area2/Pump1/Mode", "enum", "xsd:int", "3") +
-                 writeItem("Writable/Double", "badxml", "xsd:double", "1.0.0") +
-                 writeItem("Nope", "unknown", "xsd:int", "1") +
-                 "<Items ItemName=\"Writable/Int\" ClientItemHandle=\"novalue\"/></ItemList>");
+    const struct {
+        const char* item;
+        const char* handle;
+        const char* type;
+        const char* value;
+        const char* result;
+    } refused[] = {
+        {"Writable/Int", "bad", "xsd:string", "forty-two", "E_BADTYPE"},
+        {"Writable/Byte", "range", "xsd:int", "300", "E_RANGE"},
+        {"Static/Int", "ro", "xsd:int", "1", "E_READONLY"},
+        {"Plant/Area1/Tank1/Setpoint", "eu", "xsd:double", "10.5", "E_RANGE"},
+        {"Plant/Area2/Pump1/Mode", "enum", "xsd:int", "3", "E_RANGE"},
+        {"Writable/Double", "badxml", "xsd:double", "1.0.0", "E_BADTYPE"},
+        {"Nope", "unknown", "xsd:int", "1", "E_UNKNOWNITEMNAME"},
+    };
+    std::string items = writeItem("Writable/Int", "conv", "xsd:string", " 42 ");
+    for (const auto& r : refused) items += writeItem(r.item, r.handle, r.type, r.value);
+    items += "<Items ItemName=\"Writable/Int\" ClientItemHandle=\"novalue\"/>";
+    Reply w = call("Write", "", "<ItemList>" + items + "</ItemList>");
     EXPECT_FALSE(w.has(at("conv") + "/@ResultID"));
     EXPECT_FALSE(w.has(at("conv") + "/o:Value"));  // ReturnValuesOnReply not set
-    EXPECT_EQ(w.str(at("bad") + "/@ResultID"), "E_BADTYPE");
-    EXPECT_EQ(w.str(at("range") + "/@ResultID"), "E_RANGE");
-    EXPECT_EQ(w.str(at("ro") + "/@ResultID"), "E_READONLY");
-    EXPECT_EQ(w.str(at("eu") + "/@ResultID"), "E_RANGE");
-    EXPECT_EQ(w.str(at("enum") + "/@ResultID"), "E_RANGE");
-    EXPECT_EQ(w.str(at("badxml") + "/@ResultID"), "E_BADTYPE");
-    EXPECT_EQ(w.str(at("unknown") + "/@ResultID"), "E_UNKNOWNITEMNAME");
+    for (const auto& r : refused)
+        EXPECT_EQ(w.str(at(r.handle) + "/@ResultID"), r.result) << r.handle;
     EXPECT_EQ(w.str(at("novalue") + "/@ResultID"), "E_BADTYPE");
     Reply r = call("Read", "", readItems(item("Writable/Int", "i")));
     EXPECT_EQ(r.str(at("i") + "/o:Value"),
@@ -413,12 +416,11 @@ TEST_F(SimProperties, AllPropertiesOfAnAnalogItem) {
     auto prop = [&](const char* name) {
         return "//o:PropertyLists/o:Properties[@Name='" + std::string(name) + "']";
     };
-    EXPECT_EQ(r.str(prop("dataType") + "/o:Value"), "xsd:double");
-    EXPECT_EQ(r.str(prop("accessRights") + "/o:Value"), "readable");
-    EXPECT_EQ(r.str(prop("euType") + "/o:Value"), "analog");
-    EXPECT_EQ(r.str(prop("engineeringUnits") + "/o:Value"), "degC");
-    EXPECT_EQ(r.str(prop("lowEU") + "/o:Value"), "-20");
-    EXPECT_EQ(r.str(prop("highEU") + "/o:Value"), "120");
+    const std::pair<const char*, const char*> values[] = {
+        {"dataType", "xsd:double"}, {"accessRights", "readable"},
+        {"euType", "analog"},       {"engineeringUnits", "degC"},
+        {"lowEU", "-20"},           {"highEU", "120"}};
+    for (auto [name, value] : values) EXPECT_EQ(r.str(prop(name) + "/o:Value"), value) << name;
     EXPECT_EQ(r.str(prop("quality") + "/o:Value/@QualityField"), "good");
     EXPECT_TRUE(parseDateTime(r.str(prop("timestamp") + "/o:Value")).has_value());
     EXPECT_EQ(r.str(prop("value") + "/o:Value/@xsi:type"), "xsd:double");

@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -12,9 +11,11 @@
 #include <thread>
 
 #include "SimClient.h"
+#include "support/Deflate.h"
 #include "support/WaitUntil.h"
 
 using namespace simtest;
+using velqor::test::Deflated;
 using velqor::test::WaitUntil;
 
 namespace {
@@ -78,21 +79,6 @@ std::string head(const std::string& path, const std::string& headers) {
            "\r\n";
 }
 
-// data compressed: windowBits 15 gives zlib (deflate), 31 gzip.
-std::string deflated(const std::string& data, int windowBits) {
-    z_stream z{};
-    deflateInit2(&z, 9, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, data.size()), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 std::string chunk(const std::string& data) {
     char size[32];
     std::snprintf(size, sizeof size, "%zx\r\n", data.size());
@@ -128,9 +114,9 @@ TEST_F(SimHostile, BodiesPastTheLimitAreRefusedWhateverTheFraming) {
     const std::string path = sim->path();
     const std::size_t big = 16u << 20;  // 64 times the limit
     const std::string zeros(big, '\0');
-    const std::string gzBomb = deflated(zeros, 31), zBomb = deflated(zeros, 15);
+    const std::string gzBomb = Deflated(zeros, 31), zBomb = Deflated(zeros, 15);
     std::string fine;  // a request within the limit, gzip-compressed, in chunks of 100 bytes
-    const std::string gz = deflated(kStatus, 31);
+    const std::string gz = Deflated(kStatus, 31);
     for (std::size_t i = 0; i < gz.size(); i += 100) fine += chunk(gz.substr(i, 100));
     struct Case {
         const char* what;

@@ -41,6 +41,15 @@ class SimSubscribe : public SimTest {
         return call("SubscriptionPolledRefresh", attrs,
                     "<Options ReturnItemTime=\"true\"/>" + handles(hs));
     }
+    // count polls of the subscription h, each on a thread of its own and waiting up to waitMs.
+    std::vector<std::future<Reply>> startPolls(const std::string& h, int count, int waitMs) {
+        std::vector<std::future<Reply>> polls;
+        for (int i = 0; i < count; ++i)
+            polls.push_back(std::async(std::launch::async, [this, h, waitMs] {
+                return poll({h}, "WaitTime=\"" + std::to_string(waitMs) + "\"");
+            }));
+        return polls;
+    }
     static std::string holdIn(int ms) {
         auto t = std::chrono::time_point_cast<std::chrono::milliseconds>(
                      std::chrono::system_clock::now()) +
@@ -224,10 +233,7 @@ TEST_F(SimSubscribe, HoldTimesTooFarAheadAreRefused) {
 
 TEST_F(SimSubscribe, WaitingPollsDoNotBlockOtherRequests) {
     std::string h = subscribe(subItem("Static/Int", "s"));
-    std::vector<std::future<Reply>> polls;
-    for (int i = 0; i < 12; ++i)
-        polls.push_back(
-            std::async(std::launch::async, [&] { return poll({h}, "WaitTime=\"3000\""); }));
+    std::vector<std::future<Reply>> polls = startPolls(h, 12, 3000);
     ASSERT_TRUE(WaitUntil([&] { return sim->pollsWaiting() == 12; }));
     Reply status = call("GetStatus", "");
     auto statusTime = parseDateTime(status.str("//o:GetStatusResult/@ReplyTime"));
@@ -240,10 +246,7 @@ TEST_F(SimSubscribe, WaitingPollsDoNotBlockOtherRequests) {
 
 TEST_F(SimSubscribe, StopAnswersPendingPollsPromptly) {
     std::string h = subscribe(subItem("Static/Int", "s"));
-    std::vector<std::future<Reply>> polls;
-    for (int i = 0; i < 4; ++i)
-        polls.push_back(
-            std::async(std::launch::async, [&] { return poll({h}, "WaitTime=\"600000\""); }));
+    std::vector<std::future<Reply>> polls = startPolls(h, 4, 600000);
     ASSERT_TRUE(WaitUntil([&] { return sim->pollsWaiting() == 4; }));
     auto t0 = std::chrono::steady_clock::now();
     sim->stop();

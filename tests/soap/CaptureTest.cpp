@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 
+#include "RequestWriter.h"
 #include "TestSupport.h"
 #include "XmlCompare.h"
 #include "xmlda/VelqorSOAPCallIO.h"
@@ -14,6 +15,7 @@ using namespace velqor::xmlda;
 using velqor::test::CapturesDir;
 using velqor::test::ReadFileText;
 using velqor::test::ScopedTimeZone;
+using velqor::test::WriteRequest;
 using velqor::test::XmlDiff;
 
 namespace {
@@ -48,13 +50,11 @@ class Captures : public ::testing::Test {
         return reply;
     }
 
+    // "" when the request we write is alike the captured one, else the first difference.
     template <class Request>
-    std::string Write(const Request& request) {
-        TVelqorClientSoapWriter w;
-        w.BeginMessage(kXmlDaNamespace, XmlDaOperation<Request>::Name);
-        w.NilForEmptyVariants = false;
-        w.WriteRecord("", {}, request);
-        return w.SaveToString();
+    std::string RequestDiff(const std::string& file, const Request& ours,
+                            const test::AttrFilter& filter = {}) {
+        return XmlDiff(Load("requests/" + file), WriteRequest(ours), filter);
     }
 
     ScopedTimeZone tz_{"UTC"};
@@ -262,10 +262,7 @@ TEST_F(Captures, ReadsTheSameUnderAnotherZone) {
 // ---- our requests beside the captured ones ---------------------------------------------------
 
 TEST_F(Captures, GetStatusRequest) {
-    GetStatus g;
-    g.LocaleID = "en";
-    g.ClientRequestHandle = "TestClient";
-    EXPECT_EQ(XmlDiff(Load("requests/getstatus_632.request.xml"), Write(g)), "");
+    EXPECT_EQ(RequestDiff("getstatus_632.request.xml", *test::CapturedGetStatus()), "");
 }
 
 TEST_F(Captures, BrowseRequests) {
@@ -273,9 +270,9 @@ TEST_F(Captures, BrowseRequests) {
     b.BrowseFilter = browseFilter::all;
     b.ReturnPropertyValues = true;
     b.PropertyNames = {"dataType", "accessRights"};
-    EXPECT_EQ(XmlDiff(Load("requests/browse_653.request.xml"), Write(b)), "");
+    EXPECT_EQ(RequestDiff("browse_653.request.xml", b), "");
     b.ItemName = "Folder1/Folder4/Folder6";
-    EXPECT_EQ(XmlDiff(Load("requests/browse_676.request.xml"), Write(b)), "");
+    EXPECT_EQ(RequestDiff("browse_676.request.xml", b), "");
 }
 
 TEST_F(Captures, GetPropertiesRequest) {
@@ -286,7 +283,7 @@ TEST_F(Captures, GetPropertiesRequest) {
     g.ReturnPropertyValues = true;
     g.ItemIDs.push_back(std::make_unique<ItemIdentifier>());
     g.ItemIDs[0]->ItemName = "Folder1/Folder4/Folder5/Item1";
-    EXPECT_EQ(XmlDiff(Load("requests/getproperties_103.request.xml"), Write(g)), "");
+    EXPECT_EQ(RequestDiff("getproperties_103.request.xml", g), "");
 }
 
 TEST_F(Captures, ReadRequest) {
@@ -299,14 +296,12 @@ TEST_F(Captures, ReadRequest) {
     r.ItemList[0]->Items.push_back(std::make_unique<ItemValue>());
     r.ItemList[0]->Items[0]->ItemName = "Folder1/Folder2/Folder3/Folder4/Folder5/Folder6/Item1";
     r.ItemList[0]->Items[0]->ClientItemHandle = r.ItemList[0]->Items[0]->ItemName;
-    EXPECT_EQ(XmlDiff(Load("requests/read_169.request.xml"), Write(r), Equivalent), "");
+    EXPECT_EQ(RequestDiff("read_169.request.xml", r, Equivalent), "");
 }
 
 TEST_F(Captures, SubscriptionCancelRequest) {
-    SubscriptionCancel c;
-    c.ServerSubHandle = "163121520";
-    c.ClientRequestHandle = "g6SG8duDHQtsuaEI";
-    EXPECT_EQ(XmlDiff(Load("requests/subscriptioncancel_448.request.xml"), Write(c)), "");
+    EXPECT_EQ(
+        RequestDiff("subscriptioncancel_448.request.xml", *test::CapturedSubscriptionCancel()), "");
 }
 
 TEST_F(Captures, SubscriptionPolledRefreshRequest) {
@@ -318,7 +313,5 @@ TEST_F(Captures, SubscriptionPolledRefreshRequest) {
     p.ServerSubHandles = {"163121520"};
     p.HoldTime = At(2026, 8, 24, 18, 12, 18, 0);
     p.WaitTime = 500;
-    EXPECT_EQ(
-        XmlDiff(Load("requests/subscriptionpolledrefresh_226.request.xml"), Write(p), Equivalent),
-        "");
+    EXPECT_EQ(RequestDiff("subscriptionpolledrefresh_226.request.xml", p, Equivalent), "");
 }

@@ -4,6 +4,7 @@
 
 #include <clocale>
 
+#include "RequestWriter.h"
 #include "TestSupport.h"
 #include "XmlCompare.h"
 #include "soap/VelqorSOAPReader.h"
@@ -11,8 +12,7 @@
 
 using namespace velqor;
 using namespace velqor::xmlda;
-using velqor::test::ScopedTimeZone;
-using velqor::test::XmlDiff;
+using namespace velqor::test;
 
 namespace {
 
@@ -24,16 +24,6 @@ const std::string kEnvClose = "</soap:Body></soap:Envelope>";
 const std::string kNs = R"(xmlns="http://opcfoundation.org/webservices/XMLDA/1.0/")";
 
 std::string Envelope(const std::string& body) { return kEnvOpen + body + kEnvClose; }
-
-template <class Request>
-std::string WriteRequest(const Request& request, std::string* action = nullptr) {
-    TVelqorClientSoapWriter w;
-    w.BeginMessage(kXmlDaNamespace, XmlDaOperation<Request>::Name);
-    w.NilForEmptyVariants = false;
-    w.WriteRecord("", {}, request);
-    if (action) *action = w.SOAPAction;
-    return w.SaveToString();
-}
 
 std::unique_ptr<ItemValue> Item(std::string name, std::string handle) {
     auto v = std::make_unique<ItemValue>();
@@ -81,11 +71,8 @@ std::string WriteWith(TVelqorSOAPWriter& w, const TRemotable& r) {
 // ---- the eight requests ----------------------------------------------------------------------
 
 TEST(XmlDaRequests, GetStatusIsTheExactDocument) {
-    GetStatus g;
-    g.LocaleID = "en";
-    g.ClientRequestHandle = "TestClient";
     std::string action;
-    std::string xml = WriteRequest(g, &action);
+    std::string xml = WriteRequest(*CapturedGetStatus(), &action);
     EXPECT_EQ(action, "http://opcfoundation.org/webservices/XMLDA/1.0/GetStatus");
     // Declaration, then the envelope with soap, xsd and xsi declared in this order.
     EXPECT_EQ(xml, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n" + kEnvOpen + "<GetStatus " + kNs +
@@ -247,14 +234,11 @@ TEST(XmlDaRequests, SubscriptionPolledRefreshWithHoldTimeInTwoZones) {
 }
 
 TEST(XmlDaRequests, SubscriptionCancel) {
-    SubscriptionCancel c;
-    c.ServerSubHandle = "163121520";
-    c.ClientRequestHandle = "g6SG8duDHQtsuaEI";
     EXPECT_EQ(
         XmlDiff(
             Envelope("<SubscriptionCancel " + kNs +
                      R"( ServerSubHandle="163121520" ClientRequestHandle="g6SG8duDHQtsuaEI"/>)"),
-            WriteRequest(c)),
+            WriteRequest(*CapturedSubscriptionCancel())),
         "");
 }
 
@@ -367,48 +351,33 @@ TEST(SoapWriter, VariantArraysOfEveryShape) {
     ScopedTimeZone tz("UTC");
     TVelqorSOAPWriter w;
     ItemValue v;
-    v.Value =
-        Variant::Array(VT_VARIANT, {Variant::I4(1), Variant::Str("two"), Variant(),
-                                    Variant::Bytes(std::string("\x00\xff", 2)),
-                                    Variant::Array(VT_R8, {Variant::R8(0.5), Variant::R8(-2)})});
-    EXPECT_EQ(
-        XmlDiff(
-            Envelope(
-                R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfAnyType">)"
-                R"(<anyType xsi:type="xsd:int">1</anyType>)"
-                R"(<anyType xsi:type="xsd:string">two</anyType>)"
-                R"(<anyType xsi:nil="true"/>)"
-                R"(<anyType xsi:type="xsd:base64Binary">AP8=</anyType>)"
-                R"(<anyType xsi:type="ArrayOfDouble"><double>0.5</double><double>-2</double></anyType>)"
-                "</Value></M>"),
-            WriteWith(w, v)),
-        "");
-    v.Value = Variant::Array(VT_BSTR, {Variant::Str("a"), Variant::Str("")});
-    EXPECT_EQ(
-        XmlDiff(
-            Envelope(
-                R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfString"><string>a</string><string/></Value></M>)"),
-            WriteWith(w, v)),
-        "");
-    v.Value = Variant::Array(VT_BOOL, {Variant::Bool(true), Variant::Bool(false)});
-    EXPECT_EQ(
-        XmlDiff(
-            Envelope(
-                R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfBoolean"><boolean>true</boolean><boolean>false</boolean></Value></M>)"),
-            WriteWith(w, v)),
-        "");
-    v.Value = Variant::Array(VT_DATE, {Variant::Date(EncodeDateTime(2026, 1, 2, 3, 4, 5))});
-    EXPECT_EQ(
-        XmlDiff(
-            Envelope(
-                R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfDateTime"><dateTime>2026-01-02T03:04:05.000Z</dateTime></Value></M>)"),
-            WriteWith(w, v)),
-        "");
-    // An array without entries is an empty element of its type.
-    v.Value = Variant::Array(VT_I2, {});
-    EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test"><Value xsi:type="ArrayOfShort"/></M>)"),
-                      WriteWith(w, v)),
-              "");
+    // Each array and the Value element it is written as.
+    const std::pair<Variant, std::string> arrays[] = {
+        {Variant::Array(VT_VARIANT, {Variant::I4(1), Variant::Str("two"), Variant(),
+                                     Variant::Bytes(std::string("\x00\xff", 2)),
+                                     Variant::Array(VT_R8, {Variant::R8(0.5), Variant::R8(-2)})}),
+         R"(<Value xsi:type="ArrayOfAnyType">)"
+         R"(<anyType xsi:type="xsd:int">1</anyType>)"
+         R"(<anyType xsi:type="xsd:string">two</anyType>)"
+         R"(<anyType xsi:nil="true"/>)"
+         R"(<anyType xsi:type="xsd:base64Binary">AP8=</anyType>)"
+         R"(<anyType xsi:type="ArrayOfDouble"><double>0.5</double><double>-2</double></anyType>)"
+         "</Value>"},
+        {Variant::Array(VT_BSTR, {Variant::Str("a"), Variant::Str("")}),
+         R"(<Value xsi:type="ArrayOfString"><string>a</string><string/></Value>)"},
+        {Variant::Array(VT_BOOL, {Variant::Bool(true), Variant::Bool(false)}),
+         R"(<Value xsi:type="ArrayOfBoolean"><boolean>true</boolean><boolean>false</boolean></Value>)"},
+        {Variant::Array(VT_DATE, {Variant::Date(EncodeDateTime(2026, 1, 2, 3, 4, 5))}),
+         R"(<Value xsi:type="ArrayOfDateTime"><dateTime>2026-01-02T03:04:05.000Z</dateTime></Value>)"},
+        // An array without entries is an empty element of its type.
+        {Variant::Array(VT_I2, {}), R"(<Value xsi:type="ArrayOfShort"/>)"},
+    };
+    for (const auto& [value, element] : arrays) {
+        v.Value = value;
+        EXPECT_EQ(XmlDiff(Envelope(R"(<M xmlns="urn:test">)" + element + "</M>"), WriteWith(w, v)),
+                  "")
+            << element;
+    }
 }
 
 TEST(SoapWriter, FloatsAreLocaleIndependentAndClamped) {

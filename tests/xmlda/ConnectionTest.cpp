@@ -1,5 +1,6 @@
 // TVelqorXMLDAConnection and the call glue against canned loopback services: connect texts,
 // Params, request shapes, status replies, the shutdown message, faults, item properties.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,6 +15,11 @@
 
 namespace velqor {
 namespace {
+
+using ::testing::Property;
+using ::testing::StrEq;
+using ::testing::Throws;
+using ::testing::ThrowsMessage;
 
 using test::CannedReply;
 using test::CannedService;
@@ -148,12 +154,8 @@ TEST_F(XmlDaConnectionTest, NoParamsGivesEmptyCredentialsAndTheInterfaceBasics) 
     EXPECT_EQ(conn->ConnectionType(), coXML);
     EXPECT_EQ(conn->GetLocaleId(), 0);
     EXPECT_EQ(&XMLDAConnectionOf(conn.Get()), &C());
-    try {
-        conn->SetLocaleId(1033);
-        ADD_FAILURE();
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Not implemented");
-    }
+    EXPECT_THAT([&] { conn->SetLocaleId(1033); },
+                ThrowsMessage<Exception>(StrEq("Not implemented")));
     std::string text = "kept";
     conn->GetItemPropertyValue("A", 1, text);
     EXPECT_EQ(text, "kept");
@@ -258,12 +260,9 @@ TEST_F(XmlDaConnectionTest, WrongStatusReplyAfterConnectRaisesWithoutShutdown) {
     Connect(svc.URL());
     statusOverride = CannedReply{200, StatusReply(kReplyTime1, "", false, true)};
     tServerStateRecord st;
-    try {
-        conn->GetStatus(st);
-        ADD_FAILURE();
-    } catch (const EOPCServerException& e) {
-        EXPECT_STREQ(e.what(), "wrong result from OPC Server (GetStatus)");
-    }
+    EXPECT_THAT(
+        [&] { conn->GetStatus(st); },
+        ThrowsMessage<EOPCServerException>(StrEq("wrong result from OPC Server (GetStatus)")));
     // An empty body element: no reply record at all.
     statusOverride = CannedReply{200, Envelope("")};
     EXPECT_THROW(conn->GetStatus(st), Exception);
@@ -275,12 +274,9 @@ TEST_F(XmlDaConnectionTest, SoapFaultRaisesTheFaultAndPostsNothing) {
     Connect(svc.URL());
     statusOverride = CannedReply{500, FaultEnvelope("soap:Server", "E_FAIL service broken")};
     tServerStateRecord st;
-    try {
-        conn->GetStatus(st);
-        ADD_FAILURE();
-    } catch (const EVelqorSOAPFault& e) {
-        EXPECT_EQ(e.FaultString(), "E_FAIL service broken");
-    }
+    EXPECT_THAT([&] { conn->GetStatus(st); },
+                Throws<EVelqorSOAPFault>(
+                    Property(&EVelqorSOAPFault::FaultString, "E_FAIL service broken")));
     EXPECT_FALSE(conn->CheckConnection());
     EXPECT_EQ(PumpShutdowns(), 0);
 }

@@ -50,18 +50,21 @@ TEST(XmlDaQuality, LimitAndVendorFieldsAreKeptInTheQualityWord) {
 }
 
 TEST(XmlDaQuality, NamesAreExactDecimalsPassAndTheRestIsConfigurationError) {
-    EXPECT_EQ(QualityFromName("good"), 0xC0);
-    EXPECT_EQ(QualityFromName("bad"), 0x00);
-    EXPECT_EQ(QualityFromName("uncertain"), 0x40);
-    EXPECT_EQ(QualityFromName("badCommFailure"), 0x18);
-    EXPECT_EQ(QualityFromName("goodLocalOverride"), 0xD8);
-    EXPECT_EQ(QualityFromName("uncertainSubNormal"), 0x58);
-    EXPECT_EQ(QualityFromName("Good"), 0x04);  // case matters
-    EXPECT_EQ(QualityFromName("badWaitingForInitialData"), 0x04);
-    EXPECT_EQ(QualityFromName("192"), 192);
-    EXPECT_EQ(QualityFromName("-3"), -3);
-    EXPECT_EQ(QualityFromName(""), 0x04);
-    EXPECT_EQ(QualityFromName("99999999999"), 0x04);  // does not fit 32 bits
+    const std::pair<const char*, int32_t> rows[] = {
+        {"good", 0xC0},
+        {"bad", 0x00},
+        {"uncertain", 0x40},
+        {"badCommFailure", 0x18},
+        {"goodLocalOverride", 0xD8},
+        {"uncertainSubNormal", 0x58},
+        {"Good", 0x04},  // case matters
+        {"badWaitingForInitialData", 0x04},
+        {"192", 192},
+        {"-3", -3},
+        {"", 0x04},
+        {"99999999999", 0x04},  // does not fit 32 bits
+    };
+    for (auto [name, quality] : rows) EXPECT_EQ(QualityFromName(name), quality) << name;
 }
 
 TEST(XmlDaAccessRights, NamesNumbersAndUnknown) {

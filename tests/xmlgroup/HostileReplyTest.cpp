@@ -155,16 +155,7 @@ TEST_F(XmlGroupHostile, SubscribeReplyWithoutServerSubHandleFailsTheSubscribe) {
                                  "\"><Value xsi:type=\"xsd:int\">1</Value></ItemValue></Items>"
                                  "</RItemList>");
     });
-    SetRaiseItemErrors(true);
-    server->SetActive(true);
-    TVelqorGroup* g = server->OPCGroups().AddGroup("G");
-    try {
-        g->OPCItems().AddItem("Static/Int");
-        ADD_FAILURE() << "no error";
-    } catch (const EOPCServerException& e) {
-        EXPECT_STREQ(e.what(), "wrong result from OPC Server (Subscribe)");
-    }
-    EXPECT_EQ(Transport(g)->PollThread(), nullptr);
+    ExpectSubscribeRefused();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // it, and a server component on a plain event loop connected through the relay.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -97,6 +98,18 @@ class XmlGroupTest : public ::testing::Test {
 
     static TVelqorXMLGroup* Transport(TVelqorGroup* g) {
         return dynamic_cast<TVelqorXMLGroup*>(g->TransportGroup().Get());
+    }
+
+    // Adds an item to a new group of the active server, with item errors raised: the reply to its
+    // subscription is refused as a wrong result, and no poll thread starts.
+    void ExpectSubscribeRefused() {
+        SetRaiseItemErrors(true);
+        server->SetActive(true);
+        TVelqorGroup* g = server->OPCGroups().AddGroup("G");
+        EXPECT_THAT([&] { g->OPCItems().AddItem("Static/Int"); },
+                    ::testing::ThrowsMessage<EOPCServerException>(
+                        ::testing::StrEq("wrong result from OPC Server (Subscribe)")));
+        EXPECT_EQ(Transport(g)->PollThread(), nullptr);
     }
 
     // Runs the loop until pred holds; pred is also asked between messages (it may watch the
