@@ -192,27 +192,7 @@ class FakeGroup : public com::ComObject<IVelqorGroup> {
     explicit FakeGroup(std::shared_ptr<FakeTransport> t) : t_(std::move(t)) {}
     ~FakeGroup() override;
 
-    void Remove(bool serverShutDown, int32_t& serverHandle) override;
-    void SetName(const std::string& name) override;
-    void GetState(tVelqorGroupStateRec& state) override;
-    void SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand,
-                  int32_t localeId, int32_t clientHandle, int32_t holdTime,
-                  int32_t waitTime) override;
-    bool WriteSync(TVelqorItemList& items) override;
-    bool WriteAsync(TVelqorItemList& items) override;
-    bool ReadAsync(TVelqorItemList& items) override;
-    bool ReadSync(TVelqorItemList& items, bool fromCache) override;
-    bool GetItemAttributes(TVelqorItemList& items) override;
-    void Cancel() override;
-    void Refresh(bool fromCache) override;
-    bool AddItems(TVelqorItemList& items, bool add) override;
-    bool RemoveItems(bool serverShutDown, TVelqorItemList& items) override;
-    bool SetActiveState(TVelqorItemList& items, bool active) override;
-    bool SetDatatypes(TVelqorItemList& items) override;
-    void Reserved() override;
-    void Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle, bool active,
-                float deadBand, int32_t timeBias, int32_t localeId, int32_t& updateRate,
-                bool subscribe, int32_t holdTime, int32_t waitTime) override;
+    VELQOR_IVELQORGROUP_SLOTS;
 
   private:
     std::string Target() const;

@@ -166,11 +166,5 @@ void TVelqorCOMDAConnection::CreateBrowser(com::ComPtr<IVelqorBrowser>& browser)
         browser = com::MakeComObject<IVelqorBrowser, TVelqorCOMDA3Browser>(self);
 }
 
-TVelqorCOMDAConnection& COMDAConnectionOf(IVelqorConnection* connection) {
-    if (!connection) throw EOPCServerException(MsgText(Msg::NotConnected));
-    auto* c = dynamic_cast<TVelqorCOMDAConnection*>(connection->ConnectionObject());
-    if (!c) throw Exception(MsgText(Msg::UnknownConnectionType));
-    return *c;
-}
 
 }  // namespace velqor

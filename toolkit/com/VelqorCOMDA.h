@@ -82,19 +82,16 @@ class TVelqorCOMDAConnection : public TVelqorCOMConnection {
 // The COM DA connection behind a contract connection (its ConnectionObject); raises
 // EOPCServerException "Not connected to server" for none and a plain error for a connection of
 // another transport.
-TVelqorCOMDAConnection& COMDAConnectionOf(IVelqorConnection* connection);
+inline TVelqorCOMDAConnection& COMDAConnectionOf(IVelqorConnection* connection) {
+    return DAConnectionObjectOf<TVelqorCOMDAConnection>(connection);
+}
 
 // Base of the COM group and browsers: holds a reference to the connection they were made for.
-class TVelqorCOMDAComponent : public TVelqorCOMComponent {
+class TVelqorCOMDAComponent : public TVelqorCOMComponent,
+                              public TDAConnectionRef<TVelqorCOMDAConnection> {
   public:
     explicit TVelqorCOMDAComponent(com::ComPtr<IVelqorDAConnection> connection)
-        : holder_(std::move(connection)), connection_(&COMDAConnectionOf(holder_.Get())) {}
-    TVelqorCOMDAConnection& Connection() const { return *connection_; }
-    const com::ComPtr<IVelqorDAConnection>& ConnectionRef() const { return holder_; }
-
-  private:
-    com::ComPtr<IVelqorDAConnection> holder_;
-    TVelqorCOMDAConnection* connection_;
+        : TDAConnectionRef(std::move(connection)) {}
 };
 
 }  // namespace velqor

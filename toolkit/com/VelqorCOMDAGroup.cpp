@@ -137,6 +137,8 @@ void TVelqorCOMGroup::Remove(bool serverShutDown, int32_t& serverHandle) {
     pendingTransaction_ = 0;
 }
 
+void TVelqorCOMGroup::Reserved() {}
+
 void TVelqorCOMGroup::SetName(const std::string& name) {
     if (!stateMgt_) return;
     BSTR wide = ToWideString(name);

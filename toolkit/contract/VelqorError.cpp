@@ -1,5 +1,7 @@
 #include "VelqorError.h"
 
+#include "VelqorTransport.h"
+
 #include <string>
 
 namespace velqor {
@@ -84,6 +86,11 @@ std::string Fill(const char* text, std::string_view arg) {
 
 std::string MsgFormat(Msg id, std::string_view arg) { return Fill(MsgText(id), arg); }
 std::string MsgFormat(Msg id, int32_t arg) { return Fill(MsgText(id), std::to_string(arg)); }
+
+void RaiseNoConnectionObject(bool none) {
+    if (none) throw EOPCServerException(MsgText(Msg::NotConnected));
+    throw Exception(MsgText(Msg::UnknownConnectionType));
+}
 
 void RaiseWrongResult(std::string_view method) {
     throw EOPCServerException(MsgFormat(Msg::WrongResult, method));

@@ -92,6 +92,58 @@ class IVelqorGroup : public com::IUnknown {
     ~IVelqorGroup() = default;
 };
 
+// Raises for a connection without the asked transport's object behind it: EOPCServerException
+// "Not connected to server" for none, a plain error for a connection of another transport.
+[[noreturn]] void RaiseNoConnectionObject(bool none);
+
+// The transport's own connection object behind a contract connection (its ConnectionObject).
+template <class C>
+C& DAConnectionObjectOf(IVelqorConnection* connection) {
+    auto* c = connection ? dynamic_cast<C*>(connection->ConnectionObject()) : nullptr;
+    if (!c) RaiseNoConnectionObject(connection == nullptr);
+    return *c;
+}
+
+// What a transport's groups and browsers hold: a reference to the connection they were made
+// for, and its transport object C.
+template <class C>
+class TDAConnectionRef {
+  public:
+    explicit TDAConnectionRef(com::ComPtr<IVelqorDAConnection> connection)
+        : holder_(std::move(connection)), connection_(&DAConnectionObjectOf<C>(holder_.Get())) {}
+    C& Connection() const { return *connection_; }
+    const com::ComPtr<IVelqorDAConnection>& ConnectionRef() const { return holder_; }
+
+  private:
+    com::ComPtr<IVelqorDAConnection> holder_;
+    C* connection_;
+};
+
+// The IVelqorGroup slots as a group class declares them; the list lives once, beside the
+// interface, and each transport defines them in its own source.
+#define VELQOR_IVELQORGROUP_SLOTS                                                                \
+    void Remove(bool serverShutDown, int32_t& serverHandle) override;                            \
+    void SetName(const std::string& name) override;                                              \
+    void GetState(tVelqorGroupStateRec& state) override;                                         \
+    void SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand,            \
+                  int32_t localeId, int32_t clientHandle, int32_t holdTime, int32_t waitTime)    \
+        override;                                                                                \
+    bool WriteSync(TVelqorItemList& items) override;                                             \
+    bool WriteAsync(TVelqorItemList& items) override;                                            \
+    bool ReadAsync(TVelqorItemList& items) override;                                             \
+    bool ReadSync(TVelqorItemList& items, bool fromCache) override;                              \
+    bool GetItemAttributes(TVelqorItemList& items) override;                                     \
+    void Cancel() override;                                                                      \
+    void Refresh(bool fromCache) override;                                                       \
+    bool AddItems(TVelqorItemList& items, bool add) override;                                    \
+    bool RemoveItems(bool serverShutDown, TVelqorItemList& items) override;                      \
+    bool SetActiveState(TVelqorItemList& items, bool active) override;                           \
+    bool SetDatatypes(TVelqorItemList& items) override;                                          \
+    void Reserved() override;                                                                    \
+    void Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle, bool active, \
+                float deadBand, int32_t timeBias, int32_t localeId, int32_t& updateRate,         \
+                bool subscribe, int32_t holdTime, int32_t waitTime) override
+
 // How a transport group recovers a subscription that the server dropped, or lost with the
 // server: it subscribes its items again after a wait that doubles from FirstDelayMs up to
 // MaxDelayMs after each failed attempt, and gives up (the group becomes inactive) after

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "contract/VelqorCredentials.h"
+#include "runtime/NonCopyable.h"
 
 namespace velqor {
 
@@ -41,12 +42,9 @@ inline constexpr std::string_view kDefaultUserAgent = "Velqor XML DA Client";
 std::string SOAPActionHeader(std::string_view action);
 
 // The abstract poster.
-class THTTPPost {
+class THTTPPost : private TNonCopyable {
   public:
-    THTTPPost() = default;
     virtual ~THTTPPost() = default;
-    THTTPPost(const THTTPPost&) = delete;
-    THTTPPost& operator=(const THTTPPost&) = delete;
 
     // One request/response exchange: the whole request body is sent, the response body is
     // appended to response. Errors are velqor::Exception (texts below); a cancelled credentials

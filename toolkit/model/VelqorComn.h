@@ -11,17 +11,15 @@
 #include "contract/EventLoop.h"
 #include "contract/VelqorIntf.h"
 #include "contract/VelqorTransport.h"
+#include "runtime/NonCopyable.h"
 
 namespace velqor {
 
 // Base of every toolkit component. There is no form designer here: design mode and the
 // loading state are set by code.
-class TVelqorComponent {
+class TVelqorComponent : private TNonCopyable {
   public:
-    TVelqorComponent() = default;
     virtual ~TVelqorComponent() = default;
-    TVelqorComponent(const TVelqorComponent&) = delete;
-    TVelqorComponent& operator=(const TVelqorComponent&) = delete;
 
     // Design mode: the component is being edited, not run.
     bool Designing() const { return designing_; }

@@ -20,6 +20,7 @@
 #include "soap/VelqorSOAPEncoding.h"
 #include "soap/VelqorSOAPRemotable.h"
 #include "soap/dom/VelqorDom.h"
+#include "runtime/NonCopyable.h"
 
 namespace velqor {
 
@@ -40,12 +41,9 @@ class EVelqorValueError : public Exception {
 std::string ValueErrorText(std::string_view typeName, std::string_view text,
                            std::string_view reason);
 
-class TVelqorSOAPReader {
+class TVelqorSOAPReader : private TNonCopyable {
   public:
-    TVelqorSOAPReader() = default;
     virtual ~TVelqorSOAPReader() = default;
-    TVelqorSOAPReader(const TVelqorSOAPReader&) = delete;
-    TVelqorSOAPReader& operator=(const TVelqorSOAPReader&) = delete;
 
     // A new, empty record of the class a record field or array entry declares.
     virtual std::unique_ptr<TRemotable> CreateObject(std::string_view className) = 0;

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "contract/Variant.h"
+#include "runtime/NonCopyable.h"
 
 namespace velqor {
 
@@ -121,12 +122,9 @@ class RecordClass {
     std::unique_ptr<TRemotable> (*create_)();
 };
 
-class TRemotable {
+class TRemotable : private TNonCopyable {
   public:
-    TRemotable() = default;
     virtual ~TRemotable() = default;
-    TRemotable(const TRemotable&) = delete;
-    TRemotable& operator=(const TRemotable&) = delete;
 
     static constexpr std::string_view ClassName = "TRemotable";
     static const RecordClass& StaticClass();

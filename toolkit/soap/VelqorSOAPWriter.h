@@ -21,18 +21,16 @@
 #include "soap/VelqorSOAPEncoding.h"
 #include "soap/VelqorSOAPRemotable.h"
 #include "soap/dom/VelqorDom.h"
+#include "runtime/NonCopyable.h"
 
 namespace velqor {
 
 // The text that forces an empty value past the omission of empty texts.
 inline constexpr std::string_view kEmptyValueMarker = "\"";
 
-class TVelqorSOAPWriter {
+class TVelqorSOAPWriter : private TNonCopyable {
   public:
-    TVelqorSOAPWriter() = default;
     virtual ~TVelqorSOAPWriter() = default;
-    TVelqorSOAPWriter(const TVelqorSOAPWriter&) = delete;
-    TVelqorSOAPWriter& operator=(const TVelqorSOAPWriter&) = delete;
 
     // Writes one simple value as an attribute or a child element; returns the element added.
     virtual dom::XmlNode WriteValue(dom::XmlNode parent, std::string_view name, bool numeric,

@@ -169,11 +169,5 @@ double TVelqorXMLDAConnection::LocalTimeAtFirstReply() const {
     return localTimeAtFirstReply_;
 }
 
-TVelqorXMLDAConnection& XMLDAConnectionOf(IVelqorConnection* connection) {
-    if (!connection) throw EOPCServerException(MsgText(Msg::NotConnected));
-    auto* c = dynamic_cast<TVelqorXMLDAConnection*>(connection->ConnectionObject());
-    if (!c) throw Exception(MsgText(Msg::UnknownConnectionType));
-    return *c;
-}
 
 }  // namespace velqor

@@ -83,24 +83,19 @@ class TVelqorXMLDAConnection : public TVelqorXMLConnection {
 // The XML-DA connection behind a contract connection (its ConnectionObject); raises
 // EOPCServerException "Not connected to server" for none and a plain error for a connection of
 // another transport.
-TVelqorXMLDAConnection& XMLDAConnectionOf(IVelqorConnection* connection);
+inline TVelqorXMLDAConnection& XMLDAConnectionOf(IVelqorConnection* connection) {
+    return DAConnectionObjectOf<TVelqorXMLDAConnection>(connection);
+}
 inline TVelqorXMLDAConnection& XMLDAConnectionOf(const com::ComPtr<IVelqorDAConnection>& c) {
     return XMLDAConnectionOf(c.Get());
 }
 
 // Base of the XML-DA group and browser: holds a reference to the connection they were made for.
-class TVelqorXMLDAComponent : public TVelqorXMLComponent {
+class TVelqorXMLDAComponent : public TVelqorXMLComponent,
+                              public TDAConnectionRef<TVelqorXMLDAConnection> {
   public:
     explicit TVelqorXMLDAComponent(com::ComPtr<IVelqorDAConnection> connection, int32_t tag = 0)
-        : TVelqorXMLComponent(tag),
-          holder_(std::move(connection)),
-          connection_(&XMLDAConnectionOf(holder_)) {}
-    TVelqorXMLDAConnection& Connection() const { return *connection_; }
-    const com::ComPtr<IVelqorDAConnection>& ConnectionRef() const { return holder_; }
-
-  private:
-    com::ComPtr<IVelqorDAConnection> holder_;
-    TVelqorXMLDAConnection* connection_;
+        : TVelqorXMLComponent(tag), TDAConnectionRef(std::move(connection)) {}
 };
 
 }  // namespace velqor

@@ -363,6 +363,9 @@ void TVelqorXMLGroup::Remove(bool serverShutDown, int32_t& serverHandle) {
 }
 
 void TVelqorXMLGroup::SetName(const std::string& name) { name_ = name; }
+void TVelqorXMLGroup::Cancel() {}  // reads and writes are answered at once: nothing is pending
+bool TVelqorXMLGroup::SetDatatypes(TVelqorItemList&) { return true; }  // asked with each request
+void TVelqorXMLGroup::Reserved() {}
 
 void TVelqorXMLGroup::GetState(tVelqorGroupStateRec& state) {
     SyncWithPoll();
