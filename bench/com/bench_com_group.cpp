@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "LoadGroup.h"
 #include "com/VelqorCOMDAGroup.h"
 #include "com/VelqorCOMDAStream.h"
 #include "com/runtime/ComPlatform.h"
@@ -28,8 +29,7 @@ namespace {
 constexpr int kItems = 10000;
 
 struct Figures {
-    double valuesPerSecond = 0;
-    double cpuMsPer1000 = 0;
+    Throughput load;
     double callbackMs = 0;  // the sink: decode and post
     double applyMs = 0;     // the component: apply and raise events
 };
@@ -40,22 +40,9 @@ Figures RunGroup(const std::string& progId, int rateMs, double seconds) {
     Figures f;
     {
         TVelqorServer server(&loop);
-        server.SetServerName(progId);
-        server.OPCGroupDefault().UpdateRate = rateMs;
-        server.SetBatchMode(true);
-        TVelqorGroup* g = server.OPCGroups().AddGroup("Load");
-        for (int i = 0; i < kItems; ++i) g->OPCItems().AddItem(LoadItemID(i));
-        server.SetBatchMode(false);
         uint64_t applied = 0;
-        server.OnDatachange = [&](TVelqorServer*, const TVelqorItemList& items) {
-            applied += uint64_t(items.Count());
-        };
-        server.SetActive(true);
-        loop.RunFor(std::chrono::milliseconds(1500));  // settle: first values, a full cycle
-
-        const Span span = RunCounted(loop, applied, seconds, ThreadCpuSeconds);
-        f.valuesPerSecond = double(applied) / span.wall;
-        f.cpuMsPer1000 = applied ? span.cpu * 1000.0 / (double(applied) / 1000.0) : 0;
+        TVelqorGroup* g = StartLoadGroup(loop, server, progId, kItems, rateMs, true, applied);
+        f.load = MeasureThroughput(loop, applied, seconds);
 
         // One callback of every item, straight into the group's sink.
         auto* group = static_cast<TVelqorCOMGroup*>(g->TransportGroup().Get());
@@ -128,8 +115,8 @@ int main(int argc, char** argv) {
     std::vector<double> vps, cpu, cb, ap;
     for (int r = 0; r < runs; ++r) {
         Figures f = RunGroup(server, rateMs, seconds);
-        vps.push_back(f.valuesPerSecond);
-        cpu.push_back(f.cpuMsPer1000);
+        vps.push_back(f.load.valuesPerSecond);
+        cpu.push_back(f.load.cpuMsPer1000);
         cb.push_back(f.callbackMs);
         ap.push_back(f.applyMs);
     }

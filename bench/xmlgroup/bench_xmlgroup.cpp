@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "LoadGroup.h"
 #include "LoadSubscription.h"
 #include "model/Velqor.h"
 #include "xmlda/VelqorXMLDAGroup.h"
@@ -34,32 +35,16 @@ namespace {
 
 constexpr int kItems = 10000;
 
-struct Throughput {
-    double valuesPerSecond = 0;
-    double cpuMsPer1000 = 0;
-};
-
-// Values applied by the server component while it runs for the given time.
+// Values applied by the server component while it runs for the given time; the items go to the
+// service in one Subscribe when the server activates.
 Throughput RunGroup(const std::string& url, int rateMs, double seconds) {
     PlainEventLoop loop;
     TVelqorServer server(&loop);
-    server.SetServerName(url);
-    server.OPCGroupDefault().UpdateRate = rateMs;
-    TVelqorGroup* g = server.OPCGroups().AddGroup("Load");
-    for (int i = 0; i < kItems; ++i) g->OPCItems().AddItem(LoadItemID(i));  // local until active
     uint64_t applied = 0;
-    server.OnDatachange = [&](TVelqorServer*, const TVelqorItemList& items) {
-        applied += uint64_t(items.Count());
-    };
-    server.SetActive(true);                        // one Subscribe of all items
-    loop.RunFor(std::chrono::milliseconds(1500));  // settle: first values and a full change cycle
-
-    const Span span = RunCounted(loop, applied, seconds, ThreadCpuSeconds);
+    StartLoadGroup(loop, server, url, kItems, rateMs, false, applied);
+    const Throughput t = MeasureThroughput(loop, applied, seconds);
     server.SetActive(false);
-    Throughput r;
-    r.valuesPerSecond = double(applied) / span.wall;
-    r.cpuMsPer1000 = applied ? span.cpu * 1000.0 / (double(applied) / 1000.0) : 0;
-    return r;
+    return t;
 }
 
 // Forwards SOAP requests to the service with only SOAPAction and Content-Type, so the service
