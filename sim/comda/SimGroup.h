@@ -206,7 +206,12 @@ class SimGroup final : public com::PlatformObject<IOPCItemMgt, IOPCGroupStateMgt
     SimGroupItem* FindItem(OPCHANDLE server);
     HRESULT CheckItem(const OPCITEMDEF& def, VARTYPE& canonical, DWORD& rights, int& node,
                       const SimFaults& faults) const;
+    // Enters the call, then EachItem.
     HRESULT ItemCall(DWORD count, OPCHANDLE* server, HRESULT** errors,
+                     const std::function<HRESULT(DWORD i, OPCHANDLE h)>& each);
+    // The per-item errors of a call: each for every known handle (under mu_), the handle error
+    // for the others; S_FALSE when any failed.
+    HRESULT EachItem(const SimFaults& faults, DWORD count, OPCHANDLE* server, HRESULT** errors,
                      const std::function<HRESULT(DWORD i, OPCHANDLE h)>& each);
     HRESULT ValidateOrAdd(DWORD count, OPCITEMDEF* items, bool add, OPCITEMRESULT** results,
                           HRESULT** errors);

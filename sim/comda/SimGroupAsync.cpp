@@ -22,34 +22,13 @@ bool SimGroup::HasAdvise(DWORD connection, bool dataOnly) const {
 
 HRESULT SimGroup::CheckAsync(DWORD count, OPCHANDLE* server, bool forWrite, HRESULT** errors,
                              std::vector<DWORD>& good) {
-    auto faults = CurrentSimFaults();
-    if (!errors) return E_INVALIDARG;
-    *errors = nullptr;
-    if (count == 0 || !server) return E_INVALIDARG;
-    auto* e = TaskArray<HRESULT>(count);
-    if (!e) return E_OUTOFMEMORY;
-    HRESULT overall = S_OK;
-    {
-        std::lock_guard lock(mu_);
-        for (DWORD i = 0; i < count; ++i) {
-            const SimGroupItem* item = FindItem(server[i]);
-            auto access = item ? space_->Node(item->Node).item.access : xmldasim::Access::Read;
-            e[i] = !item                                            ? OPC_E_INVALIDHANDLE
-                   : forWrite && access == xmldasim::Access::Read   ? OPC_E_BADRIGHTS
-                   : !forWrite && access == xmldasim::Access::Write ? OPC_E_BADRIGHTS
-                                                                    : S_OK;
-            if (SUCCEEDED(e[i]))
-                good.push_back(i);
-            else
-                overall = S_FALSE;
-        }
-    }
-    if (faults->OutArrays == OutArrayFault::Null) {
-        CoTaskMemFree(e);
+    return EachItem(*CurrentSimFaults(), count, server, errors, [&](DWORD i, OPCHANDLE h) {
+        auto access = space_->Node(FindItem(h)->Node).item.access;
+        if (access == (forWrite ? xmldasim::Access::Read : xmldasim::Access::Write))
+            return OPC_E_BADRIGHTS;
+        good.push_back(i);
         return S_OK;
-    }
-    *errors = e;
-    return overall;
+    });
 }
 
 HRESULT SimGroup::Queue(Pending request, DWORD* cancelId) {
