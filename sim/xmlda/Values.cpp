@@ -45,50 +45,32 @@ bool isUnsigned(Kind k) {
 }
 bool isReal(Kind k) { return k == Kind::Float || k == Kind::Double || k == Kind::Decimal; }
 
-std::int64_t signedMin(Kind k) {
+// The width of an integer kind, signed or not.
+int integerBits(Kind k) {
     switch (k) {
         case Kind::Byte:
-            return std::numeric_limits<std::int8_t>::min();
+        case Kind::UnsignedByte:
+            return 8;
         case Kind::Short:
-            return std::numeric_limits<std::int16_t>::min();
+        case Kind::UnsignedShort:
+            return 16;
         case Kind::Int:
-            return std::numeric_limits<std::int32_t>::min();
+        case Kind::UnsignedInt:
+            return 32;
         default:
-            return std::numeric_limits<std::int64_t>::min();
+            return 64;
     }
 }
 std::int64_t signedMax(Kind k) {
-    switch (k) {
-        case Kind::Byte:
-            return std::numeric_limits<std::int8_t>::max();
-        case Kind::Short:
-            return std::numeric_limits<std::int16_t>::max();
-        case Kind::Int:
-            return std::numeric_limits<std::int32_t>::max();
-        default:
-            return std::numeric_limits<std::int64_t>::max();
-    }
+    return static_cast<std::int64_t>((std::uint64_t{1} << (integerBits(k) - 1)) - 1);
 }
-std::uint64_t unsignedMax(Kind k) {
-    switch (k) {
-        case Kind::UnsignedByte:
-            return std::numeric_limits<std::uint8_t>::max();
-        case Kind::UnsignedShort:
-            return std::numeric_limits<std::uint16_t>::max();
-        case Kind::UnsignedInt:
-            return std::numeric_limits<std::uint32_t>::max();
-        default:
-            return std::numeric_limits<std::uint64_t>::max();
-    }
-}
+std::int64_t signedMin(Kind k) { return -signedMax(k) - 1; }
+std::uint64_t unsignedMax(Kind k) { return ~std::uint64_t{0} >> (64 - integerBits(k)); }
 
 std::string_view trim(std::string_view s) {
-    while (!s.empty() &&
-           (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() &&
-           (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
-        s.remove_suffix(1);
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!s.empty() && space(s.front())) s.remove_prefix(1);
+    while (!s.empty() && space(s.back())) s.remove_suffix(1);
     return s;
 }
 
