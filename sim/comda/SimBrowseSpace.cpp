@@ -62,9 +62,7 @@ HRESULT ItemPropertiesPart::QueryAvailableProperties(LPWSTR itemId, DWORD* count
 HRESULT ItemPropertiesPart::GetItemProperties(LPWSTR itemId, DWORD count, DWORD* ids,
                                               VARIANT** values, HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, State().Enter());
-    if (!values || !errors) return E_INVALIDARG;
-    *values = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(values, errors)) return E_INVALIDARG;
     if (count == 0 || !ids) return E_INVALIDARG;
     int node;
     if (HRESULT hr = State().FindItem(itemId, node); FAILED(hr)) return hr;
@@ -87,9 +85,7 @@ HRESULT ItemPropertiesPart::GetItemProperties(LPWSTR itemId, DWORD count, DWORD*
 HRESULT ItemPropertiesPart::LookupItemIDs(LPWSTR itemId, DWORD count, DWORD* ids,
                                           LPWSTR** newItemIds, HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, State().Enter());
-    if (!newItemIds || !errors) return E_INVALIDARG;
-    *newItemIds = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(newItemIds, errors)) return E_INVALIDARG;
     if (count == 0 || !ids) return E_INVALIDARG;
     int node;
     if (HRESULT hr = State().FindItem(itemId, node); FAILED(hr)) return hr;

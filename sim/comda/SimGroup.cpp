@@ -237,9 +237,7 @@ HRESULT SimGroup::CheckItem(const OPCITEMDEF& def, VARTYPE& canonical, DWORD& ri
 HRESULT SimGroup::ValidateOrAdd(DWORD count, OPCITEMDEF* items, bool add, OPCITEMRESULT** results,
                                 HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, EnterSimCall());
-    if (!results || !errors) return E_INVALIDARG;
-    *results = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(results, errors)) return E_INVALIDARG;
     if (count == 0 || !items) return E_INVALIDARG;
     OPCITEMRESULT* r;
     HRESULT* e;

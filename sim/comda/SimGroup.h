@@ -228,6 +228,11 @@ class SimGroup final : public com::PlatformObject<IOPCItemMgt, IOPCGroupStateMgt
                        std::vector<DWORD>& good);
     HRESULT AsyncWrite(DWORD count, OPCHANDLE* server, std::vector<SimItemValue> values,
                        Pending request, DWORD* cancelId, HRESULT** errors);
+    // IOPCAsyncIO2/3 writes: enters the call, checks the arguments and the callback, copies each
+    // item's value and queues the write.
+    HRESULT QueueWrite(DWORD count, OPCHANDLE* server, bool valuesGiven, DWORD transaction,
+                       DWORD* cancelId, HRESULT** errors,
+                       const std::function<void(DWORD i, SimItemValue& v)>& copy);
     bool HasCallback() const;                               // takes mu_
     bool HasAdvise(DWORD connection, bool dataOnly) const;  // a live advise connection
     void Complete(DWORD cancelId);

@@ -137,35 +137,35 @@ HRESULT SimGroup::AsyncWrite(DWORD count, OPCHANDLE* server, std::vector<SimItem
     return FAILED(queued) ? queued : hr;
 }
 
-HRESULT SimGroup::Write(DWORD count, OPCHANDLE* server, VARIANT* values, DWORD transaction,
-                        DWORD* cancelId, HRESULT** errors) {
+HRESULT SimGroup::QueueWrite(DWORD count, OPCHANDLE* server, bool valuesGiven, DWORD transaction,
+                             DWORD* cancelId, HRESULT** errors,
+                             const std::function<void(DWORD, SimItemValue&)>& copy) {
     if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!cancelId) return E_INVALIDARG;
     *cancelId = 0;
-    if (!values) return E_INVALIDARG;
+    if (!valuesGiven) return E_INVALIDARG;
     if (!HasCallback()) return CONNECT_E_NOCONNECTION;
     std::vector<SimItemValue> copies(count);
-    for (DWORD i = 0; i < count; ++i) VariantCopy(&copies[i].Value, &values[i]);
+    for (DWORD i = 0; i < count; ++i) copy(i, copies[i]);
     return AsyncWrite(count, server, std::move(copies), Pending{Pending::WriteItems, transaction},
                       cancelId, errors);
 }
 
+HRESULT SimGroup::Write(DWORD count, OPCHANDLE* server, VARIANT* values, DWORD transaction,
+                        DWORD* cancelId, HRESULT** errors) {
+    return QueueWrite(count, server, values != nullptr, transaction, cancelId, errors,
+                      [&](DWORD i, SimItemValue& v) { VariantCopy(&v.Value, &values[i]); });
+}
+
 HRESULT SimGroup::WriteVQT(DWORD count, OPCHANDLE* server, OPCITEMVQT* vqts, DWORD transaction,
                            DWORD* cancelId, HRESULT** errors) {
-    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
-    if (!cancelId) return E_INVALIDARG;
-    *cancelId = 0;
-    if (!vqts) return E_INVALIDARG;
-    if (!HasCallback()) return CONNECT_E_NOCONNECTION;
-    std::vector<SimItemValue> copies(count);
-    for (DWORD i = 0; i < count; ++i) {
-        VariantCopy(&copies[i].Value, &vqts[i].vDataValue);
-        copies[i].QualityGiven = vqts[i].bQualitySpecified != FALSE;
-        copies[i].TimeGiven = vqts[i].bTimeStampSpecified != FALSE;
-        copies[i].Time = vqts[i].ftTimeStamp;
-    }
-    return AsyncWrite(count, server, std::move(copies), Pending{Pending::WriteItems, transaction},
-                      cancelId, errors);
+    return QueueWrite(count, server, vqts != nullptr, transaction, cancelId, errors,
+                      [&](DWORD i, SimItemValue& v) {
+                          VariantCopy(&v.Value, &vqts[i].vDataValue);
+                          v.QualityGiven = vqts[i].bQualitySpecified != FALSE;
+                          v.TimeGiven = vqts[i].bTimeStampSpecified != FALSE;
+                          v.Time = vqts[i].ftTimeStamp;
+                      });
 }
 
 HRESULT SimGroup::Refresh2(OPCDATASOURCE source, DWORD transaction, DWORD* cancelId) {

@@ -66,9 +66,7 @@ HRESULT SimGroup::WriteItem(const SimGroupItem& item, const SimItemValue& value,
 HRESULT SimGroup::Read(OPCDATASOURCE source, DWORD count, OPCHANDLE* server, OPCITEMSTATE** values,
                        HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, EnterSimCall());
-    if (!values || !errors) return E_INVALIDARG;
-    *values = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(values, errors)) return E_INVALIDARG;
     if (count == 0 || !server || (source != OPC_DS_CACHE && source != OPC_DS_DEVICE))
         return E_INVALIDARG;
     OPCITEMSTATE* s;
@@ -119,11 +117,7 @@ HRESULT SimGroup::Write(DWORD count, OPCHANDLE* server, VARIANT* values, HRESULT
 HRESULT SimGroup::ReadMaxAge(DWORD count, OPCHANDLE* server, DWORD* maxAge, VARIANT** values,
                              WORD** qualities, FILETIME** times, HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, EnterSimCall());
-    if (!values || !qualities || !times || !errors) return E_INVALIDARG;
-    *values = nullptr;
-    *qualities = nullptr;
-    *times = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(values, qualities, times, errors)) return E_INVALIDARG;
     if (count == 0 || !server || !maxAge) return E_INVALIDARG;
     VARIANT* v;
     WORD* q;

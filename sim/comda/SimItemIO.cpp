@@ -39,11 +39,7 @@ HRESULT ComSimAddressSpace::WriteValue(int item, const VARIANT& value, const FIL
 HRESULT ItemIOPart::Read(DWORD count, LPCWSTR* itemIds, DWORD* maxAge, VARIANT** values,
                          WORD** qualities, FILETIME** timeStamps, HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, State().Enter());
-    if (!values || !qualities || !timeStamps || !errors) return E_INVALIDARG;
-    *values = nullptr;
-    *qualities = nullptr;
-    *timeStamps = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(values, qualities, timeStamps, errors)) return E_INVALIDARG;
     if (count == 0 || !itemIds || !maxAge) return E_INVALIDARG;
     if (faults->OutArrays == OutArrayFault::Null) return S_OK;
     VARIANT* v;

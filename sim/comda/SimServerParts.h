@@ -192,6 +192,14 @@ T* TaskArray(std::size_t count) {
     return static_cast<T*>(TaskArrayBytes(count, sizeof(T)));
 }
 
+// Nulls every out-pointer a call was given; false (the call's E_INVALIDARG) when one is missing.
+template <class... T>
+bool ClearOutPointers(T**... outs) {
+    if (!(outs && ...)) return false;
+    ((*outs = nullptr), ...);
+    return true;
+}
+
 template <class... T>
 void FreeTaskArrays(T*... arrays) {
     (CoTaskMemFree(arrays), ...);

@@ -87,39 +87,32 @@ std::optional<double> parseReal(std::string_view t) {
     return d;
 }
 
+// Marks a value out of its type's range, for a caller that asks (range not null).
+std::nullopt_t outOfRange(bool* range) {
+    if (range) *range = true;
+    return std::nullopt;
+}
+
 // Signed or unsigned integer from a number already held in some scalar form.
 std::optional<Scalar> toInteger(Kind to, long double v, bool* range) {
-    if (!std::isfinite(v)) {
-        if (range) *range = true;
-        return std::nullopt;
-    }
+    if (!std::isfinite(v)) return outOfRange(range);
     v = std::round(v);
     if (isSigned(to)) {
         if (v < static_cast<long double>(signedMin(to)) ||
-            v > static_cast<long double>(signedMax(to))) {
-            if (range) *range = true;
-            return std::nullopt;
-        }
+            v > static_cast<long double>(signedMax(to)))
+            return outOfRange(range);
         return Scalar{static_cast<std::int64_t>(v)};
     }
-    if (v < 0 || v > static_cast<long double>(unsignedMax(to))) {
-        if (range) *range = true;
-        return std::nullopt;
-    }
+    if (v < 0 || v > static_cast<long double>(unsignedMax(to))) return outOfRange(range);
     return Scalar{static_cast<std::uint64_t>(v)};
 }
 
 std::optional<Scalar> toReal(Kind to, double v, bool* range) {
     // A float text names the nearest float: up to half a step beyond the largest one it is that.
-    if (to == Kind::Float && std::isfinite(v) && std::fabs(v) >= 0x1.ffffffp127) {
-        if (range) *range = true;
-        return std::nullopt;
-    }
+    if (to == Kind::Float && std::isfinite(v) && std::fabs(v) >= 0x1.ffffffp127)
+        return outOfRange(range);
     if (to == Kind::Float) return Scalar{static_cast<double>(static_cast<float>(v))};
-    if (to == Kind::Decimal && !std::isfinite(v)) {
-        if (range) *range = true;
-        return std::nullopt;
-    }
+    if (to == Kind::Decimal && !std::isfinite(v)) return outOfRange(range);
     return Scalar{v};
 }
 
@@ -331,22 +324,25 @@ std::string scalarText(Kind k, const Scalar& s) {
     return buf;
 }
 
+// All of t as an integer of type T.
+template <class T>
+std::optional<T> parseWhole(std::string_view t, bool* range) {
+    T v = 0;
+    auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+    const bool whole = p == t.data() + t.size();
+    if (ec == std::errc::result_out_of_range && whole) return outOfRange(range);
+    if (t.empty() || ec != std::errc() || !whole) return std::nullopt;
+    return v;
+}
+
 std::optional<Scalar> parseScalar(Kind k, std::string_view text, bool* range) {
     std::string_view t = trim(text);
     if (isSigned(k)) {
         if (!t.empty() && t.front() == '+') t.remove_prefix(1);
-        std::int64_t v = 0;
-        auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (ec == std::errc::result_out_of_range && p == t.data() + t.size()) {
-            if (range) *range = true;
-            return std::nullopt;
-        }
-        if (t.empty() || ec != std::errc() || p != t.data() + t.size()) return std::nullopt;
-        if (v < signedMin(k) || v > signedMax(k)) {
-            if (range) *range = true;
-            return std::nullopt;
-        }
-        return Scalar{v};
+        const auto v = parseWhole<std::int64_t>(t, range);
+        if (!v) return std::nullopt;
+        if (*v < signedMin(k) || *v > signedMax(k)) return outOfRange(range);
+        return Scalar{*v};
     }
     if (isUnsigned(k)) {
         if (!t.empty() && t.front() == '+') t.remove_prefix(1);
@@ -356,18 +352,10 @@ std::optional<Scalar> parseScalar(Kind k, std::string_view text, bool* range) {
             if (range && parseReal(t)) *range = true;
             return std::nullopt;
         }
-        std::uint64_t v = 0;
-        auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (ec == std::errc::result_out_of_range && p == t.data() + t.size()) {
-            if (range) *range = true;
-            return std::nullopt;
-        }
-        if (t.empty() || ec != std::errc() || p != t.data() + t.size()) return std::nullopt;
-        if (v > unsignedMax(k)) {
-            if (range) *range = true;
-            return std::nullopt;
-        }
-        return Scalar{v};
+        const auto v = parseWhole<std::uint64_t>(t, range);
+        if (!v) return std::nullopt;
+        if (*v > unsignedMax(k)) return outOfRange(range);
+        return Scalar{*v};
     }
     if (isReal(k)) {
         auto d = parseReal(t);
