@@ -51,12 +51,40 @@ auto Handler(F fn) {
     return [fn] { Guarded(fn); };
 }
 
+// A menu's command: its action, triggering the handler as Handler runs it.
+template <class F>
+QAction* AddCommand(QObject* owner, QMenu* menu, const QString& text, F fn) {
+    QAction* action = menu->addAction(text);
+    QObject::connect(action, &QAction::triggered, owner, Handler(fn));
+    return action;
+}
+
 QLabel* ValueLabel(QWidget* parent, const char* name) {
     auto* l = new QLabel(parent);
     l->setObjectName(name);
     l->setProperty(kTag, 1);
     l->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return l;
+}
+
+// One row of a value panel: its heading, and the value label's name and member.
+struct ValueRow {
+    const char* text;
+    const char* name;
+    QLabel** label;
+};
+
+// A box of value labels named title, one row each.
+QGroupBox* ValuePanel(QWidget* parent, const char* title, const char* name,
+                      std::initializer_list<ValueRow> rows) {
+    auto* panel = new QGroupBox(title, parent);
+    panel->setObjectName(name);
+    auto* form = new QFormLayout(panel);
+    for (const ValueRow& row : rows) {
+        *row.label = ValueLabel(panel, row.name);
+        form->addRow(row.text, *row.label);
+    }
+    return panel;
 }
 
 QToolButton* FlatButton(QWidget* parent, const char* name, QStyle::StandardPixmap icon,
@@ -241,33 +269,20 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     top->addWidget(Splitter1, 1);
 
     auto* bottom = new QHBoxLayout;
-    Panel3 = new QGroupBox("Sever state", central);
-    Panel3->setObjectName("Panel3");
-    auto* f3 = new QFormLayout(Panel3);
-    LServer = ValueLabel(Panel3, "LServer");
-    LStartTime = ValueLabel(Panel3, "LStartTime");
-    LUpdateTime = ValueLabel(Panel3, "LUpdateTime");
-    LState = ValueLabel(Panel3, "LState");
-    LInfo = ValueLabel(Panel3, "LInfo");
+    Panel3 = ValuePanel(central, "Sever state", "Panel3",
+                        {{"Server", "LServer", &LServer},
+                         {"Start Time", "LStartTime", &LStartTime},
+                         {"Last Update", "LUpdateTime", &LUpdateTime},
+                         {"State", "LState", &LState},
+                         {"Vendorinfo", "LInfo", &LInfo}});
     LInfo->setWordWrap(true);
     LInfo->setMinimumHeight(2 * LInfo->fontMetrics().lineSpacing());
     LInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    f3->addRow("Server", LServer);
-    f3->addRow("Start Time", LStartTime);
-    f3->addRow("Last Update", LUpdateTime);
-    f3->addRow("State", LState);
-    f3->addRow("Vendorinfo", LInfo);
-    Panel4 = new QGroupBox("Group state", central);
-    Panel4->setObjectName("Panel4");
-    auto* f4 = new QFormLayout(Panel4);
-    LName = ValueLabel(Panel4, "LName");
-    LUpdate = ValueLabel(Panel4, "LUpdate");
-    LDeadBand = ValueLabel(Panel4, "LDeadBand");
-    LActive = ValueLabel(Panel4, "LActive");
-    f4->addRow("Name", LName);
-    f4->addRow("UpdateRate", LUpdate);
-    f4->addRow("DeadBand", LDeadBand);
-    f4->addRow("Active", LActive);
+    Panel4 = ValuePanel(central, "Group state", "Panel4",
+                        {{"Name", "LName", &LName},
+                         {"UpdateRate", "LUpdate", &LUpdate},
+                         {"DeadBand", "LDeadBand", &LDeadBand},
+                         {"Active", "LActive", &LActive}});
     bottom->addWidget(Panel3, 3);
     bottom->addWidget(Panel4, 2);
     top->addLayout(bottom);
@@ -379,34 +394,25 @@ void TForm1::BuildMenus() {
 
     GroupPopup = new QMenu(this);
     GroupPopup->setObjectName("GroupPopup");
-    AddGroup1 = GroupPopup->addAction("&Add Group...");
-    RemoveGroup1 = GroupPopup->addAction("&Remove Group");
-    RemoveallGroups1 = GroupPopup->addAction("Remove a&ll Groups");
-    Properties1 = GroupPopup->addAction("&Properties...");
-    connect(AddGroup1, &QAction::triggered, this, Handler([this] { AddGroup1Click(); }));
-    connect(RemoveGroup1, &QAction::triggered, this, Handler([this] { RemoveGroup1Click(); }));
-    connect(RemoveallGroups1, &QAction::triggered, this,
-            Handler([this] { RemoveallGroups1Click(); }));
-    connect(Properties1, &QAction::triggered, this, Handler([this] { Properties1Click(); }));
+    AddGroup1 = AddCommand(this, GroupPopup, "&Add Group...", [this] { AddGroup1Click(); });
+    RemoveGroup1 = AddCommand(this, GroupPopup, "&Remove Group", [this] { RemoveGroup1Click(); });
+    RemoveallGroups1 =
+        AddCommand(this, GroupPopup, "Remove a&ll Groups", [this] { RemoveallGroups1Click(); });
+    Properties1 = AddCommand(this, GroupPopup, "&Properties...", [this] { Properties1Click(); });
 
     ItemPopup = new QMenu(this);
     ItemPopup->setObjectName("ItemPopup");
-    A1 = ItemPopup->addAction("&Add Item..");
-    RemoveItem1 = ItemPopup->addAction("&Remove Item");
-    RemoveallItems1 = ItemPopup->addAction("Remove a&ll Items");
+    A1 = AddCommand(this, ItemPopup, "&Add Item..", [this] { A1Click(); });
+    RemoveItem1 = AddCommand(this, ItemPopup, "&Remove Item", [this] { RemoveItem1Click(); });
+    RemoveallItems1 =
+        AddCommand(this, ItemPopup, "Remove a&ll Items", [this] { RemoveallItems1Click(); });
     Active1 = ItemPopup->addAction("A&ctive");
     Active1->setCheckable(true);
     ItemPopup->addSeparator();
-    WriteValue1 = ItemPopup->addAction("&Write Value...");
-    ItemProperties1 = ItemPopup->addAction("Item &Properties...");
-    connect(WriteValue1, &QAction::triggered, this, Handler([this] { WriteValue1Click(); }));
-    connect(ItemProperties1, &QAction::triggered, this,
-            Handler([this] { ItemProperties1Click(); }));
+    WriteValue1 = AddCommand(this, ItemPopup, "&Write Value...", [this] { WriteValue1Click(); });
+    ItemProperties1 =
+        AddCommand(this, ItemPopup, "Item &Properties...", [this] { ItemProperties1Click(); });
     connect(ItemPopup, &QMenu::aboutToShow, this, Handler([this] { ItemPopupPopup(); }));
-    connect(A1, &QAction::triggered, this, Handler([this] { A1Click(); }));
-    connect(RemoveItem1, &QAction::triggered, this, Handler([this] { RemoveItem1Click(); }));
-    connect(RemoveallItems1, &QAction::triggered, this,
-            Handler([this] { RemoveallItems1Click(); }));
     // A checkable action has flipped its mark by the time it reports the trigger.
     connect(Active1, &QAction::triggered, this,
             [this](bool checked) { Guarded([this, checked] { Active1Click(!checked); }); });

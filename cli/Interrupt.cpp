@@ -43,24 +43,23 @@ void OnInterrupt() {
 
 const std::atomic<bool>& InterruptFlag() { return g_interrupted; }
 
+namespace {
+
+// Sets what a signal acts on, under the lock the handler takes.
+template <class T>
+void SetTarget(T*& target, T* value) {
+    std::lock_guard lock(g_mu);
+    target = value;
+}
+
+}  // namespace
+
 InterruptibleCalls::InterruptibleCalls(velqor::CallCancelScope& scope) {
-    std::lock_guard lock(g_mu);
-    g_calls = &scope;
+    SetTarget(g_calls, &scope);
 }
+InterruptibleCalls::~InterruptibleCalls() { SetTarget<velqor::CallCancelScope>(g_calls, nullptr); }
 
-InterruptibleCalls::~InterruptibleCalls() {
-    std::lock_guard lock(g_mu);
-    g_calls = nullptr;
-}
-
-CleanStopScope::CleanStopScope(velqor::EventLoop& loop) {
-    std::lock_guard lock(g_mu);
-    g_cleanLoop = &loop;
-}
-
-CleanStopScope::~CleanStopScope() {
-    std::lock_guard lock(g_mu);
-    g_cleanLoop = nullptr;
-}
+CleanStopScope::CleanStopScope(velqor::EventLoop& loop) { SetTarget(g_cleanLoop, &loop); }
+CleanStopScope::~CleanStopScope() { SetTarget<velqor::EventLoop>(g_cleanLoop, nullptr); }
 
 }  // namespace tagscope::cli

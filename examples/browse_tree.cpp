@@ -1,12 +1,10 @@
 // browse_tree: prints a server's address space as an indented tree, to a given depth.
 //   browse_tree http://127.0.0.1:8085/opc/xmlda 2
-#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "com/runtime/ComPlatform.h"
-#include "model/Velqor.h"
+#include "ExampleServer.h"
 
 namespace {
 
@@ -34,23 +32,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int maxDepth = argc == 3 ? std::stoi(argv[2]) : 3;
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    velqor::PlainEventLoop loop;
-    velqor::EventLoop::SetDefault(&loop);
-    int rc = 0;
-    try {
-        velqor::TVelqorServer server(&loop);
-        server.SetServerName(argv[1]);
-        server.SetActive(true);
-        velqor::TVelqorBrowser& browser = server.Browser();
-        browser.MoveToRoot();
-        PrintLevel(browser, 0, maxDepth);
-        server.SetActive(false);
-    } catch (const std::exception& e) {
-        std::cerr << "error: " << e.what() << "\n";
-        rc = 1;
-    }
-    velqor::EventLoop::SetDefault(nullptr);
-    CoUninitialize();
-    return rc;
+    return example::WithServer(argv[1],
+                               [&](velqor::TVelqorServer& server, velqor::PlainEventLoop&) {
+                                   velqor::TVelqorBrowser& browser = server.Browser();
+                                   browser.MoveToRoot();
+                                   PrintLevel(browser, 0, maxDepth);
+                                   return 0;
+                               });
 }

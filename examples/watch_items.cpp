@@ -1,13 +1,11 @@
 // watch_items: subscribes to a few items and prints every change until N changes have come.
 //   watch_items http://127.0.0.1:8085/opc/xmlda 10 Dynamic/Double Dynamic/Int
 #include <chrono>
-#include <exception>
 #include <iostream>
 #include <string>
 
-#include "com/runtime/ComPlatform.h"
+#include "ExampleServer.h"
 #include "contract/VelqorDateTime.h"
-#include "model/Velqor.h"
 
 int main(int argc, char** argv) {
     if (argc < 4) {
@@ -15,15 +13,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int wanted = std::stoi(argv[2]);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    velqor::PlainEventLoop loop;
-    velqor::EventLoop::SetDefault(&loop);
-    int rc = 0;
-    try {
-        velqor::TVelqorServer server(&loop);
-        server.SetServerName(argv[1]);
-        server.SetActive(true);
-
+    return example::WithServer(argv[1], [&](velqor::TVelqorServer& server,
+                                            velqor::PlainEventLoop& loop) {
         // Changes arrive on this thread, from the event loop, after the items hold them.
         int seen = 0;
         server.OnDatachange = [&](velqor::TVelqorServer*, const velqor::TVelqorItemList& items) {
@@ -42,17 +33,12 @@ int main(int argc, char** argv) {
         server.SetBatchMode(false);
         group->OPCItems().AddAll();
 
+        int rc = 0;
         if (!loop.RunUntil([&] { return seen >= wanted; }, std::chrono::seconds(30))) {
             std::cerr << "error: only " << seen << " changes in 30 s\n";
             rc = 1;
         }
         server.OnDatachange = nullptr;
-        server.SetActive(false);  // cancels the subscription
-    } catch (const std::exception& e) {
-        std::cerr << "error: " << e.what() << "\n";
-        rc = 1;
-    }
-    velqor::EventLoop::SetDefault(nullptr);
-    CoUninitialize();
-    return rc;
+        return rc;
+    });
 }

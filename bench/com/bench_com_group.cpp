@@ -7,16 +7,14 @@
 // Prints the median of a few runs.
 //
 //   bench_com_group [--runs N] [--seconds S] [--rate MS] [--server PROGID]
-#include <time.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
+#include "LoadGroup.h"
 #include "com/VelqorCOMDAGroup.h"
 #include "com/VelqorCOMDAStream.h"
 #include "com/runtime/ComPlatform.h"
@@ -24,36 +22,14 @@
 #include "model/Velqor.h"
 
 using namespace velqor;
-using Clock = std::chrono::steady_clock;
+using namespace velqor::bench;
 
 namespace {
 
 constexpr int kItems = 10000;
 
-double ThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-double MsSince(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-std::string LoadItemID(int i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "Load/Item%05d", i);
-    return name;
-}
-
 struct Figures {
-    double valuesPerSecond = 0;
-    double cpuMsPer1000 = 0;
+    Throughput load;
     double callbackMs = 0;  // the sink: decode and post
     double applyMs = 0;     // the component: apply and raise events
 };
@@ -64,27 +40,9 @@ Figures RunGroup(const std::string& progId, int rateMs, double seconds) {
     Figures f;
     {
         TVelqorServer server(&loop);
-        server.SetServerName(progId);
-        server.OPCGroupDefault().UpdateRate = rateMs;
-        server.SetBatchMode(true);
-        TVelqorGroup* g = server.OPCGroups().AddGroup("Load");
-        for (int i = 0; i < kItems; ++i) g->OPCItems().AddItem(LoadItemID(i));
-        server.SetBatchMode(false);
         uint64_t applied = 0;
-        server.OnDatachange = [&](TVelqorServer*, const TVelqorItemList& items) {
-            applied += uint64_t(items.Count());
-        };
-        server.SetActive(true);
-        loop.RunFor(std::chrono::milliseconds(1500));  // settle: first values, a full cycle
-
-        applied = 0;
-        const double cpu0 = ThreadCpuSeconds();
-        const auto t0 = Clock::now();
-        loop.RunFor(std::chrono::milliseconds(int(seconds * 1000)));
-        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-        const double cpu = ThreadCpuSeconds() - cpu0;
-        f.valuesPerSecond = double(applied) / wall;
-        f.cpuMsPer1000 = applied ? cpu * 1000.0 / (double(applied) / 1000.0) : 0;
+        TVelqorGroup* g = StartLoadGroup(loop, server, progId, kItems, rateMs, true, applied);
+        f.load = MeasureThroughput(loop, applied, seconds);
 
         // One callback of every item, straight into the group's sink.
         auto* group = static_cast<TVelqorCOMGroup*>(g->TransportGroup().Get());
@@ -135,15 +93,12 @@ double StreamDecodeMs() {
         items[size_t(i)].TimeStamp = 45000.5;
     }
     const std::string block = EncodeDataStream(items, true, 1, 0, 0);
-    std::vector<double> ms;
     TDecodedStream out;
-    for (int run = 0; run < 25; ++run) {
-        const auto t0 = Clock::now();
+    const double ms = MedianMs(25, [&] {
         DecodeDataStream(reinterpret_cast<const uint8_t*>(block.data()), block.size(), true, out);
-        ms.push_back(MsSince(t0));
-    }
+    });
     if (out.Items.size() != size_t(kItems)) std::fprintf(stderr, "stream decode lost items\n");
-    return Median(ms);
+    return ms;
 }
 
 }  // namespace
@@ -152,23 +107,16 @@ int main(int argc, char** argv) {
     int runs = 3, rateMs = 100;
     double seconds = 5;
     std::string server = "Velqor.SimDA30.1";
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--runs"))
-            runs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--seconds"))
-            seconds = std::atof(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--rate"))
-            rateMs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--server"))
-            server = argv[i + 1];
-    }
+    ReadOptions(
+        argc, argv,
+        {{"--runs", &runs}, {"--seconds", &seconds}, {"--rate", &rateMs}, {"--server", &server}});
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     sim::RegisterSimulatedServers();
     std::vector<double> vps, cpu, cb, ap;
     for (int r = 0; r < runs; ++r) {
         Figures f = RunGroup(server, rateMs, seconds);
-        vps.push_back(f.valuesPerSecond);
-        cpu.push_back(f.cpuMsPer1000);
+        vps.push_back(f.load.valuesPerSecond);
+        cpu.push_back(f.load.cpuMsPer1000);
         cb.push_back(f.callbackMs);
         ap.push_back(f.applyMs);
     }

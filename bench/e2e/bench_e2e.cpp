@@ -30,14 +30,14 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
+#include "LoadSubscription.h"
 #include "model/Velqor.h"
-#include "xmlda/VelqorSOAPCall.h"
 #include "xmlda/VelqorSOAPCallIO.h"
-#include "xmlda/VelqorXMLDAPoll.h"
 #include "xmlda/VelqorXMLDAStream.h"
 
 using namespace velqor;
-using Clock = std::chrono::steady_clock;
+using namespace velqor::bench;
 
 namespace {
 
@@ -77,17 +77,6 @@ double ProcessCpu(pid_t pid) {
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
-std::string LoadItemID(int i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "Load/Item%05d", i);
-    return name;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 // ---- the client, in a child process -------------------------------------------------------
 
 // Runs groups x items against url, prints "READY" once the values flow and then one line
@@ -114,13 +103,8 @@ int RunClient(const std::string& url, int items, int groups, int rateMs, double 
     loop.RunFor(std::chrono::milliseconds(1500));  // first values and a few polls
     std::printf("READY\n");
     std::fflush(stdout);
-    delivered = 0;
-    const double cpu0 = SelfCpu();
-    const auto t0 = Clock::now();
-    loop.RunFor(std::chrono::milliseconds(int(seconds * 1000)));
-    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-    const double cpu = SelfCpu() - cpu0;
-    std::printf("RESULT %llu %.4f %.4f %ld\n", (unsigned long long)delivered, wall, cpu,
+    const Span span = RunCounted(loop, delivered, seconds, SelfCpu);
+    std::printf("RESULT %llu %.4f %.4f %ld\n", (unsigned long long)delivered, span.wall, span.cpu,
                 MaxRssKb() - rss0);
     std::fflush(stdout);
     server.SetActive(false);
@@ -226,25 +210,8 @@ size_t HeapInUse() {
 
 // A polled-refresh reply of all `items` Load items, fetched plain.
 std::string FetchReply(const std::string& url, int items) {
-    TVelqorSOAPData settings;
-    settings.URL = url;
-    settings.Namespace = std::string(xmlda::kXmlDaNamespace);
-    settings.Compression = false;
-    settings.Poster = CreatePoster(settings);
-    xmlda::Subscribe sub;
-    sub.Options = std::make_unique<xmlda::RequestOptions>();
-    auto list = std::make_unique<xmlda::SubscribeRequestItemList>();
-    list->RequestedSamplingRate = 1000;
-    for (int i = 0; i < items; ++i) {
-        auto it = std::make_unique<xmlda::SubscribeRequestItem>();
-        it->ItemName = LoadItemID(i);
-        it->ClientItemHandle = std::to_string(i + 1);
-        list->Items.push_back(std::move(it));
-    }
-    sub.ItemList.push_back(std::move(list));
-    const std::string handle = CallOperation(settings, sub)->ServerSubHandle;
-    auto poll = BuildPolledRefresh(handle, 0, 0, 0);
-    poll->ReturnAllItems = true;
+    TVelqorSOAPData settings = SoapSettings(url, false);
+    auto poll = SubscribeLoad(settings, items, 1000);
     std::string action;
     const std::string body =
         WriteXmlDaRequest(settings.Namespace, "SubscriptionPolledRefresh", *poll, action);
@@ -260,15 +227,9 @@ size_t DomDecode(const std::string& bytes, size_t* held) {
     reader.Parse(bytes);
     xmlda::SubscriptionPolledRefreshResponse reply;
     reader.ReadRecord(reader.ResultElement, reply);
-    std::vector<ItemUpdate> updates;
-    if (!reply.RItemList.empty() && reply.RItemList.front())
-        for (const auto& v : reply.RItemList.front()->Items) {
-            uint32_t h = 0;
-            if (v && ParseClientHandle(v->ClientItemHandle, h))
-                updates.push_back(UpdateFromItemValue(h, *v));
-        }
+    const size_t decoded = UpdatesOf(reply).size();
     if (held) *held = HeapInUse() - before;
-    return updates.size();
+    return decoded;
 }
 
 // The streaming decode as the poll thread does it: the updates straight from the stream.
@@ -293,17 +254,6 @@ size_t BareParse(const std::string& bytes, size_t* held) {
     if (held) *held = HeapInUse() - before;
     xmlFreeDoc(d);
     return d ? 1 : 0;
-}
-
-template <class F>
-double MedianMs(int runs, F&& f) {
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = Clock::now();
-        f();
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-    }
-    return Median(ms);
 }
 
 // python3-zeep's decode of the same reply, in milliseconds; < 0 when zeep is not installed.
@@ -352,16 +302,9 @@ int main(int argc, char** argv) {
     double seconds = 5;
     int rateMs = 100;
     bool quick = false;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--sim") && i + 1 < argc)
-            simPath = argv[++i];
-        else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
-            seconds = std::atof(argv[++i]);
-        else if (!std::strcmp(argv[i], "--rate") && i + 1 < argc)
-            rateMs = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--quick"))
-            quick = true;
-    }
+    ReadOptions(
+        argc, argv,
+        {{"--sim", &simPath}, {"--seconds", &seconds}, {"--rate", &rateMs}, {"--quick", &quick}});
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return 1;

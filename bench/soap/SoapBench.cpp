@@ -25,6 +25,10 @@ namespace {
 
 constexpr int kItems = 10000;
 
+std::string TypedValue(const std::string& type, const std::string& text) {
+    return "<Value xsi:type=\"" + type + "\">" + text + "</Value>";
+}
+
 std::string MakeReply() {
     std::string s =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><SOAP-ENV:Envelope "
@@ -44,54 +48,42 @@ std::string MakeReply() {
     char buf[512];
     for (int i = 0; i < kItems; ++i) {
         std::string value;
+        const std::string n = std::to_string(i);
         switch (i % 10) {
             case 0:
-                std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:float\">%d.25</Value>", i);
-                value = buf;
+                value = TypedValue("xsd:float", n + ".25");
                 break;
             case 1:
-                std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:int\">%d</Value>", -i);
-                value = buf;
+                value = TypedValue("xsd:int", std::to_string(-i));
                 break;
             case 2:
-                std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:unsignedInt\">%d</Value>",
-                              i * 7);
-                value = buf;
+                value = TypedValue("xsd:unsignedInt", std::to_string(i * 7));
                 break;
             case 3:
-                std::snprintf(buf, sizeof buf,
-                              "<Value xsi:type=\"xsd:string\">text value %d</Value>", i);
-                value = buf;
+                value = TypedValue("xsd:string", "text value " + n);
                 break;
             case 4:
-                value = "<Value xsi:type=\"xsd:boolean\">true</Value>";
+                value = TypedValue("xsd:boolean", "true");
                 break;
             case 5:
-                value = "<Value xsi:type=\"xsd:dateTime\">2026-08-24T16:12:16.726+00:00</Value>";
+                value = TypedValue("xsd:dateTime", "2026-08-24T16:12:16.726+00:00");
                 break;
             case 6:
-                std::snprintf(buf, sizeof buf,
-                              "<Value xsi:type=\"xsd:double\">%d.4000000000000004</Value>", i);
-                value = buf;
+                value = TypedValue("xsd:double", n + ".4000000000000004");
                 break;
-            case 7:
-                value = "<Value xsi:type=\"ns1:ArrayOfDouble\">";
-                for (int k = 0; k < 8; ++k) {
-                    std::snprintf(buf, sizeof buf, "<double>%d.5</double>", i + k);
-                    value += buf;
-                }
-                value += "</Value>";
+            case 7: {
+                std::string doubles;
+                for (int k = 0; k < 8; ++k)
+                    doubles += "<double>" + std::to_string(i + k) + ".5</double>";
+                value = TypedValue("ns1:ArrayOfDouble", doubles);
                 break;
+            }
             case 8:
-                value =
-                    "<Value "
-                    "xsi:type=\"ns1:ArrayOfString\"><string>a</string><string>bb</"
-                    "string><string>ccc</string></Value>";
+                value = TypedValue("ns1:ArrayOfString",
+                                   "<string>a</string><string>bb</string><string>ccc</string>");
                 break;
             default:
-                std::snprintf(buf, sizeof buf, "<Value xsi:type=\"xsd:unsignedShort\">%d</Value>",
-                              i % 65536);
-                value = buf;
+                value = TypedValue("xsd:unsignedShort", std::to_string(i % 65536));
                 break;
         }
         std::snprintf(

@@ -13,78 +13,38 @@
 //   bench_xmlgroup [--runs N] [--seconds S] [--rate MS] [--trips N] [--direct N]
 #include <curl/curl.h>
 #include <httplib.h>
-#include <time.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
+#include "LoadGroup.h"
+#include "LoadSubscription.h"
 #include "model/Velqor.h"
-#include "xmlda/VelqorSOAPCall.h"
 #include "xmlda/VelqorXMLDAGroup.h"
-#include "xmlda/VelqorXMLDAPoll.h"
 #include "xmlda/XmlDaSim.h"
 
 using namespace velqor;
-using Clock = std::chrono::steady_clock;
+using namespace velqor::bench;
 
 namespace {
 
 constexpr int kItems = 10000;
 
-double ThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-std::string LoadItemID(int i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "Load/Item%05d", i);
-    return name;
-}
-
-struct Throughput {
-    double valuesPerSecond = 0;
-    double cpuMsPer1000 = 0;
-};
-
-// Values applied by the server component while it runs for the given time.
+// Values applied by the server component while it runs for the given time; the items go to the
+// service in one Subscribe when the server activates.
 Throughput RunGroup(const std::string& url, int rateMs, double seconds) {
     PlainEventLoop loop;
     TVelqorServer server(&loop);
-    server.SetServerName(url);
-    server.OPCGroupDefault().UpdateRate = rateMs;
-    TVelqorGroup* g = server.OPCGroups().AddGroup("Load");
-    for (int i = 0; i < kItems; ++i) g->OPCItems().AddItem(LoadItemID(i));  // local until active
     uint64_t applied = 0;
-    server.OnDatachange = [&](TVelqorServer*, const TVelqorItemList& items) {
-        applied += uint64_t(items.Count());
-    };
-    server.SetActive(true);                        // one Subscribe of all items
-    loop.RunFor(std::chrono::milliseconds(1500));  // settle: first values and a full change cycle
-
-    applied = 0;
-    const double cpu0 = ThreadCpuSeconds();
-    const auto t0 = Clock::now();
-    loop.RunFor(std::chrono::milliseconds(int(seconds * 1000)));
-    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-    const double cpu = ThreadCpuSeconds() - cpu0;
+    StartLoadGroup(loop, server, url, kItems, rateMs, false, applied);
+    const Throughput t = MeasureThroughput(loop, applied, seconds);
     server.SetActive(false);
-    Throughput r;
-    r.valuesPerSecond = double(applied) / wall;
-    r.cpuMsPer1000 = applied ? cpu * 1000.0 / (double(applied) / 1000.0) : 0;
-    return r;
+    return t;
 }
 
 // Forwards SOAP requests to the service with only SOAPAction and Content-Type, so the service
@@ -126,25 +86,8 @@ class PlainRelay {
 // Median milliseconds of one polled refresh through the toolkit: write, post, read, decode.
 double ToolkitTrips(const std::string& url, const xmlda::SubscriptionPolledRefresh& poll, int trips,
                     size_t& decoded) {
-    TVelqorSOAPData settings;
-    settings.URL = url;
-    settings.Namespace = std::string(xmlda::kXmlDaNamespace);
-    settings.Poster = CreatePoster(settings);
-    std::vector<double> ms;
-    for (int i = 0; i < trips; ++i) {
-        const auto t0 = Clock::now();
-        auto reply = CallOperation(settings, poll);
-        std::vector<ItemUpdate> updates;
-        if (!reply->RItemList.empty())
-            for (const auto& v : reply->RItemList.front()->Items) {
-                uint32_t h = 0;
-                if (v && ParseClientHandle(v->ClientItemHandle, h))
-                    updates.push_back(UpdateFromItemValue(h, *v));
-            }
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-        decoded = updates.size();
-    }
-    return Median(ms);
+    TVelqorSOAPData settings = SoapSettings(url);
+    return MedianMs(trips, [&] { decoded = UpdatesOf(*CallOperation(settings, poll)).size(); });
 }
 
 size_t CurlSink(char* data, size_t size, size_t n, void* out) {
@@ -174,7 +117,7 @@ double BareTrips(const std::string& url, const std::string& action, const std::s
         response.clear();
         const auto t0 = Clock::now();
         const CURLcode rc = curl_easy_perform(easy);
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        ms.push_back(MsSince(t0));
         if (rc != CURLE_OK) std::fprintf(stderr, "bare POST failed: %s\n", curl_easy_strerror(rc));
         replyBytes = response.size();
     }
@@ -188,18 +131,12 @@ double BareTrips(const std::string& url, const std::string& action, const std::s
 int main(int argc, char** argv) {
     int runs = 3, rateMs = 100, trips = 25, direct = 3;
     double seconds = 5;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--runs"))
-            runs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--seconds"))
-            seconds = std::atof(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--rate"))
-            rateMs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--trips"))
-            trips = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--direct"))
-            direct = std::atoi(argv[i + 1]);
-    }
+    ReadOptions(argc, argv,
+                {{"--runs", &runs},
+                 {"--seconds", &seconds},
+                 {"--rate", &rateMs},
+                 {"--trips", &trips},
+                 {"--direct", &direct}});
     ApplicationHooks::SetMessageDisplay([](const std::string&) {});
 
     xmldasim::Options o;
@@ -219,25 +156,8 @@ int main(int argc, char** argv) {
     }
 
     // A subscription of all items of its own, polled for all of them on every request.
-    TVelqorSOAPData settings;
-    settings.URL = url;
-    settings.Namespace = std::string(xmlda::kXmlDaNamespace);
-    settings.Poster = CreatePoster(settings);
-    xmlda::Subscribe sub;
-    sub.Options = std::make_unique<xmlda::RequestOptions>();
-    sub.SubscriptionPingRate = 0;
-    auto list = std::make_unique<xmlda::SubscribeRequestItemList>();
-    list->RequestedSamplingRate = rateMs;
-    for (int i = 0; i < kItems; ++i) {
-        auto it = std::make_unique<xmlda::SubscribeRequestItem>();
-        it->ItemName = LoadItemID(i);
-        it->ClientItemHandle = std::to_string(i + 1);
-        list->Items.push_back(std::move(it));
-    }
-    sub.ItemList.push_back(std::move(list));
-    const std::string handle = CallOperation(settings, sub)->ServerSubHandle;
-    auto poll = BuildPolledRefresh(handle, 0, 0, 0);
-    poll->ReturnAllItems = true;
+    TVelqorSOAPData settings = SoapSettings(url);
+    auto poll = SubscribeLoad(settings, kItems, rateMs);
     poll->Options->ReturnItemTime = true;
     std::string action;
     const std::string body =

@@ -9,12 +9,12 @@
 // report, a round trip that changes the record) is a finding.
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "FuzzText.h"
 #include "xmlda/VelqorSOAPCallIO.h"
 
 namespace {
@@ -87,13 +87,12 @@ void RoundTrip(velqor::TRemotable& record) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setenv("TZ", "America/New_York", 1);
-    tzset();
+    fuzztext::UseZone("America/New_York");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const std::string_view bytes = fuzztext::AsText(data, size);
     velqor::TVelqorSoapReader reader;
     try {
         reader.Parse(bytes);

@@ -24,19 +24,11 @@ class ServerList : public com::PlatformObject<IOPCServerList, IOPCServerList2> {
 
     HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG cImplemented, CATID rgcatidImpl[],
                                                       ULONG, CATID[], IEnumGUID** out) override {
-        if (!out) return E_POINTER;
-        std::vector<GUID> found;
-        HRESULT hr = Find(cImplemented, rgcatidImpl, found);
-        *out = SUCCEEDED(hr) ? com::MakeObject<com::GuidEnumerator>(found).Detach() : nullptr;
-        return hr;
+        return EnumFound<com::GuidEnumerator>(cImplemented, rgcatidImpl, out);
     }
     HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG cImplemented, CATID rgcatidImpl[],
                                                       ULONG, CATID[], IOPCEnumGUID** out) override {
-        if (!out) return E_POINTER;
-        std::vector<GUID> found;
-        HRESULT hr = Find(cImplemented, rgcatidImpl, found);
-        *out = SUCCEEDED(hr) ? com::MakeObject<OpcGuidEnumerator>(found).Detach() : nullptr;
-        return hr;
+        return EnumFound<OpcGuidEnumerator>(cImplemented, rgcatidImpl, out);
     }
     HRESULT STDMETHODCALLTYPE GetClassDetails(REFCLSID clsid, LPOLESTR* progId,
                                               LPOLESTR* userType) override {
@@ -71,6 +63,16 @@ class ServerList : public com::PlatformObject<IOPCServerList, IOPCServerList2> {
     }
 
   private:
+    // The classes of the categories, handed out through an Enumerator.
+    template <class Enumerator, class Out>
+    HRESULT EnumFound(ULONG count, CATID ids[], Out** out) {
+        if (!out) return E_POINTER;
+        std::vector<GUID> found;
+        HRESULT hr = Find(count, ids, found);
+        *out = SUCCEEDED(hr) ? com::MakeObject<Enumerator>(found).Detach() : nullptr;
+        return hr;
+    }
+
     HRESULT Find(ULONG count, const CATID* categories, std::vector<GUID>& found) const {
         if (count != ULONG(-1) && count > 0 && !categories) return E_INVALIDARG;
         for (const auto& reg : ListedClasses(computer_)) {

@@ -62,20 +62,14 @@ HRESULT ItemPropertiesPart::QueryAvailableProperties(LPWSTR itemId, DWORD* count
 HRESULT ItemPropertiesPart::GetItemProperties(LPWSTR itemId, DWORD count, DWORD* ids,
                                               VARIANT** values, HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, State().Enter());
-    if (!values || !errors) return E_INVALIDARG;
-    *values = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(values, errors)) return E_INVALIDARG;
     if (count == 0 || !ids) return E_INVALIDARG;
     int node;
     if (HRESULT hr = State().FindItem(itemId, node); FAILED(hr)) return hr;
     if (faults->OutArrays == OutArrayFault::Null) return S_OK;
-    auto* outValues = TaskArray<VARIANT>(count);
-    auto* outErrors = TaskArray<HRESULT>(count);
-    if (!outValues || !outErrors) {
-        CoTaskMemFree(outValues);
-        CoTaskMemFree(outErrors);
-        return E_OUTOFMEMORY;
-    }
+    VARIANT* outValues;
+    HRESULT* outErrors;
+    if (!TaskArrays(count, outValues, outErrors)) return E_OUTOFMEMORY;
     bool failItem = faults->SFalseWithErrors || faults->PropertyErrorItems.count(Utf8(itemId));
     HRESULT result = S_OK;
     for (DWORD i = 0; i < count; ++i) {
@@ -91,20 +85,14 @@ HRESULT ItemPropertiesPart::GetItemProperties(LPWSTR itemId, DWORD count, DWORD*
 HRESULT ItemPropertiesPart::LookupItemIDs(LPWSTR itemId, DWORD count, DWORD* ids,
                                           LPWSTR** newItemIds, HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, State().Enter());
-    if (!newItemIds || !errors) return E_INVALIDARG;
-    *newItemIds = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(newItemIds, errors)) return E_INVALIDARG;
     if (count == 0 || !ids) return E_INVALIDARG;
     int node;
     if (HRESULT hr = State().FindItem(itemId, node); FAILED(hr)) return hr;
     if (faults->OutArrays == OutArrayFault::Null) return S_OK;
-    auto* outIds = TaskArray<LPWSTR>(count);
-    auto* outErrors = TaskArray<HRESULT>(count);
-    if (!outIds || !outErrors) {
-        CoTaskMemFree(outIds);
-        CoTaskMemFree(outErrors);
-        return E_OUTOFMEMORY;
-    }
+    LPWSTR* outIds;
+    HRESULT* outErrors;
+    if (!TaskArrays(count, outIds, outErrors)) return E_OUTOFMEMORY;
     // No property of this plant is an item of its own.
     for (DWORD i = 0; i < count; ++i)
         outErrors[i] = faults->SFalseWithErrors ? kSimItemFault : OPC_E_INVALID_PID;

@@ -99,10 +99,7 @@ HRESULT Da3BrowsePart::GetProperties(DWORD itemCount, LPWSTR* itemIds, BOOL with
     HRESULT result = S_OK;
     for (DWORD i = 0; i < itemCount; ++i) {
         int node;
-        HRESULT hr = State().FindItem(itemIds[i], node);
-        if (SUCCEEDED(hr) && (faults->SFalseWithErrors ||
-                              faults->PropertyErrorItems.count(velqor::OleStrToText(itemIds[i]))))
-            hr = kSimItemFault;
+        HRESULT hr = State().FindItem(itemIds[i], *faults, faults->PropertyErrorItems, node);
         if (SUCCEEDED(hr)) {
             bool all = propertyCount == 0 && !faults->EmptyProperties;
             auto wanted = WantedProperties(Space(), node, all, propertyCount, propertyIds, *faults);

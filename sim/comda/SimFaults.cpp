@@ -43,6 +43,26 @@ constexpr const char* kKnownWords =
                                 std::string(word) + "\" (known: " + kKnownWords + ")");
 }
 
+// Sets the switch without an argument named key; false when there is none of that name.
+bool SetFlag(std::string_view key, SimFaults& f) {
+    static const std::pair<const char*, bool SimFaults::*> flags[] = {
+        {"refuse-browse-to", &SimFaults::RefuseBrowseTo},
+        {"sfalse", &SimFaults::SFalseWithErrors},
+        {"empty-properties", &SimFaults::EmptyProperties},
+        {"callbacks-after-unadvise", &SimFaults::CallbacksAfterUnadvise},
+        {"callbacks-after-remove", &SimFaults::CallbacksAfterRemove},
+        {"unknown-handle", &SimFaults::UnknownClientHandle},
+        {"bad-stream", &SimFaults::BadStreamHeader},
+        {"complete-in-call", &SimFaults::CompleteInCall},
+    };
+    for (const auto& [name, flag] : flags)
+        if (key == name) {
+            f.*flag = true;
+            return true;
+        }
+    return false;
+}
+
 void ApplyWord(std::string_view word, SimFaults& f) {
     std::size_t eq = word.find('=');
     std::string_view key = Trim(word.substr(0, eq));
@@ -75,23 +95,7 @@ void ApplyWord(std::string_view word, SimFaults& f) {
         (key == "slow" ? f.SlowCallMs : f.ShutdownAfterMs) = ms;
     } else if (key == "arrays" && (arg == "null" || arg == "short")) {
         f.OutArrays = arg == "null" ? OutArrayFault::Null : OutArrayFault::Short;
-    } else if (key == "refuse-browse-to" && !hasArg) {
-        f.RefuseBrowseTo = true;
-    } else if (key == "sfalse" && !hasArg) {
-        f.SFalseWithErrors = true;
-    } else if (key == "empty-properties" && !hasArg) {
-        f.EmptyProperties = true;
-    } else if (key == "callbacks-after-unadvise" && !hasArg) {
-        f.CallbacksAfterUnadvise = true;
-    } else if (key == "callbacks-after-remove" && !hasArg) {
-        f.CallbacksAfterRemove = true;
-    } else if (key == "unknown-handle" && !hasArg) {
-        f.UnknownClientHandle = true;
-    } else if (key == "bad-stream" && !hasArg) {
-        f.BadStreamHeader = true;
-    } else if (key == "complete-in-call" && !hasArg) {
-        f.CompleteInCall = true;
-    } else {
+    } else if (hasArg || !SetFlag(key, f)) {
         Refuse(word, "unknown switch");
     }
 }

@@ -67,10 +67,6 @@ bool Deliverable(VARTYPE canonical, VARTYPE requested) {
 }
 
 // Frees the arrays of a per-item answer that is not handed out.
-void FreeAll(std::initializer_list<void*> arrays) {
-    for (void* p : arrays) CoTaskMemFree(p);
-}
-
 // The attributes of one item as IEnumOPCItemAttributes hands them out.
 struct AttributeCopy {
     SimGroupItem Item;
@@ -241,16 +237,11 @@ HRESULT SimGroup::CheckItem(const OPCITEMDEF& def, VARTYPE& canonical, DWORD& ri
 HRESULT SimGroup::ValidateOrAdd(DWORD count, OPCITEMDEF* items, bool add, OPCITEMRESULT** results,
                                 HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, EnterSimCall());
-    if (!results || !errors) return E_INVALIDARG;
-    *results = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(results, errors)) return E_INVALIDARG;
     if (count == 0 || !items) return E_INVALIDARG;
-    auto* r = TaskArray<OPCITEMRESULT>(count);
-    auto* e = TaskArray<HRESULT>(count);
-    if (!r || !e) {
-        FreeAll({r, e});
-        return E_OUTOFMEMORY;
-    }
+    OPCITEMRESULT* r;
+    HRESULT* e;
+    if (!TaskArrays(count, r, e)) return E_OUTOFMEMORY;
     HRESULT overall = S_OK;
     std::lock_guard lock(mu_);
     for (DWORD i = 0; i < count; ++i) {
@@ -272,7 +263,7 @@ HRESULT SimGroup::ValidateOrAdd(DWORD count, OPCITEMDEF* items, bool add, OPCITE
         items_.emplace(r[i].hServer, std::move(item));
     }
     if (faults->OutArrays == OutArrayFault::Null) {
-        FreeAll({r, e});
+        FreeTaskArrays(r, e);
         return S_OK;
     }
     *results = r;
@@ -293,6 +284,11 @@ HRESULT SimGroup::ValidateItems(DWORD count, OPCITEMDEF* items, BOOL, OPCITEMRES
 HRESULT SimGroup::ItemCall(DWORD count, OPCHANDLE* server, HRESULT** errors,
                            const std::function<HRESULT(DWORD, OPCHANDLE)>& each) {
     VELQOR_SIM_ENTER(faults, EnterSimCall());
+    return EachItem(*faults, count, server, errors, each);
+}
+
+HRESULT SimGroup::EachItem(const SimFaults& faults, DWORD count, OPCHANDLE* server,
+                           HRESULT** errors, const std::function<HRESULT(DWORD, OPCHANDLE)>& each) {
     if (!errors) return E_INVALIDARG;
     *errors = nullptr;
     if (count == 0 || !server) return E_INVALIDARG;
@@ -306,7 +302,7 @@ HRESULT SimGroup::ItemCall(DWORD count, OPCHANDLE* server, HRESULT** errors,
             if (FAILED(e[i])) overall = S_FALSE;
         }
     }
-    if (faults->OutArrays == OutArrayFault::Null) {
+    if (faults.OutArrays == OutArrayFault::Null) {
         CoTaskMemFree(e);
         return S_OK;
     }

@@ -206,7 +206,12 @@ class SimGroup final : public com::PlatformObject<IOPCItemMgt, IOPCGroupStateMgt
     SimGroupItem* FindItem(OPCHANDLE server);
     HRESULT CheckItem(const OPCITEMDEF& def, VARTYPE& canonical, DWORD& rights, int& node,
                       const SimFaults& faults) const;
+    // Enters the call, then EachItem.
     HRESULT ItemCall(DWORD count, OPCHANDLE* server, HRESULT** errors,
+                     const std::function<HRESULT(DWORD i, OPCHANDLE h)>& each);
+    // The per-item errors of a call: each for every known handle (under mu_), the handle error
+    // for the others; S_FALSE when any failed.
+    HRESULT EachItem(const SimFaults& faults, DWORD count, OPCHANDLE* server, HRESULT** errors,
                      const std::function<HRESULT(DWORD i, OPCHANDLE h)>& each);
     HRESULT ValidateOrAdd(DWORD count, OPCITEMDEF* items, bool add, OPCITEMRESULT** results,
                           HRESULT** errors);
@@ -223,6 +228,11 @@ class SimGroup final : public com::PlatformObject<IOPCItemMgt, IOPCGroupStateMgt
                        std::vector<DWORD>& good);
     HRESULT AsyncWrite(DWORD count, OPCHANDLE* server, std::vector<SimItemValue> values,
                        Pending request, DWORD* cancelId, HRESULT** errors);
+    // IOPCAsyncIO2/3 writes: enters the call, checks the arguments and the callback, copies each
+    // item's value and queues the write.
+    HRESULT QueueWrite(DWORD count, OPCHANDLE* server, bool valuesGiven, DWORD transaction,
+                       DWORD* cancelId, HRESULT** errors,
+                       const std::function<void(DWORD i, SimItemValue& v)>& copy);
     bool HasCallback() const;                               // takes mu_
     bool HasAdvise(DWORD connection, bool dataOnly) const;  // a live advise connection
     void Complete(DWORD cancelId);

@@ -22,34 +22,13 @@ bool SimGroup::HasAdvise(DWORD connection, bool dataOnly) const {
 
 HRESULT SimGroup::CheckAsync(DWORD count, OPCHANDLE* server, bool forWrite, HRESULT** errors,
                              std::vector<DWORD>& good) {
-    auto faults = CurrentSimFaults();
-    if (!errors) return E_INVALIDARG;
-    *errors = nullptr;
-    if (count == 0 || !server) return E_INVALIDARG;
-    auto* e = TaskArray<HRESULT>(count);
-    if (!e) return E_OUTOFMEMORY;
-    HRESULT overall = S_OK;
-    {
-        std::lock_guard lock(mu_);
-        for (DWORD i = 0; i < count; ++i) {
-            const SimGroupItem* item = FindItem(server[i]);
-            auto access = item ? space_->Node(item->Node).item.access : xmldasim::Access::Read;
-            e[i] = !item                                            ? OPC_E_INVALIDHANDLE
-                   : forWrite && access == xmldasim::Access::Read   ? OPC_E_BADRIGHTS
-                   : !forWrite && access == xmldasim::Access::Write ? OPC_E_BADRIGHTS
-                                                                    : S_OK;
-            if (SUCCEEDED(e[i]))
-                good.push_back(i);
-            else
-                overall = S_FALSE;
-        }
-    }
-    if (faults->OutArrays == OutArrayFault::Null) {
-        CoTaskMemFree(e);
+    return EachItem(*CurrentSimFaults(), count, server, errors, [&](DWORD i, OPCHANDLE h) {
+        auto access = space_->Node(FindItem(h)->Node).item.access;
+        if (access == (forWrite ? xmldasim::Access::Read : xmldasim::Access::Write))
+            return OPC_E_BADRIGHTS;
+        good.push_back(i);
         return S_OK;
-    }
-    *errors = e;
-    return overall;
+    });
 }
 
 HRESULT SimGroup::Queue(Pending request, DWORD* cancelId) {
@@ -158,35 +137,35 @@ HRESULT SimGroup::AsyncWrite(DWORD count, OPCHANDLE* server, std::vector<SimItem
     return FAILED(queued) ? queued : hr;
 }
 
-HRESULT SimGroup::Write(DWORD count, OPCHANDLE* server, VARIANT* values, DWORD transaction,
-                        DWORD* cancelId, HRESULT** errors) {
+HRESULT SimGroup::QueueWrite(DWORD count, OPCHANDLE* server, bool valuesGiven, DWORD transaction,
+                             DWORD* cancelId, HRESULT** errors,
+                             const std::function<void(DWORD, SimItemValue&)>& copy) {
     if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
     if (!cancelId) return E_INVALIDARG;
     *cancelId = 0;
-    if (!values) return E_INVALIDARG;
+    if (!valuesGiven) return E_INVALIDARG;
     if (!HasCallback()) return CONNECT_E_NOCONNECTION;
     std::vector<SimItemValue> copies(count);
-    for (DWORD i = 0; i < count; ++i) VariantCopy(&copies[i].Value, &values[i]);
+    for (DWORD i = 0; i < count; ++i) copy(i, copies[i]);
     return AsyncWrite(count, server, std::move(copies), Pending{Pending::WriteItems, transaction},
                       cancelId, errors);
 }
 
+HRESULT SimGroup::Write(DWORD count, OPCHANDLE* server, VARIANT* values, DWORD transaction,
+                        DWORD* cancelId, HRESULT** errors) {
+    return QueueWrite(count, server, values != nullptr, transaction, cancelId, errors,
+                      [&](DWORD i, SimItemValue& v) { VariantCopy(&v.Value, &values[i]); });
+}
+
 HRESULT SimGroup::WriteVQT(DWORD count, OPCHANDLE* server, OPCITEMVQT* vqts, DWORD transaction,
                            DWORD* cancelId, HRESULT** errors) {
-    if (!EnterSimCall()) return RPC_E_CALL_CANCELED;
-    if (!cancelId) return E_INVALIDARG;
-    *cancelId = 0;
-    if (!vqts) return E_INVALIDARG;
-    if (!HasCallback()) return CONNECT_E_NOCONNECTION;
-    std::vector<SimItemValue> copies(count);
-    for (DWORD i = 0; i < count; ++i) {
-        VariantCopy(&copies[i].Value, &vqts[i].vDataValue);
-        copies[i].QualityGiven = vqts[i].bQualitySpecified != FALSE;
-        copies[i].TimeGiven = vqts[i].bTimeStampSpecified != FALSE;
-        copies[i].Time = vqts[i].ftTimeStamp;
-    }
-    return AsyncWrite(count, server, std::move(copies), Pending{Pending::WriteItems, transaction},
-                      cancelId, errors);
+    return QueueWrite(count, server, vqts != nullptr, transaction, cancelId, errors,
+                      [&](DWORD i, SimItemValue& v) {
+                          VariantCopy(&v.Value, &vqts[i].vDataValue);
+                          v.QualityGiven = vqts[i].bQualitySpecified != FALSE;
+                          v.TimeGiven = vqts[i].bTimeStampSpecified != FALSE;
+                          v.Time = vqts[i].ftTimeStamp;
+                      });
 }
 
 HRESULT SimGroup::Refresh2(OPCDATASOURCE source, DWORD transaction, DWORD* cancelId) {

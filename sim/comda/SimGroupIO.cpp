@@ -66,18 +66,12 @@ HRESULT SimGroup::WriteItem(const SimGroupItem& item, const SimItemValue& value,
 HRESULT SimGroup::Read(OPCDATASOURCE source, DWORD count, OPCHANDLE* server, OPCITEMSTATE** values,
                        HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, EnterSimCall());
-    if (!values || !errors) return E_INVALIDARG;
-    *values = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(values, errors)) return E_INVALIDARG;
     if (count == 0 || !server || (source != OPC_DS_CACHE && source != OPC_DS_DEVICE))
         return E_INVALIDARG;
-    auto* s = TaskArray<OPCITEMSTATE>(count);
-    auto* e = TaskArray<HRESULT>(count);
-    if (!s || !e) {
-        CoTaskMemFree(s);
-        CoTaskMemFree(e);
-        return E_OUTOFMEMORY;
-    }
+    OPCITEMSTATE* s;
+    HRESULT* e;
+    if (!TaskArrays(count, s, e)) return E_OUTOFMEMORY;
     HRESULT overall = S_OK;
     {
         std::lock_guard lock(mu_);
@@ -102,8 +96,7 @@ HRESULT SimGroup::Read(OPCDATASOURCE source, DWORD count, OPCHANDLE* server, OPC
     }
     if (faults->OutArrays == OutArrayFault::Null) {
         for (DWORD i = 0; i < count; ++i) VariantClear(&s[i].vDataValue);
-        CoTaskMemFree(s);
-        CoTaskMemFree(e);
+        FreeTaskArrays(s, e);
         return S_OK;
     }
     *values = s;
@@ -124,22 +117,13 @@ HRESULT SimGroup::Write(DWORD count, OPCHANDLE* server, VARIANT* values, HRESULT
 HRESULT SimGroup::ReadMaxAge(DWORD count, OPCHANDLE* server, DWORD* maxAge, VARIANT** values,
                              WORD** qualities, FILETIME** times, HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, EnterSimCall());
-    if (!values || !qualities || !times || !errors) return E_INVALIDARG;
-    *values = nullptr;
-    *qualities = nullptr;
-    *times = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(values, qualities, times, errors)) return E_INVALIDARG;
     if (count == 0 || !server || !maxAge) return E_INVALIDARG;
-    auto* v = TaskArray<VARIANT>(count);
-    auto* q = TaskArray<WORD>(count);
-    auto* t = TaskArray<FILETIME>(count);
-    auto* e = TaskArray<HRESULT>(count);
-    if (!v || !q || !t || !e) {
-        for (void* p : {static_cast<void*>(v), static_cast<void*>(q), static_cast<void*>(t),
-                        static_cast<void*>(e)})
-            CoTaskMemFree(p);
-        return E_OUTOFMEMORY;
-    }
+    VARIANT* v;
+    WORD* q;
+    FILETIME* t;
+    HRESULT* e;
+    if (!TaskArrays(count, v, q, t, e)) return E_OUTOFMEMORY;
     HRESULT overall = S_OK;
     {
         std::lock_guard lock(mu_);
@@ -162,9 +146,7 @@ HRESULT SimGroup::ReadMaxAge(DWORD count, OPCHANDLE* server, DWORD* maxAge, VARI
     }
     if (faults->OutArrays == OutArrayFault::Null) {
         for (DWORD i = 0; i < count; ++i) VariantClear(&v[i]);
-        for (void* p : {static_cast<void*>(v), static_cast<void*>(q), static_cast<void*>(t),
-                        static_cast<void*>(e)})
-            CoTaskMemFree(p);
+        FreeTaskArrays(v, q, t, e);
         return S_OK;
     }
     *values = v;

@@ -39,31 +39,19 @@ HRESULT ComSimAddressSpace::WriteValue(int item, const VARIANT& value, const FIL
 HRESULT ItemIOPart::Read(DWORD count, LPCWSTR* itemIds, DWORD* maxAge, VARIANT** values,
                          WORD** qualities, FILETIME** timeStamps, HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, State().Enter());
-    if (!values || !qualities || !timeStamps || !errors) return E_INVALIDARG;
-    *values = nullptr;
-    *qualities = nullptr;
-    *timeStamps = nullptr;
-    *errors = nullptr;
+    if (!ClearOutPointers(values, qualities, timeStamps, errors)) return E_INVALIDARG;
     if (count == 0 || !itemIds || !maxAge) return E_INVALIDARG;
     if (faults->OutArrays == OutArrayFault::Null) return S_OK;
-    auto* v = TaskArray<VARIANT>(count);
-    auto* q = TaskArray<WORD>(count);
-    auto* t = TaskArray<FILETIME>(count);
-    auto* e = TaskArray<HRESULT>(count);
-    if (!v || !q || !t || !e) {
-        for (void* p : {static_cast<void*>(v), static_cast<void*>(q), static_cast<void*>(t),
-                        static_cast<void*>(e)})
-            CoTaskMemFree(p);
-        return E_OUTOFMEMORY;
-    }
+    VARIANT* v;
+    WORD* q;
+    FILETIME* t;
+    HRESULT* e;
+    if (!TaskArrays(count, v, q, t, e)) return E_OUTOFMEMORY;
     HRESULT result = S_OK;
     for (DWORD i = 0; i < count; ++i) {
         VariantInit(&v[i]);
         int node;
-        HRESULT hr = State().FindItem(itemIds[i], node);
-        if (SUCCEEDED(hr) && (faults->SFalseWithErrors ||
-                              faults->ReadErrorItems.count(velqor::OleStrToText(itemIds[i]))))
-            hr = kSimItemFault;
+        HRESULT hr = State().FindItem(itemIds[i], *faults, faults->ReadErrorItems, node);
         if (SUCCEEDED(hr)) hr = Space().ReadValue(node, maxAge[i], v[i], q[i], t[i]);
         e[i] = hr;
         if (FAILED(hr)) {
@@ -88,10 +76,7 @@ HRESULT ItemIOPart::WriteVQT(DWORD count, LPCWSTR* itemIds, OPCITEMVQT* vqts, HR
     HRESULT result = S_OK;
     for (DWORD i = 0; i < count; ++i) {
         int node;
-        HRESULT hr = State().FindItem(itemIds[i], node);
-        if (SUCCEEDED(hr) && (faults->SFalseWithErrors ||
-                              faults->WriteErrorItems.count(velqor::OleStrToText(itemIds[i]))))
-            hr = kSimItemFault;
+        HRESULT hr = State().FindItem(itemIds[i], *faults, faults->WriteErrorItems, node);
         const OPCITEMVQT& w = vqts[i];
         // The plant keeps a quality per item, not per written value (a read-only item is refused
         // for its rights first).

@@ -88,6 +88,14 @@ HRESULT SimServerState::FindItem(LPCWSTR itemId, int& node) const {
     return S_OK;
 }
 
+HRESULT SimServerState::FindItem(LPCWSTR itemId, const SimFaults& faults,
+                                 const std::set<std::string>& failing, int& node) const {
+    HRESULT hr = FindItem(itemId, node);
+    if (SUCCEEDED(hr) && (faults.SFalseWithErrors || failing.count(velqor::OleStrToText(itemId))))
+        hr = kSimItemFault;
+    return hr;
+}
+
 void* TaskArrayBytes(std::size_t count, std::size_t size) {
     std::size_t bytes = std::max<std::size_t>(count, 1) * size;
     void* p = CoTaskMemAlloc(bytes);

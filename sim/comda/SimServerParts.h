@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,10 @@ struct SimServerState {
     std::shared_ptr<const SimFaults> Enter() const;
     // The item node an ID names, or the error for it (invalid or unknown ID, or a branch).
     HRESULT FindItem(LPCWSTR itemId, int& node) const;
+    // FindItem, then kSimItemFault for an item the switches fail: every item under sfalse, or
+    // one of failing (a list of the switches).
+    HRESULT FindItem(LPCWSTR itemId, const SimFaults& faults, const std::set<std::string>& failing,
+                     int& node) const;
 };
 
 // Base of every part: the interface it implements and the server's shared state.
@@ -185,6 +190,30 @@ void* TaskArrayBytes(std::size_t count, std::size_t size);
 template <class T>
 T* TaskArray(std::size_t count) {
     return static_cast<T*>(TaskArrayBytes(count, sizeof(T)));
+}
+
+// Nulls every out-pointer a call was given; false (the call's E_INVALIDARG) when one is missing.
+template <class... T>
+bool ClearOutPointers(T**... outs) {
+    if (!(outs && ...)) return false;
+    ((*outs = nullptr), ...);
+    return true;
+}
+
+template <class... T>
+void FreeTaskArrays(T*... arrays) {
+    (CoTaskMemFree(arrays), ...);
+}
+
+// Task-memory arrays of count elements each, all or none: when one is refused, the others are
+// freed, every pointer is null and the result false.
+template <class... T>
+bool TaskArrays(std::size_t count, T*&... arrays) {
+    ((arrays = TaskArray<T>(count)), ...);
+    if ((arrays && ...)) return true;
+    FreeTaskArrays(arrays...);
+    ((arrays = nullptr), ...);
+    return false;
 }
 
 }  // namespace velqor::sim

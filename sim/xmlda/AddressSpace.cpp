@@ -132,26 +132,20 @@ AddressSpace::AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems, in
     int seed = 1;
     for (const auto& g : groups) {
         int b = addBranch(0, g.branch);
-        for (Kind k : scalarKinds()) {
-            ItemDef d;
-            d.type = {k, false};
-            d.source = g.source;
-            d.access = g.access;
-            d.periodMs = clockPeriodMs_;
-            d.seed = seed++;
-            d.description = kindName(k) + " value, " + g.what;
-            addItem(b, itemNameOf(k), d);
-        }
-        int arrays = addBranch(b, "Arrays");
-        for (Kind k : arrayKinds()) {
-            ItemDef d;
-            d.type = {k, true};
-            d.source = g.source;
-            d.access = g.access;
-            d.periodMs = clockPeriodMs_;
-            d.seed = seed++;
-            d.description = "array of " + kindName(k) + ", " + g.what;
-            addItem(arrays, typeLocalName(d.type), d);
+        // The scalars, then the arrays in a branch of their own.
+        for (bool array : {false, true}) {
+            const int parent = array ? addBranch(b, "Arrays") : b;
+            for (Kind k : array ? arrayKinds() : scalarKinds()) {
+                ItemDef d;
+                d.type = {k, array};
+                d.source = g.source;
+                d.access = g.access;
+                d.periodMs = clockPeriodMs_;
+                d.seed = seed++;
+                d.description =
+                    (array ? "array of " + kindName(k) : kindName(k) + " value") + ", " + g.what;
+                addItem(parent, array ? typeLocalName(d.type) : itemNameOf(k), d);
+            }
         }
     }
 

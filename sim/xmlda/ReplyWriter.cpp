@@ -6,56 +6,45 @@
 namespace velqor::xmldasim {
 namespace {
 
-void escapeText(std::string& out, std::string_view v) {
+// Markup characters as references; in an attribute value also the quote and the white space
+// a reader would fold.
+void escape(std::string& out, std::string_view v, bool attribute) {
     for (char ch : v) {
+        const char* ref = nullptr;
         switch (ch) {
             case '&':
-                out += "&amp;";
+                ref = "&amp;";
                 break;
             case '<':
-                out += "&lt;";
+                ref = "&lt;";
                 break;
             case '>':
-                out += "&gt;";
+                ref = "&gt;";
                 break;
             case '\r':
-                out += "&#13;";
+                ref = "&#13;";
+                break;
+            case '"':
+                ref = attribute ? "&quot;" : nullptr;
+                break;
+            case '\n':
+                ref = attribute ? "&#10;" : nullptr;
+                break;
+            case '\t':
+                ref = attribute ? "&#9;" : nullptr;
                 break;
             default:
-                out += ch;
+                break;
         }
+        if (ref)
+            out += ref;
+        else
+            out += ch;
     }
 }
 
-void escapeAttr(std::string& out, std::string_view v) {
-    for (char ch : v) {
-        switch (ch) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\n':
-                out += "&#10;";
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            case '\t':
-                out += "&#9;";
-                break;
-            default:
-                out += ch;
-        }
-    }
-}
+void escapeText(std::string& out, std::string_view v) { escape(out, v, false); }
+void escapeAttr(std::string& out, std::string_view v) { escape(out, v, true); }
 
 void addAttr(std::string& attrs, std::string_view name, std::string_view value) {
     attrs += ' ';

@@ -45,50 +45,32 @@ bool isUnsigned(Kind k) {
 }
 bool isReal(Kind k) { return k == Kind::Float || k == Kind::Double || k == Kind::Decimal; }
 
-std::int64_t signedMin(Kind k) {
+// The width of an integer kind, signed or not.
+int integerBits(Kind k) {
     switch (k) {
         case Kind::Byte:
-            return std::numeric_limits<std::int8_t>::min();
+        case Kind::UnsignedByte:
+            return 8;
         case Kind::Short:
-            return std::numeric_limits<std::int16_t>::min();
+        case Kind::UnsignedShort:
+            return 16;
         case Kind::Int:
-            return std::numeric_limits<std::int32_t>::min();
+        case Kind::UnsignedInt:
+            return 32;
         default:
-            return std::numeric_limits<std::int64_t>::min();
+            return 64;
     }
 }
 std::int64_t signedMax(Kind k) {
-    switch (k) {
-        case Kind::Byte:
-            return std::numeric_limits<std::int8_t>::max();
-        case Kind::Short:
-            return std::numeric_limits<std::int16_t>::max();
-        case Kind::Int:
-            return std::numeric_limits<std::int32_t>::max();
-        default:
-            return std::numeric_limits<std::int64_t>::max();
-    }
+    return static_cast<std::int64_t>((std::uint64_t{1} << (integerBits(k) - 1)) - 1);
 }
-std::uint64_t unsignedMax(Kind k) {
-    switch (k) {
-        case Kind::UnsignedByte:
-            return std::numeric_limits<std::uint8_t>::max();
-        case Kind::UnsignedShort:
-            return std::numeric_limits<std::uint16_t>::max();
-        case Kind::UnsignedInt:
-            return std::numeric_limits<std::uint32_t>::max();
-        default:
-            return std::numeric_limits<std::uint64_t>::max();
-    }
-}
+std::int64_t signedMin(Kind k) { return -signedMax(k) - 1; }
+std::uint64_t unsignedMax(Kind k) { return ~std::uint64_t{0} >> (64 - integerBits(k)); }
 
 std::string_view trim(std::string_view s) {
-    while (!s.empty() &&
-           (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() &&
-           (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
-        s.remove_suffix(1);
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!s.empty() && space(s.front())) s.remove_prefix(1);
+    while (!s.empty() && space(s.back())) s.remove_suffix(1);
     return s;
 }
 
@@ -105,39 +87,32 @@ std::optional<double> parseReal(std::string_view t) {
     return d;
 }
 
+// Marks a value out of its type's range, for a caller that asks (range not null).
+std::nullopt_t outOfRange(bool* range) {
+    if (range) *range = true;
+    return std::nullopt;
+}
+
 // Signed or unsigned integer from a number already held in some scalar form.
 std::optional<Scalar> toInteger(Kind to, long double v, bool* range) {
-    if (!std::isfinite(v)) {
-        if (range) *range = true;
-        return std::nullopt;
-    }
+    if (!std::isfinite(v)) return outOfRange(range);
     v = std::round(v);
     if (isSigned(to)) {
         if (v < static_cast<long double>(signedMin(to)) ||
-            v > static_cast<long double>(signedMax(to))) {
-            if (range) *range = true;
-            return std::nullopt;
-        }
+            v > static_cast<long double>(signedMax(to)))
+            return outOfRange(range);
         return Scalar{static_cast<std::int64_t>(v)};
     }
-    if (v < 0 || v > static_cast<long double>(unsignedMax(to))) {
-        if (range) *range = true;
-        return std::nullopt;
-    }
+    if (v < 0 || v > static_cast<long double>(unsignedMax(to))) return outOfRange(range);
     return Scalar{static_cast<std::uint64_t>(v)};
 }
 
 std::optional<Scalar> toReal(Kind to, double v, bool* range) {
     // A float text names the nearest float: up to half a step beyond the largest one it is that.
-    if (to == Kind::Float && std::isfinite(v) && std::fabs(v) >= 0x1.ffffffp127) {
-        if (range) *range = true;
-        return std::nullopt;
-    }
+    if (to == Kind::Float && std::isfinite(v) && std::fabs(v) >= 0x1.ffffffp127)
+        return outOfRange(range);
     if (to == Kind::Float) return Scalar{static_cast<double>(static_cast<float>(v))};
-    if (to == Kind::Decimal && !std::isfinite(v)) {
-        if (range) *range = true;
-        return std::nullopt;
-    }
+    if (to == Kind::Decimal && !std::isfinite(v)) return outOfRange(range);
     return Scalar{v};
 }
 
@@ -349,22 +324,25 @@ std::string scalarText(Kind k, const Scalar& s) {
     return buf;
 }
 
+// All of t as an integer of type T.
+template <class T>
+std::optional<T> parseWhole(std::string_view t, bool* range) {
+    T v = 0;
+    auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+    const bool whole = p == t.data() + t.size();
+    if (ec == std::errc::result_out_of_range && whole) return outOfRange(range);
+    if (t.empty() || ec != std::errc() || !whole) return std::nullopt;
+    return v;
+}
+
 std::optional<Scalar> parseScalar(Kind k, std::string_view text, bool* range) {
     std::string_view t = trim(text);
     if (isSigned(k)) {
         if (!t.empty() && t.front() == '+') t.remove_prefix(1);
-        std::int64_t v = 0;
-        auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (ec == std::errc::result_out_of_range && p == t.data() + t.size()) {
-            if (range) *range = true;
-            return std::nullopt;
-        }
-        if (t.empty() || ec != std::errc() || p != t.data() + t.size()) return std::nullopt;
-        if (v < signedMin(k) || v > signedMax(k)) {
-            if (range) *range = true;
-            return std::nullopt;
-        }
-        return Scalar{v};
+        const auto v = parseWhole<std::int64_t>(t, range);
+        if (!v) return std::nullopt;
+        if (*v < signedMin(k) || *v > signedMax(k)) return outOfRange(range);
+        return Scalar{*v};
     }
     if (isUnsigned(k)) {
         if (!t.empty() && t.front() == '+') t.remove_prefix(1);
@@ -374,18 +352,10 @@ std::optional<Scalar> parseScalar(Kind k, std::string_view text, bool* range) {
             if (range && parseReal(t)) *range = true;
             return std::nullopt;
         }
-        std::uint64_t v = 0;
-        auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (ec == std::errc::result_out_of_range && p == t.data() + t.size()) {
-            if (range) *range = true;
-            return std::nullopt;
-        }
-        if (t.empty() || ec != std::errc() || p != t.data() + t.size()) return std::nullopt;
-        if (v > unsignedMax(k)) {
-            if (range) *range = true;
-            return std::nullopt;
-        }
-        return Scalar{v};
+        const auto v = parseWhole<std::uint64_t>(t, range);
+        if (!v) return std::nullopt;
+        if (*v > unsignedMax(k)) return outOfRange(range);
+        return Scalar{*v};
     }
     if (isReal(k)) {
         auto d = parseReal(t);

@@ -22,44 +22,35 @@ int main(int argc, char** argv) {
         "xmlda-sim: an OPC XML-DA 1.0 simulation service.\n"
         "Send SIGUSR1 to drop all subscriptions; SIGINT or SIGTERM stops it."};
     app.set_version_flag("--version", "xmlda-sim " VELQOR_VERSION);
-    app.add_option("--port", o.port, "TCP port; 0 picks a free one (printed at start)")
-        ->capture_default_str();
-    app.add_option("--bind", o.bind, "address to listen on")->capture_default_str();
-    app.add_option("--path", o.path, "endpoint path")->capture_default_str();
-    app.add_option("--clock-ms", o.clockPeriodMs, "period of the changing values, ms")
-        ->capture_default_str();
-    app.add_option("--load-items", o.loadItems, "items in the branch Load (up to 100000)")
-        ->check(CLI::Range(0, 100000))
-        ->capture_default_str();
-    app.add_option("--load-period-ms", o.loadPeriodMs, "how often the Load items change, ms")
-        ->check(CLI::Range(1, 86400000))
-        ->capture_default_str();
-    app.add_option("--max-body-bytes", o.maxBodyBytes,
-                   "largest request body accepted, decoded (a Subscribe of 100000 items needs "
-                   "about 8 MB)")
-        ->capture_default_str();
-    app.add_option("--threads", o.threads, "concurrent connections")->capture_default_str();
-    app.add_option("--head-timeout-ms", o.headTimeoutMs,
-                   "time a client has to send a request's line and headers")
-        ->capture_default_str();
-    app.add_option("--body-timeout-ms", o.bodyTimeoutMs, "time a client has to send a request body")
-        ->capture_default_str();
-    app.add_option("--write-timeout-ms", o.writeTimeoutMs, "time a client has to take a reply")
-        ->capture_default_str();
-    app.add_option("--idle-timeout-ms", o.idleTimeoutMs,
-                   "time a kept-alive connection may wait for its next request")
-        ->capture_default_str();
-    app.add_option("--default-ping-rate-ms", o.defaultPingRateMs,
-                   "ping rate of subscriptions whose client gives none")
-        ->capture_default_str();
-    app.add_option("--max-subscriptions", o.maxSubscriptions, "subscriptions live at once")
-        ->capture_default_str();
-    app.add_option("--concurrent-builds", o.concurrentBuilds,
-                   "replies built at once (0: one per processor, at least 2)")
-        ->capture_default_str();
-    app.add_option("--reply-bytes-in-transit", o.replyBytesInTransit,
-                   "bytes of replies not yet taken by clients before large ones get 503")
-        ->capture_default_str();
+    // An option whose help shows its default.
+    auto shown = [&app](const char* name, auto& value, const char* what) {
+        return app.add_option(name, value, what)->capture_default_str();
+    };
+    shown("--port", o.port, "TCP port; 0 picks a free one (printed at start)");
+    shown("--bind", o.bind, "address to listen on");
+    shown("--path", o.path, "endpoint path");
+    shown("--clock-ms", o.clockPeriodMs, "period of the changing values, ms");
+    shown("--load-items", o.loadItems, "items in the branch Load (up to 100000)")
+        ->check(CLI::Range(0, 100000));
+    shown("--load-period-ms", o.loadPeriodMs, "how often the Load items change, ms")
+        ->check(CLI::Range(1, 86400000));
+    shown("--max-body-bytes", o.maxBodyBytes,
+          "largest request body accepted, decoded (a Subscribe of 100000 items needs "
+          "about 8 MB)");
+    shown("--threads", o.threads, "concurrent connections");
+    shown("--head-timeout-ms", o.headTimeoutMs,
+          "time a client has to send a request's line and headers");
+    shown("--body-timeout-ms", o.bodyTimeoutMs, "time a client has to send a request body");
+    shown("--write-timeout-ms", o.writeTimeoutMs, "time a client has to take a reply");
+    shown("--idle-timeout-ms", o.idleTimeoutMs,
+          "time a kept-alive connection may wait for its next request");
+    shown("--default-ping-rate-ms", o.defaultPingRateMs,
+          "ping rate of subscriptions whose client gives none");
+    shown("--max-subscriptions", o.maxSubscriptions, "subscriptions live at once");
+    shown("--concurrent-builds", o.concurrentBuilds,
+          "replies built at once (0: one per processor, at least 2)");
+    shown("--reply-bytes-in-transit", o.replyBytesInTransit,
+          "bytes of replies not yet taken by clients before large ones get 503");
     app.add_flag("--prefixed", s.prefixed, "write reply elements with the ns1: prefix");
     app.add_flag("--utf16", s.utf16, "write reply bodies in UTF-16");
     app.add_flag("--chunked", s.chunked, "send replies with chunked transfer encoding");
@@ -71,8 +62,7 @@ int main(int argc, char** argv) {
     app.add_option("--http-status", s.httpStatus,
                    "answer every request with this HTTP status (404, 500, 503)")
         ->check(CLI::IsMember({404, 500, 503}));
-    app.add_option("--error-page-type", s.errorPageType, "content type of the --http-status page")
-        ->capture_default_str();
+    shown("--error-page-type", s.errorPageType, "content type of the --http-status page");
     app.add_option("--error-text", s.errorText, "the Text of every Errors entry of a reply");
     app.add_option("--delay-ms", s.delayMs, "wait this long before every reply");
     app.add_flag("--close-mid-reply", s.closeMidReply,
