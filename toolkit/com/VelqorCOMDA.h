@@ -31,19 +31,11 @@ class TVelqorCOMDAConnection : public TVelqorCOMConnection {
     bool CheckConnection() override;
     static constexpr uint32_t kProbeLimitMs = 10000;
 
-    // IVelqorDAConnection
-    // The server's own text (locale 0); empty when the server has none.
-    void GetServerErrorString(int32_t code, std::string& text) override;
-    // The result table's text; empty for an unknown code. No server call.
-    void GetErrorString(int32_t code, std::string& text) override;
-    bool GetItemProperties(std::vector<TVelqorItemPropertyQuery>& items,
-                           const std::vector<std::string>& propertyFilter, bool withValues,
-                           bool raiseOnError) override;
-    // The item ID under which that property of the item can be read; empty when none.
-    void GetItemPropertyValue(const std::string& itemID, int32_t propertyID,
-                              std::string& text) override;
-    void GetStatus(tServerStateRecord& status) override;
-    void CreateBrowser(com::ComPtr<IVelqorBrowser>& browser) override;
+    // IVelqorDAConnection. GetServerErrorString: the server's own text (locale 0), empty when
+    // the server has none; GetErrorString: the result table's text, empty for an unknown code,
+    // no server call; GetItemPropertyValue: the item ID under which that property of the item
+    // can be read, empty when none.
+    VELQOR_IVELQORDACONNECTION_SLOTS;
 
     // The server's IOPCServer; empty when not connected; EOleSysError E_NOINTERFACE for a server
     // object without it.

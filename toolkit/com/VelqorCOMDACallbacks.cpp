@@ -104,30 +104,32 @@ void TVelqorDataCallback::PostValues(const char* method, OPCHANDLE group, DWORD 
     Post(*group_, WM_VELQOR_DATACHANGE, uintptr_t(int32_t(group)), std::move(payload));
 }
 
-HRESULT TVelqorDataCallback::OnDataChange(DWORD transid, OPCHANDLE group, HRESULT, HRESULT,
-                                          DWORD count, OPCHANDLE* handles, VARIANT* values,
-                                          WORD* qualities, FILETIME* times, HRESULT* errors) {
+// Values of a data change or a completed read: the transaction is noted and the values posted.
+HRESULT TVelqorDataCallback::Deliver(const char* method, DWORD transid, OPCHANDLE group,
+                                     DWORD count, OPCHANDLE* handles, VARIANT* values,
+                                     WORD* qualities, FILETIME* times, HRESULT* errors) {
     try {
         TVelqorCOMGroup* g = For(group);
         if (!g) return S_OK;
         g->NoteTransaction(transid);
-        PostValues("OnDataChange", group, count, handles, values, qualities, times, errors);
+        PostValues(method, group, count, handles, values, qualities, times, errors);
     } catch (...) {  // a callback never raises into the server
     }
     return S_OK;
 }
 
+HRESULT TVelqorDataCallback::OnDataChange(DWORD transid, OPCHANDLE group, HRESULT, HRESULT,
+                                          DWORD count, OPCHANDLE* handles, VARIANT* values,
+                                          WORD* qualities, FILETIME* times, HRESULT* errors) {
+    return Deliver("OnDataChange", transid, group, count, handles, values, qualities, times,
+                   errors);
+}
+
 HRESULT TVelqorDataCallback::OnReadComplete(DWORD transid, OPCHANDLE group, HRESULT, HRESULT,
                                             DWORD count, OPCHANDLE* handles, VARIANT* values,
                                             WORD* qualities, FILETIME* times, HRESULT* errors) {
-    try {
-        TVelqorCOMGroup* g = For(group);
-        if (!g) return S_OK;
-        g->NoteTransaction(transid);
-        PostValues("OnReadComplete", group, count, handles, values, qualities, times, errors);
-    } catch (...) {
-    }
-    return S_OK;
+    return Deliver("OnReadComplete", transid, group, count, handles, values, qualities, times,
+                   errors);
 }
 
 HRESULT TVelqorDataCallback::OnWriteComplete(DWORD transid, OPCHANDLE group, HRESULT, DWORD count,

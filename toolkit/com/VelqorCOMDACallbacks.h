@@ -58,6 +58,9 @@ class TVelqorDataCallback : public com::PlatformObject<IOPCDataCallback> {
   private:
     // The group when the callback is for it (a live group with that client handle), else null.
     TVelqorCOMGroup* For(OPCHANDLE group) const;
+    HRESULT Deliver(const char* method, DWORD transid, OPCHANDLE group, DWORD count,
+                    OPCHANDLE* handles, VARIANT* values, WORD* qualities, FILETIME* times,
+                    HRESULT* errors);
     void PostValues(const char* method, OPCHANDLE group, DWORD count, const OPCHANDLE* handles,
                     VARIANT* values, const WORD* qualities, const FILETIME* times,
                     const HRESULT* errors);

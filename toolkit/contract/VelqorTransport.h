@@ -60,6 +60,18 @@ class IVelqorDAConnection : public IVelqorConnection {
     ~IVelqorDAConnection() = default;
 };
 
+// The IVelqorDAConnection slots as a connection class declares them.
+#define VELQOR_IVELQORDACONNECTION_SLOTS                                                         \
+    void GetServerErrorString(int32_t code, std::string& text) override;                         \
+    void GetErrorString(int32_t code, std::string& text) override;                               \
+    bool GetItemProperties(std::vector<TVelqorItemPropertyQuery>& items,                         \
+                           const std::vector<std::string>& propertyFilter, bool withValues,      \
+                           bool raiseOnError) override;                                          \
+    void GetItemPropertyValue(const std::string& itemID, int32_t propertyID, std::string& text)  \
+        override;                                                                                \
+    void GetStatus(tServerStateRecord& status) override;                                         \
+    void CreateBrowser(com::ComPtr<IVelqorBrowser>& browser) override
+
 class IVelqorGroup : public com::IUnknown {
   public:
     static constexpr com::IID IID_ = com::MakeGuid("0B39CD52-407F-4983-A1EF-33E36ACAA2C3");

@@ -42,21 +42,13 @@ class TVelqorXMLDAConnection : public TVelqorXMLConnection {
     // failure also posts the shutdown message.
     bool CheckConnection() override;
 
-    // IVelqorDAConnection
-    void GetServerErrorString(int32_t code, std::string& text) override;
-    void GetErrorString(int32_t code, std::string& text) override;
-    // One GetProperties exchange for all items; replies are paired with items by position.
-    // False without a request for no items, and false when the reply has no property lists.
-    // A reply with more lists than items raises EOPCServerException and fills nothing.
-    bool GetItemProperties(std::vector<TVelqorItemPropertyQuery>& items,
-                           const std::vector<std::string>& propertyFilter, bool withValues,
-                           bool raiseOnError) override;
-    void GetItemPropertyValue(const std::string& itemID, int32_t propertyID,
-                              std::string& text) override;  // no operation
-    // GetStatus exchange; EOPCServerException "wrong result from OPC Server (GetStatus)" when the
-    // reply lacks GetStatusResult or Status.
-    void GetStatus(tServerStateRecord& status) override;
-    void CreateBrowser(com::ComPtr<IVelqorBrowser>& browser) override;
+    // IVelqorDAConnection. GetItemProperties: one GetProperties exchange for all items, replies
+    // paired with items by position; false without a request for no items, and false when the
+    // reply has no property lists; a reply with more lists than items raises
+    // EOPCServerException and fills nothing. GetItemPropertyValue: no operation. GetStatus:
+    // EOPCServerException "wrong result from OPC Server (GetStatus)" when the reply lacks
+    // GetStatusResult or Status.
+    VELQOR_IVELQORDACONNECTION_SLOTS;
 
     // The service's clock. UpdateClock records the first reply's ReplyTime and the local time
     // it was processed (later replies change nothing until the next Connect or ClearClock);

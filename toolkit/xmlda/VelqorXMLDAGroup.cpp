@@ -463,20 +463,26 @@ bool TVelqorXMLGroup::WriteAsync(TVelqorItemList& items) {
     const bool ok = Write(items);
     std::vector<ItemUpdate> outcome;
     for (TVelqorItemData* item : items) {
-        ItemUpdate& u = outcome.emplace_back(ItemUpdate::OperationResult(item->Error(), item->ErrorDetail()));
+        ItemUpdate& u =
+            outcome.emplace_back(ItemUpdate::OperationResult(item->Error(), item->ErrorDetail()));
         u.ClientHandle = item->ClientHandle();
     }
     PostWriteOutcome(Connection().NotifyWindow(), std::move(outcome));
     return ok;
 }
 
+std::unique_ptr<xmlda::RequestOptions> TVelqorXMLGroup::ItemRequestOptions() const {
+    auto options = std::make_unique<xmlda::RequestOptions>();
+    options->ReturnErrorText = true;
+    options->ReturnItemTime = true;
+    options->ClientRequestHandle = RequestHandle();
+    return options;
+}
+
 bool TVelqorXMLGroup::Read(TVelqorItemList& items) {
     if (items.Empty()) return true;
     xmlda::Read request;
-    request.Options = std::make_unique<xmlda::RequestOptions>();
-    request.Options->ReturnErrorText = true;
-    request.Options->ReturnItemTime = true;
-    request.Options->ClientRequestHandle = RequestHandle();
+    request.Options = ItemRequestOptions();
     auto list = std::make_unique<xmlda::ReadRequestItemList>();
     std::vector<TVelqorItemData*> sent(items.begin(), items.end());
     for (TVelqorItemData* item : sent) list->Items.push_back(RequestItem(*item));
@@ -505,10 +511,7 @@ bool TVelqorXMLGroup::Read(TVelqorItemList& items) {
 bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
     if (items.Empty()) return true;
     xmlda::Write request;
-    request.Options = std::make_unique<xmlda::RequestOptions>();
-    request.Options->ReturnErrorText = true;
-    request.Options->ReturnItemTime = true;
-    request.Options->ClientRequestHandle = RequestHandle();
+    request.Options = ItemRequestOptions();
     request.ReturnValuesOnReply = true;
     auto list = std::make_unique<xmlda::WriteRequestItemList>();
     TItemResults results;

@@ -103,6 +103,8 @@ class TVelqorXMLGroup : public com::ComObject<IVelqorGroup, IVelqorGroupRecovery
     std::vector<TVelqorItemData*> LiveItems();
     void RecountActive();
     std::string RequestHandle() const { return std::to_string(serverHandle_); }
+    // The options of a read or write: error texts and item times asked for.
+    std::unique_ptr<xmlda::RequestOptions> ItemRequestOptions() const;
 
     std::string name_;
     int32_t clientHandle_ = 0;
