@@ -5,26 +5,14 @@
 
 #include "SimServerParts.h"
 #include "com/ComValues.h"
+#include "com/OpcDaFree.h"
 
 namespace velqor::sim {
 namespace {
 
-void FreeProperties(OPCITEMPROPERTIES& list) {
-    for (DWORD i = 0; list.pItemProperties && i < list.dwNumProperties; ++i) {
-        OPCITEMPROPERTY& p = list.pItemProperties[i];
-        CoTaskMemFree(p.szItemID);
-        CoTaskMemFree(p.szDescription);
-        VariantClear(&p.vValue);
-    }
-    CoTaskMemFree(list.pItemProperties);
-    list = {};
-}
-
 void FreeElements(OPCBROWSEELEMENT* elements, DWORD count) {
     for (DWORD i = 0; elements && i < count; ++i) {
-        CoTaskMemFree(elements[i].szName);
-        CoTaskMemFree(elements[i].szItemID);
-        FreeProperties(elements[i].ItemProperties);
+        FreeBrowseElement(elements[i]);
     }
     CoTaskMemFree(elements);
 }
@@ -105,7 +93,7 @@ HRESULT Da3BrowsePart::GetProperties(DWORD itemCount, LPWSTR* itemIds, BOOL with
             auto wanted = WantedProperties(Space(), node, all, propertyCount, propertyIds, *faults);
             hr = FillProperties(Space(), node, wanted, withValues != FALSE, out[i]);
             if (hr == E_OUTOFMEMORY) {
-                for (DWORD k = 0; k <= i; ++k) FreeProperties(out[k]);
+                for (DWORD k = 0; k <= i; ++k) FreeItemProperties(out[k]);
                 CoTaskMemFree(out);
                 return E_OUTOFMEMORY;
             }

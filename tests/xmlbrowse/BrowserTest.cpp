@@ -32,6 +32,15 @@ std::vector<std::string> IDs(const TVelqorBrowseItems& list) {
     for (const auto& b : list) out.push_back(b->CombinedID());
     return out;
 }
+// A branch to move to, by its name and item ID.
+TVelqorBrowseItem Branch(std::string name, std::string id) {
+    TVelqorBrowseItem b;
+    b.Name = std::move(name);
+    b.ItemName = std::move(id);
+    b.IsBranch = b.HasChildren = true;
+    return b;
+}
+
 const TVelqorBrowseItem* Find(const TVelqorBrowseItems& list, const std::string& name) {
     for (const auto& b : list)
         if (b->Name == name) return b.get();
@@ -147,10 +156,7 @@ TEST_F(XmlDaBrowserTest, MoveDownAndUpWalkTheStackWithoutRequestsOnTheWayUp) {
 TEST_F(XmlDaBrowserTest, MoveToJumpsForgetsTheStackAndSkipsTheSamePosition) {
     browser->Browse(false);
     ASSERT_TRUE(Down("Plant"));
-    TVelqorBrowseItem pump;
-    pump.Name = "Pump1";
-    pump.ItemName = "Plant/Area2/Pump1";
-    pump.IsBranch = pump.HasChildren = true;
+    const TVelqorBrowseItem pump = Branch("Pump1", "Plant/Area2/Pump1");
     EXPECT_TRUE(browser->MoveTo(pump));
     EXPECT_EQ(Names(list), (std::vector<std::string>{"Speed", "Running", "Mode", "Command"}));
     EXPECT_EQ(browser->Position()->ItemName, "Plant/Area2/Pump1");
@@ -161,9 +167,7 @@ TEST_F(XmlDaBrowserTest, MoveToJumpsForgetsTheStackAndSkipsTheSamePosition) {
     EXPECT_EQ(sim.requestCount(), before);
 
     // A jump that fails keeps the position and the list; the next Browse retries it.
-    TVelqorBrowseItem nowhere;
-    nowhere.Name = "Nowhere";
-    nowhere.ItemName = "No/Such/Branch";
+    const TVelqorBrowseItem nowhere = Branch("Nowhere", "No/Such/Branch");
     EXPECT_FALSE(browser->MoveTo(nowhere));
     EXPECT_EQ(browser->Position()->ItemName, "Plant/Area2/Pump1");
     EXPECT_EQ(list.Count(), 4);
@@ -182,10 +186,7 @@ TEST_F(XmlDaBrowserTest, MoveToJumpsForgetsTheStackAndSkipsTheSamePosition) {
 
 TEST_F(XmlDaBrowserTest, FailedMoveDownKeepsPositionAndList) {
     browser->Browse(false);
-    TVelqorBrowseItem bogus;
-    bogus.Name = "Bogus";
-    bogus.ItemName = "Nope";
-    bogus.IsBranch = true;
+    const TVelqorBrowseItem bogus = Branch("Bogus", "Nope");
     EXPECT_FALSE(browser->MoveDown(bogus));
     EXPECT_TRUE(browser->Position()->ItemName.empty());
     EXPECT_EQ(list.Count(), 7);
@@ -193,9 +194,7 @@ TEST_F(XmlDaBrowserTest, FailedMoveDownKeepsPositionAndList) {
 }
 
 TEST_F(XmlDaBrowserTest, DataTypeAndAccessFiltersApplyToItemsOnly) {
-    TVelqorBrowseItem statics;
-    statics.Name = "Static";
-    statics.ItemName = "Static";
+    const TVelqorBrowseItem statics = Branch("Static", "Static");
     ASSERT_TRUE(browser->MoveTo(statics));
     EXPECT_EQ(list.Count(), 16);  // 15 items and the Arrays branch
 
@@ -215,17 +214,13 @@ TEST_F(XmlDaBrowserTest, DataTypeAndAccessFiltersApplyToItemsOnly) {
     browser->Browse(false);
     EXPECT_EQ(list.Count(), 16);
 
-    TVelqorBrowseItem tank;
-    tank.Name = "Tank1";
-    tank.ItemName = "Plant/Area1/Tank1";
+    const TVelqorBrowseItem tank = Branch("Tank1", "Plant/Area1/Tank1");
     ASSERT_TRUE(browser->MoveTo(tank));
     browser->SetFilter(3, 2, 0, "");
     browser->Browse(false);
     EXPECT_EQ(Names(list), std::vector<std::string>{"Setpoint"});
 
-    TVelqorBrowseItem wo;
-    wo.Name = "WriteOnly";
-    wo.ItemName = "WriteOnly";
+    const TVelqorBrowseItem wo = Branch("WriteOnly", "WriteOnly");
     ASSERT_TRUE(browser->MoveTo(wo));
     EXPECT_EQ(list.Count(), 3);
     browser->SetFilter(3, 1, 0, "");
@@ -237,9 +232,7 @@ TEST_F(XmlDaBrowserTest, DataTypeAndAccessFiltersApplyToItemsOnly) {
 }
 
 TEST_F(XmlDaBrowserTest, BrowseTypeAndNameFilterGoToTheService) {
-    TVelqorBrowseItem statics;
-    statics.Name = "Static";
-    statics.ItemName = "Static";
+    const TVelqorBrowseItem statics = Branch("Static", "Static");
     browser->SetFilter(1, 0, 0, "");
     ASSERT_TRUE(browser->MoveTo(statics));
     EXPECT_EQ(Names(list), std::vector<std::string>{"Arrays"});
@@ -256,9 +249,7 @@ TEST_F(XmlDaBrowserTest, BrowseTypeAndNameFilterGoToTheService) {
 }
 
 TEST_F(XmlDaBrowserTest, ContinuationPointsCompleteTheLevelWithTheSameFilters) {
-    TVelqorBrowseItem load;
-    load.Name = "Load";
-    load.ItemName = "Load";
+    const TVelqorBrowseItem load = Branch("Load", "Load");
     XB().SetMaxElementsReturned(7);
     size_t before = sim.requestCount();
     ASSERT_TRUE(browser->MoveTo(load));
@@ -307,9 +298,7 @@ TEST_F(XmlDaBrowserTest, FlatWalkMatchesCombinedIDsDepthFirstAndReturnsToTheStar
 }
 
 TEST_F(XmlDaBrowserTest, FlatWalkFromABranchWithTypeFilterAndItemsOnlyBrowseType) {
-    TVelqorBrowseItem plant;
-    plant.Name = "Plant";
-    plant.ItemName = "Plant";
+    const TVelqorBrowseItem plant = Branch("Plant", "Plant");
     ASSERT_TRUE(browser->MoveTo(plant));
     // Items-only must not keep the walk from descending into branches.
     browser->SetFilter(2, 0, vtR8, "");

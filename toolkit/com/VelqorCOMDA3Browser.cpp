@@ -1,4 +1,5 @@
 // The DA 3.0 browser: one IOPCBrowse::Browse call per page of a level.
+#include "com/OpcDaFree.h"
 #include "com/VelqorCOMDABrowser.h"
 #include "contract/VelqorError.h"
 
@@ -8,20 +9,6 @@ namespace {
 
 constexpr DWORD kDataTypeID = 1;
 constexpr DWORD kAccessRightsID = 5;
-
-void FreeElement(OPCBROWSEELEMENT& e) {
-    CoTaskMemFree(e.szName);
-    CoTaskMemFree(e.szItemID);
-    OPCITEMPROPERTIES& list = e.ItemProperties;
-    for (DWORD i = 0; list.pItemProperties && i < list.dwNumProperties; ++i) {
-        OPCITEMPROPERTY& p = list.pItemProperties[i];
-        CoTaskMemFree(p.szItemID);
-        CoTaskMemFree(p.szDescription);
-        VariantClear(&p.vValue);
-    }
-    CoTaskMemFree(list.pItemProperties);
-    e = {};
-}
 
 // The integer a property carries; nothing for a failed property or a value that is no number.
 std::optional<int32_t> PropertyNumber(const OPCITEMPROPERTY* p) {
@@ -100,7 +87,7 @@ TBrowsePage TVelqorCOMDA3Browser::ListPage(const TBrowseQuery& query) {
             out.Entry.IsBranch = out.Entry.HasChildren || !out.Entry.IsItem;
             out.Facts = FactsOf(e.ItemProperties);
         }
-        FreeElement(e);
+        FreeBrowseElement(e);
     }
     CoTaskMemFree(elements);
     BrowserCheck(Connection(), hr);
