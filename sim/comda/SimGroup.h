@@ -218,6 +218,13 @@ class SimGroup final : public com::PlatformObject<IOPCItemMgt, IOPCGroupStateMgt
     // Reads one item now: maxAge 0 from the device, else a cached value at most that old.
     SimItemValue ReadItem(const SimGroupItem& item, DWORD maxAge, bool cacheRead,
                           const SimFaults& faults);
+    // Reads each item by server handle under the group's lock (maxAge(i): as ReadItem's) and
+    // hands the found ones to put; an unknown handle fails with OPC_E_INVALIDHANDLE. S_FALSE
+    // when any item failed.
+    HRESULT ReadEach(DWORD count, const OPCHANDLE* server, HRESULT* errors,
+                     const std::function<DWORD(DWORD i)>& maxAge, bool cacheRead,
+                     const SimFaults& faults,
+                     const std::function<void(DWORD i, SimItemValue& value)>& put);
     // An item's sample as the client asked for it: converted to the requested type.
     SimItemValue Deliver(const SimGroupItem& item, const xmldasim::Sample& sample) const;
     HRESULT WriteItem(const SimGroupItem& item, const SimItemValue& value, const SimFaults& faults);

@@ -63,6 +63,27 @@ HRESULT SimGroup::WriteItem(const SimGroupItem& item, const SimItemValue& value,
     return space_->WriteValue(item.Node, value.Value, value.TimeGiven ? &value.Time : nullptr);
 }
 
+HRESULT SimGroup::ReadEach(DWORD count, const OPCHANDLE* server, HRESULT* errors,
+                           const std::function<DWORD(DWORD i)>& maxAge, bool cacheRead,
+                           const SimFaults& faults,
+                           const std::function<void(DWORD i, SimItemValue& value)>& put) {
+    HRESULT overall = S_OK;
+    std::lock_guard lock(mu_);
+    for (DWORD i = 0; i < count; ++i) {
+        const SimGroupItem* item = FindItem(server[i]);
+        if (!item) {
+            errors[i] = OPC_E_INVALIDHANDLE;
+            overall = S_FALSE;
+            continue;
+        }
+        SimItemValue v = ReadItem(*item, maxAge(i), cacheRead, faults);
+        put(i, v);
+        errors[i] = v.Error;
+        if (FAILED(v.Error)) overall = S_FALSE;
+    }
+    return overall;
+}
+
 HRESULT SimGroup::Read(OPCDATASOURCE source, DWORD count, OPCHANDLE* server, OPCITEMSTATE** values,
                        HRESULT** errors) {
     VELQOR_SIM_ENTER(faults, EnterSimCall());
@@ -72,28 +93,18 @@ HRESULT SimGroup::Read(OPCDATASOURCE source, DWORD count, OPCHANDLE* server, OPC
     OPCITEMSTATE* s;
     HRESULT* e;
     if (!TaskArrays(count, s, e)) return E_OUTOFMEMORY;
-    HRESULT overall = S_OK;
-    {
-        std::lock_guard lock(mu_);
-        bool cache = source == OPC_DS_CACHE;
-        for (DWORD i = 0; i < count; ++i) {
-            VariantInit(&s[i].vDataValue);
-            const SimGroupItem* item = FindItem(server[i]);
-            if (!item) {
-                e[i] = OPC_E_INVALIDHANDLE;
-                overall = S_FALSE;
-                continue;
-            }
-            SimItemValue v = ReadItem(*item, cache ? settings_.UpdateRate : 0, cache, *faults);
-            s[i].hClient = v.Client;
-            s[i].wQuality = v.Quality;
-            s[i].ftTimeStamp = v.Time;
-            s[i].vDataValue = v.Value;
-            VariantInit(&v.Value);
-            e[i] = v.Error;
-            if (FAILED(v.Error)) overall = S_FALSE;
-        }
-    }
+    for (DWORD i = 0; i < count; ++i) VariantInit(&s[i].vDataValue);
+    const bool cache = source == OPC_DS_CACHE;
+    const DWORD age = cache ? settings_.UpdateRate : 0;
+    const HRESULT overall =
+        ReadEach(count, server, e, [age](DWORD) { return age; }, cache, *faults,
+                 [s](DWORD i, SimItemValue& v) {
+                     s[i].hClient = v.Client;
+                     s[i].wQuality = v.Quality;
+                     s[i].ftTimeStamp = v.Time;
+                     s[i].vDataValue = v.Value;
+                     VariantInit(&v.Value);
+                 });
     if (faults->OutArrays == OutArrayFault::Null) {
         for (DWORD i = 0; i < count; ++i) VariantClear(&s[i].vDataValue);
         FreeTaskArrays(s, e);
@@ -124,26 +135,15 @@ HRESULT SimGroup::ReadMaxAge(DWORD count, OPCHANDLE* server, DWORD* maxAge, VARI
     FILETIME* t;
     HRESULT* e;
     if (!TaskArrays(count, v, q, t, e)) return E_OUTOFMEMORY;
-    HRESULT overall = S_OK;
-    {
-        std::lock_guard lock(mu_);
-        for (DWORD i = 0; i < count; ++i) {
-            VariantInit(&v[i]);
-            const SimGroupItem* item = FindItem(server[i]);
-            if (!item) {
-                e[i] = OPC_E_INVALIDHANDLE;
-                overall = S_FALSE;
-                continue;
-            }
-            SimItemValue r = ReadItem(*item, maxAge[i], false, *faults);
-            v[i] = r.Value;
-            VariantInit(&r.Value);
-            q[i] = r.Quality;
-            t[i] = r.Time;
-            e[i] = r.Error;
-            if (FAILED(r.Error)) overall = S_FALSE;
-        }
-    }
+    for (DWORD i = 0; i < count; ++i) VariantInit(&v[i]);
+    const HRESULT overall =
+        ReadEach(count, server, e, [maxAge](DWORD i) { return maxAge[i]; }, false, *faults,
+                 [v, q, t](DWORD i, SimItemValue& r) {
+                     v[i] = r.Value;
+                     VariantInit(&r.Value);
+                     q[i] = r.Quality;
+                     t[i] = r.Time;
+                 });
     if (faults->OutArrays == OutArrayFault::Null) {
         for (DWORD i = 0; i < count; ++i) VariantClear(&v[i]);
         FreeTaskArrays(v, q, t, e);
