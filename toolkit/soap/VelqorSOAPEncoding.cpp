@@ -11,6 +11,17 @@ namespace velqor {
 
 namespace {
 
+// The date and time parts of a date-time or duration text: before and after the first 'T'.
+struct DateAndTimeParts {
+    std::string_view Date, Time;
+    bool HasTime = false;
+};
+DateAndTimeParts SplitAtT(std::string_view text) {
+    const size_t t = text.find('T');
+    if (t == std::string_view::npos) return {text, {}, false};
+    return {text.substr(0, t), text.substr(t + 1), true};
+}
+
 struct TypeName {
     std::string_view Name;
     VARTYPE Read;
@@ -346,13 +357,7 @@ std::string DateTimeToXSDDateTime(double dt, bool withOffset) {
 }
 
 double XSDDateTimeToDateTime(std::string_view text) {
-    std::string_view datePart = text, timePart;
-    bool hasTime = false;
-    if (size_t t = text.find('T'); t != std::string_view::npos) {
-        datePart = text.substr(0, t);
-        timePart = text.substr(t + 1);
-        hasTime = true;
-    }
+    const auto [datePart, timePart, hasTime] = SplitAtT(text);
     DateTimeParts p;
     if (!Digits(datePart, 1, 4, p.Year) || !Digits(datePart, 6, 2, p.Month) ||
         !Digits(datePart, 9, 2, p.Day))
@@ -420,13 +425,7 @@ XSDDuration DecodeXSDDuration(std::string_view text) {
     if (text.empty() || text[0] != 'P')
         throw EVelqorDateTimeException("invalid duration string: " + std::string(text));
     XSDDuration d;
-    std::string_view datePart = text, timePart;
-    bool hasTime = false;
-    if (size_t t = text.find('T'); t != std::string_view::npos) {
-        datePart = text.substr(0, t);
-        timePart = text.substr(t + 1);
-        hasTime = true;
-    }
+    const auto [datePart, timePart, hasTime] = SplitAtT(text);
     d.Days = DurationInt(RunBefore(datePart, 'D', false));
     if (hasTime) {
         d.Hours = DurationInt(RunBefore(timePart, 'H', false));
