@@ -536,36 +536,42 @@ std::string Base64Decode(std::string_view text) {
     return out;
 }
 
-void Base64Encode(std::istream& in, std::ostream& out) {
-    // Blocks of 510 bytes, a multiple of three, so groups never straddle blocks.
-    char buf[510];
-    int column = 0;
+namespace {
+
+// Reads the stream in blocks of N bytes and writes what convert makes of each; convert is told
+// which block is the last.
+template <size_t N, class Convert>
+void ConvertBlocks(std::istream& in, std::ostream& out, Convert convert) {
+    char buf[N];
     std::string chunk;
     while (in) {
-        in.read(buf, sizeof buf);
-        std::streamsize n = in.gcount();
+        in.read(buf, N);
+        const std::streamsize n = in.gcount();
         if (n <= 0) break;
         chunk.clear();
-        B64EncodeBlock(std::string_view(buf, size_t(n)), chunk, column, n < 510 || !in);
+        convert(std::string_view(buf, size_t(n)), chunk, !in);
         out.write(chunk.data(), std::streamsize(chunk.size()));
     }
 }
 
+}  // namespace
+
+void Base64Encode(std::istream& in, std::ostream& out) {
+    // Blocks of 510 bytes, a multiple of three, so groups never straddle blocks.
+    int column = 0;
+    ConvertBlocks<510>(in, out, [&](std::string_view block, std::string& chunk, bool last) {
+        B64EncodeBlock(block, chunk, column, last);
+    });
+}
+
 void Base64Decode(std::istream& in, std::ostream& out) {
-    char buf[4096];
     B64Decoder d;
-    std::string chunk;
-    while (in) {
-        in.read(buf, sizeof buf);
-        std::streamsize n = in.gcount();
-        if (n <= 0) break;
-        chunk.clear();
-        for (std::streamsize i = 0; i < n; ++i) d.Feed(buf[i], chunk);
-        out.write(chunk.data(), std::streamsize(chunk.size()));
-    }
-    chunk.clear();
-    d.Flush(chunk);
-    out.write(chunk.data(), std::streamsize(chunk.size()));
+    ConvertBlocks<4096>(in, out, [&](std::string_view block, std::string& chunk, bool) {
+        for (char c : block) d.Feed(c, chunk);
+    });
+    std::string rest;
+    d.Flush(rest);
+    out.write(rest.data(), std::streamsize(rest.size()));
 }
 
 }  // namespace velqor
