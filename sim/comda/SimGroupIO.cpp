@@ -96,15 +96,15 @@ HRESULT SimGroup::Read(OPCDATASOURCE source, DWORD count, OPCHANDLE* server, OPC
     for (DWORD i = 0; i < count; ++i) VariantInit(&s[i].vDataValue);
     const bool cache = source == OPC_DS_CACHE;
     const DWORD age = cache ? settings_.UpdateRate : 0;
-    const HRESULT overall =
-        ReadEach(count, server, e, [age](DWORD) { return age; }, cache, *faults,
-                 [s](DWORD i, SimItemValue& v) {
-                     s[i].hClient = v.Client;
-                     s[i].wQuality = v.Quality;
-                     s[i].ftTimeStamp = v.Time;
-                     s[i].vDataValue = v.Value;
-                     VariantInit(&v.Value);
-                 });
+    const HRESULT overall = ReadEach(
+        count, server, e, [age](DWORD) { return age; }, cache, *faults,
+        [s](DWORD i, SimItemValue& v) {
+            s[i].hClient = v.Client;
+            s[i].wQuality = v.Quality;
+            s[i].ftTimeStamp = v.Time;
+            s[i].vDataValue = v.Value;
+            VariantInit(&v.Value);
+        });
     if (faults->OutArrays == OutArrayFault::Null) {
         for (DWORD i = 0; i < count; ++i) VariantClear(&s[i].vDataValue);
         FreeTaskArrays(s, e);
@@ -136,14 +136,14 @@ HRESULT SimGroup::ReadMaxAge(DWORD count, OPCHANDLE* server, DWORD* maxAge, VARI
     HRESULT* e;
     if (!TaskArrays(count, v, q, t, e)) return E_OUTOFMEMORY;
     for (DWORD i = 0; i < count; ++i) VariantInit(&v[i]);
-    const HRESULT overall =
-        ReadEach(count, server, e, [maxAge](DWORD i) { return maxAge[i]; }, false, *faults,
-                 [v, q, t](DWORD i, SimItemValue& r) {
-                     v[i] = r.Value;
-                     VariantInit(&r.Value);
-                     q[i] = r.Quality;
-                     t[i] = r.Time;
-                 });
+    const HRESULT overall = ReadEach(
+        count, server, e, [maxAge](DWORD i) { return maxAge[i]; }, false, *faults,
+        [v, q, t](DWORD i, SimItemValue& r) {
+            v[i] = r.Value;
+            VariantInit(&r.Value);
+            q[i] = r.Quality;
+            t[i] = r.Time;
+        });
     if (faults->OutArrays == OutArrayFault::Null) {
         for (DWORD i = 0; i < count; ++i) VariantClear(&v[i]);
         FreeTaskArrays(v, q, t, e);

@@ -6,8 +6,8 @@
 #include <ctime>
 #include <string>
 
-#include "runtime/Exception.h"
 #include "contract/VelqorDateTime.h"
+#include "runtime/Exception.h"
 
 namespace velqor {
 namespace {

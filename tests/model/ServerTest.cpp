@@ -275,8 +275,11 @@ TEST_F(KeepAlive, AFailedProbeRaisesOnTimeoutStopsTheTimerAndDeactivates) {
     EXPECT_FALSE(server->Active());
     EXPECT_EQ(fake->CountCalls("Remove"), 1);
     // A server that did not answer the probe is not asked to remove the group.
-    for (const auto& c : fake->Calls())
-        if (c.Op == "Remove") EXPECT_EQ(c.Args, "shutdown");
+    for (const auto& c : fake->Calls()) {
+        if (c.Op == "Remove") {
+            EXPECT_EQ(c.Args, "shutdown");
+        }
+    }
     EXPECT_FALSE(server->Handle()->HasTimer(TVelqorSvr::kKeepAliveTimer));
     EXPECT_EQ(loop.TimerCount(), 0u);
     now += std::chrono::milliseconds(5000);

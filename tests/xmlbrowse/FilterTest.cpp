@@ -8,8 +8,8 @@
 
 #include "CannedService.h"
 #include "contract/VelqorError.h"
-#include "xmlda/VelqorXMLDA.h"
 #include "contract/VelqorMask.h"
+#include "xmlda/VelqorXMLDA.h"
 #include "xmlda/VelqorXMLDABrowser.h"
 
 namespace velqor {
@@ -150,13 +150,12 @@ TEST_F(CannedBrowserTest, NamelessPropertiesAreTakenInRequestOrderAndPrefixesIgn
 }
 
 TEST_F(CannedBrowserTest, FailedPropertiesAndUnknownTypeNamesDoNotDropAnItem) {
-    browseReply = BrowseReply(
-        Element("Failed", true,
-                "<Properties Name=\"dataType\" ResultID=\"E_INVALIDPID\"/>" +
-                    Prop("accessRights", Str("readable"))) +
-        Element("Vendor", true,
-                Prop("dataType", QName("ns9:SomeVendorType")) +
-                    Prop("accessRights", Str("readable"))));
+    browseReply = BrowseReply(Element("Failed", true,
+                                      "<Properties Name=\"dataType\" ResultID=\"E_INVALIDPID\"/>" +
+                                          Prop("accessRights", Str("readable"))) +
+                              Element("Vendor", true,
+                                      Prop("dataType", QName("ns9:SomeVendorType")) +
+                                          Prop("accessRights", Str("readable"))));
     browser->SetFilter(3, 0, vtR8, "");
     browser->Browse(false);
     EXPECT_EQ(Names(),
@@ -209,6 +208,26 @@ TEST_F(CannedBrowserTest, ACycleOfBranchesEndsAndEachItemIsListedOnce) {
     EXPECT_EQ(BrowseRequests().size(), 3u);  // the root, A, B
 }
 
+// An item that has children stays listed whatever the filters say, so a walk gets below it.
+TEST_F(CannedBrowserTest, AnItemWithChildrenIsEnteredWhateverTheFilters) {
+    const std::string intProps =
+        Prop("dataType", QName("xsd:int")) + Prop("accessRights", Str("readable"));
+    const std::string dblProps =
+        Prop("dataType", QName("xsd:double")) + Prop("accessRights", Str("readable"));
+    svc.SetResponder([&, this](const std::string& op) -> CannedReply {
+        if (op == "GetStatus") return {200, StatusReply(kReplyTime, "")};
+        if (svc.LastRequest().body.find("ItemName=\"Tank\"") != std::string::npos)
+            return {200, BrowseReply(Element("Level", true, dblProps))};
+        return {200, BrowseReply(Element("Tank", true, intProps, true) +
+                                 Element("Count", true, intProps))};
+    });
+    browser->SetFilter(3, 0, vtR8, "");
+    browser->Browse(false);
+    EXPECT_EQ(Names(), std::vector<std::string>{"Tank"});
+    browser->Browse(true);
+    EXPECT_EQ(Names(), std::vector<std::string>{"Level"});
+}
+
 TEST_F(CannedBrowserTest, BoundsRaiseAClearErrorInsteadOfAShortList) {
     auto* xb = dynamic_cast<TVelqorXMLDABrowser*>(browser.Get());
     ASSERT_NE(xb, nullptr);
@@ -250,9 +269,7 @@ TEST_F(CannedBrowserTest, BoundsRaiseAClearErrorInsteadOfAShortList) {
             EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
         }
         EXPECT_EQ(BrowseRequests().size() - before, c.requests);
-        if (!c.flat) {
-            EXPECT_EQ(list.Count(), 1) << "a failed level leaves the list";
-        }
+        EXPECT_EQ(list.Count(), 1) << "a failed Browse or walk leaves the list";
         EXPECT_TRUE(browser->Position()->ItemName.empty()) << "the walk ends where it began";
     }
 }

@@ -38,10 +38,9 @@ bool PassesBrowseFilter(const TBrowseElementFacts& facts, int32_t datatypeFilter
 
 TVelqorBrowserCore::TVelqorBrowserCore() : current_(RootBrowseItem()), target_(current_) {}
 
-std::vector<TVelqorBrowseItem> TVelqorBrowserCore::ListLevel(const TVelqorBrowseItem& target,
-                                                             int32_t browseType,
-                                                             const std::string& nameFilter) {
-    std::vector<TVelqorBrowseItem> level;
+std::vector<TVelqorBrowserCore::TListed> TVelqorBrowserCore::ListLevel(
+    const TVelqorBrowseItem& target, int32_t browseType, const std::string& nameFilter) {
+    std::vector<TListed> level;
     std::string point;
     for (int32_t round = 1;; ++round) {
         TBrowsePage page = ListPage({target, browseType, nameFilter, point, maxElements_});
@@ -52,10 +51,9 @@ std::vector<TVelqorBrowseItem> TVelqorBrowserCore::ListLevel(const TVelqorBrowse
                                Where(target) + ")");
         for (TBrowseElement& e : page.Elements) {
             // Items are filtered; whatever can be entered stays, so that a walk gets below it.
-            if (e.Entry.IsItem && !e.Entry.HasChildren &&
-                !PassesBrowseFilter(e.Facts, datatypeFilter_, accessFilter_))
-                continue;
-            level.push_back(std::move(e.Entry));
+            const bool passed =
+                !e.Entry.IsItem || PassesBrowseFilter(e.Facts, datatypeFilter_, accessFilter_);
+            if (passed || e.Entry.HasChildren) level.push_back({std::move(e.Entry), passed});
         }
         if (page.Incomplete)
             throw EOPCBrowserException("Browse: the server did not return all elements of " +
@@ -80,7 +78,10 @@ bool TVelqorBrowserCore::ListTarget() {
     if (!browseList_) throw EOPCBrowserException(MsgText(Msg::FirstCallSetBrowseList));
     if (browseType_ != 1 && browseType_ != 2) browseType_ = 3;
     elementsSeen_ = 0;
-    Replace(ListLevel(target_, browseType_, nameFilter_));
+    std::vector<TVelqorBrowseItem> entries;
+    for (TListed& e : ListLevel(target_, browseType_, nameFilter_))
+        entries.push_back(std::move(e.Entry));
+    Replace(std::move(entries));
     current_ = target_;
     changed_ = false;
     return true;
@@ -166,15 +167,15 @@ bool TVelqorBrowserCore::Browse(bool flat) {
     return true;
 }
 
-void TVelqorBrowserCore::Collect(const std::vector<TVelqorBrowseItem>& level,
-                                 const std::string& mask, int32_t kind,
-                                 std::vector<TVelqorBrowseItem>& into, int depth) {
-    for (const TVelqorBrowseItem& entry : level) {
+void TVelqorBrowserCore::Collect(const std::vector<TListed>& level, const std::string& mask,
+                                 int32_t kind, std::vector<TVelqorBrowseItem>& into, int depth) {
+    for (const auto& [entry, passed] : level) {
         const std::string id = entry.CombinedID();
         // Items, or branches when only branches were asked for; an entry reached again by
         // another path (or a branch listing itself) is listed and entered once.
         const bool wanted = kind == 1 ? entry.IsBranch : entry.IsItem;
-        if (wanted && (mask.empty() || MatchesMask(id, mask)) && listed_.insert(id).second)
+        if (wanted && passed && (mask.empty() || MatchesMask(id, mask)) &&
+            listed_.insert(id).second)
             into.push_back(entry);
         if (!entry.IsBranch || id.empty() || !visited_.insert(id).second) continue;
         if (depth + 1 >= kMaxWalkDepth)
@@ -182,7 +183,7 @@ void TVelqorBrowserCore::Collect(const std::vector<TVelqorBrowseItem>& level,
                                " levels at " + id);
         // A branch that cannot be listed fails the walk: a listing with levels silently missing
         // would pass for the whole address space.
-        std::vector<TVelqorBrowseItem> below;
+        std::vector<TListed> below;
         try {
             below = ListLevel(entry, 3, {});
         } catch (const EBrowseLimit&) {

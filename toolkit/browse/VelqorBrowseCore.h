@@ -126,12 +126,18 @@ class TVelqorBrowserCore : public IVelqorBrowser {
     void MarkChanged() { changed_ = true; }
 
   private:
+    // An entry of a level, and whether it passed the filters (an item with children that did
+    // not is kept so that it can be entered, but a walk does not list it).
+    struct TListed {
+        TVelqorBrowseItem Entry;
+        bool Passed = true;
+    };
     // The whole level below target, filtered; counts the elements against the bound.
-    std::vector<TVelqorBrowseItem> ListLevel(const TVelqorBrowseItem& target,
-                                             int32_t browseType, const std::string& nameFilter);
+    std::vector<TListed> ListLevel(const TVelqorBrowseItem& target, int32_t browseType,
+                                   const std::string& nameFilter);
     bool ListTarget();
-    void Collect(const std::vector<TVelqorBrowseItem>& level, const std::string& mask,
-                 int32_t kind, std::vector<TVelqorBrowseItem>& into, int depth);
+    void Collect(const std::vector<TListed>& level, const std::string& mask, int32_t kind,
+                 std::vector<TVelqorBrowseItem>& into, int depth);
     void Replace(std::vector<TVelqorBrowseItem> entries);
 
     int32_t accessFilter_ = 0;
@@ -146,7 +152,7 @@ class TVelqorBrowserCore : public IVelqorBrowser {
     int32_t maxElements_ = 0;
     int32_t maxRounds_ = kDefaultMaxContinuationRounds;
     int64_t maxElementsTotal_ = kDefaultMaxBrowseElements;
-    int64_t elementsSeen_ = 0;  // by the Browse under way
+    int64_t elementsSeen_ = 0;                          // by the Browse under way
     std::unordered_set<std::string> visited_, listed_;  // by the flat walk under way
 };
 

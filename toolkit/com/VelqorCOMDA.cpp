@@ -145,8 +145,7 @@ void TVelqorCOMDAConnection::GetItemPropertyValue(const std::string& itemID, int
     CoTaskMemFree(ids);
     CoTaskMemFree(errors);
     if (FAILED(hr)) return;
-    if (!complete)
-        RaiseWrongResult("LookupItemIDs");
+    if (!complete) RaiseWrongResult("LookupItemIDs");
     if (error != S_OK) {
         CheckOPCResult(error);
         return;
@@ -165,6 +164,5 @@ void TVelqorCOMDAConnection::CreateBrowser(com::ComPtr<IVelqorBrowser>& browser)
     else
         browser = com::MakeComObject<IVelqorBrowser, TVelqorCOMDA3Browser>(self);
 }
-
 
 }  // namespace velqor

@@ -23,8 +23,8 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/VarType.h"
 #include "contract/VelqorError.h"
+#include "runtime/VarType.h"
 
 namespace velqor {
 

@@ -1,8 +1,8 @@
 #include "VelqorError.h"
 
-#include "VelqorTransport.h"
-
 #include <string>
+
+#include "VelqorTransport.h"
 
 namespace velqor {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "runtime/Unknown.h"
 #include "contract/EventLoop.h"
 #include "contract/VelqorIntf.h"
 #include "contract/VelqorItemData.h"
+#include "runtime/Unknown.h"
 
 namespace velqor {
 
@@ -61,15 +61,15 @@ class IVelqorDAConnection : public IVelqorConnection {
 };
 
 // The IVelqorDAConnection slots as a connection class declares them.
-#define VELQOR_IVELQORDACONNECTION_SLOTS                                                         \
-    void GetServerErrorString(int32_t code, std::string& text) override;                         \
-    void GetErrorString(int32_t code, std::string& text) override;                               \
-    bool GetItemProperties(std::vector<TVelqorItemPropertyQuery>& items,                         \
-                           const std::vector<std::string>& propertyFilter, bool withValues,      \
-                           bool raiseOnError) override;                                          \
-    void GetItemPropertyValue(const std::string& itemID, int32_t propertyID, std::string& text)  \
-        override;                                                                                \
-    void GetStatus(tServerStateRecord& status) override;                                         \
+#define VELQOR_IVELQORDACONNECTION_SLOTS                                                        \
+    void GetServerErrorString(int32_t code, std::string& text) override;                        \
+    void GetErrorString(int32_t code, std::string& text) override;                              \
+    bool GetItemProperties(std::vector<TVelqorItemPropertyQuery>& items,                        \
+                           const std::vector<std::string>& propertyFilter, bool withValues,     \
+                           bool raiseOnError) override;                                         \
+    void GetItemPropertyValue(const std::string& itemID, int32_t propertyID, std::string& text) \
+        override;                                                                               \
+    void GetStatus(tServerStateRecord& status) override;                                        \
     void CreateBrowser(com::ComPtr<IVelqorBrowser>& browser) override
 
 class IVelqorGroup : public com::IUnknown {
@@ -133,27 +133,27 @@ class TDAConnectionRef {
 
 // The IVelqorGroup slots as a group class declares them; the list lives once, beside the
 // interface, and each transport defines them in its own source.
-#define VELQOR_IVELQORGROUP_SLOTS                                                                \
-    void Remove(bool serverShutDown, int32_t& serverHandle) override;                            \
-    void SetName(const std::string& name) override;                                              \
-    void GetState(tVelqorGroupStateRec& state) override;                                         \
-    void SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand,            \
-                  int32_t localeId, int32_t clientHandle, int32_t holdTime, int32_t waitTime)    \
-        override;                                                                                \
-    bool WriteSync(TVelqorItemList& items) override;                                             \
-    bool WriteAsync(TVelqorItemList& items) override;                                            \
-    bool ReadAsync(TVelqorItemList& items) override;                                             \
-    bool ReadSync(TVelqorItemList& items, bool fromCache) override;                              \
-    bool GetItemAttributes(TVelqorItemList& items) override;                                     \
-    void Cancel() override;                                                                      \
-    void Refresh(bool fromCache) override;                                                       \
-    bool AddItems(TVelqorItemList& items, bool add) override;                                    \
-    bool RemoveItems(bool serverShutDown, TVelqorItemList& items) override;                      \
-    bool SetActiveState(TVelqorItemList& items, bool active) override;                           \
-    bool SetDatatypes(TVelqorItemList& items) override;                                          \
-    void Reserved() override;                                                                    \
+#define VELQOR_IVELQORGROUP_SLOTS                                                                  \
+    void Remove(bool serverShutDown, int32_t& serverHandle) override;                              \
+    void SetName(const std::string& name) override;                                                \
+    void GetState(tVelqorGroupStateRec& state) override;                                           \
+    void SetState(int32_t& updateRate, bool active, int32_t timeBias, float deadBand,              \
+                  int32_t localeId, int32_t clientHandle, int32_t holdTime, int32_t waitTime)      \
+        override;                                                                                  \
+    bool WriteSync(TVelqorItemList& items) override;                                               \
+    bool WriteAsync(TVelqorItemList& items) override;                                              \
+    bool ReadAsync(TVelqorItemList& items) override;                                               \
+    bool ReadSync(TVelqorItemList& items, bool fromCache) override;                                \
+    bool GetItemAttributes(TVelqorItemList& items) override;                                       \
+    void Cancel() override;                                                                        \
+    void Refresh(bool fromCache) override;                                                         \
+    bool AddItems(TVelqorItemList& items, bool add) override;                                      \
+    bool RemoveItems(bool serverShutDown, TVelqorItemList& items) override;                        \
+    bool SetActiveState(TVelqorItemList& items, bool active) override;                             \
+    bool SetDatatypes(TVelqorItemList& items) override;                                            \
+    void Reserved() override;                                                                      \
     void Create(int32_t& serverHandle, const std::string& name, int32_t clientHandle, bool active, \
-                float deadBand, int32_t timeBias, int32_t localeId, int32_t& updateRate,         \
+                float deadBand, int32_t timeBias, int32_t localeId, int32_t& updateRate,           \
                 bool subscribe, int32_t holdTime, int32_t waitTime) override
 
 // How a transport group recovers a subscription that the server dropped, or lost with the

@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "runtime/Unknown.h"
 #include "contract/EventLoop.h"
 #include "contract/VelqorIntf.h"
 #include "contract/VelqorTransport.h"
 #include "runtime/NonCopyable.h"
+#include "runtime/Unknown.h"
 
 namespace velqor {
 

@@ -2,8 +2,8 @@
 #include <atomic>
 #include <cmath>
 
-#include "model/Velqor.h"
 #include "contract/VelqorTexts.h"
+#include "model/Velqor.h"
 
 namespace velqor {
 

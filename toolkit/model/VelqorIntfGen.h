@@ -2,9 +2,9 @@
 // through the contract's interfaces.
 #pragma once
 
-#include "runtime/Unknown.h"
 #include "contract/VelqorIntf.h"
 #include "contract/VelqorTransport.h"
+#include "runtime/Unknown.h"
 
 namespace velqor {
 

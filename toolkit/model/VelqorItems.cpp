@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "model/Velqor.h"
 #include "contract/VelqorTexts.h"
+#include "model/Velqor.h"
 
 namespace velqor {
 

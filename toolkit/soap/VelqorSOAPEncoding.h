@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/VarType.h"
 #include "contract/Variant.h"
 #include "contract/VelqorDateTime.h"
 #include "contract/VelqorError.h"
+#include "runtime/VarType.h"
 
 namespace velqor {
 

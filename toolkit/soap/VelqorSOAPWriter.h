@@ -18,10 +18,10 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/NonCopyable.h"
 #include "soap/VelqorSOAPEncoding.h"
 #include "soap/VelqorSOAPRemotable.h"
 #include "soap/dom/VelqorDom.h"
-#include "runtime/NonCopyable.h"
 
 namespace velqor {
 

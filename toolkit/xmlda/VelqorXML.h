@@ -15,8 +15,8 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/Unknown.h"
 #include "contract/VelqorTransport.h"
+#include "runtime/Unknown.h"
 #include "xmlda/VelqorSOAPCall.h"
 #include "xmlda/VelqorSOAPData.h"
 #include "xmlda/VelqorXMLDAStream.h"

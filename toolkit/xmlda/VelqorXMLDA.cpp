@@ -169,5 +169,4 @@ double TVelqorXMLDAConnection::LocalTimeAtFirstReply() const {
     return localTimeAtFirstReply_;
 }
 
-
 }  // namespace velqor
