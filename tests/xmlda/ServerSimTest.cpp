@@ -288,6 +288,7 @@ TEST_F(ServerOnSimTest, AFailedAsynchronousWriteIsReportedOnce) {
         ASSERT_EQ(shown.size(), 1u) << raise;
         EXPECT_EQ(shown[0].rfind("Cannot write Items:\r\nStatic/Int- ", 0), 0u) << shown[0];
         EXPECT_EQ(shown[0].find("Writable/Int"), std::string::npos) << shown[0];
+        EXPECT_EQ(readOnly->Quality(), kQualityBad) << "a failed write leaves no good value";
         server->SetActive(false);
         server->OPCGroups().RemoveAll();
     }
