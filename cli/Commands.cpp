@@ -66,7 +66,8 @@ std::vector<int32_t> DataTypesOf(TVelqorServer& server, const std::vector<std::s
     std::vector<TVelqorItemPropertyQuery> queries;
     for (const auto& id : ids) queries.push_back({id, {}});
     std::vector<int32_t> types(ids.size(), 0);
-    if (!server.DAConnection()->GetItemProperties(queries, {"1"}, true, false)) return types;
+    // Each item's answer stands on its own: one that failed leaves only its own type unknown.
+    server.DAConnection()->GetItemProperties(queries, {"1"}, true, false);
     for (size_t i = 0; i < queries.size(); ++i)
         for (const auto& p : queries[i].Properties)
             if (p.PropertyID == 1 && p.Error == 0) {
