@@ -81,6 +81,29 @@ TEST_F(ComBrowseTest, FailedListingsRaiseAndKeepTheList) {
     }
 }
 
+// A server that says S_OK and hands out no enumerator has not listed an empty level.
+TEST_F(ComBrowseTest, Da20NoEnumeratorIsAWrongResultNotAnEmptyLevel) {
+    VELQOR_SKIP_ON_PLATFORM_COM("the fault switches live in the server's module");
+    for (const char* server : {kDa20, kDa20Flat}) {
+        SCOPED_TRACE(server);
+        Open(server);
+        sim::SetSimFaults(
+            Faults([](sim::SimFaults& f) { f.OutArrays = sim::OutArrayFault::Null; }));
+        for (bool flat : {false, true}) {
+            try {
+                List(3, 0, 0, "", flat);
+                ADD_FAILURE() << "no enumerator passed as an empty listing, flat " << flat;
+            } catch (const EOPCBrowserException& e) {
+                EXPECT_NE(std::string(e.what()).find("wrong result"), std::string::npos)
+                    << e.what();
+            }
+        }
+        sim::ClearSimFaults();
+        browser.Reset();
+        connection.Reset();
+    }
+}
+
 // A flat walk that meets a branch it cannot list fails as a whole instead of leaving that
 // branch's items out.
 TEST_F(ComBrowseTest, Da30FlatWalkFailingPartWayRaisesAndEndsWhereItBegan) {

@@ -126,6 +126,10 @@ void TVelqorCOMDABrowser::ListKind(OPCBROWSETYPE kind, std::vector<TVelqorBrowse
                                       strings.Put());
     }
     BrowserCheck(Connection(), hr);
+    // S_OK promises an enumerator; without one the level is unknown, not empty.
+    if (hr == S_OK && !strings)
+        throw EOPCBrowserException(MsgFormat(
+            Msg::WrongResult, std::string("IOPCBrowseServerAddressSpace::BrowseOPCItemIDs")));
 
     // Every string the enumerator hands out counts, also those of the last, short portion; an
     // enumerator failing part-way fails the listing instead of shortening it.
