@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "ComGroupFixture.h"
+#include "com/VelqorCOMDAStream.h"
 #include "comda/SimFaults.h"
 
 namespace velqor::test {
@@ -130,13 +131,14 @@ TEST_F(FaultTest, CompletionsInsideTheCallLeaveNothingPending) {
 }
 
 // Live data naming an item no one has, and DA 1.0 streams that lie about their length: the
-// unknown item is never reported, a lying stream reports nothing. A DA 3.0 group on the same
-// plant is the clock: once it has seen two changes, so would the group under test.
+// unknown item is never reported; a lying stream reports the group's items bad, with the error,
+// and no value. A DA 3.0 group on the same plant is the clock: once it has seen two changes, so
+// would the group under test.
 TEST_F(FaultTest, UnknownHandlesAndLyingStreams) {
     struct Case {
         const char* server;
         void (*faults)(sim::SimFaults&);
-        bool values;  // the items still get values
+        bool values;  // the items still get values (else only the error)
     };
     const Case cases[] = {
         {kDA20, [](sim::SimFaults& f) { f.UnknownClientHandle = true; }, true},
@@ -156,10 +158,16 @@ TEST_F(FaultTest, UnknownHandlesAndLyingStreams) {
         ASSERT_TRUE(clock.AddItems(ticks, true));
         posted.clear();
         ASSERT_TRUE(RunUntil([&] { return ChangesOf(clock) >= 2; }));
-        EXPECT_EQ(ChangesOf(g) > 0, c.values);
+        EXPECT_GT(ChangesOf(g), 0);
         for (const Posted* p : Of(WM_VELQOR_DATACHANGE))
-            for (const ItemUpdate& u : p->Payload->Items)
+            for (const ItemUpdate& u : p->Payload->Items) {
                 EXPECT_NE(u.ClientHandle, sim::kSimUnknownClientHandle);
+                if (p->WParam != uintptr_t(g.ClientGroupHandle())) continue;
+                EXPECT_EQ((u.Fields & ItemUpdate::kValue) != 0, c.values);
+                if (!c.values) {
+                    EXPECT_EQ(u.Error, kMalformedAnswer);
+                }
+            }
         RemoveAll();
         sim::ClearSimFaults();
     }

@@ -209,7 +209,12 @@ void TVelqorAdviseSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium) {
         const bool ok = DecodeDataStream(static_cast<const uint8_t*>(block),
                                          GlobalSize(medium->hGlobal), withTime, stream);
         GlobalUnlock(medium->hGlobal);
-        if (!ok) return;  // a header that disagrees with the block's length: nothing is trusted
+        if (!ok) {
+            // A header that disagrees with the block's length: nothing in it is trusted, so
+            // the group's active items are known to have no good value.
+            PostUnreadableStream();
+            return;
+        }
         group_->NoteTransaction(stream.TransactionID);
         if (FAILED(stream.Status)) return;
         auto payload = std::make_unique<ItemUpdatesPayload>();
@@ -220,6 +225,18 @@ void TVelqorAdviseSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium) {
              std::move(payload));
     } catch (...) {  // a callback never raises into the server
     }
+}
+
+void TVelqorAdviseSink::PostUnreadableStream() {
+    auto payload = std::make_unique<ItemUpdatesPayload>();
+    const std::string why = MsgFormat(Msg::WrongResult, std::string("IAdviseSink::OnDataChange"));
+    for (uint32_t handle : group_->ItemHandles()) {
+        const TVelqorItemData* item = FindItemByClientHandle(handle);
+        if (item && item->FIsActive)
+            payload->Items.push_back(Malformed(handle, kMalformedAnswer, why));
+    }
+    if (payload->Items.empty()) return;
+    Post(*group_, WM_VELQOR_DATACHANGE, uintptr_t(group_->ClientGroupHandle()), std::move(payload));
 }
 
 void TVelqorAdviseSink::WriteCompleted(HGLOBAL memory) {

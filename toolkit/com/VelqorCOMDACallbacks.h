@@ -93,6 +93,8 @@ class TVelqorAdviseSink : public com::PlatformObject<IAdviseSink> {
     void STDMETHODCALLTYPE OnClose() override {}
 
   private:
+    // A data stream that cannot be read: the group's active items go bad with the error.
+    void PostUnreadableStream();
     void WriteCompleted(HGLOBAL block);
 
     TVelqorCOMGroup* group_;  // not counted

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 
 #include "com/VelqorCOMDA.h"
 #include "com/VelqorCOMDACallbacks.h"
@@ -56,6 +57,8 @@ class TVelqorCOMGroup : public com::ComObject<IVelqorGroup>, public TVelqorCOMDA
     int Generation() const;
     TVelqorDataCallback* DataCallback() const { return dataCallback_.Get(); }
     TVelqorAdviseSink* AdviseSink() const { return adviseSink_.Get(); }
+    // Client handles of the items added to the server through this group.
+    const std::unordered_set<uint32_t>& ItemHandles() const { return itemHandles_; }
 
   private:
     void ReleaseInterfaces();
@@ -85,6 +88,7 @@ class TVelqorCOMGroup : public com::ComObject<IVelqorGroup>, public TVelqorCOMDA
     uint32_t answeredInCall_ = 0;  // the last completion's number since the request began
     int32_t clientGroupHandle_ = -1;
     int32_t serverHandle_ = -1;
+    std::unordered_set<uint32_t> itemHandles_;
 };
 
 }  // namespace velqor

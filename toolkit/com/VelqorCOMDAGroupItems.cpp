@@ -69,7 +69,10 @@ bool TVelqorCOMGroup::AddItems(TVelqorItemList& items, bool add) {
             outcome.Failed(*item, errors[i], {}, false);
             continue;
         }
-        if (add) item->FServerHandle = int32_t(results[i].hServer);
+        if (add) {
+            item->FServerHandle = int32_t(results[i].hServer);
+            itemHandles_.insert(item->ClientHandle());
+        }
         item->FCanonicalDatatype = results[i].vtCanonicalDataType;
         item->FAccessRights = int32_t(results[i].dwAccessRights);
         outcome.Succeeded(*item);
@@ -79,7 +82,10 @@ bool TVelqorCOMGroup::AddItems(TVelqorItemList& items, bool add) {
 
 bool TVelqorCOMGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
     if (serverShutDown) {
-        for (TVelqorItemData* item : items) item->FServerHandle = -1;
+        for (TVelqorItemData* item : items) {
+            item->FServerHandle = -1;
+            itemHandles_.erase(item->ClientHandle());
+        }
         return false;
     }
     RequireAdded(items);
@@ -91,6 +97,7 @@ bool TVelqorCOMGroup::RemoveItems(bool serverShutDown, TVelqorItemList& items) {
     TItemResults outcome;
     for (int i = 0; i < items.Count(); ++i) {
         items[i]->FServerHandle = -1;
+        itemHandles_.erase(items[i]->ClientHandle());
         outcome.Result(*items[i], errors ? errors[size_t(i)] : hr, false);
     }
     return outcome.AllSucceeded();
