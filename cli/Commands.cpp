@@ -353,6 +353,10 @@ int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignment
         TVelqorItemList toWrite;
         for (int i = 0; i < g.OPCItems().Count(); ++i) {
             TVelqorItem& item = *g.OPCItems().Items(i);
+            if (item.ServerHandle() == -1 && item.Error() < 0) {
+                failed[size_t(i)] = ErrorOf(item);  // the server refused the item: why it did
+                continue;
+            }
             try {
                 item.SetWriteValue(ValueFromText(texts[size_t(i)], types[size_t(i)]));
                 toWrite.Add(&item);

@@ -168,6 +168,10 @@ TEST_F(CliTest, StatusAndPropsOfSimulatedComServersByProgIdAndComputer) {
         {{"props", "Velqor.SimDA20.1", "WriteOnly/Int", "No/Such/Item", "--values"},
          3,
          "No/Such/Item: The item is no longer available in the server address space."},
+        // An item the server does not know fails with that reason, not with a handle's.
+        {{"write", "Velqor.SimDA20.1", "No/Such/Item=5"},
+         3,
+         "No/Such/Item: The item is no longer available in the server address space."},
         // An item whose type cannot be asked does not change how the others' values are sent.
         {{"write", "Velqor.SimDA20.1", "Writable/Arrays/ArrayOfInt=7;8", "WriteOnly/Int=55"},
          0,
