@@ -260,12 +260,14 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
             if (q.Properties.empty()) s.out << "  (no properties)\n";
             for (const auto& p : q.Properties) {
                 if (p.PropertyID == 0 && p.Error != 0) {  // the item itself failed
-                    std::string text;
-                    session.Server().DAConnection()->GetErrorString(p.Error, text);
-                    // The COM transport names a failed item "error"; the table's text says more.
+                    // 1: the connection found nothing to ask (a server without item properties).
+                    const std::string text =
+                        p.Error == 1 ? std::string("the server offers no item properties")
+                                     : session.Server().ResultText(p.Error);
+                    // The COM transport names a failed item "error"; the code's text says more.
                     const bool plain = p.Description.empty() || p.Description == "error";
-                    s.err << HumanText(q.ItemID) << ": "
-                          << HumanText(plain && !text.empty() ? text : p.Description) << '\n';
+                    s.err << HumanText(q.ItemID) << ": " << HumanText(plain ? text : p.Description)
+                          << '\n';
                     s.out << "  error: " << HumanText(text) << '\n';
                     rc = kExitItemErrors;
                     continue;
@@ -281,9 +283,9 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
                 } catch (const std::exception&) {
                 }
                 if (p.Error != 0) {
-                    std::string text;
-                    session.Server().DAConnection()->GetErrorString(p.Error, text);
-                    s.out << "\terror: " << HumanText(text);
+                    s.out << "\terror: " << HumanText(session.Server().ResultText(p.Error));
+                    // A write-only item's value cannot be read: that is no loss.
+                    if (p.Error < 0 && p.Error != OPC_E_WRITEONLY) rc = kExitItemErrors;
                 } else if (values) {
                     std::string v;
                     try {

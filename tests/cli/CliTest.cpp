@@ -172,6 +172,11 @@ TEST_F(CliTest, StatusAndPropsOfSimulatedComServersByProgIdAndComputer) {
         {{"write", "Velqor.SimDA20.1", "No/Such/Item=5"},
          3,
          "No/Such/Item: The item is no longer available in the server address space."},
+        // A server without item properties says so.
+        {{"props", "Velqor.SimDA10.1", "Static/Int"}, 3, "the server offers no item properties"},
+        {{"props", "Velqor.SimDA20.1", "WriteOnly/Int", "--values"},
+         0,
+         "error: The item is write only"},
         // An item whose type cannot be asked does not change how the others' values are sent.
         {{"write", "Velqor.SimDA20.1", "Writable/Arrays/ArrayOfInt=7;8", "WriteOnly/Int=55"},
          0,
@@ -184,6 +189,20 @@ TEST_F(CliTest, StatusAndPropsOfSimulatedComServersByProgIdAndComputer) {
         EXPECT_NE((row.exitCode == 0 ? r.out : r.err).find(row.out), std::string::npos)
             << r.out << r.err;
     }
+}
+
+// Failures the server has words for are told in them (a code the toolkit's table lacks), and
+// failed properties fail the command.
+TEST_F(CliTest, ServerFailuresAreToldInTheServersWords) {
+    const std::string words = "The simulated server failed this item on purpose.";
+    Result props = Cli({"props", "Velqor.SimDA20.1", "Static/Int", "--values"},
+                       {"VELQOR_COMSIM_FAULTS=sfalse"});
+    EXPECT_EQ(props.exitCode, 3) << props.out;
+    EXPECT_NE(props.out.find("\terror: " + words + "\n"), std::string::npos) << props.out;
+    Result read = Cli({"read", "Velqor.SimDA20.1", "Static/Int"},
+                      {"VELQOR_COMSIM_FAULTS=read-error=Static/Int"});
+    EXPECT_EQ(read.exitCode, 3) << read.out;
+    EXPECT_EQ(read.out, "Static/Int\terror: " + words + "\n");
 }
 
 TEST_F(CliTest, ServersListsTheSimulatedComServersAndBrowseWalksThem) {

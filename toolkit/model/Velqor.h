@@ -365,6 +365,9 @@ class TVelqorServer : public TVelqorSvr {
     // The connection as a DA connection; raises EOleSysError(E_NOINTERFACE) when it is not
     // one and EOPCServerException "Not connected to server" without a connection.
     com::ComPtr<IVelqorDAConnection> DAConnection() const;
+    // The words for a result code: the toolkit's table, else the server's own text, else the
+    // system's, else "Unknown error : <code>". Empty for 0.
+    std::string ResultText(int32_t code) const;
     void GetStatus(tServerStateRecord& status) override;
     void Loaded() override;
 

@@ -135,13 +135,7 @@ std::string TVelqorItem::ErrorText() const {
     // Without a connection (a late message after deactivation) the result table words it.
     const TVelqorServer& server = Group()->Server();
     if (!server.Connected()) return TVelqorItemData::ErrorText();
-    std::string text;
-    try {
-        server.DAConnection()->GetErrorString(Error(), text);
-    } catch (const std::exception&) {
-        return TVelqorItemData::ErrorText();
-    }
-    return IsBlank(text) ? MsgFormat(Msg::UnknownError, Error()) : text;
+    return server.ResultText(Error());
 }
 
 // ---- TVelqorItems --------------------------------------------------------------------------

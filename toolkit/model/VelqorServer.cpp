@@ -1,9 +1,29 @@
 #include <vector>
 
+#include "contract/VelqorTexts.h"
 #include "model/Velqor.h"
 #include "model/VelqorIntfGen.h"
 
 namespace velqor {
+
+std::string TVelqorServer::ResultText(int32_t code) const {
+    if (code == 0) return "";
+    std::string text;
+    if (Connected()) {
+        try {
+            auto da = DAConnection();
+            da->GetErrorString(code, text);
+            if (IsBlank(text)) da->GetServerErrorString(code, text);
+        } catch (const std::exception&) {
+            text.clear();  // a server that cannot say leaves it to the system
+        }
+    }
+    if (IsBlank(text)) {
+        text = com::SystemMessageText(code);
+        if (text.rfind("Unknown error", 0) == 0) text.clear();
+    }
+    return IsBlank(text) ? MsgFormat(Msg::UnknownError, code) : text;
+}
 
 TVelqorServer::TVelqorServer(EventLoop* loop) : TVelqorSvr(loop) {
     SetConnectDelay(300);
