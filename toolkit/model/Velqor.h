@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -410,6 +411,10 @@ class TVelqorServer : public TVelqorSvr {
     std::unique_ptr<TVelqorGroups> groups_;
     std::unique_ptr<TVelqorBrowser> browser_;
     std::set<TVelqorBrowser*> boundBrowsers_;
+    // ResultText's words by code, for the connection they were asked of: a window that words
+    // many items' errors on every change asks the server once per code.
+    mutable std::map<int32_t, std::string> resultTexts_;
+    mutable const void* resultTextsOf_ = nullptr;
 };
 
 }  // namespace velqor

@@ -12,6 +12,12 @@ std::string TVelqorServer::ResultText(int32_t code) const {
     if (Connected()) {
         try {
             auto da = DAConnection();
+            if (resultTextsOf_ != da.Get()) {
+                resultTexts_.clear();
+                resultTextsOf_ = da.Get();
+            }
+            if (auto known = resultTexts_.find(code); known != resultTexts_.end())
+                return known->second;
             da->GetErrorString(code, text);
             if (IsBlank(text)) da->GetServerErrorString(code, text);
         } catch (const std::exception&) {
@@ -22,7 +28,9 @@ std::string TVelqorServer::ResultText(int32_t code) const {
         text = com::SystemMessageText(code);
         if (text.rfind("Unknown error", 0) == 0) text.clear();
     }
-    return IsBlank(text) ? MsgFormat(Msg::UnknownError, code) : text;
+    if (IsBlank(text)) text = MsgFormat(Msg::UnknownError, code);
+    if (Connected()) resultTexts_[code] = text;
+    return text;
 }
 
 TVelqorServer::TVelqorServer(EventLoop* loop) : TVelqorSvr(loop) {
