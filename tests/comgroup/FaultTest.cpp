@@ -173,6 +173,49 @@ TEST_F(FaultTest, UnknownHandlesAndLyingStreams) {
     }
 }
 
+// Items an asynchronous write fails at once get no completion: they are reported once, in a
+// write error of their own, with a bad quality; the others complete as usual.
+TEST_F(FaultTest, ItemsAnAsynchronousWriteFailsAtOnceAreReportedOnce) {
+    for (const char* server : {kDA20, kDA30, kDA10}) {
+        SCOPED_TRACE(server);
+        Connect(server);
+        TVelqorCOMGroup& g = NewGroup(true, 60000);
+        TVelqorItemList list = Items({"Static/Int", "Writable/Int"});
+        ASSERT_TRUE(g.AddItems(list, true));
+        for (TVelqorItemData* item : list) item->FWriteValue = Variant::I4(5);
+        posted.clear();
+        EXPECT_FALSE(g.WriteAsync(list));
+        ASSERT_TRUE(RunUntil([&] { return !Of(WM_VELQOR_WRITECOMPLETE).empty(); }));
+        loop.ProcessPending();
+        const auto errors = Of(WM_VELQOR_WRITEERROR);
+        ASSERT_EQ(errors.size(), 1u);
+        ASSERT_EQ(errors[0]->Payload->Items.size(), 1u);
+        const ItemUpdate& refused = errors[0]->Payload->Items[0];
+        EXPECT_EQ(refused.ClientHandle, list[0]->ClientHandle());
+        EXPECT_LT(refused.Error, 0);
+        EXPECT_EQ(refused.Quality, kQualityBad);
+        RemoveAll();
+    }
+}
+
+// A server that accepts an asynchronous request without the per-item array has said nothing
+// against any item: the request stands and its completion comes.
+TEST_F(FaultTest, AnAsynchronousRequestAcceptedWithoutItsArrayStands) {
+    Connect(kDA20);
+    TVelqorCOMGroup& g = NewGroup(true, 60000);
+    TVelqorItemList list = Items({"Writable/Int"});
+    ASSERT_TRUE(g.AddItems(list, true));
+    list[0]->FWriteValue = Variant::I4(5);
+    Set([](sim::SimFaults& f) { f.OutArrays = sim::OutArrayFault::Null; });
+    posted.clear();
+    EXPECT_TRUE(g.WriteAsync(list));
+    EXPECT_TRUE(g.ReadAsync(list));
+    EXPECT_TRUE(RunUntil(
+        [&] { return !Of(WM_VELQOR_WRITECOMPLETE).empty() && !Of(WM_VELQOR_DATACHANGE).empty(); }));
+    sim::ClearSimFaults();
+    RemoveAll();
+}
+
 // A server that keeps calling a removed group's sinks reaches nothing: no message for the group
 // after its removal (a DA 1.0 sink beeps instead).
 TEST_F(FaultTest, CallbacksAfterTheGroupWasRemoved) {

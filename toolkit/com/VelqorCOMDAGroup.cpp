@@ -289,6 +289,23 @@ bool TVelqorCOMGroup::WriteSync(TVelqorItemList& items) {
     return results.AllSucceeded();
 }
 
+bool TVelqorCOMGroup::AcceptedAtOnce(TVelqorItemList& items, HRESULT hr, const HRESULT* errors,
+                                     bool write) {
+    // A server that accepted the request without the array leaves nothing to say per item.
+    if (!errors) return hr == S_OK;
+    const int failures = ApplyItemErrors(items, errors, true);
+    if (write && failures > 0) {  // no completion comes for these: they are reported now
+        std::vector<ItemUpdate> refused;
+        for (int i = 0; i < items.Count(); ++i) {
+            if (SUCCEEDED(errors[i])) continue;
+            ItemUpdate& u = refused.emplace_back(ItemUpdate::OperationResult(errors[i]));
+            u.ClientHandle = items[i]->ClientHandle();
+        }
+        PostWriteOutcome(Connection().NotifyWindow(), std::move(refused));
+    }
+    return failures == 0;
+}
+
 bool TVelqorCOMGroup::WriteVQT(TVelqorItemList& items, bool async) {
     if (items.Empty()) return false;
     std::vector<OPCHANDLE> handles = ServerHandles(items);
@@ -322,6 +339,7 @@ bool TVelqorCOMGroup::WriteVQT(TVelqorItemList& items, bool async) {
         hr = syncIO2_->WriteVQT(DWORD(handles.size()), handles.data(), vqts.data(), errors.Put());
     }
     CheckOPCResult(hr);
+    if (async) return AcceptedAtOnce(items, hr, errors.Get(), true);
     if (!errors) RaiseWrongResult("WriteVQT");
     return ApplyItemErrors(items, errors.Get(), true) == 0;
 }
@@ -344,8 +362,7 @@ bool TVelqorCOMGroup::WriteAsync(TVelqorItemList& items) {
                                              values.Data(), &cancelID, errors.Put());
     EndTransaction(hr, transaction, cancelID);
     CheckOPCResult(hr);
-    if (!errors) RaiseWrongResult("Write");
-    return ApplyItemErrors(items, errors.Get(), true) == 0;
+    return AcceptedAtOnce(items, hr, errors.Get(), true);
 }
 
 bool TVelqorCOMGroup::ReadAsync(TVelqorItemList& items) {
@@ -363,8 +380,7 @@ bool TVelqorCOMGroup::ReadAsync(TVelqorItemList& items) {
                                                handles.data(), &cancelID, errors.Put());
     EndTransaction(hr, transaction, cancelID);
     CheckOPCResult(hr);
-    if (!errors) RaiseWrongResult("Read");
-    return ApplyItemErrors(items, errors.Get(), true) == 0;
+    return AcceptedAtOnce(items, hr, errors.Get(), false);
 }
 
 void TVelqorCOMGroup::Refresh(bool fromCache) {
