@@ -113,7 +113,8 @@ w32_mapping() {
 w32_watch() {
   local name="$1" prog="$2" form="$3" file="$4" f pid client="" serving="" other="" n
   shift 4
-  (cli_run "$name" watch "$prog" Dynamic/Int Dynamic/String --rate 100 --count 4) &
+  # Long enough for the scan of every process's mappings to see the client on a busy machine.
+  (cli_run "$name" watch "$prog" Dynamic/Int Dynamic/String --rate 100 --count 12) &
   pid=$!
   # The processes are looked at until both are seen or the watch has ended (bounded by the
   # client's own time limit).
