@@ -32,13 +32,6 @@ void Post(TVelqorCOMGroup& group, uint32_t message, uintptr_t wParam,
         window->Post(message, wParam, std::move(payload));
 }
 
-// An item's write result; a success code (a clamped value) is a success.
-ItemUpdate Result(uint32_t handle, HRESULT error) {
-    ItemUpdate u = ItemUpdate::OperationResult(SUCCEEDED(error) ? 0 : error);
-    u.ClientHandle = handle;
-    return u;
-}
-
 void PostWriteResults(TVelqorCOMGroup& group, std::vector<ItemUpdate> results) {
     PostWriteOutcome(group.Connection().NotifyWindow(), std::move(results));
 }
@@ -142,7 +135,7 @@ HRESULT TVelqorDataCallback::OnWriteComplete(DWORD transid, OPCHANDLE group, HRE
         std::vector<ItemUpdate> results;
         for (DWORD i = 0; i < count; ++i)
             results.push_back(
-                errors ? Result(handles[i], errors[i])
+                errors ? ItemOutcome(handles[i], errors[i])
                        : Malformed(handles[i], kMalformedAnswer,
                                    MsgFormat(Msg::WrongResult, std::string("OnWriteComplete"))));
         PostWriteResults(*g, std::move(results));
@@ -250,7 +243,8 @@ void TVelqorAdviseSink::WriteCompleted(HGLOBAL memory) {
     group_->NoteTransaction(stream.TransactionID);
     if (FAILED(stream.Status)) return;
     std::vector<ItemUpdate> results;
-    for (const TWriteResult& r : stream.Items) results.push_back(Result(r.ClientHandle, r.Error));
+    for (const TWriteResult& r : stream.Items)
+        results.push_back(ItemOutcome(r.ClientHandle, r.Error));
     PostWriteResults(*group_, std::move(results));
 }
 

@@ -296,11 +296,9 @@ bool TVelqorCOMGroup::AcceptedAtOnce(TVelqorItemList& items, HRESULT hr, const H
     const int failures = ApplyItemErrors(items, errors, true);
     if (write && failures > 0) {  // no completion comes for these: they are reported now
         std::vector<ItemUpdate> refused;
-        for (int i = 0; i < items.Count(); ++i) {
-            if (SUCCEEDED(errors[i])) continue;
-            ItemUpdate& u = refused.emplace_back(ItemUpdate::OperationResult(errors[i]));
-            u.ClientHandle = items[i]->ClientHandle();
-        }
+        for (int i = 0; i < items.Count(); ++i)
+            if (FAILED(errors[i]))
+                refused.push_back(ItemOutcome(items[i]->ClientHandle(), errors[i]));
         PostWriteOutcome(Connection().NotifyWindow(), std::move(refused));
     }
     return failures == 0;

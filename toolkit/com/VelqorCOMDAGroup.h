@@ -73,7 +73,6 @@ class TVelqorCOMGroup : public com::ComObject<IVelqorGroup>, public TVelqorCOMDA
     // The per-item answer an asynchronous request gets at once: failures are stored, and for a
     // write reported in a write error of their own (no completion comes for them).
     bool AcceptedAtOnce(TVelqorItemList& items, HRESULT hr, const HRESULT* errors, bool write);
-    bool Write(TVelqorItemList& items, bool async);
     bool WriteVQT(TVelqorItemList& items, bool async);
 
     com::ComPtr<IOPCItemMgt> groupObject_;

@@ -13,6 +13,12 @@ ItemUpdate FailureUpdate(int32_t error, std::string detail, bool badQuality) {
     return u;
 }
 
+ItemUpdate ItemOutcome(uint32_t clientHandle, int32_t code, std::string detail) {
+    ItemUpdate u = ItemUpdate::OperationResult(code < 0 ? code : 0, std::move(detail));
+    u.ClientHandle = clientHandle;
+    return u;
+}
+
 void TItemResults::Written(TVelqorItemData& item) {
     ItemUpdate u = ItemUpdate::OperationResult(0);
     u.Fields |= ItemUpdate::kQuality;

@@ -14,6 +14,10 @@ namespace velqor {
 // cannot say it; a failure about the item's data (a read or write) also makes the quality bad.
 ItemUpdate FailureUpdate(int32_t error, std::string detail = {}, bool badQuality = true);
 
+// One item's outcome for PostWriteOutcome: its result code (a success code counts as success)
+// with the server's words when given.
+ItemUpdate ItemOutcome(uint32_t clientHandle, int32_t code, std::string detail = {});
+
 // Applies the outcomes of one operation on a batch of items, on the owning thread, and counts
 // the failures.
 class TItemResults {
