@@ -167,6 +167,15 @@ void TVelqorDlgBrowse::Refresh() {
         e->setData(PictureRole, b->IsBranch ? kBranch : kItem);
         ListView->addItem(e);
     }
+    // What the server left out of this level is said at its end, as an entry that cannot be
+    // chosen, so that a short list does not pass for the whole level.
+    for (const std::string& gap : browser_.Gaps()) {
+        auto* e = new QListWidgetItem(style()->standardIcon(QStyle::SP_MessageBoxWarning),
+                                      QString::fromStdString(gap));
+        e->setFlags(Qt::NoItemFlags);
+        e->setToolTip(e->text());
+        ListView->addItem(e);
+    }
     if (ListView->count() > 0) {
         ListView->setCurrentRow(0, QItemSelectionModel::ClearAndSelect);
     }

@@ -238,7 +238,11 @@ int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s) {
         for (const auto& e : br.BrowseItems())
             s.out << KindOf(*e) << '\t' << HumanText(e->Name) << '\t' << HumanText(e->CombinedID())
                   << '\n';
-        return kExitOk;
+        // What was found is printed; what is missing is named, and the listing does not pass
+        // for complete.
+        const std::vector<std::string> gaps = br.Gaps();
+        for (const auto& gap : gaps) s.err << "error: " << HumanText(gap) << '\n';
+        return gaps.empty() ? kExitOk : kExitError;
     });
 }
 

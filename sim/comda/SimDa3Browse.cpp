@@ -144,6 +144,7 @@ HRESULT Da3BrowsePart::Browse(LPWSTR itemId, LPWSTR* continuationPoint, DWORD ma
         return OPC_E_INVALIDCONTINUATIONPOINT;
     std::size_t last = listed.size();
     if (maxElements > 0 && last - first > maxElements) last = first + maxElements;
+    if (faults->NoContinuation && maxElements == 0 && last - first > 3) last = first + 3;
     DWORD n = static_cast<DWORD>(last - first);
     if (n == 0) return S_FALSE;
     if (faults->OutArrays == OutArrayFault::Null) {
@@ -178,7 +179,9 @@ HRESULT Da3BrowsePart::Browse(LPWSTR itemId, LPWSTR* continuationPoint, DWORD ma
             return E_OUTOFMEMORY;
         }
     }
-    if (last < listed.size()) {
+    if (last < listed.size() && faults->NoContinuation) {
+        *moreElements = TRUE;
+    } else if (last < listed.size()) {
         *continuationPoint = TaskString(MakeContinuation(last, position));
         if (!*continuationPoint) {
             FreeElements(out, n);

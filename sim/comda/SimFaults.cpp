@@ -34,7 +34,8 @@ std::string_view Trim(std::string_view s) {
 
 constexpr const char* kKnownWords =
     "slow=MS, property-error=ID, read-error=ID, write-error=ID, add-error=ID, refuse-browse=ID, "
-    "item-id-error=ID, refuse-browse-to, sfalse, arrays=null, arrays=short, empty-properties, "
+    "item-id-error=ID, refuse-browse-to, sfalse, arrays=null, arrays=short, no-continuation, "
+    "empty-properties, "
     "callbacks-after-unadvise, callbacks-after-remove, unknown-handle, bad-stream, "
     "complete-in-call, shutdown-after=MS";
 
@@ -48,6 +49,7 @@ bool SetFlag(std::string_view key, SimFaults& f) {
     static const std::pair<const char*, bool SimFaults::*> flags[] = {
         {"refuse-browse-to", &SimFaults::RefuseBrowseTo},
         {"sfalse", &SimFaults::SFalseWithErrors},
+        {"no-continuation", &SimFaults::NoContinuation},
         {"empty-properties", &SimFaults::EmptyProperties},
         {"callbacks-after-unadvise", &SimFaults::CallbacksAfterUnadvise},
         {"callbacks-after-remove", &SimFaults::CallbacksAfterRemove},

@@ -36,6 +36,9 @@ struct SimFaults {
     // Calls that answer per item return S_FALSE with every item failed (kSimItemFault).
     bool SFalseWithErrors = false;
     OutArrayFault OutArrays = OutArrayFault::None;
+    // IOPCBrowse::Browse hands out a level's first portion only (the client's maximum, else
+    // three elements) and says that more exist, without a continuation point.
+    bool NoContinuation = false;
     // IOPCBrowse::GetProperties answers a request for all properties with empty lists.
     bool EmptyProperties = false;
     // Data callbacks and DA 1.0 streams keep reaching a sink after it was unadvised.

@@ -213,6 +213,15 @@ TEST_F(BrowseDialog, BrowserErrorsAreShownAndDialogStaysOpen) {
     EXPECT_TRUE(d->isVisible());
 }
 
+TEST_F(BrowseDialog, WhatTheServerLeftOutIsShownAndCannotBeChosen) {
+    fake->SetBrowseGaps({"the server did not return all elements of the root"});
+    auto d = Open();
+    const int last = d->ListView->count() - 1;
+    ASSERT_EQ(Names(*d).back(), "the server did not return all elements of the root");
+    EXPECT_FALSE(d->ListView->item(last)->flags() & Qt::ItemIsSelectable);
+    EXPECT_EQ(last, 2) << "after the level's own entries";
+}
+
 TEST_F(BrowseDialog, EmptyPositionNameShowsRoot) {
     // A position whose name is empty (as some servers report the root) reads "root".
     std::vector<FakeNode> tree = {

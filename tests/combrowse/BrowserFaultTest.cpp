@@ -1,6 +1,7 @@
 // The COM browsers against servers that misbehave: a DA 2.0 server that cannot jump to a
 // position, positions without an item ID, refused positions, and properties that do not come as
-// asked. A listing that fails part-way raises and keeps the list as it was.
+// asked. A level that fails raises and keeps the list as it was; what a walk or a short answer
+// left out is named in the browser's gaps.
 #include "ComBrowseFixture.h"
 #include "contract/VelqorError.h"
 
@@ -106,23 +107,55 @@ TEST_F(ComBrowseTest, Da20NoEnumeratorIsAWrongResultNotAnEmptyLevel) {
 
 // A flat walk that meets a branch it cannot list fails as a whole instead of leaving that
 // branch's items out.
-TEST_F(ComBrowseTest, Da30FlatWalkFailingPartWayRaisesAndEndsWhereItBegan) {
+// A branch that cannot be listed is named, the rest of the walk is listed, and the walk ends
+// where it began: on every browser, also DA 1.0 and 2.0, whose own flat listing would leave the
+// branch out without a word.
+TEST_F(ComBrowseTest, FlatWalkNamesARefusedBranchListsTheRestAndEndsWhereItBegan) {
     VELQOR_SKIP_ON_PLATFORM_COM("the fault switches live in the server's module");
-    Open(kDa30);
-    ASSERT_TRUE(Down({"Plant"}));
-    const Strings before = List(3);
-    sim::SetSimFaults(
-        Faults([](sim::SimFaults& f) { f.RefusedBrowsePositions = {"Plant/Area2/Pump1"}; }));
-    try {
-        List(3, 0, 0, "", true);
-        ADD_FAILURE() << "the walk passed without Pump1's items";
-    } catch (const EOPCBrowserException& e) {
-        EXPECT_NE(std::string(e.what()).find("Plant/Area2/Pump1"), std::string::npos) << e.what();
+    for (const char* server : {"Velqor.SimDA10.1", kDa20, kDa30}) {
+        SCOPED_TRACE(server);
+        sim::ClearSimFaults();
+        Open(server);
+        ASSERT_TRUE(Down({"Plant"}));
+        const Strings whole = List(2, 0, 0, "", true);
+        const Strings level = List(3);
+        ASSERT_EQ(whole.size(), 8u);
+        EXPECT_TRUE(browser->Gaps().empty());
+        EXPECT_EQ(List(1, 0, 0, "", true),
+                  (Strings{"Area1", "Tank1", "Area2", "Pump1"}))  // branches only, all levels
+            << "flat with only branches asked for";
+        sim::SetSimFaults(
+            Faults([](sim::SimFaults& f) { f.RefusedBrowsePositions = {"Plant/Area2/Pump1"}; }));
+        EXPECT_EQ(List(2, 0, 0, "", true), Strings(whole.begin(), whole.begin() + 4));
+        ASSERT_EQ(browser->Gaps().size(), 1u);
+        EXPECT_NE(browser->Gaps()[0].find("Browse of Plant/Area2/Pump1 failed"), std::string::npos)
+            << browser->Gaps()[0];
+        EXPECT_EQ(browser->Position()->ItemName, "Plant");
+        EXPECT_EQ(List(3), level) << "the server's position is back where the walk began";
+        EXPECT_TRUE(browser->Gaps().empty());
+        browser.Reset();
+        connection.Reset();
     }
-    EXPECT_EQ(browser->Position()->ItemName, "Plant");
-    EXPECT_EQ(Names(), before);
-    sim::ClearSimFaults();
-    EXPECT_EQ(List(3, 0, 0, "", true).size(), 8u);
+}
+
+TEST_F(ComBrowseTest, ShortAnswersAreListedAndNamed) {
+    VELQOR_SKIP_ON_PLATFORM_COM("the fault switches live in the server's module");
+    // A DA 3.0 server without continuation points: its first portion, and the level is short.
+    sim::SetSimFaults(Faults([](sim::SimFaults& f) { f.NoContinuation = true; }));
+    Open(kDa30);
+    EXPECT_EQ(List(3).size(), 3u);
+    ASSERT_EQ(browser->Gaps().size(), 1u);
+    EXPECT_NE(browser->Gaps()[0].find("did not return all elements of the root"), std::string::npos);
+    browser.Reset();
+    connection.Reset();
+    // A DA 2.0 item whose ID the server does not tell is listed by name, and named as a gap.
+    sim::SetSimFaults(Faults(
+        [](sim::SimFaults& f) { f.ItemIDErrorPositions = {"Plant/Area1/Tank1/Level"}; }));
+    Open(kDa20);
+    ASSERT_TRUE(Down({"Plant", "Area1", "Tank1"}));
+    EXPECT_EQ(List(2).size(), 4u);
+    ASSERT_EQ(browser->Gaps().size(), 1u);
+    EXPECT_EQ(browser->Gaps()[0], "the server gave no item ID for Level (in Plant/Area1/Tank1)");
 }
 
 // Filter properties are found by their IDs; an element without the two asked for is never hidden.

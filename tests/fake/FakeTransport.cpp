@@ -134,6 +134,7 @@ class FakeBrowser : public com::ComObject<IVelqorBrowser> {
     }
 
     int32_t Organization() override { return organization_; }
+    std::vector<std::string> Gaps() override { return t_->BrowseGaps(); }
     bool MoveDown(const TVelqorBrowseItem& item) override {
         t_->Record("browser", "MoveDown", item.ItemName);
         for (const FakeNode& n : Children())
@@ -610,6 +611,14 @@ void FakeTransport::SetBrowseTree(std::vector<FakeNode> roots, int32_t organizat
     std::lock_guard lock(mu_);
     tree_ = std::move(roots);
     organization_ = organization;
+}
+void FakeTransport::SetBrowseGaps(std::vector<std::string> gaps) {
+    std::lock_guard lock(mu_);
+    gaps_ = std::move(gaps);
+}
+std::vector<std::string> FakeTransport::BrowseGaps() const {
+    std::lock_guard lock(mu_);
+    return gaps_;
 }
 void FakeTransport::SetServerList(std::vector<FakeServerEntry> servers) {
     std::lock_guard lock(mu_);

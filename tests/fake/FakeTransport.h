@@ -88,6 +88,9 @@ class FakeTransport : public std::enable_shared_from_this<FakeTransport> {
 
     // The address space: the children of the root, and whether the server is flat.
     void SetBrowseTree(std::vector<FakeNode> roots, int32_t organization = 1);
+    // What every later listing reports as left out.
+    void SetBrowseGaps(std::vector<std::string> gaps);
+    std::vector<std::string> BrowseGaps() const;
     // Convenience: a tree from item identifiers with "." between levels.
     static std::vector<FakeNode> TreeFromIDs(const std::vector<std::string>& itemIDs);
     // The servers GetServerList reports.
@@ -165,6 +168,7 @@ class FakeTransport : public std::enable_shared_from_this<FakeTransport> {
     tServerStateRecord status_;
     int32_t grantedRate_ = 0;
     std::vector<FakeNode> tree_;
+    std::vector<std::string> gaps_;
     int32_t organization_ = 1;
     std::vector<FakeServerEntry> servers_;
     int connections_ = 0;

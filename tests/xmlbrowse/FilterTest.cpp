@@ -179,11 +179,17 @@ TEST_F(CannedBrowserTest, AServiceRepeatingItsContinuationPointEndsTheLevel) {
     EXPECT_EQ(list.Count(), 2);  // what both replies held
 }
 
-TEST_F(CannedBrowserTest, MoreElementsWithoutAPointIsTheEnd) {
+TEST_F(CannedBrowserTest, MoreElementsWithoutAPointListsWhatCameAndSaysItIsShort) {
     browseReply = BrowseReply(Element("X", true), R"( MoreElements="true")");
     ASSERT_TRUE(browser->Browse(false));
     EXPECT_EQ(BrowseRequests().size(), 1u);
     EXPECT_EQ(list.Count(), 1);
+    ASSERT_EQ(browser->Gaps().size(), 1u);
+    EXPECT_NE(browser->Gaps()[0].find("did not return all elements of the root"), std::string::npos);
+    browseReply = BrowseReply(Element("X", true));
+    browser->SetFilter(3, 0, 0, "X");
+    ASSERT_TRUE(browser->Browse(false));
+    EXPECT_TRUE(browser->Gaps().empty()) << "a complete listing has none";
 }
 
 // Browse bounds against services that would otherwise keep the browser busy for ever.

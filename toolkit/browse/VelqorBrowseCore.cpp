@@ -55,9 +55,12 @@ std::vector<TVelqorBrowserCore::TListed> TVelqorBrowserCore::ListLevel(
                 !e.Entry.IsItem || PassesBrowseFilter(e.Facts, datatypeFilter_, accessFilter_);
             if (passed || e.Entry.HasChildren) level.push_back({std::move(e.Entry), passed});
         }
-        if (page.Incomplete)
-            throw EOPCBrowserException("Browse: the server did not return all elements of " +
-                                       Where(target));
+        if (page.Incomplete) {
+            // Servers may do this; what came is shown, and the shortfall is said.
+            gaps_.push_back("the server did not return all elements of " + Where(target) +
+                            " (more elements, but no continuation point)");
+            break;
+        }
         // A server that hands back the point it was given makes no progress: the level ends.
         if (page.ContinuationPoint.empty() || page.ContinuationPoint == point) break;
         if (round >= maxRounds_)
@@ -66,6 +69,17 @@ std::vector<TVelqorBrowserCore::TListed> TVelqorBrowserCore::ListLevel(
         point = std::move(page.ContinuationPoint);
     }
     return level;
+}
+
+void TVelqorBrowserCore::FreshGaps(const std::function<void()>& listing) {
+    std::vector<std::string> kept = std::move(gaps_);
+    gaps_.clear();
+    try {
+        listing();
+    } catch (...) {
+        gaps_ = std::move(kept);  // the list still shows the last listing, and so do its gaps
+        throw;
+    }
 }
 
 void TVelqorBrowserCore::Replace(std::vector<TVelqorBrowseItem> entries) {
@@ -79,8 +93,10 @@ bool TVelqorBrowserCore::ListTarget() {
     if (browseType_ != 1 && browseType_ != 2) browseType_ = 3;
     elementsSeen_ = 0;
     std::vector<TVelqorBrowseItem> entries;
-    for (TListed& e : ListLevel(target_, browseType_, nameFilter_))
-        entries.push_back(std::move(e.Entry));
+    FreshGaps([&] {
+        for (TListed& e : ListLevel(target_, browseType_, nameFilter_))
+            entries.push_back(std::move(e.Entry));
+    });
     Replace(std::move(entries));
     current_ = target_;
     changed_ = false;
@@ -161,7 +177,7 @@ bool TVelqorBrowserCore::Browse(bool flat) {
     visited_ = {target_.CombinedID()};
     listed_.clear();
     std::vector<TVelqorBrowseItem> collected;
-    Collect(ListLevel(target_, 3, {}), nameFilter_, browseType_, collected, 0);
+    FreshGaps([&] { Collect(ListLevel(target_, 3, {}), nameFilter_, browseType_, collected, 0); });
     Replace(std::move(collected));
     changed_ = true;  // the list no longer shows the position's level
     return true;
@@ -181,15 +197,15 @@ void TVelqorBrowserCore::Collect(const std::vector<TListed>& level, const std::s
         if (depth + 1 >= kMaxWalkDepth)
             throw EBrowseLimit("Browse: the flat walk reached " + std::to_string(kMaxWalkDepth) +
                                " levels at " + id);
-        // A branch that cannot be listed fails the walk: a listing with levels silently missing
-        // would pass for the whole address space.
+        // A branch that cannot be listed is named, never silently missing; the rest is walked.
         std::vector<TListed> below;
         try {
             below = ListLevel(entry, 3, {});
         } catch (const EBrowseLimit&) {
             throw;
         } catch (const std::exception& e) {
-            throw EOPCBrowserException("Browse of " + id + " failed: " + e.what());
+            gaps_.push_back("Browse of " + id + " failed: " + e.what());
+            continue;
         }
         Collect(below, mask, kind, into, depth + 1);
     }

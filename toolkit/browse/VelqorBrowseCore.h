@@ -12,8 +12,11 @@
 //   kept so that the next Browse tries it again); MoveUp and MoveToRoot send nothing.
 // - A flat Browse walks the tree depth first from the current position, with no element-name
 //   filter on its requests, and keeps the entries (items, or branches when only branches were
-//   asked for) whose combined ID matches the name filter used as a wildcard mask. A branch that
-//   cannot be listed fails the walk; each branch is entered and each entry listed once.
+//   asked for) whose combined ID matches the name filter used as a wildcard mask. A branch below
+//   the position that cannot be listed is left out and named in Gaps, and the walk goes on; each
+//   branch is entered and each entry listed once.
+// - A level the server says holds more than it sent, without a way to ask for the rest, is
+//   listed as far as it came and named in Gaps.
 // - Requests per level, elements per Browse and the walk's depth are bounded; reaching a bound
 //   raises EBrowseLimit.
 //
@@ -21,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -98,6 +102,7 @@ class TVelqorBrowserCore : public IVelqorBrowser {
     // list untouched. Flat: the walk, always true. Failures raise with the list unchanged.
     bool Browse(bool flat) override;
     void SetBrowseList(TVelqorBrowseItems* list) override { browseList_ = list; }
+    std::vector<std::string> Gaps() override { return gaps_; }
 
     // Elements asked for per request; 0 leaves it to the server. The rest of a level comes
     // through the continuation point.
@@ -139,6 +144,8 @@ class TVelqorBrowserCore : public IVelqorBrowser {
     void Collect(const std::vector<TListed>& level, const std::string& mask, int32_t kind,
                  std::vector<TVelqorBrowseItem>& into, int depth);
     void Replace(std::vector<TVelqorBrowseItem> entries);
+    // Runs a listing with its own gaps; when it raises, the gaps of the last listing stay.
+    void FreshGaps(const std::function<void()>& listing);
 
     int32_t accessFilter_ = 0;
     int32_t datatypeFilter_ = 0;
@@ -153,6 +160,7 @@ class TVelqorBrowserCore : public IVelqorBrowser {
     int32_t maxRounds_ = kDefaultMaxContinuationRounds;
     int64_t maxElementsTotal_ = kDefaultMaxBrowseElements;
     int64_t elementsSeen_ = 0;                          // by the Browse under way
+    std::vector<std::string> gaps_;                     // of the last listing
     std::unordered_set<std::string> visited_, listed_;  // by the flat walk under way
 };
 

@@ -2,6 +2,7 @@
 #include "com/VelqorCOMDABrowser.h"
 
 #include "contract/VelqorError.h"
+#include "contract/VelqorMask.h"
 #include "contract/VelqorTexts.h"
 
 namespace velqor {
@@ -113,7 +114,8 @@ std::string TVelqorCOMDABrowser::JoinedPath(const std::string& name) const {
     return r;
 }
 
-void TVelqorCOMDABrowser::ListKind(OPCBROWSETYPE kind, std::vector<TVelqorBrowseItem>& into) {
+void TVelqorCOMDABrowser::ListKind(OPCBROWSETYPE kind, const std::string& criteria,
+                                   std::vector<TVelqorBrowseItem>& into) {
     if (browseType_ == 1 && kind == OPC_FLAT) return;
     com::ComPtr<IEnumString> strings;
     HRESULT hr;
@@ -121,8 +123,8 @@ void TVelqorCOMDABrowser::ListKind(OPCBROWSETYPE kind, std::vector<TVelqorBrowse
         WideText none("");
         hr = Intf()->BrowseOPCItemIDs(OPC_BRANCH, none.text, VT_EMPTY, 0, strings.Put());
     } else {
-        WideText criteria(filterCriteria_);
-        hr = Intf()->BrowseOPCItemIDs(kind, criteria.text, datatypeFilter_, DWORD(accessFilter_),
+        WideText wide(criteria);
+        hr = Intf()->BrowseOPCItemIDs(kind, wide.text, datatypeFilter_, DWORD(accessFilter_),
                                       strings.Put());
     }
     BrowserCheck(Connection(), hr);
@@ -132,7 +134,8 @@ void TVelqorCOMDABrowser::ListKind(OPCBROWSETYPE kind, std::vector<TVelqorBrowse
             Msg::WrongResult, std::string("IOPCBrowseServerAddressSpace::BrowseOPCItemIDs")));
 
     // Every string the enumerator hands out counts, also those of the last, short portion; an
-    // enumerator failing part-way fails the listing instead of shortening it.
+    // enumerator failing part-way fails the listing instead of shortening it, and one that
+    // never ends meets the bound.
     std::vector<std::string> names;
     while (strings) {
         LPOLESTR got[100] = {};
@@ -145,6 +148,11 @@ void TVelqorCOMDABrowser::ListKind(OPCBROWSETYPE kind, std::vector<TVelqorBrowse
             if (!s.empty()) names.push_back(std::move(s));
         }
         BrowserCheck(Connection(), hr);
+        elementsSeen_ += int64_t(fetched);
+        if (elementsSeen_ > kMaxBrowseElements)
+            throw EBrowseLimit("Browse: the server sent more than " +
+                               std::to_string(kMaxBrowseElements) + " elements (at " +
+                               (listingAt_.empty() ? std::string("the root") : listingAt_) + ")");
         if (hr != S_OK || fetched == 0) break;
     }
 
@@ -155,21 +163,100 @@ void TVelqorCOMDABrowser::ListKind(OPCBROWSETYPE kind, std::vector<TVelqorBrowse
         b.IsBranch = b.HasChildren = kind == OPC_BRANCH;
         b.ItemName = kind == OPC_FLAT ? s : ItemIDOf(s);
         if (kind == OPC_BRANCH && b.ItemName.empty()) b.ItemName = JoinedPath(s);
+        // Listed by name, but an item without its ID cannot be added: the listing says so.
+        if (kind == OPC_LEAF && b.ItemName.empty())
+            newGaps_.push_back("the server gave no item ID for " + s + " (in " +
+                               (listingAt_.empty() ? std::string("the root") : listingAt_) + ")");
         into.push_back(std::move(b));
     }
+}
+
+namespace {
+
+// The way back up failed during a walk: where the server stands is no longer known.
+class ELostPosition : public EOPCBrowserException {
+  public:
+    using EOPCBrowserException::EOPCBrowserException;
+};
+
+}  // namespace
+
+void TVelqorCOMDABrowser::WalkBelow(std::vector<TVelqorBrowseItem>& into, int depth) {
+    std::vector<TVelqorBrowseItem> branches, leaves;
+    ListKind(OPC_BRANCH, {}, branches);
+    if (browseType_ != 1) ListKind(OPC_LEAF, {}, leaves);
+    auto wanted = [this](const TVelqorBrowseItem& e) {
+        return filterCriteria_.empty() || MatchesMask(e.ItemName, filterCriteria_);
+    };
+    auto up = [this] {
+        try {
+            BrowserCheck(Connection(), Change(OPC_BROWSE_UP, ""));
+        } catch (const std::exception& e) {
+            throw ELostPosition(e.what());
+        }
+        path_.pop_back();
+    };
+    for (const auto& b : branches) {
+        if (browseType_ == 1 && wanted(b)) into.push_back(b);
+        if (!visited_.insert(b.ItemName).second) continue;  // reached again by another path
+        if (depth + 1 >= TVelqorBrowserCore::kMaxWalkDepth)
+            throw EBrowseLimit("Browse: the flat walk reached " +
+                               std::to_string(TVelqorBrowserCore::kMaxWalkDepth) + " levels at " +
+                               b.ItemName);
+        try {
+            BrowserCheck(Connection(), Change(OPC_BROWSE_DOWN, b.Name));
+        } catch (const std::exception& e) {
+            newGaps_.push_back("Browse of " + b.ItemName + " failed: " + e.what());
+            continue;
+        }
+        path_.push_back(b.Name);
+        listingAt_ = b.ItemName;
+        try {
+            WalkBelow(into, depth + 1);
+        } catch (const ELostPosition&) {
+            throw;
+        } catch (const EBrowseLimit&) {
+            up();
+            throw;
+        } catch (const std::exception& e) {
+            newGaps_.push_back("Browse of " + b.ItemName + " failed: " + e.what());
+        }
+        up();
+    }
+    for (auto& l : leaves)
+        if (wanted(l)) into.push_back(std::move(l));
 }
 
 bool TVelqorCOMDABrowser::Browse(bool flat) {
     if (!browseList_) throw EOPCBrowserException(MsgText(Msg::FirstCallSetBrowseList));
     std::vector<TVelqorBrowseItem> found;
-    if (Organization() == OPC_NS_FLAT || flat) {
-        ListKind(OPC_FLAT, found);
+    newGaps_.clear();
+    elementsSeen_ = 0;
+    listingAt_ = current_.ItemName;
+    if (Organization() == OPC_NS_FLAT) {
+        ListKind(OPC_FLAT, filterCriteria_, found);
+    } else if (flat) {
+        const TVelqorBrowseItem start = current_;
+        const std::vector<std::string> startPath = path_;
+        visited_ = {start.ItemName};
+        try {
+            WalkBelow(found, 0);
+        } catch (const ELostPosition&) {
+            visited_.clear();
+            if (MoveTo(start)) path_ = startPath;  // back where the walk began, if it can be
+            throw;
+        } catch (...) {
+            visited_.clear();
+            throw;
+        }
+        visited_.clear();
     } else {
-        if (browseType_ == 1 || browseType_ == 3) ListKind(OPC_BRANCH, found);
-        if (browseType_ == 2 || browseType_ == 3) ListKind(OPC_LEAF, found);
+        if (browseType_ == 1 || browseType_ == 3) ListKind(OPC_BRANCH, {}, found);
+        if (browseType_ == 2 || browseType_ == 3) ListKind(OPC_LEAF, filterCriteria_, found);
     }
     browseList_->Clear();
     for (auto& b : found) browseList_->Add(std::move(b));
+    gaps_ = std::move(newGaps_);
     return true;
 }
 

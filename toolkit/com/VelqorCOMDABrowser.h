@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "browse/VelqorBrowseCore.h"
@@ -45,21 +46,32 @@ class TVelqorCOMDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     TVelqorBrowseItem* Position() override { return &current_; }
     void SetFilter(int32_t browseType, int32_t accessRights, int32_t datatype,
                    const std::string& filter) override;
-    // Lists the position's branches and leaves, or, flat (or on a flat server), every item below
-    // it by ID. Always true; a failed server call raises.
+    // Lists the position's branches and leaves; on a flat server, every item by ID. Flat on a
+    // hierarchical server, walks the tree below the position (the server's own flat listing
+    // cannot tell a branch it left out), keeping the items (or, with only branches asked for,
+    // the branches) whose item ID matches the filter as a mask, and comes back to the position.
+    // A branch that cannot be entered or listed is named in Gaps and the walk goes on, as is an
+    // item whose ID the server does not give. Always true; a failed listing of the position
+    // itself raises, leaving the list as it was.
     bool Browse(bool flat) override;
     void SetBrowseList(TVelqorBrowseItems* list) override { browseList_ = list; }
+    std::vector<std::string> Gaps() override { return gaps_; }
 
     // Steps up that MoveToRoot takes on a server that refuses OPC_BROWSE_TO with "".
     static constexpr int kMaxClimb = 51;
+    // Strings one Browse takes from the server before EBrowseLimit.
+    static constexpr int64_t kMaxBrowseElements = TVelqorBrowserCore::kDefaultMaxBrowseElements;
 
   private:
     IOPCBrowseServerAddressSpace* Intf();
     HRESULT Change(OPCBROWSEDIRECTION direction, const std::string& name);
-    void ListKind(OPCBROWSETYPE kind, std::vector<TVelqorBrowseItem>& into);
+    void ListKind(OPCBROWSETYPE kind, const std::string& criteria,
+                  std::vector<TVelqorBrowseItem>& into);
     std::string ItemIDOf(const std::string& name);  // empty when the server has none
     std::string JoinedPath(const std::string& name = {}) const;
     bool Walk(const TVelqorBrowseItem& item);
+    // The flat walk from the server's position, depth levels below where it started.
+    void WalkBelow(std::vector<TVelqorBrowseItem>& into, int depth);
 
     int32_t accessFilter_ = 0;
     VARTYPE datatypeFilter_ = VT_EMPTY;
@@ -70,6 +82,12 @@ class TVelqorCOMDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     TVelqorBrowseItem current_;
     TVelqorBrowseItems* browseList_ = nullptr;
     std::vector<std::string> path_;  // branch names entered from the root
+    std::vector<std::string> gaps_;  // of the last listing
+    // Of the listing under way.
+    std::vector<std::string> newGaps_;
+    std::unordered_set<std::string> visited_;
+    int64_t elementsSeen_ = 0;
+    std::string listingAt_;  // the item ID of the level being listed, for the texts
 };
 
 class TVelqorCOMDA3Browser : public com::ComObject<TVelqorBrowserCore>,

@@ -211,6 +211,9 @@ class IVelqorBrowser : public com::IUnknown {
                            const std::string& filter) = 0;
     virtual bool Browse(bool flat) = 0;                        // 10
     virtual void SetBrowseList(TVelqorBrowseItems* list) = 0;  // 11
+    // 12: what the last listing left out: one text per level that could not be listed or came
+    // back short, empty when it is complete. A listing with gaps still shows what was found.
+    virtual std::vector<std::string> Gaps() = 0;
 
   protected:
     ~IVelqorBrowser() = default;

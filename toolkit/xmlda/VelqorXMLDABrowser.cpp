@@ -82,8 +82,10 @@ TBrowsePage TVelqorXMLDABrowser::ListPage(const TBrowseQuery& query) {
         out.Entry.HasChildren = e->HasChildren;
         if (e->IsItem) out.Facts = BrowseFactsOf(e->Properties);
     }
-    // The service says when the level goes on; its point then says where.
+    // The service says when the level goes on; its point then says where, and without one the
+    // rest cannot be asked for.
     if (reply->MoreElements) page.ContinuationPoint = reply->ContinuationPoint;
+    page.Incomplete = reply->MoreElements && page.ContinuationPoint.empty();
     return page;
 }
 
