@@ -207,7 +207,8 @@ int RunServers(const std::string& computer, uint8_t types, Streams s) {
                   << HumanText(e.Description) << '\t' << e.CLSID << '\t'
                   << ServerTypesText(e.ServerTypes) << '\n';
         }
-        return kExitOk;
+        for (const auto& gap : list.Gaps()) s.err << "error: " << HumanText(gap) << '\n';
+        return list.Gaps().empty() ? kExitOk : kExitError;
     });
 }
 

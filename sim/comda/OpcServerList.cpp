@@ -3,12 +3,41 @@
 #include "com/OpcDaIntf.h"
 #include "com/runtime/ComEnumerators.h"
 #include "com/runtime/ComText.h"
+#include "comda/SimFaults.h"
 
 namespace velqor::sim {
 
 namespace {
 
-using OpcGuidEnumerator = com::VectorEnumerator<IOPCEnumGUID, GUID, com::PlainCopy<GUID>>;
+// A class list as the fault switches have it: whole, broken off after its first class, or
+// endless.
+template <class IEnum>
+class ClassEnumerator : public com::VectorEnumerator<IEnum, GUID, com::PlainCopy<GUID>> {
+    using Base = com::VectorEnumerator<IEnum, GUID, com::PlainCopy<GUID>>;
+
+  public:
+    explicit ClassEnumerator(std::vector<GUID> classes)
+        : Base(classes), classes_(std::move(classes)), fault_(CurrentSimFaults()->ServerList) {}
+
+    HRESULT STDMETHODCALLTYPE Next(ULONG celt, GUID* rgelt, ULONG* fetched) override {
+        if (fault_ == ServerListFault::BreakOff) {
+            if (brokenOff_) return E_FAIL;
+            brokenOff_ = true;
+            return Base::Next(celt < 1 ? celt : 1, rgelt, fetched);
+        }
+        if (fault_ == ServerListFault::Endless && !classes_.empty() && rgelt) {
+            for (ULONG i = 0; i < celt; ++i) rgelt[i] = classes_[i % classes_.size()];
+            if (fetched) *fetched = celt;
+            return S_OK;
+        }
+        return Base::Next(celt, rgelt, fetched);
+    }
+
+  private:
+    std::vector<GUID> classes_;
+    ServerListFault fault_;
+    bool brokenOff_ = false;
+};
 
 LPOLESTR TaskText(const std::string& utf8) {
     if (utf8.empty()) return nullptr;
@@ -24,11 +53,11 @@ class ServerList : public com::PlatformObject<IOPCServerList, IOPCServerList2> {
 
     HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG cImplemented, CATID rgcatidImpl[],
                                                       ULONG, CATID[], IEnumGUID** out) override {
-        return EnumFound<com::GuidEnumerator>(cImplemented, rgcatidImpl, out);
+        return EnumFound<ClassEnumerator<IEnumGUID>>(cImplemented, rgcatidImpl, out);
     }
     HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG cImplemented, CATID rgcatidImpl[],
                                                       ULONG, CATID[], IOPCEnumGUID** out) override {
-        return EnumFound<OpcGuidEnumerator>(cImplemented, rgcatidImpl, out);
+        return EnumFound<ClassEnumerator<IOPCEnumGUID>>(cImplemented, rgcatidImpl, out);
     }
     HRESULT STDMETHODCALLTYPE GetClassDetails(REFCLSID clsid, LPOLESTR* progId,
                                               LPOLESTR* userType) override {

@@ -37,7 +37,7 @@ constexpr const char* kKnownWords =
     "item-id-error=ID, refuse-browse-to, sfalse, arrays=null, arrays=short, no-continuation, "
     "empty-properties, "
     "callbacks-after-unadvise, callbacks-after-remove, unknown-handle, bad-stream, "
-    "complete-in-call, shutdown-after=MS";
+    "complete-in-call, shutdown-after=MS, serverlist=break, serverlist=endless";
 
 [[noreturn]] void Refuse(std::string_view word, const char* why) {
     throw std::invalid_argument(std::string(kSimFaultsVariable) + ": " + why + " \"" +
@@ -95,6 +95,8 @@ void ApplyWord(std::string_view word, SimFaults& f) {
         if (ec != std::errc{} || end != arg.data() + arg.size() || ms < 0 || ms > 60000)
             Refuse(word, "a delay of 0..60000 ms is needed in");
         (key == "slow" ? f.SlowCallMs : f.ShutdownAfterMs) = ms;
+    } else if (key == "serverlist" && (arg == "break" || arg == "endless")) {
+        f.ServerList = arg == "break" ? ServerListFault::BreakOff : ServerListFault::Endless;
     } else if (key == "arrays" && (arg == "null" || arg == "short")) {
         f.OutArrays = arg == "null" ? OutArrayFault::Null : OutArrayFault::Short;
     } else if (hasArg || !SetFlag(key, f)) {

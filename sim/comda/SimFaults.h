@@ -15,6 +15,13 @@
 namespace velqor::sim {
 
 // How the servers hand out the arrays of a call that answers per item.
+// How the OPC server enumerator's class lists misbehave.
+enum class ServerListFault {
+    None,
+    BreakOff,  // one class, then E_FAIL
+    Endless,   // the same classes again and again, always S_OK
+};
+
 enum class OutArrayFault {
     None,
     Null,   // success code, out-arrays left null
@@ -36,6 +43,7 @@ struct SimFaults {
     // Calls that answer per item return S_FALSE with every item failed (kSimItemFault).
     bool SFalseWithErrors = false;
     OutArrayFault OutArrays = OutArrayFault::None;
+    ServerListFault ServerList = ServerListFault::None;
     // IOPCBrowse::Browse hands out a level's first portion only (the client's maximum, else
     // three elements) and says that more exist, without a continuation point.
     bool NoContinuation = false;

@@ -106,5 +106,31 @@ TEST_F(ServerListTest, PerTypeReportsFollowTheCategoryOrder) {
     }
 }
 
+// An enumerator that breaks off or never ends: what was listed stands, each category is still
+// asked, and the listing says it is short.
+TEST_F(ServerListTest, AShortOrEndlessEnumerationKeepsWhatWasListedAndSaysSo) {
+    VELQOR_SKIP_ON_PLATFORM_COM("the fault switches live in the server's module");
+    sim::RegisterOpcServerList();
+    for (auto fault : {sim::ServerListFault::BreakOff, sim::ServerListFault::Endless}) {
+        sim::SimFaults f;
+        f.ServerList = fault;
+        sim::SetSimFaults(f);
+        TVelqorServerBrowser browser;
+        browser.GetServers(true);
+        EXPECT_EQ(browser.Count(), fault == sim::ServerListFault::BreakOff ? 3 : 4)
+            << "one class of each of DA 1.0, 2.0 and 3.0; the endless list names its own again";
+        ASSERT_FALSE(browser.Gaps().empty());
+        EXPECT_NE(browser.Gaps()[0].find(fault == sim::ServerListFault::BreakOff
+                                             ? "the server list (DA 1.0) broke off: "
+                                             : "went past 10000 servers"),
+                  std::string::npos)
+            << browser.Gaps()[0];
+    }
+    sim::ClearSimFaults();
+    TVelqorServerBrowser browser;
+    browser.GetServers(false);
+    EXPECT_TRUE(browser.Gaps().empty());
+}
+
 }  // namespace
 }  // namespace velqor::test

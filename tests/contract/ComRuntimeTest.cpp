@@ -28,6 +28,7 @@ class Both : public test::NullConnection<IVelqorDAConnection, IVelqorServerBrows
     void CreateBrowser(com::ComPtr<IVelqorBrowser>&) override {}
     void GetServerList(tVelqorServerSet, const std::string&, int32_t,
                        const TServerReport&) override {}
+    std::vector<std::string> Gaps() override { return {}; }
 };
 
 TEST(ComObjectTest, QueryInterfaceFollowsTheBaseChainAndKeepsIdentity) {

@@ -282,6 +282,7 @@ class FakeServerBrowser : public com::ComObject<IVelqorServerBrowser> {
         }
         t_->MaybeFail("GetServerList");  // entries reported so far stay with the caller
     }
+    std::vector<std::string> Gaps() override { return {}; }
 
   private:
     std::shared_ptr<FakeTransport> t_;

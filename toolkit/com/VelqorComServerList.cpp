@@ -54,6 +54,16 @@ std::string RegistryDescription(const CLSID& clsid) {
     return value;
 }
 
+// "the server list" with the category it was asked for, for the texts.
+std::string ListName(uint32_t serverType) {
+    static const std::pair<uint32_t, const char*> names[] = {
+        {0x01, "DA 1.0"},    {0x02, "DA 2.0"},    {0x04, "DA 3.0"}, {0x08, "AE"},
+        {0x10, "Batch 1.0"}, {0x20, "Batch 2.0"}, {0x40, "DX"},     {0x80, "HDA"}};
+    for (const auto& [bit, name] : names)
+        if (bit == serverType) return std::string("the server list (") + name + ")";
+    return "the server list";
+}
+
 }  // namespace
 
 CATID ServerTypeCategory(uint32_t bit) {
@@ -87,6 +97,7 @@ std::vector<uint32_t> ServerTypeBits(tVelqorServerSet types) {
 void TVelqorCOMServerBrowser::GetServerList(tVelqorServerSet serverTypes,
                                             const std::string& computerName, int32_t flags,
                                             const TServerReport& onServer) {
+    gaps_.clear();
     if (serverTypes == 0) return;
     onServer_ = onServer;
     struct Forget {
@@ -154,13 +165,27 @@ void TVelqorCOMServerBrowser::EnumerateList(List* list, std::vector<CATID> categ
     com::ComPtr<typename ListTraits<List>::Enum> classes;
     ComCheck(list->EnumClassesOfCategories(ULONG(categories.size()), array, 0, &noneRequired,
                                            classes.Put()));
+    ULONG listed = 0;
     while (classes) {
         CLSID found[10];
         ULONG fetched = 0;
         const HRESULT hr = classes->Next(10, found, &fetched);
-        ComCheck(hr);  // an enumerator failing part-way fails the listing
+        if (FAILED(hr)) {  // what was listed stands; the rest is missing, and said to be
+            try {
+                ComCheck(hr);
+            } catch (const std::exception& e) {
+                gaps_.push_back(ListName(serverType) + " broke off: " + e.what());
+            }
+            break;
+        }
         if (fetched == 0) break;
-        for (ULONG i = 0; i < std::min<ULONG>(fetched, 10); ++i) {
+        fetched = std::min<ULONG>(fetched, 10);
+        if ((listed += fetched) > kMaxServers) {
+            gaps_.push_back(ListName(serverType) + " went past " + std::to_string(kMaxServers) +
+                            " servers and was cut short");
+            break;
+        }
+        for (ULONG i = 0; i < fetched; ++i) {
             LPOLESTR progID = nullptr, userType = nullptr;
             ListTraits<List>::Details(list, found[i], &progID, &userType);
             const std::string description = OleStrToText(userType), prog = OleStrToText(progID);

@@ -7,8 +7,9 @@
 // type's bit; otherwise the types are enumerated together and each report carries 0. Categories
 // are enumerated in the order DA 1.0, DA 2.0, DA 3.0, Batch 1.0, Batch 2.0, DX, HDA, AE.
 //
-// A listing that breaks off part-way raises (the reports made so far stand), so a shortened list
-// never passes for the whole one.
+// An enumeration that breaks off part-way, or goes past kMaxServers, ends there: the reports made
+// so far stand, the other categories are still asked, and Gaps says what was cut short, so a
+// shortened list never passes for the whole one.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,10 @@ class TVelqorCOMServerBrowser : public com::ComObject<IVelqorServerBrowser>,
     // list interface raises EOPCServerListException.
     void GetServerList(tVelqorServerSet serverTypes, const std::string& computerName, int32_t flags,
                        const TServerReport& onServer) override;
+    std::vector<std::string> Gaps() override { return gaps_; }
+
+    // Classes one enumeration hands out before it is cut short.
+    static constexpr ULONG kMaxServers = 10000;
 
   private:
     template <class List>
@@ -36,6 +41,7 @@ class TVelqorCOMServerBrowser : public com::ComObject<IVelqorServerBrowser>,
                 uint32_t serverType);
 
     TServerReport onServer_;
+    std::vector<std::string> gaps_;
 };
 
 // The component category of one server type bit (0x01 DA 1.0 ... 0x80 HDA).

@@ -231,6 +231,9 @@ class IVelqorServerBrowser : public com::IUnknown {
     // 3: flags 2 enumerates each requested type separately (reports carry its bit), else 0.
     virtual void GetServerList(tVelqorServerSet serverTypes, const std::string& computerName,
                                int32_t flags, const TServerReport& onServer) = 0;
+    // 4: what the last listing left out (an enumeration that broke off or went past its bound),
+    // empty when it is complete; the servers reported before stand.
+    virtual std::vector<std::string> Gaps() = 0;
 
   protected:
     ~IVelqorServerBrowser() = default;

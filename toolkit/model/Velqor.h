@@ -339,7 +339,9 @@ class TVelqorBrowser {
     TVelqorBrowseItems& BrowseItems() { return items_; }
     // What the last listing left out (levels not listed or short); empty when it is complete
     // or nothing was listed yet.
-    std::vector<std::string> Gaps() const { return browser_ ? browser_->Gaps() : std::vector<std::string>{}; }
+    std::vector<std::string> Gaps() const {
+        return browser_ ? browser_->Gaps() : std::vector<std::string>{};
+    }
 
   private:
     friend class TVelqorServer;

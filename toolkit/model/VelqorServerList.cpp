@@ -13,10 +13,12 @@ com::ComPtr<IVelqorServerBrowser> TVelqorServerBrowser::CreateServerBrowserObjec
 void TVelqorServerBrowser::GetServers(bool perType) {
     com::ComPtr<IVelqorServerBrowser> browser = CreateServerBrowserObject();
     Clear();
+    gaps_.clear();
     browser->GetServerList(
         Servertype, ComputerName, perType ? 2 : 0,
         [this](const std::string& description, const std::string& progID, const std::string& clsid,
                uint32_t serverType) { OnServer(description, progID, clsid, serverType); });
+    gaps_ = browser->Gaps();
 }
 
 void TVelqorServerBrowser::OnServer(const std::string& description, const std::string& progID,

@@ -31,6 +31,8 @@ class TVelqorServerBrowser : public TVelqorComponent {
     // Lists the servers again. With perType each requested type is asked separately and the
     // entries learn their types; otherwise their type sets stay empty.
     void GetServers(bool perType);
+    // What the last GetServers left out; empty when its listing is complete.
+    const std::vector<std::string>& Gaps() const { return gaps_; }
     int Count() const { return int(items_.size()); }
     TVelqorServerItem* Items(int index) const { return items_.at(size_t(index)).get(); }
     TVelqorServerItem* FindServer(const std::string& clsid) const;
@@ -45,6 +47,7 @@ class TVelqorServerBrowser : public TVelqorComponent {
     void OnServer(const std::string& description, const std::string& progID,
                   const std::string& clsid, uint32_t serverType);
     std::vector<std::unique_ptr<TVelqorServerItem>> items_;
+    std::vector<std::string> gaps_;
 };
 
 // Fills strings with the program identifiers of the data-access servers on this computer.

@@ -134,6 +134,7 @@ class tVelqorXMLServerBrowser : public com::ComObject<IVelqorServerBrowser>,
     explicit tVelqorXMLServerBrowser(int32_t tag = 0) : TVelqorXMLComponent(tag) {}
     void GetServerList(tVelqorServerSet serverTypes, const std::string& computerName, int32_t flags,
                        const TServerReport& onServer) override;
+    std::vector<std::string> Gaps() override { return {}; }  // the one URL, or nothing
 
   private:
     tVelqorServerSet serverTypes_ = 0;
