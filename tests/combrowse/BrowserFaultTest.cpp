@@ -145,12 +145,13 @@ TEST_F(ComBrowseTest, ShortAnswersAreListedAndNamed) {
     Open(kDa30);
     EXPECT_EQ(List(3).size(), 3u);
     ASSERT_EQ(browser->Gaps().size(), 1u);
-    EXPECT_NE(browser->Gaps()[0].find("did not return all elements of the root"), std::string::npos);
+    EXPECT_NE(browser->Gaps()[0].find("did not return all elements of the root"),
+              std::string::npos);
     browser.Reset();
     connection.Reset();
     // A DA 2.0 item whose ID the server does not tell is listed by name, and named as a gap.
-    sim::SetSimFaults(Faults(
-        [](sim::SimFaults& f) { f.ItemIDErrorPositions = {"Plant/Area1/Tank1/Level"}; }));
+    sim::SetSimFaults(
+        Faults([](sim::SimFaults& f) { f.ItemIDErrorPositions = {"Plant/Area1/Tank1/Level"}; }));
     Open(kDa20);
     ASSERT_TRUE(Down({"Plant", "Area1", "Tank1"}));
     EXPECT_EQ(List(2).size(), 4u);

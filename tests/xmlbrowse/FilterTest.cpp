@@ -185,7 +185,8 @@ TEST_F(CannedBrowserTest, MoreElementsWithoutAPointListsWhatCameAndSaysItIsShort
     EXPECT_EQ(BrowseRequests().size(), 1u);
     EXPECT_EQ(list.Count(), 1);
     ASSERT_EQ(browser->Gaps().size(), 1u);
-    EXPECT_NE(browser->Gaps()[0].find("did not return all elements of the root"), std::string::npos);
+    EXPECT_NE(browser->Gaps()[0].find("did not return all elements of the root"),
+              std::string::npos);
     browseReply = BrowseReply(Element("X", true));
     browser->SetFilter(3, 0, 0, "X");
     ASSERT_TRUE(browser->Browse(false));
