@@ -14,6 +14,29 @@ bool Refused(const SimFaults& faults, const std::string& branchId) {
     return faults.RefusedBrowsePositions.count(branchId) != 0;
 }
 
+// A string enumerator that never ends, for the endless-browse switch.
+class EndlessStrings : public com::StringEnumerator {
+  public:
+    explicit EndlessStrings(std::vector<std::u16string> names)
+        : com::StringEnumerator(names), names_(std::move(names)) {}
+    HRESULT STDMETHODCALLTYPE Next(ULONG celt, LPOLESTR* rgelt, ULONG* fetched) override {
+        if (fetched) *fetched = 0;
+        if (!rgelt || names_.empty()) return E_POINTER;
+        for (ULONG i = 0; i < celt; ++i)
+            if (FAILED(com::TaskStringCopy::Out(names_[(next_ + i) % names_.size()], rgelt[i]))) {
+                while (i > 0) com::TaskStringCopy::Free(rgelt[--i]);
+                return E_OUTOFMEMORY;
+            }
+        next_ += celt;
+        if (fetched) *fetched = celt;
+        return S_OK;
+    }
+
+  private:
+    std::vector<std::u16string> names_;
+    size_t next_ = 0;
+};
+
 }  // namespace
 
 // IOPCItemProperties
@@ -186,6 +209,10 @@ HRESULT BrowseSpacePart::BrowseOPCItemIDs(OPCBROWSETYPE filterType, LPCWSTR crit
         }
     }
     bool empty = names.empty();
+    if (faults->EndlessBrowse && !empty) {
+        *result = com::MakeObject<EndlessStrings>(std::move(names)).Detach();
+        return S_OK;
+    }
     *result = com::MakeObject<com::StringEnumerator>(std::move(names)).Detach();
     return empty ? S_FALSE : S_OK;
 }

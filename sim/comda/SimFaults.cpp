@@ -35,6 +35,7 @@ std::string_view Trim(std::string_view s) {
 constexpr const char* kKnownWords =
     "slow=MS, property-error=ID, read-error=ID, write-error=ID, add-error=ID, refuse-browse=ID, "
     "item-id-error=ID, refuse-browse-to, sfalse, arrays=null, arrays=short, no-continuation, "
+    "endless-browse, "
     "empty-properties, "
     "callbacks-after-unadvise, callbacks-after-remove, unknown-handle, bad-stream, "
     "complete-in-call, shutdown-after=MS, serverlist=break, serverlist=endless";
@@ -50,6 +51,7 @@ bool SetFlag(std::string_view key, SimFaults& f) {
         {"refuse-browse-to", &SimFaults::RefuseBrowseTo},
         {"sfalse", &SimFaults::SFalseWithErrors},
         {"no-continuation", &SimFaults::NoContinuation},
+        {"endless-browse", &SimFaults::EndlessBrowse},
         {"empty-properties", &SimFaults::EmptyProperties},
         {"callbacks-after-unadvise", &SimFaults::CallbacksAfterUnadvise},
         {"callbacks-after-remove", &SimFaults::CallbacksAfterRemove},

@@ -44,6 +44,9 @@ struct SimFaults {
     bool SFalseWithErrors = false;
     OutArrayFault OutArrays = OutArrayFault::None;
     ServerListFault ServerList = ServerListFault::None;
+    // The string enumerators of BrowseOPCItemIDs never end: they hand out the level's names
+    // again and again.
+    bool EndlessBrowse = false;
     // IOPCBrowse::Browse hands out a level's first portion only (the client's maximum, else
     // three elements) and says that more exist, without a continuation point.
     bool NoContinuation = false;

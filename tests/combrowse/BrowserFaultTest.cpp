@@ -138,6 +138,14 @@ TEST_F(ComBrowseTest, FlatWalkNamesARefusedBranchListsTheRestAndEndsWhereItBegan
     }
 }
 
+TEST_F(ComBrowseTest, Da20EnumeratorThatNeverEndsMeetsTheBound) {
+    VELQOR_SKIP_ON_PLATFORM_COM("the fault switches live in the server's module");
+    sim::SetSimFaults(Faults([](sim::SimFaults& f) { f.EndlessBrowse = true; }));
+    Open(kDa20);
+    EXPECT_THROW(List(3), EBrowseLimit);
+    EXPECT_TRUE(list.Count() == 0) << "nothing listed from an answer without an end";
+}
+
 TEST_F(ComBrowseTest, ShortAnswersAreListedAndNamed) {
     VELQOR_SKIP_ON_PLATFORM_COM("the fault switches live in the server's module");
     // A DA 3.0 server without continuation points: its first portion, and the level is short.
