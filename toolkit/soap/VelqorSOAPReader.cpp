@@ -138,14 +138,24 @@ double FloatValue(std::string_view text, bool single) {
     return read;
 }
 
-// Base64 text: the alphabet, padding and white space; anything else is not base64.
+// Base64 text: groups of four characters of the alphabet, white space anywhere, and "=" only as
+// the padding of the last group ("QQ==", "QUI="); anything else is not base64, nor is a group
+// cut short.
 void CheckBase64(std::string_view text) {
+    size_t count = 0, padding = 0;
     for (char c : text) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                        (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '=' || c == ' ' ||
-                        c == '\t' || c == '\r' || c == '\n';
-        if (!ok) throw Exception("not base64");
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+        const bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                              (c >= '0' && c <= '9') || c == '+' || c == '/';
+        if (!alphabet && c != '=') throw Exception("not base64");
+        if (c == '=') {
+            if (count % 4 < 2 || ++padding > 2) throw Exception("misplaced padding");
+        } else if (padding > 0) {
+            throw Exception("misplaced padding");
+        }
+        ++count;
     }
+    if (count % 4 != 0) throw Exception("the last group is cut short");
 }
 
 // At most 40 bytes of a text for a message, cut at a character boundary.
@@ -393,6 +403,9 @@ Variant TVelqorSOAPReader::ReadVariant(dom::XmlNode element) {
     std::string scratch;
     std::string_view text = element.TextView(scratch);
     const std::string type(typeView);  // typeView may live in scratch_, which reading reuses
+    // The texts of child elements joined are no value of the element's type.
+    if (element.ElementChildCount() != 0)
+        throw EVelqorValueError(ValueErrorText(type, text, "holds elements, not a value"));
     return ReadScalarElement(kind, type, text);
 }
 
@@ -423,8 +436,10 @@ Variant TVelqorSOAPReader::ReadScalar(VARTYPE kind, std::string_view text) {
         case VT_DATE:
             return Variant::Date(XSDDateTimeToDateTime(text));
         case VT_BOOL: {
-            std::string_view t = TrimBlanks(text);
-            return Variant::Bool(t == "true" || t == "1");
+            const std::string_view t = TrimBlanks(text);
+            if (t == "true" || t == "1") return Variant::Bool(true);
+            if (t == "false" || t == "0") return Variant::Bool(false);
+            throw Exception("not a boolean (true, false, 1 or 0)");
         }
         case VT_UI2:
         case VT_UI4:

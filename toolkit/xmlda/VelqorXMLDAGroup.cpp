@@ -93,7 +93,7 @@ const TVelqorItemProperty* PropertyByID(const std::vector<TVelqorItemProperty>& 
 // The EU type a euType property value stands for: its name, or the code the connection has
 // already made of it.
 int32_t EUTypeOfValue(const Variant& v) {
-    if (v.IsString()) return EUTypeFromXmlName(v.RawString());
+    if (v.IsString()) return EUTypeFromXmlName(v.RawString()).value_or(0);
     try {
         if (v.IsNumeric()) {
             int32_t n = v.AsInt32();
