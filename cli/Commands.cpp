@@ -283,7 +283,10 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
                 } catch (const std::exception&) {
                 }
                 if (p.Error != 0) {
-                    s.out << "\terror: " << HumanText(session.Server().ResultText(p.Error));
+                    // A value that is no value says why; other failures are worded by code.
+                    s.out << "\terror: "
+                          << HumanText(p.ErrorDetail.empty() ? session.Server().ResultText(p.Error)
+                                                             : p.ErrorDetail);
                     // A write-only item's value cannot be read: that is no loss.
                     if (p.Error < 0 && p.Error != OPC_E_WRITEONLY) rc = kExitItemErrors;
                 } else if (values) {
