@@ -258,14 +258,14 @@ TEST(SoapReaderVariants, TextsThatAreNoValueFailTheItemWithTheReason) {
         {R"(<Value xsi:type="xsd:string">a<b/>c</Value>)", "holds elements"},
     };
     for (const auto& r : rows) {
-        const std::string xml = Env("<ReadResponse xmlns=\"" + kOpc +
-                                    "\"><RItemList><Items ClientItemHandle=\"1\">" + r.value +
-                                    "</Items></RItemList></ReadResponse>");
+        const std::string xml =
+            Env("<ReadResponse xmlns=\"" + kOpc + "\"><RItemList><Items ClientItemHandle=\"1\">" +
+                r.value + "</Items></RItemList></ReadResponse>");
         auto reply = ReadReply<ReadResponse>(xml);
         const ItemValue& item = *reply->RItemList.at(0)->Items.at(0);
         EXPECT_TRUE(item.Value.IsNull()) << r.value;
-        EXPECT_NE(item.ValueError.find(r.reason), std::string::npos) << r.value << ": "
-                                                                     << item.ValueError;
+        EXPECT_NE(item.ValueError.find(r.reason), std::string::npos)
+            << r.value << ": " << item.ValueError;
         const test::StreamVerdict v = test::CompareStreamWithDom(xml, "Read");
         EXPECT_TRUE(v.Agrees()) << r.value << ": " << v.difference;
     }

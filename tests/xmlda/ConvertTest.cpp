@@ -73,8 +73,8 @@ TEST(XmlDaQuality, NamesAreExactDecimalsPassAndTheRestIsConfigurationError) {
 TEST(XmlDaAccessRights, NamesNumbersAndTextsThatAreNoValue) {
     const std::optional<int32_t> none;
     const std::pair<const char*, std::optional<int32_t>> rights[] = {
-        {"readable", 1}, {"writable", 2},          {"readWritable", 3},     {"3", 3},
-        {"unknown", 0},  {"ReadWritable", none},   {"-2147483649", none},   {"", none},
+        {"readable", 1}, {"writable", 2},        {"readWritable", 3},   {"3", 3},
+        {"unknown", 0},  {"ReadWritable", none}, {"-2147483649", none}, {"", none},
     };
     for (const auto& [text, code] : rights) EXPECT_EQ(AccessRightsFromName(text), code) << text;
     const std::pair<const char*, std::optional<int32_t>> euTypes[] = {

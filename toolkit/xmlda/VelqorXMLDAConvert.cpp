@@ -213,8 +213,8 @@ TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property) {
     // A text that names none of the enumeration's values is no value of it.
     const auto named = [&](std::optional<int32_t> code, const char* what) {
         if (!code)
-            throw Exception("invalid " + std::string(what) + " value \"" +
-                            property.Value.ToText() + "\"");
+            throw Exception("invalid " + std::string(what) + " value \"" + property.Value.ToText() +
+                            "\"");
         return *code;
     };
     try {
