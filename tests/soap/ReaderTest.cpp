@@ -309,8 +309,12 @@ TEST(SoapReaderVariants, ArraysOfEveryKind) {
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfUnsignedByte">AP8=</Value>)"),
               Variant::Bytes(std::string("\x00\xff", 2)));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:base64Binary">====</Value>)"), Variant::Null());
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"> </Value>)"), Variant::Null())
-        << "no entries";
+    // An array without entries is empty, not null, unless it says it is nil.
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"> </Value>)"), Variant::Array(VT_I4, {}));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"></Value>)"), Variant::Array(VT_I4, {}));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfString"/>)"), Variant::Array(VT_BSTR, {}));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:base64Binary"/>)"), Variant::Bytes(""));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt" xsi:nil="true"/>)"), Variant::Null());
     // A bad entry fails the whole array, which a record field then reads as null.
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"><int>1</int><int>x</int></Value>)"),
               Variant::Null());

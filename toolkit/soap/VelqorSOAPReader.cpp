@@ -378,19 +378,25 @@ VARTYPE TVelqorSOAPReader::ElementType(dom::XmlNode element, std::string_view& t
     return XSDTypeToVarType(typeName, true);
 }
 
-bool TVelqorSOAPReader::IsNil(dom::XmlNode element) {
-    if (!element) return true;
+bool TVelqorSOAPReader::IsExplicitlyNil(dom::XmlNode element) {
     std::string_view v;
     std::string s;
-    if (XsiAttribute(element, "NULL", v, s) || XsiAttribute(element, "nil", v, s)) {
-        if (v == "1" || SameTextNoCase(v, "true")) return true;
-    }
+    if (XsiAttribute(element, "NULL", v, s) || XsiAttribute(element, "nil", v, s))
+        return v == "1" || SameTextNoCase(v, "true");
+    return false;
+}
+
+bool TVelqorSOAPReader::IsNil(dom::XmlNode element) {
+    if (!element || IsExplicitlyNil(element)) return true;
     return !element.HasChildNodes() && !element.HasAttribute("href");
 }
 
 Variant TVelqorSOAPReader::ReadVariant(dom::XmlNode element) {
     std::string_view typeView;
     VARTYPE kind = ElementType(element, typeView);
+    // An array without entries is an empty array, unless it says it is nil.
+    if ((kind & VT_ARRAY) && !element.ElementChildCount() && !IsExplicitlyNil(element))
+        return ReadVariantArray(element, VARTYPE(kind & ~VT_ARRAY));
     if (IsNil(element)) {
         Variant r = kind == VT_BSTR ? Variant::Str("") : Variant::Null();
         if (typeView == "OPCQuality") {
@@ -466,11 +472,9 @@ Variant TVelqorSOAPReader::ReadVariantArray(dom::XmlNode element, VARTYPE elemen
         } catch (const std::exception& e) {
             throw EVelqorValueError(ValueErrorText("base64Binary", text, e.what()));
         }
-        std::string bytes = Base64Decode(text);
-        return bytes.empty() ? Variant::Null() : Variant::TakeBytes(std::move(bytes));
+        return Variant::TakeBytes(Base64Decode(text));
     }
-    size_t count = element.ElementChildCount();
-    if (count == 0) return Variant::Null();
+    const size_t count = element.ElementChildCount();
     VARTYPE arrayKind =
         elementKind == VT_I8 || elementKind == VT_UI8 ? VARTYPE(VT_BSTR) : elementKind;
     std::vector<Variant> entries;
