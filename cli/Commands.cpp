@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <ostream>
 #include <stdexcept>
 
@@ -37,21 +38,32 @@ int Guarded(Streams s, Body body) {
             s.err << "error: cancelled\n";
             return kExitError;
         }
-        // The toolkit's CR LF line breaks stay line breaks; anything else the server put in
-        // the text is escaped.
-        const std::string_view text = e.what();
-        s.err << "error: ";
-        for (size_t start = 0;;) {
-            const size_t end = text.find("\r\n", start);
-            s.err << HumanText(text.substr(start, end - start)) << '\n';
-            if (end == std::string_view::npos) break;
-            start = end + 2;
-        }
+        s.err << "error: " << ErrorLineText(e.what()) << '\n';
         return kExitError;
     }
 }
 
-std::string DateText(double dt) { return dt == 0 ? "-" : FormatDateTimeText(dt); }
+// A date-time for people: one layout for values, timestamps and times alike, to the
+// millisecond ("2026-01-01 00:00:00.000").
+std::string DateText(double dt) {
+    if (dt == 0) return "-";
+    const DateTimeParts p = DecodeDateTime(dt);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.Year, p.Month, p.Day,
+                  p.Hour, p.Minute, p.Second, p.Millisecond);
+    return buf;
+}
+
+// A value's text for people: the toolkit's text, with dates (also inside arrays) in DateText's
+// layout; arrays as "1;2;".
+std::string HumanValueText(const Variant& v) {
+    if (v.Type() == VT_DATE) return DateText(v.RawDouble());
+    if (!v.IsArray() || v.Type() == (VT_ARRAY | VT_UI1)) return ValueTextOf(v);
+    std::string text;
+    for (const Variant& e : v.ArrayData().Elements)
+        text += e.IsArray() ? "<" + HumanValueText(e) + ">" : HumanValueText(e) + ";";
+    return text;
+}
 
 std::string ErrorOf(const TVelqorItem& item) {
     std::string t = item.ErrorText();
@@ -59,7 +71,10 @@ std::string ErrorOf(const TVelqorItem& item) {
 }
 
 // The value text of an item ("" for none); arrays as "1;2;".
-std::string ValueOf(const TVelqorItem& item) { return item.ValueText(); }
+std::string ValueOf(const TVelqorItem& item) { return HumanValueText(item.Value()); }
+
+// Whether the item holds a value (an empty array is one).
+bool HasValue(const TVelqorItem& item) { return !item.Value().IsEmpty() && !item.Value().IsNull(); }
 
 // The dataType property of each item as a variant type (0 when unknown).
 std::vector<int32_t> DataTypesOf(TVelqorServer& server, const std::vector<std::string>& ids) {
@@ -108,7 +123,7 @@ class WatchPrinter {
             if (item.Error() != 0) out_ << ",\"error\":" << JsonString(ErrorOf(item));
             out_ << "}\n";
         } else {
-            out_ << FormatDateTimeText(now) << "  " << HumanText(item.ItemID()) << "  "
+            out_ << DateText(now) << "  " << HumanText(item.ItemID()) << "  "
                  << HumanText(ValueOf(item)) << "  " << quality << " (" << code << ")  "
                  << DateText(item.TimeStamp());
             if (item.Error() != 0) out_ << "  " << HumanText(ErrorOf(item));
@@ -147,6 +162,18 @@ int RunStatus(const ConnectOptions& c, Streams s) {
         if (st.GroupCount != 0) s.out << "Groups:       " << st.GroupCount << '\n';
         return kExitOk;
     });
+}
+
+std::string ErrorLineText(std::string_view text) {
+    std::string line;
+    for (size_t start = 0;;) {
+        const size_t end = text.find("\r\n", start);
+        const std::string_view part = text.substr(start, end - start);
+        if (!IsBlank(part)) line += (line.empty() ? "" : ": ") + HumanText(part);
+        if (end == std::string_view::npos) break;
+        start = end + 2;
+    }
+    return line;
 }
 
 namespace {
@@ -229,11 +256,10 @@ int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s) {
             const auto slash = name.find_last_of('/');
             at.Name = slash == std::string::npos ? name : name.substr(slash + 1);
             at.IsBranch = at.HasChildren = true;
-            // Without the filters yet: MoveTo lists the level, Browse below applies them.
-            if (!br.MoveTo(at)) {
-                br.BrowseAll(false);  // raises the reason
-                throw Exception("cannot browse " + b.path);
-            }
+            // Without the filters yet: MoveTo lists the level, Browse below applies them. A first
+            // listing that failed leaves PATH the target, so Browse below asks again, and raises
+            // the reason when that fails too.
+            br.MoveTo(at);
         }
         br.Browse(b.branchesOnly ? 1 : b.itemsOnly ? 2 : 3, b.flat);
         for (const auto& e : br.BrowseItems())
@@ -288,13 +314,17 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
                 } catch (const std::exception&) {
                 }
                 if (p.Error != 0) {
-                    s.out << "\terror: " << HumanText(session.Server().ResultText(p.Error));
+                    // A value that is no value says why; other failures are worded by code.
+                    s.out << "\terror: "
+                          << HumanText(p.ErrorDetail.empty() ? session.Server().ResultText(p.Error)
+                                                             : p.ErrorDetail);
                     // A write-only item's value cannot be read: that is no loss.
                     if (p.Error < 0 && p.Error != OPC_E_WRITEONLY) rc = kExitItemErrors;
                 } else if (values) {
                     std::string v;
                     try {
-                        v = p.Value.IsArray() ? ValueTextOf(p.Value) : p.Value.ToText();
+                        v = p.Value.IsArray() || p.Value.Type() == VT_DATE ? HumanValueText(p.Value)
+                                                                           : p.Value.ToText();
                     } catch (const std::exception&) {
                         v = "(no text)";
                     }
@@ -318,10 +348,13 @@ int RunRead(const ConnectOptions& c, const std::vector<std::string>& items,
         int rc = kExitOk;
         for (int i = 0; i < g.OPCItems().Count(); ++i) {
             const TVelqorItem& item = *g.OPCItems().Items(i);
-            if (item.Error() < 0) {  // a failure; positive codes are notes beside a value
-                s.out << HumanText(item.ItemID()) << "\terror: " << HumanText(ErrorOf(item))
-                      << '\n';
-                s.err << HumanText(item.ItemID()) << ": " << HumanText(ErrorOf(item)) << '\n';
+            // A failure; positive codes are notes beside a value, and an item without a value
+            // failed whatever its code says.
+            if (item.Error() < 0 || !HasValue(item)) {
+                std::string why = item.Error() < 0 ? ErrorOf(item) : "no value from the server";
+                if (item.Error() > 0) why += " (" + ErrorOf(item) + ")";
+                s.out << HumanText(item.ItemID()) << "\terror: " << HumanText(why) << '\n';
+                s.err << HumanText(item.ItemID()) << ": " << HumanText(why) << '\n';
                 rc = kExitItemErrors;
                 continue;
             }
@@ -398,7 +431,7 @@ namespace {
 void ReconnectAfterLoss(Session& session, const WatchOptions& w, Streams s,
                         std::chrono::steady_clock::time_point deadline) {
     using Clock = std::chrono::steady_clock;
-    s.err << FormatDateTimeText(Now()) << "  subscription lost: " << HumanText(session.LostReason())
+    s.err << DateText(Now()) << "  subscription lost: " << ErrorLineText(session.LostReason())
           << "; subscribing again\n"
           << std::flush;
     const auto lostAt = Clock::now();
@@ -411,14 +444,13 @@ void ReconnectAfterLoss(Session& session, const WatchOptions& w, Streams s,
         if (s.stop.load() || Clock::now() >= deadline) return;
         try {
             session.Reconnect();
-            s.err << FormatDateTimeText(Now()) << "  subscription recovered\n" << std::flush;
+            s.err << DateText(Now()) << "  subscription recovered\n" << std::flush;
             return;
         } catch (const std::exception& e) {
             // Each new reason once, so a long outage does not fill the screen.
             if (e.what() != lastFailure) {
                 lastFailure = e.what();
-                s.err << FormatDateTimeText(Now()) << "  not yet: " << HumanText(lastFailure)
-                      << '\n'
+                s.err << DateText(Now()) << "  not yet: " << ErrorLineText(lastFailure) << '\n'
                       << std::flush;
             }
             if (w.giveUpSeconds > 0 &&
@@ -453,13 +485,13 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
         policy.GiveUpAfterMs = int32_t(std::llround(w.giveUpSeconds * 1000));
         session.Server().OnSubscriptionInterrupted = [&](TVelqorServer*, TVelqorGroup*,
                                                          const std::string& reason) {
-            s.err << FormatDateTimeText(Now()) << "  subscription lost: " << HumanText(reason)
+            s.err << DateText(Now()) << "  subscription lost: " << ErrorLineText(reason)
                   << "; subscribing again\n"
                   << std::flush;
         };
         session.Server().OnSubscriptionRecovered = [&](TVelqorServer*, TVelqorGroup*,
                                                        const std::string&) {
-            s.err << FormatDateTimeText(Now()) << "  subscription recovered\n" << std::flush;
+            s.err << DateText(Now()) << "  subscription recovered\n" << std::flush;
         };
         session.SetQuietReports(true);  // each failed item is reported below
         TVelqorGroup& g =

@@ -7,6 +7,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tagscope::cli {
@@ -55,6 +56,10 @@ struct Streams {
     // Set when the user interrupts the program (see Interrupt.h).
     const std::atomic<bool>& stop;
 };
+
+// An error's text on one line: the toolkit's CR LF separated parts (a fault's code and text, a
+// failure and its cause) joined by ": ", anything else a server put in it escaped.
+std::string ErrorLineText(std::string_view text);
 
 // The server types of a --types list ("da1,da2,da3,ae,batch1,batch2,dx,hda", case ignored); raises
 // std::invalid_argument naming a word it does not know.

@@ -38,7 +38,7 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
     // has no message box.
     std::ostream* err = &streams_.err;
     ApplicationHooks::SetExceptionDisplay(
-        [err](const std::exception& e) { *err << "error: " << e.what() << '\n'; });
+        [err](const std::exception& e) { *err << "error: " << ErrorLineText(e.what()) << '\n'; });
     ApplicationHooks::SetMessageDisplay([err](const std::string& text) {
         if (!g_quietReports) *err << text << (text.empty() || text.back() == '\n' ? "" : "\n");
     });
@@ -109,7 +109,7 @@ Session::~Session() {
         server_->SetActive(false);
     } catch (const std::exception& e) {
         // After Ctrl-C the leave-taking exchanges are aborted on purpose.
-        if (!streams_.stop.load()) streams_.err << "error: " << e.what() << '\n';
+        if (!streams_.stop.load()) streams_.err << "error: " << ErrorLineText(e.what()) << '\n';
     }
     server_.reset();
     EventLoop::SetDefault(nullptr);

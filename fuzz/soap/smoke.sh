@@ -10,9 +10,10 @@ for name in xsd_datetime xsd_duration xsd_number base64 soap_reply; do
     if [ "$name" = soap_reply ] && [ -d "$captures" ]; then extra="$captures"; fi
     fuzz_run soap "$name" 65536 "$here/corpus/$name" $extra
 done
-# The differential target starts from the replies the reply fuzzer starts from.
+# The differential target starts from its own findings and the replies the reply fuzzer starts
+# from.
 extra=""
 if [ -d "$captures" ]; then extra="$captures"; fi
-fuzz_run soap stream_reply 65536 "$here/corpus/soap_reply" $extra
+fuzz_run soap stream_reply 65536 "$here/corpus/stream_reply" "$here/corpus/soap_reply" $extra
 fuzz_run soap xml_guard 65536 "$here/corpus/xml_guard"
 exit $status

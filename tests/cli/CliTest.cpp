@@ -328,7 +328,8 @@ TEST_F(CliTest, ErrorMessagesSayWhatHappenedAndServerTextsCannotSteerTheTerminal
     sim.setSwitches(s);
     Result bare = On("status", {});
     EXPECT_EQ(bare.exitCode, 1);
-    EXPECT_NE(bare.err.find("\nSOAP fault without code or text\n"), std::string::npos) << bare.err;
+    EXPECT_NE(bare.err.find(": SOAP fault without code or text\n"), std::string::npos) << bare.err;
+    EXPECT_EQ(Lines(bare.err).size(), 1u) << bare.err;
 
     // An HTML page under status 500 is an HTTP error, whatever content type it claims.
     for (const char* type : {"text/html; charset=utf-8", "Text/HTML", "text/xml"}) {

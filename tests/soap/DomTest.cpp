@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "soap/dom/VelqorDom.h"
+#include "soap/dom/VelqorXmlEvents.h"
 
 using velqor::Exception;
 using velqor::dom::EXmlParseError;
@@ -156,4 +157,63 @@ TEST(Dom, DocumentsMove) {
     EXPECT_EQ(b.DocumentElement().LocalName(), "r");
     a = XmlDocument::Load("<s/>");
     EXPECT_EQ(a.DocumentElement().LocalName(), "s");
+}
+
+// The DOM loader and the event reader take and refuse the same documents.
+TEST(Dom, LoaderAndEventReaderAgree) {
+    struct Counter : velqor::dom::XmlEventHandler {
+        bool StartElement(std::string_view, std::string_view, const velqor::dom::XmlAttributeView*,
+                          size_t) override {
+            return true;
+        }
+        bool EndElement() override { return true; }
+        bool Text(std::string_view) override { return true; }
+    };
+    const auto nested = [](int depth) {
+        std::string s;
+        for (int i = 0; i < depth; ++i) s += "<a>";
+        for (int i = 0; i < depth; ++i) s += "</a>";
+        return s;
+    };
+    // A browse reply over libxml2's 10 MB of input in view, under the client's bound on a
+    // reply's size: 21,000 elements with 120-character names and two properties each.
+    std::string large =
+        "<s:Envelope xmlns:s=\"urn:s\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
+        "<s:Body><BrowseResponse>";
+    for (int i = 0; i < 21000; ++i) {
+        const std::string name = std::to_string(100000 + i) + std::string(114, 'n');
+        large += "<Elements Name=\"" + name + "\" ItemName=\"Plant/Area/" + name +
+                 "\" IsItem=\"true\" HasChildren=\"false\"><Properties Name=\"dataType\">"
+                 "<Value xsi:type=\"xsd:QName\">xsd:int</Value></Properties><Properties "
+                 "Name=\"accessRights\"><Value xsi:type=\"xsd:string\">readable</Value>"
+                 "</Properties></Elements>";
+    }
+    large += "</BrowseResponse></s:Body></s:Envelope>";
+    const struct {
+        const char* name;
+        std::string xml;
+        const char* refusal;  // nullptr: loads
+    } rows[] = {
+        {"10.5 MB", large, nullptr},
+        {"one long text", "<r>" + std::string(10'500'000, 't') + "</r>", nullptr},
+        {"256 levels", nested(256), nullptr},
+        {"257 levels", nested(257), "deeper than 256"},
+        {"undeclared element prefix", "<soap:Envelope><soap:Body/></soap:Envelope>",
+         "Namespace prefix soap on Envelope is not defined"},
+        {"undeclared attribute prefix", "<r xsi:type=\"xsd:int\">1</r>",
+         "Namespace prefix xsi for type on r is not defined"},
+        {"mistyped declaration", "<soap:E Xmlns:soap=\"urn:s\"/>", "is not defined"},
+    };
+    for (const auto& r : rows) {
+        const std::string error = LoadError(r.xml);
+        Counter c;
+        const auto events = velqor::dom::ParseEvents(r.xml, c);
+        if (!r.refusal) {
+            EXPECT_EQ(error, "loaded") << r.name;
+            EXPECT_EQ(events, velqor::dom::XmlEventResult::Done) << r.name;
+        } else {
+            EXPECT_NE(error.find(r.refusal), std::string::npos) << r.name << ": " << error;
+            EXPECT_EQ(events, velqor::dom::XmlEventResult::Refused) << r.name;
+        }
+    }
 }

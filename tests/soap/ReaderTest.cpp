@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "StreamCompare.h"
 #include "TestSupport.h"
 #include "xmlda/VelqorSOAPCallIO.h"
 
@@ -224,7 +225,8 @@ TEST(SoapReaderVariants, ScalarKinds) {
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:decimal">12.5</Value>)"), Variant::Currency(125000));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:boolean"> true </Value>)"), Variant::Bool(true));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:boolean">1</Value>)"), Variant::Bool(true));
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:boolean">True</Value>)"), Variant::Bool(false));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:boolean">false</Value>)"), Variant::Bool(false));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:boolean"> 0</Value>)"), Variant::Bool(false));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:dateTime">2011-03-30T22:00:00.000-01:00</Value>)"),
               Variant::Date(EncodeDateTime(2011, 3, 31, 4, 30)));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:duration">PT1M</Value>)"), Variant::Str("PT1M"));
@@ -237,6 +239,40 @@ TEST(SoapReaderVariants, ScalarKinds) {
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:unsignedByte">256</Value>)"), Variant::Null());
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:dateTime">2026-02-30T00:00:00Z</Value>)"),
               Variant::Null());
+}
+
+// A text that is no value of its type fails the item with the reason, whichever reader reads
+// the reply; none reads as a plausible value.
+TEST(SoapReaderVariants, TextsThatAreNoValueFailTheItemWithTheReason) {
+    const struct {
+        const char* value;
+        const char* reason;
+    } rows[] = {
+        {R"(<Value xsi:type="xsd:boolean">maybe</Value>)", "not a boolean"},
+        {R"(<Value xsi:type="xsd:boolean">True</Value>)", "not a boolean"},
+        {R"(<Value xsi:type="xsd:base64Binary">A</Value>)", "cut short"},
+        {R"(<Value xsi:type="xsd:base64Binary">====</Value>)", "misplaced padding"},
+        {R"(<Value xsi:type="xsd:base64Binary">QU=JD</Value>)", "misplaced padding"},
+        {R"(<Value xsi:type="xsd:base64Binary">QQ==QQ==</Value>)", "misplaced padding"},
+        {R"(<Value xsi:type="xsd:int"><a>1</a><b>2</b></Value>)", "holds elements"},
+        {R"(<Value xsi:type="xsd:string">a<b/>c</Value>)", "holds elements"},
+    };
+    for (const auto& r : rows) {
+        const std::string xml =
+            Env("<ReadResponse xmlns=\"" + kOpc + "\"><RItemList><Items ClientItemHandle=\"1\">" +
+                r.value + "</Items></RItemList></ReadResponse>");
+        auto reply = ReadReply<ReadResponse>(xml);
+        const ItemValue& item = *reply->RItemList.at(0)->Items.at(0);
+        EXPECT_TRUE(item.Value.IsNull()) << r.value;
+        EXPECT_NE(item.ValueError.find(r.reason), std::string::npos)
+            << r.value << ": " << item.ValueError;
+        const test::StreamVerdict v = test::CompareStreamWithDom(xml, "Read");
+        EXPECT_TRUE(v.Agrees()) << r.value << ": " << v.difference;
+    }
+    // Base64 as it is written: padded groups, line breaks and blanks anywhere.
+    EXPECT_EQ(ValueOf("<Value xsi:type=\"xsd:base64Binary\">QQ==</Value>"), Variant::Bytes("A"));
+    EXPECT_EQ(ValueOf("<Value xsi:type=\"xsd:base64Binary\"> QU\r\nI= </Value>"),
+              Variant::Bytes("AB"));
 }
 
 TEST(SoapReaderVariants, ArraysOfEveryKind) {
@@ -273,8 +309,12 @@ TEST(SoapReaderVariants, ArraysOfEveryKind) {
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfUnsignedByte">AP8=</Value>)"),
               Variant::Bytes(std::string("\x00\xff", 2)));
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:base64Binary">====</Value>)"), Variant::Null());
-    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"> </Value>)"), Variant::Null())
-        << "no entries";
+    // An array without entries is empty, not null, unless it says it is nil.
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"> </Value>)"), Variant::Array(VT_I4, {}));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"></Value>)"), Variant::Array(VT_I4, {}));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfString"/>)"), Variant::Array(VT_BSTR, {}));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="xsd:base64Binary"/>)"), Variant::Bytes(""));
+    EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt" xsi:nil="true"/>)"), Variant::Null());
     // A bad entry fails the whole array, which a record field then reads as null.
     EXPECT_EQ(ValueOf(R"(<Value xsi:type="ArrayOfInt"><int>1</int><int>x</int></Value>)"),
               Variant::Null());

@@ -261,13 +261,12 @@ TEST_F(XmlDaBrowserTest, ContinuationPointsCompleteTheLevelWithTheSameFilters) {
         EXPECT_EQ(list.Items(i)->Name, name);
     }
 
-    // The service refuses a continuation point of another browse, so every follow-up request must
-    // repeat the name filter.
+    // The name mask is the client's: the whole level comes, 3 at a time, and the mask keeps 10.
     XB().SetMaxElementsReturned(3);
     browser->SetFilter(2, 0, 0, "item0001?");
     before = sim.requestCount();
     ASSERT_TRUE(browser->Browse(false));
-    EXPECT_EQ(sim.requestCount() - before, 4u);
+    EXPECT_EQ(sim.requestCount() - before, size_t(kLoadItems + 2) / 3);
     EXPECT_EQ(list.Count(), 10);
     EXPECT_EQ(list.Items(0)->Name, "Item00010");
     EXPECT_EQ(list.Items(9)->Name, "Item00019");

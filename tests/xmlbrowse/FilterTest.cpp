@@ -174,9 +174,19 @@ TEST_F(CannedBrowserTest, AServiceRepeatingItsContinuationPointEndsTheLevel) {
     ASSERT_EQ(reqs.size(), 2u);
     EXPECT_EQ(reqs[0].body.find("ContinuationPoint="), std::string::npos);
     EXPECT_NE(reqs[1].body.find("ContinuationPoint=\"cp-1\""), std::string::npos) << reqs[1].body;
-    EXPECT_NE(reqs[1].body.find("ElementNameFilter=\"X*\""), std::string::npos) << reqs[1].body;
     EXPECT_NE(reqs[1].body.find("BrowseFilter=\"item\""), std::string::npos) << reqs[1].body;
     EXPECT_EQ(list.Count(), 2);  // what both replies held
+}
+
+// The name mask is the client's to match, case ignored, whatever a service would make of it.
+TEST_F(CannedBrowserTest, TheNameMaskIsMatchedByTheClientIgnoringCase) {
+    browseReply = BrowseReply(Element("Temp1", true) + Element("temp2", true) +
+                              Element("Level", true) + Element("TEMPS", false, "", true));
+    browser->SetFilter(3, 0, 0, "*TEMP?");
+    ASSERT_TRUE(browser->Browse(false));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"Temp1", "temp2", "TEMPS"}));
+    for (const auto& r : BrowseRequests())
+        EXPECT_EQ(r.body.find("ElementNameFilter"), std::string::npos) << r.body;
 }
 
 TEST_F(CannedBrowserTest, MoreElementsWithoutAPointListsWhatCameAndSaysItIsShort) {

@@ -2,6 +2,8 @@
 // texts, item identifiers and item properties.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "runtime/VarType.h"
 #include "xmlda/VelqorXMLDAConvert.h"
 
@@ -19,7 +21,7 @@ TEST(XmlDaQuality, EveryQualityBitsValueHasItsCode) {
                                           {Q::badLastKnownValue, 0x14},
                                           {Q::badCommFailure, 0x18},
                                           {Q::badOutOfService, 0x1C},
-                                          {Q::badWaitingForInitialData, 0x04},
+                                          {Q::badWaitingForInitialData, 0x20},
                                           {Q::uncertain, 0x40},
                                           {Q::uncertainLastUsableValue, 0x44},
                                           {Q::uncertainSensorNotAccurate, 0x50},
@@ -58,7 +60,7 @@ TEST(XmlDaQuality, NamesAreExactDecimalsPassAndTheRestIsConfigurationError) {
         {"goodLocalOverride", 0xD8},
         {"uncertainSubNormal", 0x58},
         {"Good", 0x04},  // case matters
-        {"badWaitingForInitialData", 0x04},
+        {"badWaitingForInitialData", 0x20},
         {"192", 192},
         {"-3", -3},
         {"", 0x04},
@@ -67,16 +69,27 @@ TEST(XmlDaQuality, NamesAreExactDecimalsPassAndTheRestIsConfigurationError) {
     for (auto [name, quality] : rows) EXPECT_EQ(QualityFromName(name), quality) << name;
 }
 
-TEST(XmlDaAccessRights, NamesNumbersAndUnknown) {
-    EXPECT_EQ(AccessRightsFromName("readable"), 1);
-    EXPECT_EQ(AccessRightsFromName("writable"), 2);
-    EXPECT_EQ(AccessRightsFromName("readWritable"), 3);
-    EXPECT_EQ(AccessRightsFromName("3"), 3);
-    EXPECT_EQ(AccessRightsFromName("ReadWritable"), 0);
-    EXPECT_EQ(AccessRightsFromName("unknown"), 0);
-    EXPECT_EQ(EUTypeFromXmlName("analog"), 1);
-    EXPECT_EQ(EUTypeFromXmlName("enumerated"), 2);
-    EXPECT_EQ(EUTypeFromXmlName("noEnum"), 0);
+// The enumerations' names and numbers; any other text is no value of them, not 0.
+TEST(XmlDaAccessRights, NamesNumbersAndTextsThatAreNoValue) {
+    const std::optional<int32_t> none;
+    const std::pair<const char*, std::optional<int32_t>> rights[] = {
+        {"readable", 1}, {"writable", 2},        {"readWritable", 3},   {"3", 3},
+        {"unknown", 0},  {"ReadWritable", none}, {"-2147483649", none}, {"", none},
+    };
+    for (const auto& [text, code] : rights) EXPECT_EQ(AccessRightsFromName(text), code) << text;
+    const std::pair<const char*, std::optional<int32_t>> euTypes[] = {
+        {"analog", 1}, {"enumerated", 2}, {"noEnum", 0}, {"2", 2},
+        {"zz", none},  {"3", none},       {"", none},
+    };
+    for (const auto& [text, code] : euTypes) EXPECT_EQ(EUTypeFromXmlName(text), code) << text;
+    for (const auto& [name, text] : {std::pair{"accessRights", "-2147483649"}, {"euType", "zz"}}) {
+        xmlda::ItemProperty r;
+        r.Name = name;
+        r.Value = Variant(text);
+        const TVelqorItemProperty p = PropertyFromReply(r);
+        EXPECT_EQ(p.Error, kXmlDaInvalidDataType) << name;
+        EXPECT_NE(p.ErrorDetail.find(text), std::string::npos) << name << ": " << p.ErrorDetail;
+    }
 }
 
 TEST(XmlDaServerState, EveryStateHasItsStatusCode) {

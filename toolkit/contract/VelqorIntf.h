@@ -100,6 +100,7 @@ struct tVelqorGroupStateRec {
 struct TVelqorItemProperty {
     int32_t PropertyID = 0;
     int32_t Error = 0;
+    std::string ErrorDetail;  // why, when the code alone cannot say (a value that is no value)
     std::string Description;
     int32_t DataType = 0;
     Variant Value;

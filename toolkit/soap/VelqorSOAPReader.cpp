@@ -138,14 +138,24 @@ double FloatValue(std::string_view text, bool single) {
     return read;
 }
 
-// Base64 text: the alphabet, padding and white space; anything else is not base64.
+// Base64 text: groups of four characters of the alphabet, white space anywhere, and "=" only as
+// the padding of the last group ("QQ==", "QUI="); anything else is not base64, nor is a group
+// cut short.
 void CheckBase64(std::string_view text) {
+    size_t count = 0, padding = 0;
     for (char c : text) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                        (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '=' || c == ' ' ||
-                        c == '\t' || c == '\r' || c == '\n';
-        if (!ok) throw Exception("not base64");
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+        const bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                              (c >= '0' && c <= '9') || c == '+' || c == '/';
+        if (!alphabet && c != '=') throw Exception("not base64");
+        if (c == '=') {
+            if (count % 4 < 2 || ++padding > 2) throw Exception("misplaced padding");
+        } else if (padding > 0) {
+            throw Exception("misplaced padding");
+        }
+        ++count;
     }
+    if (count % 4 != 0) throw Exception("the last group is cut short");
 }
 
 // At most 40 bytes of a text for a message, cut at a character boundary.
@@ -368,19 +378,25 @@ VARTYPE TVelqorSOAPReader::ElementType(dom::XmlNode element, std::string_view& t
     return XSDTypeToVarType(typeName, true);
 }
 
-bool TVelqorSOAPReader::IsNil(dom::XmlNode element) {
-    if (!element) return true;
+bool TVelqorSOAPReader::IsExplicitlyNil(dom::XmlNode element) {
     std::string_view v;
     std::string s;
-    if (XsiAttribute(element, "NULL", v, s) || XsiAttribute(element, "nil", v, s)) {
-        if (v == "1" || SameTextNoCase(v, "true")) return true;
-    }
+    if (XsiAttribute(element, "NULL", v, s) || XsiAttribute(element, "nil", v, s))
+        return v == "1" || SameTextNoCase(v, "true");
+    return false;
+}
+
+bool TVelqorSOAPReader::IsNil(dom::XmlNode element) {
+    if (!element || IsExplicitlyNil(element)) return true;
     return !element.HasChildNodes() && !element.HasAttribute("href");
 }
 
 Variant TVelqorSOAPReader::ReadVariant(dom::XmlNode element) {
     std::string_view typeView;
     VARTYPE kind = ElementType(element, typeView);
+    // An array without entries is an empty array, unless it says it is nil.
+    if ((kind & VT_ARRAY) && !element.ElementChildCount() && !IsExplicitlyNil(element))
+        return ReadVariantArray(element, VARTYPE(kind & ~VT_ARRAY));
     if (IsNil(element)) {
         Variant r = kind == VT_BSTR ? Variant::Str("") : Variant::Null();
         if (typeView == "OPCQuality") {
@@ -393,6 +409,9 @@ Variant TVelqorSOAPReader::ReadVariant(dom::XmlNode element) {
     std::string scratch;
     std::string_view text = element.TextView(scratch);
     const std::string type(typeView);  // typeView may live in scratch_, which reading reuses
+    // The texts of child elements joined are no value of the element's type.
+    if (element.ElementChildCount() != 0)
+        throw EVelqorValueError(ValueErrorText(type, text, "holds elements, not a value"));
     return ReadScalarElement(kind, type, text);
 }
 
@@ -423,8 +442,10 @@ Variant TVelqorSOAPReader::ReadScalar(VARTYPE kind, std::string_view text) {
         case VT_DATE:
             return Variant::Date(XSDDateTimeToDateTime(text));
         case VT_BOOL: {
-            std::string_view t = TrimBlanks(text);
-            return Variant::Bool(t == "true" || t == "1");
+            const std::string_view t = TrimBlanks(text);
+            if (t == "true" || t == "1") return Variant::Bool(true);
+            if (t == "false" || t == "0") return Variant::Bool(false);
+            throw Exception("not a boolean (true, false, 1 or 0)");
         }
         case VT_UI2:
         case VT_UI4:
@@ -451,11 +472,9 @@ Variant TVelqorSOAPReader::ReadVariantArray(dom::XmlNode element, VARTYPE elemen
         } catch (const std::exception& e) {
             throw EVelqorValueError(ValueErrorText("base64Binary", text, e.what()));
         }
-        std::string bytes = Base64Decode(text);
-        return bytes.empty() ? Variant::Null() : Variant::TakeBytes(std::move(bytes));
+        return Variant::TakeBytes(Base64Decode(text));
     }
-    size_t count = element.ElementChildCount();
-    if (count == 0) return Variant::Null();
+    const size_t count = element.ElementChildCount();
     VARTYPE arrayKind =
         elementKind == VT_I8 || elementKind == VT_UI8 ? VARTYPE(VT_BSTR) : elementKind;
     std::vector<Variant> entries;

@@ -73,6 +73,8 @@ class TVelqorSOAPReader : private TNonCopyable {
     // document.
     VARTYPE ElementType(dom::XmlNode element, std::string_view& typeName);
     bool IsNil(dom::XmlNode element);
+    // xsi:nil (or xsi:NULL) "true" or "1".
+    bool IsExplicitlyNil(dom::XmlNode element);
     dom::XmlNode FindChild(dom::XmlNode element, std::string_view name);
     size_t FindChildren(dom::XmlNode element, std::string_view name,
                         std::vector<dom::XmlNode>* list);

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "contract/VelqorIntf.h"
+#include "contract/VelqorMask.h"
 #include "soap/VelqorSOAPEncoding.h"
 #include "xmlda/VelqorXMLDAConvert.h"
 
@@ -61,7 +62,9 @@ TBrowsePage TVelqorXMLDABrowser::ListPage(const TBrowseQuery& query) {
     request.BrowseFilter = query.BrowseType == 1   ? xmlda::browseFilter::branch
                            : query.BrowseType == 2 ? xmlda::browseFilter::item
                                                    : xmlda::browseFilter::all;
-    request.ElementNameFilter = query.NameFilter;
+    // The name mask is matched here, case ignored, as a flat walk matches it: servers match
+    // their filter by rules of their own (some with case), so it is not sent.
+    request.ElementNameFilter.clear();
     request.VendorFilter = vendorFilter_;
     request.ReturnAllProperties = false;
     request.ReturnPropertyValues = true;
@@ -72,7 +75,7 @@ TBrowsePage TVelqorXMLDABrowser::ListPage(const TBrowseQuery& query) {
     TBrowsePage page;
     if (!reply->Elements.empty()) Connection().UpdateClock(reply->BrowseResult.get());
     for (const auto& e : reply->Elements) {
-        if (!e) continue;
+        if (!e || (!query.NameFilter.empty() && !MatchesMask(e->Name, query.NameFilter))) continue;
         TBrowseElement& out = page.Elements.emplace_back();
         out.Entry.Name = e->Name;
         out.Entry.ItemName = e->ItemName;

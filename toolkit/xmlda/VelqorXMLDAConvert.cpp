@@ -43,8 +43,7 @@ int32_t QualityFromBits(xmlda::qualityBits bits) {
         case Q::badOutOfService:
             return kQualityBadOutOfService;
         case Q::badWaitingForInitialData:
-            return kQualityBadConfigurationError;  // reported like badConfigurationError, as this
-                                                   // toolkit always has
+            return 0x20;
         case Q::uncertain:
             return kQualityUncertain;
         case Q::uncertainLastUsableValue:
@@ -86,6 +85,7 @@ int32_t QualityFromName(std::string_view name) {
         {"badLastKnownValue", 0x14},
         {"badCommFailure", 0x18},
         {"badOutOfService", 0x1C},
+        {"badWaitingForInitialData", 0x20},
         {"uncertainLastUsableValue", 0x44},
         {"uncertainSensorNotAccurate", 0x50},
         {"uncertainEUExceeded", 0x54},
@@ -100,16 +100,23 @@ int32_t QualityFromName(std::string_view name) {
     return DecimalOf(name).value_or(kQualityBadConfigurationError);
 }
 
-int32_t EUTypeFromXmlName(std::string_view name) {
-    if (auto n = DecimalOf(name)) return *n == 1 || *n == 2 ? *n : 0;
-    return EUTypeFromName(name);
+std::optional<int32_t> EUTypeFromXmlName(std::string_view name) {
+    if (name == "noEnum") return 0;
+    if (auto n = DecimalOf(name)) {
+        if (*n >= 0 && *n <= 2) return *n;
+        return std::nullopt;
+    }
+    const int32_t type = EUTypeFromName(name);
+    if (type == 0) return std::nullopt;
+    return type;
 }
 
-int32_t AccessRightsFromName(std::string_view name) {
+std::optional<int32_t> AccessRightsFromName(std::string_view name) {
+    if (name == "unknown") return 0;
     if (name == "readable") return 1;
     if (name == "writable") return 2;
     if (name == "readWritable") return 3;
-    return DecimalOf(name).value_or(0);
+    return DecimalOf(name);
 }
 
 int32_t ServerStateFromXml(xmlda::serverState state) {
@@ -199,9 +206,17 @@ TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property) {
     if (!property.ValueError.empty()) {
         // A value that could not be read is no empty value.
         p.Error = kXmlDaInvalidDataType;
+        p.ErrorDetail = property.ValueError;
         p.DataType = -1;
         return p;
     }
+    // A text that names none of the enumeration's values is no value of it.
+    const auto named = [&](std::optional<int32_t> code, const char* what) {
+        if (!code)
+            throw Exception("invalid " + std::string(what) + " value \"" + property.Value.ToText() +
+                            "\"");
+        return *code;
+    };
     try {
         switch (p.PropertyID) {
             case 1:
@@ -215,10 +230,11 @@ TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property) {
                         .ChangeType(VT_I2);
                 break;
             case 5:
-                p.Value = Variant::I4(AccessRightsFromName(property.Value.ToText()));
+                p.Value = Variant::I4(
+                    named(AccessRightsFromName(property.Value.ToText()), "accessRights"));
                 break;
             case 7:
-                p.Value = Variant::I4(EUTypeFromXmlName(property.Value.ToText()));
+                p.Value = Variant::I4(named(EUTypeFromXmlName(property.Value.ToText()), "euType"));
                 break;
             default:
                 p.Value = property.Value;
@@ -242,8 +258,9 @@ TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property) {
                 p.DataType = p.Value.Type();
                 break;
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         p.Error = kXmlDaInvalidDataType;
+        p.ErrorDetail = e.what();
     }
     return p;
 }

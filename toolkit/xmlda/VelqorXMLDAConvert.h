@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,8 +13,7 @@
 
 namespace velqor {
 
-// OPC DA quality code (16 bits in 32) of a qualityBits value; badWaitingForInitialData gives
-// 0x04 like badConfigurationError.
+// OPC DA quality code (16 bits in 32) of a qualityBits value.
 int32_t QualityFromBits(xmlda::qualityBits bits);
 // The whole OPC quality word of a reply's quality record: the quality bits, the limit bits
 // ("low" 1, "high" 2, "constant" 3) and the vendor byte above them. No record reads as good.
@@ -21,11 +21,12 @@ int32_t QualityOf(const xmlda::OPCQuality* quality);
 // Quality code of a quality text (exact, case-sensitive); a decimal text gives its number,
 // anything else 0x04.
 int32_t QualityFromName(std::string_view name);
-// "readable" 1, "writable" 2, "readWritable" 3; a decimal text gives its number; else 0.
-int32_t AccessRightsFromName(std::string_view name);
-// "analog" 1, "enumerated" 2 (the contract's EUTypeFromName), or the code as a decimal text
-// ("1", "2"); else 0.
-int32_t EUTypeFromXmlName(std::string_view name);
+// "unknown" 0, "readable" 1, "writable" 2, "readWritable" 3, or a decimal text that fits 32
+// bits; nullopt for anything else (no access rights at all is not what such a text says).
+std::optional<int32_t> AccessRightsFromName(std::string_view name);
+// "noEnum" 0, "analog" 1, "enumerated" 2 (the contract's EUTypeFromName), or the code as a
+// decimal text ("0", "1", "2"); nullopt for anything else.
+std::optional<int32_t> EUTypeFromXmlName(std::string_view name);
 // Server status code of a serverState value: running 1 .. commFault 6, else 0.
 int32_t ServerStateFromXml(xmlda::serverState state);
 // Error code of a ResultID, any namespace prefix ("opc:E_READONLY") removed first: "" 0
@@ -48,7 +49,7 @@ int32_t DataTypeFromXmlName(std::string_view name);
 // One property of a GetProperties or Browse reply as the toolkit's property object (ID from
 // the name; for a name the table does not know, from a number ending the property's ItemName,
 // then from the description; description, value and data type by ID); a value that cannot be read
-// or converted leaves the property with error 0xC004100A.
+// or converted leaves the property with error 0xC004100A and the reason in its ErrorDetail.
 TVelqorItemProperty PropertyFromReply(const xmlda::ItemProperty& property);
 
 // The toolkit's code for an XML-DA property value of the wrong type ("E_INVALIDDATATYPE").

@@ -93,7 +93,7 @@ const TVelqorItemProperty* PropertyByID(const std::vector<TVelqorItemProperty>& 
 // The EU type a euType property value stands for: its name, or the code the connection has
 // already made of it.
 int32_t EUTypeOfValue(const Variant& v) {
-    if (v.IsString()) return EUTypeFromXmlName(v.RawString());
+    if (v.IsString()) return EUTypeFromXmlName(v.RawString()).value_or(0);
     try {
         if (v.IsNumeric()) {
             int32_t n = v.AsInt32();
@@ -495,11 +495,19 @@ bool TVelqorXMLGroup::Read(TVelqorItemList& items) {
         for (const auto& v : reply->RItemList.front()->Items) {
             TVelqorItemData* item = v ? answered.Take(v->ClientItemHandle) : nullptr;
             if (!item) continue;
-            if (!v->ResultID.empty())
-                results.Failed(*item, ResultCodeFromID(v->ResultID),
-                               ResultDetail(v->ResultID, reply->Errors));
-            else  // a value that could not be read, or none, fails
-                results.Read(*item, UpdateFromItemValue(item->ClientHandle(), *v));
+            const int32_t code = v->ResultID.empty() ? 0 : ResultCodeFromID(v->ResultID);
+            if (code < 0) {
+                results.Failed(*item, code, ResultDetail(v->ResultID, reply->Errors));
+                continue;
+            }
+            // A value that could not be read, or none, fails; a success code (S_CLAMP) is a
+            // note beside the value.
+            ItemUpdate u = UpdateFromItemValue(item->ClientHandle(), *v);
+            const bool read = !(u.Fields & ItemUpdate::kError);
+            results.Read(*item, std::move(u));
+            if (read && code > 0)
+                item->ApplyUpdate(
+                    ItemUpdate::OperationResult(code, ResultDetail(v->ResultID, reply->Errors)));
         }
     }
     // An item the reply did not answer is not good, whatever it held before.

@@ -1,5 +1,6 @@
 #include "soap/dom/VelqorDom.h"
 
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "soap/dom/LibxmlParse.h"
 #include "xmlguard/VelqorXmlGuard.h"
 
 namespace velqor::dom {
@@ -63,25 +65,30 @@ bool AttrValue(const xmlAttr* a, std::string_view& value, std::string& scratch) 
 constexpr char kDoctypeRefused[] =
     "XML documents with a document type declaration are not accepted";
 
+using detail::EnsureLibxml;
+
 struct LoadState {
     bool dtdSeen = false;
 };
 
-void SilentStructuredError(void*, xmlErrorPtr) {}
-
 void RefuseInternalSubset(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
-    static_cast<LoadState*>(ctxt->_private)->dtdSeen = true;
+    static_cast<LoadState*>(detail::ChecksOf(ctxt).owner)->dtdSeen = true;
     xmlStopParser(ctxt);
 }
 
-// libxml2 sets up its globals once, before threads use it side by side.
-void EnsureLibxml() {
-    static const bool ready = [] {
-        xmlInitParser();
-        return true;
-    }();
-    (void)ready;
+// The tree builder's element handlers, with the depth counted.
+void StartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
+                  int nbNamespaces, const xmlChar** namespaces, int nbAttributes, int nbDefaulted,
+                  const xmlChar** attributes) {
+    if (!detail::EnterElement(static_cast<xmlParserCtxtPtr>(ctx))) return;
+    xmlSAX2StartElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes,
+                          nbDefaulted, attributes);
+}
+
+void EndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
+    detail::LeaveElement(static_cast<xmlParserCtxtPtr>(ctx));
+    xmlSAX2EndElementNs(ctx, localname, prefix, uri);
 }
 
 struct CtxtGuard {
@@ -282,16 +289,23 @@ XmlDocument XmlDocument::Load(std::string_view bytes) {
     CtxtGuard g{xmlNewParserCtxt()};
     if (!g.p) throw Exception("XML DOM: cannot create parser");
     LoadState state;
-    g.p->_private = &state;
-    g.p->sax->serror = &SilentStructuredError;
+    detail::ParseChecks checks;
+    checks.owner = &state;
+    detail::WatchErrors(g.p, checks);
     g.p->sax->internalSubset = &RefuseInternalSubset;
-    const int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA |
-                        XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    xmlDoc* doc =
-        xmlCtxtReadMemory(g.p, bytes.data(), int(bytes.size()), nullptr, nullptr, options);
+    g.p->sax->startElementNs = &StartElement;
+    g.p->sax->endElementNs = &EndElement;
+    xmlDoc* doc = xmlCtxtReadMemory(g.p, bytes.data(), int(bytes.size()), nullptr, nullptr,
+                                    detail::ParseOptions());
     if (state.dtdSeen) {
         if (doc) xmlFreeDoc(doc);
         throw EXmlParseError(kDoctypeRefused, g.p->input ? g.p->input->line : 0, 0);
+    }
+    if (const std::string why = detail::Refusal(checks); !why.empty()) {
+        if (doc) xmlFreeDoc(doc);
+        throw EXmlParseError("XML document refused at line " + std::to_string(checks.line) +
+                                 ", column " + std::to_string(checks.column) + ": " + why,
+                             checks.line, checks.column);
     }
     if (!doc || !g.p->wellFormed) {
         if (doc) xmlFreeDoc(doc);

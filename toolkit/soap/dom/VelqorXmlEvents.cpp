@@ -7,6 +7,7 @@
 #include <exception>
 #include <vector>
 
+#include "soap/dom/LibxmlParse.h"
 #include "xmlguard/VelqorXmlGuard.h"
 
 namespace velqor::dom {
@@ -43,12 +44,11 @@ struct Session {
     }
 };
 
-Session& Of(void* ctx) {
-    return *static_cast<Session*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
-}
+Session& Of(void* ctx) { return *static_cast<Session*>(detail::ChecksOf(ctx).owner); }
 
 void OnStart(void* ctx, const xmlChar* localname, const xmlChar*, const xmlChar* uri, int,
              const xmlChar**, int nbAttributes, int, const xmlChar** attrs) {
+    if (!detail::EnterElement(static_cast<xmlParserCtxtPtr>(ctx))) return;
     Session& s = Of(ctx);
     s.attributes.clear();
     for (int i = 0; i < nbAttributes; ++i) {
@@ -64,6 +64,7 @@ void OnStart(void* ctx, const xmlChar* localname, const xmlChar*, const xmlChar*
 }
 
 void OnEnd(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
+    detail::LeaveElement(static_cast<xmlParserCtxtPtr>(ctx));
     Session& s = Of(ctx);
     s.Call([&] { return s.handler.EndElement(); });
 }
@@ -88,19 +89,12 @@ void OnDoctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
     xmlStopParser(s.ctxt);
 }
 
-void Silent(void*, xmlErrorPtr) {}
-
 }  // namespace
 
 XmlEventResult ParseEvents(std::string_view bytes, XmlEventHandler& handler) {
     if (bytes.size() > size_t(INT_MAX) || !xmlguard::ScanMarkup(bytes).ok)
         return XmlEventResult::Refused;
-    // libxml2 sets up its globals once, before threads parse side by side.
-    static const bool ready = [] {
-        xmlInitParser();
-        return true;
-    }();
-    (void)ready;
+    detail::EnsureLibxml();
     xmlSAXHandler sax;
     std::memset(&sax, 0, sizeof sax);
     sax.initialized = XML_SAX2_MAGIC;
@@ -112,18 +106,18 @@ XmlEventResult ParseEvents(std::string_view bytes, XmlEventHandler& handler) {
     sax.comment = &OnComment;
     sax.processingInstruction = &OnPI;
     sax.internalSubset = &OnDoctype;
-    sax.serror = &Silent;
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt) throw std::bad_alloc();
     // The handler table is copied into the context, which owns it from here on.
     std::memcpy(ctxt->sax, &sax, sizeof sax);
     Session s(handler, ctxt);
-    ctxt->_private = &s;
-    const int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA |
-                        XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    xmlDoc* doc =
-        xmlCtxtReadMemory(ctxt, bytes.data(), int(bytes.size()), nullptr, nullptr, options);
-    const bool wellFormed = ctxt->wellFormed != 0;
+    detail::ParseChecks checks;
+    checks.owner = &s;
+    detail::WatchErrors(ctxt, checks);
+    xmlDoc* doc = xmlCtxtReadMemory(ctxt, bytes.data(), int(bytes.size()), nullptr, nullptr,
+                                    detail::ParseOptions());
+    // Refused alike by the DOM loader: too deep, or a prefix no declaration binds.
+    const bool wellFormed = ctxt->wellFormed != 0 && detail::Refusal(checks).empty();
     if (doc) xmlFreeDoc(doc);
     xmlFreeParserCtxt(ctxt);
     if (s.error) std::rethrow_exception(s.error);
