@@ -473,10 +473,18 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
         WatchPrinter printer(s.out, w.format);
         int64_t printed = 0;
         bool done = false;
+        bool failedUpdates = false;  // values the server failed or that could not be read
         session.Server().OnDatachange = [&](TVelqorServer*, const TVelqorItemList& items) {
             for (TVelqorItemData* d : items) {
                 if (done) return;
-                printer.Print(*static_cast<TVelqorItem*>(d));
+                const auto& item = *static_cast<TVelqorItem*>(d);
+                printer.Print(item);
+                // A link that is down (the subscription being made again) loses no item of
+                // its own; an item the server failed, or a value that could not be read, does.
+                const int32_t status = item.Quality() & 0xFC;
+                if (item.Error() < 0 && status != kQualityBadNotConnected &&
+                    status != kQualityBadOutOfService)
+                    failedUpdates = true;
                 if (w.count > 0 && ++printed >= w.count) done = true;
             }
         };
@@ -549,7 +557,7 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
             throw Exception("the subscription is lost for good" +
                             (lostReason.empty() ? std::string() : ": " + lostReason) +
                             "; no more values will come");
-        return rc;
+        return failedUpdates ? kExitItemErrors : rc;
     });
 }
 
