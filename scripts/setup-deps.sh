@@ -8,8 +8,7 @@ packages=(
   libxml2-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libcpp-httplib-dev libcli11-dev
   nlohmann-json3-dev
   qt6-base-dev xvfb xauth
-  clang clang-format libclang-rt-14-dev openssl curl
-  nlohmann-json3-dev
+  clang clang-format libclang-rt-14-dev openssl curl python3
   dpkg-dev man-db bash-completion desktop-file-utils
 )
 missing=()

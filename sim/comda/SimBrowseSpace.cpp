@@ -185,7 +185,8 @@ HRESULT BrowseSpacePart::BrowseOPCItemIDs(OPCBROWSETYPE filterType, LPCWSTR crit
         // no branches
     } else if (filterType == OPC_FLAT || flat) {
         // Every item below the position, by full ID (the filter applies to that ID); refused
-        // branches keep their items to themselves.
+        // branches keep their items to themselves, without a word, as a server's flat list
+        // may. A flat space has no branches to refuse.
         std::vector<int> pending{position_};
         while (!pending.empty()) {
             int n = pending.back();
@@ -196,7 +197,7 @@ HRESULT BrowseSpacePart::BrowseOPCItemIDs(OPCBROWSETYPE filterType, LPCWSTR crit
                     names.push_back(com::Utf8ToUtf16(node.id));
                 continue;
             }
-            if (n != position_ && Refused(*faults, node.id)) continue;
+            if (n != position_ && !flat && Refused(*faults, node.id)) continue;
             pending.insert(pending.end(), node.children.rbegin(), node.children.rend());
         }
     } else {

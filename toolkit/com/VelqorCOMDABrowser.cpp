@@ -181,13 +181,9 @@ class ELostPosition : public EOPCBrowserException {
 
 }  // namespace
 
-void TVelqorCOMDABrowser::WalkBelow(std::vector<TVelqorBrowseItem>& into, int depth) {
-    std::vector<TVelqorBrowseItem> branches, leaves;
+void TVelqorCOMDABrowser::WalkBranches(std::vector<TVelqorBrowseItem>& into, int depth) {
+    std::vector<TVelqorBrowseItem> branches;
     ListKind(OPC_BRANCH, {}, branches);
-    if (browseType_ != 1) ListKind(OPC_LEAF, {}, leaves);
-    auto wanted = [this](const TVelqorBrowseItem& e) {
-        return filterCriteria_.empty() || MatchesMask(e.ItemName, filterCriteria_);
-    };
     auto up = [this] {
         try {
             BrowserCheck(Connection(), Change(OPC_BROWSE_UP, ""));
@@ -197,7 +193,7 @@ void TVelqorCOMDABrowser::WalkBelow(std::vector<TVelqorBrowseItem>& into, int de
         path_.pop_back();
     };
     for (const auto& b : branches) {
-        if (browseType_ == 1 && wanted(b)) into.push_back(b);
+        into.push_back(b);
         if (!visited_.insert(b.ItemName).second) continue;  // reached again by another path
         if (depth + 1 >= TVelqorBrowserCore::kMaxWalkDepth)
             throw EBrowseLimit("Browse: the flat walk reached " +
@@ -212,7 +208,7 @@ void TVelqorCOMDABrowser::WalkBelow(std::vector<TVelqorBrowseItem>& into, int de
         path_.push_back(b.Name);
         listingAt_ = b.ItemName;
         try {
-            WalkBelow(into, depth + 1);
+            WalkBranches(into, depth + 1);
         } catch (const ELostPosition&) {
             throw;
         } catch (const EBrowseLimit&) {
@@ -223,8 +219,6 @@ void TVelqorCOMDABrowser::WalkBelow(std::vector<TVelqorBrowseItem>& into, int de
         }
         up();
     }
-    for (auto& l : leaves)
-        if (wanted(l)) into.push_back(std::move(l));
 }
 
 bool TVelqorCOMDABrowser::Browse(bool flat) {
@@ -236,11 +230,15 @@ bool TVelqorCOMDABrowser::Browse(bool flat) {
     if (Organization() == OPC_NS_FLAT) {
         ListKind(OPC_FLAT, filterCriteria_, found);
     } else if (flat) {
+        // The items come from the server's own flat list, by ID in one call; the branches from
+        // a walk, which also finds the branches that list leaves out.
+        std::vector<TVelqorBrowseItem> items, branches;
+        ListKind(OPC_FLAT, {}, items);
         const TVelqorBrowseItem start = current_;
         const std::vector<std::string> startPath = path_;
         visited_ = {start.ItemName};
         try {
-            WalkBelow(found, 0);
+            WalkBranches(branches, 0);
         } catch (const ELostPosition&) {
             visited_.clear();
             if (MoveTo(start)) path_ = startPath;  // back where the walk began, if it can be
@@ -250,6 +248,9 @@ bool TVelqorCOMDABrowser::Browse(bool flat) {
             throw;
         }
         visited_.clear();
+        for (auto& e : browseType_ == 1 ? branches : items)
+            if (filterCriteria_.empty() || MatchesMask(e.ItemName, filterCriteria_))
+                found.push_back(std::move(e));
     } else {
         if (browseType_ == 1 || browseType_ == 3) ListKind(OPC_BRANCH, {}, found);
         if (browseType_ == 2 || browseType_ == 3) ListKind(OPC_LEAF, filterCriteria_, found);

@@ -46,13 +46,13 @@ class TVelqorCOMDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     TVelqorBrowseItem* Position() override { return &current_; }
     void SetFilter(int32_t browseType, int32_t accessRights, int32_t datatype,
                    const std::string& filter) override;
-    // Lists the position's branches and leaves; on a flat server, every item by ID. Flat on a
-    // hierarchical server, walks the tree below the position (the server's own flat listing
-    // cannot tell a branch it left out), keeping the items (or, with only branches asked for,
-    // the branches) whose item ID matches the filter as a mask, and comes back to the position.
-    // A branch that cannot be entered or listed is named in Gaps and the walk goes on, as is an
-    // item whose ID the server does not give. Always true; a failed listing of the position
-    // itself raises, leaving the list as it was.
+    // Lists the position's branches and leaves (a leaf whose ID the server does not give is
+    // named in Gaps); on a flat server, every item by ID. Flat on a hierarchical server: the
+    // items of the server's flat list below the position, or, with only branches asked for, the
+    // branches below it, whose item ID matches the filter as a mask. Either way the branches
+    // are walked and the position is kept: a branch that cannot be entered or listed is named
+    // in Gaps (the server's flat list does not tell that it left it out). Always true; a failed
+    // listing of the position itself raises, leaving the list as it was.
     bool Browse(bool flat) override;
     void SetBrowseList(TVelqorBrowseItems* list) override { browseList_ = list; }
     std::vector<std::string> Gaps() override { return gaps_; }
@@ -70,8 +70,8 @@ class TVelqorCOMDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     std::string ItemIDOf(const std::string& name);  // empty when the server has none
     std::string JoinedPath(const std::string& name = {}) const;
     bool Walk(const TVelqorBrowseItem& item);
-    // The flat walk from the server's position, depth levels below where it started.
-    void WalkBelow(std::vector<TVelqorBrowseItem>& into, int depth);
+    // Every branch below the server's position, depth levels below where the walk started.
+    void WalkBranches(std::vector<TVelqorBrowseItem>& into, int depth);
 
     int32_t accessFilter_ = 0;
     VARTYPE datatypeFilter_ = VT_EMPTY;
