@@ -79,12 +79,14 @@ void TForm1::RememberBrowsePosition() {
 void TForm1::ReturnToBrowsePosition() {
     auto at = Settings().BrowsePosition(QString::fromStdString(OPCServer->ServerName()));
     if (!at || at->ItemName.empty()) return;
+    // The branch may be gone: browsing starts at the root then.
+    bool there = false;
     try {
         RunBusy("Returning to the last browse position...",
-                [&] { OPCServer->Browser().MoveTo(*at); });
+                [&] { there = OPCServer->Browser().MoveTo(*at); });
     } catch (const std::exception&) {
-        // The branch may be gone: browsing starts at the root then.
     }
+    if (!there) OPCServer->Browser().MoveToRoot();
 }
 
 // ---- sessions --------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "LiveSimWindow.h"
 #include "SessionFile.h"
 #include "VelqorDlgBrowse.h"
+#include "WindowSettings.h"
 
 using namespace velqor;
 
@@ -142,7 +143,12 @@ TEST_F(LiveSession, StartSessionReopenAtStartAndTheBrowsePositionPerServer) {
     form->show();
     ASSERT_TRUE(apptest::ProcessUntil([&] { return form->OPCServer->Active(); }));
     EXPECT_EQ(CaptureSession(*form->OPCServer), saved);
-    Browse(*form, [&](TVelqorDlgBrowse* dlg) { EXPECT_EQ(dlg->ePath->text(), left); });
+    // Back always leads out of a resumed position (to the root: the way there is not known).
+    Browse(*form, [&](TVelqorDlgBrowse* dlg) {
+        EXPECT_EQ(dlg->ePath->text(), left);
+        dlg->bBack->click();
+        EXPECT_EQ(dlg->ListView->findItems("Plant", Qt::MatchExactly).size(), 1);
+    });
     EXPECT_FALSE(form->ReopenSession1->isChecked());
     form.reset();
 
@@ -156,6 +162,20 @@ TEST_F(LiveSession, StartSessionReopenAtStartAndTheBrowsePositionPerServer) {
     EXPECT_TRUE(form->ReopenSession1->isChecked());
     ASSERT_TRUE(apptest::ProcessUntil([&] { return form->OPCServer->Active(); }));
     EXPECT_EQ(CaptureSession(*form->OPCServer), saved);
+    EXPECT_TRUE(apptest::Recorded().errors.empty()) << apptest::Recorded().errors[0];
+
+    // A remembered branch that is gone: browsing starts at the root, without an error.
+    const QString server = QString::fromStdString(form->OPCServer->ServerName());
+    form.reset();
+    TVelqorBrowseItem gone;
+    gone.ItemName = "No/Such/Branch";
+    WindowSettings(IniMemory(prog.path(), "tagscope", conf.path()).WritePath())
+        .SaveBrowsePosition(server, gone);
+    form = NewWindow();
+    ASSERT_TRUE(apptest::ProcessUntil([&] { return form->OPCServer->Active(); }));
+    Browse(*form, [&](TVelqorDlgBrowse* dlg) {
+        EXPECT_EQ(dlg->ListView->findItems("Plant", Qt::MatchExactly).size(), 1);
+    });
     EXPECT_TRUE(apptest::Recorded().errors.empty()) << apptest::Recorded().errors[0];
 }
 

@@ -160,7 +160,11 @@ TEST_F(XmlDaBrowserTest, MoveToJumpsForgetsTheStackAndSkipsTheSamePosition) {
     EXPECT_TRUE(browser->MoveTo(pump));
     EXPECT_EQ(Names(list), (std::vector<std::string>{"Speed", "Running", "Mode", "Command"}));
     EXPECT_EQ(browser->Position()->ItemName, "Plant/Area2/Pump1");
-    EXPECT_FALSE(browser->MoveUp());  // the stack went with the jump
+    // The stack went with the jump: up leads to the root, never nowhere.
+    EXPECT_TRUE(browser->MoveUp());
+    EXPECT_TRUE(browser->Position()->ItemName.empty());
+    EXPECT_FALSE(browser->MoveUp());
+    EXPECT_TRUE(browser->MoveTo(pump));
 
     const size_t before = sim.requestCount();
     EXPECT_TRUE(browser->MoveTo(pump));  // already there

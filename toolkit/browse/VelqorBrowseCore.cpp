@@ -139,7 +139,9 @@ bool TVelqorBrowserCore::MoveToRoot() {
 }
 
 bool TVelqorBrowserCore::MoveUp() {
-    if (current_.CombinedID().empty() || history_.empty()) return false;
+    if (current_.CombinedID().empty()) return false;
+    // A position reached by a jump has no way back recorded; the root is always above it.
+    if (history_.empty()) return MoveToRoot();
     target_ = std::move(history_.back());
     history_.pop_back();
     current_ = target_;

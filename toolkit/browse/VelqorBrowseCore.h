@@ -94,7 +94,9 @@ class TVelqorBrowserCore : public IVelqorBrowser {
     bool MoveDown(const TVelqorBrowseItem& item) override;
     bool MoveTo(const TVelqorBrowseItem& item) override;
     bool MoveToRoot() override;
-    bool MoveUp() override;  // false at the root or with nothing to go back to
+    // Back to where the last move came from; to the root from a position reached by a jump.
+    // False at the root.
+    bool MoveUp() override;
     TVelqorBrowseItem* Position() override { return &current_; }
     void SetFilter(int32_t browseType, int32_t accessRights, int32_t datatype,
                    const std::string& filter) override;
