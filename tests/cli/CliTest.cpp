@@ -204,9 +204,9 @@ TEST_F(CliTest, ServerFailuresAreToldInTheServersWords) {
     EXPECT_EQ(read.exitCode, 3) << read.out;
     EXPECT_EQ(read.out, "Static/Int\terror: " + words + "\n");
     // Changes that could not be read are printed with the reason, and fail the watch.
-    Result watch = Cli({"watch", "Velqor.SimDA10.1", "Plant/Area1/Tank1/Level", "--rate", "100",
-                        "--count", "2"},
-                       {"VELQOR_COMSIM_FAULTS=bad-stream"});
+    Result watch = Cli(
+        {"watch", "Velqor.SimDA10.1", "Plant/Area1/Tank1/Level", "--rate", "100", "--count", "2"},
+        {"VELQOR_COMSIM_FAULTS=bad-stream"});
     EXPECT_EQ(watch.exitCode, 3) << watch.out << watch.err;
     EXPECT_NE(watch.out.find("wrong result from OPC Server (IAdviseSink::OnDataChange)"),
               std::string::npos)
