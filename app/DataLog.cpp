@@ -41,7 +41,7 @@ void DataLog::Record(const TVelqorItemList& items) {
         auto* item = static_cast<TVelqorItem*>(d);
         TVelqorGroup* g = item->Group();
         if (!g || g->ID() != groupID_) continue;
-        rows += DataChangeCsvRow(now, *item);
+        AppendDataChangeCsvRow(rows, now, *item, dates_);
         ++count;
     }
     if (count == 0) return;

@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "contract/VelqorTexts.h"
 #include "model/Velqor.h"
 
 class DataLog {
@@ -33,5 +34,6 @@ class DataLog {
     QFile file_;
     int32_t groupID_ = -1;  // the logged group's running ID: never reused by another group
     int64_t rows_ = 0;
+    velqor::TDateTexts dates_;
     QString failure_;
 };

@@ -105,36 +105,44 @@ class WatchPrinter {
     WatchPrinter(std::ostream& out, std::string format) : out_(out), format_(std::move(format)) {
         if (format_ == "csv") out_ << DataChangeCsvHeader() << std::flush;
     }
-    void Print(const TVelqorItem& item) {
-        const double now = Now();
+    // Adds an item's change to the batch under way; now is when the batch arrived.
+    void Print(const TVelqorItem& item, double now) {
         const std::string quality = QualityText(item.Quality());
         const std::string code = QualityCode(item.Quality());
         // Machines get one fixed date form and unambiguous arrays; people get the usual texts.
         if (format_ == "csv") {
-            out_ << DataChangeCsvRow(now, item);
+            AppendDataChangeCsvRow(batch_, now, item, machineDates_);
         } else if (format_ == "jsonl") {
             const double stamp = item.TimeStamp();
-            out_ << "{\"time\":" << JsonString(MachineDateText(now))
-                 << ",\"item\":" << JsonString(item.ItemID())
-                 << ",\"value\":" << JsonValue(item.Value())
-                 << ",\"quality\":" << JsonString(quality)
-                 << ",\"quality_code\":" << (item.Quality() & 0xFFFF)
-                 << ",\"timestamp\":" << (stamp == 0 ? "null" : JsonString(MachineDateText(stamp)));
-            if (item.Error() != 0) out_ << ",\"error\":" << JsonString(ErrorOf(item));
-            out_ << "}\n";
+            batch_ +=
+                "{\"time\":" + JsonString(machineDates_.Of(now)) +
+                ",\"item\":" + JsonString(item.ItemID()) + ",\"value\":" + JsonValue(item.Value()) +
+                ",\"quality\":" + JsonString(quality) +
+                ",\"quality_code\":" + std::to_string(item.Quality() & 0xFFFF) + ",\"timestamp\":" +
+                (stamp == 0 ? std::string("null") : JsonString(machineDates_.Of(stamp)));
+            if (item.Error() != 0) batch_ += ",\"error\":" + JsonString(ErrorOf(item));
+            batch_ += "}\n";
         } else {
-            out_ << DateText(now) << "  " << HumanText(item.ItemID()) << "  "
-                 << HumanText(ValueOf(item)) << "  " << quality << " (" << code << ")  "
-                 << DateText(item.TimeStamp());
-            if (item.Error() != 0) out_ << "  " << HumanText(ErrorOf(item));
-            out_ << '\n';
+            batch_ += humanDates_.Of(now) + "  " + HumanText(item.ItemID()) + "  " +
+                      HumanText(ValueOf(item)) + "  " + quality + " (" + code + ")  " +
+                      humanDates_.Of(item.TimeStamp());
+            if (item.Error() != 0) batch_ += "  " + HumanText(ErrorOf(item));
+            batch_ += '\n';
         }
-        out_.flush();  // each change as it arrives, also into a pipe
+    }
+    // Writes the batch at once, also into a pipe or a file that someone follows.
+    void Flush() {
+        if (batch_.empty()) return;
+        out_.write(batch_.data(), std::streamsize(batch_.size()));
+        out_.flush();
+        batch_.clear();
     }
 
   private:
     std::ostream& out_;
     std::string format_;
+    std::string batch_;
+    TDateTexts machineDates_{MachineDateText}, humanDates_{DateText};
 };
 
 }  // namespace
@@ -475,10 +483,15 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
         bool done = false;
         bool failedUpdates = false;  // values the server failed or that could not be read
         session.Server().OnDatachange = [&](TVelqorServer*, const TVelqorItemList& items) {
+            const double now = Now();
+            struct FlushAtEnd {
+                WatchPrinter& printer;
+                ~FlushAtEnd() { printer.Flush(); }
+            } flush{printer};
             for (TVelqorItemData* d : items) {
                 if (done) return;
                 const auto& item = *static_cast<TVelqorItem*>(d);
-                printer.Print(item);
+                printer.Print(item, now);
                 // A link that is down (the subscription being made again) loses no item of
                 // its own; an item the server failed, or a value that could not be read, does.
                 const int32_t status = item.Quality() & 0xFC;

@@ -105,6 +105,13 @@ TEST(CliFormat, JsonValuesByKind) {
     EXPECT_EQ(MachineDateText(0), "");
 }
 
+// The kept texts are those of their own dates, whatever order the dates come in.
+TEST(CliFormat, RememberedDateTextsBelongToTheirDates) {
+    TDateTexts dates;
+    for (double dt : {-1.0, 46000.5, 46000.5, 46001.25, 46000.5, -1.0, 46001.25, 0.0, 46002.0})
+        EXPECT_EQ(dates.Of(dt), MachineDateText(dt)) << dt;
+}
+
 TEST(CliFormat, HumanTextKeepsServerTextsOnTheirLine) {
     const std::pair<std::string, std::string> rows[] = {
         {"plain text, \xc3\xa4\xe2\x82\xac", "plain text, \xc3\xa4\xe2\x82\xac"},

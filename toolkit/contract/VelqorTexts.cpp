@@ -275,10 +275,30 @@ std::string CsvField(std::string_view text) {
 
 std::string DataChangeCsvHeader() { return "time,item,value,quality,quality_code,timestamp\n"; }
 
-std::string DataChangeCsvRow(double now, const TVelqorItemData& item) {
-    return MachineDateText(now) + ',' + CsvField(item.ItemID()) + ',' +
-           CsvField(CsvValueText(item.Value())) + ',' + CsvField(QualityText(item.Quality())) +
-           ',' + QualityCode(item.Quality()) + ',' + MachineDateText(item.TimeStamp()) + '\n';
+const std::string& TDateTexts::Of(double dt) {
+    for (int i = 0; i < 2; ++i)
+        if (dates_[i] == dt) return texts_[i];
+    const int slot = next_;
+    next_ ^= 1;
+    dates_[slot] = dt;
+    texts_[slot] = format_(dt);
+    return texts_[slot];
+}
+
+void AppendDataChangeCsvRow(std::string& out, double now, const TVelqorItemData& item,
+                            TDateTexts& dates) {
+    out += dates.Of(now);
+    out += ',';
+    out += CsvField(item.ItemID());
+    out += ',';
+    out += CsvField(CsvValueText(item.Value()));
+    out += ',';
+    out += CsvField(QualityText(item.Quality()));
+    out += ',';
+    out += QualityCode(item.Quality());
+    out += ',';
+    out += dates.Of(item.TimeStamp());
+    out += '\n';
 }
 
 Variant ValueFromText(const std::string& text, int32_t vt) {

@@ -3,6 +3,7 @@
 // the desktop program word and write things the same way.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -56,9 +57,26 @@ std::string HumanText(std::string_view text);
 // A CSV field (RFC 4180): quoted when it holds a comma, a quote, CR or LF, quotes doubled.
 std::string CsvField(std::string_view text);
 
+// Date texts of one layout, with the last two made kept: the values of one data change share
+// the time they arrived and mostly their timestamp, and turning a local time into text is what
+// a line of output costs most.
+class TDateTexts {
+  public:
+    explicit TDateTexts(std::string (*format)(double) = MachineDateText) : format_(format) {}
+    const std::string& Of(double dt);
+
+  private:
+    std::string (*format_)(double);
+    double dates_[2] = {std::nan(""), std::nan("")};  // matches no date
+    std::string texts_[2];
+    int next_ = 0;
+};
+
 // The data-change log as CSV: its header line, and one line per change of an item (the time it
-// was received, item, value, quality, quality code, the server's timestamp), each with "\n".
+// was received, item, value, quality, quality code, the server's timestamp), each with "\n",
+// appended to out. dates makes the machine date texts.
 std::string DataChangeCsvHeader();
-std::string DataChangeCsvRow(double now, const TVelqorItemData& item);
+void AppendDataChangeCsvRow(std::string& out, double now, const TVelqorItemData& item,
+                            TDateTexts& dates);
 
 }  // namespace velqor
