@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "BusyCall.h"
@@ -64,7 +65,20 @@ TWriteValueDlg::TWriteValueDlg(std::vector<TVelqorItem*> items, QWidget* parent)
                             : QString());
     if (items_.size() == 1) eValue->setText(QString::fromStdString(items_[0]->ValueText()));
     eValue->selectAll();
+    // Typing goes to the value, and Enter writes what was typed.
+    eValue->setFocus();
+    Results->setFocusPolicy(Qt::ClickFocus);
+    // The items stay live while the dialog is open: their current values follow.
+    auto* refresh = new QTimer(this);
+    connect(refresh, &QTimer::timeout, this, [this] { ShowValues(); });
+    refresh->start(250);
     resize(560, 160 + 24 * int(std::min<size_t>(items_.size(), 10)));
+}
+
+void TWriteValueDlg::ShowValues() {
+    for (int r = 0; r < int(items_.size()); ++r)
+        if (QTableWidgetItem* cell = Results->item(r, colValue))
+            cell->setText(QString::fromStdString(items_[size_t(r)]->ValueText()));
 }
 
 int32_t TWriteValueDlg::TypeOf(const TVelqorItem& item) {

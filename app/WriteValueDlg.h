@@ -1,7 +1,8 @@
 // "Write Value...": writes one typed value to one item or to several selected items of a group.
 // The dialog shows the items, their canonical data type and current value, checks the typed
-// text against each item's type (arrays as a list "1;2;3"), writes synchronously through the
-// busy path and shows each item's result in its table.
+// text against each item's type (arrays as a list "1;2;3", truth values as true/false/1/0),
+// writes synchronously through the busy path and shows each item's result in its table. The
+// typed value has the focus; the current values follow the items while the dialog is open.
 #pragma once
 
 #include <QDialog>
@@ -38,6 +39,7 @@ class TWriteValueDlg : public QDialog {
 
   private:
     void ShowItems();
+    void ShowValues();  // the items' current values, as they change
     std::vector<velqor::TVelqorItem*> items_;
 };
 

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTableWidget>
+#include <QTest>
 
 #include "ItemPropertiesDlg.h"
 #include "LiveSimWindow.h"
@@ -57,8 +58,10 @@ void WriteThroughDialog(TForm1& form, const std::vector<int>& rows, const QStrin
     bool ran = false;
     apptest::WhenDialog<TWriteValueDlg>([&](TWriteValueDlg* dlg) {
         EXPECT_EQ(dlg->Results->rowCount(), int(rows.size()));
-        dlg->eValue->setText(text);
-        dlg->bWrite->click();
+        // As a user does it: type (over the value offered) and press Enter.
+        ASSERT_EQ(dlg->focusWidget(), dlg->eValue);
+        QTest::keyClicks(dlg->eValue, text);
+        QTest::keyClick(dlg->eValue, Qt::Key_Return);
         check(dlg);
         ran = true;
         dlg->reject();
@@ -68,8 +71,8 @@ void WriteThroughDialog(TForm1& form, const std::vector<int>& rows, const QStrin
 }
 
 TEST_F(LiveItems, WriteValueRoundTripsScalarsArraysAndReportsRefusals) {
-    AddGroupWith("W",
-                 {"Writable/Double", "Writable/Arrays/ArrayOfInt", "Writable/Int", "Static/Int"});
+    AddGroupWith("W", {"Writable/Double", "Writable/Arrays/ArrayOfInt", "Writable/Int",
+                       "Static/Int", "Writable/Boolean"});
     const struct {
         std::vector<const char*> ids;
         const char* input;
@@ -81,6 +84,8 @@ TEST_F(LiveItems, WriteValueRoundTripsScalarsArraysAndReportsRefusals) {
         {{"Writable/Int"}, "abc", {"\"abc\" is not a valid I4 value"}, ""},
         {{"Static/Int"}, "5", {""}, ""},  // read-only: the server's refusal, not "ok"
         {{"Writable/Double", "Writable/Int"}, "7", {"ok", "ok"}, "7"},
+        {{"Writable/Boolean"}, "7", {"\"7\" is not a valid BOOL value"}, ""},
+        {{"Writable/Boolean"}, "true", {"ok"}, "True"},
     };
     for (const auto& c : cases) {
         std::vector<int> rows;
@@ -96,6 +101,11 @@ TEST_F(LiveItems, WriteValueRoundTripsScalarsArraysAndReportsRefusals) {
                     EXPECT_TRUE(!result.isEmpty() && result != "ok")
                         << c.ids[i] << ": " << result.toStdString();
             }
+            // The current value follows the write while the dialog is open.
+            if (*c.shown)
+                EXPECT_TRUE(apptest::ProcessUntil([&] {
+                    return dlg->Results->item(0, 2)->text() == c.shown;
+                })) << dlg->Results->item(0, 2)->text().toStdString();
         });
         if (*c.shown) {
             for (int r : rows)

@@ -301,6 +301,22 @@ void AppendDataChangeCsvRow(std::string& out, double now, const TVelqorItemData&
     out += '\n';
 }
 
+namespace {
+
+// What a person types for a truth value: true or false, 1 or 0, in any case and with blanks
+// around. Anything else is refused: a general conversion would read "7" or "yes" as true.
+Variant TypedText(const std::string& text, VARTYPE vt) {
+    if (vt != VT_BOOL) return Variant::Str(text).ChangeType(vt);
+    std::string t;
+    for (char c : text)
+        if (c != ' ' && c != '\t') t += char(std::tolower(static_cast<unsigned char>(c)));
+    if (t == "true" || t == "1") return Variant::Bool(true);
+    if (t == "false" || t == "0") return Variant::Bool(false);
+    throw EVariantError("\"" + text + "\" is no truth value (true, false, 1 or 0)");
+}
+
+}  // namespace
+
 Variant ValueFromText(const std::string& text, int32_t vt) {
     if (vt == VT_EMPTY) return Variant::Str(text);
     if (vt & VT_ARRAY) {
@@ -310,12 +326,12 @@ Variant ValueFromText(const std::string& text, int32_t vt) {
         while (start < text.size()) {
             size_t end = text.find(';', start);
             if (end == std::string::npos) end = text.size();
-            elements.push_back(Variant::Str(text.substr(start, end - start)).ChangeType(element));
+            elements.push_back(TypedText(text.substr(start, end - start), element));
             start = end + 1;
         }
         return Variant::Array(element, std::move(elements));
     }
-    return Variant::Str(text).ChangeType(VARTYPE(vt));
+    return TypedText(text, VARTYPE(vt));
 }
 
 }  // namespace velqor

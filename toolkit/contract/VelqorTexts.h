@@ -32,8 +32,8 @@ std::string QualityText(int32_t quality);
 std::string QualityCode(int32_t quality);
 
 // A typed value from text: converted to the variant type vt (a text as it is for VT_EMPTY);
-// arrays from their elements separated by ";" ("1;2;3", a trailing ";" allowed). Raises
-// EVariantError when a text does not convert.
+// arrays from their elements separated by ";" ("1;2;3", a trailing ";" allowed); a truth value
+// only from true, false, 1 or 0. Raises EVariantError when a text does not convert.
 Variant ValueFromText(const std::string& text, int32_t vt);
 
 // A JSON string literal (quotes included); control characters escaped, invalid UTF-8 replaced
