@@ -57,8 +57,8 @@ std::string DateText(double dt) {
 // A value's text for people: the toolkit's text, with dates (also inside arrays) in DateText's
 // layout; arrays as "1;2;".
 std::string HumanValueText(const Variant& v) {
-    if (v.Type() == VT_DATE) return DateText(v.RawDouble());
-    if (!v.IsArray() || v.Type() == (VT_ARRAY | VT_UI1)) return ValueTextOf(v);
+    if (v.Type() == velqor::VT_DATE) return DateText(v.RawDouble());
+    if (!v.IsArray() || v.Type() == (velqor::VT_ARRAY | velqor::VT_UI1)) return ValueTextOf(v);
     std::string text;
     for (const Variant& e : v.ArrayData().Elements)
         text += e.IsArray() ? "<" + HumanValueText(e) + ">" : HumanValueText(e) + ";";
@@ -331,8 +331,9 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
                 } else if (values) {
                     std::string v;
                     try {
-                        v = p.Value.IsArray() || p.Value.Type() == VT_DATE ? HumanValueText(p.Value)
-                                                                           : p.Value.ToText();
+                        v = p.Value.IsArray() || p.Value.Type() == velqor::VT_DATE
+                                ? HumanValueText(p.Value)
+                                : p.Value.ToText();
                     } catch (const std::exception&) {
                         v = "(no text)";
                     }
