@@ -27,6 +27,7 @@
 #include <algorithm>
 
 #include "BusyCall.h"
+#include "ConnectionSettingsDlg.h"
 #include "ErrorDisplay.h"
 #include "ItemPropertiesDlg.h"
 #include "OPCGroupDlg.h"
@@ -36,6 +37,7 @@
 #include "WindowSettings.h"
 #include "WriteValueDlg.h"
 #include "contract/VelqorDateTime.h"
+#include "contract/VelqorParams.h"
 #include "model/VelqorServerList.h"
 #include "uMainExport.h"
 
@@ -187,6 +189,9 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
                                              QLineEdit::Normal, QString(), &ok);
         if (ok) name = text;
         return ok;
+    };
+    AskConnectionOptions = [this](const QString& name, ConnectionOptions& options) {
+        return EditConnectionOptions(name, options, this);
     };
     ChooseExportFile = [this](const QString& proposed) {
         return DefaultChooseExportFile(proposed);
@@ -368,6 +373,10 @@ void TForm1::BuildMenus() {
     connect(ReopenSession1, &QAction::triggered, this,
             [this](bool on) { Guarded([this, on] { ReopenSession1Click(on); }); });
     file->addSeparator();
+    ConnectionSettings1 =
+        AddCommand(this, file, "&Connection Settings...", [this] { ConnectionSettings1Click(); });
+    ConnectionSettings1->setObjectName("ConnectionSettings1");
+    file->addSeparator();
     Export1 = file->addAction("&Export");
     Export1->setObjectName("Export1");
     LogData1 = file->addAction("&Log Data Changes...");
@@ -463,11 +472,16 @@ void TForm1::Connect(const QString& computerName) {
         TForm1* f;
         ~Update() { f->UpdateConnectionState(); }
     } update{this};
+    const ConnectionOptions options = Settings().Connection(name);
+    certificateWarning_.clear();
     Busy("Connecting to " + name.trimmed() + "...", [&] {
         OPCServer->SetComputerName(computerName.toStdString());
         OPCServer->SetServerName(name.toStdString());
+        OPCServer->SetParams(ConnectionParams(options));
         OPCServer->SetActive(true);
     });
+    if (options.AcceptBadCert)
+        certificateWarning_ = QString::fromStdString(BadCertificateWarning(name.toStdString()));
     Timer1->start();
     Ini.WriteLast(QString::fromStdString(OPCServer->ServerName()));
     Settings().AddRecentServer(QString::fromStdString(OPCServer->ServerName()));
@@ -496,6 +510,7 @@ void TForm1::UpdateConnectionState() {
     BDisconnect->setEnabled(active);
     QString text = active ? "Connected to " + QString::fromStdString(OPCServer->ServerName())
                           : QString("Not connected");
+    if (active && !certificateWarning_.isEmpty()) text += "  |  " + certificateWarning_;
     if (!lastError_.isEmpty()) text += "  |  Last error: " + lastError_;
     StatusLine->setText(text);
 }
@@ -513,6 +528,12 @@ void TForm1::MarkRowsStale(const QString& why) {
 }
 
 void TForm1::bConnectClick() { Connect(QString()); }
+
+void TForm1::ConnectionSettings1Click() {
+    const QString server = ServerCombo->currentText().trimmed();
+    ConnectionOptions options = Settings().Connection(server);
+    if (AskConnectionOptions(server, options)) Settings().SaveConnection(server, options);
+}
 
 void TForm1::bRemoteConnectClick() {
     QString name;

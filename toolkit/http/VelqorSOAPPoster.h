@@ -29,6 +29,10 @@ struct THTTPPostSettings {
     std::string Password;  // password for the server, may be empty
     std::string PostBy;    // name of the poster implementation
     std::string CAFile;    // extra trusted authorities (PEM file) for HTTPS, empty for none
+    // HTTPS: accept a certificate that is out of its validity period or names another host.
+    // Off by default: such a certificate lets anyone in the path read and change the traffic,
+    // so only the user may turn this on, for one server. The chain must still verify.
+    bool AcceptBadCertificate = false;
     int ConnectTimeout = 0, SendTimeout = 0, ReceiveTimeout = 0;  // milliseconds
     int TotalTimeout = 0;                                         // milliseconds
     bool Compression = true;  // offer gzip and deflate replies (off: ask for plain replies)
@@ -65,6 +69,7 @@ class THTTPPost : private TNonCopyable {
     void SetUserName(const std::string& value);
     void SetPassword(const std::string& value);
     void SetCAFile(const std::string& value);
+    void SetAcceptBadCertificate(bool value);
     // An empty text stores the default user agent.
     void SetUserAgent(const std::string& value);
     void SetProxyBypass(const std::string& value) { proxyBypass_ = value; }
@@ -83,6 +88,7 @@ class THTTPPost : private TNonCopyable {
     const std::string& UserName() const { return userName_; }
     const std::string& Password() const { return password_; }
     const std::string& CAFile() const { return caFile_; }
+    bool AcceptBadCertificate() const { return acceptBadCertificate_; }
     const std::string& UserAgent() const { return userAgent_; }
     int ConnectTimeout() const { return connectTimeout_; }
     int SendTimeout() const { return sendTimeout_; }
@@ -122,6 +128,7 @@ class THTTPPost : private TNonCopyable {
     std::string proxy_, url_, proxyBypass_, soapAction_, userName_, password_, caFile_;
     int connectTimeout_ = 0, sendTimeout_ = 0, receiveTimeout_ = 0, totalTimeout_ = 0;
     bool compression_ = true;
+    bool acceptBadCertificate_ = false;
     int lastStatus_ = 0;
     std::string lastStatusText_;
     std::string userAgent_{kDefaultUserAgent};
