@@ -56,6 +56,8 @@ TEST(PollPacingTest, ClientPacedPollsStartOneRateApartUnlessTheExchangeTakesLong
         {100, 30, 100},   // the exchange's time is part of the period, not added to it
         {100, 100, 100},  // exactly the rate: next poll at once
         {100, 250, 250},  // slower than the rate: the next poll follows at once
+        {0, 0, 1},        // no rate, or a negative one, is the shortest, not back to back
+        {-5, 0, 1},
     };
     for (const Case& c : cases) {
         auto clock = std::make_shared<TestClock>();
@@ -93,7 +95,7 @@ TEST(PollPacingTest, ClientPacedPollsStartOneRateApartUnlessTheExchangeTakesLong
         std::lock_guard lock(mu);
         ASSERT_GE(starts.size(), 6u);
         // The Subscribe reply brought the first values: the first poll waits one rate.
-        EXPECT_EQ(starts[0] - begun, std::chrono::milliseconds(c.rate)) << c.exchange;
+        EXPECT_EQ(starts[0] - begun, std::chrono::milliseconds(std::max(c.rate, 1))) << c.exchange;
         for (size_t i = 1; i < starts.size(); ++i)
             EXPECT_EQ(starts[i] - starts[i - 1], std::chrono::milliseconds(c.period))
                 << "rate " << c.rate << ", exchange " << c.exchange << ", poll " << i;

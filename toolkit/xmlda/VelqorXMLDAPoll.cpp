@@ -100,6 +100,7 @@ TVelqorPollRefresh::TVelqorPollRefresh(TPollSnapshot snapshot) : snap_(std::move
     thread_ = std::thread([this] { Run(); });
 }
 
+
 TVelqorPollRefresh::~TVelqorPollRefresh() {
     Discard();
     Join();
@@ -157,8 +158,9 @@ void TVelqorPollRefresh::Run() {
     // Client pacing: a poll starts one update rate after the start of the one before (the
     // Subscribe reply has delivered the first values), so the exchange's own time does not
     // stretch the period; a poll that took longer than the rate is followed at once.
-    const bool clientPaced = snap_.WaitTime <= 0 && snap_.HoldTime <= 0 && snap_.UpdateRate > 0;
-    const auto rate = std::chrono::milliseconds(snap_.UpdateRate);
+    // A rate below the shortest (0, negative, or a server's revision) would poll back to back.
+    const bool clientPaced = snap_.WaitTime <= 0 && snap_.HoldTime <= 0;
+    const auto rate = std::chrono::milliseconds(std::max(snap_.UpdateRate, kMinUpdateRateMs));
     const auto now = [this] {
         return snap_.Clock ? snap_.Clock->Now() : std::chrono::steady_clock::now();
     };
