@@ -13,6 +13,7 @@
 #include "com/runtime/ComPlatform.h"
 #include "contract/VelqorDateTime.h"
 #include "contract/VelqorError.h"
+#include "contract/VelqorItemId.h"
 #include "model/VelqorServerList.h"
 
 namespace tagscope::cli {
@@ -64,15 +65,21 @@ std::string ValueOf(const TVelqorItem& item) { return item.ValueText(); }
 // The dataType property of each item as a variant type (0 when unknown).
 std::vector<int32_t> DataTypesOf(TVelqorServer& server, const std::vector<std::string>& ids) {
     std::vector<TVelqorItemPropertyQuery> queries;
-    for (const auto& id : ids) queries.push_back({id, {}});
+    std::vector<size_t> asked;  // index in ids of each query
+    for (size_t i = 0; i < ids.size(); ++i)
+        if (ItemIdProblem(ids[i]).empty()) {  // the group refuses the others, with the reason
+            queries.push_back({ids[i], {}});
+            asked.push_back(i);
+        }
     std::vector<int32_t> types(ids.size(), 0);
+    if (queries.empty()) return types;
     // Each item's answer stands on its own: one that failed leaves only its own type unknown.
     server.DAConnection()->GetItemProperties(queries, {"1"}, true, false);
     for (size_t i = 0; i < queries.size(); ++i)
         for (const auto& p : queries[i].Properties)
             if (p.PropertyID == 1 && p.Error == 0) {
                 try {
-                    types[i] = p.Value.AsInt32();
+                    types[asked[i]] = p.Value.AsInt32();
                 } catch (const std::exception&) {
                 }
             }
@@ -247,14 +254,23 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
     return Guarded(s, [&] {
         Session session(c, s);
         std::vector<TVelqorItemPropertyQuery> queries;
-        for (const auto& id : items) queries.push_back({id, {}});
+        int rc = kExitOk;
+        for (const auto& id : items) {
+            // An ID the wire cannot carry is not sent; it alone fails.
+            if (const std::string why = ItemIdProblem(id); !why.empty()) {
+                s.err << HumanText(id) << ": the item ID cannot be sent: " << why << '\n';
+                rc = kExitItemErrors;
+            } else {
+                queries.push_back({id, {}});
+            }
+        }
+        if (queries.empty()) return rc;
         // False also means that some item failed; those are reported item by item below.
         const bool all =
             session.Server().DAConnection()->GetItemProperties(queries, {}, values, false);
         if (!all && std::all_of(queries.begin(), queries.end(),
                                 [](const auto& q) { return q.Properties.empty(); }))
             throw Exception("the server returned no properties");
-        int rc = kExitOk;
         for (const auto& q : queries) {
             s.out << HumanText(q.ItemID) << '\n';
             if (q.Properties.empty()) s.out << "  (no properties)\n";
@@ -455,6 +471,165 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
         session.Server().OnSubscriptionRecovered = [&](TVelqorServer*, TVelqorGroup*,
                                                        const std::string&) {
             s.err << FormatDateTimeText(Now()) << "  subscription recovered\n" << std::flush;
+        };
+        session.SetQuietReports(true);
+        // A server keeps the cache of active groups only: an inactive one reads out of service.
+        TVelqorGroup& g = session.MakeGroup(items, fromCache, 1000, 0, 0, 0, type.value_or(0));
+        g.ReadSync(fromCache);
+        int rc = kExitOk;
+        for (int i = 0; i < g.OPCItems().Count(); ++i) {
+            const TVelqorItem& item = *g.OPCItems().Items(i);
+            if (item.Error() < 0) {  // a failure; positive codes are notes beside a value
+                s.out << HumanText(item.ItemID()) << "\terror: " << HumanText(ErrorOf(item))
+                      << '\n';
+                s.err << HumanText(item.ItemID()) << ": " << HumanText(ErrorOf(item)) << '\n';
+                rc = kExitItemErrors;
+                continue;
+            }
+            s.out << HumanText(item.ItemID()) << '\t' << HumanText(ValueOf(item)) << '\t'
+                  << QualityText(item.Quality()) << ' ' << QualityCode(item.Quality()) << '\t'
+                  << DateText(item.TimeStamp());
+            if (item.Error() != 0) s.out << '\t' << HumanText(ErrorOf(item));
+            s.out << '\n';
+        }
+        return rc;
+    });
+}
+
+int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignments,
+             std::optional<int32_t> type, Streams s) {
+    std::vector<std::string> ids, texts;
+    for (const auto& a : assignments) {
+        const auto eq = a.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            s.err << "error: expected ITEM=VALUE, got \"" << a << "\"\n";
+            return kExitUsage;
+        }
+        ids.push_back(a.substr(0, eq));
+        texts.push_back(a.substr(eq + 1));
+    }
+    return Guarded(s, [&] {
+        Session session(c, s);
+        session.SetQuietReports(true);
+        // Without a type on the command line each text becomes a value of the item's own type.
+        std::vector<int32_t> types(ids.size(), type.value_or(0));
+        if (!type) types = DataTypesOf(session.Server(), ids);
+        TVelqorGroup& g = session.MakeGroup(ids, false, 1000, 0, 0, 0, type.value_or(0));
+
+        int rc = kExitOk;
+        std::vector<std::string> failed(ids.size());
+        TVelqorItemList toWrite;
+        for (int i = 0; i < g.OPCItems().Count(); ++i) {
+            TVelqorItem& item = *g.OPCItems().Items(i);
+            if (item.ServerHandle() == -1 && item.Error() < 0) {
+                failed[size_t(i)] = ErrorOf(item);  // the server refused the item: why it did
+                continue;
+            }
+            try {
+                item.SetWriteValue(ValueFromText(texts[size_t(i)], types[size_t(i)]));
+                toWrite.Add(&item);
+            } catch (const std::exception& e) {
+                failed[size_t(i)] = "cannot convert \"" + texts[size_t(i)] + "\" to " +
+                                    VarTypeName(types[size_t(i)]) + ": " + e.what();
+            }
+        }
+        if (!toWrite.Empty()) g.WriteSync(toWrite);
+        for (int i = 0; i < g.OPCItems().Count(); ++i) {
+            const TVelqorItem& item = *g.OPCItems().Items(i);
+            std::string why = failed[size_t(i)];
+            if (why.empty() && item.Error() < 0) why = ErrorOf(item);
+            if (why.empty()) {
+                s.out << HumanText(item.ItemID()) << "\tok\n";
+            } else {
+                s.out << HumanText(item.ItemID()) << "\tfailed: " << HumanText(why) << '\n';
+                s.err << HumanText(item.ItemID()) << ": " << HumanText(why) << '\n';
+                rc = kExitItemErrors;
+            }
+        }
+        return rc;
+    });
+}
+
+namespace {
+
+// Connects a watch's session again after its server was lost, 0.5 s, 1 s, 2 s ... (at most 30 s
+// apart) after the loss, until the server answers, the watch ends (its time, Ctrl-C) or the
+// server has been gone for the give-up time; reports the loss and the recovery on the error
+// stream. Raises the last failure when it gives up.
+void ReconnectAfterLoss(Session& session, const WatchOptions& w, Streams s,
+                        std::chrono::steady_clock::time_point deadline) {
+    using Clock = std::chrono::steady_clock;
+    s.err << FormatDateTimeText(Now()) << "  subscription lost: " << HumanText(session.LostReason())
+          << "; subscribing again\n"
+          << std::flush;
+    const auto lostAt = Clock::now();
+    auto pause = std::chrono::milliseconds(500);
+    std::string lastFailure;
+    for (;;) {
+        const auto wake = std::min(deadline, Clock::now() + pause);
+        session.Loop().RunUntil([&] { return s.stop.load() || Clock::now() >= wake; },
+                                std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now()));
+        if (s.stop.load() || Clock::now() >= deadline) return;
+        try {
+            session.Reconnect();
+            s.err << FormatDateTimeText(Now()) << "  subscription recovered\n" << std::flush;
+            return;
+        } catch (const std::exception& e) {
+            // Each new reason once, so a long outage does not fill the screen.
+            if (e.what() != lastFailure) {
+                lastFailure = e.what();
+                s.err << FormatDateTimeText(Now()) << "  not yet: " << HumanText(lastFailure)
+                      << '\n'
+                      << std::flush;
+            }
+            if (w.giveUpSeconds > 0 &&
+                Clock::now() - lostAt >= std::chrono::duration<double>(w.giveUpSeconds))
+                throw;
+        }
+        pause = std::min<std::chrono::milliseconds>(pause * 2, std::chrono::seconds(30));
+    }
+}
+
+}  // namespace
+
+int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
+    return Guarded(s, [&] {
+        // While the subscription is made again after a loss, its polls tell whether the server
+        // is there; a failed keep-alive probe would end the watch that the recovery can save.
+        ConnectOptions options = c;
+        if (w.resubscribe) options.keepAlive = false;
+        Session session(options, s);
+        WatchPrinter printer(s.out, w.format);
+        int64_t printed = 0;
+        bool done = false;
+        session.Server().OnDatachange = [&](TVelqorServer*, const TVelqorItemList& items) {
+            for (TVelqorItemData* d : items) {
+                if (done) return;
+                printer.Print(*static_cast<TVelqorItem*>(d));
+                if (w.count > 0 && ++printed >= w.count) done = true;
+            }
+        };
+        TVelqorResubscribe& policy = session.Server().OPCGroupDefault().Resubscribe;
+        policy.Enabled = w.resubscribe;
+        policy.GiveUpAfterMs = int32_t(std::llround(w.giveUpSeconds * 1000));
+        session.Server().OnSubscriptionInterrupted = [&](TVelqorServer*, TVelqorGroup*,
+                                                         const std::string& reason) {
+            s.err << FormatDateTimeText(Now()) << "  subscription lost: " << HumanText(reason)
+                  << "; subscribing again\n"
+                  << std::flush;
+        };
+        session.Server().OnSubscriptionRecovered = [&](TVelqorServer*, TVelqorGroup*,
+                                                       const std::string&) {
+            s.err << FormatDateTimeText(Now()) << "  subscription recovered\n" << std::flush;
+        };
+        session.Server().OnServerSilent = [&](TVelqorServer*, TVelqorGroup*,
+                                              const std::string& reason) {
+            s.err << FormatDateTimeText(Now()) << "  the server does not answer ("
+                  << HumanText(reason) << "); still waiting\n"
+                  << std::flush;
+        };
+        session.Server().OnServerAnswers = [&](TVelqorServer*, TVelqorGroup*, const std::string&) {
+            s.err << FormatDateTimeText(Now()) << "  the server answers again\n" << std::flush;
         };
         session.SetQuietReports(true);  // each failed item is reported below
         TVelqorGroup& g =
