@@ -174,6 +174,20 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
             MarkRowsStale("the subscription was interrupted (" + QString::fromStdString(why) +
                           "); it is being made again");
     };
+    OPCServer->OnServerSilent = [this](TVelqorServer*, TVelqorGroup* g, const std::string& why) {
+        if (g == SelectedGroup())
+            MarkRowsStale("the server does not answer (" + QString::fromStdString(why) +
+                          "); still waiting for it");
+    };
+    // The values shown are current again, changed or not.
+    OPCServer->OnServerAnswers = [this](TVelqorServer*, TVelqorGroup* g, const std::string&) {
+        if (g != SelectedGroup() || ItemModel->Count() == 0) return;
+        for (int i = 0; i < ItemModel->Count(); ++i) {
+            TItemRow* r = ItemModel->Row(i);
+            if (FindItemByClientHandle(r->Handle) == r->Item) RowValues(*r);
+        }
+        ItemModel->RowsChanged(0, ItemModel->Count() - 1, true);
+    };
     OPCServer->OnSubscriptionLost = [this](TVelqorServer*, TVelqorGroup* g,
                                            const std::string& why) {
         lastError_ = "subscription lost: " + QString::fromStdString(why);
@@ -351,6 +365,8 @@ TForm1::~TForm1() {
     OPCServer->OnServerShutdown = nullptr;
     OPCServer->OnSubscriptionLost = nullptr;
     OPCServer->OnSubscriptionInterrupted = nullptr;
+    OPCServer->OnServerSilent = nullptr;
+    OPCServer->OnServerAnswers = nullptr;
     for (int i = 0; i < ItemModel->Count(); ++i) {
         TItemRow* r = ItemModel->Row(i);
         if (FindItemByClientHandle(r->Handle) == r->Item) r->Item->FUserData = nullptr;

@@ -348,6 +348,8 @@ int TVelqorCurlPost::Perform(Transfer& t, std::string_view request) {
 
     t.lastActivity = Clock::now();
     const auto deadline = t.lastActivity + totalLimit;
+    auto slowAt = SlowNoticeMs() > 0 ? t.lastActivity + std::chrono::milliseconds(SlowNoticeMs())
+                                     : Clock::time_point::max();
     int running = 1;
     while (true) {
         CURLMcode mc = curl_multi_perform(multi, &running);
@@ -358,7 +360,11 @@ int TVelqorCurlPost::Perform(Transfer& t, std::string_view request) {
         if (now >= deadline)
             Fail("Timeout: the exchange did not complete within " +
                  std::to_string(totalLimit.count()) + " ms");
-        auto wakeAt = deadline;
+        if (now >= slowAt) {
+            slowAt = Clock::time_point::max();
+            SlowNotice();
+        }
+        auto wakeAt = std::min(deadline, slowAt);
         if (t.requestStarted) {
             const auto idle = now - t.lastActivity;
             const bool sending = t.ulnow < static_cast<curl_off_t>(t.bodySize);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -80,6 +81,12 @@ class THTTPPost : private TNonCopyable {
     void SetTotalTimeout(int ms) { totalTimeout_ = ms; }
     // Whether compressed replies are offered; changing it disconnects first.
     void SetCompression(bool value);
+    // Called on the posting thread, once per exchange, when an exchange has run for ms
+    // without completing (the exchange goes on); 0 or no function: never.
+    void SetSlowNotice(int ms, std::function<void()> notice) {
+        slowNoticeMs_ = ms;
+        slowNotice_ = std::move(notice);
+    }
 
     const std::string& URL() const { return url_; }
     const std::string& Proxy() const { return proxy_; }
@@ -109,6 +116,8 @@ class THTTPPost : private TNonCopyable {
     const std::string& LastStatusText() const { return lastStatusText_; }
 
   protected:
+    int SlowNoticeMs() const { return slowNotice_ ? slowNoticeMs_ : 0; }
+    void SlowNotice() const { slowNotice_(); }
     // Opens (true) or closes (false) the connection.
     virtual void DoConnect(bool open) = 0;
     // Wakes a blocked exchange so that it notices AbortRequested(). Any thread.
@@ -129,6 +138,8 @@ class THTTPPost : private TNonCopyable {
     int connectTimeout_ = 0, sendTimeout_ = 0, receiveTimeout_ = 0, totalTimeout_ = 0;
     bool compression_ = true;
     bool acceptBadCertificate_ = false;
+    int slowNoticeMs_ = 0;
+    std::function<void()> slowNotice_;
     int lastStatus_ = 0;
     std::string lastStatusText_;
     std::string userAgent_{kDefaultUserAgent};

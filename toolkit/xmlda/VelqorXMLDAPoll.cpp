@@ -77,6 +77,12 @@ std::unique_ptr<xmlda::SubscriptionPolledRefresh> BuildPolledRefresh(const std::
     return req;
 }
 
+int64_t SilenceLimitMs(int32_t updateRate, int32_t holdTime, int32_t waitTime) {
+    constexpr int64_t kFloorMs = 10000;
+    return int64_t(std::max(holdTime, 0)) + std::max(waitTime, 0) +
+           std::max<int64_t>(3 * int64_t(std::max(updateRate, kMinUpdateRateMs)), kFloorMs);
+}
+
 // ---- TVelqorPollRefresh --------------------------------------------------------------------
 
 TVelqorPollRefresh::TVelqorPollRefresh(TPollSnapshot snapshot) : snap_(std::move(snapshot)) {
@@ -97,9 +103,24 @@ TVelqorPollRefresh::TVelqorPollRefresh(TPollSnapshot snapshot) : snap_(std::move
             snap_.Settings.Poster->SetTotalTimeout(int(std::min<int64_t>(
                 std::max<int64_t>(snap_.Settings.TotalTimeout, paced + 60000), INT32_MAX)));
     }
+    const int64_t silence = snap_.SilenceMs > 0
+                                ? snap_.SilenceMs
+                                : SilenceLimitMs(snap_.UpdateRate, snap_.HoldTime, snap_.WaitTime);
+    snap_.Settings.Poster->SetSlowNotice(
+        int(std::min<int64_t>(silence, INT32_MAX)), [this, silence] {
+            silent_ = true;
+            PostSilence(true, "the server has not answered for " +
+                                  std::to_string((silence + 999) / 1000) + " s");
+        });
     thread_ = std::thread([this] { Run(); });
 }
 
+void TVelqorPollRefresh::PostSilence(bool silent, std::string reason) {
+    auto news = NewPayload();
+    (silent ? news->ServerSilent : news->ServerAnswers) = true;
+    news->SubscriptionReason = std::move(reason);
+    Deliver(std::move(news));
+}
 
 TVelqorPollRefresh::~TVelqorPollRefresh() {
     Discard();
@@ -292,6 +313,10 @@ bool TVelqorPollRefresh::PollOnce() {
         failure = "polling the server failed";
     }
     polls_.fetch_add(1);
+    if (reply && silent_) {
+        silent_ = false;
+        PostSilence(false);
+    }
     if (!reply && loss != 0 && snap_.Recover) {
         Interrupt(failure, loss);
         return false;
