@@ -120,6 +120,10 @@ void TEditGroupDlg::bOkClick() {
     velqor::tVelqorGroupStateRec rec = Rec;
     try {
         rec.UpdateRate = StrToInt(eUpdateRate->text());
+        if (rec.UpdateRate < velqor::kMinUpdateRateMs)
+            throw EConvertError(QString("The update rate must be at least %1 ms.")
+                                    .arg(velqor::kMinUpdateRateMs)
+                                    .toStdString());
     } catch (...) {
         focusOn(eUpdateRate);
         throw;

@@ -1,10 +1,13 @@
 #include "SessionFile.h"
 
 #include <QFile>
+#include <algorithm>
+#include <climits>
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "contract/VelqorError.h"
+#include "contract/VelqorItemId.h"
 
 using namespace velqor;
 using nlohmann::json;
@@ -12,15 +15,31 @@ using nlohmann::json;
 namespace {
 const char* const kFormat = "tagscope-session";
 constexpr int kVersion = 1;
+// Sessions are a few kilobytes; a bigger file is not one, and reading it would cost seconds
+// and many times its size in memory.
+constexpr qint64 kMaxSessionBytes = 16 << 20;
 
 [[noreturn]] void Malformed(const QString& path, const std::string& why) {
     throw Exception("\"" + path.toStdString() + "\" is not a usable session file: " + why);
 }
 
-// A field of an object, checked for its kind; absent gives the default when one is allowed.
+// The range a number must lie in (whole numbers: also int32).
+struct Range {
+    double lo = INT32_MIN, hi = INT32_MAX;
+};
+
+std::string RangeText(const Range& r) {
+    auto text = [](double v) {
+        return v == double(int64_t(v)) ? std::to_string(int64_t(v)) : std::to_string(v);
+    };
+    return "out of range (" + text(r.lo) + " to " + text(r.hi) + ")";
+}
+
+// A field of an object, checked for its kind and, for a number, its range; absent gives the
+// default when one is allowed.
 template <class T>
 T Field(const json& o, const char* name, const std::string& where, const QString& path,
-        const T* fallback = nullptr) {
+        const T* fallback = nullptr, Range range = {}) {
     auto it = o.find(name);
     if (it == o.end()) {
         if (fallback) return *fallback;
@@ -33,9 +52,12 @@ T Field(const json& o, const char* name, const std::string& where, const QString
             if (!it->is_number()) throw std::runtime_error("not a number");
             if constexpr (std::is_integral_v<T>) {
                 if (!it->is_number_integer()) throw std::runtime_error("not a whole number");
-                const auto v = it->get<int64_t>();
-                if (v < INT32_MIN || v > INT32_MAX) throw std::runtime_error("out of range");
             }
+            // Unsigned numbers are compared as such: 2^64-1 must not pass as -1.
+            const double v = it->is_number_unsigned()  ? double(it->get<uint64_t>())
+                             : it->is_number_integer() ? double(it->get<int64_t>())
+                                                       : it->get<double>();
+            if (!(v >= range.lo && v <= range.hi)) throw std::runtime_error(RangeText(range));
         } else {
             if (!it->is_string()) throw std::runtime_error("not a text");
         }
@@ -110,12 +132,16 @@ Session LoadSessionFile(const QString& path) {
     if (!f.open(QIODevice::ReadOnly))
         throw Exception("Cannot read the session file " + path.toStdString() + ": " +
                         f.errorString().toStdString());
+    if (f.size() > kMaxSessionBytes)
+        Malformed(path, "it is larger than " + std::to_string(kMaxSessionBytes >> 20) + " MiB");
     json doc;
     try {
-        doc = json::parse(f.readAll().toStdString());
+        doc = json::parse(f.read(kMaxSessionBytes + 1).toStdString());
     } catch (const json::parse_error& e) {
         // The library's text names the byte offset of the fault.
         Malformed(path, std::string("not valid JSON (") + e.what() + ")");
+    } catch (const json::exception&) {
+        Malformed(path, "it holds a number too large to read");
     }
     if (!doc.is_object()) Malformed(path, "not a JSON object");
     if (Field<std::string>(doc, "format", "the file", path) != kFormat)
@@ -143,12 +169,15 @@ Session LoadSessionFile(const QString& path) {
         if (!names.insert(sg.Name).second)
             Malformed(path, "two groups are named \"" + sg.Name + "\"");
         sg.Active = Field<bool>(g, "active", where, path, &defaults.Active);
-        sg.UpdateRate = Field<int32_t>(g, "updateRate", where, path, &defaults.UpdateRate);
-        sg.DeadBand = Field<float>(g, "deadBand", where, path, &defaults.DeadBand);
+        sg.UpdateRate = Field<int32_t>(g, "updateRate", where, path, &defaults.UpdateRate,
+                                       {kMinUpdateRateMs, INT32_MAX});
+        sg.DeadBand = Field<float>(g, "deadBand", where, path, &defaults.DeadBand, {0, 100});
         sg.TimeBias = Field<int32_t>(g, "timeBias", where, path, &defaults.TimeBias);
         sg.LocaleId = Field<int32_t>(g, "localeId", where, path, &defaults.LocaleId);
-        sg.HoldTime = Field<int32_t>(g, "holdTime", where, path, &defaults.HoldTime);
-        sg.WaitTime = Field<int32_t>(g, "waitTime", where, path, &defaults.WaitTime);
+        sg.HoldTime =
+            Field<int32_t>(g, "holdTime", where, path, &defaults.HoldTime, {0, INT32_MAX});
+        sg.WaitTime =
+            Field<int32_t>(g, "waitTime", where, path, &defaults.WaitTime, {0, INT32_MAX});
         auto items = g.find("items");
         if (items == g.end() || !items->is_array())
             Malformed(path, where + ": \"items\" is not a list");
@@ -160,6 +189,9 @@ Session LoadSessionFile(const QString& path) {
             si.ItemID = Field<std::string>(i, "itemID", at, path);
             if (si.ItemID.empty()) Malformed(path, at + " has an empty \"itemID\"");
             si.AccessPath = Field<std::string>(i, "accessPath", at, path, &empty);
+            if (std::max(si.ItemID.size(), si.AccessPath.size()) > kMaxItemIdBytes)
+                Malformed(path,
+                          at + " is longer than " + std::to_string(kMaxItemIdBytes) + " bytes");
             si.Active = Field<bool>(i, "active", at, path, &itemDefaults.Active);
             si.RequestedType =
                 Field<int32_t>(i, "requestedType", at, path, &itemDefaults.RequestedType);

@@ -6,6 +6,8 @@
 #include <QMainWindow>
 #include <QSettings>
 #include <QSplitter>
+#include <utility>
+#include <vector>
 
 namespace {
 const char* const kGeometry = "Window/Geometry";
@@ -14,6 +16,7 @@ const char* const kSplitter = "Window/Splitter";
 const char* const kColumns = "Window/ItemColumns";
 const char* const kRecent = "Servers/Recent";
 const char* const kPositions = "BrowsePositions";
+const char* const kConnections = "Connections";
 
 // One stored browse position.
 struct Position {
@@ -27,6 +30,18 @@ std::vector<Position> ReadPositions(QSettings& s) {
         s.setArrayIndex(i);
         out.push_back({s.value("Server").toString(), s.value("ItemPath").toString(),
                        s.value("ItemName").toString(), s.value("Name").toString()});
+    }
+    s.endArray();
+    return out;
+}
+
+std::vector<std::pair<QString, ConnectionOptions>> ReadConnections(QSettings& s) {
+    std::vector<std::pair<QString, ConnectionOptions>> out;
+    const int n = s.beginReadArray(kConnections);
+    for (int i = 0; i < n; ++i) {
+        s.setArrayIndex(i);
+        out.push_back({s.value("Server").toString(),
+                       {s.value("CAFile").toString(), s.value("AcceptBadCert").toBool()}});
     }
     s.endArray();
     return out;
@@ -109,6 +124,30 @@ void WindowSettings::SaveBrowsePosition(const QString& server,
         s.setValue("ItemPath", all[size_t(i)].itemPath);
         s.setValue("ItemName", all[size_t(i)].itemName);
         s.setValue("Name", all[size_t(i)].name);
+    }
+    s.endArray();
+}
+
+ConnectionOptions WindowSettings::Connection(const QString& server) const {
+    QSettings s(path_, QSettings::IniFormat);
+    for (const auto& [name, options] : ReadConnections(s))
+        if (name == server.trimmed()) return options;
+    return {};
+}
+
+void WindowSettings::SaveConnection(const QString& server, const ConnectionOptions& options) const {
+    QDir().mkpath(QFileInfo(path_).absolutePath());
+    QSettings s(path_, QSettings::IniFormat);
+    auto all = ReadConnections(s);
+    std::erase_if(all, [&](const auto& c) { return c.first == server.trimmed(); });
+    if (!(options == ConnectionOptions{})) all.push_back({server.trimmed(), options});
+    s.remove(kConnections);
+    s.beginWriteArray(kConnections, int(all.size()));
+    for (int i = 0; i < int(all.size()); ++i) {
+        s.setArrayIndex(i);
+        s.setValue("Server", all[size_t(i)].first);
+        s.setValue("CAFile", all[size_t(i)].second.CAFile);
+        s.setValue("AcceptBadCert", all[size_t(i)].second.AcceptBadCert);
     }
     s.endArray();
 }

@@ -27,6 +27,7 @@
 #include <algorithm>
 
 #include "BusyCall.h"
+#include "ConnectionSettingsDlg.h"
 #include "ErrorDisplay.h"
 #include "ItemPropertiesDlg.h"
 #include "OPCGroupDlg.h"
@@ -36,6 +37,7 @@
 #include "WindowSettings.h"
 #include "WriteValueDlg.h"
 #include "contract/VelqorDateTime.h"
+#include "contract/VelqorParams.h"
 #include "model/VelqorServerList.h"
 #include "uMainExport.h"
 
@@ -172,6 +174,20 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
             MarkRowsStale("the subscription was interrupted (" + QString::fromStdString(why) +
                           "); it is being made again");
     };
+    OPCServer->OnServerSilent = [this](TVelqorServer*, TVelqorGroup* g, const std::string& why) {
+        if (g == SelectedGroup())
+            MarkRowsStale("the server does not answer (" + QString::fromStdString(why) +
+                          "); still waiting for it");
+    };
+    // The values shown are current again, changed or not.
+    OPCServer->OnServerAnswers = [this](TVelqorServer*, TVelqorGroup* g, const std::string&) {
+        if (g != SelectedGroup() || ItemModel->Count() == 0) return;
+        for (int i = 0; i < ItemModel->Count(); ++i) {
+            TItemRow* r = ItemModel->Row(i);
+            if (FindItemByClientHandle(r->Handle) == r->Item) RowValues(*r);
+        }
+        ItemModel->RowsChanged(0, ItemModel->Count() - 1, true);
+    };
     OPCServer->OnSubscriptionLost = [this](TVelqorServer*, TVelqorGroup* g,
                                            const std::string& why) {
         lastError_ = "subscription lost: " + QString::fromStdString(why);
@@ -187,6 +203,9 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
                                              QLineEdit::Normal, QString(), &ok);
         if (ok) name = text;
         return ok;
+    };
+    AskConnectionOptions = [this](const QString& name, ConnectionOptions& options) {
+        return EditConnectionOptions(name, options, this);
     };
     ChooseExportFile = [this](const QString& proposed) {
         return DefaultChooseExportFile(proposed);
@@ -346,6 +365,8 @@ TForm1::~TForm1() {
     OPCServer->OnServerShutdown = nullptr;
     OPCServer->OnSubscriptionLost = nullptr;
     OPCServer->OnSubscriptionInterrupted = nullptr;
+    OPCServer->OnServerSilent = nullptr;
+    OPCServer->OnServerAnswers = nullptr;
     for (int i = 0; i < ItemModel->Count(); ++i) {
         TItemRow* r = ItemModel->Row(i);
         if (FindItemByClientHandle(r->Handle) == r->Item) r->Item->FUserData = nullptr;
@@ -367,6 +388,10 @@ void TForm1::BuildMenus() {
     connect(SaveSession1, &QAction::triggered, this, Handler([this] { SaveSession1Click(); }));
     connect(ReopenSession1, &QAction::triggered, this,
             [this](bool on) { Guarded([this, on] { ReopenSession1Click(on); }); });
+    file->addSeparator();
+    ConnectionSettings1 =
+        AddCommand(this, file, "&Connection Settings...", [this] { ConnectionSettings1Click(); });
+    ConnectionSettings1->setObjectName("ConnectionSettings1");
     file->addSeparator();
     Export1 = file->addAction("&Export");
     Export1->setObjectName("Export1");
@@ -463,11 +488,16 @@ void TForm1::Connect(const QString& computerName) {
         TForm1* f;
         ~Update() { f->UpdateConnectionState(); }
     } update{this};
+    const ConnectionOptions options = Settings().Connection(name);
+    certificateWarning_.clear();
     Busy("Connecting to " + name.trimmed() + "...", [&] {
         OPCServer->SetComputerName(computerName.toStdString());
         OPCServer->SetServerName(name.toStdString());
+        OPCServer->SetParams(ConnectionParams(options));
         OPCServer->SetActive(true);
     });
+    if (options.AcceptBadCert)
+        certificateWarning_ = QString::fromStdString(BadCertificateWarning(name.toStdString()));
     Timer1->start();
     Ini.WriteLast(QString::fromStdString(OPCServer->ServerName()));
     Settings().AddRecentServer(QString::fromStdString(OPCServer->ServerName()));
@@ -496,6 +526,7 @@ void TForm1::UpdateConnectionState() {
     BDisconnect->setEnabled(active);
     QString text = active ? "Connected to " + QString::fromStdString(OPCServer->ServerName())
                           : QString("Not connected");
+    if (active && !certificateWarning_.isEmpty()) text += "  |  " + certificateWarning_;
     if (!lastError_.isEmpty()) text += "  |  Last error: " + lastError_;
     StatusLine->setText(text);
 }
@@ -513,6 +544,12 @@ void TForm1::MarkRowsStale(const QString& why) {
 }
 
 void TForm1::bConnectClick() { Connect(QString()); }
+
+void TForm1::ConnectionSettings1Click() {
+    const QString server = ServerCombo->currentText().trimmed();
+    ConnectionOptions options = Settings().Connection(server);
+    if (AskConnectionOptions(server, options)) Settings().SaveConnection(server, options);
+}
 
 void TForm1::bRemoteConnectClick() {
     QString name;

@@ -12,6 +12,7 @@
 #include "DataLog.h"
 #include "IniMemory.h"
 #include "ItemListModel.h"
+#include "WindowSettings.h"
 #include "model/Velqor.h"
 
 class QAction;
@@ -26,7 +27,6 @@ class QTimer;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-class WindowSettings;
 
 // The editable server box; tells its owner before its list drops down.
 class TServerCombo : public QComboBox {
@@ -64,6 +64,7 @@ class TForm1 : public QMainWindow {
     QDockWidget* TrendDock;
     TrendWidget* Trend;
     QAction *OpenSession1, *SaveSession1, *ReopenSession1, *Export1, *LogData1, *Exit1, *N1;
+    QAction* ConnectionSettings1;  // File -> Connection Settings (of the server in the box)
     QMenu* GroupPopup;
     QAction *AddGroup1, *RemoveGroup1, *RemoveallGroups1, *Properties1;
     QMenu* ItemPopup;
@@ -82,6 +83,8 @@ class TForm1 : public QMainWindow {
     std::vector<std::string> KnownAddresses;
     // What asks for the remote computer name; false when cancelled (an input box by default).
     std::function<bool(QString&)> AskComputerName;
+    // What edits a server's connection settings; false when cancelled (a dialog by default).
+    std::function<bool(const QString& server, ConnectionOptions&)> AskConnectionOptions;
 
     // ---- handlers ----
     void FormShow();
@@ -106,6 +109,8 @@ class TForm1 : public QMainWindow {
     void Active1Click(bool markBefore);
     void Export1Click();
     void N1Click();
+    // The connection settings of the server in the box, kept per server.
+    void ConnectionSettings1Click();
     // "Write Value..." (and a double-click on a row): the selected rows' items.
     void WriteValue1Click();
     void ItemProperties1Click();
@@ -190,4 +195,5 @@ class TForm1 : public QMainWindow {
     QString timeFormat_, dateFormat_;
     bool plainTimeFormat_ = false;  // "HH:mm:ss": formatted without QTime
     QString lastError_;
+    QString certificateWarning_;  // while connected with a bad certificate accepted
 };

@@ -14,6 +14,7 @@
 #include "com/runtime/ComPlatform.h"
 #include "contract/VelqorDateTime.h"
 #include "contract/VelqorError.h"
+#include "contract/VelqorItemId.h"
 #include "model/VelqorServerList.h"
 
 namespace tagscope::cli {
@@ -79,15 +80,21 @@ bool HasValue(const TVelqorItem& item) { return !item.Value().IsEmpty() && !item
 // The dataType property of each item as a variant type (0 when unknown).
 std::vector<int32_t> DataTypesOf(TVelqorServer& server, const std::vector<std::string>& ids) {
     std::vector<TVelqorItemPropertyQuery> queries;
-    for (const auto& id : ids) queries.push_back({id, {}});
+    std::vector<size_t> asked;  // index in ids of each query
+    for (size_t i = 0; i < ids.size(); ++i)
+        if (ItemIdProblem(ids[i]).empty()) {  // the group refuses the others, with the reason
+            queries.push_back({ids[i], {}});
+            asked.push_back(i);
+        }
     std::vector<int32_t> types(ids.size(), 0);
+    if (queries.empty()) return types;
     // Each item's answer stands on its own: one that failed leaves only its own type unknown.
     server.DAConnection()->GetItemProperties(queries, {"1"}, true, false);
     for (size_t i = 0; i < queries.size(); ++i)
         for (const auto& p : queries[i].Properties)
             if (p.PropertyID == 1 && p.Error == 0) {
                 try {
-                    types[i] = p.Value.AsInt32();
+                    types[asked[i]] = p.Value.AsInt32();
                 } catch (const std::exception&) {
                 }
             }
@@ -286,14 +293,23 @@ int RunProps(const ConnectOptions& c, const std::vector<std::string>& items, boo
     return Guarded(s, [&] {
         Session session(c, s);
         std::vector<TVelqorItemPropertyQuery> queries;
-        for (const auto& id : items) queries.push_back({id, {}});
+        int rc = kExitOk;
+        for (const auto& id : items) {
+            // An ID the wire cannot carry is not sent; it alone fails.
+            if (const std::string why = ItemIdProblem(id); !why.empty()) {
+                s.err << HumanText(id) << ": the item ID cannot be sent: " << why << '\n';
+                rc = kExitItemErrors;
+            } else {
+                queries.push_back({id, {}});
+            }
+        }
+        if (queries.empty()) return rc;
         // False also means that some item failed; those are reported item by item below.
         const bool all =
             session.Server().DAConnection()->GetItemProperties(queries, {}, values, false);
         if (!all && std::all_of(queries.begin(), queries.end(),
                                 [](const auto& q) { return q.Properties.empty(); }))
             throw Exception("the server returned no properties");
-        int rc = kExitOk;
         for (const auto& q : queries) {
             s.out << HumanText(q.ItemID) << '\n';
             if (q.Properties.empty()) s.out << "  (no properties)\n";
@@ -515,6 +531,15 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
                                                        const std::string&) {
             s.err << DateText(Now()) << "  subscription recovered\n" << std::flush;
         };
+        session.Server().OnServerSilent = [&](TVelqorServer*, TVelqorGroup*,
+                                              const std::string& reason) {
+            s.err << FormatDateTimeText(Now()) << "  the server does not answer ("
+                  << HumanText(reason) << "); still waiting\n"
+                  << std::flush;
+        };
+        session.Server().OnServerAnswers = [&](TVelqorServer*, TVelqorGroup*, const std::string&) {
+            s.err << FormatDateTimeText(Now()) << "  the server answers again\n" << std::flush;
+        };
         session.SetQuietReports(true);  // each failed item is reported below
         TVelqorGroup& g =
             session.MakeGroup(w.items, true, w.rateMs, w.deadband, w.holdMs, w.waitMs, 0);
@@ -566,6 +591,8 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
         session.Server().OnSubscriptionLost = nullptr;
         session.Server().OnSubscriptionInterrupted = nullptr;
         session.Server().OnSubscriptionRecovered = nullptr;
+        session.Server().OnServerSilent = nullptr;
+        session.Server().OnServerAnswers = nullptr;
         if (session.Lost()) throw Exception(session.LostReason());
         if (subscriptionLost && !done)
             throw Exception("the subscription is lost for good" +

@@ -24,8 +24,9 @@ struct ConnectOptions {
     std::string server;    // an "http://"/"https://" URL or a COM server name
     std::string computer;  // remote computer of a COM server
     std::string user, password, proxy, cafile;
-    double timeoutSeconds = 0;  // limit of each XML-DA exchange or COM call; 0: the default
-    bool keepAlive = true;      // probe an XML-DA server every 60 s (COM servers: always, 3 s)
+    bool acceptBadCert = false;  // HTTPS: accept an out-of-date certificate or another host's
+    double timeoutSeconds = 0;   // limit of each XML-DA exchange or COM call; 0: the default
+    bool keepAlive = true;       // probe an XML-DA server every 60 s (COM servers: always, 3 s)
 };
 
 struct BrowseOptions {

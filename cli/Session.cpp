@@ -8,6 +8,7 @@
 #include "com/VelqorComCalls.h"
 #include "com/runtime/ComPlatform.h"
 #include "contract/VelqorError.h"
+#include "contract/VelqorParams.h"
 
 namespace tagscope::cli {
 
@@ -27,6 +28,7 @@ ParamLines ParamsOf(const ConnectOptions& o) {
     add("xml-pass", o.password);
     add("xml-proxy", o.proxy);
     add("xml-cafile", o.cafile);
+    if (o.acceptBadCert) add(kParamAcceptBadCert.data(), "on");
     if (o.timeoutSeconds > 0)
         add("xml-timeout",
             std::to_string(std::max<long long>(1, std::llround(o.timeoutSeconds * 1000))));
@@ -91,7 +93,7 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
         }
     };
     try {
-        server_->SetActive(true);
+        Activate();
     } catch (...) {
         server_.reset();
         EventLoop::SetDefault(nullptr);
@@ -126,7 +128,15 @@ void Session::Reconnect() {
     if (server_->Active()) server_->SetActive(false);
     lost_ = false;
     lostReason_.clear();
+    Activate();
+}
+
+void Session::Activate() {
     server_->SetActive(true);
+    if (server_->Protocol() == coXML && BadCertificateAccepted(server_->Params())) {
+        const std::string warning = BadCertificateWarning(server_->ServerName());
+        if (!warning.empty()) streams_.err << warning << '\n';
+    }
 }
 
 TVelqorGroup& Session::MakeGroup(const std::vector<std::string>& items, bool active, int32_t rateMs,

@@ -49,6 +49,10 @@ class Session {
     bool Lost() const { return lost_; }
 
   private:
+    // Activates the server component; warns on the error stream while a bad HTTPS
+    // certificate is accepted for the server.
+    void Activate();
+
     Streams streams_;
     velqor::PlainEventLoop loop_;
     std::unique_ptr<velqor::TComCallBounds> bounds_;

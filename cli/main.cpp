@@ -37,6 +37,9 @@ void AddConnectOptions(CLI::App* cmd, Common& c) {
         "read the password from this environment variable (default: TAGSCOPE_PASSWORD when set)");
     cmd->add_option("--proxy", c.connect.proxy, "HTTP proxy, host:port (Params xml-proxy)");
     cmd->add_option("--cafile", c.connect.cafile, "CA certificates for HTTPS (Params xml-cafile)");
+    cmd->add_flag("--accept-bad-cert", c.connect.acceptBadCert,
+                  "accept this server's HTTPS certificate even when it is out of date or names "
+                  "another host (Params xml-accept-bad-cert); unsafe, warned on each connect");
     cmd->add_option("--timeout", c.connect.timeoutSeconds,
                     "time limit of each XML-DA exchange or COM call, seconds (default: 390, the "
                     "sum of the HTTP connect, send and receive limits)")
@@ -173,9 +176,9 @@ int main(int argc, char** argv) {
     AddConnectOptions(watchCmd, common);
     AddSecurityOptions(watchCmd, securityNames);
     watchCmd->add_option("ITEM", watch.items, "item IDs")->required();
-    watchCmd->add_option("--rate", watch.rateMs, "update rate, ms")
+    watchCmd->add_option("--rate", watch.rateMs, "update rate, ms (at least 1)")
         ->capture_default_str()
-        ->check(CLI::Range(0, 86400000));
+        ->check(CLI::Range(1, 86400000));
     watchCmd->add_option("--deadband", watch.deadband, "percent deadband")
         ->capture_default_str()
         ->check(CLI::Range(0.0, 100.0));

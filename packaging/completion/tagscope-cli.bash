@@ -4,7 +4,7 @@ _tagscope_cli() {
     _init_completion || return
 
     local commands="status browse props read write watch"
-    local common="--computer --user --password --password-env --proxy --cafile --timeout
+    local common="--computer --user --password --password-env --proxy --cafile --accept-bad-cert --timeout
         --auth-level --impersonation --help"
     local command="" i
     for ((i = 1; i < cword; i++)); do

@@ -6,8 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace velqor::xmldasim {
 namespace {
@@ -21,9 +26,11 @@ class GuardedStream final : public httplib::Stream {
   public:
     GuardedStream(socket_t sock, const ConnectionLimits& limits) : sock_(sock), limits_(limits) {}
 
-    // Waits for the next request of a kept-alive connection; false when none came in time.
-    bool awaitRequest() {
-        return pos_ < len_ || waitFor(POLLIN, Clock::now() + limits_.idleTimeout);
+    // Waits for the first request of a connection (as long as for a request head) or the next
+    // one of a kept-alive connection; false when none came in time.
+    bool awaitRequest(bool first) {
+        const auto wait = first ? limits_.headTimeout : limits_.idleTimeout;
+        return pos_ < len_ || waitFor(POLLIN, Clock::now() + wait);
     }
     void beginHead() {
         phase_ = Phase::Head;
@@ -32,8 +39,11 @@ class GuardedStream final : public httplib::Stream {
         readDeadline_ = Clock::now() + limits_.headTimeout;
         writing_ = false;
     }
-    void beginBody() {
+    // chunked: the body's chunk-size lines are checked as they pass (the library would take
+    // "-10" for a size near 2^64 and wait for it).
+    void beginBody(bool chunked) {
         phase_ = Phase::Body;
+        chunk_ = chunked ? Chunk::Size : Chunk::Off;
         used_ = 0;
         cap_ = 2 * limits_.maxBodyBytes + 64 * 1024;  // chunk framing of small chunks
         readDeadline_ = Clock::now() + limits_.bodyTimeout;
@@ -48,6 +58,9 @@ class GuardedStream final : public httplib::Stream {
     bool sawBytes() const { return used_ > 0; }
     bool peerClosed() const { return eof_; }
     bool writeFailed() const { return writeFailed_; }
+    // The request's framing is not one: the body is not read, the answer is 400.
+    void refuseFraming() { badFraming_ = spoiled_ = true; }
+    bool framingRefused() const { return badFraming_; }
 
     bool is_readable() const override { return pos_ < len_ || waitFor(POLLIN, readDeadline_); }
     bool is_writable() const override {
@@ -60,8 +73,13 @@ class GuardedStream final : public httplib::Stream {
             limitHit_ = spoiled_ = true;
             return -1;
         }
+        if (badFraming_) return -1;
         if (pos_ == len_ && !fill()) return eof_ && !spoiled_ ? 0 : -1;
         const std::size_t n = std::min({size, len_ - pos_, cap_ - used_});
+        if (!checkChunks(buf_ + pos_, n)) {
+            refuseFraming();
+            return -1;
+        }
         std::copy_n(buf_ + pos_, n, ptr);
         pos_ += n;
         used_ += n;
@@ -94,6 +112,46 @@ class GuardedStream final : public httplib::Stream {
 
   private:
     enum class Phase { Idle, Head, Body };
+    // Where a chunked body is: in a size line (its digits, then anything to the line's end),
+    // in chunk data, or past the last chunk (trailers, not checked).
+    enum class Chunk { Off, Size, SizeRest, Data, Done };
+
+    // Follows the chunk framing over the next n bytes; false at a size line that does not
+    // start with a hexadecimal digit.
+    bool checkChunks(const char* p, std::size_t n) {
+        for (std::size_t i = 0; i < n && chunk_ != Chunk::Off && chunk_ != Chunk::Done; ++i) {
+            const char c = p[i];
+            switch (chunk_) {
+                case Chunk::Size:
+                    if (!std::isxdigit(static_cast<unsigned char>(c))) {
+                        if (!sawDigit_) return false;
+                        chunk_ = Chunk::SizeRest;
+                        --i;  // look at it again as the rest of the line
+                        break;
+                    }
+                    sizeDigits_ += chunkLeft_ != 0 || c != '0';  // leading zeros are free
+                    chunkLeft_ = chunkLeft_ * 16 +
+                                 unsigned(c <= '9' ? c - '0' : (std::tolower(c) - 'a' + 10));
+                    if (sizeDigits_ > 15) return false;  // no real chunk is that big
+                    sawDigit_ = true;
+                    break;
+                case Chunk::SizeRest:
+                    if (c != '\n') break;
+                    // the data with its CR LF, or the end
+                    chunk_ = chunkLeft_ == 0 ? Chunk::Done : Chunk::Data;
+                    chunkLeft_ += 2;
+                    sizeDigits_ = 0;
+                    sawDigit_ = false;
+                    break;
+                case Chunk::Data:
+                    if (--chunkLeft_ == 0) chunk_ = Chunk::Size;
+                    break;
+                default:
+                    break;
+            }
+        }
+        return true;
+    }
 
     void startWriting() const {
         if (writing_) return;
@@ -165,12 +223,37 @@ class GuardedStream final : public httplib::Stream {
     mutable bool timedOut_ = false;
     mutable bool spoiled_ = false;
     bool limitHit_ = false;
+    bool badFraming_ = false;
+    Chunk chunk_ = Chunk::Off;
+    std::size_t sizeDigits_ = 0;  // significant digits of the size line
+    bool sawDigit_ = false;
+    unsigned long long chunkLeft_ = 0;
     bool eof_ = false;
     bool writeFailed_ = false;
 };
 
 // The connection this worker thread is serving, for the body handler.
 thread_local GuardedStream* current = nullptr;
+
+bool IsChunked(const httplib::Request& req) {
+    std::string te = req.get_header_value("Transfer-Encoding");
+    std::transform(te.begin(), te.end(), te.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    return te.find("chunked") != std::string::npos;
+}
+
+// Whether every Content-Length is a decimal size that fits (the library would read "-1" or
+// "18446744073709551616" as a size near 2^64 and skip that much before answering).
+bool FramingUsable(const httplib::Request& req) {
+    const auto [first, last] = req.headers.equal_range("Content-Length");
+    for (auto it = first; it != last; ++it) {
+        const std::string& v = it->second;
+        if (v.empty() || v.size() > 18 ||
+            !std::all_of(v.begin(), v.end(), [](unsigned char c) { return std::isdigit(c); }))
+            return false;
+    }
+    return true;
+}
 
 // Answers a request that never got as far as the library's own answer.
 void answerRaw(GuardedStream& s, const char* statusLine) {
@@ -196,11 +279,96 @@ void lingeringClose(socket_t sock) {
     }
 }
 
+// The worker pool. While connections wait for a worker, the server is asked now and then to
+// make room for them (connections that start from the queue may be slow ones too).
+class GuardedQueue final : public httplib::TaskQueue {
+  public:
+    GuardedQueue(GuardedServer& server, std::size_t workers)
+        : server_(server), pool_(workers), watcher_([this] { watch(); }) {}
+    ~GuardedQueue() override { stopWatching(); }
+    void enqueue(std::function<void()> fn) override {
+        server_.makeRoom(queued_.fetch_add(1) + 1);
+        pool_.enqueue([this, fn = std::move(fn)] {
+            queued_.fetch_sub(1);
+            fn();
+        });
+    }
+    void shutdown() override {
+        stopWatching();
+        pool_.shutdown();
+    }
+
+  private:
+    void watch() {
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            wake_.wait_for(lock, std::chrono::milliseconds(100));
+            if (const std::size_t waiting = queued_.load(); waiting > 0 && !stop_)
+                server_.makeRoom(waiting);
+        }
+    }
+    void stopWatching() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (watcher_.joinable()) watcher_.join();
+    }
+
+    GuardedServer& server_;
+    std::atomic<std::size_t> queued_{0};
+    httplib::ThreadPool pool_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread watcher_;  // last: started once the rest is built
+};
+
+constexpr int kListenBacklog = 1024;
+
 }  // namespace
 
-GuardedServer::GuardedServer(ConnectionLimits limits) : limits_(limits) {
+GuardedServer::GuardedServer(ConnectionLimits limits, std::size_t workers)
+    : limits_(limits), workers_(std::max<std::size_t>(workers, 1)) {
     set_payload_max_length(limits_.maxBodyBytes);
     set_keep_alive_max_count(limits_.maxRequestsPerConnection);
+    new_task_queue = [this] { return new GuardedQueue(*this, workers_); };
+    // SO_REUSEADDR alone: a restart may take a port whose old connections linger, but a port
+    // another server listens on is refused (the library's SO_REUSEPORT would share it).
+    set_socket_options([this](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listening_ = sock;
+    });
+}
+
+int GuardedServer::bindListening(const std::string& host, int port) {
+    const int bound =
+        port > 0 ? (bind_to_port(host.c_str(), port) ? port : -1) : bind_to_any_port(host.c_str());
+    // The library listens with a backlog of 5; listening again on Linux sets a larger one.
+    if (bound > 0) ::listen(listening_, kListenBacklog);
+    return bound > 0 ? bound : -1;
+}
+
+void GuardedServer::makeRoom(std::size_t waiting) {
+    std::lock_guard lock(mutex_);
+    std::size_t busy = 0;
+    std::vector<std::pair<Clock::time_point, socket_t>> readers;
+    // A request that has only just begun is left alone.
+    const auto startedBefore = Clock::now() - std::chrono::milliseconds(500);
+    for (const auto& [s, c] : open_) {
+        if (c.cut) continue;
+        ++busy;
+        if (!c.handling && c.since < startedBefore) readers.push_back({c.since, s});
+    }
+    if (busy + waiting <= workers_) return;
+    std::sort(readers.begin(), readers.end());
+    const std::size_t over = std::min(busy + waiting - workers_, readers.size());
+    for (std::size_t i = 0; i < over; ++i) {
+        open_[readers[i].second].cut = true;
+        ::shutdown(readers[i].second, SHUT_RDWR);
+    }
 }
 
 void GuardedServer::postWithBody(const std::string& pattern, BodyHandler handler) {
@@ -224,6 +392,7 @@ void GuardedServer::postWithBody(const std::string& pattern, BodyHandler handler
             });
         }
         over = over || res.status == 413 || (current && current->limitHit() && !current->inHead());
+        if (current && current->framingRefused()) ok = over = false;
         if (!ok || over) {
             if (current) current->closeAfterReply();
             res.set_header("Connection", "close");
@@ -247,11 +416,12 @@ void GuardedServer::stopServing() {
     {
         std::unique_lock lock(mutex_);
         stopping_ = true;
-        for (const auto& [s, handling] : open_)
-            if (!handling) ::shutdown(s, SHUT_RDWR);
+        for (const auto& [s, c] : open_)
+            if (!c.handling) ::shutdown(s, SHUT_RDWR);
         // The library stops writing replies once it is stopped: let those in hand go out first.
         answered_.wait(lock, [&] {
-            return std::none_of(open_.begin(), open_.end(), [](const auto& c) { return c.second; });
+            return std::none_of(open_.begin(), open_.end(),
+                                [](const auto& c) { return c.second.handling; });
         });
     }
     stop();
@@ -260,14 +430,16 @@ void GuardedServer::stopServing() {
 bool GuardedServer::track(socket_t sock) {
     std::lock_guard lock(mutex_);
     if (stopping_) return false;
-    open_[sock] = false;
+    open_[sock] = {false, false, Clock::now()};
     return true;
 }
 
 bool GuardedServer::setHandling(socket_t sock, bool handling) {
     {
         std::lock_guard lock(mutex_);
-        open_[sock] = handling;
+        Connection& c = open_[sock];
+        if (!handling && c.handling) c.since = Clock::now();
+        c.handling = handling;
         if (handling || !stopping_) return !stopping_;
     }
     answered_.notify_all();
@@ -287,7 +459,13 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
         GuardedStream strm(sock, limits_);
         current = &strm;
         // After an answer, a stopping server has shut nothing of this connection: it ends here.
-        for (std::size_t n = 1; setHandling(sock, false) && strm.awaitRequest(); ++n) {
+        for (std::size_t n = 1; setHandling(sock, false); ++n) {
+            if (!strm.awaitRequest(n == 1)) {
+                // A fresh connection that never asks is told why it is closed; a kept-alive
+                // one that asks nothing more is just closed.
+                if (n == 1 && strm.timedOut()) answerRaw(strm, "408 Request Timeout");
+                break;
+            }
             strm.beginHead();
             bool closed = false;
             const bool last = n >= limits_.maxRequestsPerConnection;
@@ -295,7 +473,14 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
                 process_request(strm, last, closed, [&strm, this](httplib::Request& req) {
                     if (compressionAllowed_ && !compressionAllowed_())
                         req.headers.erase("Accept-Encoding");
-                    strm.beginBody();
+                    strm.beginBody(IsChunked(req));
+                    if (!FramingUsable(req)) {
+                        // Read no body; the handler (or the library's own answer) says 400.
+                        strm.refuseFraming();
+                        req.headers.erase("Transfer-Encoding");
+                        req.headers.erase("Content-Length");
+                        req.headers.emplace("Content-Length", "0");
+                    }
                 });
             if (!answered && strm.inHead() && strm.sawBytes()) {
                 if (strm.limitHit()) answerRaw(strm, "431 Request Header Fields Too Large");

@@ -30,13 +30,22 @@ struct ConnectionLimits {
     std::size_t maxRequestsPerConnection = 1000;
 };
 
+// Connections are served by a fixed number of workers. While connections wait for one, those
+// that have been reading a request (or waiting for the next one) the longest, for half a second
+// at least, are cut off to make room, so that clients that trickle their requests cannot hold
+// every worker until their deadlines; connections in a handler (a held poll) are never cut.
 class GuardedServer : public httplib::Server {
   public:
     // body: the decoded request body, complete and within the limit.
     using BodyHandler =
         std::function<void(const httplib::Request&, std::string_view body, httplib::Response&)>;
 
-    explicit GuardedServer(ConnectionLimits limits);
+    GuardedServer(ConnectionLimits limits, std::size_t workers);
+
+    // Binds host:port, refusing a port that another socket already listens on (no SO_REUSEPORT
+    // sharing), and listens with a backlog that a burst of clients does not overflow. Returns
+    // the port (the one chosen for port 0), or -1.
+    int bindListening(const std::string& host, int port);
 
     // Serves POST requests to pattern; bodies over the limit get 413, broken ones 400, and in
     // both cases the connection closes after the answer.
@@ -53,7 +62,17 @@ class GuardedServer : public httplib::Server {
         compressionAllowed_ = std::move(allowed);
     }
 
+    // While connections wait for a worker (waiting of them): cuts off the longest-reading
+    // connections that leave none for them. Any thread.
+    void makeRoom(std::size_t waiting);
+
   private:
+    struct Connection {
+        bool handling = false;  // in a handler: never cut off
+        bool cut = false;
+        std::chrono::steady_clock::time_point since;  // reading since
+    };
+
     bool process_and_close_socket(socket_t sock) override;
     bool track(socket_t sock);
     void untrack(socket_t sock);
@@ -61,9 +80,11 @@ class GuardedServer : public httplib::Server {
     bool setHandling(socket_t sock, bool handling);
 
     ConnectionLimits limits_;
+    std::size_t workers_;
+    socket_t listening_ = INVALID_SOCKET;
     std::function<bool()> compressionAllowed_;
-    std::mutex mutex_;               // guards the fields below
-    std::map<socket_t, bool> open_;  // open connections, and whether each is in a handler
+    std::mutex mutex_;                     // guards the fields below
+    std::map<socket_t, Connection> open_;  // open connections
     bool stopping_ = false;
     std::condition_variable answered_;  // a connection left its handler
 };

@@ -311,11 +311,8 @@ void Service::start() {
     limits.writeTimeout = ms(o.writeTimeoutMs, 30000);
     limits.idleTimeout = ms(o.idleTimeoutMs, 2000);
     limits.maxBodyBytes = o.maxBodyBytes;
-    auto server = std::make_unique<GuardedServer>(limits);
-    const int threads = o.threads > 0 ? o.threads : 64;
-    server->new_task_queue = [threads] {
-        return new httplib::ThreadPool(static_cast<std::size_t>(threads));
-    };
+    auto server = std::make_unique<GuardedServer>(
+        limits, static_cast<std::size_t>(o.threads > 0 ? o.threads : 64));
     // Headers and body leave in separate writes; without this, Nagle and delayed ACKs add ~40 ms.
     server->set_tcp_nodelay(true);
     Impl* impl = impl_.get();
@@ -334,13 +331,13 @@ void Service::start() {
 
     int port = impl_->options.port > 0 ? impl_->options.port : impl_->boundPort;
     const std::string& host = impl_->options.bind;
-    if (port > 0) {
-        if (!server->bind_to_port(host.c_str(), port))
-            throw std::runtime_error("xmlda-sim: cannot bind " + host + ":" + std::to_string(port));
-    } else {
-        port = server->bind_to_any_port(host.c_str());
-        if (port <= 0) throw std::runtime_error("xmlda-sim: cannot bind " + host);
-    }
+    const int asked = port;
+    port = server->bindListening(host, asked);
+    if (port <= 0)
+        throw std::runtime_error(asked > 0 ? "xmlda-sim: cannot listen on " + host + ":" +
+                                                 std::to_string(asked) +
+                                                 " (is another server using that port?)"
+                                           : "xmlda-sim: cannot bind " + host);
     impl_->boundPort = port;
     impl_->stopping = false;
     impl_->startTime = nowMs();

@@ -95,11 +95,18 @@ TEST_F(GroupDialog, ConversionErrorsAreShownAndDialogStaysOpen) {
     EXPECT_EQ(apptest::Recorded().errors[0], "'12a' is not a valid integer value");
     EXPECT_TRUE(dlg.isVisible());
 
+    for (const char* rate : {"0", "-5"}) {  // would poll back to back
+        dlg.eUpdateRate->setText(rate);
+        dlg.bOk->click();
+        EXPECT_EQ(apptest::Recorded().errors.back(), "The update rate must be at least 1 ms.");
+    }
+    ASSERT_EQ(apptest::Recorded().errors.size(), 3u);
+
     dlg.eUpdateRate->setText("100");
     dlg.eDeadBand->setText("half");
     dlg.bOk->click();
-    ASSERT_EQ(apptest::Recorded().errors.size(), 2u);
-    EXPECT_EQ(apptest::Recorded().errors[1], "'half' is not a valid floating point value");
+    ASSERT_EQ(apptest::Recorded().errors.size(), 4u);
+    EXPECT_EQ(apptest::Recorded().errors[3], "'half' is not a valid floating point value");
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_NE(dlg.result(), QDialog::Accepted);
     dlg.reject();
@@ -109,7 +116,7 @@ TEST_F(GroupDialog, EnterAcceptsAndCarriesHiddenFieldsThrough) {
     tVelqorGroupStateRec rec = SampleRecord();
     apptest::WhenDialog<TEditGroupDlg>([](TEditGroupDlg* dlg) {
         dlg->eGroupName->setText(" Feed pump ");
-        dlg->eUpdateRate->setText("-5");
+        dlg->eUpdateRate->setText("5");
         dlg->eDeadBand->setText("250");
         dlg->cActive->setChecked(false);
         QTest::keyClick(dlg->eUpdateRate, Qt::Key_Return);
@@ -117,8 +124,8 @@ TEST_F(GroupDialog, EnterAcceptsAndCarriesHiddenFieldsThrough) {
     ASSERT_TRUE(EditGroup(rec));
     tVelqorGroupStateRec expected = SampleRecord();
     expected.Name = " Feed pump ";  // blanks stay part of the name
-    expected.UpdateRate = -5;       // no range checks here
-    expected.DeadBand = 250;
+    expected.UpdateRate = 5;
+    expected.DeadBand = 250;  // no range check here: the group clamps it
     expected.Active = false;
     ExpectSame(rec, expected);
 }

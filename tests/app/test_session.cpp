@@ -70,10 +70,27 @@ TEST_F(LiveSession, SavedSessionReopensInAFreshWindowWithEverythingAndReportsRef
 TEST_F(LiveSession, AMalformedSessionFileGivesAClearErrorAndChangesNothing) {
     AddGroupWith("Keep", {"Static/Int"});
     const Session before = CaptureSession(*form->OPCServer);
+    // A session of one group G with these fields, and one item.
+    const auto group = [](const std::string& fields, const std::string& item = "Static/Int") {
+        return "{\"format\": \"tagscope-session\", \"version\": 1, \"server\": \"x\", "
+               "\"groups\": [{\"name\": \"G\", " +
+               fields + "\"items\": [{\"itemID\": \"" + item + "\"}]}]}";
+    };
     const struct {
-        const char* text;
-        const char* says;
+        std::string text;
+        std::string says;
     } files[] = {
+        {group("\"updateRate\": -5, "), "\"updateRate\" is out of range (1 to 2147483647)"},
+        {group("\"updateRate\": 0, "), "\"updateRate\" is out of range"},
+        {group("\"updateRate\": 18446744073709551615, "), "\"updateRate\" is out of range"},
+        {group("\"holdTime\": -1, "), "\"holdTime\" is out of range (0 to"},
+        {group("\"waitTime\": -1, "), "\"waitTime\" is out of range (0 to"},
+        {group("\"deadBand\": -50, "), "\"deadBand\" is out of range (0 to 100)"},
+        {group("\"deadBand\": 1000, "), "\"deadBand\" is out of range"},
+        {group("\"deadBand\": 1e300, "), "\"deadBand\" is out of range"},
+        {group("\"deadBand\": 1e400, "), "is not a usable session file: it holds a number"},
+        {group("", std::string(4097, 'a')), "group 1, item 1 is longer than 4096 bytes"},
+        {std::string(16 << 20, ' ') + "{}", "is larger than 16 MiB"},
         {"{\"format\": \"tagscope-session\", \"version\": 1,", "not valid JSON"},
         {"[1, 2]", "not a JSON object"},
         {"{\"format\": \"other\", \"version\": 1, \"server\": \"x\", \"groups\": []}",
@@ -90,16 +107,16 @@ TEST_F(LiveSession, AMalformedSessionFileGivesAClearErrorAndChangesNothing) {
     };
     const QString path = prog.filePath("bad.json");
     for (const auto& f : files) {
-        WriteText(path, f.text);
+        WriteText(path, QByteArray::fromStdString(f.text));
         apptest::RecordDisplays();
         form->ChooseSessionFile = [&](bool, const QString&) { return path; };
         form->OpenSession1->trigger();
-        ASSERT_EQ(apptest::Recorded().errors.size(), 1u) << f.text;
+        ASSERT_EQ(apptest::Recorded().errors.size(), 1u) << f.text.substr(0, 200);
         EXPECT_NE(apptest::Recorded().errors[0].find(f.says), std::string::npos)
             << apptest::Recorded().errors[0];
         EXPECT_NE(apptest::Recorded().errors[0].find("bad.json"), std::string::npos);
         EXPECT_TRUE(form->OPCServer->Active());
-        EXPECT_EQ(CaptureSession(*form->OPCServer), before) << f.text;
+        EXPECT_EQ(CaptureSession(*form->OPCServer), before) << f.text.substr(0, 200);
         EXPECT_EQ(form->ItemModel->Count(), 1);
     }
 }

@@ -191,3 +191,28 @@ TEST_F(CliTest, DatesWithAZoneAreWrittenAndMachineFormatsUseOneIsoForm) {
 
 }  // namespace
 }  // namespace tagscope::clitest
+
+namespace tagscope::clitest {
+namespace {
+
+// An item ID the wire cannot carry fails alone, with the reason, and the others are read.
+TEST_F(CliTest, AnItemIdThatCannotBeSentFailsAloneWithTheReason) {
+    const Result read = On("read", {"Static/Int", "Static/Int\x1b[2J", "Static/\xff"});
+    EXPECT_EQ(read.exitCode, 3) << read.err;
+    EXPECT_NE(read.out.find("Static/Int\t"), std::string::npos) << read.out;
+    EXPECT_NE(read.err.find("Static/Int\\x1b[2J: the item ID cannot be sent: it holds the "
+                            "control character U+001B"),
+              std::string::npos)
+        << read.err;
+    EXPECT_NE(read.err.find("it is not valid UTF-8"), std::string::npos) << read.err;
+
+    const Result props = On("props", {"Static/Int", "Static/\xff"});
+    EXPECT_EQ(props.exitCode, 3) << props.err;
+    EXPECT_NE(props.out.find("Static/Int\n"), std::string::npos) << props.out;
+    EXPECT_NE(props.err.find("the item ID cannot be sent: it is not valid UTF-8"),
+              std::string::npos)
+        << props.err;
+}
+
+}  // namespace
+}  // namespace tagscope::clitest

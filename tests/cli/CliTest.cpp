@@ -34,6 +34,7 @@ TEST_F(CliTest, EveryCommandHasHelpAndBadCommandLinesExitWithTwo) {
     EXPECT_EQ(Cli({"read", sim.url()}).exitCode, 2);  // no items
     EXPECT_EQ(On("watch", {"Dynamic/Int", "--format", "xml"}).exitCode, 2);
     EXPECT_EQ(On("watch", {"Dynamic/Int", "--count", "3", "--seconds", "1"}).exitCode, 2);
+    EXPECT_EQ(On("watch", {"Dynamic/Int", "--rate", "0"}).exitCode, 2);  // back to back
     Result badType = On("read", {"Static/Int", "--type", "Bogus"});
     EXPECT_EQ(badType.exitCode, 2);
     EXPECT_NE(badType.err.find("Bogus"), std::string::npos);

@@ -344,7 +344,8 @@ CertKey MakeCert(const std::string& name, const CertKey* issuer, int fromDays, i
     if (isCA)
         add(NID_key_usage, "critical,keyCertSign,cRLSign");
     else
-        add(NID_subject_alt_name, "DNS:" + name);
+        // The loopback servers are reached as 127.0.0.1, which "localhost" names too.
+        add(NID_subject_alt_name, "DNS:" + name + (name == "localhost" ? ",IP:127.0.0.1" : ""));
     X509_sign(cert, issuer ? issuer->key.get() : key, EVP_sha256());
     return out;
 }
@@ -368,6 +369,19 @@ std::string TestAuthority::WriteCertificate(const std::string& path) const {
     PEM_write_X509(f, ca_.cert.get());
     std::fclose(f);
     return path;
+}
+
+TlsRelay::TlsRelay(const CertKey& cert, int backPort)
+    : backPort_(backPort), server_(cert.cert.get(), cert.key.get()) {
+    server_.Srv().Post(".*", [this](const httplib::Request& req, httplib::Response& res) {
+        httplib::Client back("127.0.0.1", backPort_);
+        auto r = back.Post(req.path, {{"SOAPAction", req.get_header_value("SOAPAction")}}, req.body,
+                           req.get_header_value("Content-Type"));
+        if (!r) return void(res.status = 502);
+        res.status = r->status;
+        res.set_content(r->body, r->get_header_value("Content-Type"));
+    });
+    server_.Start();
 }
 
 TempDir::TempDir() {

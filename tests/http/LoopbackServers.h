@@ -119,6 +119,18 @@ class TestAuthority {
     CertKey ca_;
 };
 
+// An HTTPS front on a free port that relays each POST (body, SOAPAction, content type) to a
+// plain HTTP service on 127.0.0.1:backPort and answers with its reply.
+class TlsRelay {
+  public:
+    TlsRelay(const CertKey& cert, int backPort);
+    std::string URL(const std::string& path) const { return server_.URL(path); }
+
+  private:
+    int backPort_;
+    HttpServer server_;
+};
+
 // A fresh temporary directory, removed with its files at destruction.
 class TempDir {
   public:

@@ -1,6 +1,6 @@
 // HTTPS against loopback servers with certificates from a test authority made at test time:
-// the chain must lead to a trusted authority; expired certificates and certificates for
-// another host name are accepted.
+// the chain must lead to a trusted authority, and the certificate must name the host and be
+// within its dates unless the user accepted a bad certificate for this server.
 #include <gtest/gtest.h>
 
 #include "LoopbackServers.h"
@@ -23,7 +23,7 @@ class PosterTlsTest : public ::testing::Test {
     }
 
     // Serves one reply over TLS with the given certificate and posts to it.
-    std::string PostTo(const CertKey& cert, const std::string& cafile) {
+    std::string PostTo(const CertKey& cert, const std::string& cafile, bool acceptBad = false) {
         HttpServer server(cert.cert.get(), cert.key.get());
         server.Srv().Post("/da", [](const httplib::Request& req, httplib::Response& res) {
             res.set_content("<ok>" + req.body + "</ok>", "text/xml");
@@ -33,6 +33,7 @@ class PosterTlsTest : public ::testing::Test {
         THTTPPostSettings settings;
         settings.URL = url;
         settings.CAFile = cafile;
+        settings.AcceptBadCertificate = acceptBad;
         std::string reply;
         try {
             PostOnce(settings, "act", "tls", reply);
@@ -51,9 +52,26 @@ TEST_F(PosterTlsTest, TrustedAuthorityFromTheCAFile) {
     EXPECT_EQ(PostTo(authority.Issue("localhost"), caFile), "<ok>tls</ok>");
 }
 
-TEST_F(PosterTlsTest, ExpiredAndWrongNameCertificatesAreAccepted) {
-    EXPECT_EQ(PostTo(authority.Issue("localhost", -30, -1), caFile), "<ok>tls</ok>");
-    EXPECT_EQ(PostTo(authority.Issue("not-this-host.example"), caFile), "<ok>tls</ok>");
+// Each bad certificate is refused by default, with the reason, and passes only when accepted;
+// a chain from an unknown authority stays refused even then.
+TEST_F(PosterTlsTest, BadCertificatesOnlyWhenAccepted) {
+    struct Case {
+        const char* what;
+        CertKey cert;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"expired", authority.Issue("localhost", -30, -1), "expired"},
+        {"not yet valid", authority.Issue("localhost", 2, 30), "not yet valid"},
+        {"another host", authority.Issue("not-this-host.example"), "127.0.0.1"},
+    };
+    for (const Case& c : cases) {
+        const std::string refused = PostTo(c.cert, caFile);
+        EXPECT_NE(refused.find(c.reason), std::string::npos) << c.what << ": " << refused;
+        EXPECT_EQ(PostTo(c.cert, caFile, true), "<ok>tls</ok>") << c.what;
+    }
+    TestAuthority other("Another Test Authority");
+    EXPECT_NE(PostTo(other.Issue("localhost", -30, -1), caFile, true), "<ok>tls</ok>");
 }
 
 TEST_F(PosterTlsTest, UnknownOrSelfSignedAuthorityIsRefused) {

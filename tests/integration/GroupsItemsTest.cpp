@@ -4,6 +4,7 @@
 
 #include "IntegrationFixture.h"
 #include "contract/VelqorDateTime.h"
+#include "contract/VelqorItemId.h"
 
 namespace velqor::integration {
 namespace {
@@ -91,6 +92,41 @@ TEST_P(IntegrationTest, AnUnknownItemFailsAloneAndCanBeRemoved) {
     EXPECT_EQ(CountOf("G", analog), 0u);
     EXPECT_TRUE(g->ReadSync(false));
     EXPECT_EQ(g->OPCItems().Items(0)->Error(), 0);
+}
+
+// An ID that the wire cannot carry (cut at a NUL on COM, an XML request that cannot be written
+// on XML-DA) fails alone with the reason; the others of the batch are added and deliver.
+TEST_P(IntegrationTest, AnItemIdThatCannotBeSentFailsAloneWithTheReason) {
+    SKIP_WITHOUT_GROUPS();
+    const std::string changing = peer->ChangingItem();
+    struct Case {
+        std::string id;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {changing + std::string(1, '\0') + "x", "the control character U+0000"},
+        {changing + "\x1b[2J", "the control character U+001B"},
+        {changing + "\xff", "not valid UTF-8 (byte 0xFF"},
+        {std::string(kMaxItemIdBytes + 1, 'a'), "longer than 4096 bytes"},
+    };
+    std::vector<std::string> ids = {changing};
+    for (const Case& c : cases) ids.push_back(c.id);
+    TVelqorGroup* g = AddGroup("G", ids, true, 100);
+    EXPECT_NO_THROW(server->SetActive(true));
+    ASSERT_TRUE(server->Active());
+    EXPECT_EQ(g->OPCItems().Items(0)->Error(), 0);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const TVelqorItem* bad = g->OPCItems().Items(int(i) + 1);
+        EXPECT_EQ(bad->ServerHandle(), -1) << i;
+        EXPECT_EQ(bad->Error(), OPC_E_INVALIDITEMID) << i;
+        EXPECT_EQ(bad->ErrorText().rfind("the item ID cannot be sent: it ", 0), 0u) << i;
+        EXPECT_NE(bad->ErrorText().find(cases[i].reason), std::string::npos)
+            << i << ": " << bad->ErrorText();
+    }
+    ASSERT_TRUE(PumpUntil([&] { return DeliveredTimes("G", changing, 2); }));
+    EXPECT_TRUE(g->ReadSync(false));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("Cannot add Items:\r\n", 0), 0u) << messages[0];
 }
 
 TEST_P(IntegrationTest, DataChangesCarryTheNewValueQualityAndTimeStamp) {

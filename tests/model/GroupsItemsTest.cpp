@@ -98,6 +98,13 @@ TEST_F(Groups, SettersSendAllSettingsStoreGrantedRateAndClampDeadBand) {
     EXPECT_EQ(calls[1].Args, "750,1,0,12.5,0," + std::to_string(g->ID()) + ",0,0");
     EXPECT_EQ(calls[2].Args, "750,1,0,12.5,0," + std::to_string(g->ID()) + ",2000,0");
     EXPECT_EQ(calls[5].Args, "750,0,30,12.5,7," + std::to_string(g->ID()) + ",2000,0");
+
+    // No rate below the shortest: neither asked for nor taken from the server's revision.
+    g->SetUpdateRate(0);
+    EXPECT_EQ(fake->Calls().back().Args.substr(0, 2), "1,");
+    fake->SetGrantedRate(-5);
+    g->SetUpdateRate(20);
+    EXPECT_EQ(g->UpdateRate(), 1);
     EXPECT_EQ(calls[6].Text(), "G1.SetName(Renamed)");
     EXPECT_EQ(server->OPCGroups().IndexOfGroup("Renamed"), 0);
     tVelqorGroupStateRec state;

@@ -311,3 +311,65 @@ TEST_F(SimHostile, DeadbandsOutsideZeroToHundredAreRefused) {
         }
     }
 }
+
+TEST_F(SimHostile, ALengthOrChunkSizeThatIsNoSizeIsAnsweredWith400) {
+    start(defaults());
+    const std::string path = sim->path();
+    const struct {
+        const char* what;
+        std::string head;
+        std::string body;
+    } cases[] = {
+        {"negative length", head(path, "Content-Length: -1\r\n"), kStatus},
+        {"length past 2^64", head(path, "Content-Length: 18446744073709551616\r\n"), kStatus},
+        {"length with junk", head(path, "Content-Length: 12abc\r\n"), kStatus},
+        {"negative chunk size", head(path, "Transfer-Encoding: chunked\r\n"),
+         "-10\r\n" + kStatus + "\r\n0\r\n\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RawConn conn(sim->port());
+        ASSERT_TRUE(conn.ok());
+        EXPECT_EQ(conn.exchange(c.head, once(c.body)), 400);
+        EXPECT_EQ(post(url, kStatus).status, 200);
+    }
+}
+
+TEST_F(SimHostile, AFreshConnectionThatAsksNothingIsToldWhyItCloses) {
+    auto o = defaults();
+    o.headTimeoutMs = 300;
+    o.idleTimeoutMs = 50;
+    start(o);
+    RawConn conn(sim->port());
+    ASSERT_TRUE(conn.ok());
+    EXPECT_EQ(conn.status(), 408);
+}
+
+// Slow clients holding every worker, with deadlines far away: a new client is still answered,
+// because the longest-reading connections make room for it.
+TEST_F(SimHostile, SlowRequestsCannotHoldEveryWorkerUntilTheirDeadlines) {
+    auto o = defaults();
+    o.threads = 4;
+    o.headTimeoutMs = o.bodyTimeoutMs = 600000;
+    start(o);
+    std::vector<std::unique_ptr<RawConn>> slow;
+    for (int i = 0; i < 12; ++i) {
+        slow.push_back(std::make_unique<RawConn>(sim->port()));
+        ASSERT_TRUE(slow.back()->sendAll(head(sim->path(), "Content-Length: 100000\r\n") + " "));
+    }
+    EXPECT_EQ(post(url, kStatus).status, 200);
+}
+
+TEST_F(SimHostile, APortAnotherServerListensOnIsRefused) {
+    start(defaults());
+    auto o = defaults();
+    o.port = sim->port();
+    velqor::xmldasim::Service second(o);
+    try {
+        second.start();
+        ADD_FAILURE() << "a second service started on port " << o.port;
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot listen on"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(post(url, kStatus).status, 200);
+}

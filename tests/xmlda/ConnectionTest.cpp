@@ -92,6 +92,21 @@ TEST(CallParamTest, CompressionIsOnUnlessALineTurnsItOff) {
         EXPECT_EQ(CompressionWanted(lines), on) << (lines.empty() ? "" : lines.front());
 }
 
+TEST(CallParamTest, BadCertificateOnlyWhenALineSaysSo) {
+    const std::pair<std::vector<std::string>, bool> rows[] = {
+        {{}, false},
+        {{"xml-accept-bad-cert=off"}, false},
+        {{"xml-accept-bad-cert=maybe"}, false},
+        {{" XML-Accept-Bad-Cert = Yes "}, true},
+        {{"xml-accept-bad-cert=1"}, true},
+    };
+    for (const auto& [lines, on] : rows)
+        EXPECT_EQ(BadCertificateAccepted(lines), on) << (lines.empty() ? "" : lines.front());
+    EXPECT_EQ(BadCertificateWarning("http://plant/da"), "");
+    EXPECT_NE(BadCertificateWarning(" HTTPS://plant/da").find("HTTPS://plant/da"),
+              std::string::npos);
+}
+
 TEST_F(XmlDaConnectionTest, BlankServerNameIsRefusedBeforeAnythingIsStored) {
     for (const char* name : {"", "   ", "\t "}) {
         try {
@@ -119,8 +134,8 @@ TEST_F(XmlDaConnectionTest, AddressWithBlanksAroundIsAcceptedAndKeptAsGiven) {
 }
 
 TEST_F(XmlDaConnectionTest, ParamsAreFoundByNameWithoutRegardToCaseAndTrimmed) {
-    Connect(svc.URL(), {"XML-POSTBY = MS ", "  Xml-User= bob ", "xml-pass=\tse cret ",
-                        "xml-proxy=", "XML-CAFILE= /etc/plant/ca.pem ", "other=1"});
+    Connect(svc.URL(), {"XML-POSTBY = MS ", "  Xml-User= bob ", "xml-pass=\tse cret ", "xml-proxy=",
+                        "XML-CAFILE= /etc/plant/ca.pem ", "other=1", "xml-accept-bad-cert=on"});
     EXPECT_EQ(C().PostBy(), "ms");
     EXPECT_EQ(C().User(), "bob");
     EXPECT_EQ(C().Password(), "se cret");
@@ -131,6 +146,7 @@ TEST_F(XmlDaConnectionTest, ParamsAreFoundByNameWithoutRegardToCaseAndTrimmed) {
     EXPECT_EQ(s.Poster->UserName(), "bob");
     EXPECT_EQ(s.Poster->Password(), "se cret");
     EXPECT_EQ(s.Poster->CAFile(), "/etc/plant/ca.pem");
+    EXPECT_TRUE(s.Poster->AcceptBadCertificate());
     EXPECT_EQ(s.Poster->UserAgent(), "Velqor XML DA Client");
     EXPECT_EQ(s.Namespace, std::string(xmlda::kXmlDaNamespace));
     EXPECT_EQ(s.URL, svc.URL());
@@ -141,6 +157,7 @@ TEST_F(XmlDaConnectionTest, ParamsAreFoundByNameWithoutRegardToCaseAndTrimmed) {
     EXPECT_FALSE(snap.Poster);
     EXPECT_EQ(snap.User, "bob");
     EXPECT_EQ(snap.CAFile, "/etc/plant/ca.pem");
+    EXPECT_TRUE(snap.AcceptBadCertificate);
     EXPECT_EQ(snap.NotifyWindow, window);
 }
 
@@ -150,6 +167,7 @@ TEST_F(XmlDaConnectionTest, NoParamsGivesEmptyCredentialsAndTheInterfaceBasics) 
     EXPECT_EQ(C().Password(), "");
     EXPECT_EQ(C().Proxy(), "");
     EXPECT_EQ(C().PostBy(), "");
+    EXPECT_FALSE(C().AcceptBadCertificate());
     EXPECT_EQ(conn->SpecVersion(), 4);
     EXPECT_EQ(conn->ConnectionType(), coXML);
     EXPECT_EQ(conn->GetLocaleId(), 0);

@@ -76,6 +76,10 @@ enum tVelqorServerType : uint8_t {
 };
 using tVelqorServerSet = uint8_t;
 constexpr tVelqorServerSet ServerSetOf(tVelqorServerType t) { return tVelqorServerSet(1u << t); }
+// The shortest group update rate, ms: a rate of 0 or below would poll (or ask a server to
+// sample) back to back. Typed rates below it are refused; others are raised to it.
+inline constexpr int32_t kMinUpdateRateMs = 1;
+
 inline constexpr tVelqorServerSet kDefaultServerSet =
     ServerSetOf(svr_DA10) | ServerSetOf(svr_DA20) | ServerSetOf(svr_DA30);
 static_assert(kDefaultServerSet == 7);

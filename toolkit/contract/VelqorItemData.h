@@ -183,6 +183,10 @@ struct ItemUpdatesPayload : MessagePayload {
     // again: news for the application, with the reason of a loss.
     bool SubscriptionInterrupted = false;
     bool SubscriptionRecovered = false;
+    // The server has not answered a poll for longer than it should (polling goes on waiting),
+    // or it answers again after that: news for the application, with the reason of the first.
+    bool ServerSilent = false;
+    bool ServerAnswers = false;
     std::string SubscriptionReason;
     // Set by the producer when it was stopped; a cancelled payload changes nothing.
     std::shared_ptr<const std::atomic<bool>> Cancelled;

@@ -70,7 +70,8 @@ std::optional<int32_t> ScalarType(std::string_view text) {
     return std::nullopt;
 }
 
-// Length of the valid UTF-8 sequence at s[i], or 0.
+}  // namespace
+
 size_t Utf8Length(std::string_view s, size_t i) {
     const auto b = static_cast<unsigned char>(s[i]);
     size_t len = b < 0x80                   ? 1
@@ -87,8 +88,6 @@ size_t Utf8Length(std::string_view s, size_t i) {
         return 0;  // overlong forms, surrogates, beyond U+10FFFF
     return len;
 }
-
-}  // namespace
 
 std::optional<int32_t> ParseVarType(std::string_view text) {
     bool array = false;

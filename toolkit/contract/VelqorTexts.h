@@ -15,6 +15,9 @@ namespace velqor {
 
 class TVelqorItemData;
 
+// Length of the valid UTF-8 sequence at s[i] (i < s.size()), or 0.
+size_t Utf8Length(std::string_view s, size_t i);
+
 // Whether the text holds nothing but blanks and control characters (or nothing at all).
 bool IsBlank(std::string_view text);
 

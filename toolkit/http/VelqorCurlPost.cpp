@@ -66,8 +66,9 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == Lower(prefix);
 }
 
-// Accepts certificates that are only out of their validity period; every other verification
-// failure (unknown or self-signed authority, bad signature, ...) still refuses the server.
+// Accepts certificates that are only out of their validity period (when the user said so for
+// this server); every other verification failure (unknown or self-signed authority, bad
+// signature, ...) still refuses the server.
 int AcceptDateErrors(int preverifyOk, X509_STORE_CTX* ctx) {
     if (preverifyOk) return 1;
     const int err = X509_STORE_CTX_get_error(ctx);
@@ -88,6 +89,7 @@ struct TVelqorCurlPost::Transfer {
     std::string realm, proxyRealm;
     std::string tlsError;
     std::string caFile;
+    bool acceptBadCertificate = false;
     std::size_t bodySize = 0;
     bool requestStarted = false;  // connected, request under way
     curl_off_t ulnow = 0, dlnow = 0;
@@ -155,7 +157,8 @@ struct TVelqorCurlPost::Transfer {
                 return CURLE_SSL_CACERT_BADFILE;
             }
         }
-        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, AcceptDateErrors);
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER,
+                           t->acceptBadCertificate ? AcceptDateErrors : nullptr);
         return CURLE_OK;
     }
 };
@@ -265,10 +268,11 @@ void TVelqorCurlPost::ConfigureHandle() {
         curl_easy_setopt(h, CURLOPT_USERNAME, UserName().c_str());
         curl_easy_setopt(h, CURLOPT_PASSWORD, Password().c_str());
     }
-    // HTTPS: the chain is verified (system trust store plus an optional private authority);
-    // the host name is not compared and out-of-date certificates pass (AcceptDateErrors).
+    // HTTPS: the chain is verified (system trust store plus an optional private authority),
+    // and so are the host name and the dates unless the user accepted a bad certificate for
+    // this server (AcceptDateErrors).
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, AcceptBadCertificate() ? 0L : 2L);
     curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Transfer::OnSslContext);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBytes));
@@ -344,6 +348,8 @@ int TVelqorCurlPost::Perform(Transfer& t, std::string_view request) {
 
     t.lastActivity = Clock::now();
     const auto deadline = t.lastActivity + totalLimit;
+    auto slowAt = SlowNoticeMs() > 0 ? t.lastActivity + std::chrono::milliseconds(SlowNoticeMs())
+                                     : Clock::time_point::max();
     int running = 1;
     while (true) {
         CURLMcode mc = curl_multi_perform(multi, &running);
@@ -354,7 +360,11 @@ int TVelqorCurlPost::Perform(Transfer& t, std::string_view request) {
         if (now >= deadline)
             Fail("Timeout: the exchange did not complete within " +
                  std::to_string(totalLimit.count()) + " ms");
-        auto wakeAt = deadline;
+        if (now >= slowAt) {
+            slowAt = Clock::time_point::max();
+            SlowNotice();
+        }
+        auto wakeAt = std::min(deadline, slowAt);
         if (t.requestStarted) {
             const auto idle = now - t.lastActivity;
             const bool sending = t.ulnow < static_cast<curl_off_t>(t.bodySize);
@@ -420,6 +430,7 @@ void TVelqorCurlPost::Post(const std::string& soapAction, std::string_view reque
             t.response = &response;
             t.responseStart = start;
             t.caFile = CAFile();
+            t.acceptBadCertificate = AcceptBadCertificate();
             const auto result = static_cast<CURLcode>(Perform(t, request));
             if (result != CURLE_OK) {
                 if (!t.tlsError.empty()) Fail(t.tlsError);

@@ -106,6 +106,12 @@ void THTTPPost::SetCAFile(const std::string& value) {
     caFile_ = value;
 }
 
+void THTTPPost::SetAcceptBadCertificate(bool value) {
+    if (value == acceptBadCertificate_) return;
+    SetConnected(false);
+    acceptBadCertificate_ = value;
+}
+
 void THTTPPost::SetCompression(bool value) {
     if (value == compression_) return;
     SetConnected(false);
@@ -139,6 +145,7 @@ std::unique_ptr<THTTPPost> CreatePoster(const THTTPPostSettings& settings) {
     auto poster = CreatePoster(settings.URL, settings.Proxy, settings.User, settings.PostBy,
                                settings.Password);
     poster->SetCAFile(settings.CAFile);
+    poster->SetAcceptBadCertificate(settings.AcceptBadCertificate);
     poster->SetConnectTimeout(settings.ConnectTimeout);
     poster->SetSendTimeout(settings.SendTimeout);
     poster->SetReceiveTimeout(settings.ReceiveTimeout);

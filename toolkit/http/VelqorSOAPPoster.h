@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,6 +30,10 @@ struct THTTPPostSettings {
     std::string Password;  // password for the server, may be empty
     std::string PostBy;    // name of the poster implementation
     std::string CAFile;    // extra trusted authorities (PEM file) for HTTPS, empty for none
+    // HTTPS: accept a certificate that is out of its validity period or names another host.
+    // Off by default: such a certificate lets anyone in the path read and change the traffic,
+    // so only the user may turn this on, for one server. The chain must still verify.
+    bool AcceptBadCertificate = false;
     int ConnectTimeout = 0, SendTimeout = 0, ReceiveTimeout = 0;  // milliseconds
     int TotalTimeout = 0;                                         // milliseconds
     bool Compression = true;  // offer gzip and deflate replies (off: ask for plain replies)
@@ -65,6 +70,7 @@ class THTTPPost : private TNonCopyable {
     void SetUserName(const std::string& value);
     void SetPassword(const std::string& value);
     void SetCAFile(const std::string& value);
+    void SetAcceptBadCertificate(bool value);
     // An empty text stores the default user agent.
     void SetUserAgent(const std::string& value);
     void SetProxyBypass(const std::string& value) { proxyBypass_ = value; }
@@ -75,6 +81,12 @@ class THTTPPost : private TNonCopyable {
     void SetTotalTimeout(int ms) { totalTimeout_ = ms; }
     // Whether compressed replies are offered; changing it disconnects first.
     void SetCompression(bool value);
+    // Called on the posting thread, once per exchange, when an exchange has run for ms
+    // without completing (the exchange goes on); 0 or no function: never.
+    void SetSlowNotice(int ms, std::function<void()> notice) {
+        slowNoticeMs_ = ms;
+        slowNotice_ = std::move(notice);
+    }
 
     const std::string& URL() const { return url_; }
     const std::string& Proxy() const { return proxy_; }
@@ -83,6 +95,7 @@ class THTTPPost : private TNonCopyable {
     const std::string& UserName() const { return userName_; }
     const std::string& Password() const { return password_; }
     const std::string& CAFile() const { return caFile_; }
+    bool AcceptBadCertificate() const { return acceptBadCertificate_; }
     const std::string& UserAgent() const { return userAgent_; }
     int ConnectTimeout() const { return connectTimeout_; }
     int SendTimeout() const { return sendTimeout_; }
@@ -103,6 +116,8 @@ class THTTPPost : private TNonCopyable {
     const std::string& LastStatusText() const { return lastStatusText_; }
 
   protected:
+    int SlowNoticeMs() const { return slowNotice_ ? slowNoticeMs_ : 0; }
+    void SlowNotice() const { slowNotice_(); }
     // Opens (true) or closes (false) the connection.
     virtual void DoConnect(bool open) = 0;
     // Wakes a blocked exchange so that it notices AbortRequested(). Any thread.
@@ -122,6 +137,9 @@ class THTTPPost : private TNonCopyable {
     std::string proxy_, url_, proxyBypass_, soapAction_, userName_, password_, caFile_;
     int connectTimeout_ = 0, sendTimeout_ = 0, receiveTimeout_ = 0, totalTimeout_ = 0;
     bool compression_ = true;
+    bool acceptBadCertificate_ = false;
+    int slowNoticeMs_ = 0;
+    std::function<void()> slowNotice_;
     int lastStatus_ = 0;
     std::string lastStatusText_;
     std::string userAgent_{kDefaultUserAgent};

@@ -392,6 +392,10 @@ class TVelqorServer : public TVelqorSvr {
     TOnSubscriptionEvent OnSubscriptionInterrupted;
     TOnSubscriptionEvent OnSubscriptionRecovered;
     TOnSubscriptionEvent OnSubscriptionLost;
+    // A group's server has not answered its poll for a while (the reason says how long), and
+    // later answers again; polling waits on in between.
+    TOnSubscriptionEvent OnServerSilent;
+    TOnSubscriptionEvent OnServerAnswers;
 
   protected:
     com::ComPtr<IVelqorConnection> CreateConnection() override;

@@ -55,7 +55,7 @@ TVelqorGroup::TVelqorGroup(TVelqorGroups& owner, int32_t id)
     : owner_(owner), id_(id), serial_(g_nextSerial.fetch_add(1)) {
     const TVelqorDefaultGroup& d = owner.Owner()->OPCGroupDefault();
     isActive_ = d.IsActive;
-    updateRate_ = d.UpdateRate;
+    updateRate_ = std::max(d.UpdateRate, kMinUpdateRateMs);
     deadBand_ = d.DeadBand;
     localeId_ = d.LocaleId;
     timeBias_ = d.TimeBias;
@@ -97,7 +97,7 @@ int32_t TVelqorGroup::SendState(Settings s) {
     if (transport_ && !Server().ServerGone())
         transport_->SetState(s.updateRate, s.active, s.timeBias, s.deadBand, s.localeId, id_,
                              s.holdTime, s.waitTime);
-    return s.updateRate;
+    return std::max(s.updateRate, kMinUpdateRateMs);  // a server may revise it to anything
 }
 
 void TVelqorGroup::SetIsActive(bool on) {
@@ -109,6 +109,7 @@ void TVelqorGroup::SetIsActive(bool on) {
 }
 
 void TVelqorGroup::SetUpdateRate(int32_t ms) {
+    ms = std::max(ms, kMinUpdateRateMs);
     if (ms == updateRate_) return;
     Settings s = Current();
     s.updateRate = ms;
@@ -179,7 +180,7 @@ void TVelqorGroup::CreateOnServer() {
     event_ = std::make_shared<TVelqorNamedEvent>();
     transport_ = group;
     serverHandle_ = handle;
-    updateRate_ = rate;
+    updateRate_ = std::max(rate, kMinUpdateRateMs);
     try {
         items_->AddAll();
     } catch (...) {

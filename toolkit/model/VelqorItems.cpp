@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "contract/VelqorItemId.h"
 #include "contract/VelqorTexts.h"
 #include "model/Velqor.h"
 
@@ -21,6 +22,26 @@ std::string ArrayText(const Variant& v) {
         }
     }
     return text;
+}
+
+// The items of list whose ID and access path can be sent; each other one gets the invalid
+// item ID result with the reason, and is left out (so that it alone fails).
+TVelqorItemList Sendable(const TVelqorItemList& list) {
+    TVelqorItemList out;
+    for (int i = 0; i < list.Count(); ++i) {
+        TVelqorItemData* item = list.Items(i);
+        std::string why = ItemIdProblem(item->FItemID);
+        if (!why.empty()) {
+            why = "the item ID cannot be sent: " + why;
+        } else if (std::string path = ItemIdProblem(item->FAccessPath); !path.empty()) {
+            why = "the access path cannot be sent: " + path;
+        }
+        if (why.empty())
+            out.Add(item);
+        else
+            item->ApplyUpdate(ItemUpdate::OperationResult(OPC_E_INVALIDITEMID, why));
+    }
+    return out;
 }
 }  // namespace
 
@@ -58,14 +79,16 @@ void TVelqorItem::RunOperation(Op op, bool active) {
             break;
         case Op::Add:
             if (designing) return;
-            transport->AddItems(list, true);
+            if (TVelqorItemList sendable = Sendable(list); !sendable.Empty())
+                transport->AddItems(sendable, true);
             break;
         case Op::SetActive:
             if (designing && overCOM) return;
             transport->SetActiveState(list, active);
             break;
         case Op::Validate:
-            transport->AddItems(list, false);
+            if (TVelqorItemList sendable = Sendable(list); !sendable.Empty())
+                transport->AddItems(sendable, false);
             break;
         case Op::SetDatatype:
             if (designing) return;
@@ -171,7 +194,8 @@ void TVelqorItems::AddAll() {
     for (const auto& i : items_)
         if (i->FServerHandle == -1) list.Add(i.get());
     if (list.Empty()) return;
-    transport->AddItems(list, !owner_.Server().Designing());
+    if (TVelqorItemList sendable = Sendable(list); !sendable.Empty())
+        transport->AddItems(sendable, !owner_.Server().Designing());
     list.Report(MsgText(Msg::CannotAddItems), RaiseItemErrors());
 }
 

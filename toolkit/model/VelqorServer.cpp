@@ -155,6 +155,8 @@ void TVelqorServer::HandleDataChange(uintptr_t groupID, std::unique_ptr<MessageP
     if (lost) news = &OnSubscriptionLost;
     if (p && p->SubscriptionInterrupted) news = &OnSubscriptionInterrupted;
     if (p && p->SubscriptionRecovered) news = &OnSubscriptionRecovered;
+    if (p && p->ServerSilent) news = &OnServerSilent;
+    if (p && p->ServerAnswers) news = &OnServerAnswers;
     // A change whose items have all gone since it was posted raises nothing, and news without
     // items is no data change.
     if (!(p && p->Items.empty() && news) && !(p && !p->Items.empty() && items.Empty()))

@@ -6,22 +6,6 @@
 
 namespace velqor {
 
-std::string CallParam(const std::vector<std::string>& lines, std::string_view name) {
-    for (const auto& line : lines) {
-        const auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        if (SameTextNoCase(TrimBlanks(std::string_view(line).substr(0, eq)), name))
-            return std::string(TrimBlanks(std::string_view(line).substr(eq + 1)));
-    }
-    return {};
-}
-
-bool CompressionWanted(const std::vector<std::string>& lines) {
-    const std::string v = CallParam(lines, kParamCompress);
-    return !(SameTextNoCase(v, "off") || SameTextNoCase(v, "no") || SameTextNoCase(v, "false") ||
-             v == "0");
-}
-
 std::string WriteXmlDaRequest(std::string_view nameSpace, std::string_view operation,
                               const TRemotable& request, std::string& soapAction) {
     TVelqorClientSoapWriter writer;

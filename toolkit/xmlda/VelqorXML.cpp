@@ -27,6 +27,7 @@ void TVelqorXMLConnection::Connect(const std::string& clientName, const std::str
                    [](unsigned char c) { return char(std::tolower(c)); });
     caFile_ = CallParam(params, kParamCAFile);
     compression_ = CompressionWanted(params);
+    acceptBadCertificate_ = BadCertificateAccepted(params);
     const std::string timeout = CallParam(params, kParamTimeout);
     char* end = nullptr;
     const long long ms = std::strtoll(timeout.c_str(), &end, 10);
@@ -60,6 +61,7 @@ TVelqorSOAPData& TVelqorXMLConnection::GetCallSettings() {
     s.User = user_;
     s.Password = password_;
     s.CAFile = caFile_;
+    s.AcceptBadCertificate = acceptBadCertificate_;
     s.TotalTimeout = totalTimeout_;
     s.Compression = compression_;
     s.NotifyWindow = notifyWindow_;

@@ -66,8 +66,9 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
     bool CheckConnection() override { return true; }
 
     // The call settings, created with their poster on first use; URL, Namespace, Proxy, User,
-    // Password, CAFile, TotalTimeout, Compression, NotifyWindow and PostBy are copied in on
-    // every call (the poster made at creation keeps its own address and credentials).
+    // Password, CAFile, AcceptBadCertificate, TotalTimeout, Compression, NotifyWindow and
+    // PostBy are copied in on every call (the poster made at creation keeps its own address
+    // and credentials).
     TVelqorSOAPData& GetCallSettings();
     // A copy of the call settings' fields without a poster, for a poll thread's own settings.
     // Owning thread only.
@@ -109,6 +110,7 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
     const std::string& CAFile() const { return caFile_; }  // "xml-cafile"
     int TotalTimeout() const { return totalTimeout_; }     // "xml-timeout", ms; 0 default
     bool Compression() const { return compression_; }      // "xml-compress"; on by default
+    bool AcceptBadCertificate() const { return acceptBadCertificate_; }  // "xml-accept-bad-cert"
     const velqor::NotifyWindow& NotifyWindow() const { return notifyWindow_; }
     std::string_view LocaleText() const { return kXmlDaLocale; }
 
@@ -122,6 +124,7 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
     std::string url_, clientName_, user_, password_, proxy_, computerName_, postBy_, caFile_;
     int totalTimeout_ = 0;
     bool compression_ = true;
+    bool acceptBadCertificate_ = false;
     velqor::NotifyWindow notifyWindow_;
     std::unique_ptr<TVelqorSOAPData> callSettings_;
 };

@@ -77,6 +77,12 @@ std::unique_ptr<xmlda::SubscriptionPolledRefresh> BuildPolledRefresh(const std::
     return req;
 }
 
+int64_t SilenceLimitMs(int32_t updateRate, int32_t holdTime, int32_t waitTime) {
+    constexpr int64_t kFloorMs = 10000;
+    return int64_t(std::max(holdTime, 0)) + std::max(waitTime, 0) +
+           std::max<int64_t>(3 * int64_t(std::max(updateRate, kMinUpdateRateMs)), kFloorMs);
+}
+
 // ---- TVelqorPollRefresh --------------------------------------------------------------------
 
 TVelqorPollRefresh::TVelqorPollRefresh(TPollSnapshot snapshot) : snap_(std::move(snapshot)) {
@@ -97,7 +103,23 @@ TVelqorPollRefresh::TVelqorPollRefresh(TPollSnapshot snapshot) : snap_(std::move
             snap_.Settings.Poster->SetTotalTimeout(int(std::min<int64_t>(
                 std::max<int64_t>(snap_.Settings.TotalTimeout, paced + 60000), INT32_MAX)));
     }
+    const int64_t silence = snap_.SilenceMs > 0
+                                ? snap_.SilenceMs
+                                : SilenceLimitMs(snap_.UpdateRate, snap_.HoldTime, snap_.WaitTime);
+    snap_.Settings.Poster->SetSlowNotice(
+        int(std::min<int64_t>(silence, INT32_MAX)), [this, silence] {
+            silent_ = true;
+            PostSilence(true, "the server has not answered for " +
+                                  std::to_string((silence + 999) / 1000) + " s");
+        });
     thread_ = std::thread([this] { Run(); });
+}
+
+void TVelqorPollRefresh::PostSilence(bool silent, std::string reason) {
+    auto news = NewPayload();
+    (silent ? news->ServerSilent : news->ServerAnswers) = true;
+    news->SubscriptionReason = std::move(reason);
+    Deliver(std::move(news));
 }
 
 TVelqorPollRefresh::~TVelqorPollRefresh() {
@@ -157,8 +179,9 @@ void TVelqorPollRefresh::Run() {
     // Client pacing: a poll starts one update rate after the start of the one before (the
     // Subscribe reply has delivered the first values), so the exchange's own time does not
     // stretch the period; a poll that took longer than the rate is followed at once.
-    const bool clientPaced = snap_.WaitTime <= 0 && snap_.HoldTime <= 0 && snap_.UpdateRate > 0;
-    const auto rate = std::chrono::milliseconds(snap_.UpdateRate);
+    // A rate below the shortest (0, negative, or a server's revision) would poll back to back.
+    const bool clientPaced = snap_.WaitTime <= 0 && snap_.HoldTime <= 0;
+    const auto rate = std::chrono::milliseconds(std::max(snap_.UpdateRate, kMinUpdateRateMs));
     const auto now = [this] {
         return snap_.Clock ? snap_.Clock->Now() : std::chrono::steady_clock::now();
     };
@@ -290,6 +313,10 @@ bool TVelqorPollRefresh::PollOnce() {
         failure = "polling the server failed";
     }
     polls_.fetch_add(1);
+    if (reply && silent_) {
+        silent_ = false;
+        PostSilence(false);
+    }
     if (!reply && loss != 0 && snap_.Recover) {
         Interrupt(failure, loss);
         return false;

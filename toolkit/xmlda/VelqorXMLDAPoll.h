@@ -74,7 +74,13 @@ struct TPollSnapshot {
     bool Recover = false;                 // hand a mendable loss to the group (above)
     std::function<void()> OnInterrupted;  // called on the poll thread, once, for that loss
     std::shared_ptr<TPollClock> Clock;    // none: the steady clock, woken early by a stop
+    int32_t SilenceMs = 0;                // 0: SilenceLimitMs of the pacing
 };
+
+// How long a poll may go unanswered before the server counts as silent: its hold and wait
+// times plus three update rates, at least 10 s more. A silent server is said to be so (news
+// with ServerSilent) while the poll waits on for its reply; the reply brings ServerAnswers.
+int64_t SilenceLimitMs(int32_t updateRate, int32_t holdTime, int32_t waitTime);
 
 // A fault that says the service no longer knows the subscription (the code's local name).
 bool IsSubscriptionGoneFault(std::string_view faultCode);
@@ -161,10 +167,13 @@ class TVelqorPollRefresh {
     std::unique_ptr<ItemUpdatesPayload> NewPayload() const;
     // Ends polling with Interrupted and tells the group, unless stopped first.
     void Interrupt(std::string reason, int32_t error);
+    // News without items (ServerSilent or ServerAnswers) unless stopped.
+    void PostSilence(bool silent, std::string reason = {});
 
     TPollSnapshot snap_;
     std::unordered_set<uint32_t> subscribed_;
     std::string response_;  // the last reply's bytes; its memory serves the next one
+    bool silent_ = false;   // the running poll has gone unanswered too long (poll thread only)
     mutable std::mutex mu_;
     std::condition_variable wake_;
     bool terminate_ = false;
