@@ -142,13 +142,13 @@ check "unregister the proxy/stub DLL" proxy_dll /u
 check "nothing of the proxy/stub DLL left registered" proxy_registry unregistered
 # Another DLL's proxy registered first for IOPCShutdown (as a vendor's proxy DLL for the OPC
 # Common interfaces would be): registering ours beside it, and unregistering ours, leave it. And
-# an earlier build of this same file, which had the identifier of IOPCShutdown as its class,
-# left IOPCCommon registered: that interface is taken over and the old class removed.
+# an earlier build of this same file, which had an interface identifier (IOPCServerList's) as its
+# class, left IOPCCommon registered: that interface is taken over and the old class removed.
 iid_of() { grep "^$1 " <<<"$expected" | cut -d' ' -f2; }
 reg64() { wine reg "$@" /f /reg:64; } # reg.exe in the 64-bit view, that of the 64-bit DLL
 foreign_name=IOPCShutdown
 foreign_clsid="{2F4AF28F-C1EA-46B0-A68E-FBFD1A8A3D05}"
-former_clsid="{$(iid_of IOPCShutdown)}"
+former_clsid="{$(iid_of IOPCServerList)}"
 seed_registry() {
   reg64 add "HKCR\\Interface\\{$(iid_of $foreign_name)}\\ProxyStubClsid32" /ve /d "$foreign_clsid" &&
     reg64 add "HKCR\\CLSID\\$former_clsid\\InprocServer32" /ve /d "$(winepath -w "$proxy")" &&
