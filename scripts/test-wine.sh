@@ -10,6 +10,7 @@
 # server entry, so a client reaches whichever form was registered last (register_form below).
 # Its last line is "N passed, M failed"; where Wine cannot be had it says why and counts nothing.
 #   BUILD_DIR   the Windows build tree (default build-win)
+#   WINE_CHECKS proxy: only the proxy/stub DLL's checks (build, registration, marshalling)
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -51,7 +52,8 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -
 check "configure the Windows build" cmake -S . -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS_DEBUG=-O1 -DCMAKE_C_FLAGS_DEBUG=-O1 "${launcher[@]}"
-check "build the toolkit for Windows" cmake --build "$build" -j2 --target velqor_model
+[ "${WINE_CHECKS:-all}" = proxy ] ||
+  check "build the toolkit for Windows" cmake --build "$build" -j2 --target velqor_model
 check "build the OPC proxy/stub DLL" cmake --build "$build" -j2 --target velqor_opcproxy
 proxy="$build/toolkit/com/idl/opcproxy.dll"
 if [ ! -f "$proxy" ]; then
@@ -60,10 +62,17 @@ fi
 
 # A re-registered proxy DLL is only picked up by a fresh wineserver.
 wineserver -k 2>/dev/null || true
-check "register the proxy/stub DLL" wine regsvr32 /s "$(winepath -w "$proxy")"
-wineserver -w
-# Every interface of the definitions has its proxy class, and the platform counts its methods
-# as the definitions declare them.
+# proxy_dll [/u]: registers (unregisters) the proxy/stub DLL; the registry is written out when
+# the prefix's last process ends.
+proxy_dll() {
+  wine regsvr32 /s "$@" "$(winepath -w "$proxy")"
+  local rc=$?
+  wineserver -w
+  return $rc
+}
+check "register the proxy/stub DLL" proxy_dll
+# Every interface of the definitions: name, identifier and method count (the base's count and
+# its own methods).
 expected=$(python3 - "$root/toolkit/com/idl" <<'PY'
 import re, sys, pathlib
 text = "".join(p.read_text() for p in sorted(pathlib.Path(sys.argv[1]).glob("*.idl")))
@@ -75,22 +84,93 @@ for name, (iid, n) in counts.items():
     print(name, iid, n)
 PY
 )
-while read -r name iid methods; do
-  check "$name: proxy class and method count registered" python3 - "$prefix/system.reg" "$iid" "$methods" <<'PY'
-import sys
-reg, iid, methods = open(sys.argv[1], encoding="utf-8", errors="replace").read(), sys.argv[2], sys.argv[3]
-key = "[Software\\\\Classes\\\\Interface\\\\{%s}" % iid
-stub = reg.find(key + "\\\\ProxyStubClsid32]")
-count = reg.find(key + "\\\\NumMethods]")
-ok = stub >= 0 and count >= 0 and '@="%s"' % methods in reg[count:count + 200]
-sys.exit(0 if ok else 1)
+# proxy_registry WHAT [NAME CLSID]: what the prefix's registry holds of the proxy/stub DLL, where
+# NAME's proxy class was registered as CLSID by another DLL beforehand:
+#   interface NAME   NAME's proxy class is served by the DLL, with the method count declared
+#   own-class        the DLL serves one class (ThreadingModel Both), and it is no interface's
+#                    identifier
+#   beside           every interface but NAME is served by the DLL; NAME still names CLSID
+#   unregistered     the DLL serves no class and no interface is registered, but NAME as CLSID
+proxy_registry() {
+  PROXY_INTERFACES="$expected" python3 - "$prefix/system.reg" "$(winepath -w "$proxy")" "$@" <<'PY'
+import os, re, sys
+path, dll, what, args = sys.argv[1], sys.argv[2].lower(), sys.argv[3], sys.argv[4:]
+values, current = {}, None
+for line in open(path, encoding="utf-8", errors="replace"):
+    if line.startswith("["):
+        key = line[1:line.rfind("]")].replace("\\\\", "\\").lower()
+        current = values.setdefault(key, {})
+    elif current is not None:
+        m = re.match(r'(?:@|"([^"]*)")="(.*)"$', line.rstrip("\n"))
+        if m:
+            current[(m.group(1) or "@").lower()] = m.group(2).replace("\\\\", "\\").lower()
+def value(key, name="@"):
+    return values.get(("software\\classes\\" + key).lower(), {}).get(name.lower())
+def registered(key):
+    return ("software\\classes\\" + key).lower() in values
+interfaces = {n: (i, m) for n, i, m in (l.split() for l in os.environ["PROXY_INTERFACES"].splitlines())}
+served = {k.split("\\")[3] for k, v in values.items()
+          if re.fullmatch(r"software\\classes\\clsid\\\{[^\\]*\}\\inprocserver32", k) and v.get("@") == dll}
+def ours(name):
+    iid, methods = interfaces[name]
+    return value("Interface\\{%s}\\ProxyStubClsid32" % iid) in served and \
+        value("Interface\\{%s}\\NumMethods" % iid) == methods
+def untouched():
+    return not args or value("Interface\\{%s}\\ProxyStubClsid32" % interfaces[args[0]][0]) == args[1].lower()
+others = [n for n in interfaces if not args or n != args[0]]
+if what == "interface":
+    failed = [] if ours(args[0]) else args
+elif what == "own-class":
+    iids = {"{%s}" % i.lower() for i, _ in interfaces.values()}
+    failed = ["served: %s" % sorted(served)] if len(served) != 1 or served & iids or \
+        any(registered("Interface\\" + c) or value("CLSID\\%s\\InprocServer32" % c, "ThreadingModel") != "both"
+            for c in served) else []
+elif what == "beside":
+    failed = [n for n in others if not ours(n)] + ([] if untouched() else ["foreign entry changed"])
+else:
+    failed = [n for n in others if registered("Interface\\{%s}" % interfaces[n][0])] + \
+        (["served: %s" % sorted(served)] if served else []) + ([] if untouched() else ["foreign entry changed"])
+print("proxy_registry %s %s: %s" % (what, " ".join(args), ", ".join(failed) or "as expected"))
+sys.exit(1 if failed else 0)
 PY
+}
+while read -r name _; do
+  check "$name: proxy class and method count registered" proxy_registry interface "$name"
 done <<<"$expected"
+check "the proxy class is the DLL's own, not an interface identifier" proxy_registry own-class
+check "unregister the proxy/stub DLL" proxy_dll /u
+check "nothing of the proxy/stub DLL left registered" proxy_registry unregistered
+# Another DLL's proxy registered first for IOPCShutdown (as a vendor's proxy DLL for the OPC
+# Common interfaces would be): registering ours beside it, and unregistering ours, leave it. And
+# an earlier build of this same file, which had an interface identifier (IOPCServerList's) as its
+# class, left IOPCCommon registered: that interface is taken over and the old class removed.
+iid_of() { grep "^$1 " <<<"$expected" | cut -d' ' -f2; }
+reg64() { wine reg "$@" /f /reg:64; } # reg.exe in the 64-bit view, that of the 64-bit DLL
+foreign_name=IOPCShutdown
+foreign_clsid="{2F4AF28F-C1EA-46B0-A68E-FBFD1A8A3D05}"
+former_clsid="{$(iid_of IOPCServerList)}"
+seed_registry() {
+  reg64 add "HKCR\\Interface\\{$(iid_of $foreign_name)}\\ProxyStubClsid32" /ve /d "$foreign_clsid" &&
+    reg64 add "HKCR\\CLSID\\$former_clsid\\InprocServer32" /ve /d "$(winepath -w "$proxy")" &&
+    reg64 add "HKCR\\Interface\\{$(iid_of IOPCCommon)}\\ProxyStubClsid32" /ve /d "$former_clsid"
+}
+check "another DLL's proxy class, and an earlier build's, registered" seed_registry
+check "register the proxy/stub DLL beside another DLL's proxy" proxy_dll
+check "every interface but $foreign_name registered, $foreign_name left to the other DLL" \
+  proxy_registry beside "$foreign_name" "$foreign_clsid"
+check "the earlier build's proxy class removed" proxy_registry own-class
+check "unregister the proxy/stub DLL beside another DLL's proxy" proxy_dll /u
+check "unregistering left the other DLL's entry and removed ours" \
+  proxy_registry unregistered "$foreign_name" "$foreign_clsid"
+reg64 delete "HKCR\\Interface\\{$(iid_of $foreign_name)}" >>"$build/test-wine.log" 2>&1
+check "register the proxy/stub DLL again" proxy_dll
+check "every interface registered again" proxy_registry beside
 
 # Every string parameter of the OPC interfaces crosses apartments intact through the DLL.
 check "build the proxy/stub string test" cmake --build "$build" -j2 --target winproxy_string_tests
 check "OPC string parameters marshalled intact" \
   timeout 300 wine "$build/tests/winproxy/winproxy_string_tests.exe" --gtest_brief=1
+[ "${WINE_CHECKS:-all}" = proxy ] && finish
 
 check "build the simulated servers and the test programs" cmake --build "$build" -j2 --target \
   comda-sim comda-sim-inproc velqor_comgroup_tests velqor_comconn_tests velqor_combrowse_tests

@@ -23,6 +23,7 @@ TEST(OpcDeclarations, IdentifiersAreDistinct) {
                         &IID_IOPCAsyncIO2,
                         &IID_IOPCItemProperties,
                         &IID_IOPCItemDeadbandMgt,
+                        &IID_IOPCItemSamplingMgt,
                         &IID_IOPCBrowse,
                         &IID_IOPCItemIO,
                         &IID_IOPCSyncIO2,

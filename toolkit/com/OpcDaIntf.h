@@ -35,6 +35,7 @@ VELQOR_OPC_IID(IID_IOPCAsyncIO2, "39C13A71-011E-11D0-9675-0020AFD8ADB3");
 VELQOR_OPC_IID(IID_IOPCItemProperties, "39C13A72-011E-11D0-9675-0020AFD8ADB3");
 // Data Access 3.0.
 VELQOR_OPC_IID(IID_IOPCItemDeadbandMgt, "5946DA93-8B39-4EC8-AB3D-AA73DF5BC86F");
+VELQOR_OPC_IID(IID_IOPCItemSamplingMgt, "3E22D313-F08B-41A5-86C8-95E95CB49FFC");
 VELQOR_OPC_IID(IID_IOPCBrowse, "39227004-A18F-4B57-8B0A-5235670F4468");
 VELQOR_OPC_IID(IID_IOPCItemIO, "85C0B427-2893-4CBC-BD78-E5FC5146F08F");
 VELQOR_OPC_IID(IID_IOPCSyncIO2, "730F5F0F-55B1-4C81-9E18-FF8A0904E1FA");
@@ -552,6 +553,23 @@ struct IOPCItemDeadbandMgt : IUnknown {
     VELQOR_OPC_INTERFACE_END(IOPCItemDeadbandMgt);
 };
 
+struct IOPCItemSamplingMgt : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetItemSamplingRate(DWORD dwCount, OPCHANDLE* phServer,
+                                                          DWORD* pdwRequestedSamplingRate,
+                                                          DWORD** ppdwRevisedSamplingRate,
+                                                          HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetItemSamplingRate(DWORD dwCount, OPCHANDLE* phServer,
+                                                          DWORD** ppdwSamplingRate,
+                                                          HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ClearItemSamplingRate(DWORD dwCount, OPCHANDLE* phServer,
+                                                            HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetItemBufferEnable(DWORD dwCount, OPCHANDLE* phServer,
+                                                          BOOL* pbEnable, HRESULT** ppErrors) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetItemBufferEnable(DWORD dwCount, OPCHANDLE* phServer,
+                                                          BOOL** ppbEnable, HRESULT** ppErrors) = 0;
+    VELQOR_OPC_INTERFACE_END(IOPCItemSamplingMgt);
+};
+
 struct IOPCBrowse : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs,
                                                     BOOL bReturnPropertyValues,
@@ -641,6 +659,7 @@ VELQOR_INTERFACE_TRAITS(IOPCAsyncIO2, ::IUnknown, IID_IOPCAsyncIO2);
 VELQOR_INTERFACE_TRAITS(IOPCAsyncIO3, IOPCAsyncIO2, IID_IOPCAsyncIO3);
 VELQOR_INTERFACE_TRAITS(IOPCItemProperties, ::IUnknown, IID_IOPCItemProperties);
 VELQOR_INTERFACE_TRAITS(IOPCItemDeadbandMgt, ::IUnknown, IID_IOPCItemDeadbandMgt);
+VELQOR_INTERFACE_TRAITS(IOPCItemSamplingMgt, ::IUnknown, IID_IOPCItemSamplingMgt);
 VELQOR_INTERFACE_TRAITS(IOPCBrowse, ::IUnknown, IID_IOPCBrowse);
 VELQOR_INTERFACE_TRAITS(IOPCItemIO, ::IUnknown, IID_IOPCItemIO);
 VELQOR_INTERFACE_TRAITS(IOPCShutdown, ::IUnknown, IID_IOPCShutdown);
