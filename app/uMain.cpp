@@ -1,6 +1,8 @@
 #include "uMain.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -13,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QShortcut>
 #include <QSplitter>
@@ -190,7 +193,7 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     };
     OPCServer->OnSubscriptionLost = [this](TVelqorServer*, TVelqorGroup* g,
                                            const std::string& why) {
-        lastError_ = "subscription lost: " + QString::fromStdString(why);
+        NoteError("subscription lost: " + QString::fromStdString(why));
         UpdateConnectionState();
         if (g == SelectedGroup())
             MarkRowsStale("the subscription was lost (" + QString::fromStdString(why) + ")");
@@ -410,6 +413,9 @@ void TForm1::BuildMenus() {
     Trend1->setText("&Trend");
     Trend1->setObjectName("Trend1");
     view->addAction(Trend1);
+    Messages1 = view->addAction("&Messages...");
+    Messages1->setObjectName("Messages1");
+    connect(Messages1, &QAction::triggered, this, [this] { ShowMessages(); });
     connect(TrendDock, &QDockWidget::visibilityChanged, this, [this] { UpdateTrendItems(); });
     N1 = menuBar()->addAction("О программе");
     N1->setObjectName("N1");
@@ -496,6 +502,7 @@ void TForm1::Connect(const QString& computerName) {
         OPCServer->SetParams(ConnectionParams(options));
         OPCServer->SetActive(true);
     });
+    lastError_.clear();  // connected: what went wrong before is in the message log
     if (options.AcceptBadCert)
         certificateWarning_ = QString::fromStdString(BadCertificateWarning(name.toStdString()));
     Timer1->start();
@@ -508,14 +515,39 @@ void TForm1::Busy(const QString& what, const std::function<void()>& call) {
     try {
         RunBusy(what, call);
     } catch (const EAbort&) {
-        lastError_ = "cancelled";
+        NoteError("cancelled");
         UpdateConnectionState();
         throw;
     } catch (const std::exception& e) {
-        lastError_ = QString::fromUtf8(e.what()).simplified();
+        NoteError(QString::fromUtf8(e.what()).simplified());
         UpdateConnectionState();
         throw;
     }
+}
+
+void TForm1::NoteError(const QString& text) {
+    lastError_ = text;
+    messages_.push_back(QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss.zzz") + "  " +
+                        text);
+    constexpr int kKept = 1000;
+    if (messages_.size() > kKept) messages_.erase(messages_.begin(), messages_.end() - kKept);
+}
+
+void TForm1::ShowMessages() {
+    QDialog dialog(this);
+    dialog.setObjectName("MessagesDlg");
+    dialog.setWindowTitle("Messages");
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* text = new QPlainTextEdit(&dialog);
+    text->setObjectName("MessageText");
+    text->setReadOnly(true);
+    text->setPlainText(messages_.isEmpty() ? QString("No messages.") : messages_.join('\n'));
+    layout->addWidget(text);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.resize(640, 320);
+    dialog.exec();
 }
 
 void TForm1::UpdateConnectionState() {
@@ -618,7 +650,7 @@ void TForm1::Timer1Timer() {
     } catch (const std::exception& e) {
         // A failed refresh disconnects without a message box; the status bar tells why.
         Timer1->stop();
-        lastError_ = QString::fromUtf8(e.what()).simplified();
+        NoteError(QString::fromUtf8(e.what()).simplified());
         try {
             RunBusy("Disconnecting...", [this] { OPCServer->SetActive(false); });
         } catch (...) {
@@ -632,7 +664,7 @@ void TForm1::Timer1Timer() {
 void TForm1::OPCServerServerShutdown() {
     Timer1->stop();
     ClearStatus();
-    lastError_ = "the server shut down";
+    NoteError("the server shut down");
     MarkRowsStale("the server shut down");
     UpdateConnectionState();
 }

@@ -60,7 +60,9 @@ class TForm1 : public QMainWindow {
     QGroupBox* Panel4;
     QLabel *LServer, *LStartTime, *LUpdateTime, *LState, *LInfo;
     QLabel *LName, *LUpdate, *LDeadBand, *LActive;
-    QAction* Trend1;  // View -> Trend
+    QAction* Trend1;     // View -> Trend
+    QAction* Messages1;  // View -> Messages: the errors of this run, with their times
+    QStringList Messages() const { return messages_; }
     QDockWidget* TrendDock;
     TrendWidget* Trend;
     QAction *OpenSession1, *SaveSession1, *ReopenSession1, *Export1, *LogData1, *Exit1, *N1;
@@ -194,6 +196,9 @@ class TForm1 : public QMainWindow {
     bool shown_ = false;
     QString timeFormat_, dateFormat_;
     bool plainTimeFormat_ = false;  // "HH:mm:ss": formatted without QTime
-    QString lastError_;
+    QString lastError_;             // shown in the status bar until the next successful connect
+    QStringList messages_;          // every error noted, newest last
+    void NoteError(const QString& text);
+    void ShowMessages();
     QString certificateWarning_;  // while connected with a bad certificate accepted
 };

@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -119,6 +120,17 @@ TEST_F(MainWindowTest, FailedConnectIsShownAndWritesNothing) {
     EXPECT_EQ(form->Ini.ReadLast(), "Old.Server");
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_TRUE(form->isVisible()) << "the window stays usable";
+
+    // The status bar tells the error until a connect works; the message log keeps it.
+    EXPECT_TRUE(form->StatusLine->text().contains("Last error: Unable to connect"));
+    form->bConnect->click();
+    ASSERT_TRUE(Server().Active());
+    EXPECT_FALSE(form->StatusLine->text().contains("Last error"))
+        << form->StatusLine->text().toStdString();
+    ASSERT_EQ(form->Messages().size(), 1);
+    EXPECT_TRUE(form->Messages()[0].contains(QRegularExpression(
+        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  Unable to connect")))
+        << form->Messages()[0].toStdString();
 }
 
 TEST_F(MainWindowTest, MistypedAddressesAreNamedAndEnterConnects) {
