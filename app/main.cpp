@@ -2,7 +2,7 @@
 //   tagscope [SESSIONFILE]: opens the session (its server, groups and items) once the window shows.
 //   --screenshot FILE [--screenshot-delay MS]: saves the window as a picture after a delay
 //   (default 1500 ms) and quits; for documentation and checks under a virtual display.
-//   --help and --version answer on the terminal without a display.
+//   --help, --help-all and --version answer on the terminal without a display.
 // The server box starts with TAGSCOPE_SERVER when that is set, even to nothing (the run script
 // passes the simulation service's address), else with the remembered server.
 #include <QCommandLineParser>
@@ -47,7 +47,7 @@ void SetNames() {
 // work on a terminal without a display.
 bool AsksForInformation(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
-        for (const char* o : {"-h", "--help", "-?", "-v", "--version"})
+        for (const char* o : {"-h", "--help", "--help-all", "-?", "-v", "--version"})
             if (std::strcmp(argv[i], o) == 0) return true;
     return false;
 }

@@ -94,6 +94,8 @@ if(TARGET tagscope)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT tagscope)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/tagscope.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT tagscope)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/tagscope-session.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME tagscope.xml COMPONENT tagscope)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/completion/tagscope-cli.bash
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tagscope-cli

@@ -123,9 +123,12 @@ expect "xmlda-sim --version" "xmlda-sim $version" "$("$root/usr/bin/xmlda-sim" -
 "$root/usr/bin/xmlda-sim" --help | grep -- '--port' >/dev/null || fail "xmlda-sim --help"
 if [ -x "$root/usr/bin/tagscope" ]; then
     expect "tagscope --version" "tagscope $version" "$(env -u DISPLAY "$root/usr/bin/tagscope" --version)"
+    env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/tagscope" --help-all | grep -- '--screenshot' >/dev/null ||
+        fail "tagscope --help-all without a display"
 fi
 for f in usr/share/man/man1/tagscope-cli.1.gz usr/share/doc/tagscope/copyright \
-    usr/share/applications/tagscope.desktop usr/share/bash-completion/completions/tagscope-cli; do
+    usr/share/applications/tagscope.desktop usr/share/bash-completion/completions/tagscope-cli \
+    usr/share/mime/packages/tagscope.xml; do
     [ -f "$root/$f" ] || fail "not in the package: /$f"
 done
 
