@@ -922,6 +922,9 @@ void TForm1::ItemPopupPopup() {
 }
 
 void TForm1::A1Click() {
+    // Items are chosen from the connected server's address space, into the selected group.
+    if (!OPCServer->Active()) return ShowMessageText("Connect to a server first.");
+    if (!SelectedGroup()) return ShowMessageText("Select a group first.");
     std::vector<std::string> ids;
     const bool chosen = TVelqorDlgBrowse::Execute(OPCServer->Browser(), ids, false, this);
     RememberBrowsePosition();

@@ -133,6 +133,13 @@ TEST_F(MainWindowTest, FailedConnectIsShownAndWritesNothing) {
         << form->Messages()[0].toStdString();
 }
 
+TEST_F(MainWindowTest, AddItemSaysWhatItNeeds) {
+    form->show();
+    form->A1->trigger();
+    ASSERT_EQ(Recorded().messages.size(), 1u);
+    EXPECT_EQ(Recorded().messages[0], "Connect to a server first.");
+}
+
 TEST_F(MainWindowTest, MistypedAddressesAreNamedAndEnterConnects) {
     form->show();
     form->Timer1->stop();
