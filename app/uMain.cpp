@@ -30,6 +30,7 @@
 #include <algorithm>
 
 #include "BusyCall.h"
+#include "ColumnFit.h"
 #include "ConnectionSettingsDlg.h"
 #include "ErrorDisplay.h"
 #include "ItemPropertiesDlg.h"
@@ -275,13 +276,10 @@ TForm1::TForm1(std::unique_ptr<TVelqorServer> server, QWidget* parent)
     ItemView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ItemView->verticalHeader()->setDefaultSectionSize(ItemView->fontMetrics().height() + 4);
     ItemView->horizontalHeader()->setHighlightSections(false);
-    // The value column takes the spare width; a click on a column's header sorts by it.
-    ItemView->horizontalHeader()->setStretchLastSection(false);
+    // Columns as wide as what they hold, the spare width to item ID and value; a click on a
+    // column's header sorts by it.
     ItemView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // Time with milliseconds and the decoded quality names fit without cutting.
-    const int widths[kItemColumns] = {180, 70, 40, 80, 95, 170};
-    for (int c = 0; c < kItemColumns; ++c) ItemView->setColumnWidth(c, widths[c]);
-    ItemView->horizontalHeader()->setSectionResizeMode(colValue, QHeaderView::Stretch);
+    new TColumnFitter(ItemView);
     ItemView->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     ItemView->setSortingEnabled(true);
     Splitter1->addWidget(TreeView1);

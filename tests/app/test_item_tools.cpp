@@ -70,6 +70,22 @@ void WriteThroughDialog(TForm1& form, const std::vector<int>& rows, const QStrin
     EXPECT_TRUE(ran);
 }
 
+// At the window's first size the list does not scroll sideways, and no column is cut that fits.
+TEST_F(LiveItems, ColumnsFitTheListsWidth) {
+    AddGroupWith("C", {"Static/Int", "Plant/Area1/Tank1/Level", "Static/String"});
+    for (QSize size : {QSize(646, 448), QSize(1280, 800), QSize(646, 448)}) {
+        form->resize(size);
+        apptest::ProcessFor(100);
+        const QAbstractItemView* view = form->ItemView;
+        int sum = 0;
+        for (int c = 0; c < kItemColumns; ++c) sum += form->ItemView->columnWidth(c);
+        EXPECT_LE(sum, form->ItemView->viewport()->width()) << size.width();
+        for (int c : {colTime, colQuality, colItemId})
+            EXPECT_GE(form->ItemView->columnWidth(c), view->sizeHintForColumn(c))
+                << "column " << c << " at " << size.width();
+    }
+}
+
 TEST_F(LiveItems, WriteValueRoundTripsScalarsArraysAndReportsRefusals) {
     AddGroupWith("W", {"Writable/Double", "Writable/Arrays/ArrayOfInt", "Writable/Int",
                        "Static/Int", "Writable/Boolean"});
