@@ -158,6 +158,9 @@ void TVelqorDlgBrowse::Refresh() {
     TVelqorBrowseItem* pos = browser_.Position();
     QString path = pos ? QString::fromStdString(pos->Name) : QString();
     ePath->setText(path.isEmpty() ? "root" : path);
+    // The field names the branch; where it stands in the tree is in its tooltip.
+    const QString where = pos ? QString::fromStdString(pos->CombinedID()) : QString();
+    ePath->setToolTip(where.isEmpty() ? QString("the root of the address space") : where);
     RunBusy("Browsing " + ePath->text() + "...", [this] { browser_.BrowseAll(false); });
     const QIcon branch = style()->standardIcon(QStyle::SP_DirIcon);
     const QIcon item = style()->standardIcon(QStyle::SP_FileIcon);

@@ -138,9 +138,16 @@ TEST_F(BrowseDialog, KeysBackspaceAndSpaceAndDoubleClick) {
     Select(*d, {1});
     QTest::keyClick(d->ListView, Qt::Key_Space);  // an item: not entered
     EXPECT_EQ(d->ePath->text(), "Plant");
+    // The field names the branch, its tooltip where it stands.
+    Select(*d, {d->ListView->row(d->ListView->findItems("Sub", Qt::MatchExactly).value(0))});
+    QTest::keyClick(d->ListView, Qt::Key_Space);
+    EXPECT_EQ(d->ePath->text(), "Sub");
+    EXPECT_EQ(d->ePath->toolTip(), "Plant.Sub");
+    QTest::keyClick(d->ListView, Qt::Key_Backspace);
+    EXPECT_EQ(fake->CountCalls("MoveUp"), 1);
     QTest::keyClick(d->ListView, Qt::Key_Backspace);
     EXPECT_EQ(d->ePath->text(), "Root");
-    EXPECT_EQ(fake->CountCalls("MoveUp"), 1);
+    EXPECT_EQ(fake->CountCalls("MoveUp"), 2);
     // Double-click does what Open does.
     Select(*d, {1});
     QRect r = d->ListView->visualItemRect(d->ListView->item(1));
