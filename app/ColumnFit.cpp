@@ -64,7 +64,7 @@ void TColumnFitter::Fit() {
         fixed += size(c, need(c));
     }
     // Item ID and value share the rest: each its need when there is room (the spare going one
-    // third to the ID, two thirds to the value), else in proportion to their needs.
+    // third to the ID, two thirds to the value), else the ID first.
     int room = std::max(0, view_->viewport()->width() - fixed);
     if (userSized_.contains(colItemId)) room = std::max(0, room - header->sectionSize(colItemId));
     if (userSized_.contains(colValue)) room = std::max(0, room - header->sectionSize(colValue));
@@ -75,7 +75,8 @@ void TColumnFitter::Fit() {
         idWidth = id + spare / 3;
         valueWidth = room - idWidth;
     } else {
-        idWidth = std::max(header->minimumSectionSize(), room * id / std::max(1, id + value));
+        // Short of room: the ID, which names the row, first (up to 55 %), the value the rest.
+        idWidth = std::max(header->minimumSectionSize(), std::min(id, room * 55 / 100));
         valueWidth = std::max(header->minimumSectionSize(), room - idWidth);
     }
     if (userSized_.contains(colItemId)) valueWidth = std::max(valueWidth, room);
