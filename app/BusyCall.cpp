@@ -118,11 +118,14 @@ class InputGate : public QObject {
     }
     ~InputGate() override { qApp->removeEventFilter(this); }
 
-    // Delivers what a background call kept, in order.
+    // Delivers what a background call kept, in order, and the close requests that came.
     void Replay() {
         for (auto& [target, event] : kept_)
             if (target) QCoreApplication::postEvent(target, event.release());
         kept_.clear();
+        for (const QPointer<QWidget>& w : closeLater_)
+            if (w) QMetaObject::invokeMethod(w, &QWidget::close, Qt::QueuedConnection);
+        closeLater_.clear();
     }
 
   protected:
@@ -130,7 +133,11 @@ class InputGate : public QObject {
         const QEvent::Type t = event->type();
         if (t == QEvent::Close && obj->isWidgetType() &&
             blocked_.contains(static_cast<QWidget*>(obj))) {
-            event->ignore();  // the window stays until the call has ended
+            // The window stays until the call has ended, which is asked to end now; then it
+            // closes: a close request is never dropped.
+            event->ignore();
+            link_.Cancel();
+            closeLater_.emplace_back(static_cast<QWidget*>(obj));
             return true;
         }
         if (!IsUserInput(t) || !Blocked(obj)) return false;
@@ -159,6 +166,7 @@ class InputGate : public QObject {
     CancelLink& link_;
     QSet<QWidget*> blocked_;
     std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> kept_;
+    std::vector<QPointer<QWidget>> closeLater_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The Qt-backed event loop: order of posted work across threads, timers, message windows and
-// the error display for exceptions raised in message handlers.
+// the error display for exceptions raised in message handlers; busy calls and a close request.
 #include <QThread>
+#include <QWidget>
 #include <algorithm>
 #include <atomic>
 #include <string>
@@ -8,8 +9,10 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "BusyCall.h"
 #include "ErrorDisplay.h"
 #include "QtEventLoop.h"
+#include "contract/CallCancel.h"
 #include "contract/VelqorError.h"
 
 namespace {
@@ -168,3 +171,23 @@ TEST(QtEventLoop, InstalledAsDefaultWhileItLives) {
 }
 
 }  // namespace
+
+// A window closed while a call runs asks the call to end, and closes once it has.
+TEST(BusyCall, ACloseDuringACallCancelsItAndIsNotLost) {
+    for (BusyKind kind : {BusyKind::Background, BusyKind::Interactive}) {
+        QWidget window;
+        window.show();
+        bool cancelled = false;
+        RunBusy(
+            "Waiting...",
+            [&] {
+                QMetaObject::invokeMethod(&window, &QWidget::close, Qt::QueuedConnection);
+                for (int i = 0; i < 500 && !velqor::CallCancelScope::CurrentCancelled(); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                cancelled = velqor::CallCancelScope::CurrentCancelled();
+            },
+            kind);
+        EXPECT_TRUE(cancelled);
+        EXPECT_TRUE(apptest::ProcessUntil([&] { return !window.isVisible(); }));
+    }
+}
