@@ -786,6 +786,10 @@ void TForm1::AddRowsFor(const std::vector<TVelqorItem*>& items, bool withValues)
         if (withValues) RowValues(r);
     }
     ItemModel->RowsChanged(first->Index, ItemModel->Count() - 1, false);
+    // New rows take their place in the order the list is shown in.
+    const QHeaderView* header = ItemView->horizontalHeader();
+    if (header->sortIndicatorSection() >= 0)
+        ItemModel->sort(header->sortIndicatorSection(), header->sortIndicatorOrder());
 }
 
 // ---- groups ----------------------------------------------------------------------------------

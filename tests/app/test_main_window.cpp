@@ -424,6 +424,25 @@ TEST_F(MainWindowTest, AddItemsThroughBrowseDialogThenValuesArrive) {
     EXPECT_EQ(form->ItemModel->Count(), 2);
 }
 
+TEST_F(MainWindowTest, ItemsAddedThroughTheDialogTakeTheirPlaceInTheSortedList) {
+    fake->SetBrowseTree(
+        velqor::fake::FakeTransport::TreeFromIDs({"Plant.Temp", "Plant.Level", "Pump"}));
+    form->show();
+    ConnectTo();
+    AddGroupViaDialog("G1");
+    form->ItemView->sortByColumn(colItemId, Qt::AscendingOrder);
+    apptest::WhenDialog<TVelqorDlgBrowse>([](TVelqorDlgBrowse* dlg) {
+        dlg->ListView->setCurrentRow(0);
+        dlg->bOk->click();  // enters Plant
+        dlg->ListView->selectAll();
+        dlg->bOk->click();
+    });
+    form->A1->trigger();
+    ASSERT_EQ(form->ItemModel->Count(), 2);
+    EXPECT_EQ(RowTexts(0)[colItemId], "Plant.Level");
+    EXPECT_EQ(RowTexts(1)[colItemId], "Plant.Temp");
+}
+
 TEST_F(MainWindowTest, ItemPopupEnablesWithGroupAndActiveTogglesRow) {
     form->show();
     ConnectTo();
