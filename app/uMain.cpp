@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -1026,8 +1027,16 @@ QString TForm1::DefaultChooseExportFile(const QString& proposed) {
     // Replacing a file is asked by the dialog; creating one is asked here.
     dlg.setOption(QFileDialog::DontUseNativeDialog);
     dlg.selectFile(proposed);
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
-    QString path = dlg.selectedFiles().first();
+    QString path;
+    for (;;) {
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+        path = dlg.selectedFiles().first();
+        // A file in a folder that is not there cannot be made: the choice is asked again.
+        const QDir folder = QFileInfo(path).absoluteDir();
+        if (folder.exists()) break;
+        ShowMessageText("The folder " + QDir::toNativeSeparators(folder.path()) +
+                        " does not exist. Choose another.");
+    }
     if (!QFileInfo::exists(path)) {
         QMessageBox ask(QMessageBox::Question, dlg.windowTitle(),
                         path + "\nThis file does not exist.\nDo you want to create it?",

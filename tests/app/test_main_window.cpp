@@ -618,6 +618,28 @@ TEST_F(MainWindowTest, ExportWritesVisibleRowsThroughSaveDialog) {
     EXPECT_TRUE(Recorded().errors.empty());
 }
 
+TEST_F(MainWindowTest, ExportToAFolderThatIsNotThereAsksAgain) {
+    form->show();
+    const QString nowhere = progDir.filePath("no-such-folder/export.txt");
+    int shown = 0;
+    std::function<void(QFileDialog*)> answer = [&](QFileDialog* dlg) {
+        if (++shown == 1) {
+            dlg->selectFile(nowhere);
+            apptest::WhenDialog<QFileDialog>(answer);  // the same dialog, once more
+            static_cast<QDialog*>(dlg)->accept();
+        } else {
+            static_cast<QDialog*>(dlg)->reject();
+        }
+    };
+    apptest::WhenDialog<QFileDialog>(answer);
+    form->Export1->trigger();
+    EXPECT_EQ(shown, 2);
+    ASSERT_EQ(Recorded().messages.size(), 1u);
+    EXPECT_NE(Recorded().messages[0].find("does not exist. Choose another."), std::string::npos);
+    EXPECT_FALSE(QFile::exists(nowhere));
+    EXPECT_TRUE(Recorded().errors.empty());
+}
+
 TEST_F(MainWindowTest, ExportWithoutGroupCreatesEmptyFileAndIoErrorsAreShown) {
     form->show();
     QString path = progDir.filePath("empty.txt");
