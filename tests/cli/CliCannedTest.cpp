@@ -52,8 +52,8 @@ class CliCannedTest : public ::testing::Test {
         if (op == "GetStatus")
             return {200,
                     velqor::test::StatusReply("2026-01-01T12:00:00Z", "ServerState=\"running\"")};
-        if (op == "Read") return {200, ReadReply(svc.LastRequest().body, readItems)};
         std::lock_guard lock(mu);
+        if (op == "Read") return {200, ReadReply(svc.LastRequest().body, readItems)};
         auto& queue = replies[op];
         if (queue.empty()) return {500, velqor::test::FaultEnvelope("soap:Server", "no " + op)};
         const std::string body = queue.front();
@@ -63,6 +63,7 @@ class CliCannedTest : public ::testing::Test {
 };
 
 TEST_F(CliCannedTest, ReadValuesAsServersSendThem) {
+    std::unique_lock lock(mu);  // the service reads them on its own thread
     readItems = {
         " ResultID=\"S_CLAMP\">",                                       // a success, no value
         " ResultID=\"S_CLAMP\"><Value xsi:type=\"xsd:int\">5</Value>",  // a clamped value
@@ -71,6 +72,7 @@ TEST_F(CliCannedTest, ReadValuesAsServersSendThem) {
         "><Value xsi:type=\"xsd:dateTime\">2026-01-01T00:00:00Z</Value>"
         "<Quality QualityField=\"badWaitingForInitialData\"/>",
     };
+    lock.unlock();
     Result r = On("read", {"A", "B", "C", "D", "E"});
     EXPECT_EQ(r.exitCode, 3) << r.out << r.err;  // A has no value
     const auto lines = Lines(r.out);
