@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <tuple>
+#include <utility>
 
 using namespace velqor;
 
@@ -91,9 +93,10 @@ void TrendWidget::Record(const TVelqorItemList& items, double now) {
             if (!Numeric(item->Value(), v)) break;
             if (item->Value().Type() == VT_BOOL) s.Steps = true;
             s.Points.push_back({now, v});
-            // Bounded both by count and by age.
+            // Bounded both by count and by age; the last point before the shown span stays,
+            // so that an item that has not changed for long is still drawn at its value.
             while (s.Points.size() > kMaxPoints ||
-                   (!s.Points.empty() && s.Points.front().t < now - 2 * span_))
+                   (s.Points.size() > 1 && s.Points[1].t < now - 2 * span_))
                 s.Points.pop_front();
             dirty_ = true;
             break;
@@ -113,22 +116,46 @@ void TrendWidget::Draw(QPainter& p, const QSize& size, double now) const {
     const int top = fm.height() + 8, bottom = fm.height() + 8;
     const QRect plot(left, top, std::max(10, size.width() - left - right),
                      std::max(10, size.height() - top - bottom));
-    const double t0 = now - span_;
+    // The time shown follows the data until it fills the span (at least 10 s); an item that
+    // has not changed within the span does not stretch it.
+    double earliest = now;
+    for (const Series& sr : series_) {
+        auto in = std::lower_bound(sr.Points.begin(), sr.Points.end(), now - span_,
+                                   [](const Point& a, double t) { return a.t < t; });
+        if (in != sr.Points.end()) earliest = std::min(earliest, in->t);
+    }
+    const double span = std::clamp(now - earliest, 10.0, span_);
+    const double t0 = now - span;
 
-    // Autoscale over what is visible (the last point before the span holds the line's start).
-    double lo = INFINITY, hi = -INFINITY;
-    for (const Series& s : series_)
-        for (auto it = s.Points.rbegin(); it != s.Points.rend(); ++it) {
+    // Each series' range over what is visible (the last point before the span holds the line's
+    // start); a boolean always spans 0 to 1.
+    auto rangeOf = [&](const Series& sr) {
+        double lo = INFINITY, hi = -INFINITY;
+        for (auto it = sr.Points.rbegin(); it != sr.Points.rend(); ++it) {
             lo = std::min(lo, it->v);
             hi = std::max(hi, it->v);
             if (it->t < t0) break;
         }
-    if (!(lo <= hi)) lo = 0, hi = 1;
-    if (hi - lo < 1e-9) lo -= 0.5, hi += 0.5;
-    const double pad = (hi - lo) * 0.05;
-    lo -= pad;
-    hi += pad;
-    auto X = [&](double t) { return plot.left() + (t - t0) / span_ * plot.width(); };
+        if (sr.Steps) lo = std::min(lo, 0.0), hi = std::max(hi, 1.0);
+        return std::pair{lo, hi};
+    };
+    auto padded = [](double lo, double hi) {
+        if (!(lo <= hi)) lo = 0, hi = 1;
+        if (hi - lo < 1e-9) lo -= 0.5, hi += 0.5;
+        const double pad = (hi - lo) * 0.05;
+        return std::pair{lo - pad, hi + pad};
+    };
+    // One series: its own numbers on the axis. Several: each drawn in its own range, so that a
+    // boolean beside a speed in thousands is not a flat line; the legend gives each range.
+    const bool ownScales = series_.size() > 1;
+    std::vector<std::pair<double, double>> ranges;
+    for (const Series& sr : series_) {
+        const auto [l, h] = rangeOf(sr);
+        ranges.push_back(padded(l, h));
+    }
+    double lo = 0, hi = 1;
+    if (!ownScales && !ranges.empty()) std::tie(lo, hi) = ranges.front();
+    auto X = [&](double t) { return plot.left() + (t - t0) / span * plot.width(); };
     auto Y = [&](double v) { return plot.bottom() - (v - lo) / (hi - lo) * plot.height(); };
 
     // Grid and axes.
@@ -139,10 +166,12 @@ void TrendWidget::Draw(QPainter& p, const QSize& size, double now) const {
         p.setPen(QColor(0xE0, 0xE0, 0xE0));
         p.drawLine(QPointF(plot.left(), Y(v)), QPointF(plot.right(), Y(v)));
         p.setPen(Qt::darkGray);
+        const QString label =
+            ownScales ? QString::number(std::lround(v * 100)) + "%" : QString::number(v, 'g', 6);
         p.drawText(QRectF(0, Y(v) - fm.height() / 2.0, left - 4, fm.height()),
-                   Qt::AlignRight | Qt::AlignVCenter, QString::number(v, 'g', 6));
+                   Qt::AlignRight | Qt::AlignVCenter, label);
     }
-    const double tstep = span_ > 120 ? 60 : span_ > 30 ? 10 : 5;
+    const double tstep = span > 120 ? 60 : span > 30 ? 10 : 5;
     for (double t = std::ceil(t0 / tstep) * tstep; t <= now; t += tstep) {
         p.setPen(QColor(0xE0, 0xE0, 0xE0));
         p.drawLine(QPointF(X(t), plot.top()), QPointF(X(t), plot.bottom()));
@@ -158,9 +187,16 @@ void TrendWidget::Draw(QPainter& p, const QSize& size, double now) const {
     p.setClipRect(plot.adjusted(1, 1, 0, 0));
     p.setRenderHint(QPainter::Antialiasing, false);
     int colour = 0;
-    for (const Series& s : series_) {
+    for (size_t i = 0; i < series_.size(); ++i) {
+        const Series& s = series_[i];
         const QColor c = kColours[colour++ % std::size(kColours)];
         if (s.Points.empty()) continue;
+        // In its own range, as a fraction of the height, when the series have their own scales.
+        const auto [sLo, sHi] = ranges[i];
+        auto Y = [&](double v) {
+            const double f = ownScales ? (v - sLo) / (sHi - sLo) : (v - lo) / (hi - lo);
+            return plot.bottom() - f * plot.height();
+        };
         // Only the visible part and the one point before it.
         auto first = std::lower_bound(s.Points.begin(), s.Points.end(), t0,
                                       [](const Point& a, double t) { return a.t < t; });
@@ -204,10 +240,16 @@ void TrendWidget::Draw(QPainter& p, const QSize& size, double now) const {
     // Legend along the top.
     int x = plot.left();
     colour = 0;
-    for (const Series& s : series_) {
+    for (size_t i = 0; i < series_.size(); ++i) {
+        const Series& s = series_[i];
         const QColor c = kColours[colour++ % std::size(kColours)];
-        const QString text =
+        QString text =
             s.Points.empty() ? s.Name : s.Name + " = " + QString::number(s.Points.back().v, 'g', 6);
+        if (ownScales && !s.Points.empty()) {
+            const auto [l, h] = rangeOf(s);
+            text +=
+                QString(" (%1 … %2)").arg(QString::number(l, 'g', 6), QString::number(h, 'g', 6));
+        }
         p.fillRect(QRect(x, 4 + fm.height() / 2 - 3, 10, 6), c);
         p.setPen(Qt::black);
         p.drawText(QPoint(x + 14, 4 + fm.ascent()), text);

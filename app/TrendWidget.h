@@ -1,5 +1,7 @@
 // The live trend: the numeric values of a few items over the last minutes, drawn with Qt's
-// painter. Each series keeps a bounded history; booleans are drawn as steps. Series are keyed
+// painter. Each series keeps a bounded history; booleans are drawn as steps. Several series are
+// each drawn in their own range (the legend names it), and the time shown follows the data
+// until it fills the span. Series are keyed
 // by the item's client handle and keep their own name, so that a removed item never leaves
 // the trend holding a dangling item. Repaints are paced by a timer, not by every data change.
 #pragma once
@@ -41,7 +43,7 @@ class TrendWidget : public QWidget {
     void Record(const velqor::TVelqorItemList& items);
 
     const std::vector<Series>& AllSeries() const { return series_; }
-    // The time span shown, in seconds (the last minutes).
+    // The longest time span shown, in seconds (the last minutes).
     double Span() const { return span_; }
     void SetSpan(double seconds) { span_ = seconds; }
     // Draws the whole trend as of now onto a painter of the given size (the paint event and the

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QSplitter>
 #include <QTest>
+#include <climits>
 
 #include "MainWindowFixture.h"
 #include "TrendWidget.h"
@@ -232,7 +233,7 @@ TEST_F(MainWindowTest, TrendKeepsABoundedHistoryAndSurvivesItemsBeingRemoved) {
     EXPECT_TRUE(form->Trend->AllSeries()[2].Points.empty()) << "a text is not plotted";
     // Old points go by age too.
     form->Trend->Record(list, t0 + 10 * form->Trend->Span());
-    EXPECT_EQ(form->Trend->AllSeries()[0].Points.size(), 1u);
+    EXPECT_EQ(form->Trend->AllSeries()[0].Points.size(), 2u) << "the new one, and the one before";
 
     // A plotted item removed under the trend: recording and drawing go on, and the series
     // goes once the list is shown again.
@@ -240,7 +241,7 @@ TEST_F(MainWindowTest, TrendKeepsABoundedHistoryAndSurvivesItemsBeingRemoved) {
     form->ItemView->selectionModel()->select(
         form->ItemModel->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     ASSERT_EQ(form->Trend->AllSeries().size(), 2u);
-    EXPECT_EQ(form->Trend->AllSeries()[0].Points.size(), 1u) << "still selected: kept";
+    EXPECT_EQ(form->Trend->AllSeries()[0].Points.size(), 2u) << "still selected: kept";
     EXPECT_TRUE(form->Trend->AllSeries()[1].Points.empty()) << "selected anew: a new history";
     const uint32_t removed = items[0]->ClientHandle();
     items[0]->Collection().RemoveItem(items[0]);
@@ -254,6 +255,67 @@ TEST_F(MainWindowTest, TrendKeepsABoundedHistoryAndSurvivesItemsBeingRemoved) {
     form->TreeView1Change();
     for (const auto& s : form->Trend->AllSeries()) EXPECT_NE(s.Handle, removed);
     EXPECT_TRUE(apptest::Recorded().errors.empty());
+}
+
+// Rows of the picture where a series' colour shows, and its leftmost column.
+struct Extent {
+    int top = INT_MAX, bottom = -1, left = INT_MAX;
+};
+Extent ExtentOf(const QImage& image, QRgb colour) {
+    Extent e;
+    for (int y = 30; y < image.height(); ++y)  // below the legend
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) == colour) {
+                e.top = std::min(e.top, y);
+                e.bottom = std::max(e.bottom, y);
+                e.left = std::min(e.left, x);
+            }
+    return e;
+}
+
+// A boolean beside a speed in thousands is drawn across the height, not as a flat line; the time
+// shown starts with the data; an item that has not changed for long is still drawn.
+TEST_F(MainWindowTest, TrendGivesEachItemItsScaleAndFollowsTheData) {
+    form->show();
+    ConnectTo();
+    AddGroupViaDialog("G1");
+    auto items = AddItems(*form, {"Speed", "Running", "Fixed"});
+    auto set = [](TVelqorItem* item, Variant v) {
+        item->ApplyUpdate({0, ItemUpdate::kValue, std::move(v)});
+    };
+    form->Trend1->trigger();
+    form->ItemView->selectAll();
+    ASSERT_EQ(form->Trend->AllSeries().size(), 3u);
+    const double t0 = 1.8e9;
+    set(items[2], Variant(7.0));
+    TVelqorItemList fixed;
+    fixed.Add(items[2]);
+    form->Trend->Record(fixed, t0 - 3600);  // its one value, an hour ago
+    TVelqorItemList live;
+    live.Add(items[0]);
+    live.Add(items[1]);
+    for (int i = 0; i <= 30; ++i) {  // the last 30 s
+        set(items[0], Variant(2000.0 + 30 * i));
+        set(items[1], Variant::Bool(i % 10 < 5));
+        form->Trend->Record(live, t0 - 30 + i);
+    }
+    QImage image(600, 300, QImage::Format_RGB32);
+    QPainter p(&image);
+    form->Trend->Draw(p, image.size(), t0);
+    p.end();
+    // The first three colours of the trend, in the order of its series.
+    const QRgb colours[] = {qRgb(0x1F, 0x77, 0xB4), qRgb(0xD6, 0x27, 0x28), qRgb(0x2C, 0xA0, 0x2C)};
+    auto extent = [&](const char* name) {
+        const auto& all = form->Trend->AllSeries();
+        for (size_t i = 0; i < all.size(); ++i)
+            if (all[i].Name == name) return ExtentOf(image, colours[i]);
+        return Extent{};
+    };
+    const Extent speed = extent("Speed"), running = extent("Running"), constant = extent("Fixed");
+    EXPECT_GT(running.bottom - running.top, 150) << "the boolean spans the plot";
+    EXPECT_GT(speed.bottom - speed.top, 150) << "so does the speed";
+    EXPECT_GE(constant.bottom, 0) << "the constant item is drawn";
+    EXPECT_LT(speed.left, 120) << "the data starts at the left, not in the last tenth";
 }
 
 }  // namespace
