@@ -571,7 +571,8 @@ void TForm1::MarkRowsStale(const QString& why) {
         r.Text[colQuality] = "not current";
         r.Problem = "Not current: " + why + ". The value is the last one received.";
     }
-    ItemModel->RowsChanged(0, ItemModel->Count() - 1, true);
+    // Every cell turns grey at once, not only the value's.
+    ItemModel->RowsChanged(0, ItemModel->Count() - 1, false);
 }
 
 void TForm1::bConnectClick() { Connect(QString()); }

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -540,6 +541,10 @@ TEST_F(MainWindowTest, ServerShutdownStopsTimerAndClearsStatus) {
     form->show();
     ConnectTo();
     AddGroupViaDialog("G1");
+    Server().OPCGroups().FindGroup("G1")->OPCItems().AddItem("A.X");
+    form->TreeView1Change();
+    // The whole row greys at once: the change names every column.
+    QSignalSpy changed(form->ItemModel, &QAbstractItemModel::dataChanged);
     form->Timer1Timer();
     ASSERT_EQ(form->LName->text(), "G1");
     fake->PostShutdown("maintenance");
@@ -548,6 +553,11 @@ TEST_F(MainWindowTest, ServerShutdownStopsTimerAndClearsStatus) {
     EXPECT_EQ(form->LServer->text(), "not connected");
     EXPECT_EQ(form->LName->text(), "");
     EXPECT_EQ(form->TreeView1->topLevelItemCount(), 1) << "groups stay across a shutdown";
+    EXPECT_EQ(RowTexts(0)[colQuality], "not current");
+    ASSERT_FALSE(changed.isEmpty());
+    const auto last = changed.back();
+    EXPECT_EQ(last[0].toModelIndex().column(), 0);
+    EXPECT_EQ(last[1].toModelIndex().column(), kItemColumns - 1);
     EXPECT_TRUE(Recorded().errors.empty());
 }
 
