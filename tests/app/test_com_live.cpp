@@ -129,7 +129,7 @@ TEST_F(ComWindow, ServerBoxListsTheComServersAndTheAddressItStartedWith) {
     }
 }
 
-// A COM server whose calls take 20 s: Cancel on the busy indicator ends the connect at once and
+// A COM server whose calls take 5 s: Cancel on the busy indicator ends the connect at once and
 // leaves the window disconnected.
 TEST_F(ComWindow, ConnectToASlowServerCanBeCancelled) {
     sim::SimFaults slow;
@@ -158,6 +158,24 @@ TEST_F(ComWindow, ConnectToASlowServerCanBeCancelled) {
         << "a cancelled connect is not connected " << took.elapsed() << " "
         << form->StatusLine->text().toStdString();
     EXPECT_TRUE(apptest::Recorded().errors.empty()) << apptest::Recorded().errors[0];
+}
+
+// Closing the window while a status refresh waits on a slow COM server ends the call and closes
+// the window (the close was dropped until the call had ended).
+TEST_F(ComWindow, CloseWhileASlowServerAnswersClosesTheWindow) {
+    auto form = Window("Velqor.SimDA20.1");
+    form->bConnect->click();
+    ASSERT_TRUE(form->OPCServer->Active());
+    sim::SimFaults slow;
+    slow.SlowCallMs = 5000;
+    sim::SetSimFaults(slow);
+    QTimer::singleShot(100, form.get(), [&] { form->close(); });
+    QElapsedTimer took;
+    took.start();
+    form->Timer1Timer();  // the refresh, with the close request arriving during it
+    EXPECT_TRUE(apptest::ProcessUntil([&] { return !form->isVisible(); }));
+    sim::ClearSimFaults();
+    EXPECT_LT(took.elapsed(), 4000) << "the close did not end the slow call";
 }
 
 // The dialog walks down to a tank, returns the chosen items' IDs, and goes back up; the DA 2.0
