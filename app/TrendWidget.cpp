@@ -148,13 +148,13 @@ void TrendWidget::Draw(QPainter& p, const QSize& size, double now) const {
     // One series: its own numbers on the axis. Several: each drawn in its own range, so that a
     // boolean beside a speed in thousands is not a flat line; the legend gives each range.
     const bool ownScales = series_.size() > 1;
-    std::vector<std::pair<double, double>> ranges;
+    std::vector<std::pair<double, double>> ranges, drawn;  // as found; as drawn (padded)
     for (const Series& sr : series_) {
-        const auto [l, h] = rangeOf(sr);
-        ranges.push_back(padded(l, h));
+        ranges.push_back(rangeOf(sr));
+        drawn.push_back(padded(ranges.back().first, ranges.back().second));
     }
     double lo = 0, hi = 1;
-    if (!ownScales && !ranges.empty()) std::tie(lo, hi) = ranges.front();
+    if (!ownScales && !drawn.empty()) std::tie(lo, hi) = drawn.front();
     auto X = [&](double t) { return plot.left() + (t - t0) / span * plot.width(); };
     auto Y = [&](double v) { return plot.bottom() - (v - lo) / (hi - lo) * plot.height(); };
 
@@ -191,11 +191,10 @@ void TrendWidget::Draw(QPainter& p, const QSize& size, double now) const {
         const Series& s = series_[i];
         const QColor c = kColours[colour++ % std::size(kColours)];
         if (s.Points.empty()) continue;
-        // In its own range, as a fraction of the height, when the series have their own scales.
-        const auto [sLo, sHi] = ranges[i];
-        auto Y = [&](double v) {
-            const double f = ownScales ? (v - sLo) / (sHi - sLo) : (v - lo) / (hi - lo);
-            return plot.bottom() - f * plot.height();
+        // In its own range (with one series, the axis's).
+        const auto [sLo, sHi] = drawn[i];
+        auto seriesY = [&](double v) {
+            return plot.bottom() - (v - sLo) / (sHi - sLo) * plot.height();
         };
         // Only the visible part and the one point before it.
         auto first = std::lower_bound(s.Points.begin(), s.Points.end(), t0,
@@ -215,7 +214,7 @@ void TrendWidget::Draw(QPainter& p, const QSize& size, double now) const {
             line << QPointF(col, cLast);
         };
         for (auto it = first; it != s.Points.end(); ++it) {
-            const double x = X(it->t), y = Y(it->v);
+            const double x = X(it->t), y = seriesY(it->v);
             const int column = int(std::floor(x));
             if (column != col) {
                 flush();
@@ -246,7 +245,7 @@ void TrendWidget::Draw(QPainter& p, const QSize& size, double now) const {
         QString text =
             s.Points.empty() ? s.Name : s.Name + " = " + QString::number(s.Points.back().v, 'g', 6);
         if (ownScales && !s.Points.empty()) {
-            const auto [l, h] = rangeOf(s);
+            const auto [l, h] = ranges[i];
             text +=
                 QString(" (%1 … %2)").arg(QString::number(l, 'g', 6), QString::number(h, 'g', 6));
         }

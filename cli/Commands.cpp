@@ -66,6 +66,13 @@ std::string HumanValueText(const Variant& v) {
     return text;
 }
 
+// After a listing: what it left out, named on stderr; a listing with gaps does not pass for
+// complete.
+int ReportGaps(const std::vector<std::string>& gaps, Streams s) {
+    for (const auto& gap : gaps) s.err << "error: " << HumanText(gap) << '\n';
+    return gaps.empty() ? kExitOk : kExitError;
+}
+
 std::string ErrorOf(const TVelqorItem& item) {
     std::string t = item.ErrorText();
     return t.empty() ? ResultMessage(item.Error()) : t;
@@ -249,8 +256,7 @@ int RunServers(const std::string& computer, uint8_t types, Streams s) {
                   << HumanText(e.Description) << '\t' << e.CLSID << '\t'
                   << ServerTypesText(e.ServerTypes) << '\n';
         }
-        for (const auto& gap : list.Gaps()) s.err << "error: " << HumanText(gap) << '\n';
-        return list.Gaps().empty() ? kExitOk : kExitError;
+        return ReportGaps(list.Gaps(), s);
     });
 }
 
@@ -280,11 +286,7 @@ int RunBrowse(const ConnectOptions& c, const BrowseOptions& b, Streams s) {
         for (const auto& e : br.BrowseItems())
             s.out << KindOf(*e) << '\t' << HumanText(e->Name) << '\t' << HumanText(e->CombinedID())
                   << '\n';
-        // What was found is printed; what is missing is named, and the listing does not pass
-        // for complete.
-        const std::vector<std::string> gaps = br.Gaps();
-        for (const auto& gap : gaps) s.err << "error: " << HumanText(gap) << '\n';
-        return gaps.empty() ? kExitOk : kExitError;
+        return ReportGaps(br.Gaps(), s);
     });
 }
 

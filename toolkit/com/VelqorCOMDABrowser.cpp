@@ -181,7 +181,8 @@ class ELostPosition : public EOPCBrowserException {
 
 }  // namespace
 
-void TVelqorCOMDABrowser::WalkBranches(std::vector<TVelqorBrowseItem>& into, int depth) {
+void TVelqorCOMDABrowser::WalkBranches(std::vector<TVelqorBrowseItem>& into,
+                                       std::unordered_set<std::string>& visited, int depth) {
     std::vector<TVelqorBrowseItem> branches;
     ListKind(OPC_BRANCH, {}, branches);
     auto up = [this] {
@@ -194,7 +195,7 @@ void TVelqorCOMDABrowser::WalkBranches(std::vector<TVelqorBrowseItem>& into, int
     };
     for (const auto& b : branches) {
         into.push_back(b);
-        if (!visited_.insert(b.ItemName).second) continue;  // reached again by another path
+        if (!visited.insert(b.ItemName).second) continue;  // reached again by another path
         if (depth + 1 >= TVelqorBrowserCore::kMaxWalkDepth)
             throw EBrowseLimit("Browse: the flat walk reached " +
                                std::to_string(TVelqorBrowserCore::kMaxWalkDepth) + " levels at " +
@@ -208,7 +209,7 @@ void TVelqorCOMDABrowser::WalkBranches(std::vector<TVelqorBrowseItem>& into, int
         path_.push_back(b.Name);
         listingAt_ = b.ItemName;
         try {
-            WalkBranches(into, depth + 1);
+            WalkBranches(into, visited, depth + 1);
         } catch (const ELostPosition&) {
             throw;
         } catch (const EBrowseLimit&) {
@@ -236,18 +237,13 @@ bool TVelqorCOMDABrowser::Browse(bool flat) {
         ListKind(OPC_FLAT, {}, items);
         const TVelqorBrowseItem start = current_;
         const std::vector<std::string> startPath = path_;
-        visited_ = {start.ItemName};
+        std::unordered_set<std::string> visited{start.ItemName};
         try {
-            WalkBranches(branches, 0);
+            WalkBranches(branches, visited, 0);
         } catch (const ELostPosition&) {
-            visited_.clear();
             if (MoveTo(start)) path_ = startPath;  // back where the walk began, if it can be
             throw;
-        } catch (...) {
-            visited_.clear();
-            throw;
         }
-        visited_.clear();
         for (auto& e : browseType_ == 1 ? branches : items)
             if (filterCriteria_.empty() || MatchesMask(e.ItemName, filterCriteria_))
                 found.push_back(std::move(e));

@@ -70,8 +70,10 @@ class TVelqorCOMDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     std::string ItemIDOf(const std::string& name);  // empty when the server has none
     std::string JoinedPath(const std::string& name = {}) const;
     bool Walk(const TVelqorBrowseItem& item);
-    // Every branch below the server's position, depth levels below where the walk started.
-    void WalkBranches(std::vector<TVelqorBrowseItem>& into, int depth);
+    // Every branch below the server's position, depth levels below where the walk started;
+    // each branch (by item ID) entered once.
+    void WalkBranches(std::vector<TVelqorBrowseItem>& into,
+                      std::unordered_set<std::string>& visited, int depth);
 
     int32_t accessFilter_ = 0;
     VARTYPE datatypeFilter_ = VT_EMPTY;
@@ -85,7 +87,6 @@ class TVelqorCOMDABrowser : public com::ComObject<IVelqorBrowser>, public TVelqo
     std::vector<std::string> gaps_;  // of the last listing
     // Of the listing under way.
     std::vector<std::string> newGaps_;
-    std::unordered_set<std::string> visited_;
     int64_t elementsSeen_ = 0;
     std::string listingAt_;  // the item ID of the level being listed, for the texts
 };
