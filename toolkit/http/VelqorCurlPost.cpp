@@ -1,10 +1,6 @@
 #include "http/VelqorCurlPost.h"
 
 #include <curl/curl.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <cctype>
@@ -13,6 +9,7 @@
 #include <cstring>
 
 #include "contract/VelqorError.h"
+#include "http/CurlTls.h"
 
 namespace velqor {
 
@@ -66,19 +63,6 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == Lower(prefix);
 }
 
-// Accepts certificates that are only out of their validity period (when the user said so for
-// this server); every other verification failure (unknown or self-signed authority, bad
-// signature, ...) still refuses the server.
-int AcceptDateErrors(int preverifyOk, X509_STORE_CTX* ctx) {
-    if (preverifyOk) return 1;
-    const int err = X509_STORE_CTX_get_error(ctx);
-    if (err == X509_V_ERR_CERT_HAS_EXPIRED || err == X509_V_ERR_CERT_NOT_YET_VALID) {
-        X509_STORE_CTX_set_error(ctx, X509_V_OK);
-        return 1;
-    }
-    return 0;
-}
-
 }  // namespace
 
 struct TVelqorCurlPost::Transfer {
@@ -87,9 +71,7 @@ struct TVelqorCurlPost::Transfer {
     bool overCap = false;
     std::string statusText;
     std::string realm, proxyRealm;
-    std::string tlsError;
-    std::string caFile;
-    bool acceptBadCertificate = false;
+    TTlsChecks tls;
     std::size_t bodySize = 0;
     bool requestStarted = false;  // connected, request under way
     curl_off_t ulnow = 0, dlnow = 0;
@@ -144,22 +126,6 @@ struct TVelqorCurlPost::Transfer {
         t->requestStarted = true;
         t->lastActivity = Clock::now();
         return CURL_PREREQFUNC_OK;
-    }
-
-    static CURLcode OnSslContext(CURL*, void* sslctx, void* user) {
-        auto* t = static_cast<Transfer*>(user);
-        auto* ctx = static_cast<SSL_CTX*>(sslctx);
-        if (!t->caFile.empty()) {
-            X509_STORE* store = SSL_CTX_get_cert_store(ctx);
-            if (!store || X509_STORE_load_locations(store, t->caFile.c_str(), nullptr) != 1) {
-                ERR_clear_error();
-                t->tlsError = "cannot read the certificate authority file '" + t->caFile + "'";
-                return CURLE_SSL_CACERT_BADFILE;
-            }
-        }
-        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER,
-                           t->acceptBadCertificate ? AcceptDateErrors : nullptr);
-        return CURLE_OK;
     }
 };
 
@@ -268,13 +234,6 @@ void TVelqorCurlPost::ConfigureHandle() {
         curl_easy_setopt(h, CURLOPT_USERNAME, UserName().c_str());
         curl_easy_setopt(h, CURLOPT_PASSWORD, Password().c_str());
     }
-    // HTTPS: the chain is verified (system trust store plus an optional private authority),
-    // and so are the host name and the dates unless the user accepted a bad certificate for
-    // this server (AcceptDateErrors).
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, AcceptBadCertificate() ? 0L : 2L);
-    curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Transfer::OnSslContext);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBytes));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::OnWrite);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
@@ -294,7 +253,7 @@ int TVelqorCurlPost::Perform(Transfer& t, std::string_view request) {
     curl_easy_setopt(h, CURLOPT_HEADERDATA, data);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, data);
     curl_easy_setopt(h, CURLOPT_PREREQDATA, data);
-    curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, data);
+    SetTlsChecks(h, t.tls);
     const long connectMs = ConnectTimeout() > 0 ? ConnectTimeout() : kDefaultConnectTimeoutMs;
     const auto sendLimit =
         std::chrono::milliseconds(SendTimeout() > 0 ? SendTimeout() : kDefaultSendTimeoutMs);
@@ -429,11 +388,11 @@ void TVelqorCurlPost::Post(const std::string& soapAction, std::string_view reque
             Transfer t;
             t.response = &response;
             t.responseStart = start;
-            t.caFile = CAFile();
-            t.acceptBadCertificate = AcceptBadCertificate();
+            t.tls.caFile = CAFile();
+            t.tls.acceptBadCertificate = AcceptBadCertificate();
             const auto result = static_cast<CURLcode>(Perform(t, request));
             if (result != CURLE_OK) {
-                if (!t.tlsError.empty()) Fail(t.tlsError);
+                if (!t.tls.error.empty()) Fail(t.tls.error);
                 if (t.overCap || result == CURLE_FILESIZE_EXCEEDED)
                     Fail("response larger than " + std::to_string(kMaxResponseBytes) + " bytes");
                 long connectCode = 0;
