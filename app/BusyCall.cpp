@@ -16,12 +16,10 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "BusyCallRun.h"
 #include "QtEventLoop.h"
-#include "com/VelqorComCalls.h"
-#include "com/runtime/ComPlatform.h"
 #include "contract/CallCancel.h"
 #include "contract/VelqorError.h"
 
@@ -191,37 +189,6 @@ bool RunBusy(const QString& what, const std::function<void()>& call, BusyKind ki
     CancelLink link;
     std::exception_ptr failure;
     QEventLoop wait;
-    std::thread worker([&] {
-        // The worker joins COM for the call as the window's thread has: the COM transport's
-        // calls need an initialised thread.
-        const HRESULT co = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        {
-            // Cancel ends a COM call under way as it ends an HTTP exchange.
-            velqor::TComCallBounds bounds(0);
-            velqor::CallCancelScope scope;
-            {
-                std::lock_guard lock(link.mu);
-                link.scope = &scope;
-                if (link.cancelAsked) scope.Cancel();
-            }
-            try {
-                call();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            std::lock_guard lock(link.mu);
-            link.scope = nullptr;
-        }
-        if (SUCCEEDED(co)) CoUninitialize();
-        // The hand-over goes through the toolkit's loop where there is one: its queue is
-        // visible to the thread checker, Qt's own is not.
-        if (toolkitLoop)
-            toolkitLoop->PostUrgent([&wait] { wait.quit(); });
-        else
-            QMetaObject::invokeMethod(
-                &wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
-    });
-
     {
         InputGate gate(kind, link);
         std::unique_ptr<BusyIndicator> indicator;
@@ -235,8 +202,34 @@ bool RunBusy(const QString& what, const std::function<void()>& call, BusyKind ki
             });
             later.start(g_indicatorDelay);
         }
-        wait.exec();
-        worker.join();
+        {
+            BusyRun run(
+                [&] {
+                    velqor::CallCancelScope scope;
+                    {
+                        std::lock_guard lock(link.mu);
+                        link.scope = &scope;
+                        if (link.cancelAsked) scope.Cancel();
+                    }
+                    try {
+                        call();
+                    } catch (...) {
+                        failure = std::current_exception();
+                    }
+                    std::lock_guard lock(link.mu);
+                    link.scope = nullptr;
+                },
+                [&wait, toolkitLoop] {
+                    // The hand-over goes through the toolkit's loop where there is one: its
+                    // queue is visible to the thread checker, Qt's own is not.
+                    if (toolkitLoop)
+                        toolkitLoop->PostUrgent([&wait] { wait.quit(); });
+                    else
+                        QMetaObject::invokeMethod(
+                            &wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
+                });
+            wait.exec();
+        }
         later.stop();
         indicator.reset();
         g_running = false;
