@@ -2,15 +2,20 @@
 //   tagscope [SESSIONFILE]: opens the session (its server, groups and items) once the window shows.
 //   --screenshot FILE [--screenshot-delay MS]: saves the window as a picture after a delay
 //   (default 1500 ms) and quits; for documentation and checks under a virtual display.
+//   --dump-items FILE: keeps FILE holding the item list as shown (a header line, then one line
+//   per row, columns separated by tabs), rewritten twice a second; for checks that read what the
+//   window shows.
 //   --help, --help-all and --version answer on the terminal without a display.
 // The server box starts with TAGSCOPE_SERVER when that is set, even to nothing (the run script
 // passes the simulation service's address), else with the remembered server.
 #include <QCommandLineParser>
+#include <QSaveFile>
 #include <QTimer>
 #include <cstring>
 
 #include "CredentialsDlg.h"
 #include "ErrorDisplay.h"
+#include "ItemListModel.h"
 #include "QtEventLoop.h"
 #include "com/runtime/ComPlatform.h"
 #include "comda/OpcServerList.h"
@@ -25,6 +30,9 @@ const QCommandLineOption kScreenshot("screenshot", "Save the window as a picture
 const QCommandLineOption kScreenshotDelay("screenshot-delay",
                                           "Wait MS milliseconds before --screenshot (1500).", "MS",
                                           "1500");
+const QCommandLineOption kDumpItems("dump-items",
+                                    "Keep FILE holding the item list as shown (tab-separated).",
+                                    "FILE");
 
 void Describe(QCommandLineParser& parser) {
     parser.setApplicationDescription(
@@ -34,6 +42,7 @@ void Describe(QCommandLineParser& parser) {
     parser.addVersionOption();
     parser.addOption(kScreenshot);
     parser.addOption(kScreenshotDelay);
+    parser.addOption(kDumpItems);
     parser.addPositionalArgument("SESSIONFILE", "Open this session: its server, groups and items.",
                                  "[SESSIONFILE]");
 }
@@ -50,6 +59,24 @@ bool AsksForInformation(int argc, char** argv) {
         for (const char* o : {"-h", "--help", "--help-all", "-?", "-v", "--version"})
             if (std::strcmp(argv[i], o) == 0) return true;
     return false;
+}
+
+// Writes the item list's texts to path, whole or not at all.
+void DumpItems(const ItemListModel& model, const QString& path) {
+    QString text;
+    for (int c = 0; c < model.columnCount(); ++c)
+        text += (c ? "\t" : "") + model.headerData(c, Qt::Horizontal).toString();
+    text += '\n';
+    for (int r = 0; r < model.rowCount(); ++r) {
+        for (int c = 0; c < model.columnCount(); ++c)
+            text += (c ? "\t" : "") + model.data(model.index(r, c)).toString();
+        text += '\n';
+    }
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(text.toUtf8());
+        file.commit();
+    }
 }
 
 }  // namespace
@@ -90,6 +117,13 @@ int main(int argc, char** argv) {
     TForm1 form;
     form.StartSession = session;
     form.show();
+    const QString dump = parser.value(kDumpItems);
+    QTimer dumpTimer;
+    if (!dump.isEmpty()) {
+        QObject::connect(&dumpTimer, &QTimer::timeout, &form,
+                         [&form, dump] { DumpItems(*form.ItemModel, dump); });
+        dumpTimer.start(500);
+    }
     if (!shot.isEmpty()) {
         QTimer::singleShot(delay, &form, [&form, shot] {
             bool ok = form.grab().save(shot);
