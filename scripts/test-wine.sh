@@ -15,24 +15,8 @@ set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 build="${BUILD_DIR:-build-win}"
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: runs the command, counts and reports the result
-  local name="$1"
-  shift
-  if "$@" >>"$build/test-wine.log" 2>&1; then
-    passed=$((passed + 1))
-    echo "PASS $name"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $name (see $build/test-wine.log)"
-  fi
-}
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ]
-  exit
-}
+check_log=test-wine.log
+source scripts/checks.sh
 
 start=$(date +%s)
 prefix=$(WINEPREFIX="${WINEPREFIX:-$root/$build/prefix}" bash scripts/setup-wine.sh | tail -1)
