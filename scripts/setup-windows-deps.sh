@@ -5,11 +5,18 @@
 # Debian ships for the host (the host's -dev package names it), so the Windows programs are
 # built from the same sources as the Linux ones. The result lands in a cache folder named by the
 # versions; when that folder is complete nothing is done. Prints the folder on its last line.
+#   --fetch-only          installs the host packages and downloads the sources, nothing more
+#                         (what needs the package manager, done before a build in the background)
 #   $1                    x86_64 (default) or i686
 #   VELQOR_WINDEPS_CACHE  where the folders live (default ~/.cache/velqor)
 #   VELQOR_WINDEPS_JOBS   parallel build jobs (default: the number of processors)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+fetch_only=""
+if [ "${1:-}" = --fetch-only ]; then
+  fetch_only=1
+  shift
+fi
 arch="${1:-x86_64}"
 case "$arch" in
   x86_64) bits=64 ;;
@@ -56,41 +63,54 @@ fi
 # Source packages need deb-src entries; Debian's images often come without them.
 if ! apt-cache showsrc qt6-base 2>/dev/null | grep -q '^Package:'; then
   echo "setup-windows-deps: adding Debian's source archives" >&2
-  sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
-    $SUDO tee /etc/apt/sources.list.d/velqor-deb-src.sources >/dev/null
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      $SUDO tee /etc/apt/sources.list.d/velqor-deb-src.sources >/dev/null
+  else
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list |
+      $SUDO tee /etc/apt/sources.list.d/velqor-deb-src.list >/dev/null
+  fi
   $SUDO apt-get update -qq
 fi
 
-work="$cache/work-$key"
 sources="$cache/sources"
-rm -rf "$work" "$prefix"
-mkdir -p "$work" "$prefix" "$sources"
-echo "setup-windows-deps: building into $prefix" >&2
-# fetch PACKAGE VERSION VARIABLE: unpacks the source of that version into the work folder (the
-# downloads are kept, so a second run does not fetch again); where the archive no longer holds
-# it (a point release's source can vanish from the mirror), the newest version it does hold,
-# named, and VARIABLE says which.
-fetch() {
+mkdir -p "$sources"
+# download PACKAGE VERSION VARIABLE: the source of that version into the downloads (kept, so a
+# second run does not fetch again); where the archive no longer holds it (a point release's
+# source can vanish from the mirror), the newest version it does hold, named, and VARIABLE says
+# which.
+download() {
   local version
   for version in "$2" $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -Vru); do
     if (cd "$sources" && apt-get source --download-only -qq "$1=$version" >/dev/null \
-      2>>"$work/source.log"); then
+      2>>"$sources/download.log"); then
       [ "$version" = "$2" ] ||
         echo "setup-windows-deps: $1 $2 is not in the source archive; building $version" >&2
       printf -v "$3" '%s' "$version"
-      dpkg-source -x "$sources/${1}_${version#*:}.dsc" "$work/$1" >/dev/null 2>>"$work/source.log"
       return
     fi
   done
-  cat "$work/source.log" >&2
+  cat "$sources/download.log" >&2
   exit 1
 }
-fetch qt6-base "$qt_version" qt_version
-fetch libxml2 "$xml2_version" xml2_version
-fetch curl "$curl_version" curl_version
-fetch zlib "$zlib_version" zlib_version
-fetch cpp-httplib "$httplib_version" httplib_version
+download qt6-base "$qt_version" qt_version
+download libxml2 "$xml2_version" xml2_version
+download curl "$curl_version" curl_version
+download zlib "$zlib_version" zlib_version
+download cpp-httplib "$httplib_version" httplib_version
+[ -n "$fetch_only" ] && exit 0
+
+work="$cache/work-$key"
+rm -rf "$work" "$prefix"
+mkdir -p "$work" "$prefix"
+echo "setup-windows-deps: building into $prefix" >&2
 cd "$work"
+for package in qt6-base:$qt_version libxml2:$xml2_version curl:$curl_version \
+  zlib:$zlib_version cpp-httplib:$httplib_version; do
+  name=${package%%:*}
+  version=${package#*:}
+  dpkg-source -x "$sources/${name}_${version#*:}.dsc" "$work/$name" >/dev/null
+done
 
 # One toolchain for every library and for the programs built against them, kept with the
 # libraries (Qt's installed toolchain file loads it by this path). Unlike the test build's
