@@ -422,10 +422,10 @@ xmldasim::TimePoint TimePointOf(const FILETIME& ft) {
         std::chrono::milliseconds(static_cast<long long>(ticks / 10000ULL) - kFileTimeUnixEpochMs));
 }
 
-ComSimAddressSpace::ComSimAddressSpace(int loadItems, int clockPeriodMs)
+ComSimAddressSpace::ComSimAddressSpace(int loadItems, int clockPeriodMs, int loadPeriodMs)
     : plant_(std::make_unique<xmldasim::AddressSpace>(
           std::chrono::time_point_cast<std::chrono::milliseconds>(xmldasim::Clock::now()),
-          clockPeriodMs, loadItems)) {}
+          clockPeriodMs, loadItems, loadPeriodMs)) {}
 
 int ComSimAddressSpace::Find(std::string_view itemId) const { return plant_->find(itemId); }
 
