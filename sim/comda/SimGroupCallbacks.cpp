@@ -31,9 +31,11 @@ bool Changed(const SimGroupItem& item, const xmldasim::ItemDef& def, const xmlda
              WORD quality, FLOAT groupDeadband) {
     if (!item.Sent || quality != item.LastQuality) return true;
     FLOAT deadband = item.Deadband.value_or(groupDeadband);
-    auto now = xmldasim::numericOf(s.value), last = xmldasim::numericOf(item.LastValue);
-    if (def.euType == xmldasim::EuType::Analog && deadband > 0 && now && last)
-        return std::fabs(*now - *last) > deadband / 100.0 * (def.highEU - def.lowEU);
+    if (def.euType == xmldasim::EuType::Analog && deadband > 0) {
+        auto now = xmldasim::numericOf(s.value), last = xmldasim::numericOf(item.LastValue);
+        if (now && last)
+            return std::fabs(*now - *last) > deadband / 100.0 * (def.highEU - def.lowEU);
+    }
     return !(s.value == item.LastValue);
 }
 
