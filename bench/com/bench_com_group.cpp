@@ -126,7 +126,7 @@ double StreamDecodeMs() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = 3, items = 50000, rateMs = 50, periodMs = 0;
+    int runs = 3, items = 100000, rateMs = 50, periodMs = 0;
     double seconds = 5;
     std::string server = "Velqor.SimDA30.1";
     ReadOptions(argc, argv,
