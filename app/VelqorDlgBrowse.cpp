@@ -60,6 +60,9 @@ TVelqorDlgBrowse::TVelqorDlgBrowse(TVelqorBrowser& browser, std::vector<std::str
     ListView->setFlow(QListView::TopToBottom);
     ListView->setWrapping(true);
     ListView->setResizeMode(QListView::Adjust);
+    // A level of many thousand entries is laid out a batch per turn of the event loop, so that
+    // entering it or selecting all of it does not hold the window while every entry is measured.
+    ListView->setLayoutMode(QListView::Batched);
     ListView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView->setMinimumSize(420, 220);

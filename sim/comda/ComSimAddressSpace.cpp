@@ -280,11 +280,15 @@ WORD QualityWordOf(const xmldasim::Quality& quality) {
         {"uncertainSubNormal", 0x58},
     };
     static const Named limits[] = {{"none", 0}, {"low", 1}, {"high", 2}, {"constant", 3}};
+    // Asked for every value of every data change: the first match ends each search.
     WORD w = 0;
     for (const auto& q : qualities)
-        if (quality.quality == q.name) w = q.bits;
+        if (quality.quality == q.name) {
+            w = q.bits;
+            break;
+        }
     for (const auto& l : limits)
-        if (quality.limit == l.name) w = static_cast<WORD>(w | l.bits);
+        if (quality.limit == l.name) return static_cast<WORD>(w | l.bits);
     return w;
 }
 
@@ -422,10 +426,10 @@ xmldasim::TimePoint TimePointOf(const FILETIME& ft) {
         std::chrono::milliseconds(static_cast<long long>(ticks / 10000ULL) - kFileTimeUnixEpochMs));
 }
 
-ComSimAddressSpace::ComSimAddressSpace(int loadItems, int clockPeriodMs)
+ComSimAddressSpace::ComSimAddressSpace(int loadItems, int clockPeriodMs, int loadPeriodMs)
     : plant_(std::make_unique<xmldasim::AddressSpace>(
           std::chrono::time_point_cast<std::chrono::milliseconds>(xmldasim::Clock::now()),
-          clockPeriodMs, loadItems)) {}
+          clockPeriodMs, loadItems, loadPeriodMs)) {}
 
 int ComSimAddressSpace::Find(std::string_view itemId) const { return plant_->find(itemId); }
 

@@ -45,7 +45,9 @@ xmldasim::TimePoint TimePointOf(const FILETIME& ft);
 
 class ComSimAddressSpace {
   public:
-    ComSimAddressSpace(int loadItems, int clockPeriodMs);
+    // loadItems: size of the flat load-test branch "Load", whose values change every
+    // loadPeriodMs.
+    ComSimAddressSpace(int loadItems, int clockPeriodMs, int loadPeriodMs = 1000);
 
     // Node index of an item or branch ID, -1 when unknown; "" is the root.
     int Find(std::string_view itemId) const;

@@ -38,7 +38,8 @@ constexpr const char* kKnownWords =
     "endless-browse, "
     "empty-properties, "
     "callbacks-after-unadvise, callbacks-after-remove, unknown-handle, bad-stream, "
-    "complete-in-call, shutdown-after=MS, serverlist=break, serverlist=endless";
+    "complete-in-call, shutdown-after=MS, serverlist=break, serverlist=endless, load-items=N, "
+    "load-period=MS";
 
 [[noreturn]] void Refuse(std::string_view word, const char* why) {
     throw std::invalid_argument(std::string(kSimFaultsVariable) + ": " + why + " \"" +
@@ -91,13 +92,29 @@ void ApplyWord(std::string_view word, SimFaults& f) {
         (f.*s.items).insert(std::string(arg));
         return;
     }
-    if (key == "slow" || key == "shutdown-after") {
-        int ms = -1;
-        auto [end, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), ms);
-        if (ec != std::errc{} || end != arg.data() + arg.size() || ms < 0 || ms > 60000)
-            Refuse(word, "a delay of 0..60000 ms is needed in");
-        (key == "slow" ? f.SlowCallMs : f.ShutdownAfterMs) = ms;
-    } else if (key == "serverlist" && (arg == "break" || arg == "endless")) {
+    struct NumberSwitch {
+        const char* key;
+        int SimFaults::*value;
+        int low, high;
+        const char* need;
+    };
+    static const NumberSwitch numberSwitches[] = {
+        {"slow", &SimFaults::SlowCallMs, 0, 60000, "a delay of 0..60000 ms is needed in"},
+        {"shutdown-after", &SimFaults::ShutdownAfterMs, 0, 60000,
+         "a delay of 0..60000 ms is needed in"},
+        {"load-items", &SimFaults::LoadItems, 0, 100000, "a count of 0..100000 is needed in"},
+        {"load-period", &SimFaults::LoadPeriodMs, 1, 60000, "a period of 1..60000 ms is needed in"},
+    };
+    for (const auto& s : numberSwitches) {
+        if (key != s.key) continue;
+        int n = -1;
+        auto [end, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), n);
+        if (ec != std::errc{} || end != arg.data() + arg.size() || n < s.low || n > s.high)
+            Refuse(word, s.need);
+        f.*s.value = n;
+        return;
+    }
+    if (key == "serverlist" && (arg == "break" || arg == "endless")) {
         f.ServerList = arg == "break" ? ServerListFault::BreakOff : ServerListFault::Endless;
     } else if (key == "arrays" && (arg == "null" || arg == "short")) {
         f.OutArrays = arg == "null" ? OutArrayFault::Null : OutArrayFault::Short;

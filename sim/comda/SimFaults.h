@@ -66,6 +66,11 @@ struct SimFaults {
     // The first server object of the process asks its clients to shut down this long after it
     // was made (0: never), as a server being restarted does; the server itself goes on.
     int ShutdownAfterMs = 0;
+    // The load-test branch "Load": how many items it has and how often their values change.
+    // Read when the plant is made (with the first server object of the process, or the first
+    // after every one was released).
+    int LoadItems = 10000;
+    int LoadPeriodMs = 1000;
 
     bool operator==(const SimFaults&) const = default;
 };
@@ -97,7 +102,8 @@ std::uint64_t SimDelayedCalls();
 // "write-error=ID", "add-error=ID", "refuse-browse=ID", "item-id-error=ID"
 // (the ID switches may repeat), "refuse-browse-to", "sfalse", "arrays=null", "arrays=short",
 // "empty-properties", "callbacks-after-unadvise", "callbacks-after-remove", "unknown-handle",
-// "bad-stream", "complete-in-call", "shutdown-after=MS". Blanks around words are ignored. Throws
+// "bad-stream", "complete-in-call", "shutdown-after=MS", "load-items=N", "load-period=MS".
+// Blanks around words are ignored. Throws
 // std::invalid_argument naming the word it cannot take.
 SimFaults ParseSimFaults(std::string_view text);
 

@@ -3,10 +3,16 @@
 // sinks, and the completions of asynchronous requests. Everything here runs on the group's event
 // loop; sinks are called outside the group's lock.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
+#ifndef _WIN32
+#include <time.h>
+#endif
 
 #include "SimGroup.h"
 #include "SimServerParts.h"
+#include "SimServers.h"
 
 namespace velqor::sim {
 namespace {
@@ -25,10 +31,51 @@ bool Changed(const SimGroupItem& item, const xmldasim::ItemDef& def, const xmlda
              WORD quality, FLOAT groupDeadband) {
     if (!item.Sent || quality != item.LastQuality) return true;
     FLOAT deadband = item.Deadband.value_or(groupDeadband);
-    auto now = xmldasim::numericOf(s.value), last = xmldasim::numericOf(item.LastValue);
-    if (def.euType == xmldasim::EuType::Analog && deadband > 0 && now && last)
-        return std::fabs(*now - *last) > deadband / 100.0 * (def.highEU - def.lowEU);
+    if (def.euType == xmldasim::EuType::Analog && deadband > 0) {
+        auto now = xmldasim::numericOf(s.value), last = xmldasim::numericOf(item.LastValue);
+        if (now && last)
+            return std::fabs(*now - *last) > deadband / 100.0 * (def.highEU - def.lowEU);
+    }
     return !(s.value == item.LastValue);
+}
+
+// The calling thread's CPU time so far.
+std::int64_t ThreadCpuNs() {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    auto ticks = [](const FILETIME& f) {
+        return (std::int64_t(f.dwHighDateTime) << 32) | std::int64_t(f.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) * 100;
+#else
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+#endif
+}
+
+// The servers' own CPU time for data changes: each tick's, less what the clients' callbacks
+// took of it (an in-process client's sink runs inside the tick, on the same thread).
+std::atomic<std::int64_t> g_dataChangeCpuNs{0};
+thread_local std::int64_t t_clientCpuNs = 0;
+
+// Counts a tick's CPU time, without its callbacks, towards g_dataChangeCpuNs.
+class TickCpu {
+  public:
+    TickCpu() : cpu0_(ThreadCpuNs()), client0_(t_clientCpuNs) {}
+    ~TickCpu() { g_dataChangeCpuNs += ThreadCpuNs() - cpu0_ - (t_clientCpuNs - client0_); }
+
+  private:
+    std::int64_t cpu0_, client0_;
+};
+
+// A client's callback: its CPU time is the client's.
+template <class Call>
+void CallClient(Call&& call) {
+    const std::int64_t cpu0 = ThreadCpuNs();
+    call();
+    t_clientCpuNs += ThreadCpuNs() - cpu0;
 }
 
 template <class T>
@@ -75,6 +122,7 @@ bool SimGroup::HasReceivers() const {
 
 std::vector<SimItemValue> SimGroup::Changes() {
     std::vector<SimItemValue> out;
+    out.reserve(items_.size());
     auto now = Now();
     for (auto& [h, item] : items_) {
         const xmldasim::ItemDef& def = space_->Node(item.Node).item;
@@ -90,8 +138,11 @@ std::vector<SimItemValue> SimGroup::Changes() {
     return out;
 }
 
+double SimulatedDataChangeCpuSeconds() { return double(g_dataChangeCpuNs.load()) / 1e9; }
+
 void SimGroup::Tick() {
     com::ComPtr<SimGroup> self(this);  // a sink may release the group while it is called
+    TickCpu cpu;
     auto faults = CurrentSimFaults();
     std::vector<SimItemValue> values;
     bool keepAlive = false;
@@ -139,6 +190,10 @@ void SimGroup::SendDataChange(DWORD transaction, std::vector<SimItemValue>& valu
     std::vector<WORD> qualities;
     std::vector<FILETIME> times;
     std::vector<HRESULT> errors;
+    handles.reserve(n);
+    qualities.reserve(n);
+    times.reserve(n);
+    errors.reserve(n);
     HRESULT masterQuality = S_OK, masterError = S_OK;
     for (const auto& v : values) {
         handles.push_back(v.Client);
@@ -159,8 +214,11 @@ void SimGroup::SendDataChange(DWORD transaction, std::vector<SimItemValue>& valu
             sink->OnReadComplete(transaction, group, masterQuality, masterError, n, handles.data(),
                                  copies.data(), qualities.data(), times.data(), errors.data());
         else
-            sink->OnDataChange(transaction, group, masterQuality, masterError, n, handles.data(),
-                               copies.data(), qualities.data(), times.data(), errors.data());
+            CallClient([&] {
+                sink->OnDataChange(transaction, group, masterQuality, masterError, n,
+                                   handles.data(), copies.data(), qualities.data(), times.data(),
+                                   errors.data());
+            });
         for (auto& c : copies) VariantClear(&c);
     }
 }
@@ -223,7 +281,7 @@ void SimGroup::SendStream(DWORD transaction, std::vector<SimItemValue>& values,
             BuildDataStream(group, transaction, S_OK, withTime, values, faults->BadStreamHeader);
         if (!medium.hGlobal) continue;
         FORMATETC format = e.Format;
-        e.Sink->OnDataChange(&format, &medium);
+        CallClient([&] { e.Sink->OnDataChange(&format, &medium); });
         ReleaseStgMedium(&medium);  // the medium stays the server's
     }
 }

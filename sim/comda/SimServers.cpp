@@ -8,17 +8,19 @@
 namespace velqor::sim {
 namespace {
 
-constexpr int kLoadItems = 10000;
 constexpr int kClockPeriodMs = 500;
 
-// One plant for every server object of the process, as one device behind one server.
+// One plant for every server object of the process, as one device behind one server; its load
+// branch as the switches say when it is made.
 std::shared_ptr<ComSimAddressSpace> SharedSpace() {
     static std::mutex mu;
     static std::weak_ptr<ComSimAddressSpace> shared;
     std::lock_guard lock(mu);
     auto space = shared.lock();
     if (!space) {
-        space = std::make_shared<ComSimAddressSpace>(kLoadItems, kClockPeriodMs);
+        auto faults = CurrentSimFaults();
+        space = std::make_shared<ComSimAddressSpace>(faults->LoadItems, kClockPeriodMs,
+                                                     faults->LoadPeriodMs);
         shared = space;
     }
     return space;

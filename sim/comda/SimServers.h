@@ -58,4 +58,9 @@ int RequestSimulatedShutdown(const std::string& reason);
 // its own then ends, as a server being restarted does).
 bool SimulatedRestartAnnounced();
 
+// The thread CPU time the simulated groups have spent making and sending data changes at their
+// update rate, since the process started, without the time their clients' callbacks took; lets
+// a bench tell an in-process client's CPU from the server's on the thread they share.
+double SimulatedDataChangeCpuSeconds();
+
 }  // namespace velqor::sim

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTest>
 #include <QToolButton>
 
@@ -227,6 +228,43 @@ TEST_F(BrowseDialog, WhatTheServerLeftOutIsShownAndCannotBeChosen) {
     ASSERT_EQ(Names(*d).back(), "the server did not return all elements of the root");
     EXPECT_FALSE(d->ListView->item(last)->flags() & Qt::ItemIsSelectable);
     EXPECT_EQ(last, 2) << "after the level's own entries";
+}
+
+// Counts the entries the list measures, to see how much of a level one turn of the event loop
+// lays out.
+class CountingDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        ++measured;
+        return QStyledItemDelegate::sizeHint(option, index);
+    }
+    mutable int measured = 0;
+};
+
+TEST_F(BrowseDialog, LargeLevelIsLaidOutAcrossTurnsAndChosenWhole) {
+    // Laying out ten thousand entries at once held the window for a tenth of a second when a
+    // level was entered and all of it selected.
+    constexpr int kItems = 10000;
+    std::vector<std::string> ids;
+    for (int i = 0; i < kItems; ++i) ids.push_back("Load.Item" + std::to_string(100000 + i));
+    fake->SetBrowseTree(FakeTransport::TreeFromIDs(ids));
+    server->SetActive(false);
+    server->SetActive(true);
+    auto d = Open();
+    auto* counter = new CountingDelegate(d->ListView);
+    d->ListView->setItemDelegate(counter);
+    Select(*d, {0});
+    d->bOk->click();  // into Load
+    d->ListView->selectAll();
+    EXPECT_LT(counter->measured, kItems / 10) << "in the turn that listed the level";
+    QListWidgetItem* last = d->ListView->item(kItems - 1);
+    for (int turn = 0; turn < kItems && d->ListView->visualItemRect(last).isEmpty(); ++turn)
+        QCoreApplication::processEvents();
+    EXPECT_FALSE(d->ListView->visualItemRect(last).isEmpty())
+        << "every entry is laid out in the end";
+    d->bOk->click();
+    EXPECT_EQ(result, ids);
 }
 
 TEST_F(BrowseDialog, EmptyPositionNameShowsRoot) {

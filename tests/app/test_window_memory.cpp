@@ -149,6 +149,30 @@ TEST_F(MainWindowTest, ColumnsSortNumbersByValueAndTheOrderSurvivesAGroupChange)
     EXPECT_EQ(RowTexts(0)[colItemId], "C") << "the shown group is listed in the kept order";
 }
 
+TEST_F(MainWindowTest, MixedValuesSortNumbersFirstThenTextsWithTiesInListOrder) {
+    form->show();
+    ConnectTo();
+    AddGroupViaDialog("G1");
+    auto items = AddItems(*form, {"A", "B", "C", "D", "E"});
+    const Variant values[] = {Variant("abc"), Variant(10.0), Variant("Abc"), Variant(-2.5),
+                              Variant(9.0)};
+    for (size_t i = 0; i < items.size(); ++i) {
+        fake->SetItemValue(items[i]->ItemID(), values[i]);
+        fake->PostValues(*items[i]->Group(), {items[i]});
+    }
+    ASSERT_TRUE(apptest::ProcessUntil([&] { return RowTexts(4)[colValue] == "9"; }));
+    struct Case {
+        Qt::SortOrder order;
+        const char* ids;  // the rows' item IDs, top to bottom
+    };
+    for (const Case& c : {Case{Qt::AscendingOrder, "DEBAC"}, Case{Qt::DescendingOrder, "ACBED"}}) {
+        form->ItemView->sortByColumn(colValue, c.order);
+        QString ids;
+        for (int i = 0; i < 5; ++i) ids += RowTexts(i)[colItemId];
+        EXPECT_EQ(ids, c.ids);
+    }
+}
+
 TEST_F(MainWindowTest, ASecondWindowRestoresLayoutAndRecentServers) {
     form->show();
     form->resize(900, 600);

@@ -29,10 +29,14 @@ TEST(SimFaultSwitches, ParseEveryWordAndRefuseWhatTheyCannotTake) {
               expected);
     EXPECT_EQ(sim::ParseSimFaults("arrays=null").OutArrays, sim::OutArrayFault::Null);
     EXPECT_EQ(sim::ParseSimFaults("shutdown-after=1500").ShutdownAfterMs, 1500);
+    const sim::SimFaults load = sim::ParseSimFaults("load-items=50000, load-period=50");
+    EXPECT_EQ(load.LoadItems, 50000);
+    EXPECT_EQ(load.LoadPeriodMs, 50);
     EXPECT_EQ(sim::ParseSimFaults(""), sim::SimFaults{});
 
     for (const char* bad : {"slow", "slow=-1", "slow=12ms", "slow=999999", "bogus", "arrays=long",
-                            "read-error=", "sfalse=1", "sfalse,refuse-browse", "shutdown-after"}) {
+                            "read-error=", "sfalse=1", "sfalse,refuse-browse", "shutdown-after",
+                            "load-period=0", "load-items=100001", "load-items"}) {
         try {
             sim::ParseSimFaults(bad);
             ADD_FAILURE() << bad << " was taken";
@@ -63,6 +67,29 @@ TEST_F(SimFaultsTest, TheEnvironmentSetsTheSwitchesAtRegistrationOrIsRefusedWhol
     EXPECT_NE(message.find("unknown switch \"sloww=5\""), std::string::npos) << message;
     EXPECT_EQ(sim::CurrentSimFaults()->ReadErrorItems, std::set<std::string>{"Static/Int"})
         << "a refused value changes nothing";
+}
+
+TEST_F(SimFaultsTest, LoadSwitchesShapeTheLoadBranchOfTheNextPlant) {
+    SetFaults("load-items=3,load-period=40");
+    auto props = Create<IOPCItemProperties>(u"Velqor.SimDA20");
+    DWORD scanRate[] = {OPC_PROPERTY_SCAN_RATE};
+    struct Case {
+        const char16_t* id;
+        HRESULT expected;
+        float rate;
+    };
+    for (Case c :
+         {Case{u"Load/Item00002", S_OK, 40.0f}, Case{u"Load/Item00003", OPC_E_UNKNOWNITEMID, 0}}) {
+        VARIANT* values = nullptr;
+        HRESULT* errors = nullptr;
+        ASSERT_EQ(props->GetItemProperties(const_cast<LPWSTR>(c.id), 1, scanRate, &values, &errors),
+                  c.expected);
+        if (FAILED(c.expected)) continue;
+        EXPECT_EQ(values[0].vt, VT_R4);
+        EXPECT_EQ(values[0].fltVal, c.rate) << "the load items change every 40 ms";
+        CoTaskMemFree(values);
+        CoTaskMemFree(errors);
+    }
 }
 
 TEST_F(SimFaultsTest, SwitchesChangedFromAnotherThreadHoldWholeForEachCall) {
