@@ -1,18 +1,14 @@
 #include "xmlda/GuardedServer.h"
 
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "xmlda/Sockets.h"
 
 namespace velqor::xmldasim {
 namespace {
@@ -93,9 +89,11 @@ class GuardedStream final : public httplib::Stream {
                 writeFailed_ = true;
                 return -1;
             }
-            const ssize_t n = ::send(sock_, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+            const ssize_t n =
+                ::send(sock_, ptr, static_cast<int>(std::min<std::size_t>(size, INT_MAX)),
+                       sockets::kNoSignal | sockets::kDontWait);
             if (n >= 0) return n;
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            if (!sockets::Transient()) {
                 writeFailed_ = spoiled_ = true;
                 return -1;
             }
@@ -169,9 +167,10 @@ class GuardedStream final : public httplib::Stream {
                 return false;
             }
             pollfd p{sock_, events, 0};
-            const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+            const int r =
+                sockets::Poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
             if (r > 0) return true;  // errors and hang-ups show in the recv or send that follows
-            if (r < 0 && errno != EINTR) {
+            if (r < 0 && !sockets::Interrupted()) {
                 spoiled_ = true;
                 return false;
             }
@@ -182,7 +181,7 @@ class GuardedStream final : public httplib::Stream {
         pos_ = len_ = 0;
         for (;;) {
             if (!waitFor(POLLIN, readDeadline_)) return false;
-            const ssize_t n = ::recv(sock_, buf_, sizeof buf_, MSG_DONTWAIT);
+            const ssize_t n = ::recv(sock_, buf_, sizeof buf_, sockets::kDontWait);
             if (n > 0) {
                 len_ = static_cast<std::size_t>(n);
                 return true;
@@ -191,7 +190,7 @@ class GuardedStream final : public httplib::Stream {
                 eof_ = true;
                 return false;
             }
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            if (!sockets::Transient()) {
                 spoiled_ = true;
                 return false;
             }
@@ -265,15 +264,15 @@ void answerRaw(GuardedStream& s, const char* statusLine) {
 // After an answer to a request whose rest was not read: stop sending, take what the client still
 // sends for a short while, so that it sees the answer instead of a reset.
 void lingeringClose(socket_t sock) {
-    ::shutdown(sock, SHUT_WR);
+    ::shutdown(sock, sockets::kShutWrite);
     const auto end = Clock::now() + std::chrono::milliseconds(500);
     char sink[16 * 1024];
     std::size_t drained = 0;
     while (drained < 1024 * 1024) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
         pollfd p{sock, POLLIN, 0};
-        if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) break;
-        const ssize_t n = ::recv(sock, sink, sizeof sink, MSG_DONTWAIT);
+        if (left <= 0 || sockets::Poll(&p, 1, static_cast<int>(left)) <= 0) break;
+        const ssize_t n = ::recv(sock, sink, sizeof sink, sockets::kDontWait);
         if (n <= 0) break;
         drained += static_cast<std::size_t>(n);
     }
@@ -334,11 +333,9 @@ GuardedServer::GuardedServer(ConnectionLimits limits, std::size_t workers)
     set_payload_max_length(limits_.maxBodyBytes);
     set_keep_alive_max_count(limits_.maxRequestsPerConnection);
     new_task_queue = [this] { return new GuardedQueue(*this, workers_); };
-    // SO_REUSEADDR alone: a restart may take a port whose old connections linger, but a port
-    // another server listens on is refused (the library's SO_REUSEPORT would share it).
+    // A port another server listens on is refused (the library's SO_REUSEPORT would share it).
     set_socket_options([this](socket_t sock) {
-        int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockets::RefuseTakenPort(sock);
         listening_ = sock;
     });
 }
@@ -367,7 +364,7 @@ void GuardedServer::makeRoom(std::size_t waiting) {
     const std::size_t over = std::min(busy + waiting - workers_, readers.size());
     for (std::size_t i = 0; i < over; ++i) {
         open_[readers[i].second].cut = true;
-        ::shutdown(readers[i].second, SHUT_RDWR);
+        ::shutdown(readers[i].second, sockets::kShutBoth);
     }
 }
 
@@ -417,7 +414,7 @@ void GuardedServer::stopServing() {
         std::unique_lock lock(mutex_);
         stopping_ = true;
         for (const auto& [s, c] : open_)
-            if (!c.handling) ::shutdown(s, SHUT_RDWR);
+            if (!c.handling) ::shutdown(s, sockets::kShutBoth);
         // The library stops writing replies once it is stopped: let those in hand go out first.
         answered_.wait(lock, [&] {
             return std::none_of(open_.begin(), open_.end(),
@@ -492,15 +489,14 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
         if (strm.writeFailed()) {
             // A client that does not take its reply: drop the connection and what is queued for
             // it at once, rather than leave the system holding it for minutes.
-            linger abort{1, 0};
-            ::setsockopt(sock, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            sockets::AbortOnClose(sock);
         } else if (strm.spoiled() && !strm.peerClosed()) {
             lingeringClose(sock);
         }
         untrack(sock);
     }
-    ::shutdown(sock, SHUT_RDWR);
-    ::close(sock);
+    ::shutdown(sock, sockets::kShutBoth);
+    sockets::Close(sock);
     return true;
 }
 

@@ -4,7 +4,6 @@
 
 #include <httplib.h>
 #include <libxml/parser.h>
-#include <malloc.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,6 +18,7 @@
 #include "xmlda/AddressSpace.h"
 #include "xmlda/GuardedServer.h"
 #include "xmlda/Operations.h"
+#include "xmlda/Process.h"
 #include "xmlda/SoapIo.h"
 #include "xmlda/Subscriptions.h"
 
@@ -273,7 +273,7 @@ void Service::Impl::handle(const httplib::Request& hreq, std::string_view reques
                                   std::chrono::steady_clock::now().time_since_epoch())
                                   .count();
         long long last = lastTrimMs.load();
-        if (now - last >= 1000 && lastTrimMs.compare_exchange_strong(last, now)) malloc_trim(0);
+        if (now - last >= 1000 && lastTrimMs.compare_exchange_strong(last, now)) ReturnFreeMemory();
     }
     int status = 200;
     if (fault) {

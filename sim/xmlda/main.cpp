@@ -1,14 +1,10 @@
 // xmlda-sim: runs the OPC XML-DA 1.0 simulation service until interrupted.
-#include <malloc.h>
-
 #include <CLI/CLI.hpp>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <iostream>
 
 #include "contract/VelqorVersion.h"
+#include "xmlda/Process.h"
 #include "xmlda/XmlDaSim.h"
 
 int main(int argc, char** argv) {
@@ -93,21 +89,7 @@ int main(int argc, char** argv) {
     if (fault == "1.2") s.fault = FaultStyle::Soap12;
     if (fault == "bare") s.fault = FaultStyle::Bare;
 
-    // Signals are taken by this thread alone; the service's threads inherit the blocked mask.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGUSR1);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-
-    // Reply buffers of up to some ten thousand items (a few megabytes each, every poll) stay in
-    // the allocator's heaps for the next reply: mapping them fresh each time costs more in page
-    // faults than writing them. Free space above the trim threshold still goes back to the
-    // system, and larger buffers are mapped and returned as before.
-    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
-
+    velqor::xmldasim::PrepareProcess();
     velqor::xmldasim::Service sim(o);
     try {
         sim.start();
@@ -118,27 +100,7 @@ int main(int argc, char** argv) {
     std::printf("xmlda-sim listening: path %s url %s\n", sim.path().c_str(), sim.url().c_str());
     std::fflush(stdout);
 
-    for (;;) {
-        int sig = 0;
-        if (dropEveryMs > 0) {
-            timespec ts{dropEveryMs / 1000, static_cast<long>(dropEveryMs % 1000) * 1000000L};
-            sig = sigtimedwait(&set, nullptr, &ts);
-            if (sig < 0 && errno == EAGAIN) {  // the period is over
-                sim.dropAllSubscriptions();
-                continue;
-            }
-            if (sig < 0) continue;  // interrupted
-        } else if (sigwait(&set, &sig) != 0) {
-            break;
-        }
-        if (sig == SIGUSR1) {
-            sim.dropAllSubscriptions();
-            std::printf("xmlda-sim: all subscriptions dropped\n");
-            std::fflush(stdout);
-            continue;
-        }
-        break;
-    }
+    velqor::xmldasim::WaitForStop(sim, dropEveryMs);
     sim.stop();
     return 0;
 }
