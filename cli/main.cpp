@@ -2,6 +2,7 @@
 // (an OPC XML-DA URL, or a COM server name): status, browse, props, read, write, watch; and the
 // list of the OPC servers installed on a computer.
 #include <CLI/CLI.hpp>
+#include <fstream>
 #include <iostream>
 
 #include "ComSecurity.h"
@@ -17,6 +18,23 @@ namespace {
 
 using tagscope::cli::ComSecurity;
 using tagscope::cli::ConnectOptions;
+
+// Item IDs one a line (line ends of either kind; empty lines skipped); false when the file
+// cannot be read.
+bool ReadItemIDs(const std::string& path, std::vector<std::string>& ids) {
+    std::ifstream file;
+    if (path != "-") {
+        file.open(path, std::ios::binary);
+        if (!file) return false;
+    }
+    std::istream& in = path == "-" ? std::cin : file;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) ids.push_back(line);
+    }
+    return !in.bad();
+}
 
 struct Common {
     ConnectOptions connect;
@@ -175,7 +193,12 @@ int main(int argc, char** argv) {
         app.add_subcommand("watch", "subscribe to items and print every data change");
     AddConnectOptions(watchCmd, common);
     AddSecurityOptions(watchCmd, securityNames);
-    watchCmd->add_option("ITEM", watch.items, "item IDs")->required();
+    watchCmd->add_option("ITEM", watch.items, "item IDs");
+    std::string itemsFile;
+    watchCmd
+        ->add_option("--items-file", itemsFile,
+                     "also watch the item IDs in this file, one a line (\"-\": standard input)")
+        ->check(CLI::ExistingFile | CLI::IsMember({"-"}));
     watchCmd->add_option("--rate", watch.rateMs, "update rate, ms (at least 1)")
         ->capture_default_str()
         ->check(CLI::Range(1, 86400000));
@@ -219,6 +242,12 @@ int main(int argc, char** argv) {
         } catch (const std::invalid_argument& e) {
             throw CLI::ValidationError("--types", e.what());
         }
+        if (!itemsFile.empty()) {
+            if (!ReadItemIDs(itemsFile, watch.items))
+                throw CLI::ValidationError("--items-file", "cannot read " + itemsFile);
+        }
+        if (watchCmd->parsed() && watch.items.empty())
+            throw CLI::RequiredError("ITEM or --items-file");
         browseVt = TypeOption(browseType);
         readVt = TypeOption(readType);
         writeVt = TypeOption(writeType);

@@ -8,7 +8,7 @@ packages=(
   libxml2-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libcpp-httplib-dev libcli11-dev
   nlohmann-json3-dev
   qt6-base-dev xvfb xauth
-  clang clang-format libclang-rt-14-dev openssl curl python3
+  clang clang-format libclang-rt-14-dev openssl curl python3 python3-zeep
   dpkg-dev man-db bash-completion desktop-file-utils
 )
 missing=()

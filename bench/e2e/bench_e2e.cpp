@@ -4,9 +4,11 @@
 //
 // For each case (items per group x groups, at the update rate) and for replies plain and
 // compressed, it prints the values delivered per second, the client's CPU per value, the
-// simulator's CPU per second and the client's peak memory per item. Then the decode of one
-// 10,000-item polled-refresh reply: the toolkit's DOM decode and its streaming decode against
-// libxml2's bare parse of the same bytes, and python3-zeep where it is installed.
+// simulator's CPU per second and the client's peak memory per item; the 10,000-item case also
+// on the simulator's mixed Load items (arrays, nil values, dates). Then the decode of one
+// 10,000-item polled-refresh reply of each kind: the toolkit's DOM and streaming decodes against
+// libxml2's bare SAX and DOM parses of the same bytes, timed in alternating rounds, and
+// python3-zeep decoding it by the service description where zeep is installed.
 //
 //   bench_e2e [--sim PATH] [--seconds S] [--rate MS] [--quick]
 //
@@ -33,6 +35,7 @@
 #include "BenchSupport.h"
 #include "LoadSubscription.h"
 #include "model/Velqor.h"
+#include "soap/dom/VelqorXmlEvents.h"
 #include "xmlda/VelqorSOAPCallIO.h"
 #include "xmlda/VelqorXMLDAStream.h"
 
@@ -122,7 +125,7 @@ struct Sim {
 // measure the client's delivery, not how the two clocks happen to line up.
 int LoadPeriodMs(int rateMs) { return rateMs > 1 ? rateMs / 2 : 1; }
 
-Sim StartSim(const std::string& path, int rateMs) {
+Sim StartSim(const std::string& path, int rateMs, bool mixed) {
     int out[2];
     if (pipe(out) != 0) return {};
     const pid_t pid = fork();
@@ -134,7 +137,7 @@ Sim StartSim(const std::string& path, int rateMs) {
         const std::string items = std::to_string(kSimLoadItems);
         execl(path.c_str(), path.c_str(), "--load-items", items.c_str(), "--load-period-ms",
               period.c_str(), "--max-body-bytes", "67108864", "--compress", "--threads", "128",
-              static_cast<char*>(nullptr));
+              mixed ? "--load-mixed" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out[1]);
@@ -201,6 +204,83 @@ CaseResult RunCase(const std::string& self, const Sim& sim, int items, int group
     return r;
 }
 
+// ---- tagscope-cli watch, CSV to a file ----------------------------------------------------
+
+struct CliRun {
+    unsigned long long values = 0;
+    double cpu = 0;   // seconds, all its threads
+    long peakKb = 0;  // peak resident memory
+    bool ok = false;
+};
+
+// Runs tagscope-cli watch of the ids in idsFile at rateMs for `seconds`, CSV into a file.
+CliRun RunCli(const std::string& url, const std::string& idsFile, int rateMs, double seconds) {
+    CliRun r;
+    char out[] = "/tmp/bench_e2e_watch_XXXXXX";
+    const int fd = mkstemp(out);
+    if (fd < 0) return r;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fd, 1);
+        const std::string rate = std::to_string(rateMs), secs = std::to_string(seconds);
+        execl(TAGSCOPE_CLI_PATH, TAGSCOPE_CLI_PATH, "watch", url.c_str(), "--items-file",
+              idsFile.c_str(), "--rate", rate.c_str(), "--seconds", secs.c_str(), "--format", "csv",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fd);
+    int status = 0;
+    rusage u{};
+    if (pid > 0 && wait4(pid, &status, 0, &u) == pid && WIFEXITED(status) &&
+        WEXITSTATUS(status) == 0) {
+        r.ok = true;
+        r.cpu = CpuSeconds(u);
+        r.peakKb = u.ru_maxrss;
+        std::ifstream f(out, std::ios::binary);
+        char buf[1 << 16];
+        while (f.read(buf, sizeof buf) || f.gcount() > 0)
+            r.values += std::count(buf, buf + f.gcount(), '\n');
+        if (r.values > 0) --r.values;  // the header line
+    }
+    unlink(out);
+    return r;
+}
+
+struct CliFigures {
+    double usPerValue = 0, valuesPerSecond = 0, bytesPerItem = 0;
+    bool ok = false;
+};
+
+// The CLI's CPU per value from a short and a long run (their difference leaves out connecting
+// and subscribing), and its peak memory per item at 10,000 items against 10 items.
+CliFigures MeasureCli(const std::string& url, int rateMs, double seconds) {
+    CliFigures c;
+    char few[] = "/tmp/bench_e2e_ids10_XXXXXX", many[] = "/tmp/bench_e2e_ids_XXXXXX";
+    const int f1 = mkstemp(few), f2 = mkstemp(many);
+    if (f1 < 0 || f2 < 0) return c;
+    std::string ids;
+    for (int i = 0; i < 10000; ++i) {
+        ids += LoadItemID(i) + "\n";
+        if (i == 9) (void)!write(f1, ids.data(), ids.size());
+    }
+    (void)!write(f2, ids.data(), ids.size());
+    close(f1);
+    close(f2);
+    const CliRun small = RunCli(url, few, rateMs, seconds);
+    const CliRun shortRun = RunCli(url, many, rateMs, seconds);
+    const CliRun longRun = RunCli(url, many, rateMs, 2 * seconds);
+    unlink(few);
+    unlink(many);
+    c.ok = small.ok && shortRun.ok && longRun.ok && longRun.values > shortRun.values;
+    if (!c.ok) return c;
+    const double values = double(longRun.values - shortRun.values);
+    c.usPerValue = (longRun.cpu - shortRun.cpu) * 1e6 / values;
+    c.valuesPerSecond = values / seconds;
+    c.bytesPerItem = double(std::max(shortRun.peakKb, longRun.peakKb) - small.peakKb) * 1024.0 /
+                     (10000.0 - 10.0);
+    return c;
+}
+
 // ---- decoding one reply -------------------------------------------------------------------
 
 size_t HeapInUse() {
@@ -239,16 +319,34 @@ size_t StreamDecode(const std::string& bytes, size_t* held) {
     std::vector<ItemUpdate> updates;
     const bool streamed =
         StreamItemListReply(bytes, "SubscriptionPolledRefresh", reply,
-                            [&](size_t list, std::unique_ptr<xmlda::ItemValue> v) {
+                            [&](size_t list, std::unique_ptr<TRemotable> entry) {
+                                const auto& v = static_cast<const xmlda::ItemValue&>(*entry);
                                 uint32_t h = 0;
-                                if (list == 0 && ParseClientHandle(v->ClientItemHandle, h))
-                                    updates.push_back(UpdateFromItemValue(h, *v));
+                                if (list == 0 && ParseClientHandle(v.ClientItemHandle, h))
+                                    updates.push_back(UpdateFromItemValue(h, v));
                             });
     if (held) *held = HeapInUse() - before;
     return streamed ? updates.size() : 0;
 }
 
-size_t BareParse(const std::string& bytes, size_t* held) {
+// The floors: libxml2 reading the same bytes and doing nothing with them, as events (SAX2,
+// which the streaming reader is built on, with handlers that do nothing) and as a tree.
+void NoStart(void*, const xmlChar*, const xmlChar*, const xmlChar*, int, const xmlChar**, int, int,
+             const xmlChar**) {}
+void NoEnd(void*, const xmlChar*, const xmlChar*, const xmlChar*) {}
+void NoText(void*, const xmlChar*, int) {}
+
+size_t BareSax(const std::string& bytes, size_t*) {
+    xmlSAXHandler sax;
+    std::memset(&sax, 0, sizeof sax);
+    sax.initialized = XML_SAX2_MAGIC;
+    sax.startElementNs = &NoStart;
+    sax.endElementNs = &NoEnd;
+    sax.characters = &NoText;
+    return xmlSAXUserParseMemory(&sax, nullptr, bytes.data(), int(bytes.size())) == 0 ? 1 : 0;
+}
+
+size_t BareDom(const std::string& bytes, size_t* held) {
     const size_t before = HeapInUse();
     xmlDoc* d = xmlReadMemory(bytes.data(), int(bytes.size()), nullptr, nullptr, XML_PARSE_NONET);
     if (held) *held = HeapInUse() - before;
@@ -256,39 +354,106 @@ size_t BareParse(const std::string& bytes, size_t* held) {
     return d ? 1 : 0;
 }
 
-// python3-zeep's decode of the same reply, in milliseconds; < 0 when zeep is not installed.
-double ZeepMs(const std::string& bytes) {
-    if (std::system("python3 -c 'import zeep' >/dev/null 2>&1") != 0) return -1;
+// The toolkit's event parse alone (the markup pre-scan, the parser as the streaming reader sets
+// it up, handlers that do nothing): what the streaming reader pays before reading anything.
+struct NoWork : dom::XmlEventHandler {
+    bool StartElement(std::string_view, std::string_view, const dom::XmlAttributeView*,
+                      size_t) override {
+        return true;
+    }
+    bool EndElement() override { return true; }
+    bool Text(std::string_view) override { return true; }
+};
+
+size_t EventsOnly(const std::string& bytes, size_t*) {
+    NoWork h;
+    return dom::ParseEvents(bytes, h) == dom::XmlEventResult::Done ? 1 : 0;
+}
+
+// A Python that has zeep, or "".
+std::string ZeepPython() {
+    for (const char* py : {"/usr/bin/python3", "python3"})
+        if (std::system((std::string(py) + " -c 'import zeep' >/dev/null 2>&1").c_str()) == 0)
+            return py;
+    return {};
+}
+
+// python3-zeep decoding the same reply into objects by the service description, as a zeep
+// client of the service does with the reply it receives (parse, then deserialise): the median
+// of `runs` in milliseconds, < 0 when zeep cannot be run or does not read the reply.
+double ZeepMs(const std::string& python, const std::string& bytes, size_t items, int runs) {
     char path[] = "/tmp/bench_e2e_reply_XXXXXX";
     const int fd = mkstemp(path);
     if (fd < 0) return -1;
-    if (write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) {
-        close(fd);
-        return -1;
-    }
+    const bool written = write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
     close(fd);
     const std::string script =
         "import sys,time\n"
-        "from lxml import etree\n"
-        "from zeep.xsd import AnyObject\n"
-        "import zeep.loader\n"
-        "data=open(sys.argv[1],'rb').read()\n"
+        "import zeep,zeep.loader\n"
+        "op=zeep.Client(sys.argv[1]).service._binding._operations['SubscriptionPolledRefresh']\n"
+        "data=open(sys.argv[2],'rb').read()\n"
         "ts=[]\n"
-        "for i in range(5):\n"
+        "for i in range(int(sys.argv[3])):\n"
         "  t=time.perf_counter()\n"
-        "  doc=zeep.loader.parse_xml(data, None)\n"
-        "  n=[(e.get('ClientItemHandle'),e.findtext('{*}Value')) for e in doc.iter('{*}Items')]\n"
+        "  r=op.process_reply(zeep.loader.parse_xml(data,None))\n"
         "  ts.append(time.perf_counter()-t)\n"
-        "ts.sort(); print(ts[len(ts)//2]*1000)\n";
-    const std::string cmd = "python3 -c \"" + script + "\" " + path;
-    FILE* p = popen(cmd.c_str(), "r");
+        "ts.sort(); print(ts[len(ts)//2]*1000, len(r['RItemList'][0]['Items']))\n";
+    const std::string cmd = python + " -c \"" + script + "\" " + BENCH_WSDL_PATH + " " + path +
+                            " " + std::to_string(runs) + " 2>/dev/null";
     double ms = -1;
-    if (p) {
-        if (std::fscanf(p, "%lf", &ms) != 1) ms = -1;
-        pclose(p);
-    }
+    size_t n = 0;
+    if (written)
+        if (FILE* p = popen(cmd.c_str(), "r")) {
+            if (std::fscanf(p, "%lf %zu", &ms, &n) != 2 || n != items) ms = -1;
+            pclose(p);
+        }
     unlink(path);
     return ms;
+}
+
+// The decoders compared, each timed once per round, the rounds alternating between them.
+struct Decoder {
+    const char* name;
+    size_t (*run)(const std::string&, size_t*);
+    std::vector<double> ms;
+    size_t held = 0, result = 0;
+};
+
+// One reply decoded every way; prints a block of lines and returns decode / bare SAX.
+double CompareDecoders(const char* what, const std::string& reply, const std::string& python) {
+    constexpr int kRounds = 15;
+    Decoder decoders[] = {{"libxml2 bare SAX parse", &BareSax, {}},
+                          {"libxml2 bare DOM parse", &BareDom, {}},
+                          {"toolkit events, no handling", &EventsOnly, {}},
+                          {"toolkit DOM decode", &DomDecode, {}},
+                          {"toolkit streaming decode", &StreamDecode, {}}};
+    for (Decoder& d : decoders) d.result = d.run(reply, &d.held);  // warm, and what it holds
+    for (int r = 0; r < kRounds; ++r)
+        for (Decoder& d : decoders) {
+            const auto t0 = Clock::now();
+            d.run(reply, nullptr);
+            d.ms.push_back(MsSince(t0));
+        }
+    const size_t items = decoders[3].result;
+    const double sax = Median(decoders[0].ms);
+    std::printf(
+        "\ndecode of one %s polled-refresh reply, %zu items, %zu bytes (medians of %d "
+        "alternating rounds):\n",
+        what, items, reply.size(), kRounds);
+    for (Decoder& d : decoders) {
+        const double ms = Median(d.ms);
+        std::printf("  %-28s %8.2f ms   x%.2f of bare SAX", d.name, ms, ms / sax);
+        if (d.held) std::printf("   %6.0f B/item held", double(d.held) / double(items ? items : 1));
+        std::printf("%s\n",
+                    &d == &decoders[4] && d.result != items ? "   (item counts differ)" : "");
+    }
+    if (!python.empty()) {
+        const double zeep = ZeepMs(python, reply, items, 5);
+        if (zeep >= 0)
+            std::printf("  %-28s %8.2f ms   x%.2f of bare SAX (median of 5, separate process)\n",
+                        "python3-zeep", zeep, zeep / sax);
+    }
+    return Median(decoders[4].ms) / sax;
 }
 
 }  // namespace
@@ -310,10 +475,12 @@ int main(int argc, char** argv) {
     if (n <= 0) return 1;
     self[n] = '\0';
 
-    const Sim sim = StartSim(simPath, rateMs);
-    if (sim.url.empty()) {
+    const Sim sim = StartSim(simPath, rateMs, false);
+    const Sim mixedSim = StartSim(simPath, rateMs, true);
+    if (sim.url.empty() || mixedSim.url.empty()) {
         std::fprintf(stderr, "xmlda-sim did not start (%s)\n", simPath.c_str());
         StopSim(sim);
+        StopSim(mixedSim);
         return 1;
     }
     std::vector<std::pair<int, int>> cases = {
@@ -322,49 +489,56 @@ int main(int argc, char** argv) {
 
     std::printf(
         "xmlda-sim on loopback, Load items changing every %d ms, update rate %d ms, "
-        "%.1f s per case\n",
+        "%.1f s per case; the client counts values in its data-change callback\n",
         LoadPeriodMs(rateMs), rateMs, seconds);
-    std::printf("%8s %6s %-9s %12s %12s %14s %14s\n", "items", "groups", "replies", "values/s",
+    std::printf("%8s %6s %-14s %12s %12s %14s %14s\n", "items", "groups", "replies", "values/s",
                 "client us/v", "sim CPU s/s", "client B/item");
+    auto show = [](const CaseResult& r, const char* replies) {
+        std::printf("%8d %6d %-14s %12.0f %12.2f %14.3f %14.0f%s\n", r.items, r.groups, replies,
+                    r.valuesPerSecond, r.cpuUsPerValue, r.simCpuPerSecond, r.peakBytesPerItem,
+                    r.ok ? "" : "   (failed)");
+        std::fflush(stdout);
+    };
     CaseResult headline;
     for (bool compress : {false, true})
         for (auto [items, groups] : cases) {
             const CaseResult r = RunCase(self, sim, items, groups, rateMs, seconds, compress);
-            std::printf("%8d %6d %-9s %12.0f %12.2f %14.3f %14.0f%s\n", items, groups,
-                        compress ? "gzip" : "plain", r.valuesPerSecond, r.cpuUsPerValue,
-                        r.simCpuPerSecond, r.peakBytesPerItem, r.ok ? "" : "   (failed)");
-            std::fflush(stdout);
+            show(r, compress ? "gzip" : "plain");
             if (!compress && items == 10000 && groups == 1) headline = r;
         }
+    // 5 % arrays of doubles and strings, 2 % nil values, 10 % date-times, the rest ints.
+    const CaseResult mixed = RunCase(self, mixedSim, 10000, 1, rateMs, seconds, false);
+    show(mixed, "plain, mixed");
+    const CliFigures cli = MeasureCli(sim.url, rateMs, seconds);
+    const CliFigures mixedCli = MeasureCli(mixedSim.url, rateMs, seconds);
 
     // Decoding one reply of 10,000 items, side by side.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024 * 1024);  // large blocks stay visible to mallinfo2
     const std::string reply = FetchReply(sim.url, 10000);
+    const std::string mixedReply = FetchReply(mixedSim.url, 10000);
     StopSim(sim);
-    constexpr int kRuns = 15;
-    size_t domHeld = 0, streamHeld = 0, bareHeld = 0;
-    const size_t domItems = DomDecode(reply, &domHeld);
-    const size_t streamItems = StreamDecode(reply, &streamHeld);
-    BareParse(reply, &bareHeld);
-    const double bare = MedianMs(kRuns, [&] { BareParse(reply, nullptr); });
-    const double dom = MedianMs(kRuns, [&] { DomDecode(reply, nullptr); });
-    const double stream = MedianMs(kRuns, [&] { StreamDecode(reply, nullptr); });
-    std::printf("\ndecode of one polled-refresh reply, %zu items, %zu bytes (medians of %d):\n",
-                domItems, reply.size(), kRuns);
-    std::printf("  libxml2 bare DOM parse      %8.2f ms   %6.0f B/item held\n", bare,
-                double(bareHeld) / double(domItems ? domItems : 1));
-    std::printf("  toolkit DOM decode          %8.2f ms   %6.0f B/item held   ratio %.2f\n", dom,
-                double(domHeld) / double(domItems ? domItems : 1), dom / bare);
-    std::printf("  toolkit streaming decode    %8.2f ms   %6.0f B/item held   ratio %.2f%s\n",
-                stream, double(streamHeld) / double(streamItems ? streamItems : 1), stream / bare,
-                streamItems == domItems ? "" : "   (item counts differ)");
-    const double zeep = ZeepMs(reply);
-    if (zeep < 0)
-        std::printf("  python3-zeep                not installed, skipped\n");
-    else
-        std::printf("  python3-zeep                %8.2f ms   ratio %.2f\n", zeep, zeep / bare);
-    std::printf("client CPU per value: %.2f us at %.0f values/s\n", headline.cpuUsPerValue,
-                headline.valuesPerSecond);
-    std::printf("streaming decode / bare parse: %.2f\n", stream / bare);
+    StopSim(mixedSim);
+    const std::string python = ZeepPython();
+    if (python.empty()) std::printf("\n(python3-zeep not found: no peer line)\n");
+    const double scalarRatio = CompareDecoders("all-scalar", reply, python);
+    const double mixedRatio = CompareDecoders("mixed", mixedReply, python);
+    std::printf(
+        "\nsummary, 10,000 items at %d ms (toolkit: the component model with a counting callback; "
+        "tagscope-cli: watch with CSV to a file, CPU of all its threads, peak RSS against 10 "
+        "items):\n",
+        rateMs);
+    std::printf("%-12s %12s %24s %14s %24s %14s\n", "reply", "decode/SAX",
+                "toolkit us/v at values/s", "toolkit B/item", "cli us/v at values/s", "cli B/item");
+    auto line = [](const char* what, double ratio, const CaseResult& t, const CliFigures& c) {
+        std::printf("%-12s %12.2f %12.2f at %8.0f %14.0f", what, ratio, t.cpuUsPerValue,
+                    t.valuesPerSecond, t.peakBytesPerItem);
+        if (c.ok)
+            std::printf(" %12.2f at %8.0f %14.0f\n", c.usPerValue, c.valuesPerSecond,
+                        c.bytesPerItem);
+        else
+            std::printf(" %24s %14s\n", "(failed)", "");
+    };
+    line("all-scalar", scalarRatio, headline, cli);
+    line("mixed", mixedRatio, mixed, mixedCli);
     return 0;
 }

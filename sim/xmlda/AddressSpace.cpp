@@ -112,7 +112,8 @@ const char* propertyDescription(std::string_view name) {
     return "";
 }
 
-AddressSpace::AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems, int loadPeriodMs)
+AddressSpace::AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems, int loadPeriodMs,
+                           bool loadMixed)
     : epoch_(epoch), clockPeriodMs_(clockPeriodMs > 0 ? clockPeriodMs : 500) {
     nodes_.push_back(Node{});  // root
     byId_[""] = 0;
@@ -244,6 +245,13 @@ AddressSpace::AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems, in
         d.source = Source::Clock;
         d.periodMs = std::max(loadPeriodMs, 1);
         d.seed = i;
+        if (loadMixed) {
+            const int k = i % 100;
+            if (k == 0 || k == 50) d.type = {Kind::Double, true};
+            if (k == 20 || k == 40 || k == 70) d.type = {Kind::String, true};
+            if (k == 25 || k == 75) d.nil = true;
+            if (k % 10 == 3) d.type = {Kind::DateTime, false};
+        }
         addItem(load, name, d);
     }
 }
@@ -277,6 +285,7 @@ int AddressSpace::addItem(int parent, const std::string& name, ItemDef def,
 Value AddressSpace::generate(const ItemDef& d, long long tick, TimePoint at) const {
     Value v;
     v.type = d.type;
+    if (d.nil) return v;
     if (d.euType == EuType::Analog) {
         double x = 0.5 + 0.5 * std::sin(static_cast<double>(tick) * 0.3 + d.seed);
         v.elems.emplace_back(std::round((d.lowEU + (d.highEU - d.lowEU) * x) * 1000.0) / 1000.0);

@@ -36,6 +36,7 @@ struct ItemDef {
     Source source = Source::Constant;
     int periodMs = 0;  // Clock items
     int seed = 0;      // varies generated values between items of one kind
+    bool nil = false;  // Clock items: no value at all (written xsi:nil)
     EuType euType = EuType::None;
     double lowEU = 0, highEU = 0;
     std::vector<std::string> euInfo;  // enumerated: the state texts
@@ -67,8 +68,11 @@ const char* propertyDescription(std::string_view name);
 class AddressSpace {
   public:
     // loadItems: size of the flat load-test branch "Load"; its values change every
-    // loadPeriodMs (at least 1).
-    AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems, int loadPeriodMs = 1000);
+    // loadPeriodMs (at least 1). Its items are ints, or with loadMixed of the shapes a plant
+    // mixes: of every 100 items, 2 arrays of doubles and 3 arrays of strings, 2 without a
+    // value (nil), 10 date-times and the rest ints.
+    AddressSpace(TimePoint epoch, int clockPeriodMs, int loadItems, int loadPeriodMs = 1000,
+                 bool loadMixed = false);
 
     const Node& node(int i) const { return nodes_[static_cast<std::size_t>(i)]; }
     int root() const { return 0; }

@@ -156,7 +156,10 @@ ReplyNode ReplyWriter::value(ReplyNode parent, const char* name, const Value& v)
     xsiType(n,
             isXsdType(v.type) ? "xsd:" + typeLocalName(v.type) : opcQName(typeLocalName(v.type)));
     if (!v.type.array) {
-        if (!v.elems.empty()) escapeText(nodes_[n].text, scalarText(v.type.kind, v.elems.front()));
+        if (v.elems.empty())
+            addAttr(nodes_[n].attrs, "xsi:nil", "true");
+        else
+            escapeText(nodes_[n].text, scalarText(v.type.kind, v.elems.front()));
         return n;
     }
     const std::string elemName = arrayElementName(v.type.kind);

@@ -38,7 +38,7 @@ struct Service::Impl {
         : options(std::move(o)),
           sw(options.switches),
           space(nowMs(), options.clockPeriodMs, std::clamp(options.loadItems, 0, kMaxLoadItems),
-                options.loadPeriodMs),
+                options.loadPeriodMs, options.loadMixed),
           subs(options.maxSubscriptions, options.defaultPingRateMs) {}
 
     void handle(const httplib::Request& hreq, std::string_view body, httplib::Response& res);

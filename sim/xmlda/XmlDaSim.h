@@ -57,9 +57,10 @@ struct Options {
     std::string bind = "127.0.0.1";
     int port = 0;  // 0: any free port (kept across a stop and start of the same Service)
     std::string path = "/opc/xmlda";
-    int clockPeriodMs = 500;                     // how often the Dynamic and Plant values change
-    int loadItems = 10000;                       // items in the branch "Load" (up to 100,000)
-    int loadPeriodMs = 1000;                     // how often the Load items change
+    int clockPeriodMs = 500;  // how often the Dynamic and Plant values change
+    int loadItems = 10000;    // items in the branch "Load" (up to 100,000)
+    int loadPeriodMs = 1000;  // how often the Load items change
+    bool loadMixed = false;   // Load items of mixed shapes (arrays, nil, dates): AddressSpace
     std::size_t maxBodyBytes = 4 * 1024 * 1024;  // decoded, whatever the framing or encoding
     int threads = 64;  // concurrent connections (waiting polls hold one each)
     // How long a client may take: to send a request's line and headers, its body, to take a

@@ -47,6 +47,9 @@ int main(int argc, char** argv) {
           "replies built at once (0: one per processor, at least 2)");
     shown("--reply-bytes-in-transit", o.replyBytesInTransit,
           "bytes of replies not yet taken by clients before large ones get 503");
+    app.add_flag("--load-mixed", o.loadMixed,
+                 "Load items of mixed shapes: of every 100, 5 arrays (doubles, strings), 2 nil, "
+                 "10 date-times, the rest ints");
     app.add_flag("--prefixed", s.prefixed, "write reply elements with the ns1: prefix");
     app.add_flag("--utf16", s.utf16, "write reply bodies in UTF-16");
     app.add_flag("--chunked", s.chunked, "send replies with chunked transfer encoding");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -389,6 +390,17 @@ TEST_F(CliTest, WatchPrintsTheRequestedNumberOfChangesAndCancelsItsSubscription)
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_TRUE(none.out.empty());
     EXPECT_EQ(sim.subscriptionCount(), 0u);
+
+    // Item IDs from a file, one a line (either line end, blank lines skipped), with those given.
+    const std::string file = ::testing::TempDir() + "/watch-items.txt";
+    std::ofstream(file, std::ios::binary) << "Dynamic/Int\r\n\nDynamic/Double\n";
+    Result listed = On("watch", {"Static/Int", "--items-file", file, "--rate", "100", "--count",
+                                 "30", "--format", "csv"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    for (const char* id : {"Static/Int,", "Dynamic/Int,", "Dynamic/Double,"})
+        EXPECT_NE(listed.out.find(id), std::string::npos) << id << listed.out;
+    EXPECT_EQ(On("watch", {"--count", "1"}).exitCode, 2) << "no item at all";
+    EXPECT_EQ(On("watch", {"--items-file", file + ".none"}).exitCode, 2);
 }
 
 TEST_F(CliTest, WatchFormatsEscapeTheirValues) {

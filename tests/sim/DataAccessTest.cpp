@@ -450,3 +450,28 @@ TEST_F(SimProperties, RequestedNamesInOrderWithPerItemAndPerPropertyErrors) {
     EXPECT_EQ(r.str("//o:PropertyLists[3]/o:Properties[@Name='value']/@ResultID"), "E_WRITEONLY");
     EXPECT_FALSE(r.str("//o:GetPropertiesResponse/o:Errors[@ID='E_INVALIDPID']/o:Text").empty());
 }
+
+TEST_F(SimStatus, MixedLoadItemsCarryArraysNilValuesAndDates) {
+    sim->stop();
+    auto o = defaults();
+    o.loadItems = 200;
+    o.loadMixed = true;
+    start(o);
+    std::string items;
+    for (int i = 0; i < 200; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "Load/Item%05d", i);
+        items += item(name, std::to_string(i));
+    }
+    Reply r = call("Read", "", readItems(items));
+    ASSERT_EQ(r.status, 200);
+    const std::string values = "//o:RItemList/o:Items/o:Value";
+    EXPECT_EQ(r.count(values), 200);
+    EXPECT_EQ(r.count(values + "[@xsi:type='ArrayOfDouble']"), 4);
+    EXPECT_EQ(r.count(values + "[@xsi:type='ArrayOfString']"), 6);
+    EXPECT_EQ(r.count(values + "[@xsi:nil='true' and not(node())]"), 4);
+    EXPECT_EQ(r.count(values + "[@xsi:type='xsd:dateTime']"), 20);
+    EXPECT_EQ(r.count(values + "[@xsi:type='xsd:int']"), 200 - 4 - 6 - 20);
+    EXPECT_EQ(r.count(at("2") + "/o:Value/o:string"), 0);
+    EXPECT_EQ(r.count(at("20") + "/o:Value/o:string"), 5);
+}

@@ -111,7 +111,7 @@ StreamVerdict Compare(std::string_view bytes, std::string_view operation) {
     StreamVerdict v;
     Reply streamed;
     v.streamed = StreamItemListReply(bytes, operation, streamed,
-                                     [&](size_t list, std::unique_ptr<xmlda::ItemValue> item) {
+                                     [&](size_t list, std::unique_ptr<TRemotable> item) {
                                          KeepInItemLists(streamed, list, std::move(item));
                                      });
     Reply dom;
@@ -129,6 +129,7 @@ StreamVerdict Compare(std::string_view bytes, std::string_view operation) {
 
 StreamVerdict CompareStreamWithDom(std::string_view bytes, std::string_view operation) {
     if (operation == "Read") return Compare<xmlda::ReadResponse>(bytes, operation);
+    if (operation == "Subscribe") return Compare<xmlda::SubscribeResponse>(bytes, operation);
     return Compare<xmlda::SubscriptionPolledRefreshResponse>(bytes, operation);
 }
 

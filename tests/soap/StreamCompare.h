@@ -15,7 +15,8 @@ struct StreamVerdict {
     bool Agrees() const { return !streamed || (domRead && difference.empty()); }
 };
 
-// Reads bytes as the reply to operation ("Read", "SubscriptionPolledRefresh") both ways.
+// Reads bytes as the reply to operation ("Read", "Subscribe", "SubscriptionPolledRefresh") both
+// ways.
 StreamVerdict CompareStreamWithDom(std::string_view bytes, std::string_view operation);
 
 }  // namespace velqor::test

@@ -2,17 +2,13 @@
 
 #include <cmath>
 
+#include "soap/VelqorSOAPValueTree.h"
+
 namespace velqor {
 
 namespace {
 
 [[noreturn]] void InvalidEnvelope() { throw EVelqorSOAPConvertError("invalid SOAP request"); }
-
-bool XsiAttribute(dom::XmlNode el, std::string_view name, std::string_view& value,
-                  std::string& scratch) {
-    return el.AttributeNS(name, kXsiNamespace, value, scratch) ||
-           el.AttributeNS(name, kXsi1999Namespace, value, scratch);
-}
 
 std::string Lowered(std::string_view s) {
     std::string out(s);
@@ -362,59 +358,6 @@ size_t TVelqorSOAPReader::FindChildren(dom::XmlNode element, std::string_view na
     return n;
 }
 
-VARTYPE TVelqorSOAPReader::ElementType(dom::XmlNode element, std::string_view& typeName) {
-    std::string_view t;
-    if (XsiAttribute(element, "type", t, scratch_) && !t.empty()) {
-        // The value may live in scratch_; keep a copy of the stripped name there.
-        t = StripNamespacePrefix(t);
-        if (t.data() >= scratch_.data() && t.data() < scratch_.data() + scratch_.size()) {
-            scratch_ = std::string(t);
-            t = scratch_;
-        }
-        typeName = t;
-    } else {
-        typeName = element.LocalName();
-    }
-    return XSDTypeToVarType(typeName, true);
-}
-
-bool TVelqorSOAPReader::IsExplicitlyNil(dom::XmlNode element) {
-    std::string_view v;
-    std::string s;
-    if (XsiAttribute(element, "NULL", v, s) || XsiAttribute(element, "nil", v, s))
-        return v == "1" || SameTextNoCase(v, "true");
-    return false;
-}
-
-bool TVelqorSOAPReader::IsNil(dom::XmlNode element) {
-    if (!element || IsExplicitlyNil(element)) return true;
-    return !element.HasChildNodes() && !element.HasAttribute("href");
-}
-
-Variant TVelqorSOAPReader::ReadVariant(dom::XmlNode element) {
-    std::string_view typeView;
-    VARTYPE kind = ElementType(element, typeView);
-    // An array without entries is an empty array, unless it says it is nil.
-    if ((kind & VT_ARRAY) && !element.ElementChildCount() && !IsExplicitlyNil(element))
-        return ReadVariantArray(element, VARTYPE(kind & ~VT_ARRAY));
-    if (IsNil(element)) {
-        Variant r = kind == VT_BSTR ? Variant::Str("") : Variant::Null();
-        if (typeView == "OPCQuality") {
-            Variant q;
-            r = ReadFieldValue(element, "QualityField", q) ? q : Variant::Str("good");
-        }
-        return r;
-    }
-    if (kind & VT_ARRAY) return ReadVariantArray(element, VARTYPE(kind & ~VT_ARRAY));
-    std::string scratch;
-    std::string_view text = element.TextView(scratch);
-    const std::string type(typeView);  // typeView may live in scratch_, which reading reuses
-    // The texts of child elements joined are no value of the element's type.
-    if (element.ElementChildCount() != 0)
-        throw EVelqorValueError(ValueErrorText(type, text, "holds elements, not a value"));
-    return ReadScalarElement(kind, type, text);
-}
-
 Variant TVelqorSOAPReader::ReadScalarElement(VARTYPE kind, std::string_view typeName,
                                              std::string_view text) {
     try {
@@ -463,7 +406,72 @@ Variant TVelqorSOAPReader::ReadScalar(VARTYPE kind, std::string_view text) {
     }
 }
 
-Variant TVelqorSOAPReader::ReadVariantArray(dom::XmlNode element, VARTYPE elementKind) {
+// ---- the value rules --------------------------------------------------------------------------
+
+namespace {
+
+template <class Node>
+bool XsiAttribute(Node el, std::string_view name, std::string_view& value, std::string& scratch) {
+    return el.AttributeNS(name, kXsiNamespace, value, scratch) ||
+           el.AttributeNS(name, kXsi1999Namespace, value, scratch);
+}
+
+// Kind from xsi:type (prefix removed) or else the element's own name; typeName may view scratch.
+template <class Node>
+VARTYPE ElementType(Node element, std::string_view& typeName, std::string& scratch) {
+    std::string_view t;
+    if (XsiAttribute(element, "type", t, scratch) && !t.empty())
+        typeName = StripNamespacePrefix(t);
+    else
+        typeName = element.LocalName();
+    return XSDTypeToVarType(typeName, true);
+}
+
+// xsi:nil (or xsi:NULL) "true" or "1".
+template <class Node>
+bool IsExplicitlyNil(Node element) {
+    std::string_view v;
+    std::string s;
+    if (XsiAttribute(element, "NULL", v, s) || XsiAttribute(element, "nil", v, s))
+        return v == "1" || SameTextNoCase(v, "true");
+    return false;
+}
+
+template <class Node>
+bool IsNil(Node element) {
+    if (!element || IsExplicitlyNil(element)) return true;
+    return !element.HasChildNodes() && !element.HasAttribute("href");
+}
+
+template <class Node>
+Node FirstChildNamed(Node element, std::string_view name) {
+    for (Node c = element.FirstChild(); c; c = c.NextSibling())
+        if (c.IsElement() && SameTextNoCase(c.LocalName(), name)) return c;
+    return {};
+}
+
+// An attribute of exactly this name, else a child element read as a variant (a child that
+// cannot be read gives null). False when neither exists.
+template <class Node>
+bool ReadFieldValue(Node element, std::string_view name, Variant& value) {
+    std::string_view text;
+    std::string scratch;
+    if (element.Attribute(name, text, scratch)) {
+        value = Variant::Str(std::string(text));
+        return true;
+    }
+    Node child = FirstChildNamed(element, name);
+    if (!child) return false;
+    try {
+        value = ReadValue(child);
+    } catch (const std::exception&) {
+        value = Variant::Null();
+    }
+    return true;
+}
+
+template <class Node>
+Variant ReadArray(Node element, VARTYPE elementKind) {
     if (elementKind == VT_UI1) {
         std::string scratch;
         const std::string_view text = element.TextView(scratch);
@@ -479,35 +487,48 @@ Variant TVelqorSOAPReader::ReadVariantArray(dom::XmlNode element, VARTYPE elemen
         elementKind == VT_I8 || elementKind == VT_UI8 ? VARTYPE(VT_BSTR) : elementKind;
     std::vector<Variant> entries;
     entries.reserve(count);
-    for (dom::XmlNode c = element.FirstChild(); c; c = c.NextSibling()) {
+    std::string scratch;
+    for (Node c = element.FirstChild(); c; c = c.NextSibling()) {
         if (!c.IsElement()) continue;
         std::string_view name;
-        VARTYPE ck = ElementType(c, name);
+        VARTYPE ck = ElementType(c, name, scratch);
         if (!(ck & VT_ARRAY) && c.ElementChildCount() < 2)
-            entries.push_back(ReadVariant(c));
+            entries.push_back(ReadValue(c));
         else
-            entries.push_back(ReadVariantArray(c, VARTYPE(ck & ~VT_ARRAY)));
+            entries.push_back(ReadArray(c, VARTYPE(ck & ~VT_ARRAY)));
     }
     return Variant::Array(arrayKind, std::move(entries), 0);
 }
 
-bool TVelqorSOAPReader::ReadFieldValue(dom::XmlNode element, std::string_view name,
-                                       Variant& value) {
-    std::string_view text;
+}  // namespace
+
+template <class Node>
+Variant ReadValue(Node element) {
+    std::string typeScratch;
+    std::string_view type;
+    VARTYPE kind = ElementType(element, type, typeScratch);
+    // An array without entries is an empty array, unless it says it is nil.
+    if ((kind & VT_ARRAY) && !element.ElementChildCount() && !IsExplicitlyNil(element))
+        return ReadArray(element, VARTYPE(kind & ~VT_ARRAY));
+    if (IsNil(element)) {
+        Variant r = kind == VT_BSTR ? Variant::Str("") : Variant::Null();
+        if (type == "OPCQuality") {
+            Variant q;
+            r = ReadFieldValue(element, "QualityField", q) ? q : Variant::Str("good");
+        }
+        return r;
+    }
+    if (kind & VT_ARRAY) return ReadArray(element, VARTYPE(kind & ~VT_ARRAY));
     std::string scratch;
-    if (element.Attribute(name, text, scratch)) {
-        value = Variant::Str(std::string(text));
-        return true;
-    }
-    dom::XmlNode child = FindChild(element, name);
-    if (!child) return false;
-    try {
-        value = ReadVariant(child);
-    } catch (const std::exception&) {
-        value = Variant::Null();
-    }
-    return true;
+    std::string_view text = element.TextView(scratch);
+    // The texts of child elements joined are no value of the element's type.
+    if (element.ElementChildCount() != 0)
+        throw EVelqorValueError(ValueErrorText(type, text, "holds elements, not a value"));
+    return TVelqorSOAPReader::ReadScalarElement(kind, type, text);
 }
+
+template Variant ReadValue<dom::XmlNode>(dom::XmlNode);
+template Variant ReadValue<TValueNode>(TValueNode);
 
 // ---- records ---------------------------------------------------------------------------------
 

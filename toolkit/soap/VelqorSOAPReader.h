@@ -41,6 +41,13 @@ class EVelqorValueError : public Exception {
 std::string ValueErrorText(std::string_view typeName, std::string_view text,
                            std::string_view reason);
 
+// The value rules: the variant an element holds, by its xsi:type (prefix removed) or else its
+// own name, its nil marks and its entries. One set of rules for the DOM's nodes and for the
+// value trees of the streaming reader (Node: dom::XmlNode or TValueNode). Raises
+// EVelqorValueError on a text its type cannot hold.
+template <class Node>
+Variant ReadValue(Node element);
+
 class TVelqorSOAPReader : private TNonCopyable {
   public:
     virtual ~TVelqorSOAPReader() = default;
@@ -58,23 +65,14 @@ class TVelqorSOAPReader : private TNonCopyable {
     dom::XmlNode Parse(std::string_view bytes);
 
     void ReadRecord(dom::XmlNode element, TRemotable& record);
-    // An attribute of exactly this name, else a child element read as a variant (a child that
-    // cannot be read gives null). False when neither exists.
-    bool ReadFieldValue(dom::XmlNode element, std::string_view name, Variant& value);
-    Variant ReadVariant(dom::XmlNode element);
-    Variant ReadVariantArray(dom::XmlNode element, VARTYPE elementKind);
+    // A child element read as a variant (ReadValue).
+    Variant ReadVariant(dom::XmlNode element) { return ReadValue(element); }
     // The text of a scalar element read as its kind; raises on a text the kind cannot hold.
     static Variant ReadScalar(VARTYPE kind, std::string_view text);
     // The same for an element of a type name (its xsi:type, else its own name): raises
     // EVelqorValueError naming the type, the text and the reason.
     static Variant ReadScalarElement(VARTYPE kind, std::string_view typeName,
                                      std::string_view text);
-    // Kind from xsi:type (prefix removed) or else the element's own name; typeName views the
-    // document.
-    VARTYPE ElementType(dom::XmlNode element, std::string_view& typeName);
-    bool IsNil(dom::XmlNode element);
-    // xsi:nil (or xsi:NULL) "true" or "1".
-    bool IsExplicitlyNil(dom::XmlNode element);
     dom::XmlNode FindChild(dom::XmlNode element, std::string_view name);
     size_t FindChildren(dom::XmlNode element, std::string_view name,
                         std::vector<dom::XmlNode>* list);

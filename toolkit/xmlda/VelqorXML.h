@@ -81,23 +81,32 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
                                                      TXmlDaReplyShape* shape = nullptr) {
         return CallOperation(GetCallSettings(), request, shape);
     }
-    // The same for an operation whose reply carries long item lists (Read): the reply is
-    // streamed where it can be (VelqorXMLDAStream.h).
+    // The same for an operation whose reply carries long item lists (Read, Subscribe): the
+    // reply is streamed where it can be (VelqorXMLDAStream.h). A quiet exchange's failed post
+    // tells the notification window nothing: the caller handles the failure itself (the next
+    // call's settings have the window again).
     template <class Request>
-    std::unique_ptr<xmlda::XmlDaReply<Request>> CallStreamed(const Request& request) {
+    std::unique_ptr<xmlda::XmlDaReply<Request>> CallStreamed(const Request& request,
+                                                             bool quiet = false) {
         TVelqorSOAPData& settings = GetCallSettings();
+        if (quiet) settings.NotifyWindow = nullptr;
         constexpr std::string_view operation = xmlda::XmlDaOperation<Request>::Name;
         const std::string response = PostXmlDaRequest(settings, operation, request);
         return ReadItemListReply<xmlda::XmlDaReply<Request>>(response, operation,
                                                              settings.Poster.get());
     }
-    // One exchange whose failed post tells the notification window nothing: the caller
-    // handles the failure itself (the next call's settings have the window again).
+    // The same with the reply's Items handed to onItem as they are read, none kept
+    // (ReadItemListReply).
     template <class Request>
-    std::unique_ptr<xmlda::XmlDaReply<Request>> CallQuietly(const Request& request) {
+    std::unique_ptr<xmlda::XmlDaReply<Request>> CallStreamed(
+        const Request& request, bool quiet, const TItemSink& onItem,
+        const std::function<void()>& onRestart) {
         TVelqorSOAPData& settings = GetCallSettings();
-        settings.NotifyWindow = nullptr;
-        return CallOperation(settings, request);
+        if (quiet) settings.NotifyWindow = nullptr;
+        constexpr std::string_view operation = xmlda::XmlDaOperation<Request>::Name;
+        const std::string response = PostXmlDaRequest(settings, operation, request);
+        return ReadItemListReply<xmlda::XmlDaReply<Request>>(
+            response, operation, settings.Poster.get(), onItem, onRestart);
     }
 
     const std::string& URL() const { return url_; }

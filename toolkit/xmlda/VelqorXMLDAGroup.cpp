@@ -223,30 +223,42 @@ bool TVelqorXMLGroup::Subscribe(bool recovering) {
     }
     request.ItemList.push_back(std::move(list));
 
-    auto reply = recovering ? Connection().CallQuietly(request) : Connection().Call(request);
-    if (!reply || reply->RItemList.empty() || !reply->RItemList.front() || !reply->SubscribeResult)
-        throw EOPCServerException(MsgText(Msg::WrongResultSubscribe));
-
+    // The first list's items are taken as they are read, so a large reply is never held whole;
+    // the texts of refused items wait for the reply's Errors, which come after the lists.
     bool ok = true;
     TAnswered answered(subscribed);
     std::vector<std::pair<TVelqorItemData*, ItemUpdate>> results;
-    for (const auto& siv : reply->RItemList.front()->Items) {
-        if (!siv || !siv->ItemValue) continue;
-        const xmlda::ItemValue& v = *siv->ItemValue;
+    std::vector<std::pair<size_t, std::string>> refused;  // index in results, ResultID
+    results.reserve(subscribed.size());
+    auto take = [&](size_t list, std::unique_ptr<TRemotable> entry) {
+        auto& siv = static_cast<xmlda::SubscribeItemValue&>(*entry);
+        if (list != 0 || !siv.ItemValue) return;
+        const xmlda::ItemValue& v = *siv.ItemValue;
         TVelqorItemData* item = answered.Take(v.ClientItemHandle);
-        if (!item) continue;  // a handle this request did not send
+        if (!item) return;  // a handle this request did not send
         if (!v.ResultID.empty()) {
             // A refused item keeps no value and is not good.
-            results.emplace_back(item, FailureUpdate(ResultCodeFromID(v.ResultID),
-                                                     ResultDetail(v.ResultID, reply->Errors)));
+            refused.emplace_back(results.size(), v.ResultID);
+            results.emplace_back(item, ItemUpdate());
             ok = false;
-            continue;
+            return;
         }
         ItemUpdate u = UpdateFromItemValue(item->ClientHandle(), v);
         u.Fields |= ItemUpdate::kCountUpdate;
         if (u.Fields & ItemUpdate::kError) ok = false;  // a value that is no good value
         results.emplace_back(item, std::move(u));
-    }
+    };
+    auto restart = [&] {
+        ok = true;
+        answered = TAnswered(subscribed);
+        results.clear();
+        refused.clear();
+    };
+    auto reply = Connection().CallStreamed(request, recovering, take, restart);
+    if (!reply || reply->RItemList.empty() || !reply->RItemList.front() || !reply->SubscribeResult)
+        throw EOPCServerException(MsgText(Msg::WrongResultSubscribe));
+    for (const auto& [at, id] : refused)
+        results[at].second = FailureUpdate(ResultCodeFromID(id), ResultDetail(id, reply->Errors));
     // A subscription the service accepted items into must have a handle to poll it by.
     const bool anyAccepted = std::any_of(results.begin(), results.end(), [](const auto& r) {
         return !(r.second.Fields & ItemUpdate::kError);
@@ -257,6 +269,7 @@ bool TVelqorXMLGroup::Subscribe(bool recovering) {
     serverSubHandle_ = reply->ServerSubHandle;
 
     auto changed = std::make_unique<ItemUpdatesPayload>();
+    changed->Items.reserve(results.size());
     for (auto& [item, u] : results) {
         item->ApplyUpdate(u);
         if (u.Fields & ItemUpdate::kError) continue;  // failed items are not data changes

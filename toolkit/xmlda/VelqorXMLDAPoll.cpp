@@ -275,20 +275,12 @@ std::unique_ptr<xmlda::SubscriptionPolledRefreshResponse> TVelqorPollRefresh::Ex
     // The values of the first item list go straight from the stream into updates, at most one
     // per subscribed item.
     updates.reserve(subscribed_.size());
-    auto reply = std::make_unique<xmlda::SubscriptionPolledRefreshResponse>();
-    if (StreamItemListReply(response, operation, *reply,
-                            [&](size_t list, std::unique_ptr<xmlda::ItemValue> v) {
-                                if (list == 0) Collect(*v, updates);
-                            }))
-        return reply;
-    // A reply the stream leaves alone: the DOM reader decides what it says.
-    updates.clear();
-    reply = std::make_unique<xmlda::SubscriptionPolledRefreshResponse>();
-    ReadXmlDaReply(response, operation, *reply, nullptr, snap_.Settings.Poster.get());
-    if (!reply->RItemList.empty() && reply->RItemList.front())
-        for (const auto& v : reply->RItemList.front()->Items)
-            if (v) Collect(*v, updates);
-    return reply;
+    return ReadItemListReply<xmlda::SubscriptionPolledRefreshResponse>(
+        response, operation, snap_.Settings.Poster.get(),
+        [&](size_t list, std::unique_ptr<TRemotable> v) {
+            if (list == 0) Collect(static_cast<const xmlda::ItemValue&>(*v), updates);
+        },
+        [&] { updates.clear(); });
 }
 
 bool TVelqorPollRefresh::PollOnce() {

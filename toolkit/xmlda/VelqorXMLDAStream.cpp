@@ -6,6 +6,7 @@
 
 #include "soap/VelqorSOAPEncoding.h"
 #include "soap/VelqorSOAPReader.h"
+#include "soap/VelqorSOAPValueTree.h"
 #include "soap/dom/VelqorXmlEvents.h"
 
 namespace velqor {
@@ -21,7 +22,7 @@ bool IsScalar(FieldKind k) {
 // event it does not take on answers false (stop: the DOM reader decides).
 class ItemListStream : public dom::XmlEventHandler {
   public:
-    ItemListStream(std::string expected, TRemotable& reply, const TItemValueSink& onItem)
+    ItemListStream(std::string expected, TRemotable& reply, const TItemSink& onItem)
         : expected_(std::move(expected)), reply_(reply), onItem_(onItem) {}
 
     bool Complete() const { return bodies_ == 1 && resultSeen_; }
@@ -30,7 +31,7 @@ class ItemListStream : public dom::XmlEventHandler {
                       size_t n) override {
         try {
             return Start(localName, a, n);
-        } catch (const std::exception&) {
+        } catch (...) {
             return false;  // a field the storing rules refuse: the DOM reader raises it
         }
     }
@@ -38,8 +39,8 @@ class ItemListStream : public dom::XmlEventHandler {
     bool EndElement() override {
         try {
             return End();
-        } catch (const std::exception&) {
-            return false;
+        } catch (...) {
+            return false;  // as above, or a text only the DOM can tell (TUndecidedText)
         }
     }
 
@@ -48,9 +49,8 @@ class ItemListStream : public dom::XmlEventHandler {
         switch (stack_.back().Kind) {
             case Where::Body:
                 return TrimBlanks(piece).empty();  // a text beside the reply: no reply
-            case Where::Value:
-            case Where::String:
-                text_.append(piece);
+            case Where::Capture:
+                value_.Text(piece);
                 return true;
             default:
                 return true;  // texts between fields are not read
@@ -58,21 +58,21 @@ class ItemListStream : public dom::XmlEventHandler {
     }
 
     bool Markup() override {
-        return stack_.empty() ||
-               (stack_.back().Kind != Where::Value && stack_.back().Kind != Where::String);
+        if (!stack_.empty() && stack_.back().Kind == Where::Capture) value_.Markup();
+        return true;
     }
 
   private:
-    enum class Where { Envelope, Body, Skip, Record, Value, String };
+    // Capture: a field's element (a value, a text), kept whole in value_ until it ends.
+    enum class Where { Envelope, Body, Skip, Record, Capture };
     struct Frame {
         explicit Frame(Where kind) : Kind(kind) {}
         Where Kind;
-        TRemotable* Record = nullptr;      // Record: the record; Value, String: the owner
-        std::unique_ptr<TRemotable> Item;  // an ItemValue on its way to the sink
-        const FieldInfo* Field = nullptr;  // Value, String: the field
+        TRemotable* Record = nullptr;      // Record: the record; Capture: the owner
+        std::unique_ptr<TRemotable> Item;  // an entry of a list's Items on its way to the sink
+        const FieldInfo* Field = nullptr;  // Capture: the field
         size_t List = SIZE_MAX;            // a list record, or an item: its list's index
-        uint64_t RecordsSeen = 0, FromAttributes = 0;  // field bits (declaration order)
-        std::string TypeName;  // Value: xsi:type without prefix, or own name
+        uint64_t ElementsSeen = 0, FromAttributes = 0;  // field bits (declaration order)
     };
 
     static int FieldIndex(const TRemotable& r, const FieldInfo* f) {
@@ -147,9 +147,9 @@ class ItemListStream : public dom::XmlEventHandler {
             case Where::Skip:
                 stack_.emplace_back(Where::Skip);
                 return true;
-            case Where::Value:
-            case Where::String:
-                return false;  // markup inside a value
+            case Where::Capture:
+                value_.Start(name, a, n);
+                return true;
             case Where::Record:
                 return StartField(top, name, a, n);
         }
@@ -170,8 +170,8 @@ class ItemListStream : public dom::XmlEventHandler {
         const uint64_t bit = uint64_t(1) << unsigned(index);
         switch (f->Kind) {
             case FieldKind::Record: {
-                if (top.RecordsSeen & bit) return false;  // the first one counts: left to DOM
-                top.RecordsSeen |= bit;
+                if (top.ElementsSeen & bit) return Skip();  // the first one counts
+                top.ElementsSeen |= bit;
                 TRemotable* sub = f->GetRecord(owner);
                 if (!sub) {
                     f->SetRecord(owner, xmlda::CreateXmlDaObject(f->TypeName));
@@ -182,7 +182,7 @@ class ItemListStream : public dom::XmlEventHandler {
             case FieldKind::RecordArray: {
                 auto entry = xmlda::CreateXmlDaObject(f->TypeName);
                 TRemotable* raw = entry.get();
-                if (top.List != SIZE_MAX && f->Name == "Items" && f->TypeName == "ItemValue")
+                if (top.List != SIZE_MAX && f->Name == "Items")
                     return PushRecord(raw, std::move(entry), top.List, a, n);
                 const size_t at = f->Length(owner);
                 f->SetLength(owner, at + 1);
@@ -190,47 +190,57 @@ class ItemListStream : public dom::XmlEventHandler {
                 const size_t list = isResult && f->Name == "RItemList" ? lists_++ : SIZE_MAX;
                 return PushRecord(raw, nullptr, list, a, n);
             }
-            case FieldKind::StringArray: {
-                Frame s(Where::String);
-                s.Record = &owner;
-                s.Field = f;
-                text_.clear();
-                stack_.push_back(std::move(s));
-                return true;
-            }
-            case FieldKind::Variant: {
-                if (top.FromAttributes & bit) {  // the attribute of that name is the value
-                    stack_.emplace_back(Where::Skip);
-                    return true;
-                }
-                if (top.RecordsSeen & bit) return false;  // a second value element
-                top.RecordsSeen |= bit;
-                Frame v(Where::Value);
-                v.Record = &owner;
-                v.Field = f;
-                v.TypeName = std::string(name);
-                for (size_t k = 0; k < n; ++k) {
-                    if (a[k].NamespaceURI == kXsi1999Namespace) return false;
-                    if (a[k].NamespaceURI != kXsiNamespace) continue;
-                    if (a[k].LocalName != "type") return false;  // nil and NULL: left to DOM
-                    if (!a[k].Value.empty())
-                        v.TypeName = std::string(StripNamespacePrefix(a[k].Value));
-                }
-                text_.clear();
-                stack_.push_back(std::move(v));
-                return true;
-            }
+            case FieldKind::StringArray:
+                return Capture(owner, *f, name, a, n);
+            case FieldKind::OtherArray:
+                return false;  // the DOM reader refuses these
             default:
-                if (top.FromAttributes & bit) {
-                    stack_.emplace_back(Where::Skip);
-                    return true;
-                }
-                return false;  // a scalar field written as an element
+                // A value or scalar field: its attribute wins, else its first element.
+                if ((top.FromAttributes | top.ElementsSeen) & bit) return Skip();
+                top.ElementsSeen |= bit;
+                return Capture(owner, *f, name, a, n);
         }
+    }
+
+    bool Skip() {
+        stack_.emplace_back(Where::Skip);
+        return true;
+    }
+
+    bool Capture(TRemotable& owner, const FieldInfo& f, std::string_view name,
+                 const dom::XmlAttributeView* a, size_t n) {
+        Frame c(Where::Capture);
+        c.Record = &owner;
+        c.Field = &f;
+        stack_.push_back(std::move(c));
+        value_.Reset();
+        value_.Start(name, a, n);
+        return true;
+    }
+
+    // A field's element has ended: read by the DOM reader's value and storing rules.
+    void Store(const Frame& f) {
+        const TValueNode element = value_.Root();
+        if (f.Field->Kind == FieldKind::StringArray) {
+            const size_t at = f.Field->Length(*f.Record);
+            f.Field->SetLength(*f.Record, at + 1);
+            std::string scratch;
+            *f.Field->StringItem(*f.Record, at) = element.TextView(scratch);
+            return;
+        }
+        Variant v;
+        try {
+            v = ReadValue(element);
+        } catch (const std::exception& e) {
+            v = Variant::Null();
+            f.Record->ValueUnreadable(*f.Field, e.what());
+        }
+        TVelqorSOAPReader::StoreVariant(*f.Field, *f.Record, v);
     }
 
     bool End() {
         if (stack_.empty()) return false;
+        if (stack_.back().Kind == Where::Capture && !value_.End()) return true;
         Frame f = std::move(stack_.back());
         stack_.pop_back();
         switch (f.Kind) {
@@ -238,27 +248,9 @@ class ItemListStream : public dom::XmlEventHandler {
             case Where::Body:
             case Where::Skip:
                 return true;
-            case Where::String: {
-                if (!text_.empty() && TrimBlanks(text_).empty()) return false;
-                const size_t at = f.Field->Length(*f.Record);
-                f.Field->SetLength(*f.Record, at + 1);
-                *f.Field->StringItem(*f.Record, at) = text_;
+            case Where::Capture:
+                Store(f);
                 return true;
-            }
-            case Where::Value: {
-                if (TrimBlanks(text_).empty()) return false;  // nil, or blanks: left to DOM
-                const VARTYPE kind = XSDTypeToVarType(f.TypeName, true);
-                if (kind & VT_ARRAY) return false;
-                Variant v;
-                try {
-                    v = TVelqorSOAPReader::ReadScalarElement(kind, f.TypeName, text_);
-                } catch (const std::exception& e) {
-                    v = Variant::Null();
-                    f.Record->ValueUnreadable(*f.Field, e.what());
-                }
-                TVelqorSOAPReader::StoreVariant(*f.Field, *f.Record, v);
-                return true;
-            }
             case Where::Record:
                 break;
         }
@@ -266,19 +258,15 @@ class ItemListStream : public dom::XmlEventHandler {
         for (const FieldInfo* field : f.Record->Class().Fields())
             if (field->Kind == FieldKind::Record && !field->GetRecord(*f.Record))
                 field->SetRecord(*f.Record, xmlda::CreateXmlDaObject(field->TypeName));
-        if (f.Item) {
-            std::unique_ptr<xmlda::ItemValue> item(
-                static_cast<xmlda::ItemValue*>(f.Item.release()));
-            if (onItem_) onItem_(f.List, std::move(item));
-        }
+        if (f.Item && onItem_) onItem_(f.List, std::move(f.Item));
         return true;
     }
 
     const std::string expected_;
     TRemotable& reply_;
-    const TItemValueSink& onItem_;
+    const TItemSink& onItem_;
     std::vector<Frame> stack_;
-    std::string text_;
+    TValueTree value_;
     size_t lists_ = 0;
     int bodies_ = 0;
     bool rootSeen_ = false, resultSeen_ = false;
@@ -287,12 +275,12 @@ class ItemListStream : public dom::XmlEventHandler {
 }  // namespace
 
 bool StreamItemListReply(std::string_view bytes, std::string_view operation, TRemotable& reply,
-                         const TItemValueSink& onItem) {
+                         const TItemSink& onItem) {
     ItemListStream s(std::string(operation) + "Response", reply, onItem);
     return dom::ParseEvents(bytes, s) == dom::XmlEventResult::Done && s.Complete();
 }
 
-void KeepInItemLists(TRemotable& reply, size_t list, std::unique_ptr<xmlda::ItemValue> item) {
+void KeepInItemLists(TRemotable& reply, size_t list, std::unique_ptr<TRemotable> item) {
     const FieldInfo* lists = reply.Class().Field("RItemList");
     TRemotable* l = lists ? lists->GetItem(reply, list) : nullptr;
     const FieldInfo* items = l ? l->Class().Field("Items") : nullptr;
