@@ -136,10 +136,14 @@ class Bridge {
     }
 
     std::string Write(TVelqorItem& item, const std::string& payload) {
+        const int32_t type =
+            item.RequestedDatatype() != 0 ? item.RequestedDatatype() : item.CanonicalDatatype();
         try {
-            const int32_t type =
-                item.RequestedDatatype() != 0 ? item.RequestedDatatype() : item.CanonicalDatatype();
             item.SetWriteValue(ValueFromText(WriteTextFromJson(payload), type));
+        } catch (const std::exception& e) {
+            return "cannot convert " + payload + " to " + VarTypeName(type) + ": " + e.what();
+        }
+        try {
             TVelqorItemList list;
             list.Add(&item);
             item.Group()->WriteSync(list);
