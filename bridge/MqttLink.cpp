@@ -8,10 +8,13 @@
 namespace tagscope::bridge {
 
 namespace {
+using Clock = std::chrono::steady_clock;
 constexpr auto kConnectLimit = std::chrono::seconds(5);
 constexpr auto kFirstRetry = std::chrono::milliseconds(250);
 constexpr auto kMaxRetry = std::chrono::seconds(5);
 constexpr size_t kTopicsPerSubscribe = 500;
+// While the broker cannot keep up, drops go on: they are told this often, not per message.
+constexpr auto kDropReportEvery = std::chrono::seconds(10);
 }  // namespace
 
 std::string ClientAddress(const std::string& url) {
@@ -167,6 +170,7 @@ bool MqttLink::Connect(std::unique_lock<std::mutex>& lock) {
     lock.lock();
     if (!failure.empty()) return false;
     connected_ = true;
+    nextDropReport_ = {};  // what was dropped while away is told first
     if (everConnected_) ++reconnects_;
     everConnected_ = true;
     return true;
@@ -190,13 +194,14 @@ void MqttLink::Run() {
             retry = std::min<std::chrono::milliseconds>(retry * 2, kMaxRetry);
             continue;
         }
-        if (dropped_ > droppedReported_) {
+        if (dropped_ > droppedReported_ && Clock::now() >= nextDropReport_) {
+            nextDropReport_ = Clock::now() + kDropReportEvery;
             const uint64_t dropped = dropped_;
             droppedReported_ = dropped;
             lock.unlock();
             if (log_)
                 log_(std::to_string(dropped) + " values dropped so far: the buffer of " +
-                     std::to_string(options_.bufferLimit) + " was full while the broker was away");
+                     std::to_string(options_.bufferLimit) + " was full");
             try {
                 client_->client.publish(droppedTopic_, std::to_string(dropped), 1, true);
             } catch (const mqtt::exception&) {
@@ -216,6 +221,11 @@ void MqttLink::Run() {
             client_->client.publish(mqtt::message::create(m.topic, m.payload, options_.qos,
                                                           m.retain || options_.retain));
             lock.lock();
+            // QoS 0 is never acknowledged (nor reported delivered): handed over is all it gets.
+            if (options_.qos == 0) {
+                --inFlight_;
+                ++delivered_;
+            }
         } catch (const mqtt::exception&) {
             // Not taken (the client's own buffer is full): back to the front, in order.
             lock.lock();

@@ -100,6 +100,7 @@ class MqttLink {
     bool stopping_ = false;
     uint64_t queued_ = 0, delivered_ = 0, dropped_ = 0, droppedReported_ = 0, reconnects_ = 0;
     bool everConnected_ = false;
+    std::chrono::steady_clock::time_point nextDropReport_;
     std::thread sender_;
 };
 

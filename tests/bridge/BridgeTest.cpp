@@ -119,23 +119,28 @@ class BridgeTest : public ::testing::Test {
 };
 
 TEST_F(BridgeTest, EveryChangeArrivesOnceAndInOrderWithTheStateAroundIt) {
-    auto bridge = StartBridge({"--status-every", "0.5"});
-    ASSERT_TRUE(subscriber->WaitFor("tagscope/$state", "online"));
-    ASSERT_TRUE(velqor::test::WaitUntil([&] { return subscriber->Got().size() > 200; }, 30s));
-    const Counts c = Finish(*bridge);
-    ASSERT_TRUE(velqor::test::WaitUntil([&] { return CheckOrder() >= c.out; }, 10s));
-    size_t dups = 0;
-    ValuesByItem(&dups);
-    EXPECT_EQ(dups, 0u);
-    EXPECT_EQ(c.in, c.out);
-    EXPECT_EQ(CheckOrder(), c.in);
-    EXPECT_EQ(ValuesByItem().size(), 11u);
-    const auto first = subscriber->Find("Load/Item00003", "\"type\":\"I4\"");
-    ASSERT_TRUE(first);
-    EXPECT_TRUE(std::regex_match(
-        first->payload, std::regex(R"(\{"value":-?\d+,"quality":"good","qualityCode":192,)"
-                                   R"("timestamp":"\d{4}-\d\d-\d\dT[0-9:.]{12}Z","type":"I4"\})")))
-        << first->payload;
+    for (const char* qos : {"1", "0"}) {
+        SCOPED_TRACE(std::string("QoS ") + qos);
+        auto bridge = StartBridge({"--qos", qos});
+        ASSERT_TRUE(subscriber->WaitFor("tagscope/$state", "online"));
+        ASSERT_TRUE(velqor::test::WaitUntil([&] { return subscriber->Got().size() > 200; }, 30s));
+        const Counts c = Finish(*bridge);
+        ASSERT_TRUE(velqor::test::WaitUntil([&] { return CheckOrder() >= c.out; }, 10s));
+        size_t dups = 0;
+        ValuesByItem(&dups);
+        EXPECT_EQ(dups, 0u);
+        EXPECT_EQ(c.in, c.out);
+        EXPECT_EQ(CheckOrder(), c.in);
+        EXPECT_EQ(ValuesByItem().size(), 11u);
+        const auto first = subscriber->Find("Load/Item00003", "\"type\":\"I4\"");
+        ASSERT_TRUE(first);
+        EXPECT_TRUE(std::regex_match(
+            first->payload,
+            std::regex(R"(\{"value":-?\d+,"quality":"good","qualityCode":192,)"
+                       R"("timestamp":"\d{4}-\d\d-\d\dT[0-9:.]{12}Z","type":"I4"\})")))
+            << first->payload;
+        FreshBroker();
+    }
 }
 
 // A broker away for a few seconds: within the buffer every value arrives after it is back, in
