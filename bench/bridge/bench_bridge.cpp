@@ -24,7 +24,11 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
+
 namespace {
+
+using velqor::bench::ProcessCpu;
 
 namespace fs = std::filesystem;
 
@@ -57,21 +61,6 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& errFile) {
 void End(pid_t pid) {
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
-}
-
-// CPU seconds of a process so far (user + system, all threads).
-double ProcessCpu(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(f, line);
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
 long PeakRssKb(pid_t pid) {
