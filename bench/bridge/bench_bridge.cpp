@@ -70,16 +70,16 @@ long PeakRssKb(pid_t pid) {
     return 0;
 }
 
-// The "N out" of the bridge's last status line so far; -1 before the first.
-long long ValuesOut(const std::string& errFile) {
+// The "N in" (in) or "N out" of the bridge's last status line so far; -1 before the first.
+long long Values(const std::string& errFile, bool in) {
     std::ifstream f(errFile);
     std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     std::smatch m;
     long long out = -1;
-    static const std::regex re(R"(values in, (\d+) out)");
+    static const std::regex re(R"((\d+) values in, (\d+) out)");
     for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator();
          ++it)
-        out = std::stoll((*it)[1]);
+        out = std::stoll((*it)[in ? 1 : 2]);
     return out;
 }
 
@@ -132,13 +132,13 @@ int main(int argc, char** argv) {
     // From the first value out on: the steady state, without connecting and subscribing.
     using Clock = std::chrono::steady_clock;
     const auto giveUp = Clock::now() + std::chrono::seconds(60);
-    while (ValuesOut(errFile) <= 0 && Clock::now() < giveUp)
+    while (Values(errFile, false) <= 0 && Clock::now() < giveUp)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const long long out0 = ValuesOut(errFile);
+    const long long out0 = Values(errFile, false), in0 = Values(errFile, true);
     const double cpu0 = ProcessCpu(bridge);
     const auto t0 = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    const long long out1 = ValuesOut(errFile);
+    const long long out1 = Values(errFile, false), in1 = Values(errFile, true);
     const double cpu1 = ProcessCpu(bridge);
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
     const long rss = PeakRssKb(bridge);
@@ -156,8 +156,13 @@ int main(int argc, char** argv) {
         const double values = double(out1 - out0);
         std::printf("  values published:  %.0f /s (offered by the server: %d /s)\n",
                     values / elapsed, items * 10);
-        std::printf("  bridge CPU:        %.2f us per value (%.0f%% of one core)\n",
-                    (cpu1 - cpu0) / values * 1e6, (cpu1 - cpu0) / elapsed * 100);
+        std::printf("  values received:   %.0f /s (the rest of them dropped from a full buffer)\n",
+                    double(in1 - in0) / elapsed);
+        std::printf(
+            "  bridge CPU:        %.2f us per value published, %.2f us per value received "
+            "(%.0f%% of one core)\n",
+            (cpu1 - cpu0) / values * 1e6, (cpu1 - cpu0) / double(in1 - in0) * 1e6,
+            (cpu1 - cpu0) / elapsed * 100);
         std::printf("  bridge peak memory: %.1f MiB, %.0f bytes per item\n", double(rss) / 1024,
                     double(rss) * 1024 / items);
     }
