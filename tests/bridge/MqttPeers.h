@@ -5,6 +5,7 @@
 #include <mqtt/async_client.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,6 +57,8 @@ class Broker {
     void Start() {
         pid_ = fork();
         if (pid_ == 0) {
+            // A test cut short (its time limit) leaves no broker behind.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
             const std::string conf = (dir_ / "mosquitto.conf").string();
             freopen("/dev/null", "w", stderr);
             execl(MOSQUITTO_PATH, "mosquitto", "-c", conf.c_str(), static_cast<char*>(nullptr));
