@@ -102,9 +102,10 @@ int main(int argc, char** argv) {
     const fs::path dir = fs::temp_directory_path() / ("bench-bridge-" + std::to_string(getpid()));
     fs::create_directories(dir);
     const int simPort = FreePort(), brokerPort = FreePort();
-    std::ofstream(dir / "mosquitto.conf") << "listener " << brokerPort
-                                          << " 127.0.0.1\nallow_anonymous true\n"
-                                             "persistence false\nmax_queued_messages 0\n";
+    std::ofstream(dir / "mosquitto.conf")
+        << "listener " << brokerPort
+        << " 127.0.0.1\nallow_anonymous true\n"
+           "persistence false\nmax_queued_messages 0\nmax_inflight_messages 1000\n";
     std::ostringstream session;
     session << R"({"format": "tagscope-session", "version": 1, "server": "http://127.0.0.1:)"
             << simPort
