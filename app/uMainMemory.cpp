@@ -103,7 +103,7 @@ void TForm1::SaveSession1Click() {
     const QString path = ChooseSessionFile(
         true, (proposed.isEmpty() ? QString("session") : proposed) + ".tagscope.json");
     if (path.isEmpty()) return;
-    SaveSessionFile(CaptureSession(*OPCServer), path);
+    SaveSessionFile(CaptureSession(*OPCServer), path.toStdString());
     Settings().SetValue(kLastSession, path);
 }
 
@@ -116,7 +116,7 @@ void TForm1::ReopenSession1Click(bool on) { Settings().SetValue(kReopenSession, 
 
 void TForm1::OpenSession(const QString& path) {
     // Read whole first: a file that cannot be used changes nothing.
-    const Session session = LoadSessionFile(path);
+    const Session session = LoadSessionFile(path.toStdString());
     if (OPCServer->Active()) bDisconnectClick();
     Log.Stop();
     ShowLogState();

@@ -2,7 +2,9 @@
 // load items.
 #pragma once
 
+#include <sys/types.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -90,6 +94,23 @@ inline void ReadOptions(int argc, char** argv, std::initializer_list<Option> opt
             }
             break;
         }
+}
+
+// CPU seconds of another process so far (user + system, all threads).
+inline double ProcessCpu(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(f, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream rest(line.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
 }  // namespace velqor::bench

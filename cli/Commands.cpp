@@ -449,13 +449,7 @@ int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignment
     });
 }
 
-namespace {
-
-// Connects a watch's session again after its server was lost, 0.5 s, 1 s, 2 s ... (at most 30 s
-// apart) after the loss, until the server answers, the watch ends (its time, Ctrl-C) or the
-// server has been gone for the give-up time; reports the loss and the recovery on the error
-// stream. Raises the last failure when it gives up.
-void ReconnectAfterLoss(Session& session, const WatchOptions& w, Streams s,
+void ReconnectAfterLoss(Session& session, double giveUpSeconds, Streams s,
                         std::chrono::steady_clock::time_point deadline) {
     using Clock = std::chrono::steady_clock;
     s.err << DateText(Now()) << "  subscription lost: " << ErrorLineText(session.LostReason())
@@ -480,15 +474,13 @@ void ReconnectAfterLoss(Session& session, const WatchOptions& w, Streams s,
                 s.err << DateText(Now()) << "  not yet: " << ErrorLineText(lastFailure) << '\n'
                       << std::flush;
             }
-            if (w.giveUpSeconds > 0 &&
-                Clock::now() - lostAt >= std::chrono::duration<double>(w.giveUpSeconds))
+            if (giveUpSeconds > 0 &&
+                Clock::now() - lostAt >= std::chrono::duration<double>(giveUpSeconds))
                 throw;
         }
         pause = std::min<std::chrono::milliseconds>(pause * 2, std::chrono::seconds(30));
     }
 }
-
-}  // namespace
 
 int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
     return Guarded(s, [&] {
@@ -587,7 +579,7 @@ int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s) {
             if (!session.Lost() || !w.resubscribe || done || s.stop.load() ||
                 session.Server().Protocol() != coCOM || Clock::now() >= deadline)
                 break;
-            ReconnectAfterLoss(session, w, s, deadline);
+            ReconnectAfterLoss(session, w.giveUpSeconds, s, deadline);
         }
         session.Server().OnDatachange = nullptr;
         session.Server().OnSubscriptionLost = nullptr;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -27,6 +28,7 @@ struct ConnectOptions {
     bool acceptBadCert = false;  // HTTPS: accept an out-of-date certificate or another host's
     double timeoutSeconds = 0;   // limit of each XML-DA exchange or COM call; 0: the default
     bool keepAlive = true;       // probe an XML-DA server every 60 s (COM servers: always, 3 s)
+    std::string clientName = "tagscope-cli";  // the name the server is told
 };
 
 struct BrowseOptions {
@@ -82,5 +84,13 @@ int RunRead(const ConnectOptions& c, const std::vector<std::string>& items,
 int RunWrite(const ConnectOptions& c, const std::vector<std::string>& assignments,
              std::optional<int32_t> type, Streams s);
 int RunWatch(const ConnectOptions& c, const WatchOptions& w, Streams s);
+
+class Session;
+// Connects a session again after its server was lost, 0.5 s, 1 s, 2 s ... (at most 30 s apart)
+// after the loss, until the server answers, the deadline passes, the user interrupts or the
+// server has been gone for giveUpSeconds (0: never give up); reports the loss and the recovery
+// on the error stream. Raises the last failure when it gives up.
+void ReconnectAfterLoss(Session& session, double giveUpSeconds, Streams s,
+                        std::chrono::steady_clock::time_point deadline);
 
 }  // namespace tagscope::cli

@@ -68,7 +68,7 @@ Session::Session(const ConnectOptions& options, Streams streams) : streams_(stre
     });
     EventLoop::SetDefault(&loop_);
     server_ = std::make_unique<TVelqorServer>(&loop_);
-    server_->SetClientName("tagscope-cli");
+    server_->SetClientName(options.clientName);
     server_->SetComputerName(options.computer);
     server_->SetServerName(options.server);
     server_->SetParams(ParamsOf(options));

@@ -76,7 +76,7 @@ install(FILES ${PROJECT_BINARY_DIR}/generated/contract/VelqorVersion.h
 # The programs and what makes them at home on the desktop and in the shell. Manual pages are
 # written in roff and installed compressed, as Debian's policy asks.
 set(_man_pages)
-foreach(_program tagscope tagscope-cli xmlda-sim)
+foreach(_program tagscope tagscope-cli tagscope-bridge xmlda-sim)
   if(TARGET ${_program})
     install(TARGETS ${_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tagscope)
     set(_page ${PROJECT_BINARY_DIR}/man/${_program}.1)
@@ -89,6 +89,14 @@ foreach(_program tagscope tagscope-cli xmlda-sim)
   endif()
 endforeach()
 add_custom_target(man_pages ALL DEPENDS ${_man_pages})
+# The bridge as a service: one instance per session file (tagscope-bridge@NAME reads
+# /etc/tagscope/NAME.json and its broker from /etc/tagscope/NAME.env).
+if(TARGET tagscope-bridge)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/tagscope-bridge@.service.in
+    ${PROJECT_BINARY_DIR}/tagscope-bridge@.service @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/tagscope-bridge@.service
+    DESTINATION lib/systemd/system COMPONENT tagscope)
+endif()
 if(TARGET tagscope)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/tagscope.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT tagscope)

@@ -33,7 +33,7 @@ expect() { [ "$2" = "$3" ] || fail "$1: expected \"$2\", got \"$3\""; }
 step "install to a temporary prefix"
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/tagscope-cli bin/xmlda-sim lib/pkgconfig/velqor.pc lib/cmake/Velqor/VelqorConfig.cmake \
+for f in bin/tagscope-cli bin/tagscope-bridge bin/xmlda-sim lib/systemd/system/tagscope-bridge@.service lib/pkgconfig/velqor.pc lib/cmake/Velqor/VelqorConfig.cmake \
     include/velqor/model/Velqor.h include/velqor/contract/VelqorVersion.h; do
     [ -e "$prefix/$f" ] || fail "not installed: $f"
 done
@@ -121,12 +121,13 @@ dpkg -x "$deb" "$root"
 expect "tagscope-cli --version" "tagscope-cli $version" "$("$root/usr/bin/tagscope-cli" --version)"
 expect "xmlda-sim --version" "xmlda-sim $version" "$("$root/usr/bin/xmlda-sim" --version)"
 "$root/usr/bin/xmlda-sim" --help | grep -- '--port' >/dev/null || fail "xmlda-sim --help"
+expect "tagscope-bridge --version" "tagscope-bridge $version" "$("$root/usr/bin/tagscope-bridge" --version)"
 if [ -x "$root/usr/bin/tagscope" ]; then
     expect "tagscope --version" "tagscope $version" "$(env -u DISPLAY "$root/usr/bin/tagscope" --version)"
     env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/tagscope" --help-all | grep -- '--screenshot' >/dev/null ||
         fail "tagscope --help-all without a display"
 fi
-for f in usr/share/man/man1/tagscope-cli.1.gz usr/share/doc/tagscope/copyright \
+for f in usr/share/man/man1/tagscope-cli.1.gz usr/share/man/man1/tagscope-bridge.1.gz usr/share/doc/tagscope/copyright \
     usr/share/applications/tagscope.desktop usr/share/bash-completion/completions/tagscope-cli \
     usr/share/mime/packages/tagscope.xml; do
     [ -f "$root/$f" ] || fail "not in the package: /$f"

@@ -63,23 +63,6 @@ long MaxRssKb() {
     return u.ru_maxrss;
 }
 
-// CPU seconds of another process so far (user + system, all threads).
-double ProcessCpu(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(f, line);
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
 // ---- the client, in a child process -------------------------------------------------------
 
 // Runs groups x items against url, prints "READY" once the values flow and then one line

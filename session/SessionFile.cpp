@@ -1,8 +1,10 @@
 #include "SessionFile.h"
 
-#include <QFile>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -17,10 +19,10 @@ const char* const kFormat = "tagscope-session";
 constexpr int kVersion = 1;
 // Sessions are a few kilobytes; a bigger file is not one, and reading it would cost seconds
 // and many times its size in memory.
-constexpr qint64 kMaxSessionBytes = 16 << 20;
+constexpr std::streamoff kMaxSessionBytes = 16 << 20;
 
-[[noreturn]] void Malformed(const QString& path, const std::string& why) {
-    throw Exception("\"" + path.toStdString() + "\" is not a usable session file: " + why);
+[[noreturn]] void Malformed(const std::string& path, const std::string& why) {
+    throw Exception("\"" + path + "\" is not a usable session file: " + why);
 }
 
 // The range a number must lie in (whole numbers: also int32).
@@ -38,7 +40,7 @@ std::string RangeText(const Range& r) {
 // A field of an object, checked for its kind and, for a number, its range; absent gives the
 // default when one is allowed.
 template <class T>
-T Field(const json& o, const char* name, const std::string& where, const QString& path,
+T Field(const json& o, const char* name, const std::string& where, const std::string& path,
         const T* fallback = nullptr, Range range = {}) {
     auto it = o.find(name);
     if (it == o.end()) {
@@ -94,7 +96,7 @@ Session CaptureSession(TVelqorServer& server) {
     return s;
 }
 
-void SaveSessionFile(const Session& s, const QString& path) {
+void SaveSessionFile(const Session& s, const std::string& path) {
     json groups = json::array();
     for (const SessionGroup& g : s.Groups) {
         json items = json::array();
@@ -120,23 +122,24 @@ void SaveSessionFile(const Session& s, const QString& path) {
                       {"computer", s.Computer},
                       {"groups", std::move(groups)}};
     const std::string text = doc.dump(2) + "\n";
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        f.write(text.data(), qint64(text.size())) != qint64(text.size()) || !f.flush())
-        throw Exception("Cannot write the session file " + path.toStdString() + ": " +
-                        f.errorString().toStdString());
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    if (!f || !f.write(text.data(), std::streamsize(text.size())) || !f.flush())
+        throw Exception("Cannot write the session file " + path + ": " + std::strerror(errno));
 }
 
-Session LoadSessionFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw Exception("Cannot read the session file " + path.toStdString() + ": " +
-                        f.errorString().toStdString());
-    if (f.size() > kMaxSessionBytes)
+Session LoadSessionFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw Exception("Cannot read the session file " + path + ": " + std::strerror(errno));
+    f.seekg(0, std::ios::end);
+    const std::streamoff size = f.tellg();
+    if (size > kMaxSessionBytes)
         Malformed(path, "it is larger than " + std::to_string(kMaxSessionBytes >> 20) + " MiB");
+    f.seekg(0);
+    std::string text(size_t(std::max<std::streamoff>(size, 0)), '\0');
+    text.resize(size_t(f.read(text.data(), std::streamsize(text.size())).gcount()));
     json doc;
     try {
-        doc = json::parse(f.read(kMaxSessionBytes + 1).toStdString());
+        doc = json::parse(text);
     } catch (const json::parse_error& e) {
         // The library's text names the byte offset of the fault.
         Malformed(path, std::string("not valid JSON (") + e.what() + ")");
@@ -206,6 +209,10 @@ void ApplySession(const Session& s, TVelqorServer& server) {
     server.OPCGroups().RemoveAll();
     server.SetComputerName(s.Computer);
     server.SetServerName(s.Server);
+    AddSessionGroups(s, server);
+}
+
+void AddSessionGroups(const Session& s, TVelqorServer& server) {
     for (const SessionGroup& sg : s.Groups) {
         TVelqorGroup* g = server.OPCGroups().AddGroup(sg.Name);
         g->SetIsActive(sg.Active);

@@ -3,7 +3,6 @@
 // back whole before anything is changed, so that a malformed file changes nothing.
 #pragma once
 
-#include <QString>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,10 +39,13 @@ struct Session {
 // What a server component holds now.
 Session CaptureSession(velqor::TVelqorServer& server);
 // Writes the session to path as JSON; raises with the file's error.
-void SaveSessionFile(const Session& session, const QString& path);
+void SaveSessionFile(const Session& session, const std::string& path);
 // Reads a session file; raises with a message that names the file and what is wrong with it
 // (not JSON, not a session, a missing or mistyped field, two groups of one name).
-Session LoadSessionFile(const QString& path);
+Session LoadSessionFile(const std::string& path);
 // Makes the component's groups and items those of the session (the component must not be
 // active; the groups it had are removed first).
 void ApplySession(const Session& session, velqor::TVelqorServer& server);
+// Adds the session's groups and their items to the component as they are (its server and
+// other groups untouched); on an active component they are made on the server at once.
+void AddSessionGroups(const Session& session, velqor::TVelqorServer& server);
