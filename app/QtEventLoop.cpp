@@ -1,9 +1,5 @@
 #include "QtEventLoop.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -19,10 +15,7 @@ std::atomic<QtEventLoop*> g_installed{nullptr};
 }
 
 QtEventLoop::QtEventLoop(QObject* parent) : QObject(parent) {
-    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ < 0) throw std::runtime_error("eventfd failed");
-    notifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [this] { Drain(); });
+    wake_ = std::make_unique<LoopWakeup>(this, [this] { Drain(); });
 }
 
 QtEventLoop::~QtEventLoop() {
@@ -31,8 +24,7 @@ QtEventLoop::~QtEventLoop() {
         g_installed.store(nullptr);
     }
     for (auto& [id, timer] : timers_) delete timer;
-    delete notifier_;
-    ::close(wakeFd_);
+    wake_.reset();
 }
 
 void QtEventLoop::InstallAsDefault() {
@@ -50,15 +42,11 @@ void QtEventLoop::Post(std::function<void()> fn) {
         queue_.push_back(std::move(fn));
         if (!wakePending_) wakePending_ = wake = true;
     }
-    if (wake) {
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
-    }
+    if (wake) wake_->Signal();
 }
 
 void QtEventLoop::Drain() {
-    uint64_t count = 0;
-    [[maybe_unused]] ssize_t r = ::read(wakeFd_, &count, sizeof count);
+    wake_->Clear();
     size_t n = 0;
     RunControl();  // timers asked for by another thread, also while held
     if (Held()) {
@@ -113,8 +101,7 @@ void QtEventLoop::PostUrgent(std::function<void()> fn) {
     }
     // Always woken: a wake-up pending for posted work may be taken by a drain that has
     // already looked at the urgent work.
-    uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    wake_->Signal();
 }
 
 void QtEventLoop::RunOnOwnThread(const std::function<void()>& fn) {
@@ -190,7 +177,6 @@ void QtEventLoop::Release() {
     std::lock_guard lock(mu_);
     if (!wakePending_) {
         wakePending_ = true;
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+        wake_->Signal();
     }
 }

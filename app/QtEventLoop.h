@@ -2,8 +2,8 @@
 // order; numbered timers are QTimers.
 //
 // Posted work is handed over through a queue under a std::mutex and the GUI thread is woken
-// through an eventfd watched by a QSocketNotifier, so no Qt object crosses threads and the
-// hand-over is visible to the thread sanitizer.
+// through LoopWakeup, so no Qt object crosses threads and the hand-over is visible to the thread
+// sanitizer.
 #pragma once
 
 #include <QObject>
@@ -11,12 +11,13 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+#include "LoopWakeup.h"
 #include "contract/EventLoop.h"
 
-class QSocketNotifier;
 class QTimer;
 
 class QtEventLoop : public QObject, public velqor::EventLoop {
@@ -60,8 +61,7 @@ class QtEventLoop : public QObject, public velqor::EventLoop {
     std::deque<std::function<void()>> queue_;
     std::deque<std::function<void()>> control_;  // urgent work, run also while held
     bool wakePending_ = false;
-    int wakeFd_ = -1;
-    QSocketNotifier* notifier_ = nullptr;
+    std::unique_ptr<LoopWakeup> wake_;
     void Tick(int id);
     bool OnOwnThread() const;
     // Runs fn on the GUI thread and waits for it (another thread only); also while held.

@@ -230,9 +230,9 @@ bool TVelqorXMLGroup::Subscribe(bool recovering) {
     std::vector<std::pair<TVelqorItemData*, ItemUpdate>> results;
     std::vector<std::pair<size_t, std::string>> refused;  // index in results, ResultID
     results.reserve(subscribed.size());
-    auto take = [&](size_t list, std::unique_ptr<TRemotable> entry) {
+    auto take = [&](size_t listIndex, std::unique_ptr<TRemotable> entry) {
         auto& siv = static_cast<xmlda::SubscribeItemValue&>(*entry);
-        if (list != 0 || !siv.ItemValue) return;
+        if (listIndex != 0 || !siv.ItemValue) return;
         const xmlda::ItemValue& v = *siv.ItemValue;
         TVelqorItemData* item = answered.Take(v.ClientItemHandle);
         if (!item) return;  // a handle this request did not send
