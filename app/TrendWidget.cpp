@@ -25,7 +25,7 @@ double NowSeconds() { return double(QDateTime::currentMSecsSinceEpoch()) / 1000.
 // A plottable number of a value: numbers and booleans (as 0 and 1); nothing else.
 bool Numeric(const Variant& v, double& out) {
     if (v.IsArray() || v.IsEmpty() || v.IsNull()) return false;
-    if (v.Type() == VT_BOOL) {
+    if (v.Type() == velqor::VT_BOOL) {
         out = v.RawInt() ? 1 : 0;
         return true;
     }
@@ -73,7 +73,7 @@ void TrendWidget::SetItems(const std::vector<TVelqorItemData*>& items) {
             Series s;
             s.Handle = h;
             s.Name = QString::fromStdString(item->ItemID());
-            s.Steps = item->CanonicalDatatype() == VT_BOOL || item->Value().Type() == VT_BOOL;
+            s.Steps = item->CanonicalDatatype() == velqor::VT_BOOL || item->Value().Type() == velqor::VT_BOOL;
             next.push_back(std::move(s));
         }
     }
@@ -91,7 +91,7 @@ void TrendWidget::Record(const TVelqorItemList& items, double now) {
             if (s.Handle != h) continue;
             double v = 0;
             if (!Numeric(item->Value(), v)) break;
-            if (item->Value().Type() == VT_BOOL) s.Steps = true;
+            if (item->Value().Type() == velqor::VT_BOOL) s.Steps = true;
             s.Points.push_back({now, v});
             // Bounded both by count and by age; the last point before the shown span stays,
             // so that an item that has not changed for long is still drawn at its value.

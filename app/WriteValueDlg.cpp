@@ -19,7 +19,7 @@ namespace {
 enum { colId, colType, colValue, colResult, kColumns };
 
 QString TypeName(int32_t type) {
-    return type == VT_EMPTY ? QString("unknown") : QString::fromStdString(VarTypeName(type));
+    return type == velqor::VT_EMPTY ? QString("unknown") : QString::fromStdString(VarTypeName(type));
 }
 }  // namespace
 
@@ -60,7 +60,7 @@ TWriteValueDlg::TWriteValueDlg(std::vector<TVelqorItem*> items, QWidget* parent)
 
     ShowItems();
     bool anyArray = false;
-    for (TVelqorItem* item : items_) anyArray = anyArray || (TypeOf(*item) & VT_ARRAY);
+    for (TVelqorItem* item : items_) anyArray = anyArray || (TypeOf(*item) & velqor::VT_ARRAY);
     LHint->setText(anyArray ? "An array is written as its elements separated by \";\", e.g. 1;2;3"
                             : QString());
     if (items_.size() == 1) eValue->setText(QString::fromStdString(items_[0]->ValueText()));
@@ -82,7 +82,7 @@ void TWriteValueDlg::ShowValues() {
 }
 
 int32_t TWriteValueDlg::TypeOf(const TVelqorItem& item) {
-    return item.CanonicalDatatype() != VT_EMPTY ? item.CanonicalDatatype() : item.Value().Type();
+    return item.CanonicalDatatype() != velqor::VT_EMPTY ? item.CanonicalDatatype() : item.Value().Type();
 }
 
 Variant TWriteValueDlg::ValueFor(const QString& text, int32_t type) {
