@@ -54,6 +54,11 @@ void PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
                       const TRemotable& request, std::string& response) {
     std::string soapAction;
     const std::string body = WriteXmlDaRequest(settings.Namespace, operation, request, soapAction);
+    PostXmlDaText(settings, soapAction, body, response);
+}
+
+void PostXmlDaText(TVelqorSOAPData& settings, const std::string& soapAction,
+                   const std::string& body, std::string& response) {
     response.clear();
     Post(settings, soapAction, body, response);
 }
