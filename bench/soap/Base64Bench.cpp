@@ -12,6 +12,7 @@
 
 #include "MemoryTracking.h"
 #include "soap/VelqorSOAPEncoding.h"
+#include "xmlda/VelqorSOAPCall.h"
 #include "xmlda/VelqorSOAPCallIO.h"
 
 using namespace velqor;
@@ -76,11 +77,8 @@ void Measure(const char* label, size_t bodyBytes) {
             item->Value = read->Value;
             request.ItemList[0]->Items.push_back(std::move(item));
         }
-        TVelqorClientSoapWriter w;
-        w.BeginMessage(kXmlDaNamespace, "Write");
-        w.NilForEmptyVariants = false;
-        w.WriteRecord("", {}, request);
-        const std::string body = w.SaveToString();
+        std::string action;
+        const std::string body = WriteXmlDaRequest({}, "Write", request, action);
         encodeMs = MsSince(t0);
         std::printf(
             "%s: body %.1f MB, %zu bytes decoded; decode %.0f ms, peak %.1f MB (%.1fx "

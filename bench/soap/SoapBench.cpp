@@ -12,6 +12,7 @@
 #include <string>
 
 #include "MemoryTracking.h"
+#include "xmlda/VelqorSOAPCall.h"
 #include "xmlda/VelqorSOAPCallIO.h"
 
 using namespace velqor;
@@ -161,11 +162,8 @@ void BM_EncodeSubscribe(benchmark::State& state) {
     auto request = MakeSubscribe();
     size_t bytes = 0;
     for (auto _ : state) {
-        TVelqorClientSoapWriter w;
-        w.BeginMessage(kXmlDaNamespace, "Subscribe");
-        w.NilForEmptyVariants = false;
-        w.WriteRecord("", {}, *request);
-        std::string body = w.SaveToString();
+        std::string action;
+        std::string body = WriteXmlDaRequest({}, "Subscribe", *request, action);
         bytes = body.size();
         benchmark::DoNotOptimize(body);
     }

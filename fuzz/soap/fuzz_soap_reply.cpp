@@ -3,7 +3,8 @@
 // the written text decoded into a fresh record of the same class and written again. The two
 // written texts must be equal: a value the reader accepts must survive writing and reading
 // unchanged, so every field of the record (attributes, child elements, variants with their
-// types, nested records and arrays) is compared through its written form. The writer leaves
+// types, nested records and arrays) is compared through its written form. The text writer
+// must write every record to the same bytes as the document writer. The writer leaves
 // empty variants out, as the client's writer does. Toolkit errors while
 // parsing the input are expected; anything else (a crash, a foreign exception, a sanitizer
 // report, a round trip that changes the record) is a finding.
@@ -43,13 +44,29 @@ std::optional<std::string> Write(const velqor::TRemotable& record) {
     // As the client writes: an empty variant is left out. (A nil element without a type reads
     // back as an empty string, so writing nil would not round-trip by design.)
     writer.NilForEmptyVariants = false;
+    std::optional<std::string> byDocument;
     try {
         writer.BeginMessage(velqor::xmlda::kXmlDaNamespace, record.Class().Name());
         writer.WriteRecord("", {}, record);
-        return writer.SaveToString();
+        byDocument = writer.SaveToString();
     } catch (const velqor::Exception&) {
-        return std::nullopt;
     }
+    // The text writer, which writes the requests the client sends, must write the same bytes
+    // and refuse the same records.
+    velqor::TVelqorSOAPTextWriter text;
+    text.NilForEmptyVariants = false;
+    std::optional<std::string> byText;
+    try {
+        byText = text.Write(velqor::xmlda::kXmlDaNamespace, record.Class().Name(), record);
+    } catch (const velqor::Exception&) {
+    }
+    if (byDocument != byText) {
+        std::fprintf(stderr, "text writer differs\n--- document\n%s\n--- text\n%s\n",
+                     byDocument.value_or("(refused)").c_str(),
+                     byText.value_or("(refused)").c_str());
+        std::abort();
+    }
+    return byDocument;
 }
 
 // The written text read back into a new record of the class of the first.

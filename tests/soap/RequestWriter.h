@@ -4,19 +4,19 @@
 #include <memory>
 #include <string>
 
-#include "xmlda/VelqorSOAPCallIO.h"
+#include "xmlda/VelqorSOAPCall.h"
 
 namespace velqor::test {
 
-// The whole envelope of request; action, when given, receives the SOAP action.
+// The whole envelope of request as the client sends it; action, when given, receives the SOAP
+// action.
 template <class Request>
 std::string WriteRequest(const Request& request, std::string* action = nullptr) {
-    TVelqorClientSoapWriter w;
-    w.BeginMessage(xmlda::kXmlDaNamespace, xmlda::XmlDaOperation<Request>::Name);
-    w.NilForEmptyVariants = false;
-    w.WriteRecord("", {}, request);
-    if (action) *action = w.SOAPAction;
-    return w.SaveToString();
+    std::string soapAction;
+    std::string text =
+        WriteXmlDaRequest({}, xmlda::XmlDaOperation<Request>::Name, request, soapAction);
+    if (action) *action = soapAction;
+    return text;
 }
 
 // Requests with the fields of ones in the captured traffic: the writer's tests check their exact

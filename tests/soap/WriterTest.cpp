@@ -475,3 +475,13 @@ TEST(SoapWriter, WithoutMessageRaises) {
     EXPECT_THROW(w.WriteRecord("", {}, g), Exception);
     EXPECT_THROW(w.SaveToString(), Exception);
 }
+
+TEST(XmlDaRequests, ALoneQuoteIsWrittenAsItself) {
+    // A value of one double quote once doubled as the writer's "write even if empty" marker.
+    GetProperties g;
+    g.ItemIDs.push_back(std::make_unique<ItemIdentifier>());
+    g.ItemIDs[0]->ItemName = "\"";
+    EXPECT_NE(WriteRequest(g).find(R"(<ItemIDs ItemPath="" ItemName="&quot;"/>)"),
+              std::string::npos)
+        << WriteRequest(g);
+}

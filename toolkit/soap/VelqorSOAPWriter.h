@@ -1,4 +1,6 @@
-// The SOAP writer: turns one request record into a SOAP 1.1 request document.
+// The SOAP writer: turns one request record into a SOAP 1.1 document, for a caller that wants
+// the document itself (headers, faults, records placed by hand). Requests that are only sent
+// are written by TVelqorSOAPTextWriter, to the same bytes without the document.
 //
 //   TVelqorSOAPWriter w;              // or a subclass such as TVelqorClientSoapWriter
 //   w.NilForEmptyVariants = false;
@@ -6,9 +8,7 @@
 //   w.WriteRecord("", {}, request);   // the record's fields inside the method element
 //   std::string body = w.SaveToString();
 //
-// Fields are written in declaration order: attribute fields as attributes of the record's
-// element, the others as child elements in the method's namespace; empty texts, numeric zeros,
-// false booleans, missing records and empty arrays are left out.
+// Which fields are written and how: see TSOAPWriteRules.
 #pragma once
 
 #include <iosfwd>
@@ -21,29 +21,19 @@
 #include "runtime/NonCopyable.h"
 #include "soap/VelqorSOAPEncoding.h"
 #include "soap/VelqorSOAPRemotable.h"
+#include "soap/VelqorSOAPWriteRules.h"
 #include "soap/dom/VelqorDom.h"
 
 namespace velqor {
 
-// The text that forces an empty value past the omission of empty texts.
-inline constexpr std::string_view kEmptyValueMarker = "\"";
-
-class TVelqorSOAPWriter : private TNonCopyable {
+class TVelqorSOAPWriter : public TSOAPWriteRules, private TNonCopyable {
   public:
     virtual ~TVelqorSOAPWriter() = default;
 
-    // Writes one simple value as an attribute or a child element; returns the element added.
-    virtual dom::XmlNode WriteValue(dom::XmlNode parent, std::string_view name, bool numeric,
-                                    bool attribute, std::string_view text);
     virtual dom::XmlNode CreateEnvelope(dom::XmlDocument& document);
     virtual dom::XmlNode AddHeader(dom::XmlNode envelope);
     virtual dom::XmlNode AddBody(dom::XmlNode envelope);
     virtual dom::XmlNode AddFault(dom::XmlNode body);
-    virtual void WriteArrayField(dom::XmlNode parent, const FieldInfo& field,
-                                 const TRemotable& record);
-    // Booleans and other enumerations; value is a boolean or the ordinal.
-    virtual void WriteEnumField(dom::XmlNode parent, const FieldInfo& field, bool attribute,
-                                const Variant& value);
     // A child at the end, in nsUri or (when empty) in DefaultNamespace, without a new prefix.
     virtual dom::XmlNode AddElement(dom::XmlNode parent, std::string_view name,
                                     std::string_view nsUri = {});
@@ -53,7 +43,6 @@ class TVelqorSOAPWriter : private TNonCopyable {
     // Without parent the fields go into the method element; with a parent into a new element
     // elementName.
     void WriteRecord(std::string_view elementName, dom::XmlNode parent, const TRemotable& record);
-    dom::XmlNode WriteVariant(dom::XmlNode parent, std::string_view name, const Variant& value);
     void SaveToStream(std::ostream& out) const;
     std::string SaveToString() const;
 
@@ -69,16 +58,10 @@ class TVelqorSOAPWriter : private TNonCopyable {
     dom::XmlDocument& Document();
     dom::XmlNode MethodElement() const { return method_; }
 
-    bool OmitEmpty = true;
     std::string DefaultNamespace;
-    bool NilForEmptyVariants = true;
     std::string SOAPAction;
 
   private:
-    dom::XmlNode WriteVariantArray(dom::XmlNode parent, std::string_view name,
-                                   const Variant& array);
-    dom::XmlNode AddNilElement(dom::XmlNode parent, std::string_view name);
-
     std::optional<dom::XmlDocument> doc_;
     dom::XmlNode method_;
 };

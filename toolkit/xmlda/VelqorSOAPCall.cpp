@@ -8,12 +8,12 @@ namespace velqor {
 
 std::string WriteXmlDaRequest(std::string_view nameSpace, std::string_view operation,
                               const TRemotable& request, std::string& soapAction) {
-    TVelqorClientSoapWriter writer;
-    writer.BeginMessage(nameSpace.empty() ? xmlda::kXmlDaNamespace : nameSpace, operation);
-    writer.NilForEmptyVariants = false;  // empty variants are left out
-    writer.WriteRecord("", {}, request);
-    soapAction = writer.SOAPAction;
-    return writer.SaveToString();
+    TVelqorSOAPTextWriter writer;
+    UseXmlDaClientRules(writer);
+    std::string text =
+        writer.Write(nameSpace.empty() ? xmlda::kXmlDaNamespace : nameSpace, operation, request);
+    soapAction = std::move(writer.SOAPAction);
+    return text;
 }
 
 namespace {
@@ -54,6 +54,11 @@ void PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
                       const TRemotable& request, std::string& response) {
     std::string soapAction;
     const std::string body = WriteXmlDaRequest(settings.Namespace, operation, request, soapAction);
+    PostXmlDaText(settings, soapAction, body, response);
+}
+
+void PostXmlDaText(TVelqorSOAPData& settings, const std::string& soapAction,
+                   const std::string& body, std::string& response) {
     response.clear();
     Post(settings, soapAction, body, response);
 }

@@ -53,6 +53,10 @@ std::string PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operati
 // that a large reply does not take fresh memory every time.
 void PostXmlDaRequest(TVelqorSOAPData& settings, std::string_view operation,
                       const TRemotable& request, std::string& response);
+// Posts a request text written by WriteXmlDaRequest (response cleared first); errors as for
+// PostXmlDaRequest.
+void PostXmlDaText(TVelqorSOAPData& settings, const std::string& soapAction,
+                   const std::string& body, std::string& response);
 void ReadXmlDaReply(std::string_view response, std::string_view operation, TRemotable& reply,
                     TXmlDaReplyShape* shape = nullptr, const THTTPPost* poster = nullptr);
 

@@ -4,7 +4,6 @@
 //
 //   TVelqorClientSoapWriter w;
 //   w.BeginMessage(xmlda::kXmlDaNamespace, "GetStatus");
-//   w.NilForEmptyVariants = false;
 //   w.WriteRecord("", {}, request);           // request: xmlda::GetStatus
 //   std::string body = w.SaveToString();      // POST it with SOAPAction w.SOAPAction
 //
@@ -15,18 +14,20 @@
 #pragma once
 
 #include "soap/VelqorSOAPReader.h"
+#include "soap/VelqorSOAPTextWriter.h"
 #include "soap/VelqorSOAPWriter.h"
 #include "xmlda/OpcXmlDa.h"
 
 namespace velqor {
 
-// Writes every ItemPath, empty or not, and never writes a quality bits field.
+// The client's rules: every ItemPath is written, empty or not; quality bits never are; empty
+// variants are left out.
+void UseXmlDaClientRules(TSOAPWriteRules& rules);
+
+// The document writer with the client's rules.
 class TVelqorClientSoapWriter : public TVelqorSOAPWriter {
   public:
-    dom::XmlNode WriteValue(dom::XmlNode parent, std::string_view name, bool numeric,
-                            bool attribute, std::string_view text) override;
-    void WriteEnumField(dom::XmlNode parent, const FieldInfo& field, bool attribute,
-                        const Variant& value) override;
+    TVelqorClientSoapWriter() { UseXmlDaClientRules(*this); }
 };
 
 // Creates the nested XML-DA records of a reply by class name.

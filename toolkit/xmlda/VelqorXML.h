@@ -96,15 +96,23 @@ class TVelqorXMLConnection : public com::ComObject<IVelqorDAConnection>,
                                                              settings.Poster.get());
     }
     // The same with the reply's Items handed to onItem as they are read, none kept
-    // (ReadItemListReply).
+    // (ReadItemListReply). The request is dropped once its text is written, so that a large
+    // one is not held while its reply is read.
     template <class Request>
     std::unique_ptr<xmlda::XmlDaReply<Request>> CallStreamed(
-        const Request& request, bool quiet, const TItemSink& onItem,
+        std::unique_ptr<Request> request, bool quiet, const TItemSink& onItem,
         const std::function<void()>& onRestart) {
         TVelqorSOAPData& settings = GetCallSettings();
         if (quiet) settings.NotifyWindow = nullptr;
         constexpr std::string_view operation = xmlda::XmlDaOperation<Request>::Name;
-        const std::string response = PostXmlDaRequest(settings, operation, request);
+        std::string response;
+        {
+            std::string soapAction;
+            const std::string body =
+                WriteXmlDaRequest(settings.Namespace, operation, *request, soapAction);
+            request.reset();
+            PostXmlDaText(settings, soapAction, body, response);
+        }
         return ReadItemListReply<xmlda::XmlDaReply<Request>>(
             response, operation, settings.Poster.get(), onItem, onRestart);
     }

@@ -191,17 +191,17 @@ bool TVelqorXMLGroup::Subscribe(bool recovering) {
     RecountActive();
     if (!subscribeWanted_ || activeItemCount_ == 0) return true;
 
-    xmlda::Subscribe request;
-    request.Options = std::make_unique<xmlda::RequestOptions>();
-    request.Options->ReturnErrorText = false;
-    request.Options->ReturnDiagnosticInfo = false;
-    request.Options->ReturnItemTime = true;
-    request.Options->ReturnItemName = false;
-    request.Options->ReturnItemPath = false;
-    request.Options->ClientRequestHandle = RequestHandle();
-    request.Options->LocaleID = std::string(Connection().LocaleText());
-    request.ReturnValuesOnReply = true;
-    request.SubscriptionPingRate = SubscriptionPingRateFor(updateRate_, holdTime_, waitTime_);
+    auto request = std::make_unique<xmlda::Subscribe>();
+    request->Options = std::make_unique<xmlda::RequestOptions>();
+    request->Options->ReturnErrorText = false;
+    request->Options->ReturnDiagnosticInfo = false;
+    request->Options->ReturnItemTime = true;
+    request->Options->ReturnItemName = false;
+    request->Options->ReturnItemPath = false;
+    request->Options->ClientRequestHandle = RequestHandle();
+    request->Options->LocaleID = std::string(Connection().LocaleText());
+    request->ReturnValuesOnReply = true;
+    request->SubscriptionPingRate = SubscriptionPingRateFor(updateRate_, holdTime_, waitTime_);
     auto list = std::make_unique<xmlda::SubscribeRequestItemList>();
     list->Deadband = deadBand_;
     list->RequestedSamplingRate = updateRate_;
@@ -221,7 +221,7 @@ bool TVelqorXMLGroup::Subscribe(bool recovering) {
         ri->ReqType = ReqTypeOf(*item);
         list->Items.push_back(std::move(ri));
     }
-    request.ItemList.push_back(std::move(list));
+    request->ItemList.push_back(std::move(list));
 
     // The first list's items are taken as they are read, so a large reply is never held whole;
     // the texts of refused items wait for the reply's Errors, which come after the lists.
@@ -254,7 +254,8 @@ bool TVelqorXMLGroup::Subscribe(bool recovering) {
         results.clear();
         refused.clear();
     };
-    auto reply = Connection().CallStreamed(request, recovering, take, restart);
+    // The request's records go as soon as its text is written, before the reply is read.
+    auto reply = Connection().CallStreamed(std::move(request), recovering, take, restart);
     if (!reply || reply->RItemList.empty() || !reply->RItemList.front() || !reply->SubscribeResult)
         throw EOPCServerException(MsgText(Msg::WrongResultSubscribe));
     for (const auto& [at, id] : refused)

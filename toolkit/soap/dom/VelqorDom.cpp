@@ -25,19 +25,8 @@ std::string_view View(const xmlChar* s) { return s ? std::string_view(C(s)) : st
 // NUL-terminated copies for libxml2 calls; names and values are short, values may be long.
 std::string Z(std::string_view s) { return std::string(s); }
 
-// XML 1.0 cannot carry the C0 control characters other than tab, line feed and carriage
-// return (NUL included): refuse them here with a clear error instead of sending a document the
-// peer rejects as malformed, or cutting a value short at a NUL.
 std::string_view Checked(std::string_view s) {
-    for (unsigned char c : s) {
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-            char buf[96];
-            std::snprintf(buf, sizeof buf,
-                          "XML DOM: the text holds the character U+%04X, which XML cannot carry",
-                          unsigned(c));
-            throw Exception(buf);
-        }
-    }
+    CheckXmlText(s);
     return s;
 }
 
@@ -97,6 +86,18 @@ struct CtxtGuard {
 };
 
 }  // namespace
+
+void CheckXmlText(std::string_view s) {
+    for (unsigned char c : s) {
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            char buf[96];
+            std::snprintf(buf, sizeof buf,
+                          "XML DOM: the text holds the character U+%04X, which XML cannot carry",
+                          unsigned(c));
+            throw Exception(buf);
+        }
+    }
+}
 
 // ---- XmlNode ---------------------------------------------------------------------------------
 

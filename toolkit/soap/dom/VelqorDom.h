@@ -38,6 +38,11 @@ class EXmlParseError : public Exception {
     int line_, column_;
 };
 
+// XML 1.0 cannot carry the C0 control characters other than tab, line feed and carriage
+// return (NUL included): raises for a text holding one, with a clear error, instead of sending
+// a document the peer rejects as malformed or cutting a value short at a NUL.
+void CheckXmlText(std::string_view s);
+
 enum class NodeType { Element, Text, Other };
 
 class XmlNode {
