@@ -13,6 +13,12 @@
 #include "runtime/NonCopyable.h"
 #include "runtime/Unknown.h"
 
+// <windows.h> maps SetComputerName onto its A or W function by UNICODE, which a program may set
+// (Qt does) where the toolkit does not: the component's own name stays its own.
+#ifdef SetComputerName
+#undef SetComputerName
+#endif
+
 namespace velqor {
 
 // Base of every toolkit component. There is no form designer here: design mode and the
