@@ -8,7 +8,7 @@ set(_programs tagscope tagscope-cli comda-sim)
 if(TARGET xmlda-sim)
   list(APPEND _programs xmlda-sim)
 endif()
-install(TARGETS ${_programs} RUNTIME_DEPENDENCY_SET tagscope_dlls RUNTIME DESTINATION .)
+install(TARGETS ${_programs} RUNTIME DESTINATION .)
 # DLLs that other programs load carry their own runtime; they are installed as they are.
 install(TARGETS velqor_opcproxy comda-sim-inproc RUNTIME DESTINATION . LIBRARY DESTINATION .)
 
@@ -27,27 +27,33 @@ foreach(_dll libstdc++-6.dll libwinpthread-1.dll)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
     OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
   get_filename_component(_path ${_path} DIRECTORY)
+  get_filename_component(_path ${_path} REALPATH)
   list(APPEND _dll_dirs ${_path})
 endforeach()
 if(VELQOR_WINDOWS_DEPS)
   list(APPEND _dll_dirs ${VELQOR_WINDOWS_DEPS}/bin)
 endif()
-set(_ours ${_dll_dirs})
-list(TRANSFORM _ours PREPEND "^")
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  file(GLOB _wine_system /usr/lib/*/wine/x86_64-windows)
+  set(_wine_system /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
 else()
-  file(GLOB _wine_system /usr/lib/*/wine/i386-windows)
+  file(GLOB _wine_system /usr/lib/*-linux-gnu/wine/i386-windows)
 endif()
-install(RUNTIME_DEPENDENCY_SET tagscope_dlls DESTINATION . DIRECTORIES ${_dll_dirs} ${_wine_system}
-  PRE_EXCLUDE_REGEXES "^api-ms-" "^ext-ms-"
-  POST_INCLUDE_REGEXES ${_ours}
-  POST_EXCLUDE_REGEXES ".*")
+# Read at install time from the programs and the plugin themselves (cmake/WindowsRuntimeDlls.cmake).
+list(TRANSFORM _programs REPLACE "(.+)" "$<TARGET_FILE:\\1>" OUTPUT_VARIABLE _program_files)
+install(CODE "
+  set(VELQOR_DLL_PROGRAMS \"${_program_files}\")
+  set(VELQOR_DLL_PLUGINS \"${_qwindows}\")
+  set(VELQOR_DLL_DIRS \"${_dll_dirs}\")
+  set(VELQOR_DLL_SYSTEM \"${_wine_system}\")
+  set(VELQOR_DLL_OBJDUMP \"${CMAKE_OBJDUMP}\")
+  set(VELQOR_DLL_STRIP \"${CMAKE_STRIP}\")")
+install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/WindowsRuntimeDlls.cmake)
 
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
 
 set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_NAME Tagscope)
 set(CPACK_PACKAGE_VENDOR "The Tagscope authors")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

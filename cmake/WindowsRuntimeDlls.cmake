@@ -1,0 +1,70 @@
+# Installs the DLLs the Windows programs load that are not the system's, read from the programs'
+# own import tables (CMake's runtime-dependency reader, with the cross tools' objdump) and
+# followed through every DLL found, so no list is kept by hand. Run by `cmake --install` with:
+#   VELQOR_DLL_PROGRAMS  the programs;  VELQOR_DLL_PLUGINS  DLLs loaded at run time (Qt's plugin)
+#   VELQOR_DLL_DIRS      where our DLLs are (the compiler's runtime, the Windows libraries)
+#   VELQOR_DLL_SYSTEM    Wine's copies of the system's DLLs, which tell their names from ours
+#   VELQOR_DLL_OBJDUMP, VELQOR_DLL_STRIP  the cross tools
+# Windows matches DLL names without regard to case, and the reader asks for them in lower case:
+# they are looked up here the same way.
+cmake_policy(PUSH)
+cmake_policy(VERSION 3.25)
+set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
+set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
+set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND "${VELQOR_DLL_OBJDUMP}")
+
+foreach(_dir IN LISTS VELQOR_DLL_DIRS)
+  file(GLOB _files "${_dir}/*.dll")
+  foreach(_file IN LISTS _files)
+    get_filename_component(_name "${_file}" NAME)
+    string(TOLOWER "${_name}" _name)
+    if(NOT DEFINED _ours_${_name})
+      set(_ours_${_name} "${_file}")
+    endif()
+  endforeach()
+endforeach()
+
+set(_found)
+set(_executables ${VELQOR_DLL_PROGRAMS})
+set(_libraries ${VELQOR_DLL_PLUGINS})
+while(_executables OR _libraries)
+  set(_args)
+  if(_executables)
+    list(APPEND _args EXECUTABLES ${_executables})
+  endif()
+  if(_libraries)
+    list(APPEND _args LIBRARIES ${_libraries})
+  endif()
+  file(GET_RUNTIME_DEPENDENCIES ${_args} DIRECTORIES ${VELQOR_DLL_SYSTEM}
+    RESOLVED_DEPENDENCIES_VAR _resolved UNRESOLVED_DEPENDENCIES_VAR _names
+    PRE_EXCLUDE_REGEXES "^api-ms-" "^ext-ms-")
+  # A DLL beside the one that needs it is found there too: only the system's folder is the
+  # system's.
+  foreach(_path IN LISTS _resolved)
+    get_filename_component(_dir "${_path}" DIRECTORY)
+    if(NOT _dir IN_LIST VELQOR_DLL_SYSTEM)
+      get_filename_component(_name "${_path}" NAME)
+      list(APPEND _names "${_name}")
+    endif()
+  endforeach()
+  set(_executables)
+  set(_libraries)
+  foreach(_name IN LISTS _names)
+    string(TOLOWER "${_name}" _name)
+    if(NOT DEFINED _ours_${_name})
+      message(FATAL_ERROR "${_name}: neither the system's nor found in ${VELQOR_DLL_DIRS}")
+    endif()
+    if(NOT "${_ours_${_name}}" IN_LIST _found)
+      list(APPEND _found "${_ours_${_name}}")
+      list(APPEND _libraries "${_ours_${_name}}")
+    endif()
+  endforeach()
+endwhile()
+file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}" TYPE SHARED_LIBRARY FILES ${_found})
+if(CMAKE_INSTALL_DO_STRIP)
+  foreach(_file IN LISTS _found)
+    get_filename_component(_name "${_file}" NAME)
+    execute_process(COMMAND "${VELQOR_DLL_STRIP}" --strip-unneeded "${CMAKE_INSTALL_PREFIX}/${_name}")
+  endforeach()
+endif()
+cmake_policy(POP)
