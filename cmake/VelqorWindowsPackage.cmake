@@ -85,7 +85,10 @@ endif()
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
   ExecWait '\\\"${_sysdir}\\\\regsvr32.exe\\\" /s \\\"$INSTDIR\\\\opcproxy.dll\\\"'
   ExecWait '\\\"$INSTDIR\\\\comda-sim.exe\\\" /RegServer'")
+# The window remembers the last server in tagscope.ini beside it where it may write there: that
+# file goes with the installation.
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
+  Delete \\\"$INSTDIR\\\\tagscope.ini\\\"
   ExecWait '\\\"$INSTDIR\\\\comda-sim.exe\\\" /UnregServer'
   ExecWait '\\\"${_sysdir}\\\\regsvr32.exe\\\" /s /u \\\"$INSTDIR\\\\opcproxy.dll\\\"'")
 configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/CPackOptions.cmake.in
