@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
         for (const auto& a : args) argp.push_back(a.c_str());
         app.parse(int(argp.size()), argp.data());
         if (!o.dryRun && o.broker.url.empty()) throw CLI::RequiredError("--broker (or --dry-run)");
-        if (!o.dryRun) bridge::ClientAddress(o.broker.url);
+        if (!o.dryRun) bridge::ParseBrokerUrl(o.broker.url);
         bridge::TopicTemplate(o.topicTemplate, true);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
