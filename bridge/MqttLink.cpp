@@ -152,8 +152,8 @@ void MqttLink::Pump() {
     }
     while (!queue_.empty() && inFlight_ < window_) {
         const Message& m = queue_.front();
-        const int rc = mosquitto_publish_v5(client_, nullptr, m.topic.c_str(), int(m.payload.size()),
-                                            m.payload.data(), options_.qos,
+        const int rc = mosquitto_publish_v5(client_, nullptr, m.topic.c_str(),
+                                            int(m.payload.size()), m.payload.data(), options_.qos,
                                             m.retain || options_.retain, nullptr);
         // A QoS 1 message the client took as the connection was just lost is sent again after
         // the reconnect ("no connection" then means taken); at QoS 0 it is gone.
@@ -174,8 +174,8 @@ void MqttLink::Pump() {
 
 int MqttLink::PublishOwn(const std::string& topic, const std::string& text) {
     int mid = 0;
-    const int rc = mosquitto_publish_v5(client_, &mid, topic.c_str(), int(text.size()),
-                                        text.data(), 1, true, nullptr);
+    const int rc = mosquitto_publish_v5(client_, &mid, topic.c_str(), int(text.size()), text.data(),
+                                        1, true, nullptr);
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) return -1;
     ownMids_.insert(mid);
     return mid;
@@ -185,7 +185,8 @@ void MqttLink::OnConnect(int rc, int receiveMaximum) {
     if (rc != 0) {
         if (log_)
             log_(std::string("the broker refused the connection: ") +
-                 (options_.version == 5 ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc)));
+                 (options_.version == 5 ? mosquitto_reason_string(rc)
+                                        : mosquitto_connack_string(rc)));
         return;
     }
     // The broker may have forgotten the session: subscriptions are made again each time.
@@ -247,8 +248,8 @@ int MqttLink::Connect() {
     if (options_.version == 5)
         mosquitto_property_add_int32(&props, MQTT_PROP_SESSION_EXPIRY_INTERVAL,
                                      kSessionExpirySeconds);
-    const int rc =
-        mosquitto_connect_bind_v5(client_, a.host.c_str(), a.port, kKeepAliveSeconds, nullptr, props);
+    const int rc = mosquitto_connect_bind_v5(client_, a.host.c_str(), a.port, kKeepAliveSeconds,
+                                             nullptr, props);
     mosquitto_property_free_all(&props);
     return rc;
 }

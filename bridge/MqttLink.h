@@ -41,7 +41,7 @@ struct BrokerOptions {
     int qos = 1;
     bool retain = false;
     size_t bufferLimit = 100000;  // messages kept while the broker is away
-    int inFlight = 1000;          // messages handed to the client and not yet acknowledged
+    int inFlight = 100;           // messages handed to the client and not yet acknowledged
 };
 
 struct BrokerAddress {
