@@ -39,9 +39,13 @@ BrokerAddress ParseBrokerUrl(const std::string& url) {
                 break;
             a.host.resize(colon);
         }
-        if (a.host.size() > 2 && a.host.starts_with('[') && a.host.ends_with(']'))
-            a.host = a.host.substr(1, a.host.size() - 2);
-        if (a.host.empty() || a.host.find_first_of("/[]@") != std::string::npos) break;
+        // An IPv6 address only in brackets, where its colons cannot be taken for the port's.
+        const bool bracketed =
+            a.host.size() > 2 && a.host.starts_with('[') && a.host.ends_with(']');
+        if (bracketed) a.host = a.host.substr(1, a.host.size() - 2);
+        if (a.host.empty() ||
+            a.host.find_first_of(bracketed ? "/[]@" : "/[]@:") != std::string::npos)
+            break;
         return a;
     }
     throw std::invalid_argument("the broker \"" + url +
