@@ -5,8 +5,8 @@
 //
 // libmosquitto rather than Eclipse Paho: with Paho's C++ client the bridge spent about 60 us of
 // CPU on each QoS 1 value, most of it in the client (a token per message, hand-offs between its
-// threads, waits on its locks). libmosquitto takes a message on the calling
-// thread straight into its send queue and reports each acknowledgement with a plain callback.
+// threads, waits on its locks). libmosquitto takes a message on the calling thread straight
+// into its send queue and reports each acknowledgement with a plain callback.
 //
 // Threads: Publish and GetStats may be called from any thread (the bridge calls them on its
 // event loop); while the broker takes messages, Publish hands them to the client at once. The
