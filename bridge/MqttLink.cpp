@@ -261,14 +261,13 @@ int MqttLink::Connect() {
 void MqttLink::Run() {
     auto retry = kFirstRetry;
     bool failureTold = false;  // once per outage
-    bool first = true;
     for (;;) {
         const uint64_t connectsBefore = [&] {
             std::lock_guard lock(mu_);
             return connects_;
         }();
-        int rc = first ? Connect() : mosquitto_reconnect(client_);
-        first = false;
+        // Connect each time, not mosquitto_reconnect: that one leaves out the session's expiry.
+        int rc = Connect();
         if (rc == MOSQ_ERR_SUCCESS) {
             {
                 std::lock_guard lock(mu_);
