@@ -211,8 +211,8 @@ int Run(const BridgeOptions& o, cli::Streams s, Log& log) {
         PlainEventLoop& loop = session.Loop();
         link = std::make_unique<MqttLink>(
             o.broker, topics.Prefix() + "/$state", topics.Prefix() + "/$dropped",
-            // On Paho's thread: only handed over to the event loop, where a request that comes
-            // after the bridge has ended finds it gone.
+            // On the link's network thread: only handed over to the event loop, where a request
+            // that comes after the bridge has ended finds it gone.
             [&loop, alive = std::weak_ptr<Bridge*>(alive)](std::string topic, std::string payload) {
                 loop.Post([alive, topic = std::move(topic), payload = std::move(payload)] {
                     if (auto b = alive.lock()) (*b)->OnSet(topic, payload);

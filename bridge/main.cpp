@@ -68,6 +68,10 @@ int main(int argc, char** argv) {
                    "values kept while the broker is away; beyond, the oldest are dropped")
         ->capture_default_str()
         ->check(CLI::Range(size_t(1), size_t(100000000)));
+    app.add_option("--in-flight", o.broker.inFlight,
+                   "values sent and not yet acknowledged, at most (more for a distant broker)")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 65535));
     app.add_flag("--allow-writes", o.allowWrites,
                  "write values sent to <item topic>/set (answer on <item topic>/set/result)");
     app.add_flag("--dry-run", o.dryRun, "print what would be published instead; no broker")
@@ -92,7 +96,7 @@ int main(int argc, char** argv) {
         for (const auto& a : args) argp.push_back(a.c_str());
         app.parse(int(argp.size()), argp.data());
         if (!o.dryRun && o.broker.url.empty()) throw CLI::RequiredError("--broker (or --dry-run)");
-        if (!o.dryRun) bridge::ClientAddress(o.broker.url);
+        if (!o.dryRun) bridge::ParseBrokerUrl(o.broker.url);
         bridge::TopicTemplate(o.topicTemplate, true);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);

@@ -6,7 +6,7 @@ packages=(
   build-essential g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libxml2-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libcpp-httplib-dev libcli11-dev
-  nlohmann-json3-dev libpaho-mqttpp-dev libpaho-mqtt-dev mosquitto mosquitto-clients
+  nlohmann-json3-dev libmosquitto-dev mosquitto mosquitto-clients
   qt6-base-dev xvfb xauth
   clang clang-format libclang-rt-14-dev openssl curl python3 python3-zeep
   dpkg-dev man-db bash-completion desktop-file-utils

@@ -4,7 +4,7 @@
 // status lines), its CPU per value (all threads, MQTT client included), and its peak memory
 // per item.
 //
-//   bench_bridge [--seconds S] [--items N] [--qos 0|1]
+//   bench_bridge [--seconds S] [--items N] [--qos 0|1] [--in-flight N]
 //
 // It prints figures and never fails a build.
 #include <netinet/in.h>
@@ -88,11 +88,12 @@ long long Values(const std::string& errFile, bool in) {
 int main(int argc, char** argv) {
     double seconds = 20;
     int items = 10000;
-    std::string qos = "1";
+    std::string qos = "1", inFlight = "100";
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
         if (!std::strcmp(argv[i], "--items")) items = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--qos")) qos = argv[i + 1];
+        if (!std::strcmp(argv[i], "--in-flight")) inFlight = argv[i + 1];
     }
     if (!fs::exists(MOSQUITTO_PATH)) {
         std::printf("bench_bridge: mosquitto is not installed (%s); nothing measured\n",
@@ -125,10 +126,10 @@ int main(int argc, char** argv) {
                                (dir / "broker.err").string());
     std::this_thread::sleep_for(std::chrono::seconds(1));
     const std::string errFile = (dir / "bridge.err").string();
-    const pid_t bridge = Spawn(
-        {TAGSCOPE_BRIDGE_PATH, (dir / "session.json").string(), "--broker",
-         "mqtt://127.0.0.1:" + std::to_string(brokerPort), "--qos", qos, "--status-every", "1"},
-        errFile);
+    const pid_t bridge = Spawn({TAGSCOPE_BRIDGE_PATH, (dir / "session.json").string(), "--broker",
+                                "mqtt://127.0.0.1:" + std::to_string(brokerPort), "--qos", qos,
+                                "--in-flight", inFlight, "--status-every", "1"},
+                               errFile);
 
     // From the first value out on: the steady state, without connecting and subscribing.
     using Clock = std::chrono::steady_clock;
@@ -147,8 +148,8 @@ int main(int argc, char** argv) {
     End(broker);
     End(sim);
 
-    std::printf("bench_bridge: %d items, 100 ms group, QoS %s, %.0f s measured\n", items,
-                qos.c_str(), elapsed);
+    std::printf("bench_bridge: %d items, 100 ms group, QoS %s, %s in flight, %.0f s measured\n",
+                items, qos.c_str(), inFlight.c_str(), elapsed);
     if (out0 < 0 || out1 <= out0) {
         std::printf("  no values were published; the bridge said:\n");
         std::ifstream f(errFile);

@@ -2,7 +2,7 @@
 // stopped by the test, and a subscriber that keeps every message it receives.
 #pragma once
 
-#include <mqtt/async_client.h>
+#include <mosquitto.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -10,9 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -96,29 +100,45 @@ struct Received {
     std::string topic, payload;
 };
 
-// A QoS 1 subscriber with a session that survives a broker restart.
-class Subscriber : public mqtt::callback {
+// A QoS 1 subscriber with a session that survives a broker restart (libmosquitto's own network
+// thread reconnects it).
+class Subscriber {
   public:
-    Subscriber(const std::string& url, const std::string& filter)
-        : client_("tcp://" + url.substr(7), "bridge-test-subscriber") {
-        client_.set_callback(*this);
-        auto opts =
-            mqtt::connect_options_builder()
-                .clean_session(false)
-                .automatic_reconnect(std::chrono::milliseconds(100), std::chrono::milliseconds(500))
-                .finalize();
-        client_.connect(opts)->wait();
-        client_.subscribe(filter, 1)->wait();
+    Subscriber(const std::string& url, const std::string& filter) : filter_(filter) {
+        mosquitto_lib_init();
+        client_ = mosquitto_new("bridge-test-subscriber", false, this);
+        mosquitto_reconnect_delay_set(client_, 1, 1, false);
+        mosquitto_connect_callback_set(client_, [](mosquitto* m, void* self, int rc) {
+            if (rc == 0)
+                mosquitto_subscribe(m, nullptr, static_cast<Subscriber*>(self)->filter_.c_str(), 1);
+        });
+        mosquitto_subscribe_callback_set(client_, [](mosquitto*, void* self, int, int, const int*) {
+            static_cast<Subscriber*>(self)->Note([](Subscriber& s) { s.subscribed_ = true; });
+        });
+        mosquitto_publish_callback_set(client_, [](mosquitto*, void* self, int mid) {
+            static_cast<Subscriber*>(self)->Note([mid](Subscriber& s) { s.acked_.insert(mid); });
+        });
+        mosquitto_message_callback_set(
+            client_, [](mosquitto*, void* self, const mosquitto_message* m) {
+                std::string payload(static_cast<const char*>(m->payload), size_t(m->payloadlen));
+                static_cast<Subscriber*>(self)->Note([&](Subscriber& s) {
+                    s.got_.push_back({m->topic, std::move(payload)});
+                });
+            });
+        const size_t colon = url.rfind(':');
+        int rc = mosquitto_connect(client_, url.substr(7, colon - 7).c_str(),
+                                   std::stoi(url.substr(colon + 1)), 30);
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_start(client_);
+        if (rc != MOSQ_ERR_SUCCESS)
+            throw std::runtime_error("the test subscriber cannot reach " + url + ": " +
+                                     mosquitto_strerror(rc));
+        std::unique_lock lock(mu_);
+        changed_.wait(lock, [&] { return subscribed_; });
     }
-    ~Subscriber() override {
-        try {
-            client_.disconnect()->wait_for(std::chrono::seconds(5));
-        } catch (const mqtt::exception&) {
-        }
-    }
-    void message_arrived(mqtt::const_message_ptr m) override {
-        std::lock_guard lock(mu_);
-        got_.push_back({m->get_topic(), m->get_payload_str()});
+    ~Subscriber() {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, false);
+        mosquitto_destroy(client_);
     }
     std::vector<Received> Got() const {
         std::lock_guard lock(mu_);
@@ -136,13 +156,32 @@ class Subscriber : public mqtt::callback {
                 return std::make_unique<Received>(r);
         return nullptr;
     }
+    // Publishes at QoS 1 and waits until the broker has it.
     void Publish(const std::string& topic, const std::string& payload) {
-        client_.publish(topic, payload, 1, false)->wait();
+        std::unique_lock lock(mu_);  // the acknowledgement is noted after mid is known
+        int mid = 0;
+        if (mosquitto_publish(client_, &mid, topic.c_str(), int(payload.size()), payload.data(), 1,
+                              false) != MOSQ_ERR_SUCCESS)
+            throw std::runtime_error("the test subscriber cannot publish on " + topic);
+        changed_.wait(lock, [&] { return acked_.contains(mid); });
     }
 
   private:
-    mqtt::async_client client_;
+    template <class F>
+    void Note(F change) {
+        {
+            std::lock_guard lock(mu_);
+            change(*this);
+        }
+        changed_.notify_all();
+    }
+
+    std::string filter_;
+    mosquitto* client_ = nullptr;
     mutable std::mutex mu_;
+    std::condition_variable changed_;
+    bool subscribed_ = false;
+    std::set<int> acked_;
     std::vector<Received> got_;
 };
 

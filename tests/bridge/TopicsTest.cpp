@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "Bridge.h"
+#include "MqttLink.h"
 #include "Payload.h"
 #include "Topics.h"
 
@@ -53,6 +54,30 @@ TEST(BridgeTopics, WriteRequestsBecomeValueTextsOrClearRefusals) {
     for (const char* bad :
          {"", "nope", "null", "{\"v\": 1}", "[[1]]", "[\"a;b\"]", "{\"value\": {}}"})
         EXPECT_THROW(WriteTextFromJson(bad), std::invalid_argument) << bad;
+}
+
+TEST(BridgeTopics, BrokerUrlsGiveHostPortAndTls) {
+    const struct {
+        std::string url, host;
+        int port;
+        bool tls;
+    } good[] = {
+        {"mqtt://127.0.0.1:19183", "127.0.0.1", 19183, false},
+        {"mqtt://broker", "broker", 1883, false},
+        {"mqtts://broker.example/", "broker.example", 8883, true},
+        {"mqtts://[::1]:8884", "::1", 8884, true},
+        {"mqtt://[fe80::1]", "fe80::1", 1883, false},
+    };
+    for (const auto& g : good) {
+        const BrokerAddress a = ParseBrokerUrl(g.url);
+        EXPECT_EQ(a.host, g.host) << g.url;
+        EXPECT_EQ(a.port, g.port) << g.url;
+        EXPECT_EQ(a.tls, g.tls) << g.url;
+    }
+    for (const char* bad :
+         {"tcp://host:1883", "mqtt://", "mqtt://:1883", "mqtt://host:0", "mqtt://host:65536",
+          "mqtt://host:18x3", "mqtt://host/path", "mqtt://user@host", "mqtt://::1:1883"})
+        EXPECT_THROW(ParseBrokerUrl(bad), std::invalid_argument) << bad;
 }
 
 }  // namespace

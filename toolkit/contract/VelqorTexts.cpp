@@ -204,6 +204,17 @@ std::string HumanText(std::string_view text) {
 }
 
 std::string JsonString(std::string_view text) {
+    // Most texts (names, qualities, types, numbers) are printable ASCII with nothing to escape:
+    // quoted as they are, at a fraction of the full escaper's cost per value.
+    if (std::all_of(text.begin(), text.end(),
+                    [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; })) {
+        std::string out;
+        out.reserve(text.size() + 2);
+        out += '"';
+        out += text;
+        out += '"';
+        return out;
+    }
     // Bytes that are not UTF-8 become U+FFFD, so a line stays valid JSON whatever a server sent.
     return nlohmann::json(std::string(text))
         .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
