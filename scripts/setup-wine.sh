@@ -7,7 +7,7 @@
 #   WINEPREFIX  where the prefix lives (default: build-wine/prefix under the source tree)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-packages=(g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 libwine-dev)
+packages=(g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 libwine-dev fonts-wine)
 packages32=(g++-mingw-w64-i686 wine32:i386)
 missing_of() {
   local p
