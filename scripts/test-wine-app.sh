@@ -106,7 +106,8 @@ kill "$sim" 2>/dev/null
 
 wineserver -k 2>/dev/null || true
 check "uninstall silently" bash -c "wine '$win_installed\\Uninstall.exe' /S && sleep 5 && wineserver -w"
-check "nothing of the installation left on disk" test ! -e "$installed"
+check "nothing of the installation left on disk (program folder, Start menu)" \
+  bash -c "! find '$prefix/drive_c' -iname '*tagscope*' | grep -q ."
 check "the simulated servers and the proxy DLL unregistered" \
   bash -c "! grep -qiE 'Velqor.SimDA20.1|opcproxy.dll' '$prefix/system.reg'"
 finish
