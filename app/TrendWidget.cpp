@@ -73,7 +73,8 @@ void TrendWidget::SetItems(const std::vector<TVelqorItemData*>& items) {
             Series s;
             s.Handle = h;
             s.Name = QString::fromStdString(item->ItemID());
-            s.Steps = item->CanonicalDatatype() == velqor::VT_BOOL || item->Value().Type() == velqor::VT_BOOL;
+            s.Steps = item->CanonicalDatatype() == velqor::VT_BOOL ||
+                      item->Value().Type() == velqor::VT_BOOL;
             next.push_back(std::move(s));
         }
     }

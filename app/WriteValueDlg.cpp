@@ -19,7 +19,8 @@ namespace {
 enum { colId, colType, colValue, colResult, kColumns };
 
 QString TypeName(int32_t type) {
-    return type == velqor::VT_EMPTY ? QString("unknown") : QString::fromStdString(VarTypeName(type));
+    return type == velqor::VT_EMPTY ? QString("unknown")
+                                    : QString::fromStdString(VarTypeName(type));
 }
 }  // namespace
 
@@ -82,7 +83,8 @@ void TWriteValueDlg::ShowValues() {
 }
 
 int32_t TWriteValueDlg::TypeOf(const TVelqorItem& item) {
-    return item.CanonicalDatatype() != velqor::VT_EMPTY ? item.CanonicalDatatype() : item.Value().Type();
+    return item.CanonicalDatatype() != velqor::VT_EMPTY ? item.CanonicalDatatype()
+                                                        : item.Value().Type();
 }
 
 Variant TWriteValueDlg::ValueFor(const QString& text, int32_t type) {
