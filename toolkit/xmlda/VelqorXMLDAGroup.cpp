@@ -229,10 +229,11 @@ bool TVelqorXMLGroup::Subscribe(bool recovering) {
     TAnswered answered(subscribed);
     std::vector<std::pair<TVelqorItemData*, ItemUpdate>> results;
     std::vector<std::pair<size_t, std::string>> refused;  // index in results, ResultID
-    results.reserve(subscribed.size());
     auto take = [&](size_t listIndex, std::unique_ptr<TRemotable> entry) {
         auto& siv = static_cast<xmlda::SubscribeItemValue&>(*entry);
         if (listIndex != 0 || !siv.ItemValue) return;
+        // Room for every answer once the reply comes: not beside the request's records and text.
+        if (results.empty()) results.reserve(subscribed.size());
         const xmlda::ItemValue& v = *siv.ItemValue;
         TVelqorItemData* item = answered.Take(v.ClientItemHandle);
         if (!item) return;  // a handle this request did not send
