@@ -31,10 +31,10 @@ struct ItemUpdate {
     };
     uint32_t ClientHandle = 0;  // the item it is for, when it travels in a message
     uint32_t Fields = 0;
-    Variant Value;
     int32_t Quality = 0;
-    double TimeStamp = 0;
     int32_t Error = 0;
+    Variant Value;
+    double TimeStamp = 0;
     // What the server said about that result when the code alone cannot say it (a result name
     // the table does not know, with the server's text; a value that could not be read); stored
     // with Error.
@@ -64,18 +64,20 @@ class TVelqorItemData {
     TVelqorItemData(const TVelqorItemData&) = delete;
     TVelqorItemData& operator=(const TVelqorItemData&) = delete;
 
+    // The small fields first and side by side: an item is held per subscribed item, and
+    // padding between mixed sizes would cost each one.
     bool FIsActive = true;
     int32_t FEUType = -1;            // -1 not yet known, 0 none, 1 analog, 2 enumerated
     int32_t FCanonicalDatatype = 0;  // variant type number reported by the server
     int32_t FServerHandle = -1;      // -1: not added to the server
     int32_t FRequestedDatatype = 0;  // requested data type as set
     int32_t FRequestDatatype = 0;    // the type sent to the server (masked with 0x7F)
+    int32_t FAccessRights = 0;       // 1 readable, 2 writable
+    int32_t FWriteQuality = -1;      // sent with the next write when not negative
     std::string FItemID;
     std::string FAccessPath;
-    int32_t FAccessRights = 0;  // 1 readable, 2 writable
     void* FUserData = nullptr;
     Variant FWriteValue;            // what the next write sends
-    int32_t FWriteQuality = -1;     // sent with the next write when not negative
     double FWriteTimeStamp = -1.0;  // sent with the next write when > 0
     Variant FEUInfo = Variant::Null();
 
@@ -127,12 +129,12 @@ class TVelqorItemData {
 
   private:
     uint32_t clientHandle_;
-    Variant value_;
     int32_t quality_ = 0;
-    double timeStamp_ = 0;
     int32_t error_ = 0;
-    std::string errorDetail_;
     int32_t updateCount_ = 0;
+    Variant value_;
+    double timeStamp_ = 0;
+    std::string errorDetail_;
 };
 
 // The item with that client handle, or nullptr (items are looked up on the owning thread).
