@@ -77,9 +77,7 @@ class TVelqorItemData {
     std::string FItemID;
     std::string FAccessPath;
     void* FUserData = nullptr;
-    Variant FWriteValue;            // what the next write sends
     double FWriteTimeStamp = -1.0;  // sent with the next write when > 0
-    Variant FEUInfo = Variant::Null();
 
     // The process-unique 32-bit handle that transports give the server for this item; never
     // reused while the item lives.
@@ -94,7 +92,13 @@ class TVelqorItemData {
     int32_t Quality() const { return quality_; }
     double TimeStamp() const { return timeStamp_; }  // local date-time
     int32_t Error() const { return error_; }         // result of the last operation (0 = ok)
-    const std::string& ErrorDetail() const { return errorDetail_; }  // see ItemUpdate
+    const std::string& ErrorDetail() const;          // see ItemUpdate
+    // What the next write sends; empty until set.
+    const Variant& WriteValue() const;
+    void SetWriteValue(const Variant& v);
+    // The engineering-unit information as the server gave it; null until then.
+    const Variant& KnownEUInfo() const;
+    void SetEUInfo(const Variant& v);
     int32_t UpdateCount() const { return updateCount_; }
     bool IsGood() const { return IsGoodQuality(quality_); }
 
@@ -115,7 +119,7 @@ class TVelqorItemData {
         if (u.Fields & ItemUpdate::kTimeStamp) timeStamp_ = u.TimeStamp;
         if (u.Fields & ItemUpdate::kError) {
             error_ = u.Error;
-            errorDetail_ = u.ErrorDetail;
+            SetErrorDetail(u.ErrorDetail);
         }
         if (u.Fields & ItemUpdate::kCountUpdate)
             updateCount_ = updateCount_ >= 0x7FFFFFFE ? 1 : updateCount_ + 1;
@@ -128,13 +132,18 @@ class TVelqorItemData {
     virtual std::string ErrorText() const;
 
   private:
+    void SetErrorDetail(const std::string& detail);
+
     uint32_t clientHandle_;
     int32_t quality_ = 0;
     int32_t error_ = 0;
     int32_t updateCount_ = 0;
     Variant value_;
     double timeStamp_ = 0;
-    std::string errorDetail_;
+    // Held apart, none until there is one: most items never have an error detail, a value to
+    // write or engineering-unit information, and an item is kept per subscribed item.
+    std::unique_ptr<std::string> errorDetail_;
+    std::unique_ptr<Variant> writeValue_, euInfo_;
 };
 
 // The item with that client handle, or nullptr (items are looked up on the owning thread).

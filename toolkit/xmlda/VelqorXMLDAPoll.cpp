@@ -266,7 +266,8 @@ void TVelqorPollRefresh::Collect(const xmlda::ItemValue& value,
                                  std::vector<ItemUpdate>& updates) const {
     uint32_t h = 0;
     // Only handles this subscription sent name items of the group.
-    if (!ParseClientHandle(value.ClientItemHandle, h) || !std::binary_search(snap_.Subscribed.begin(), snap_.Subscribed.end(), h))
+    if (!ParseClientHandle(value.ClientItemHandle, h) ||
+        !std::binary_search(snap_.Subscribed.begin(), snap_.Subscribed.end(), h))
         return;
     updates.push_back(UpdateFromItemValue(h, value));
 }

@@ -175,7 +175,7 @@ class TVelqorPollRefresh {
     // not held between polls (the poster reserves a reply's announced length anyway).
     std::string response_;
     static constexpr size_t kKeptReplyCapacity = 64 * 1024;
-    bool silent_ = false;   // the running poll has gone unanswered too long (poll thread only)
+    bool silent_ = false;  // the running poll has gone unanswered too long (poll thread only)
     mutable std::mutex mu_;
     std::condition_variable wake_;
     bool terminate_ = false;
