@@ -48,7 +48,7 @@ void TVelqorItemData::SetErrorDetail(const std::string& detail) {
 }
 
 const Variant& TVelqorItemData::WriteValue() const {
-    static const Variant empty;
+    static const Variant empty = Variant();
     return writeValue_ ? *writeValue_ : empty;
 }
 
