@@ -51,7 +51,7 @@ TEST_F(FaultTest, MissingArraysAreWrongResults) {
         TVelqorCOMGroup& g = NewGroup(true, 60000);
         TVelqorItemList list = Items({"Writable/Int"});
         ASSERT_TRUE(g.AddItems(list, true));
-        list[0]->FWriteValue = Variant::I4(5);
+        list[0]->SetWriteValue(Variant::I4(5));
         Set([](sim::SimFaults& f) { f.OutArrays = sim::OutArrayFault::Null; });
         struct Call {
             const char* method;
@@ -124,7 +124,7 @@ TEST_F(FaultTest, CompletionsInsideTheCallLeaveNothingPending) {
             TVelqorCOMGroup& g = NewGroup(true, 60000);
             TVelqorItemList list = Items({"Writable/Int"});
             ASSERT_TRUE(g.AddItems(list, true));
-            list[0]->FWriteValue = Variant::I4(7);
+            list[0]->SetWriteValue(Variant::I4(7));
             loop.ProcessPending();
             posted.clear();
             if (call == 0) g.ReadAsync(list);
@@ -190,7 +190,7 @@ TEST_F(FaultTest, ItemsAnAsynchronousWriteFailsAtOnceAreReportedOnce) {
         TVelqorCOMGroup& g = NewGroup(true, 60000);
         TVelqorItemList list = Items({"Static/Int", "Writable/Int"});
         ASSERT_TRUE(g.AddItems(list, true));
-        for (TVelqorItemData* item : list) item->FWriteValue = Variant::I4(5);
+        for (TVelqorItemData* item : list) item->SetWriteValue(Variant::I4(5));
         posted.clear();
         EXPECT_FALSE(g.WriteAsync(list));
         ASSERT_TRUE(RunUntil([&] { return !Of(WM_VELQOR_WRITECOMPLETE).empty(); }));

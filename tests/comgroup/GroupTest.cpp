@@ -92,7 +92,7 @@ TEST_F(GroupTest, SyncWriteQualityRules) {
             q.Fields = ItemUpdate::kQuality;
             q.Quality = 0x55;
             item->ApplyUpdate(q);
-            item->FWriteValue = Variant::I4(4242);
+            item->SetWriteValue(Variant::I4(4242));
         }
         EXPECT_FALSE(g.WriteSync(list)) << "the static item is read-only";
         EXPECT_EQ(list[0]->Error(), 0);
@@ -110,7 +110,7 @@ TEST_F(GroupTest, AsynchronousWritesReportTheirOutcome) {
         TVelqorCOMGroup& g = NewGroup(true, 60000);
         TVelqorItemList list = Items({"Writable/Int", "Static/Int"});
         ASSERT_TRUE(g.AddItems(list, true));
-        for (TVelqorItemData* item : list) item->FWriteValue = Variant::I4(99);
+        for (TVelqorItemData* item : list) item->SetWriteValue(Variant::I4(99));
         loop.ProcessPending();
         posted.clear();
         g.WriteAsync(list);
@@ -197,7 +197,7 @@ TEST_F(GroupTest, DA10AsyncCallsNeedADataConnection) {
     EXPECT_EQ(g.AdviseSink(), nullptr);
     TVelqorItemList list = Items({"Writable/Int"});
     ASSERT_TRUE(g.AddItems(list, true));
-    list[0]->FWriteValue = Variant::I4(1);
+    list[0]->SetWriteValue(Variant::I4(1));
     const std::string want = "Group G0 has no data connection for asynchronous calls";
     for (auto call : std::initializer_list<std::function<void()>>{
              [&] { g.ReadAsync(list); }, [&] { g.WriteAsync(list); }, [&] { g.Refresh(true); }}) {
@@ -224,7 +224,7 @@ TEST_F(GroupTest, ItemAttributesMatchedByClientHandle) {
     reversed.Add(list[0]);
     EXPECT_TRUE(g.GetItemAttributes(reversed));
     EXPECT_EQ(list[0]->FEUType, 1);
-    ASSERT_TRUE(list[0]->FEUInfo.IsArray());
+    ASSERT_TRUE(list[0]->KnownEUInfo().IsArray());
     EXPECT_EQ(list[1]->FEUType, 0);
     TVelqorItemList longer = Items({"X"});
     longer.Add(list[0]);

@@ -471,7 +471,7 @@ bool FakeGroup::ReadAsync(TVelqorItemList& items) {
 bool FakeGroup::WriteSync(TVelqorItemList& items) {
     std::string args;
     for (TVelqorItemData* i : items)
-        args += (args.empty() ? "" : ",") + i->FItemID + "=" + i->FWriteValue.ToText();
+        args += (args.empty() ? "" : ",") + i->FItemID + "=" + i->WriteValue().ToText();
     t_->Record(Target(), "WriteSync", args);
     t_->MaybeFail("WriteSync");
     bool all = true;
@@ -482,7 +482,7 @@ bool FakeGroup::WriteSync(TVelqorItemList& items) {
             continue;
         }
         std::lock_guard lock(t_->mu_);
-        t_->items_[i->FItemID].Value = i->FWriteValue;
+        t_->items_[i->FItemID].Value = i->WriteValue();
     }
     return all;
 }
@@ -512,7 +512,7 @@ bool FakeGroup::GetItemAttributes(TVelqorItemList& items) {
     return PerItem("GetItemAttributes", items, [&](TVelqorItemData& i) {
         FakeTransport::ItemScript s = t_->Script(i.FItemID);
         i.FEUType = s.EUType;
-        i.FEUInfo = s.EUInfo;
+        i.SetEUInfo(s.EUInfo);
     });
 }
 

@@ -196,6 +196,31 @@ TEST(StreamReader, AgreesWithTheDomReaderOrLeavesTheReplyToIt) {
     }
 }
 
+TEST(StreamReader, AgreesWithTheDomReaderWhereverTheParsersSlicesFall) {
+    // A long reply reaches the parser in slices: a character, a reference, a tag or a CDATA
+    // section cut at a slice's edge must read as it does whole, in UTF-8 and in UTF-16.
+    auto reply = [](const std::string& text, size_t shift) {
+        std::string items;
+        for (int i = 1; i <= 600; ++i)
+            items += Item(std::to_string(i), "<Value xsi:type=\"xsd:string\">" + text +
+                                                 "<![CDATA[<x>]]><!-- c -->" +
+                                                 std::string(size_t(i % 7), 'a') + "</Value>");
+        std::string bytes = Polled(kHead + "<RItemList>" + items + "</RItemList>");
+        return bytes.insert(bytes.find("?>") + 2, "<!--" + std::string(shift, ' ') + "-->");
+    };
+    for (size_t shift = 0; shift < 8; ++shift) {
+        const std::string utf8 = reply("\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E &amp;&#x20AC;", shift);
+        const std::string utf16 = Utf16(reply("plain &amp;&#x20AC;", shift));
+        for (const std::string* bytes : {&utf8, &utf16}) {
+            ASSERT_GT(bytes->size(), 100000u);
+            const test::StreamVerdict v =
+                test::CompareStreamWithDom(*bytes, "SubscriptionPolledRefresh");
+            EXPECT_TRUE(v.streamed) << shift;
+            EXPECT_TRUE(v.Agrees()) << shift << ": " << v.difference;
+        }
+    }
+}
+
 TEST(StreamReader, UpdatesComeFromTheStreamAndStopAtTheLists) {
     // The item values go to the receiver alone; the reply keeps its lists empty.
     xmlda::SubscriptionPolledRefreshResponse reply;

@@ -273,7 +273,7 @@ bool TVelqorCOMGroup::WriteSync(TVelqorItemList& items) {
     if (!syncIO_ || items.Empty()) return false;
     std::vector<OPCHANDLE> handles = ServerHandles(items);
     OleValues values(handles.size());
-    for (int i = 0; i < items.Count(); ++i) VariantToOle(items[i]->FWriteValue, values[size_t(i)]);
+    for (int i = 0; i < items.Count(); ++i) VariantToOle(items[i]->WriteValue(), values[size_t(i)]);
     TaskArray<HRESULT> errors;
     CheckOPCResult(
         syncIO_->Write(DWORD(handles.size()), handles.data(), values.Data(), errors.Put()));
@@ -318,7 +318,7 @@ bool TVelqorCOMGroup::WriteVQT(TVelqorItemList& items, bool async) {
         const TVelqorItemData& item = *items[i];
         OPCITEMVQT& q = vqts[size_t(i)];
         VariantInit(&q.vDataValue);
-        VariantToOle(item.FWriteValue, q.vDataValue);
+        VariantToOle(item.WriteValue(), q.vDataValue);
         q.bQualitySpecified = item.FWriteQuality >= 0 ? TRUE : FALSE;
         q.wQuality = WORD(item.FWriteQuality & 0xFFFF);
         q.bTimeStampSpecified = item.FWriteTimeStamp > 0 ? TRUE : FALSE;
@@ -348,7 +348,7 @@ bool TVelqorCOMGroup::WriteAsync(TVelqorItemList& items) {
     const DWORD connection = asyncIO2_ ? 0 : RequireAdviseConnection(true);
     std::vector<OPCHANDLE> handles = ServerHandles(items);
     OleValues values(handles.size());
-    for (int i = 0; i < items.Count(); ++i) VariantToOle(items[i]->FWriteValue, values[size_t(i)]);
+    for (int i = 0; i < items.Count(); ++i) VariantToOle(items[i]->WriteValue(), values[size_t(i)]);
     TaskArray<HRESULT> errors;
     const uint32_t transaction = NextTransactionNumber();
     DWORD cancelID = 0;

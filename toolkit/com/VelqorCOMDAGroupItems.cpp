@@ -150,9 +150,9 @@ bool TVelqorCOMGroup::GetItemAttributes(TVelqorItemList& items) {
             if (TVelqorItemData* item = FindItemByClientHandle(a.hClient)) {
                 item->FEUType = int32_t(a.dwEUType);
                 try {
-                    item->FEUInfo = VariantFromOle(a.vEUInfo);
+                    item->SetEUInfo(VariantFromOle(a.vEUInfo));
                 } catch (const EOleSysError&) {
-                    item->FEUInfo = Variant::Null();
+                    item->SetEUInfo(Variant::Null());
                 }
             }
         }

@@ -97,7 +97,7 @@ long double RoundBankers(long double v) {
 
 }  // namespace
 
-Variant::Variant(const Variant& o) : vt_(o.vt_), i_(o.i_), s_(o.s_), buffer_(o.buffer_) {
+Variant::Variant(const Variant& o) : vt_(o.vt_), buffer_(o.buffer_), i_(o.i_), s_(o.s_) {
     if (o.arr_ && !o.buffer_) arr_ = std::make_unique<VariantArray>(*o.arr_);
 }
 

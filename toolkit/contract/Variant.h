@@ -132,6 +132,7 @@ class Variant {
 
   private:
     VARTYPE vt_ = VT_EMPTY;
+    bool buffer_ = false;  // a byte array held in s_, its lower bound in i_
     union {
         int64_t i_ = 0;  // signed integers, currency, error, bool (0/1)
         uint64_t u_;     // unsigned integers
@@ -139,7 +140,6 @@ class Variant {
     };
     std::string s_;                              // strings; the bytes of a byte buffer
     mutable std::unique_ptr<VariantArray> arr_;  // arrays; a byte buffer's element form
-    bool buffer_ = false;                        // a byte array held in s_, its lower bound in i_
 };
 
 inline int32_t VariantArray::HighBound() const { return LowBound + int32_t(Elements.size()) - 1; }

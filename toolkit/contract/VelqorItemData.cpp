@@ -33,6 +33,44 @@ TVelqorItemData::~TVelqorItemData() {
     Handles().erase(clientHandle_);
 }
 
+const std::string& TVelqorItemData::ErrorDetail() const {
+    static const std::string none;
+    return errorDetail_ ? *errorDetail_ : none;
+}
+
+void TVelqorItemData::SetErrorDetail(const std::string& detail) {
+    if (detail.empty())
+        errorDetail_.reset();
+    else if (errorDetail_)
+        *errorDetail_ = detail;
+    else
+        errorDetail_ = std::make_unique<std::string>(detail);
+}
+
+const Variant& TVelqorItemData::WriteValue() const {
+    static const Variant empty = Variant();
+    return writeValue_ ? *writeValue_ : empty;
+}
+
+void TVelqorItemData::SetWriteValue(const Variant& v) {
+    if (writeValue_)
+        *writeValue_ = v;
+    else
+        writeValue_ = std::make_unique<Variant>(v);
+}
+
+const Variant& TVelqorItemData::KnownEUInfo() const {
+    static const Variant null = Variant::Null();
+    return euInfo_ ? *euInfo_ : null;
+}
+
+void TVelqorItemData::SetEUInfo(const Variant& v) {
+    if (euInfo_)
+        *euInfo_ = v;
+    else
+        euInfo_ = std::make_unique<Variant>(v);
+}
+
 TVelqorItemData* FindItemByClientHandle(uint32_t handle) {
     std::lock_guard lock(g_handlesMu);
     auto& map = Handles();
@@ -42,7 +80,7 @@ TVelqorItemData* FindItemByClientHandle(uint32_t handle) {
 
 std::string TVelqorItemData::ErrorText() const {
     if (error_ == 0) return "";
-    if (!errorDetail_.empty()) return errorDetail_;
+    if (errorDetail_) return *errorDetail_;
     std::string t = ResultMessage(error_);
     return t.empty() ? MsgFormat(Msg::UnknownError, error_) : t;
 }

@@ -31,10 +31,10 @@ struct ItemUpdate {
     };
     uint32_t ClientHandle = 0;  // the item it is for, when it travels in a message
     uint32_t Fields = 0;
-    Variant Value;
     int32_t Quality = 0;
-    double TimeStamp = 0;
     int32_t Error = 0;
+    Variant Value;
+    double TimeStamp = 0;
     // What the server said about that result when the code alone cannot say it (a result name
     // the table does not know, with the server's text; a value that could not be read); stored
     // with Error.
@@ -64,20 +64,20 @@ class TVelqorItemData {
     TVelqorItemData(const TVelqorItemData&) = delete;
     TVelqorItemData& operator=(const TVelqorItemData&) = delete;
 
+    // The small fields first and side by side: an item is held per subscribed item, and
+    // padding between mixed sizes would cost each one.
     bool FIsActive = true;
     int32_t FEUType = -1;            // -1 not yet known, 0 none, 1 analog, 2 enumerated
     int32_t FCanonicalDatatype = 0;  // variant type number reported by the server
     int32_t FServerHandle = -1;      // -1: not added to the server
     int32_t FRequestedDatatype = 0;  // requested data type as set
     int32_t FRequestDatatype = 0;    // the type sent to the server (masked with 0x7F)
+    int32_t FAccessRights = 0;       // 1 readable, 2 writable
+    int32_t FWriteQuality = -1;      // sent with the next write when not negative
     std::string FItemID;
     std::string FAccessPath;
-    int32_t FAccessRights = 0;  // 1 readable, 2 writable
     void* FUserData = nullptr;
-    Variant FWriteValue;            // what the next write sends
-    int32_t FWriteQuality = -1;     // sent with the next write when not negative
     double FWriteTimeStamp = -1.0;  // sent with the next write when > 0
-    Variant FEUInfo = Variant::Null();
 
     // The process-unique 32-bit handle that transports give the server for this item; never
     // reused while the item lives.
@@ -92,7 +92,13 @@ class TVelqorItemData {
     int32_t Quality() const { return quality_; }
     double TimeStamp() const { return timeStamp_; }  // local date-time
     int32_t Error() const { return error_; }         // result of the last operation (0 = ok)
-    const std::string& ErrorDetail() const { return errorDetail_; }  // see ItemUpdate
+    const std::string& ErrorDetail() const;          // see ItemUpdate
+    // What the next write sends; empty until set.
+    const Variant& WriteValue() const;
+    void SetWriteValue(const Variant& v);
+    // The engineering-unit information as the server gave it; null until then.
+    const Variant& KnownEUInfo() const;
+    void SetEUInfo(const Variant& v);
     int32_t UpdateCount() const { return updateCount_; }
     bool IsGood() const { return IsGoodQuality(quality_); }
 
@@ -113,7 +119,7 @@ class TVelqorItemData {
         if (u.Fields & ItemUpdate::kTimeStamp) timeStamp_ = u.TimeStamp;
         if (u.Fields & ItemUpdate::kError) {
             error_ = u.Error;
-            errorDetail_ = u.ErrorDetail;
+            SetErrorDetail(u.ErrorDetail);
         }
         if (u.Fields & ItemUpdate::kCountUpdate)
             updateCount_ = updateCount_ >= 0x7FFFFFFE ? 1 : updateCount_ + 1;
@@ -126,13 +132,18 @@ class TVelqorItemData {
     virtual std::string ErrorText() const;
 
   private:
+    void SetErrorDetail(const std::string& detail);
+
     uint32_t clientHandle_;
-    Variant value_;
     int32_t quality_ = 0;
-    double timeStamp_ = 0;
     int32_t error_ = 0;
-    std::string errorDetail_;
     int32_t updateCount_ = 0;
+    Variant value_;
+    double timeStamp_ = 0;
+    // Held apart, none until there is one: most items never have an error detail, a value to
+    // write or engineering-unit information, and an item is kept per subscribed item.
+    std::unique_ptr<std::string> errorDetail_;
+    std::unique_ptr<Variant> writeValue_, euInfo_;
 };
 
 // The item with that client handle, or nullptr (items are looked up on the owning thread).

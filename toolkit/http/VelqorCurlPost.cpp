@@ -66,6 +66,7 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 }  // namespace
 
 struct TVelqorCurlPost::Transfer {
+    CURL* easy = nullptr;
     std::string* response = nullptr;
     std::size_t responseStart = 0;
     bool overCap = false;
@@ -84,9 +85,21 @@ struct TVelqorCurlPost::Transfer {
             t->overCap = true;
             return 0;
         }
+        if (t->response->size() == t->responseStart) t->ReserveBody();
         t->response->append(data, bytes);
         t->lastActivity = Clock::now();
         return bytes;
+    }
+
+    // Room for the whole body when its length is announced, so that a large reply is not
+    // grown by doubling (which holds the old and the new copy at once and leaves up to twice
+    // its size). A compressed body is longer than announced and grows from there.
+    void ReserveBody() {
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+            length <= 0 || std::size_t(length) > kMaxResponseBytes)
+            return;
+        response->reserve(responseStart + std::size_t(length));
     }
 
     static size_t OnHeader(char* data, size_t size, size_t n, void* user) {
@@ -386,6 +399,7 @@ void TVelqorCurlPost::Post(const std::string& soapAction, std::string_view reque
         int questions = 0;
         while (true) {
             Transfer t;
+            t.easy = easy_;
             t.response = &response;
             t.responseStart = start;
             t.tls.caFile = CAFile();

@@ -108,8 +108,6 @@ class TVelqorItem : public TVelqorItemData {
     void SetUserData(void* data) { FUserData = data; }
 
     // What the next write sends.
-    const Variant& WriteValue() const { return FWriteValue; }
-    void SetWriteValue(const Variant& v) { FWriteValue = v; }
     void SetWriteQuality(int32_t quality) { FWriteQuality = quality; }  // negative: none
     void SetWriteTimeStamp(double dt) { FWriteTimeStamp = dt; }         // <= 0: none
 

@@ -138,7 +138,7 @@ int32_t TVelqorItem::EUType() {
 
 Variant TVelqorItem::EUInfo() {
     EUType();
-    return FEUInfo;
+    return KnownEUInfo();
 }
 
 std::string TVelqorItem::ValueText() const { return ValueTextOf(Value()); }

@@ -229,10 +229,11 @@ bool TVelqorXMLGroup::Subscribe(bool recovering) {
     TAnswered answered(subscribed);
     std::vector<std::pair<TVelqorItemData*, ItemUpdate>> results;
     std::vector<std::pair<size_t, std::string>> refused;  // index in results, ResultID
-    results.reserve(subscribed.size());
     auto take = [&](size_t listIndex, std::unique_ptr<TRemotable> entry) {
         auto& siv = static_cast<xmlda::SubscribeItemValue&>(*entry);
         if (listIndex != 0 || !siv.ItemValue) return;
+        // Room for every answer once the reply comes: not beside the request's records and text.
+        if (results.empty()) results.reserve(subscribed.size());
         const xmlda::ItemValue& v = *siv.ItemValue;
         TVelqorItemData* item = answered.Take(v.ClientItemHandle);
         if (!item) return;  // a handle this request did not send
@@ -540,16 +541,16 @@ bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
     std::vector<TVelqorItemData*> sent;
     for (TVelqorItemData* item : items) {
         auto v = RequestItem(*item);
-        if (item->FRequestDatatype != 0 && !item->FWriteValue.IsEmpty()) {
+        if (item->FRequestDatatype != 0 && !item->WriteValue().IsEmpty()) {
             try {
-                v->Value = item->FWriteValue.ChangeType(VARTYPE(item->FRequestDatatype));
+                v->Value = item->WriteValue().ChangeType(VARTYPE(item->FRequestDatatype));
             } catch (const std::exception&) {
                 // Not sent: the service would get a value the item did not ask for.
                 results.Failed(*item, kXmlDaBadType, {}, false);
                 continue;
             }
         } else {
-            v->Value = item->FWriteValue;
+            v->Value = item->WriteValue();
         }
         sent.push_back(item);
         list->Items.push_back(std::move(v));
@@ -570,11 +571,11 @@ bool TVelqorXMLGroup::Write(TVelqorItemList& items) {
                     // Nothing usable echoed back: the written value stands, with the quality
                     // the service gave.
                     u.Fields &= ~uint32_t(ItemUpdate::kLearnCanonical);
-                    u.Value = item->FWriteValue;
+                    u.Value = item->WriteValue();
                     u.Quality = QualityOf(v->Quality.get());
                 }
                 u.Fields |= ItemUpdate::kError;
-                u.Error = item->FWriteValue.IsEmpty() ? kXmlDaBadType : 0;
+                u.Error = item->WriteValue().IsEmpty() ? kXmlDaBadType : 0;
                 u.ErrorDetail.clear();
                 item->ApplyUpdate(u);
             } else {
@@ -611,15 +612,15 @@ bool TVelqorXMLGroup::GetItemAttributes(TVelqorItemList& items) {
             const TVelqorItemProperty* high = PropertyByID(props, kHighEU);
             if (low && high) {
                 try {
-                    item.FEUInfo = Variant::Array(VT_R8, {Variant::R8(low->Value.AsDouble()),
-                                                          Variant::R8(high->Value.AsDouble())});
+                    item.SetEUInfo(Variant::Array(VT_R8, {Variant::R8(low->Value.AsDouble()),
+                                                          Variant::R8(high->Value.AsDouble())}));
                 } catch (const std::exception&) {
                     // a range that is not numeric leaves the information as it was
                 }
             }
         } else if (euType == 2) {
             if (const TVelqorItemProperty* info = PropertyByID(props, kEUInfo))
-                item.FEUInfo = info->Value;
+                item.SetEUInfo(info->Value);
         }
     }
     return true;

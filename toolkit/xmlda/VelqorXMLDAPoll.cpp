@@ -86,7 +86,10 @@ int64_t SilenceLimitMs(int32_t updateRate, int32_t holdTime, int32_t waitTime) {
 // ---- TVelqorPollRefresh --------------------------------------------------------------------
 
 TVelqorPollRefresh::TVelqorPollRefresh(TPollSnapshot snapshot) : snap_(std::move(snapshot)) {
-    subscribed_.insert(snap_.Subscribed.begin(), snap_.Subscribed.end());
+    // Looked up by binary search: a sorted array takes a tenth of a hash set's memory per item.
+    std::sort(snap_.Subscribed.begin(), snap_.Subscribed.end());
+    snap_.Subscribed.erase(std::unique(snap_.Subscribed.begin(), snap_.Subscribed.end()),
+                           snap_.Subscribed.end());
     // The glue would post the shutdown message itself on a transport failure; this thread
     // posts it only while it has not been told to stop.
     snap_.Settings.NotifyWindow = nullptr;
@@ -263,7 +266,9 @@ void TVelqorPollRefresh::Collect(const xmlda::ItemValue& value,
                                  std::vector<ItemUpdate>& updates) const {
     uint32_t h = 0;
     // Only handles this subscription sent name items of the group.
-    if (!ParseClientHandle(value.ClientItemHandle, h) || !subscribed_.count(h)) return;
+    if (!ParseClientHandle(value.ClientItemHandle, h) ||
+        !std::binary_search(snap_.Subscribed.begin(), snap_.Subscribed.end(), h))
+        return;
     updates.push_back(UpdateFromItemValue(h, value));
 }
 
@@ -274,7 +279,7 @@ std::unique_ptr<xmlda::SubscriptionPolledRefreshResponse> TVelqorPollRefresh::Ex
     const std::string& response = response_;
     // The values of the first item list go straight from the stream into updates, at most one
     // per subscribed item.
-    updates.reserve(subscribed_.size());
+    updates.reserve(snap_.Subscribed.size());
     return ReadItemListReply<xmlda::SubscriptionPolledRefreshResponse>(
         response, operation, snap_.Settings.Poster.get(),
         [&](size_t list, std::unique_ptr<TRemotable> v) {
@@ -304,6 +309,7 @@ bool TVelqorPollRefresh::PollOnce() {
     } catch (...) {
         failure = "polling the server failed";
     }
+    if (response_.capacity() > kKeptReplyCapacity) std::string().swap(response_);
     polls_.fetch_add(1);
     if (reply && silent_) {
         silent_ = false;

@@ -37,7 +37,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "contract/VelqorItemData.h"
@@ -69,7 +68,8 @@ struct TPollSnapshot {
     int32_t HoldTime = 0;                 // ms
     int32_t WaitTime = 0;                 // ms
     double ClockOffset = 0;               // service clock minus local clock, in days
-    std::vector<uint32_t> Subscribed;     // client handles sent in the subscription
+    std::vector<uint32_t> Subscribed;     // client handles sent in the subscription (sorted
+                                          // by the poll thread, which looks them up)
     std::vector<uint32_t> AllItems;       // every item of the group (the invalid-handle verdict)
     bool Recover = false;                 // hand a mendable loss to the group (above)
     std::function<void()> OnInterrupted;  // called on the poll thread, once, for that loss
@@ -171,9 +171,11 @@ class TVelqorPollRefresh {
     void PostSilence(bool silent, std::string reason = {});
 
     TPollSnapshot snap_;
-    std::unordered_set<uint32_t> subscribed_;
-    std::string response_;  // the last reply's bytes; its memory serves the next one
-    bool silent_ = false;   // the running poll has gone unanswered too long (poll thread only)
+    // The last reply's bytes; its memory serves the next one unless it is large, when it is
+    // not held between polls (the poster reserves a reply's announced length anyway).
+    std::string response_;
+    static constexpr size_t kKeptReplyCapacity = 64 * 1024;
+    bool silent_ = false;  // the running poll has gone unanswered too long (poll thread only)
     mutable std::mutex mu_;
     std::condition_variable wake_;
     bool terminate_ = false;

@@ -2,6 +2,7 @@
 
 #include <libxml/parser.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -106,16 +107,32 @@ XmlEventResult ParseEvents(std::string_view bytes, XmlEventHandler& handler) {
     sax.comment = &OnComment;
     sax.processingInstruction = &OnPI;
     sax.internalSubset = &OnDoctype;
-    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    // A push parser fed the bytes in slices: it keeps only a slice or two of them at a time,
+    // where a memory parse would first copy them all (as large as the reply). The first bytes
+    // go in on their own, from which the parser tells the encoding.
+    const int head = int(std::min<size_t>(bytes.size(), 4));
+    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, nullptr, bytes.data(), head, nullptr);
     if (!ctxt) throw std::bad_alloc();
-    // The handler table is copied into the context, which owns it from here on.
-    std::memcpy(ctxt->sax, &sax, sizeof sax);
+    xmlCtxtUseOptions(ctxt, detail::ParseOptions());
+    // The options drop the CDATA handler (CDATA comes as text). The push parser then says
+    // nothing of an empty section, where a memory parse (the DOM loader's) gives an empty text;
+    // with the handler back, both give that text, and a section's pieces reach OnText either way.
+    ctxt->sax->cdataBlock = &OnText;
     Session s(handler, ctxt);
     detail::ParseChecks checks;
     checks.owner = &s;
     detail::WatchErrors(ctxt, checks);
-    xmlDoc* doc = xmlCtxtReadMemory(ctxt, bytes.data(), int(bytes.size()), nullptr, nullptr,
-                                    detail::ParseOptions());
+    constexpr size_t kSlice = 16 * 1024;
+    bool going = true;
+    for (size_t at = size_t(head); going && at < bytes.size(); at += kSlice) {
+        const size_t n = std::min(kSlice, bytes.size() - at);
+        xmlParseChunk(ctxt, bytes.data() + at, int(n), 0);
+        // Stopped, or refused already: the rest would only be buffered.
+        going = ctxt->instate != XML_PARSER_EOF && ctxt->wellFormed != 0;
+    }
+    if (going) xmlParseChunk(ctxt, nullptr, 0, 1);
+    xmlDoc* doc = ctxt->myDoc;
+    ctxt->myDoc = nullptr;
     // Refused alike by the DOM loader: too deep, or a prefix no declaration binds.
     const bool wellFormed = ctxt->wellFormed != 0 && detail::Refusal(checks).empty();
     if (doc) xmlFreeDoc(doc);

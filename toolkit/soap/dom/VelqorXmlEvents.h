@@ -1,7 +1,8 @@
 // Reading XML as a stream of events (element starts and ends, text), without building a tree:
 // for large replies whose parts are used once, in document order. The same parser, options and
 // safety rules as XmlDocument::Load (no document type declaration, no network, the markup
-// pre-scan), so a document that loads here loads there and the other way round.
+// pre-scan), so a document that loads here loads there and the other way round; the parser is
+// given the bytes in slices, so that it never holds a copy of them all.
 //
 //   struct Counter : dom::XmlEventHandler { ... };
 //   Counter c;
