@@ -305,7 +305,10 @@ TEST_F(MainWindowTest, TrendGivesEachItemItsScaleAndFollowsTheData) {
     AddGroupViaDialog("G1");
     auto items = AddItems(*form, {"Speed", "Running", "Fixed"});
     auto set = [](TVelqorItem* item, Variant v) {
-        item->ApplyUpdate({0, ItemUpdate::kValue, std::move(v)});
+        ItemUpdate u;
+        u.Fields = ItemUpdate::kValue;
+        u.Value = std::move(v);
+        item->ApplyUpdate(u);
     };
     form->Trend1->trigger();
     form->ItemView->selectAll();
