@@ -109,7 +109,10 @@ for package in qt6-base:$qt_version libxml2:$xml2_version curl:$curl_version \
   zlib:$zlib_version cpp-httplib:$httplib_version; do
   name=${package%%:*}
   version=${package#*:}
-  dpkg-source -x "$sources/${name}_${version#*:}.dsc" "$work/$name" >/dev/null
+  # apt checked the downloads against the archive's signed index; dpkg-source's own warnings
+  # (no keyring for the uploaders' signatures) go to the log.
+  dpkg-source -x "$sources/${name}_${version#*:}.dsc" "$work/$name" >/dev/null \
+    2>>"$work/source.log"
 done
 
 # One toolchain for every library and for the programs built against them, kept with the
